@@ -1,0 +1,51 @@
+#pragma once
+/// The record that describes one attribute of a scene object to the host.
+
+#include <cstring>
+
+#include "Types.h"
+
+/// Reads (`Get`) or writes (`Set`) one attribute through an untyped buffer. Never validates.
+using AttributeAccessor = bool (*)(RtsObject* object, void* value);
+
+/// Type codes of attribute values, and what the buffer holds.
+inline constexpr ULong kTypeFloat = 3;       ///< float, 4 bytes
+inline constexpr ULong kTypePoint = 5;       ///< x, y, z floats, 12 bytes
+inline constexpr ULong kTypeBool = 8;        ///< bool, 1 byte
+inline constexpr ULong kTypeObjectPos = 10;  ///< origin x, y, z then the nine matrix floats row by row, 48 bytes
+inline constexpr ULong kTypeULong = 12;      ///< 32-bit unsigned, 4 bytes
+inline constexpr ULong kTypeGuidRef = 32;    ///< the 16 bytes of the referenced object's GUID
+
+/// One attribute, exchanged with the host in memory. The all-zero record ends a table.
+/// Offsets are those of the 32-bit original except that the two accessor pointers are 8 bytes
+/// wide here and therefore start at the next 8-byte boundary (48 instead of 44).
+struct Attribute {
+    ULong Type;             ///< type code; 0 in the terminating record
+    ULong Count;            ///< number of values; 1 in every record of the module
+    char Name[31];          ///< terminated, zero-filled: at most 30 visible characters
+    bool Flags[3];          ///< host-defined
+    AttributeAccessor Get;  ///< reads the attribute into the buffer
+    AttributeAccessor Set;  ///< writes the attribute from the buffer
+};
+static_assert(offsetof(Attribute, Type) == 0);
+static_assert(offsetof(Attribute, Count) == 4);
+static_assert(offsetof(Attribute, Name) == 8);
+static_assert(offsetof(Attribute, Flags) == 39);
+static_assert(offsetof(Attribute, Get) == 48);
+static_assert(offsetof(Attribute, Set) == 56);
+static_assert(sizeof(Attribute) == 64);
+
+/// A record with count 1; the name is copied and zero-filled (cut at 30 characters).
+inline Attribute MakeAttribute(const char* name, ULong type, bool f0, bool f1, bool f2, AttributeAccessor get,
+                               AttributeAccessor set) {
+    Attribute a{};
+    a.Type = type;
+    a.Count = 1;
+    std::strncpy(a.Name, name, sizeof a.Name - 1);
+    a.Flags[0] = f0;
+    a.Flags[1] = f1;
+    a.Flags[2] = f2;
+    a.Get = get;
+    a.Set = set;
+    return a;
+}

@@ -1,0 +1,2 @@
+#include "framework/RenderEngine.h"
+IRenderEngineUtility* REU = nullptr;
