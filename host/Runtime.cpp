@@ -1,0 +1,249 @@
+#include "host/Runtime.h"
+
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "framework/RtsObject.h"
+
+namespace host {
+
+std::string formatGuid(const _GUID& g) {
+    char text[39];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, unsigned{g.Data2},
+                  unsigned{g.Data3}, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
+                  g.Data4[7]);
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Descriptor: position p names children_[p - 1].
+
+ChildPos Descriptor::GetFirstChild() { return children_.empty() ? 0 : 1; }
+
+Handle Descriptor::GetNextChild(ChildPos* pos) {
+    if (!pos) return Handle();
+    if (*pos == 0 || *pos > children_.size()) {
+        *pos = 0;
+        return Handle();
+    }
+    const Handle child = children_[*pos - 1];
+    *pos = *pos < children_.size() ? *pos + 1 : 0;
+    return child;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Editor and type registry
+
+void Editor::AttributeChanged(ULong objectRef, const char* attributeName) {
+    changes_.push_back({objectRef, attributeName ? attributeName : ""});
+}
+
+bool TypeRegistry::GetTypeInfo(ULong typeCode, void*, std::int32_t* byteSize, void*, void*) {
+    std::int32_t size = 0;
+    switch (typeCode) {
+        case 3:
+            size = 4;
+            break;  // float
+        case 5:
+            size = 12;
+            break;  // point
+        case 8:
+            size = 1;
+            break;  // bool
+        case 10:
+            size = 48;
+            break;  // object position
+        case 12:
+            size = 4;
+            break;  // unsigned long
+        case 32:
+            size = 16;
+            break;  // GUID reference
+        default:
+            return false;
+    }
+    if (byteSize) *byteSize = size;
+    return true;
+}
+
+const char* eventName(ActivationKind kind) { return kind == ActivationKind::Activate ? "activate" : "deactivate"; }
+
+// ---------------------------------------------------------------------------------------------
+// Object registry
+
+std::size_t Runtime::KeyHash::operator()(const Key& k) const noexcept {
+    // Host GUIDs differ in Data1 (the low word); the multiply spreads foreign GUIDs too.
+    return static_cast<std::size_t>((k.low ^ (k.high * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull >> 7);
+}
+
+Runtime::Key Runtime::keyOf(const CGUID& guid) {
+    Key key;
+    std::memcpy(&key.low, &guid.Guid, 8);
+    std::memcpy(&key.high, reinterpret_cast<const unsigned char*>(&guid.Guid) + 8, 8);
+    return key;
+}
+
+const Runtime::Entry* Runtime::entry(const CGUID& guid) const {
+    const auto it = entries_.find(keyOf(guid));
+    return it == entries_.end() ? nullptr : &it->second;
+}
+
+_GUID Runtime::makeGuid(std::uint8_t variant) { return {counter_, 0, 0, {'H', 'O', 'S', 'T', 0, 0, 0, variant}}; }
+
+Runtime::~Runtime() { destroyAll(); }
+
+Handle Runtime::add(std::string name, const Handle& parent, ObjectKind kind, const ObjectMaker& make) {
+    if (!name.empty() && names_.contains(name)) throw std::invalid_argument("object name in use: " + name);
+    Entry* parentEntry = nullptr;
+    if (!parent.IsNull()) {
+        const auto it = entries_.find(keyOf(parent));
+        if (it == entries_.end()) throw std::invalid_argument("unknown parent " + formatGuid(parent.Guid));
+        parentEntry = &it->second;
+    }
+    ++counter_;
+    const Handle guid(makeGuid(1));
+    const CGUID second(makeGuid(2));
+    auto descriptor = std::make_unique<Descriptor>(parent);
+    RtsObject* object = make(guid, second, descriptor.get());
+    if (!object) return Handle();
+
+    Entry& e = entries_[keyOf(guid)];
+    e.object = object;
+    e.descriptor = std::move(descriptor);
+    e.name = name;
+    e.kind = kind;
+    order_.push_back(guid);
+    e.lookupRef = static_cast<ULong>(order_.size());
+    if (!name.empty()) names_.emplace(std::move(name), guid);
+    if (parentEntry) parentEntry->descriptor->children().push_back(guid);
+    return guid;
+}
+
+void Runtime::destroyAll() {
+    // Objects do not call the host from their destructors, so any order would do; last created
+    // first keeps children from outliving their containers.
+    for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
+        auto found = entries_.find(keyOf(*it));
+        delete found->second.object;
+        found->second.object = nullptr;
+    }
+    entries_.clear();
+    names_.clear();
+    order_.clear();
+    camera_ = Handle();
+}
+
+RtsObject* Runtime::object(const Handle& handle) const {
+    const Entry* e = entry(handle);
+    return e ? e->object : nullptr;
+}
+
+ObjectKind Runtime::kind(const Handle& handle) const {
+    const Entry* e = entry(handle);
+    return e ? e->kind : ObjectKind::Other;
+}
+
+Descriptor* Runtime::descriptor(const Handle& handle) const {
+    const Entry* e = entry(handle);
+    return e ? e->descriptor.get() : nullptr;
+}
+
+Handle Runtime::find(std::string_view name) const {
+    const auto it = names_.find(name);
+    return it == names_.end() ? Handle() : it->second;
+}
+
+const std::string& Runtime::nameOf(const Handle& handle) const {
+    static const std::string none;
+    const Entry* e = entry(handle);
+    return e ? e->name : none;
+}
+
+Handle Runtime::fromLookupRef(ULong ref) const { return ref >= 1 && ref <= order_.size() ? order_[ref - 1] : Handle(); }
+
+std::uint64_t Runtime::referencesHandedOut() const {
+    std::uint64_t sum = 0;
+    for (const auto& [key, e] : entries_) sum += e.object->RefCount;
+    return sum;
+}
+
+// ---------------------------------------------------------------------------------------------
+// IRTS
+
+Handle Runtime::GetParent(Handle object) {
+    ++counters_.parents;
+    const Entry* e = entry(object);
+    return e ? e->descriptor->parent() : Handle();
+}
+
+ULong Runtime::LookupObject(const CGUID& object) {
+    ++counters_.lookups;
+    const Entry* e = entry(object);
+    return e ? e->lookupRef : 0;
+}
+
+bool Runtime::QueryObjectInterface(Handle object, ULong id, void** out) {
+    ++counters_.queries;
+    const Entry* e = entry(object);
+    if (!e) {
+        if (out) *out = nullptr;
+        return false;
+    }
+    const bool found = static_cast<ISCO_RtsObject*>(e->object)->QueryInterface(id, out);
+    if (found && out) ++counters_.resolves;
+    return found;
+}
+
+void Runtime::ReleaseObject(RtsObject*) {
+    // The host keeps every object until it shuts down; a release is only counted.
+    ++counters_.releases;
+}
+
+void Runtime::ActivateObject(Handle sender, Handle object, int flag1, int flag2) {
+    requests_.push_back({ActivationKind::Activate, sender, object, now_, flag1, flag2});
+}
+
+void Runtime::DeactivateObject(Handle sender, Handle object, int flag) {
+    requests_.push_back({ActivationKind::Deactivate, sender, object, now_, flag, 0});
+}
+
+void Runtime::Message(int level, const char* location, const char* text, ...) {
+    // Further arguments are not formatted: the module sends none.
+    messages_.push_back({level, location ? location : "", text ? text : ""});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Activation
+
+void Runtime::deliver(ActivationKind kind, const Handle& target, const Handle& sender, ULong time) {
+    const Entry* e = entry(target);
+    if (!e) return;
+    auto* object = static_cast<ISCO_RtsObject*>(e->object);
+    activationLog_.push_back({time, kind, target, e->name});
+    if (kind == ActivationKind::Activate)
+        object->Activate(sender, time);
+    else
+        object->Deactivate(sender, time);
+}
+
+void Runtime::activate(const Handle& target, const Handle& sender, ULong time) {
+    deliver(ActivationKind::Activate, target, sender, time);
+}
+
+void Runtime::deactivate(const Handle& target, const Handle& sender, ULong time) {
+    deliver(ActivationKind::Deactivate, target, sender, time);
+}
+
+std::size_t Runtime::deliverRequests() {
+    std::size_t count = 0;
+    // Index, not iterator: a delivery may append further requests.
+    while (delivered_ < requests_.size() && count < kMaxDeliveries) {
+        const ActivationRequest request = requests_[delivered_++];
+        deliver(request.kind, request.target, request.sender, now_);
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace host

@@ -1,0 +1,245 @@
+#pragma once
+/// The host runtime the plug-in talks to: the object registry with one descriptor per object,
+/// the clock and the activation queue, messages, the editor and the attribute type registry.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "framework/IRTS.h"
+
+namespace host {
+
+/// `guid` in registry form: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, upper-case hex.
+std::string formatGuid(const _GUID& guid);
+
+/// [host imp] The host record behind one object: whether it may hand out interfaces, its
+/// parent, and its ordered child list.
+///
+/// A child position is the child's index + 1; 0 is the end of the list.
+class Descriptor final : public ISCODescriptor {
+public:
+    explicit Descriptor(const Handle& parent) : parent_(parent) {}
+
+    ULong DescriptorOp0() override { return 0; }
+    ULong DescriptorOp1(RtsObject*) override { return 0; }
+    /// 1 when there is a child, else 0.
+    ChildPos GetFirstChild() override;
+    ULong DescriptorOp3() override { return 0; }
+    ULong DescriptorOp4(RtsObject*, ULong, Handle) override { return 0; }
+    ULong DescriptorOp5(RtsObject*, ULong, Handle) override { return 0; }
+    ULong DescriptorOp6(ULong) override { return 0; }
+    ULong DescriptorOp7(ULong) override { return 0; }
+    ULong DescriptorOp8(RtsObject*, ULong) override { return 0; }
+    ULong DescriptorOp9(RtsObject*, ULong, Handle) override { return 0; }
+    ULong DescriptorOp10(ULong) override { return 0; }
+    /// The child at `*pos` and `*pos` moved on; past the end a null handle and `*pos` 0.
+    Handle GetNextChild(ChildPos* pos) override;
+    ULong DescriptorOp12(ULong) override { return 0; }
+    ULong DescriptorOp13(ULong, ULong) override { return 0; }
+    Handle GetContainingObject() override { return parent_; }
+    void Placeholder15() override {}
+    int DescriptorQuery16() override { return query16_; }
+    int DescriptorQuery17() override { return refuses_ ? 1 : 0; }
+
+    /// The child list in container order; the host may reorder it.
+    std::vector<Handle>& children() { return children_; }
+    const Handle& parent() const { return parent_; }
+    /// While set, the object must not hand out interfaces (its QueryInterface answers false).
+    void setRefusesInterfaces(bool refuses) { refuses_ = refuses; }
+    void setQuery16(int value) { query16_ = value; }
+
+private:
+    Handle parent_;
+    std::vector<Handle> children_;
+    bool refuses_ = false;
+    int query16_ = 1;
+};
+
+/// One `AttributeChanged` notification received by the editor.
+struct AttributeChange {
+    ULong objectRef;  ///< the object's `LookupObject` reference
+    std::string attribute;
+};
+
+/// [host imp] The editor: records the attribute notifications it receives.
+class Editor final : public IEditor {
+public:
+    void AttributeChanged(ULong objectRef, const char* attributeName) override;
+    const std::vector<AttributeChange>& changes() const { return changes_; }
+
+private:
+    std::vector<AttributeChange> changes_;
+};
+
+/// [host imp] Byte sizes of the attribute type codes: 3 -> 4, 5 -> 12, 8 -> 1, 10 -> 48,
+/// 12 -> 4, 32 -> 16; any other code is unknown (false).
+class TypeRegistry final : public ITypeRegistry {
+public:
+    bool GetTypeInfo(ULong typeCode, void* reserved1, std::int32_t* byteSize, void* reserved2,
+                     void* reserved3) override;
+};
+
+/// One report received through `Message`.
+struct MessageRecord {
+    int level;
+    std::string location;
+    std::string text;
+};
+
+enum class ActivationKind { Activate, Deactivate };
+/// "activate" or "deactivate": the event word of the activation log.
+const char* eventName(ActivationKind kind);
+
+/// An `ActivateObject` or `DeactivateObject` call, with the clock time of the tick that asked.
+struct ActivationRequest {
+    ActivationKind kind;
+    Handle sender;
+    Handle target;
+    ULong time;
+    int flag1;
+    int flag2;  ///< 0 for a deactivation, which has one flag
+};
+
+/// A delivered activation: the target's `Activate` or `Deactivate` was called at `time`.
+struct ActivationRecord {
+    ULong time;
+    ActivationKind kind;
+    Handle target;
+    std::string name;  ///< the target's name
+};
+
+/// Counts of runtime calls that tests check against each other.
+struct RuntimeCounters {
+    std::uint64_t queries = 0;   ///< `QueryObjectInterface` calls
+    std::uint64_t resolves = 0;  ///< of those, the ones that handed out a reference
+    std::uint64_t releases = 0;  ///< `ReleaseObject` calls (see `referencesHandedOut`)
+    std::uint64_t parents = 0;   ///< `GetParent` calls
+    std::uint64_t lookups = 0;   ///< `LookupObject` calls
+};
+
+/// What made an object: a plug-in factory, or the host's own classes.
+enum class ObjectKind { Module, Plain, Registry, Camera, Other };
+
+/// Constructs an object from its GUID, its second GUID and its descriptor; null on failure.
+using ObjectMaker = std::function<RtsObject*(const CGUID& guid, const CGUID& secondGuid, ISCODescriptor* descriptor)>;
+
+/// [host imp] The runtime system. Owns every object it registers and destroys them (through
+/// their virtual destructor) in reverse order of creation.
+///
+/// GUIDs are made from a counter, so the same sequence of creations gives the same GUIDs in
+/// every run: object n is {n-0000-0000-484F-535400000001}, its second GUID ends in ...02.
+class Runtime final : public IRTS {
+public:
+    Runtime() = default;
+    ~Runtime();
+    Runtime(const Runtime&) = delete;
+    Runtime& operator=(const Runtime&) = delete;
+
+    // IRTS
+    Handle GetParent(Handle object) override;
+    ULong LookupObject(const CGUID& object) override;
+    bool QueryObjectInterface(Handle object, ULong id, void** out) override;
+    void ReleaseObject(RtsObject* object) override;
+    void ActivateObject(Handle sender, Handle object, int flag1, int flag2) override;
+    void DeactivateObject(Handle sender, Handle object, int flag) override;
+    CGUID GetCamera() override { return camera_; }
+    void Message(int level, const char* location, const char* text, ...) override;
+    IEditor* GetEditor() override { return &editor_; }
+    ITypeRegistry* GetTypeRegistry() override { return &typeRegistry_; }
+
+    /// Registers a new object named `name` (empty: unnamed), appended to `parent`'s child list
+    /// when `parent` is given. Throws std::invalid_argument for a name in use or an unknown
+    /// parent; returns a null handle when `make` gives null.
+    Handle add(std::string name, const Handle& parent, ObjectKind kind, const ObjectMaker& make);
+    /// Destroys every object (last created first) and forgets them.
+    void destroyAll();
+
+    /// The object named by `handle`, or null.
+    RtsObject* object(const Handle& handle) const;
+    ObjectKind kind(const Handle& handle) const;
+    Descriptor* descriptor(const Handle& handle) const;
+    /// The object named `name`, or a null handle.
+    Handle find(std::string_view name) const;
+    /// The name of the object, or "" when there is none.
+    const std::string& nameOf(const Handle& handle) const;
+    /// The object with this `LookupObject` reference, or a null handle.
+    Handle fromLookupRef(ULong ref) const;
+    /// Every object, in order of creation.
+    const std::vector<Handle>& objects() const { return order_; }
+
+    /// The game camera answered by `GetCamera`.
+    void setCamera(const Handle& camera) { camera_ = camera; }
+    const Handle& camera() const { return camera_; }
+
+    /// The host clock: the time of the tick being run.
+    ULong now() const { return now_; }
+    void setNow(ULong time) { now_ = time; }
+
+    /// Calls the target's `Activate`/`Deactivate` at `time` and logs it (no-op for an unknown
+    /// target).
+    void activate(const Handle& target, const Handle& sender, ULong time);
+    void deactivate(const Handle& target, const Handle& sender, ULong time);
+    /// Delivers the queued requests at the current time, oldest first, including requests made
+    /// while delivering. At most `kMaxDeliveries` per call, so objects that keep activating each
+    /// other cannot hang the host; the rest wait for the next call. Returns the count delivered.
+    std::size_t deliverRequests();
+    static constexpr std::size_t kMaxDeliveries = 4096;
+
+    /// Every request received, in order.
+    const std::vector<ActivationRequest>& requests() const { return requests_; }
+    std::size_t pendingRequests() const { return requests_.size() - delivered_; }
+    const std::vector<ActivationRecord>& activationLog() const { return activationLog_; }
+
+    const std::vector<MessageRecord>& messages() const { return messages_; }
+    const Editor& editor() const { return editor_; }
+    const RuntimeCounters& counters() const { return counters_; }
+    /// References handed out by all objects so far, through the runtime or directly (the sum of
+    /// their `RefCount`s). Equals `counters().releases` when nobody holds a reference.
+    std::uint64_t referencesHandedOut() const;
+
+private:
+    struct Entry {
+        RtsObject* object = nullptr;
+        std::unique_ptr<Descriptor> descriptor;
+        std::string name;
+        ULong lookupRef = 0;
+        ObjectKind kind = ObjectKind::Other;
+    };
+    /// The 16 GUID bytes as two words: the map key.
+    struct Key {
+        std::uint64_t low, high;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const noexcept;
+    };
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
+    };
+    static Key keyOf(const CGUID& guid);
+    const Entry* entry(const CGUID& guid) const;
+    _GUID makeGuid(std::uint8_t variant);
+    void deliver(ActivationKind kind, const Handle& target, const Handle& sender, ULong time);
+
+    std::unordered_map<Key, Entry, KeyHash> entries_;
+    std::unordered_map<std::string, Handle, NameHash, std::equal_to<>> names_;
+    std::vector<Handle> order_;
+    std::uint32_t counter_ = 0;
+    Handle camera_;
+    ULong now_ = 0;
+    std::vector<ActivationRequest> requests_;
+    std::size_t delivered_ = 0;
+    std::vector<ActivationRecord> activationLog_;
+    std::vector<MessageRecord> messages_;
+    Editor editor_;
+    TypeRegistry typeRegistry_;
+    RuntimeCounters counters_;
+};
+
+}  // namespace host
