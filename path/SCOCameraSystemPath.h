@@ -65,15 +65,33 @@ public:
     bool ShowPath = true;  ///< the path draws itself only while this is true
 
 private:
-    void FillInValues(double* row, int index);
-    void FillInDistanceValues(double* out);
-    void FillInTimeValues(double* out);
+    /// `GetPara(index)` of every switched-on waypoint into row[0], row[1], ... (at most `count`).
+    void FillInValues(double* row, int index, ULong count);
+    /// The distance knots D[k] (at most `count`); sets every waypoint's `Distance2Next`.
+    void FillInDistanceValues(double* out, ULong count);
+    /// The time knots T[k] (at most `count`): the sum of `Time2Next` before waypoint k.
+    void FillInTimeValues(double* out, ULong count);
+    /// Distance span of the part that begins at `pos`; moves `pos` behind the part.
     float GetDistanceSumPart(ChildPos& pos);
+    /// Time span of the part that begins at `pos`; moves `pos` behind the part.
     float GetTimeSumPart(ChildPos& pos);
+    /// Total time of the path, T[n-1].
     ULong GetSumTime();
+    /// DistanceSum of the last switched-on waypoint, D[n-1] (0 without waypoints).
     float GetSumDistance();
+    /// Box around the positions sampled every 0.25 distance units, widened by 1.
     void RecalcBoundingBox();
+    /// Number of switched-on waypoints among the children.
     ULong GetWayPointCount();
+
+    /// The same box, every sample a full `CalcOrientationAtDistanceSum` (reference for tests
+    /// and benchmarks of `RecalcBoundingBox`).
+    void RecalcBoundingBoxLiteral();
+    /// `GetDistanceSumPart` that also reports the part's first DistanceSum (false: the part has
+    /// no switched-on waypoint).
+    float measurePart(ChildPos& pos, float* firstSum, bool* found);
+    /// The path's own child list (the host's, through the container part).
+    ISCO_SCOContainer& children() { return *static_cast<ISCO_SCOContainer*>(this); }
 
     friend struct PathTestAccess;
 };
