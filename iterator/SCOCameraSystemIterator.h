@@ -73,21 +73,33 @@ public:
     static constexpr ULong kNotRunning = 0xFFFFFFFF;
 
     // Fields, in declaration order.
-    float EyeFOV = 1.0f;             ///< field-of-view value of the last tick (1.0, neutral, before)
-    bool ObjectsActivated = false;   ///< the objects before the next waypoint are activated
-    Handle Path;                     ///< the path flown
+    float EyeFOV = 1.0f;                      ///< field-of-view value of the last tick (1.0, neutral, before)
+    bool ObjectsActivated = false;            ///< the objects before the next waypoint are activated
+    Handle Path;                              ///< the path flown
     ULong ActualWayPointIndex = kNotRunning;  ///< current waypoint among the switched-on ones
-    ULong ActualWayPointTime = 0;    ///< clock time at which the current segment began
-    Handle RelativeTo;               ///< kept and persisted; not read
-    Handle RelativeTo2;              ///< kept and persisted; not read
-    Handle MovingDestination;        ///< when set, the object the camera looks at
-    bool GrabCamera = true;          ///< whether activation takes the game camera
+    ULong ActualWayPointTime = 0;             ///< clock time at which the current segment began
+    Handle RelativeTo;                        ///< kept and persisted; not read
+    Handle RelativeTo2;                       ///< kept and persisted; not read
+    Handle MovingDestination;                 ///< when set, the object the camera looks at
+    bool GrabCamera = true;                   ///< whether activation takes the game camera
 
 private:
+    /// The time law of a flight, chosen by the ease flags of its two waypoints.
+    enum class EaseLaw { None, SlowEnd, SlowStart, Both };
+
+    /// Brings the index and the segment start time up to `time`; true while a segment with a
+    /// following waypoint holds it.
     bool GoToNextWayPoint(ULong time);
+    /// One placement of the camera; true when it was placed.
     bool RecalcPosAtTimeSum(ULong time);
+    /// Switched-on waypoint number `n` (no reference of its own); `last`: none follows it.
     ISCO_CSWayPoint* GetWayPointNo(int n, bool& last);
+    /// Activates the other objects standing after exactly `n` switched-on waypoints.
     void ActivateObjectsBefore(ULong n);
+    /// The law for waypoint n's EaseIn and EaseOut and waypoint n+1's EaseIn.
+    static EaseLaw SelectEaseLaw(bool easeInHere, bool easeOutHere, bool easeInNext);
+    /// The eased time within a flight of length `flight`, for `elapsed` in [0, flight].
+    static float EaseTime(EaseLaw law, float elapsed, float flight);
 
     friend struct IteratorTestAccess;
 };
