@@ -341,4 +341,35 @@ FlightResult Host::fly(const Handle& iterator, ULong start, ULong step, std::siz
     return result;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Editor drawing
+
+SceneDrawing Host::drawScene() {
+    RecordingRenderer& recorder = defaultRecorder();
+    recorder.clear();
+    // Whoever pointed REU elsewhere gets it back, also when a Draw3D throws.
+    struct RestoreRenderer {
+        IRenderEngineUtility* saved;
+        ~RestoreRenderer() { REU = saved; }
+    } restore{REU};
+    REU = &recorder;
+
+    SceneDrawing drawing;
+    // Copy: drawing may not create objects today, but the list must not move under us.
+    const std::vector<Handle> objects = runtime_.objects();
+    for (const Handle& handle : objects) {
+        CInterfacePtr<ISCO_GCDrawSelf> drawer(handle);
+        if (drawer) drawer->Draw3D(nullptr);
+    }
+    for (const Handle& handle : objects) {
+        CInterfacePtr<ISCO_CSWayPoint> waypoint(handle);
+        RtsObject* object = runtime_.object(handle);
+        if (!waypoint || !object) continue;
+        const _CCoordSystem<float>* frame = rts(object)->GetObjectPos();
+        if (frame) drawing.labels.push_back({frame->Origin, runtime_.nameOf(handle)});
+    }
+    drawing.calls = recorder.calls();
+    return drawing;
+}
+
 }  // namespace host

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/HostObjects.h"
+#include "host/Picture.h"
 #include "host/Plugin.h"
 #include "host/Runtime.h"
 
@@ -137,6 +138,14 @@ public:
     /// was deactivated, or after `maxTicks` ticks.
     FlightResult fly(const Handle& iterator, ULong start, ULong step, std::size_t maxTicks,
                      const TickCallback& onTick = {});
+
+    // -- Editor drawing ----------------------------------------------------------------------------
+
+    /// The editor's 3D view of the scene: clears the default recorder, points `REU` at it for the
+    /// duration, calls `Draw3D` on every object that answers `ISCO_GCDrawSelf` (in order of
+    /// creation) and returns the calls made, with the name and position of every waypoint (an
+    /// object that answers `ISCO_CSWayPoint`), whether it is switched on or not.
+    SceneDrawing drawScene();
 
     // -- What the runtime received ----------------------------------------------------------------
 

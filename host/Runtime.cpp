@@ -84,8 +84,23 @@ Runtime::Key Runtime::keyOf(const CGUID& guid) {
     return key;
 }
 
+std::uint32_t Runtime::ownNumber(const Key& key) {
+    // {n-0000-0000-484F-535400000001}: Data2 and Data3 zero, Data4 "HOST" 0 0 0 1.
+    static const std::uint64_t kOwnHigh = [] {
+        const std::uint8_t tail[8] = {'H', 'O', 'S', 'T', 0, 0, 0, 1};
+        std::uint64_t high;
+        std::memcpy(&high, tail, sizeof high);
+        return high;
+    }();
+    return key.high == kOwnHigh && (key.low >> 32) == 0 ? static_cast<std::uint32_t>(key.low) : 0;
+}
+
 const Runtime::Entry* Runtime::entry(const CGUID& guid) const {
-    const auto it = entries_.find(keyOf(guid));
+    const Key key = keyOf(guid);
+    const std::uint32_t number = ownNumber(key);
+    if (number != 0 && number < byNumber_.size())
+        if (const Entry* e = byNumber_[number]) return e;
+    const auto it = entries_.find(key);
     return it == entries_.end() ? nullptr : &it->second;
 }
 
@@ -94,30 +109,53 @@ _GUID Runtime::makeGuid(std::uint8_t variant) { return {counter_, 0, 0, {'H', 'O
 Runtime::~Runtime() { destroyAll(); }
 
 Handle Runtime::add(std::string name, const Handle& parent, ObjectKind kind, const ObjectMaker& make) {
-    if (!name.empty() && names_.contains(name)) throw std::invalid_argument("object name in use: " + name);
-    Entry* parentEntry = nullptr;
-    if (!parent.IsNull()) {
-        const auto it = entries_.find(keyOf(parent));
-        if (it == entries_.end()) throw std::invalid_argument("unknown parent " + formatGuid(parent.Guid));
-        parentEntry = &it->second;
-    }
+    checkNewEntry(name, parent);
     ++counter_;
-    const Handle guid(makeGuid(1));
-    const CGUID second(makeGuid(2));
-    auto descriptor = std::make_unique<Descriptor>(parent);
-    RtsObject* object = make(guid, second, descriptor.get());
-    if (!object) return Handle();
+    return addEntry(makeGuid(1), makeGuid(2), std::move(name), parent, kind, make);
+}
 
-    Entry& e = entries_[keyOf(guid)];
-    e.object = object;
+Handle Runtime::addWithGuid(const _GUID& guid, std::string name, const Handle& parent, ObjectKind kind,
+                            const ObjectMaker& make) {
+    if (CGUID(guid).IsNull()) throw std::invalid_argument("null object GUID");
+    if (entry(CGUID(guid))) throw std::invalid_argument("object GUID in use: " + formatGuid(guid));
+    checkNewEntry(name, parent);
+    // A GUID of our own form moves the counter past it, so that our next one is still new.
+    const _GUID own = makeGuid(1);
+    if (std::memcmp(&guid.Data2, &own.Data2, sizeof(_GUID) - sizeof guid.Data1) == 0 && guid.Data1 > counter_)
+        counter_ = guid.Data1;
+    // The second GUID is the record's to restore.
+    return addEntry(guid, _GUID{}, std::move(name), parent, kind, make);
+}
+
+void Runtime::checkNewEntry(const std::string& name, const Handle& parent) const {
+    if (!name.empty() && names_.contains(name)) throw std::invalid_argument("object name in use: " + name);
+    if (!parent.IsNull() && !entry(parent)) throw std::invalid_argument("unknown parent " + formatGuid(parent.Guid));
+}
+
+Handle Runtime::addEntry(const _GUID& guid, const _GUID& secondGuid, std::string name, const Handle& parent,
+                         ObjectKind kind, const ObjectMaker& make) {
+    const Handle object(guid);
+    auto descriptor = std::make_unique<Descriptor>(parent);
+    RtsObject* made = make(object, CGUID(secondGuid), descriptor.get());
+    if (!made) return Handle();
+
+    const Key key = keyOf(object);
+    Entry& e = entries_[key];
+    // Map nodes never move, so the slot stays valid. GUIDs from a file may carry any number:
+    // only numbers near the count of objects get a slot, which bounds the table.
+    if (const std::uint32_t number = ownNumber(key); number != 0 && number <= 2 * order_.size() + 4096) {
+        if (number >= byNumber_.size()) byNumber_.resize(number + 1, nullptr);
+        byNumber_[number] = &e;
+    }
+    e.object = made;
     e.descriptor = std::move(descriptor);
     e.name = name;
     e.kind = kind;
-    order_.push_back(guid);
+    order_.push_back(object);
     e.lookupRef = static_cast<ULong>(order_.size());
-    if (!name.empty()) names_.emplace(std::move(name), guid);
-    if (parentEntry) parentEntry->descriptor->children().push_back(guid);
-    return guid;
+    if (!name.empty()) names_.emplace(std::move(name), object);
+    if (!parent.IsNull()) entries_.find(keyOf(parent))->second.descriptor->children().push_back(object);
+    return object;
 }
 
 void Runtime::destroyAll() {
@@ -129,6 +167,7 @@ void Runtime::destroyAll() {
         found->second.object = nullptr;
     }
     entries_.clear();
+    byNumber_.clear();
     names_.clear();
     order_.clear();
     camera_ = Handle();
@@ -210,7 +249,7 @@ void Runtime::DeactivateObject(Handle sender, Handle object, int flag) {
 
 void Runtime::Message(int level, const char* location, const char* text, ...) {
     // Further arguments are not formatted: the module sends none.
-    messages_.push_back({level, location ? location : "", text ? text : ""});
+    messages_.push_back({level, location ? location : "", text ? text : "", now_, sequence_++});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -220,7 +259,7 @@ void Runtime::deliver(ActivationKind kind, const Handle& target, const Handle& s
     const Entry* e = entry(target);
     if (!e) return;
     auto* object = static_cast<ISCO_RtsObject*>(e->object);
-    activationLog_.push_back({time, kind, target, e->name});
+    activationLog_.push_back({time, kind, target, e->name, sequence_++});
     if (kind == ActivationKind::Activate)
         object->Activate(sender, time);
     else

@@ -89,6 +89,8 @@ struct MessageRecord {
     int level;
     std::string location;
     std::string text;
+    ULong time;              ///< the clock when it came
+    std::uint64_t sequence;  ///< place among all messages and activations (see `Runtime`)
 };
 
 enum class ActivationKind { Activate, Deactivate };
@@ -110,7 +112,8 @@ struct ActivationRecord {
     ULong time;
     ActivationKind kind;
     Handle target;
-    std::string name;  ///< the target's name
+    std::string name;        ///< the target's name
+    std::uint64_t sequence;  ///< place among all messages and activations (see `Runtime`)
 };
 
 /// Counts of runtime calls that tests check against each other.
@@ -133,6 +136,9 @@ using ObjectMaker = std::function<RtsObject*(const CGUID& guid, const CGUID& sec
 ///
 /// GUIDs are made from a counter, so the same sequence of creations gives the same GUIDs in
 /// every run: object n is {n-0000-0000-484F-535400000001}, its second GUID ends in ...02.
+///
+/// Messages and delivered activations carry one running sequence number, so that a reader of
+/// both logs can put them back into the order in which they happened.
 class Runtime final : public IRTS {
 public:
     Runtime() = default;
@@ -156,6 +162,11 @@ public:
     /// when `parent` is given. Throws std::invalid_argument for a name in use or an unknown
     /// parent; returns a null handle when `make` gives null.
     Handle add(std::string name, const Handle& parent, ObjectKind kind, const ObjectMaker& make);
+    /// The same under a GUID the caller chooses, for objects restored from a file (their records
+    /// name each other by GUID). Also throws std::invalid_argument for a null GUID or one in use.
+    /// A GUID of the host's own form moves the counter past it, so later objects stay unique.
+    Handle addWithGuid(const _GUID& guid, std::string name, const Handle& parent, ObjectKind kind,
+                       const ObjectMaker& make);
     /// Destroys every object (last created first) and forgets them.
     void destroyAll();
 
@@ -223,11 +234,22 @@ private:
         std::size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
     };
     static Key keyOf(const CGUID& guid);
+    /// Data1 of an object GUID in the host's own form (see `makeGuid`); 0 for any other GUID.
+    static std::uint32_t ownNumber(const Key& key);
     const Entry* entry(const CGUID& guid) const;
     _GUID makeGuid(std::uint8_t variant);
+    /// Throws std::invalid_argument for a name in use or an unknown parent.
+    void checkNewEntry(const std::string& name, const Handle& parent) const;
+    Handle addEntry(const _GUID& guid, const _GUID& secondGuid, std::string name, const Handle& parent, ObjectKind kind,
+                    const ObjectMaker& make);
     void deliver(ActivationKind kind, const Handle& target, const Handle& sender, ULong time);
 
     std::unordered_map<Key, Entry, KeyHash> entries_;
+    /// The entries of host-form GUIDs again, by number: children made one after the other sit
+    /// side by side, so a walk over them reads neighbouring slots instead of hashing into a
+    /// scattered map (every resolve of the plug-in goes through `entry`). A null slot, or a
+    /// number beyond the end, means: ask `entries_`.
+    std::vector<const Entry*> byNumber_;
     std::unordered_map<std::string, Handle, NameHash, std::equal_to<>> names_;
     std::vector<Handle> order_;
     std::uint32_t counter_ = 0;
@@ -237,6 +259,7 @@ private:
     std::size_t delivered_ = 0;
     std::vector<ActivationRecord> activationLog_;
     std::vector<MessageRecord> messages_;
+    std::uint64_t sequence_ = 0;  ///< numbers messages and delivered activations in one order
     Editor editor_;
     TypeRegistry typeRegistry_;
     RuntimeCounters counters_;

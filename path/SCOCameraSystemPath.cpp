@@ -116,29 +116,28 @@ private:
 /// point sampled lies in the box; with no sample at all the box stays inverted (min above max).
 template <class PositionAt>
 void sampleBox(float total, PositionAt&& positionAt, _Point3<float>& lo, _Point3<float>& hi) {
+    // The running box lives in locals, not in the caller's members: stores through `lo`/`hi`
+    // would have to be kept in memory around every sample. `p > hi ? p : hi` keeps hi unless p
+    // is greater (a NaN never is), exactly as "if (p > hi) hi = p"; it compiles to maxss/minss.
     constexpr float kLargest = std::numeric_limits<float>::max();
-    lo = {kLargest, kLargest, kLargest};
-    hi = {-kLargest, -kLargest, -kLargest};
+    float loX = kLargest, loY = kLargest, loZ = kLargest;
+    float hiX = -kLargest, hiY = -kLargest, hiZ = -kLargest;
     if (std::isfinite(total)) {
         for (float d = 0.0f; d < total;) {
             const _Point3<float> p = positionAt(d);
-            if (p.x > hi.x) hi.x = p.x;
-            if (p.x < lo.x) lo.x = p.x;
-            if (p.y > hi.y) hi.y = p.y;
-            if (p.y < lo.y) lo.y = p.y;
-            if (p.z > hi.z) hi.z = p.z;
-            if (p.z < lo.z) lo.z = p.z;
+            hiX = p.x > hiX ? p.x : hiX;
+            loX = p.x < loX ? p.x : loX;
+            hiY = p.y > hiY ? p.y : hiY;
+            loY = p.y < loY ? p.y : loY;
+            hiZ = p.z > hiZ ? p.z : hiZ;
+            loZ = p.z < loZ ? p.z : loZ;
             const float next = d + kBoxStep;
             if (!(next > d)) break;
             d = next;
         }
     }
-    hi.x += kBoxMargin;
-    hi.y += kBoxMargin;
-    hi.z += kBoxMargin;
-    lo.x -= kBoxMargin;
-    lo.y -= kBoxMargin;
-    lo.z -= kBoxMargin;
+    hi = {hiX + kBoxMargin, hiY + kBoxMargin, hiZ + kBoxMargin};
+    lo = {loX - kBoxMargin, loY - kBoxMargin, loZ - kBoxMargin};
 }
 
 bool nearlyEqual(const _Point3<float>& a, const _Point3<float>& b) {

@@ -1,0 +1,326 @@
+// The path inside the stand-in host, timed: the bounding box (the one-walk sampler against the
+// literal walk that resolves the children again for every sample), a whole refit, one tick of a
+// flight and a whole flight of the example scene. Ends with a Markdown table of the box and refit
+// numbers.
+//
+//   camsys_bench [--benchmark_filter=...]   (the usual Google Benchmark flags)
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <numbers>
+#include <memory>
+#include <string>
+#include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include "host/Host.h"
+#include "host/InProcessModule.h"
+#include "host/SceneFile.h"
+#include "iterator/SCOCameraSystemIterator.h"
+#include "path/SCOCameraSystemPath.h"
+
+/// The path's private box operations.
+struct PathTestAccess {
+    static void box(SCOCameraSystemPath& p) { p.RecalcBoundingBox(); }
+    static void literalBox(SCOCameraSystemPath& p) { p.RecalcBoundingBoxLiteral(); }
+    static float sumDistance(SCOCameraSystemPath& p) { return p.GetSumDistance(); }
+    static ULong count(SCOCameraSystemPath& p) { return p.GetWayPointCount(); }
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/// The literal walk costs about n^2 resolves per box: beyond this it is left out.
+constexpr int kLiteralLimit = 1000;
+/// Tick interval of the flights, in the clock unit of Time2Next (milliseconds at 60 Hz).
+constexpr ULong kTickStep = 16;
+/// Waypoints of the flown path of the tick benchmark.
+constexpr int kTickWayPoints = 1000;
+
+/// What the summary table shows for one path size.
+struct Row {
+    double samples = 0;
+    double literalSeconds = NAN;  ///< one literal box
+    double fastSeconds = NAN;     ///< one box with the sampler
+    double refitSeconds = NAN;    ///< one whole RefreshCubicData
+    double walkSeconds = NAN;     ///< one walk over the children
+    double keptRefitSeconds = NAN;  ///< one refit while the allocator keeps its freed memory
+    double resolvesPerRefit = NAN;
+    bool identical = true;  ///< both boxes had the same bits
+    _Point3<float> literalMin{}, literalMax{};
+    bool haveLiteral = false;
+};
+std::map<int, Row> rows;
+
+/// Seconds per iteration of a benchmark loop timed from `begin`.
+double perIteration(const benchmark::State& state, Clock::time_point begin) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    return state.iterations() > 0 ? seconds / static_cast<double>(state.iterations()) : NAN;
+}
+
+/// One host for the whole run (the module has one runtime pointer per process): a game camera,
+/// the benchmark paths of every size, the iterator of the tick benchmark and the example scene,
+/// each made the first time it is asked for.
+class Scenes {
+public:
+    static Scenes& get() {
+        static Scenes scenes;
+        return scenes;
+    }
+
+    host::Host& host() { return host_; }
+
+    /// A fitted path of `n` waypoints along a wavy curve, made once.
+    ///
+    /// Waypoint k stands at x = 39k, y = 18 sin(0.45k), z = 12 + 6 sin(0.17k), turned to face
+    /// along the curve: consecutive eyes lie about 39 to 41 units apart and the view turns a
+    /// little, so the distance scale grows by about 40 per waypoint (some 160 box samples).
+    Handle path(int n) {
+        auto found = paths_.find(n);
+        if (found != paths_.end()) return found->second;
+        const Handle path = host_.create("SCOCameraSystemPath", "path" + std::to_string(n));
+        for (int k = 0; k < n; ++k) {
+            const double x = 39.0 * k, y = 18.0 * std::sin(0.45 * k), z = 12.0 + 6.0 * std::sin(0.17 * k);
+            const double heading = std::atan2(18.0 * 0.45 * std::cos(0.45 * k), 39.0);  // dy/dx of the curve
+            _CCoordSystem<float> frame;
+            frame.RotateZ(heading - std::numbers::pi / 2);  // local y (the view) along +x, then along the curve
+            frame.Origin = {static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)};
+            const Handle w = host_.create("SCOCameraSystemWaypoint", "", path);
+            host_.setObjectPos(w, frame);
+        }
+        pathObject(path).RefreshCubicData();
+        paths_.emplace(n, path);
+        return path;
+    }
+
+    SCOCameraSystemPath& pathObject(const Handle& h) { return *static_cast<SCOCameraSystemPath*>(host_.object(h)); }
+
+    /// An iterator on the path of kTickWayPoints waypoints that never takes the camera: the
+    /// benchmark places it on the flight itself.
+    SCOCameraSystemIterator& tickIterator() {
+        if (tickIterator_.IsNull()) {
+            tickIterator_ = host_.create("SCOCameraSystemIterator", "tickIterator");
+            host_.setReference(tickIterator_, "Path", path(kTickWayPoints));
+            host_.setBool(tickIterator_, "GrabCamera", false);
+        }
+        return *static_cast<SCOCameraSystemIterator*>(host_.object(tickIterator_));
+    }
+
+    /// The iterator "Cam" of examples/flythrough.json, loaded once.
+    Handle exampleIterator() {
+        if (exampleIterator_.IsNull()) {
+            host::loadSceneFile(host_, CAMSYS_EXAMPLES_DIR "/flythrough.json");
+            exampleIterator_ = host_.find("Cam");
+        }
+        return exampleIterator_;
+    }
+
+private:
+    Scenes() { host_.createCamera(); }
+
+    host::Host host_{&SetIRTS, &GetObjectFactories};
+    std::map<int, Handle> paths_;
+    Handle tickIterator_;
+    Handle exampleIterator_;
+};
+
+/// Number of box samples: d = 0, 0.25, ... while d < total (the same float steps as the box).
+double countSamples(float total) {
+    double count = 0;
+    if (!std::isfinite(total)) return 0;
+    for (float d = 0.0f; d < total; d += 0.25f) ++count;
+    return count;
+}
+
+void setSampleCounters(benchmark::State& state, double samples, double seconds) {
+    state.counters["samples"] = samples;
+    state.counters["ns/sample"] = seconds * 1e9 / samples;
+}
+
+void boxLiteral(benchmark::State& state, int n) {
+    Scenes& scenes = Scenes::get();
+    SCOCameraSystemPath& path = scenes.pathObject(scenes.path(n));
+    const auto begin = Clock::now();
+    for (auto _ : state) {
+        PathTestAccess::literalBox(path);
+        benchmark::ClobberMemory();
+    }
+    Row& row = rows[n];
+    row.literalSeconds = perIteration(state, begin);
+    row.samples = countSamples(PathTestAccess::sumDistance(path));
+    row.literalMin = path.MinBound;
+    row.literalMax = path.MaxBound;
+    row.haveLiteral = true;
+    setSampleCounters(state, row.samples, row.literalSeconds);
+}
+
+void boxFast(benchmark::State& state, int n) {
+    Scenes& scenes = Scenes::get();
+    SCOCameraSystemPath& path = scenes.pathObject(scenes.path(n));
+    const auto begin = Clock::now();
+    for (auto _ : state) {
+        PathTestAccess::box(path);
+        benchmark::ClobberMemory();
+    }
+    Row& row = rows[n];
+    row.fastSeconds = perIteration(state, begin);
+    row.samples = countSamples(PathTestAccess::sumDistance(path));
+    setSampleCounters(state, row.samples, row.fastSeconds);
+    if (row.haveLiteral) {
+        const _Point3<float> lo = path.MinBound, hi = path.MaxBound;
+        row.identical = std::memcmp(&lo, &row.literalMin, sizeof lo) == 0 &&
+                        std::memcmp(&hi, &row.literalMax, sizeof hi) == 0;
+        state.counters["literal/fast"] = row.literalSeconds / row.fastSeconds;
+        state.counters["identical"] = row.identical ? 1 : 0;
+        if (!row.identical) state.SkipWithError("the box differs from the literal walk's");
+    } else {
+        state.counters["literal_skipped"] = 1;
+    }
+}
+
+/// One walk over the children, each resolved, asked `IsOn` and released: the price of a resolve.
+void walk(benchmark::State& state, int n) {
+    Scenes& scenes = Scenes::get();
+    SCOCameraSystemPath& path = scenes.pathObject(scenes.path(n));
+    const auto begin = Clock::now();
+    for (auto _ : state) benchmark::DoNotOptimize(PathTestAccess::count(path));
+    const double seconds = perIteration(state, begin);
+    rows[n].walkSeconds = seconds;
+    state.counters["ns/resolve"] = seconds * 1e9 / n;
+}
+
+void refit(benchmark::State& state, int n) {
+    Scenes& scenes = Scenes::get();
+    const Handle path = scenes.path(n);
+    const host::RuntimeCounters& counters = scenes.host().runtime().counters();
+    const std::uint64_t resolvesBefore = counters.resolves;
+    const auto begin = Clock::now();
+    for (auto _ : state) {
+        // As a waypoint or an iterator asks for it: resolve the path, refit, release.
+        CInterfacePtr<ISCO_CSPath> fit(path);
+        fit->RefreshCubicData();
+    }
+    Row& row = rows[n];
+    row.refitSeconds = perIteration(state, begin);
+    // One of these per iteration resolves the path itself.
+    row.resolvesPerRefit =
+        static_cast<double>(counters.resolves - resolvesBefore) / static_cast<double>(state.iterations());
+    state.counters["resolves/refit"] = row.resolvesPerRefit;
+    state.counters["ns/resolve(upper)"] = row.refitSeconds * 1e9 / row.resolvesPerRefit;
+}
+
+#if defined(__GLIBC__)
+/// The refit again, with glibc told to keep freed memory instead of handing the top of the heap
+/// back to the kernel. A refit allocates and frees a few hundred kilobytes of work arrays (at
+/// n = 1000); by default glibc trims them away after every refit and the next one takes them
+/// back page by page, which on a virtual machine can cost more than the refit itself.
+void refitKeptHeap(benchmark::State& state, int n) {
+    constexpr int kDefaultTrimThreshold = 128 * 1024;
+    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
+    mallopt(M_TOP_PAD, 16 * 1024 * 1024);
+    Scenes& scenes = Scenes::get();
+    const Handle path = scenes.path(n);
+    const auto begin = Clock::now();
+    for (auto _ : state) {
+        CInterfacePtr<ISCO_CSPath> fit(path);
+        fit->RefreshCubicData();
+    }
+    rows[n].keptRefitSeconds = perIteration(state, begin);
+    mallopt(M_TOP_PAD, 0);
+    mallopt(M_TRIM_THRESHOLD, kDefaultTrimThreshold);
+}
+#endif
+
+/// One `Run` of an iterator flying the path of kTickWayPoints waypoints, the ticks moving on by
+/// kTickStep along the whole flight (the cost of a tick grows with the waypoint it is at).
+void tick(benchmark::State& state) {
+    Scenes& scenes = Scenes::get();
+    SCOCameraSystemIterator& iterator = scenes.tickIterator();
+    const host::RuntimeCounters& counters = scenes.host().runtime().counters();
+    // Time2Next 1000 everywhere, no pauses: the flight ends at (n - 1) * 1000.
+    const ULong flightEnd = (kTickWayPoints - 1) * 1000;
+    iterator.ActualWayPointIndex = 0;
+    iterator.ActualWayPointTime = 0;
+    ULong time = 0;
+    const std::uint64_t resolvesBefore = counters.resolves;
+    for (auto _ : state) {
+        iterator.Run(time);
+        time += kTickStep;
+        if (time >= flightEnd) {  // start over before the iterator asks to be deactivated
+            time = 0;
+            iterator.ActualWayPointIndex = 0;
+            iterator.ActualWayPointTime = 0;
+        }
+    }
+    state.counters["resolves/tick"] =
+        static_cast<double>(counters.resolves - resolvesBefore) / static_cast<double>(state.iterations());
+}
+
+/// A whole flight of examples/flythrough.json through the host: activation (with its refit),
+/// a tick every kTickStep until the iterator is deactivated, the camera reading every eye.
+void exampleFlight(benchmark::State& state) {
+    Scenes& scenes = Scenes::get();
+    const Handle iterator = scenes.exampleIterator();
+    std::size_t ticks = 0;
+    for (auto _ : state) {
+        const host::FlightResult result = scenes.host().fly(iterator, 0, kTickStep, 1000000);
+        ticks = result.ticks;
+        if (result.hitLimit) state.SkipWithError("the flight did not end");
+    }
+    state.counters["ticks"] = static_cast<double>(ticks);
+    state.counters["messages"] = static_cast<double>(scenes.host().messages().size());
+}
+
+void printSummary() {
+    std::printf("\n| n | literal box ms | fast box ms | literal/fast | ns/sample | whole refit ms | refit ms, heap kept "
+                "| resolves/refit | ns/resolve |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const auto& [n, row] : rows) {
+        char literal[32] = "skipped", ratio[32] = "-";
+        if (row.haveLiteral) {
+            std::snprintf(literal, sizeof literal, "%.3f", row.literalSeconds * 1e3);
+            std::snprintf(ratio, sizeof ratio, "%.0f", row.literalSeconds / row.fastSeconds);
+        }
+        std::printf("| %d | %s | %.3f | %s | %.1f | %.3f | %.3f | %.0f | %.1f |\n", n, literal, row.fastSeconds * 1e3,
+                    ratio, row.fastSeconds * 1e9 / row.samples, row.refitSeconds * 1e3, row.keptRefitSeconds * 1e3,
+                    row.resolvesPerRefit, row.walkSeconds * 1e9 / n);
+    }
+    for (const auto& [n, row] : rows)
+        if (row.haveLiteral && !row.identical) std::printf("n = %d: the fast box differs from the literal one!\n", n);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+    for (int n : {10, 100, 1000, 10000}) {
+        const std::string suffix = "/" + std::to_string(n);
+        if (n <= kLiteralLimit)
+            benchmark::RegisterBenchmark(("BoxLiteral" + suffix).c_str(), boxLiteral, n)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("BoxFast" + suffix).c_str(), boxFast, n)->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("Walk" + suffix).c_str(), walk, n)->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("Refit" + suffix).c_str(), refit, n)->Unit(benchmark::kMicrosecond);
+#if defined(__GLIBC__)
+        benchmark::RegisterBenchmark(("RefitKeptHeap" + suffix).c_str(), refitKeptHeap, n)
+            ->Unit(benchmark::kMicrosecond);
+#endif
+    }
+    benchmark::RegisterBenchmark(("Tick/" + std::to_string(kTickWayPoints)).c_str(), tick)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("ExampleFlight", exampleFlight)->Unit(benchmark::kMillisecond);
+
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    printSummary();
+    return 0;
+}

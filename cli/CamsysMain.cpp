@@ -1,0 +1,281 @@
+// camsys: flies, checks, draws and keeps camera flights without a game engine. A thin main over
+// the stand-in host (host/Host.h) and its scene files (host/SceneFile.h).
+//
+// Exit status: 0 done, 2 bad input (the message names file, object and attribute), 1 anything
+// else (the plug-in cannot be loaded, an output cannot be written).
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "host/Host.h"
+#include "host/Picture.h"
+#include "host/SceneFile.h"
+
+#ifndef CAMSYS_PLUGIN_PATH
+#define CAMSYS_PLUGIN_PATH "libcamerasystem.so"
+#endif
+
+namespace {
+
+constexpr int kExitBadInput = 2;
+constexpr int kExitFailure = 1;
+
+const char* const kFormats = R"(Scene files (SCENE may be either; the content decides):
+  JSON   { "objects": [ { "name": "Tower", "position": [40, 120, 15] },
+                        { "name": "Flight", "class": "SCOCameraSystemPath", "children": [
+                            { "name": "W0", "class": "SCOCameraSystemWaypoint",
+                              "position": [0, 0, 10], "attributes": { "PointsTo": "Tower" } },
+                            ... ] },
+                        { "name": "Cam", "class": "SCOCameraSystemIterator",
+                          "attributes": { "Path": "Flight" } } ] }
+         name: unique in the file; class: a plug-in class (absent: a plain host object);
+         position [x, y, z]; orientation: nine floats row by row (default identity);
+         children: the child list, in order; attributes by name, by type: a number (float),
+         an integer 0..4294967295 (unsigned), true/false (bool), [x, y, z] (point), an
+         object's name or null (reference). "NaN", "Infinity", "-Infinity" stand for
+         those floats.
+  .sco   binary: magic "CAMSCO" 1A 0A, format version 1, object count, then per object in
+         depth-first pre-order: class GUID, GUID, parent GUID (16 bytes each), name and
+         record (each a 4-byte length and the bytes); the record is what the object's own
+         Serialize writes. Plain host objects have the class GUID
+         {484F5354-0000-0000-504C-41494E4F424A}.
+
+Every output file is written under a temporary name and renamed: a failure leaves no half
+file. Exit status: 0 done, 2 bad input (camsys: FILE: OBJECT: ATTRIBUTE: what), 1 other
+failures. The plug-in: --plugin, else $CAMSYS_PLUGIN, else the one built with camsys.)";
+
+/// Thrown for a mistake on the command line that the parser cannot see.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+/// The plug-in to load: the option, else the environment, else the one built with the tool.
+std::string pluginPath(const std::string& option) {
+    if (!option.empty()) return option;
+    const char* fromEnvironment = std::getenv("CAMSYS_PLUGIN");
+    if (fromEnvironment && *fromEnvironment) return fromEnvironment;
+    return CAMSYS_PLUGIN_PATH;
+}
+
+/// Prints the runtime's activations, deactivations and messages as "time,event,detail" lines,
+/// in the order they happened, each once.
+class EventPrinter {
+public:
+    explicit EventPrinter(const host::Host& host) : host_(host) {}
+
+    void flush() {
+        const auto& activations = host_.activationLog();
+        const auto& messages = host_.messages();
+        while (activation_ < activations.size() || message_ < messages.size()) {
+            const bool messageFirst =
+                activation_ == activations.size() ||
+                (message_ < messages.size() && messages[message_].sequence < activations[activation_].sequence);
+            if (messageFirst) {
+                const host::MessageRecord& m = messages[message_++];
+                std::fprintf(stderr, "%u,message,%s: %s\n", m.time, m.location.c_str(), m.text.c_str());
+            } else {
+                const host::ActivationRecord& a = activations[activation_++];
+                std::fprintf(stderr, "%u,%s,%s\n", a.time, host::eventName(a.kind), a.name.c_str());
+            }
+        }
+    }
+
+private:
+    const host::Host& host_;
+    std::size_t activation_ = 0;
+    std::size_t message_ = 0;
+};
+
+/// Writes `text` to `path`, or to standard output when `path` is empty.
+void writeOutput(const std::string& path, const std::string& text) {
+    if (!path.empty()) {
+        host::writeFileAtomically(path, text);
+        return;
+    }
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+        throw std::runtime_error("cannot write to standard output");
+}
+
+/// The iterator to fly: the one named, else the only object of the scene with an eye.
+Handle chooseIterator(const host::Host& host, const std::vector<Handle>& scene, const std::string& file,
+                      const std::string& name) {
+    std::vector<Handle> iterators;
+    std::string names;
+    for (const Handle& handle : scene) {
+        if (!handle.GetInterface(kIdHasEye, nullptr)) continue;
+        iterators.push_back(handle);
+        names += (names.empty() ? "" : ", ") + host.nameOf(handle);
+    }
+    if (!name.empty()) {
+        const auto found =
+            std::find_if(scene.begin(), scene.end(), [&](const Handle& h) { return host.nameOf(h) == name; });
+        if (found == scene.end())
+            throw host::SceneError(file, name, "",
+                                   "no object has this name (iterators: " + (names.empty() ? "none" : names) + ")");
+        if (std::find(iterators.begin(), iterators.end(), *found) == iterators.end())
+            throw host::SceneError(file, name, "", "the object is no iterator: it has no eye (ISCO_HasEye)");
+        return *found;
+    }
+    if (iterators.empty()) throw host::SceneError(file, "", "", "the scene has no iterator");
+    if (iterators.size() > 1)
+        throw host::SceneError(file, "", "",
+                               "the scene has " + std::to_string(iterators.size()) + " iterators (" + names +
+                                   "); choose one with --iterator");
+    return iterators.front();
+}
+
+struct FlyOptions {
+    std::string scene;
+    std::string iterator;
+    ULong start = 0;
+    ULong step = 16;
+    std::size_t maxTicks = 100000;
+    std::string output;
+};
+
+int fly(host::Host& host, const FlyOptions& options) {
+    EventPrinter events(host);
+    const std::vector<Handle> scene = host::loadSceneFile(host, options.scene);
+    events.flush();
+    const Handle iterator = chooseIterator(host, scene, options.scene, options.iterator);
+    host.createCamera("", true);
+
+    std::string csv = "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov\n";
+    const auto onTick = [&](ULong time, std::size_t, const _CCoordSystem<float>& eye, float fov) {
+        csv += std::to_string(time);
+        csv += ',';
+        if (const std::optional<ULong> waypoint = host.getULong(iterator, "ActualWayPointIndex"))
+            csv += std::to_string(*waypoint);
+        for (const float value : {eye.Origin.x, eye.Origin.y, eye.Origin.z}) csv += ',' + host::formatFloat(value);
+        for (const auto& row : eye.Orientation.m)
+            for (const float value : row) csv += ',' + host::formatFloat(value);
+        csv += ',' + host::formatFloat(fov);
+        csv += '\n';
+        events.flush();
+    };
+    const host::FlightResult result = host.fly(iterator, options.start, options.step, options.maxTicks, onTick);
+    events.flush();
+    if (result.hitLimit)
+        std::fprintf(stderr, "camsys: warning: %s still flies after %zu ticks (--max-ticks)\n",
+                     host.nameOf(iterator).c_str(), result.ticks);
+    writeOutput(options.output, csv);
+    return 0;
+}
+
+int draw(host::Host& host, const std::string& scene, const std::string& output) {
+    std::string extension = output.substr(std::min(output.size(), output.rfind('.')));
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    if (extension != ".png" && extension != ".svg")
+        throw UsageError("the picture must be a .png or .svg file: " + output);
+    EventPrinter events(host);
+    host::loadSceneFile(host, scene);
+    const host::SceneDrawing drawing = host.drawScene();
+    events.flush();
+    host::writePicture(drawing.calls, drawing.labels, output);
+    return 0;
+}
+
+int save(host::Host& host, const std::string& scene, const std::string& output) {
+    EventPrinter events(host);
+    host::loadSceneFile(host, scene);
+    events.flush();
+    host::saveScoFile(host, output);
+    return 0;
+}
+
+int load(host::Host& host, const std::string& scene, const std::string& output) {
+    EventPrinter events(host);
+    host::loadSceneFile(host, scene);
+    events.flush();
+    writeOutput(output, host::exportJson(host));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app(
+        "camsys: fly, check, draw and keep camera flights of the camera-system plug-in, without "
+        "a game engine.",
+        "camsys");
+    app.footer(kFormats);
+    app.require_subcommand(1);
+    app.fallthrough();
+    std::string pluginOption;
+    app.add_option("--plugin", pluginOption,
+                   "The camera-system plug-in to load (else $CAMSYS_PLUGIN, else the "
+                   "plug-in built with camsys)");
+
+    FlyOptions flyOptions;
+    CLI::App* flyCommand =
+        app.add_subcommand("fly", "Fly an iterator through its path and write the camera's eye, one CSV row per tick.");
+    flyCommand->footer(
+        "Activates the iterator at --start, then runs ticks at start, start + step, start + 2 step, ... (modulo\n"
+        "2^32) until the tick after which the iterator was deactivated (that row included) or --max-ticks ticks\n"
+        "have run (then a warning).\n"
+        "After each tick and the activations it asked for, the game camera reads the eye through ISCO_HasEye:\n"
+        "  time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov\n"
+        "time: the tick; waypoint: the iterator's ActualWayPointIndex; x,y,z: the eye's position; m..: its\n"
+        "orientation row by row (columns right, forward, up); fov: its field-of-view value. Floats are the\n"
+        "shortest decimals that read back to the same float. Activations, deactivations and messages go to\n"
+        "standard error as lines time,event,detail (event: activate, deactivate or message).");
+    flyCommand->add_option("SCENE", flyOptions.scene, "The scene file (JSON or .sco)")->required();
+    flyCommand->add_option("--iterator", flyOptions.iterator, "The iterator to fly (default: the only one)");
+    flyCommand->add_option("--start", flyOptions.start, "Time of the activation and the first tick")
+        ->capture_default_str();
+    flyCommand->add_option("--step", flyOptions.step, "Time between ticks")->capture_default_str();
+    flyCommand->add_option("--max-ticks", flyOptions.maxTicks, "Most ticks to run")->capture_default_str();
+    flyCommand->add_option("-o,--output", flyOptions.output, "The CSV file (default: standard output)");
+
+    std::string drawScene, drawOutput;
+    CLI::App* drawCommand = app.add_subcommand(
+        "draw",
+        "Draw the scene as the editor does (every path and waypoint through its Draw3D): a top view (x, y) "
+        "and a side view (x, z).");
+    drawCommand->add_option("SCENE", drawScene, "The scene file (JSON or .sco)")->required();
+    drawCommand->add_option("-o,--output", drawOutput, "The picture: FILE.png or FILE.svg")->required();
+
+    std::string saveScene, saveOutput;
+    CLI::App* saveCommand = app.add_subcommand(
+        "save", "Build the scene and save it as a binary .sco file (each object's record through its own Serialize).");
+    saveCommand->add_option("SCENE", saveScene, "The scene file (JSON or .sco)")->required();
+    saveCommand->add_option("OUT", saveOutput, "The .sco file to write")->required();
+
+    std::string loadScene, loadOutput;
+    CLI::App* loadCommand =
+        app.add_subcommand("load",
+                           "Load a scene (.sco or JSON), run AfterLoad as after loading, and print it back as JSON; "
+                           "JSON -> .sco -> JSON is a fixed point.");
+    loadCommand->add_option("SCENE", loadScene, "The scene file (.sco or JSON)")->required();
+    loadCommand->add_option("-o,--output", loadOutput, "The JSON file (default: standard output)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        return status == 0 ? 0 : kExitBadInput;
+    }
+
+    try {
+        host::Host host(pluginPath(pluginOption));
+        if (flyCommand->parsed()) return fly(host, flyOptions);
+        if (drawCommand->parsed()) return draw(host, drawScene, drawOutput);
+        if (saveCommand->parsed()) return save(host, saveScene, saveOutput);
+        return load(host, loadScene, loadOutput);
+    } catch (const host::SceneError& error) {
+        std::fprintf(stderr, "camsys: %s\n", error.what());
+        return kExitBadInput;
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "camsys: %s\n", error.what());
+        return kExitBadInput;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "camsys: %s\n", error.what());
+        return kExitFailure;
+    }
+}

@@ -1,0 +1,39 @@
+#pragma once
+/// Pictures of what the editor draws: the recorded `DrawLine` and `DrawArrow` calls of a scene,
+/// rendered as an orthographic top view (x, y) beside a side view (x, z), as PNG or SVG.
+
+#include <string>
+#include <vector>
+
+#include "host/RecordingRenderer.h"
+
+namespace host {
+
+/// A text written beside a point of the scene (a waypoint's name at its position).
+struct PictureLabel {
+    _Point3<float> position;
+    std::string text;
+};
+
+/// Size of the whole picture in pixels (PNG) or points (SVG); each view takes half the width.
+struct PictureOptions {
+    int width = 1600;
+    int height = 800;
+};
+
+/// Writes the drawing as PNG or SVG, chosen by the extension of `path` (.png / .svg, any case);
+/// top view (x, y) left, side view (x, z) right, each fitted to the drawn extent with a margin,
+/// titled. Calls or labels with a non-finite coordinate are left out. The file appears complete
+/// or not at all: it is written under a temporary name in the same folder and renamed.
+/// Throws std::runtime_error on an unknown extension, a size outside 1..32767 or a Cairo or
+/// file failure.
+void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels,
+                  const std::string& path, const PictureOptions& options = {});
+
+/// What the scene's objects drew in the editor's 3D view, and the names of its waypoints.
+struct SceneDrawing {
+    std::vector<DrawCall> calls;
+    std::vector<PictureLabel> labels;
+};
+
+}  // namespace host

@@ -1,0 +1,233 @@
+// End to end: the built camsys on the bundled examples and on broken scenes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kCamsys = CAMSYS_EXE;
+const std::string kExamples = CAMSYS_EXAMPLES;
+const std::string kFlythrough = kExamples + "/flythrough.json";
+const std::string kMinimal = kExamples + "/minimal.json";
+
+/// FNV-1a, 64 bits, of the CSV of `camsys fly examples/flythrough.json --iterator Cam`. Any
+/// change of the flight's numbers changes it: update it only for a change that is meant.
+constexpr std::uint64_t kFlythroughCamHash = 0x67f78d1cd50e697full;
+
+std::uint64_t fnv1a(const std::string& bytes) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ull;
+    return hash;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+/// A folder of its own for each test.
+class CamsysCli : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = testing::TempDir() + "camsys-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+    /// Runs camsys with `args` (with the plug-in it was built with) and collects what it said.
+    Result run(const std::vector<std::string>& args) const {
+        std::string command = "env -u CAMSYS_PLUGIN '" + kCamsys + "'";
+        for (const std::string& arg : args) command += " '" + arg + "'";
+        command += " >'" + path("stdout") + "' 2>'" + path("stderr") + "'";
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(path("stdout")), readFile(path("stderr"))};
+    }
+
+    std::string dir_;
+};
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+}
+
+std::vector<double> fields(const std::string& row) {
+    std::vector<double> result;
+    std::istringstream in(row);
+    for (std::string field; std::getline(in, field, ',');) result.push_back(std::strtod(field.c_str(), nullptr));
+    return result;
+}
+
+}  // namespace
+
+TEST_F(CamsysCli, FliesTheExampleAsPinned) {
+    const Result fly = run({"fly", kFlythrough, "--iterator", "Cam"});
+    ASSERT_EQ(fly.status, 0) << fly.err;
+    EXPECT_EQ(fnv1a(fly.out), kFlythroughCamHash) << "actual hash: 0x" << std::hex << fnv1a(fly.out);
+
+    const std::vector<std::string> rows = lines(fly.out);
+    ASSERT_GT(rows.size(), 2u);
+    EXPECT_EQ(rows[0], "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov");
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        const std::vector<double> row = fields(rows[i]);
+        ASSERT_EQ(row.size(), 15u) << rows[i];
+        EXPECT_EQ(row[0], 16.0 * static_cast<double>(i - 1));
+    }
+    // During W0's pause the eye stands at W0 (0, 0, 10) and looks at the tower (40, 120, 15):
+    // the forward column is (40, 120, 5) / |(40, 120, 5)|, with no roll the right column is level.
+    const std::vector<double> first = fields(rows[1]);
+    const double length = std::sqrt(40.0 * 40 + 120 * 120 + 5 * 5);
+    EXPECT_EQ(first[1], 0);
+    EXPECT_EQ(first[2], 0);
+    EXPECT_EQ(first[3], 0);
+    EXPECT_EQ(first[4], 10);
+    EXPECT_NEAR(first[6], 40 / length, 1e-6);
+    EXPECT_NEAR(first[9], 120 / length, 1e-6);
+    EXPECT_NEAR(first[12], 5 / length, 1e-6);
+    EXPECT_NEAR(first[11], 0, 1e-6);
+    EXPECT_EQ(first[14], 1);
+
+    // Events: the activation and the objects before W0 at once, Gate once the camera leaves W0,
+    // and the deactivation in the tick of the last row.
+    const std::vector<std::string> events = lines(fly.err);
+    ASSERT_GE(events.size(), 4u);
+    EXPECT_EQ(events[0], "0,activate,Cam");
+    EXPECT_EQ(events[1], "0,activate,Intro");
+    EXPECT_NE(fly.err.find(",activate,Gate\n"), std::string::npos);
+    EXPECT_EQ(events.back(), rows.back().substr(0, rows.back().find(',')) + ",deactivate,Cam");
+}
+
+TEST_F(CamsysCli, ScoAndJsonRoundTripsKeepSceneAndFlight) {
+    for (const std::string& scene : {kFlythrough, kMinimal}) {
+        SCOPED_TRACE(scene);
+        const std::string sco = path("scene.sco"), json = path("scene.json");
+        ASSERT_EQ(run({"save", scene, sco}).status, 0);
+        const Result fromJson = run({"load", scene});
+        ASSERT_EQ(fromJson.status, 0) << fromJson.err;
+        EXPECT_EQ(run({"load", sco}).out, fromJson.out);
+        writeFile(json, fromJson.out);
+        EXPECT_EQ(run({"load", json}).out, fromJson.out);
+
+        for (const char* iterator : {"Cam", "Chase"}) {
+            if (scene == kMinimal && std::string(iterator) == "Chase") continue;
+            const Result original = run({"fly", scene, "--iterator", iterator});
+            ASSERT_EQ(original.status, 0) << original.err;
+            const Result restored = run({"fly", sco, "--iterator", iterator, "-o", path("restored.csv")});
+            ASSERT_EQ(restored.status, 0) << restored.err;
+            EXPECT_EQ(readFile(path("restored.csv")), original.out);
+            EXPECT_EQ(restored.err, original.err);
+        }
+    }
+}
+
+TEST_F(CamsysCli, BadInputExitsWith2AndLeavesOutputsAlone) {
+    struct Case {
+        std::string scene;
+        std::string expected;  ///< after "camsys: FILE: "
+    };
+    const std::string waypoint = R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint","attributes":)";
+    const Case cases[] = {
+        {R"({"objects":[{"name":"A","class":"Camera"}]})",
+         "A: class: unknown class \"Camera\"; the classes are SCOCameraSystemPath, SCOCameraSystemIterator, "
+         "SCOCameraSystemWaypoint"},
+        {waypoint + R"({"Rnage":3}}]})",
+         "W: Rnage: unknown attribute of SCOCameraSystemWaypoint; its attributes are "
+         "PointsTo, Range, Roll, FOVFac, Time2Next, EaseIn, EaseOut, IsOn, PauseTime"},
+        {waypoint + R"({"EaseIn":"yes"}}]})", "W: EaseIn: expects true or false"},
+        {waypoint + R"({"Time2Next":4294967296}}]})", "W: Time2Next: expects an integer from 0 to 4294967295"},
+        {waypoint + R"({"PointsTo":"Tower"}}]})", "W: PointsTo: refers to \"Tower\", which is no object of the file"},
+        {R"({"objects":[{"name":"W"},{"name":"W"}]})", "W: name: the name is used by another object of the file"},
+        {"{\"objects\": [\n  {\"name\": \"W\",\n   \"position\": [1, 2 3]}]}", "malformed JSON at line 3, column"},
+    };
+    const std::string good = "keep\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scene);
+        const std::string scene = path("broken.json");
+        writeFile(scene, c.scene);
+        for (const std::vector<std::string>& command : {std::vector<std::string>{"fly", scene, "-o", path("out")},
+                                                        {"save", scene, path("out")},
+                                                        {"load", scene, "-o", path("out")}}) {
+            writeFile(path("out"), good);
+            const Result result = run(command);
+            EXPECT_EQ(result.status, 2) << command[0];
+            EXPECT_EQ(result.err.rfind("camsys: " + scene + ": " + c.expected, 0), 0u) << result.err;
+            EXPECT_EQ(readFile(path("out")), good) << command[0];
+        }
+    }
+
+    // A .sco cut inside W0's record, and one whose W0 record is refused, name W0.
+    const std::string sco = path("scene.sco");
+    ASSERT_EQ(run({"save", kFlythrough, sco}).status, 0);
+    const std::string image = readFile(sco);
+    const std::size_t w0 = image.find(std::string("\x02\x00\x00\x00W0", 6));  // name length and name
+    ASSERT_NE(w0, std::string::npos);
+    writeFile(path("cut.sco"), image.substr(0, w0 + 20));
+    Result result = run({"load", path("cut.sco")});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err,
+              "camsys: " + path("cut.sco") + ": W0: record: only 10 of the 147 bytes it needs remain (truncated)\n");
+    std::string refused = image;
+    refused[w0 + 10] = 9;  // the waypoint record's version: 1 became 9
+    writeFile(path("refused.sco"), refused);
+    result = run({"fly", path("refused.sco"), "--iterator", "Cam"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find(": W0: record: its Serialize refused the record"), std::string::npos) << result.err;
+}
+
+TEST_F(CamsysCli, OptionsHelpAndPictures) {
+    Result result =
+        run({"fly", kFlythrough, "--iterator", "Chase", "--start", "1000", "--step", "100", "--max-ticks", "5"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::vector<std::string> rows = lines(result.out);
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[1].substr(0, 5), "1000,");
+    EXPECT_EQ(rows[5].substr(0, 5), "1400,");
+    EXPECT_NE(result.err.find("camsys: warning: Chase still flies after 5 ticks"), std::string::npos) << result.err;
+
+    EXPECT_EQ(run({"fly", kMinimal}).status, 0);  // its only iterator
+    result = run({"fly", kFlythrough});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("2 iterators (Cam, Chase)"), std::string::npos);
+    EXPECT_EQ(run({"fly", kFlythrough, "--iterator", "Tower"}).status, 2);
+    EXPECT_EQ(run({"fly", kFlythrough, "--step", "-1"}).status, 2);
+    EXPECT_EQ(run({"load", path("missing.json")}).status, 2);
+    EXPECT_EQ(run({"--plugin", path("missing.so"), "load", kMinimal}).status, 1);
+
+    result = run({"--help"});
+    EXPECT_EQ(result.status, 0);
+    for (const char* word : {"fly", "draw", "save", "load", "--plugin", "CAMSYS_PLUGIN", "CAMSCO", "orientation"})
+        EXPECT_NE(result.out.find(word), std::string::npos) << word;
+    result = run({"fly", "--help"});
+    EXPECT_EQ(result.status, 0);
+    for (const char* word :
+         {"time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov", "--max-ticks", "--iterator"})
+        EXPECT_NE(result.out.find(word), std::string::npos) << word;
+
+    ASSERT_EQ(run({"draw", kFlythrough, "-o", path("view.png")}).status, 0);
+    EXPECT_EQ(readFile(path("view.png")).substr(0, 8), "\x89PNG\r\n\x1a\n");
+    ASSERT_EQ(run({"draw", kFlythrough, "-o", path("view.svg")}).status, 0);
+    EXPECT_NE(readFile(path("view.svg")).find("<svg"), std::string::npos);
+    EXPECT_EQ(run({"draw", kFlythrough, "-o", path("view.gif")}).status, 2);
+}
