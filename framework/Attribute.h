@@ -49,3 +49,24 @@ inline Attribute MakeAttribute(const char* name, ULong type, bool f0, bool f1, b
     a.Set = set;
     return a;
 }
+
+/// Getter body: copies the member's bytes into the caller's buffer.
+template <class T>
+bool CopyAttributeOut(void* value, const T& member) {
+    std::memcpy(value, &member, sizeof member);
+    return true;
+}
+
+/// Setter body: copies the caller's bytes into the member, unchecked (the editor may store
+/// anything).
+template <class T>
+bool CopyAttributeIn(T& member, const void* value) {
+    std::memcpy(&member, value, sizeof member);
+    return true;
+}
+
+/// A bool may hold nothing but 0 and 1, so any non-zero byte is stored as true.
+inline bool CopyAttributeIn(bool& member, const void* value) {
+    member = *static_cast<const unsigned char*>(value) != 0;
+    return true;
+}

@@ -19,6 +19,18 @@ struct _Point3 {
     }
 };
 
+/// a . b, in the points' own precision.
+template <class T>
+T Dot(const _Point3<T>& a, const _Point3<T>& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+/// a x b = (a.y*b.z - a.z*b.y, a.z*b.x - a.x*b.z, a.x*b.y - a.y*b.x), in the points' own precision.
+template <class T>
+_Point3<T> Cross(const _Point3<T>& a, const _Point3<T>& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
 /// 3x3 matrix stored row by row: m00 m01 m02 m10 ... m22.
 template <class T>
 struct _CMatrix3 {

@@ -1,5 +1,6 @@
 #include "SCOCameraSystemIterator.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -35,24 +36,16 @@ private:
     ISCO_CSWayPoint* held_ = nullptr;
 };
 
-/// a x b = (a.y*b.z - a.z*b.y, a.z*b.x - a.x*b.z, a.x*b.y - a.y*b.x), in float.
-Point3f cross(const Point3f& a, const Point3f& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-/// out = v / |v|, the length a square root in double applied as the reciprocal 1/|v| to each
-/// component. The squares are summed in double too, so that a large but finite float vector
-/// (a destination far away) does not overflow to an infinite length. False, leaving `out`
-/// alone, when the length is zero or not finite: the direction is undefined.
-bool normalize(double x, double y, double z, Point3f& out) {
-    const double length = std::sqrt(x * x + y * y + z * z);
-    if (!(length > 0.0) || !std::isfinite(length)) return false;
-    const double inverse = 1.0 / length;
-    out = {static_cast<float>(x * inverse), static_cast<float>(y * inverse), static_cast<float>(z * inverse)};
+/// out = v / |v|: the squares summed in float, the root taken in double and its reciprocal
+/// applied to each component as a float, as for every vector of the frame. False, leaving `out`
+/// alone, when the direction is undefined: a zero or non-finite length, or one whose square is
+/// below FLT_MIN, where too few bits are left to give a unit vector.
+bool normalize(const Point3f& v, Point3f& out) {
+    const float squared = Dot(v, v);
+    if (!(squared >= FLT_MIN) || !std::isfinite(squared)) return false;
+    out = v * static_cast<float>(1.0 / std::sqrt(static_cast<double>(squared)));
     return true;
 }
-
-bool normalize(const Point3f& v, Point3f& out) { return normalize(v.x, v.y, v.z, out); }
 
 bool isFinite(const Point3f& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
 
@@ -77,23 +70,20 @@ bool isFinite(const Point3f& p) { return std::isfinite(p.x) && std::isfinite(p.y
 Matrix3f cameraFrame(const Point3f& look, float roll, const Matrix3f& previous) {
     const auto& m = previous.m;
     Point3f f{};
-    if (!normalize(look, f) && !normalize(m[0][1], m[1][1], m[2][1], f)) f = {0.0f, 1.0f, 0.0f};
+    if (!normalize(look, f) && !normalize(Point3f{m[0][1], m[1][1], m[2][1]}, f)) f = {0.0f, 1.0f, 0.0f};
 
     Point3f s{};
-    if (!normalize(cross(f, {0.0f, 0.0f, 1.0f}), s)) {
-        // Previous right minus its part along f: p - (p.f) f, in double.
-        const double px = m[0][0], py = m[1][0], pz = m[2][0];
-        const double along = px * f.x + py * f.y + pz * f.z;
-        if (!normalize(px - along * f.x, py - along * f.y, pz - along * f.z, s)) s = {1.0f, 0.0f, 0.0f};
+    if (!normalize(Cross(f, Point3f{0.0f, 0.0f, 1.0f}), s)) {
+        // Previous right minus its part along f: p - (p.f) f.
+        const Point3f p{m[0][0], m[1][0], m[2][0]};
+        if (!normalize(p - f * Dot(p, f), s)) s = {1.0f, 0.0f, 0.0f};
     }
-    const Point3f u = cross(s, f);
+    const Point3f u = Cross(s, f);
 
+    // cos and sin in double, each applied to its vector as a float.
     const double r = std::isfinite(roll) ? static_cast<double>(roll) : 0.0;
-    const double c = std::cos(r);
-    const double minusSin = -std::sin(r);
-    const Point3f rolledUp{static_cast<float>(c * u.x + minusSin * s.x), static_cast<float>(c * u.y + minusSin * s.y),
-                           static_cast<float>(c * u.z + minusSin * s.z)};
-    const Point3f rolledRight = cross(f, rolledUp);
+    const Point3f rolledUp = u * static_cast<float>(std::cos(r)) + s * static_cast<float>(-std::sin(r));
+    const Point3f rolledRight = Cross(f, rolledUp);
 
     return Matrix3f(rolledRight.x, f.x, rolledUp.x,  //
                     rolledRight.y, f.y, rolledUp.y,  //
@@ -188,53 +178,21 @@ bool SCOCameraSystemIterator::GetParentAttr(ULong index, Attribute* attr, char* 
     return BaseGetAttributeInfo(index, attr, className, true);
 }
 
-namespace {
-
-bool copyOut(const void* field, std::size_t size, void* value) {
-    std::memcpy(value, field, size);
-    return true;
-}
-
-bool copyIn(void* field, std::size_t size, const void* value) {
-    std::memcpy(field, value, size);
-    return true;
-}
-
-}  // namespace
-
-bool SCOCameraSystemIterator::GetPath(void* value) { return copyOut(&Path.Guid, sizeof(_GUID), value); }
-bool SCOCameraSystemIterator::SetPath(void* value) { return copyIn(&Path.Guid, sizeof(_GUID), value); }
-bool SCOCameraSystemIterator::GetActualWayPointIndex(void* value) {
-    return copyOut(&ActualWayPointIndex, sizeof(ULong), value);
-}
-bool SCOCameraSystemIterator::SetActualWayPointIndex(void* value) {
-    return copyIn(&ActualWayPointIndex, sizeof(ULong), value);
-}
-bool SCOCameraSystemIterator::GetActualWayPointTime(void* value) {
-    return copyOut(&ActualWayPointTime, sizeof(ULong), value);
-}
-bool SCOCameraSystemIterator::SetActualWayPointTime(void* value) {
-    return copyIn(&ActualWayPointTime, sizeof(ULong), value);
-}
-bool SCOCameraSystemIterator::GetRelativeTo(void* value) { return copyOut(&RelativeTo.Guid, sizeof(_GUID), value); }
-bool SCOCameraSystemIterator::SetRelativeTo(void* value) { return copyIn(&RelativeTo.Guid, sizeof(_GUID), value); }
-bool SCOCameraSystemIterator::GetRelativeTo2(void* value) { return copyOut(&RelativeTo2.Guid, sizeof(_GUID), value); }
-bool SCOCameraSystemIterator::SetRelativeTo2(void* value) { return copyIn(&RelativeTo2.Guid, sizeof(_GUID), value); }
-bool SCOCameraSystemIterator::GetMovingDestination(void* value) {
-    return copyOut(&MovingDestination.Guid, sizeof(_GUID), value);
-}
-bool SCOCameraSystemIterator::SetMovingDestination(void* value) {
-    return copyIn(&MovingDestination.Guid, sizeof(_GUID), value);
-}
-bool SCOCameraSystemIterator::GetGrabCamera(void* value) {
-    *static_cast<unsigned char*>(value) = GrabCamera ? 1 : 0;
-    return true;
-}
-bool SCOCameraSystemIterator::SetGrabCamera(void* value) {
-    // Any non-zero byte is true: a bool must never hold another bit pattern than 0 or 1.
-    GrabCamera = *static_cast<const unsigned char*>(value) != 0;
-    return true;
-}
+// Accessors copy raw bytes both ways and never validate: the editor may store anything.
+bool SCOCameraSystemIterator::GetPath(void* value) { return CopyAttributeOut(value, Path.Guid); }
+bool SCOCameraSystemIterator::SetPath(void* value) { return CopyAttributeIn(Path.Guid, value); }
+bool SCOCameraSystemIterator::GetActualWayPointIndex(void* value) { return CopyAttributeOut(value, ActualWayPointIndex); }
+bool SCOCameraSystemIterator::SetActualWayPointIndex(void* value) { return CopyAttributeIn(ActualWayPointIndex, value); }
+bool SCOCameraSystemIterator::GetActualWayPointTime(void* value) { return CopyAttributeOut(value, ActualWayPointTime); }
+bool SCOCameraSystemIterator::SetActualWayPointTime(void* value) { return CopyAttributeIn(ActualWayPointTime, value); }
+bool SCOCameraSystemIterator::GetRelativeTo(void* value) { return CopyAttributeOut(value, RelativeTo.Guid); }
+bool SCOCameraSystemIterator::SetRelativeTo(void* value) { return CopyAttributeIn(RelativeTo.Guid, value); }
+bool SCOCameraSystemIterator::GetRelativeTo2(void* value) { return CopyAttributeOut(value, RelativeTo2.Guid); }
+bool SCOCameraSystemIterator::SetRelativeTo2(void* value) { return CopyAttributeIn(RelativeTo2.Guid, value); }
+bool SCOCameraSystemIterator::GetMovingDestination(void* value) { return CopyAttributeOut(value, MovingDestination.Guid); }
+bool SCOCameraSystemIterator::SetMovingDestination(void* value) { return CopyAttributeIn(MovingDestination.Guid, value); }
+bool SCOCameraSystemIterator::GetGrabCamera(void* value) { return CopyAttributeOut(value, GrabCamera); }
+bool SCOCameraSystemIterator::SetGrabCamera(void* value) { return CopyAttributeIn(GrabCamera, value); }
 
 namespace {
 SCOCameraSystemIterator* iteratorOf(RtsObject* object) { return static_cast<SCOCameraSystemIterator*>(object); }

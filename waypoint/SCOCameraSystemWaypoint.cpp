@@ -40,12 +40,6 @@ const char kNotInPath[] = "Waypoint not in Path Container";
 /// The script texts the editor asks for: this class has none.
 char emptyScript[1] = "";
 
-float dot(const _Point3<float>& a, const _Point3<float>& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
-_Point3<float> cross(const _Point3<float>& a, const _Point3<float>& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
 /// R * v: a local direction turned into the world (rotation only).
 _Point3<float> rotate(const _CMatrix3<float>& r, const _Point3<float>& v) {
     return {r.m[0][0] * v.x + r.m[0][1] * v.y + r.m[0][2] * v.z, r.m[1][0] * v.x + r.m[1][1] * v.y + r.m[1][2] * v.z,
@@ -153,78 +147,24 @@ bool SCOCameraSystemWaypoint::GetParentAttr(ULong index, Attribute* attr, char* 
 }
 
 // Accessors copy raw bytes both ways and never validate: the editor may store anything.
-bool SCOCameraSystemWaypoint::GetPointsTo(void* value) {
-    std::memcpy(value, &PointsTo.Guid, sizeof PointsTo.Guid);
-    return true;
-}
-bool SCOCameraSystemWaypoint::SetPointsTo(void* value) {
-    std::memcpy(&PointsTo.Guid, value, sizeof PointsTo.Guid);
-    return true;
-}
-bool SCOCameraSystemWaypoint::GetRange(void* value) {
-    std::memcpy(value, &Range, sizeof Range);
-    return true;
-}
-bool SCOCameraSystemWaypoint::SetRange(void* value) {
-    std::memcpy(&Range, value, sizeof Range);
-    return true;
-}
-bool SCOCameraSystemWaypoint::GetRoll(void* value) {
-    std::memcpy(value, &Roll, sizeof Roll);
-    return true;
-}
-bool SCOCameraSystemWaypoint::SetRoll(void* value) {
-    std::memcpy(&Roll, value, sizeof Roll);
-    return true;
-}
-bool SCOCameraSystemWaypoint::GetFOVFac(void* value) {
-    std::memcpy(value, &FOVFac, sizeof FOVFac);
-    return true;
-}
-bool SCOCameraSystemWaypoint::SetFOVFac(void* value) {
-    std::memcpy(&FOVFac, value, sizeof FOVFac);
-    return true;
-}
-bool SCOCameraSystemWaypoint::GetTime2Next(void* value) {
-    std::memcpy(value, &Time2Next, sizeof Time2Next);
-    return true;
-}
-bool SCOCameraSystemWaypoint::SetTime2Next(void* value) {
-    std::memcpy(&Time2Next, value, sizeof Time2Next);
-    return true;
-}
-bool SCOCameraSystemWaypoint::GetEaseIn(void* value) {
-    std::memcpy(value, &EaseIn, sizeof EaseIn);
-    return true;
-}
-bool SCOCameraSystemWaypoint::SetEaseIn(void* value) {
-    std::memcpy(&EaseIn, value, sizeof EaseIn);
-    return true;
-}
-bool SCOCameraSystemWaypoint::GetEaseOut(void* value) {
-    std::memcpy(value, &EaseOut, sizeof EaseOut);
-    return true;
-}
-bool SCOCameraSystemWaypoint::SetEaseOut(void* value) {
-    std::memcpy(&EaseOut, value, sizeof EaseOut);
-    return true;
-}
-bool SCOCameraSystemWaypoint::GetIsOn(void* value) {
-    std::memcpy(value, &IsOnFlag, sizeof IsOnFlag);
-    return true;
-}
-bool SCOCameraSystemWaypoint::SetIsOn(void* value) {
-    std::memcpy(&IsOnFlag, value, sizeof IsOnFlag);
-    return true;
-}
-bool SCOCameraSystemWaypoint::GetPauseTime(void* value) {
-    std::memcpy(value, &PauseTime, sizeof PauseTime);
-    return true;
-}
-bool SCOCameraSystemWaypoint::SetPauseTime(void* value) {
-    std::memcpy(&PauseTime, value, sizeof PauseTime);
-    return true;
-}
+bool SCOCameraSystemWaypoint::GetPointsTo(void* value) { return CopyAttributeOut(value, PointsTo.Guid); }
+bool SCOCameraSystemWaypoint::SetPointsTo(void* value) { return CopyAttributeIn(PointsTo.Guid, value); }
+bool SCOCameraSystemWaypoint::GetRange(void* value) { return CopyAttributeOut(value, Range); }
+bool SCOCameraSystemWaypoint::SetRange(void* value) { return CopyAttributeIn(Range, value); }
+bool SCOCameraSystemWaypoint::GetRoll(void* value) { return CopyAttributeOut(value, Roll); }
+bool SCOCameraSystemWaypoint::SetRoll(void* value) { return CopyAttributeIn(Roll, value); }
+bool SCOCameraSystemWaypoint::GetFOVFac(void* value) { return CopyAttributeOut(value, FOVFac); }
+bool SCOCameraSystemWaypoint::SetFOVFac(void* value) { return CopyAttributeIn(FOVFac, value); }
+bool SCOCameraSystemWaypoint::GetTime2Next(void* value) { return CopyAttributeOut(value, Time2Next); }
+bool SCOCameraSystemWaypoint::SetTime2Next(void* value) { return CopyAttributeIn(Time2Next, value); }
+bool SCOCameraSystemWaypoint::GetEaseIn(void* value) { return CopyAttributeOut(value, EaseIn); }
+bool SCOCameraSystemWaypoint::SetEaseIn(void* value) { return CopyAttributeIn(EaseIn, value); }
+bool SCOCameraSystemWaypoint::GetEaseOut(void* value) { return CopyAttributeOut(value, EaseOut); }
+bool SCOCameraSystemWaypoint::SetEaseOut(void* value) { return CopyAttributeIn(EaseOut, value); }
+bool SCOCameraSystemWaypoint::GetIsOn(void* value) { return CopyAttributeOut(value, IsOnFlag); }
+bool SCOCameraSystemWaypoint::SetIsOn(void* value) { return CopyAttributeIn(IsOnFlag, value); }
+bool SCOCameraSystemWaypoint::GetPauseTime(void* value) { return CopyAttributeOut(value, PauseTime); }
+bool SCOCameraSystemWaypoint::SetPauseTime(void* value) { return CopyAttributeIn(PauseTime, value); }
 
 // The static accessors go through the primary table, so a further override would be honoured.
 bool SCOCameraSystemWaypoint::GetPointsToX(RtsObject* o, void* v) { return asWaypoint(o)->GetPointsTo(v); }
@@ -376,19 +316,21 @@ void SCOCameraSystemWaypoint::_SetDestPoint(_Point3<float> p) {
     // a unit axis.
     _CCoordSystem<float>& pos = ObjectPos;
     const _Point3<float> d = p - pos.Origin;
-    const float distanceSquared = dot(d, d);
+    const float distanceSquared = Dot(d, d);
     if (!std::isfinite(distanceSquared)) return;
     const double distance = std::sqrt(static_cast<double>(distanceSquared));
     Range = static_cast<float>(distance);
     if (distanceSquared < FLT_MIN) return;
 
     const _Point3<float> f = d * static_cast<float>(1.0 / distance);
-    _Point3<float> r{f.y, -f.x, 0.0f};  // f x (0, 0, 1)
-    const float rightSquared = dot(r, r);
+    // The full cross product, not its shortcut (f.y, -f.x, 0): for f = (0, 1, 0) the shortcut
+    // leaves a -0 that would make the identity rotation differ from identity in its bytes.
+    _Point3<float> r = Cross(f, _Point3<float>{0.0f, 0.0f, 1.0f});
+    const float rightSquared = Dot(r, r);
     if (!(rightSquared >= FLT_MIN)) return;
     r = r * static_cast<float>(1.0 / std::sqrt(static_cast<double>(rightSquared)));
-    const _Point3<float> u = cross(r, f);
-    const _Point3<float> w = cross(f, u);
+    const _Point3<float> u = Cross(r, f);
+    const _Point3<float> w = Cross(f, u);
 
     // Written directly: aiming is part of a refit, not an edit, so no SetObjectPos and no notice.
     pos.Orientation = _CMatrix3<float>(w.x, f.x, u.x, w.y, f.y, u.y, w.z, f.z, u.z);
@@ -460,7 +402,7 @@ void SCOCameraSystemWaypoint::GetBSphere(_Point3<float>* center, float* radius) 
     GetBBox(&min, &max);
     *center = (min + max) * 0.5f;
     const _Point3<float> diagonal = max - min;
-    *radius = static_cast<float>(0.5 * std::sqrt(static_cast<double>(dot(diagonal, diagonal))));
+    *radius = static_cast<float>(0.5 * std::sqrt(static_cast<double>(Dot(diagonal, diagonal))));
 }
 
 void SCOCameraSystemWaypoint::PotentiallyVisible() {}
