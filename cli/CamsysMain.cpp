@@ -177,6 +177,9 @@ int draw(host::Host& host, const std::string& scene, const std::string& output) 
     host::loadSceneFile(host, scene);
     const host::SceneDrawing drawing = host.drawScene();
     events.flush();
+    if (drawing.dropped)
+        std::fprintf(stderr, "camsys: warning: %zu drawing calls beyond the first %zu were not drawn\n",
+                     drawing.dropped, host::RecordingRenderer::kMaxCalls);
     host::writePicture(drawing.calls, drawing.labels, output);
     return 0;
 }

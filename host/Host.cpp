@@ -369,6 +369,7 @@ SceneDrawing Host::drawScene() {
         if (frame) drawing.labels.push_back({frame->Origin, runtime_.nameOf(handle)});
     }
     drawing.calls = recorder.calls();
+    drawing.dropped = recorder.dropped();
     return drawing;
 }
 

@@ -34,6 +34,7 @@ void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureL
 struct SceneDrawing {
     std::vector<DrawCall> calls;
     std::vector<PictureLabel> labels;
+    std::size_t dropped = 0;  ///< calls beyond the recorder's limit, not kept
 };
 
 }  // namespace host

@@ -3,6 +3,7 @@
 /// can check what an object drew and a later renderer can turn the calls into a picture.
 
 #include <array>
+#include <cstddef>
 #include <vector>
 
 #include "framework/RenderEngine.h"
@@ -33,12 +34,24 @@ public:
     void DrawArrow(const _Point3<float>* start, const _Point3<float>* tip, float size1, float size2, float size3,
                    const float* rgba1, const float* rgba2, int flag) override;
 
-    /// The calls since the last `clear`, in the order they were made.
+    /// At most this many calls are kept: a path with absurd coordinates (1e30) asks for some
+    /// 2^24 lines, and an editor's recorder must not grow without bound.
+    static constexpr std::size_t kMaxCalls = std::size_t{1} << 20;
+
+    /// The calls since the last `clear`, in the order they were made (the first `kMaxCalls`).
     const std::vector<DrawCall>& calls() const { return calls_; }
-    void clear() { calls_.clear(); }
+    /// Calls made beyond `kMaxCalls` since the last `clear`, not kept.
+    std::size_t dropped() const { return dropped_; }
+    void clear() {
+        calls_.clear();
+        dropped_ = 0;
+    }
 
 private:
+    void record(const DrawCall& call);
+
     std::vector<DrawCall> calls_;
+    std::size_t dropped_ = 0;
 };
 
 /// The recorder `REU` points at unless the host points it elsewhere.

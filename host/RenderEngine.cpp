@@ -30,7 +30,7 @@ void RecordingRenderer::DrawLine(const _Point3<float>* a, const _Point3<float>* 
     call.widthTo = widthB;
     call.colour = colourAt(rgba);
     call.flag = flag;
-    calls_.push_back(call);
+    record(call);
 }
 
 void RecordingRenderer::DrawArrow(const _Point3<float>* start, const _Point3<float>* tip, float size1, float size2,
@@ -43,7 +43,14 @@ void RecordingRenderer::DrawArrow(const _Point3<float>* start, const _Point3<flo
     call.colour = colourAt(rgba1);
     call.colour2 = colourAt(rgba2);
     call.flag = flag;
-    calls_.push_back(call);
+    record(call);
+}
+
+void RecordingRenderer::record(const DrawCall& call) {
+    if (calls_.size() < kMaxCalls)
+        calls_.push_back(call);
+    else
+        ++dropped_;
 }
 
 RecordingRenderer& defaultRecorder() { return recorder; }

@@ -574,9 +574,11 @@ void SCOCameraSystemPath::GetBBox(_Point3<float>* min, _Point3<float>* max) {
 }
 
 void SCOCameraSystemPath::GetBSphere(_Point3<float>* center, float* radius) {
-    // Centre of the box; radius half its diagonal (root in double, stored as float).
+    // Centre of the box; radius half its diagonal: squares in float, the root in double, stored
+    // as float (the waypoint's sphere is formed the same way).
     if (center) *center = (MinBound + MaxBound) * 0.5f;
-    if (radius) *radius = static_cast<float>(0.5 * length(MaxBound - MinBound));
+    const _Point3<float> diagonal = MaxBound - MinBound;
+    if (radius) *radius = static_cast<float>(0.5 * std::sqrt(static_cast<double>(Dot(diagonal, diagonal))));
 }
 
 void SCOCameraSystemPath::PotentiallyVisible() {}

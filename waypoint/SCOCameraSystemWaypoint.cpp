@@ -255,12 +255,14 @@ float SCOCameraSystemWaypoint::CalcDistanceAtTime(float time) {
 void SCOCameraSystemWaypoint::CalcOrientationAtDistance(float distance, COrientation& out) {
     // All nine channels over local distance, Horner form on whole records:
     //   P(s) = ((R3*s + R2)*s + R1)*s + R0
-    COrientation p = CubicData[0] * distance;
-    p = p + CubicData[1];
-    p = p * distance;
-    p = p + CubicData[2];
-    p = p * distance;
-    out = p + CubicData[3];
+    // Channel by channel into a local record: the same float operations in the same order as
+    // the record-wise form (so the same bits), but no temporary records through memory, and the
+    // first eight channels are two four-wide vectors even at -O2.
+    COrientation p;
+    for (int i = 0; i < 8; ++i)
+        p[i] = ((CubicData[0][i] * distance + CubicData[1][i]) * distance + CubicData[2][i]) * distance + CubicData[3][i];
+    p[8] = ((CubicData[0][8] * distance + CubicData[1][8]) * distance + CubicData[2][8]) * distance + CubicData[3][8];
+    out = p;
 }
 
 // ---------------------------------------------------------------------------------------------
