@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <typeinfo>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "framework/IClassStorage.h"
 #include "framework/RenderEngine.h"
 #include "framework/Runtime.h"
+#include "waypoint/SCOCameraSystemWaypoint.h"
 
 namespace {
 
@@ -65,8 +67,12 @@ double length(const _Point3<float>& v) {
     return std::sqrt(x * x + y * y + z * z);
 }
 
+/// Four float lanes (x, y, z and an unused one), computed lane by lane with the same IEEE
+/// operations as scalar code: the box sweep evaluates the three position channels at once.
+using Lanes = float __attribute__((vector_size(16)));
+
 /// The switched-on waypoints of one walk, resolved once for a run of samples along the distance
-/// scale. `sample` picks the waypoint and the local distance exactly as
+/// scale. `position` picks the waypoint and the local distance exactly as
 /// `CalcOrientationAtDistanceSum` does, without walking the children again:
 ///
 ///   next = the first k with distance < D[k] (n when there is none)
@@ -81,6 +87,7 @@ public:
         ChildPos pos = children.GetFirstChild();
         while (WayPointPtr wayPoint = nextWayPoint(children, pos)) {
             distanceSums_.push_back(wayPoint->GetDistanceSum());
+            coefficients_.push_back(ownCoefficients(wayPoint.get()));
             wayPoints_.push_back(std::move(wayPoint));
         }
     }
@@ -88,57 +95,105 @@ public:
     /// DistanceSum of the last switched-on waypoint; 0 without waypoints (as GetSumDistance).
     float total() const { return distanceSums_.empty() ? 0.0f : distanceSums_.back(); }
 
-    /// The camera sample at an accumulated distance; all zero without waypoints.
-    COrientation sample(float distance) {
-        COrientation result{};
+    /// The eye position at an accumulated distance; (0, 0, 0) without waypoints.
+    _Point3<float> position(float distance) {
         const std::size_t count = wayPoints_.size();
-        if (count == 0) return result;
+        if (count == 0) return {0, 0, 0};
         if (!(distance >= lastDistance_)) next_ = 0;
         lastDistance_ = distance;
         while (next_ < count && !(distance < distanceSums_[next_])) ++next_;
         const std::size_t chosen = next_ == 0 ? 0 : next_ - 1;
         const float base = next_ == 0 ? 0.0f : distanceSums_[next_ - 1];
-        wayPoints_[chosen]->CalcOrientationAtDistance(distance - base, result);
-        return result;
+        const float s = distance - base;
+        if (const COrientation* c = coefficients_[chosen]) {
+            // The waypoint's own Horner form, ((c3*s + c2)*s + c1)*s + c0 in float, on the three
+            // position channels only: the same operations in the same order, so the same bits.
+            auto channel = [&](int i) { return ((c[0][i] * s + c[1][i]) * s + c[2][i]) * s + c[3][i]; };
+            return {channel(0), channel(1), channel(2)};
+        }
+        COrientation result{};
+        wayPoints_[chosen]->CalcOrientationAtDistance(s, result);
+        return result.Position;
+    }
+
+    /// visit(position(d)), as lanes x, y, z, for d = 0, step, 2 step, ... (each sum rounded to float) while d < total,
+    /// stopping where d + step no longer moves d: the same points in the same order as calling
+    /// `position`, with each segment's coefficients held in registers over its run of samples.
+    template <class Visit>
+    void sweep(float total, float step, Visit&& visit) {
+        const std::size_t count = wayPoints_.size();
+        if (count == 0) return;
+        std::size_t next = 0;
+        float d = 0.0f;
+        auto advance = [&] {
+            const float moved = d + step;
+            if (!(moved > d)) return false;
+            d = moved;
+            return true;
+        };
+        while (d < total) {
+            while (next < count && !(d < distanceSums_[next])) ++next;
+            const std::size_t chosen = next == 0 ? 0 : next - 1;
+            const float base = next == 0 ? 0.0f : distanceSums_[next - 1];
+            // The samples stay on this segment while d < D[next] (for the last one: always).
+            const float limit = next < count ? distanceSums_[next] : std::numeric_limits<float>::infinity();
+            if (const COrientation* c = coefficients_[chosen]) {
+                // The waypoint's Horner form on the three position channels, lane by lane.
+                const Lanes a = {c[0][0], c[0][1], c[0][2], 0.0f}, b = {c[1][0], c[1][1], c[1][2], 0.0f};
+                const Lanes e = {c[2][0], c[2][1], c[2][2], 0.0f}, f = {c[3][0], c[3][1], c[3][2], 0.0f};
+                do {
+                    const float u = d - base;
+                    const Lanes v = {u, u, u, u};
+                    visit(((a * v + b) * v + e) * v + f);
+                    if (!advance()) return;
+                } while (d < total && d < limit);
+            } else {
+                do {
+                    COrientation result{};
+                    wayPoints_[chosen]->CalcOrientationAtDistance(d - base, result);
+                    visit(Lanes{result.Position.x, result.Position.y, result.Position.z, 0.0f});
+                    if (!advance()) return;
+                } while (d < total && d < limit);
+            }
+        }
     }
 
 private:
+    /// The coefficient records of a waypoint of exactly our own class, read in place for the
+    /// length of one call: the box and the drawing need three channels of every sample, and
+    /// asking through the interface evaluates all nine behind a virtual call. Any other
+    /// implementation of ISCO_CSWayPoint (null here) is asked through the interface.
+    static const COrientation* ownCoefficients(ISCO_CSWayPoint* wayPoint) {
+        if (typeid(*wayPoint) != typeid(SCOCameraSystemWaypoint)) return nullptr;
+        return static_cast<SCOCameraSystemWaypoint*>(wayPoint)->CubicData;
+    }
+
     std::vector<WayPointPtr> wayPoints_;
+    std::vector<const COrientation*> coefficients_;
     std::vector<float> distanceSums_;
     std::size_t next_ = 0;
     float lastDistance_ = -std::numeric_limits<float>::infinity();
 };
 
-/// The box around the positions at d = 0, 0.25, 0.5, ... while d < total, widened by the margin.
-///
-/// Sampling stops early when the total is not finite (a NaN total never lets the loop start, an
-/// infinite one would never end it) or when d + 0.25 no longer moves d (from 2^22 on). Every
-/// point sampled lies in the box; with no sample at all the box stays inverted (min above max).
-template <class PositionAt>
-void sampleBox(float total, PositionAt&& positionAt, _Point3<float>& lo, _Point3<float>& hi) {
-    // The running box lives in locals, not in the caller's members: stores through `lo`/`hi`
-    // would have to be kept in memory around every sample. `p > hi ? p : hi` keeps hi unless p
-    // is greater (a NaN never is), exactly as "if (p > hi) hi = p"; it compiles to maxss/minss.
-    constexpr float kLargest = std::numeric_limits<float>::max();
-    float loX = kLargest, loY = kLargest, loZ = kLargest;
-    float hiX = -kLargest, hiY = -kLargest, hiZ = -kLargest;
-    if (std::isfinite(total)) {
-        for (float d = 0.0f; d < total;) {
-            const _Point3<float> p = positionAt(d);
-            hiX = p.x > hiX ? p.x : hiX;
-            loX = p.x < loX ? p.x : loX;
-            hiY = p.y > hiY ? p.y : hiY;
-            loY = p.y < loY ? p.y : loY;
-            hiZ = p.z > hiZ ? p.z : hiZ;
-            loZ = p.z < loZ ? p.z : loZ;
-            const float next = d + kBoxStep;
-            if (!(next > d)) break;
-            d = next;
-        }
+/// The running box of the sampled positions. `p > hi ? p : hi` keeps hi unless p is greater (a
+/// NaN never is), exactly as "if (p > hi) hi = p", and compiles to maxss/minss.
+struct BoxAccumulator {
+    static constexpr float kLargest = std::numeric_limits<float>::max();
+    Lanes lo = {kLargest, kLargest, kLargest, kLargest};
+    Lanes hi = {-kLargest, -kLargest, -kLargest, -kLargest};
+
+    void add(Lanes p) {
+        hi = p > hi ? p : hi;
+        lo = p < lo ? p : lo;
     }
-    hi = {hiX + kBoxMargin, hiY + kBoxMargin, hiZ + kBoxMargin};
-    lo = {loX - kBoxMargin, loY - kBoxMargin, loZ - kBoxMargin};
-}
+    void add(const _Point3<float>& p) { add(Lanes{p.x, p.y, p.z, 0.0f}); }
+    /// The box widened by the margin, added after all samples. With no sample at all the box
+    /// stays inverted (min above max).
+    void finish(_Point3<float>& min, _Point3<float>& max) const {
+        max = {hi[0] + kBoxMargin, hi[1] + kBoxMargin, hi[2] + kBoxMargin};
+        min = {lo[0] - kBoxMargin, lo[1] - kBoxMargin, lo[2] - kBoxMargin};
+    }
+};
 
 bool nearlyEqual(const _Point3<float>& a, const _Point3<float>& b) {
     return std::fabs(a.x - b.x) <= kDrawEndGap && std::fabs(a.y - b.y) <= kDrawEndGap &&
@@ -554,18 +609,34 @@ float SCOCameraSystemPath::GetSumDistance() {
 // ---------------------------------------------------------------------------------------------
 // Bounds and drawing
 
+// The box samples the positions at d = 0, 0.25, 0.5, ... (single precision) while d < total and
+// adds the margin afterwards; total itself is not sampled. Sampling ends early when the total is
+// not finite (a NaN total never lets the loop start, an infinite one would never end it) or when
+// d + 0.25 no longer moves d (from 2^22 on). Every point sampled lies in the box.
+
 void SCOCameraSystemPath::RecalcBoundingBox() {
-    // Every waypoint is resolved once for the whole run of samples; the samples rise, so the
-    // sampler's segment index only moves forward. Same samples, same evaluation, same box as
+    // Every waypoint is resolved once for the whole run of samples, and the samples rise, so the
+    // segment only ever moves forward. Same samples, same evaluation, same box as
     // RecalcBoundingBoxLiteral.
     WayPointSampler sampler(children());
-    auto positionAt = [&](float d) { return sampler.sample(d).Position; };
-    sampleBox(sampler.total(), positionAt, MinBound, MaxBound);
+    BoxAccumulator box;
+    const float total = sampler.total();
+    if (std::isfinite(total)) sampler.sweep(total, kBoxStep, [&](Lanes p) { box.add(p); });
+    box.finish(MinBound, MaxBound);
 }
 
 void SCOCameraSystemPath::RecalcBoundingBoxLiteral() {
-    auto positionAt = [&](float d) { return CalcOrientationAtDistanceSum(d).Position; };
-    sampleBox(GetSumDistance(), positionAt, MinBound, MaxBound);
+    BoxAccumulator box;
+    const float total = GetSumDistance();
+    if (std::isfinite(total)) {
+        for (float d = 0.0f; d < total;) {
+            box.add(CalcOrientationAtDistanceSum(d).Position);
+            const float next = d + kBoxStep;
+            if (!(next > d)) break;
+            d = next;
+        }
+    }
+    box.finish(MinBound, MaxBound);
 }
 
 void SCOCameraSystemPath::GetBBox(_Point3<float>* min, _Point3<float>* max) {
@@ -610,18 +681,18 @@ void SCOCameraSystemPath::Draw3D(IGC_DrawSelfParameter*) {
         // where adding 32 no longer moves the sample, and are not taken towards a non-finite end.
         const double limit = static_cast<double>(end) - kDrawStep - static_cast<double>(kDrawEndGap);
         float d = pos;
-        _Point3<float> last = sampler.sample(d).Position;
+        _Point3<float> last = sampler.position(d);
         if (std::isfinite(end)) {
             for (;;) {
                 const float next = d + kDrawStep;
                 if (!(next > d) || !(static_cast<double>(next) < limit)) break;
                 d = next;
-                const _Point3<float> point = sampler.sample(d).Position;
+                const _Point3<float> point = sampler.position(d);
                 drawLine(last, point);
                 last = point;
             }
         }
-        const _Point3<float> endPoint = sampler.sample(end - kDrawEndGap).Position;
+        const _Point3<float> endPoint = sampler.position(end - kDrawEndGap);
         if (!nearlyEqual(last, endPoint)) drawLine(last, endPoint);
     }
 }
