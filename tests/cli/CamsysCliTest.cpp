@@ -29,9 +29,8 @@ std::uint64_t fnv1a(const std::string& bytes) {
 }
 
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -46,9 +45,8 @@ struct Result {
 class CamsysCli : public testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = testing::TempDir() + "camsys-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = testing::TempDir() + "camsys-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(dir_.data()), nullptr);
     }
     void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
@@ -66,17 +64,11 @@ protected:
     std::string dir_;
 };
 
-std::vector<std::string> lines(const std::string& text) {
+/// The parts of `text` between separators: its lines, or a CSV row's fields.
+std::vector<std::string> split(const std::string& text, char separator = '\n') {
     std::vector<std::string> result;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-}
-
-std::vector<double> fields(const std::string& row) {
-    std::vector<double> result;
-    std::istringstream in(row);
-    for (std::string field; std::getline(in, field, ',');) result.push_back(std::strtod(field.c_str(), nullptr));
+    for (std::string part; std::getline(in, part, separator);) result.push_back(part);
     return result;
 }
 
@@ -87,31 +79,26 @@ TEST_F(CamsysCli, FliesTheExampleAsPinned) {
     ASSERT_EQ(fly.status, 0) << fly.err;
     EXPECT_EQ(fnv1a(fly.out), kFlythroughCamHash) << "actual hash: 0x" << std::hex << fnv1a(fly.out);
 
-    const std::vector<std::string> rows = lines(fly.out);
+    const std::vector<std::string> rows = split(fly.out);
     ASSERT_GT(rows.size(), 2u);
     EXPECT_EQ(rows[0], "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov");
     for (std::size_t i = 1; i < rows.size(); ++i) {
-        const std::vector<double> row = fields(rows[i]);
+        const std::vector<std::string> row = split(rows[i], ',');
         ASSERT_EQ(row.size(), 15u) << rows[i];
-        EXPECT_EQ(row[0], 16.0 * static_cast<double>(i - 1));
+        EXPECT_EQ(row[0], std::to_string(16 * (i - 1)));
     }
     // During W0's pause the eye stands at W0 (0, 0, 10) and looks at the tower (40, 120, 15):
     // the forward column is (40, 120, 5) / |(40, 120, 5)|, with no roll the right column is level.
-    const std::vector<double> first = fields(rows[1]);
+    const std::vector<std::string> first = split(rows[1], ',');
     const double length = std::sqrt(40.0 * 40 + 120 * 120 + 5 * 5);
-    EXPECT_EQ(first[1], 0);
-    EXPECT_EQ(first[2], 0);
-    EXPECT_EQ(first[3], 0);
-    EXPECT_EQ(first[4], 10);
-    EXPECT_NEAR(first[6], 40 / length, 1e-6);
-    EXPECT_NEAR(first[9], 120 / length, 1e-6);
-    EXPECT_NEAR(first[12], 5 / length, 1e-6);
-    EXPECT_NEAR(first[11], 0, 1e-6);
-    EXPECT_EQ(first[14], 1);
+    const std::pair<int, double> expected[] = {
+        {1, 0}, {2, 0}, {3, 0}, {4, 10}, {6, 40 / length}, {9, 120 / length}, {12, 5 / length}, {11, 0}, {14, 1}};
+    for (auto [field, value] : expected)
+        EXPECT_NEAR(std::strtod(first[field].c_str(), nullptr), value, 1e-6) << "field " << field;
 
     // Events: the activation and the objects before W0 at once, Gate once the camera leaves W0,
     // and the deactivation in the tick of the last row.
-    const std::vector<std::string> events = lines(fly.err);
+    const std::vector<std::string> events = split(fly.err);
     ASSERT_GE(events.size(), 4u);
     EXPECT_EQ(events[0], "0,activate,Cam");
     EXPECT_EQ(events[1], "0,activate,Intro");
@@ -143,12 +130,9 @@ TEST_F(CamsysCli, ScoAndJsonRoundTripsKeepSceneAndFlight) {
 }
 
 TEST_F(CamsysCli, BadInputExitsWith2AndLeavesOutputsAlone) {
-    struct Case {
-        std::string scene;
-        std::string expected;  ///< after "camsys: FILE: "
-    };
+    // The scene, and what follows "camsys: FILE: " in the message.
     const std::string waypoint = R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint","attributes":)";
-    const Case cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {R"({"objects":[{"name":"A","class":"Camera"}]})",
          "A: class: unknown class \"Camera\"; the classes are SCOCameraSystemPath, SCOCameraSystemIterator, "
          "SCOCameraSystemWaypoint"},
@@ -162,17 +146,17 @@ TEST_F(CamsysCli, BadInputExitsWith2AndLeavesOutputsAlone) {
         {"{\"objects\": [\n  {\"name\": \"W\",\n   \"position\": [1, 2 3]}]}", "malformed JSON at line 3, column"},
     };
     const std::string good = "keep\n";
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.scene);
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
         const std::string scene = path("broken.json");
-        writeFile(scene, c.scene);
+        writeFile(scene, text);
         for (const std::vector<std::string>& command : {std::vector<std::string>{"fly", scene, "-o", path("out")},
                                                         {"save", scene, path("out")},
                                                         {"load", scene, "-o", path("out")}}) {
             writeFile(path("out"), good);
             const Result result = run(command);
             EXPECT_EQ(result.status, 2) << command[0];
-            EXPECT_EQ(result.err.rfind("camsys: " + scene + ": " + c.expected, 0), 0u) << result.err;
+            EXPECT_EQ(result.err.rfind("camsys: " + scene + ": " + expected, 0), 0u) << result.err;
             EXPECT_EQ(readFile(path("out")), good) << command[0];
         }
     }
@@ -200,7 +184,7 @@ TEST_F(CamsysCli, OptionsHelpAndPictures) {
     Result result =
         run({"fly", kFlythrough, "--iterator", "Chase", "--start", "1000", "--step", "100", "--max-ticks", "5"});
     ASSERT_EQ(result.status, 0) << result.err;
-    const std::vector<std::string> rows = lines(result.out);
+    const std::vector<std::string> rows = split(result.out);
     ASSERT_EQ(rows.size(), 6u);
     EXPECT_EQ(rows[1].substr(0, 5), "1000,");
     EXPECT_EQ(rows[5].substr(0, 5), "1400,");

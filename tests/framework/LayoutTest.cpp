@@ -16,48 +16,45 @@ using testing_support::slotOf;
 
 namespace {
 
-/// Primary table of RtsObject: the destructor is slot 29.
-long primary(long slot) { return entryOf(slot, 29); }
+struct Slot {
+    const char* name;
+    long actual, expected;
+};
+#define SLOT(pmf, n) \
+    Slot { #pmf, slotOf(pmf), n }
+
+/// Checks each operation's slot; in a class table with a virtual destructor at `destructorSlot`,
+/// the destructor takes two entries, which shifts the later slots by one.
+constexpr long kNone = 1000;
+void expectSlots(long destructorSlot, std::initializer_list<Slot> slots) {
+    for (const Slot& s : slots) EXPECT_EQ(s.actual, entryOf(s.expected, destructorSlot)) << s.name;
+}
 
 }  // namespace
 
-TEST(Layout, RtsObjectPrimaryTable) {
-    EXPECT_EQ(slotOf(&RtsObject::Serialize), 0);
-    EXPECT_EQ(slotOf(&RtsObject::Activate), 1);
-    EXPECT_EQ(slotOf(&RtsObject::Run), 3);
-    EXPECT_EQ(slotOf(&RtsObject::AfterLoad), 4);
-    EXPECT_EQ(slotOf(&RtsObject::MoveBy), 7);
-    EXPECT_EQ(slotOf(&RtsObject::RotateBy), 8);
-    EXPECT_EQ(slotOf(&RtsObject::LookupSelf), 10);
-    EXPECT_EQ(slotOf(&RtsObject::SetObjectPos), 11);
-    EXPECT_EQ(slotOf(&RtsObject::GetObjectPos), 12);
-    EXPECT_EQ(slotOf(&RtsObject::IsPosValid), 13);
-    EXPECT_EQ(slotOf(&RtsObject::IsPendingAfterLoad), 14);
-    EXPECT_EQ(slotOf(&RtsObject::CopyAttributesTo), 18);
-    EXPECT_EQ(slotOf(&RtsObject::SetContainer), 22);
-    EXPECT_EQ(slotOf(&RtsObject::GetSelf), 23);
-    EXPECT_EQ(slotOf(&RtsObject::GetMark), 26);
-    EXPECT_EQ(slotOf(&RtsObject::HostQuery28), 28);
-    EXPECT_EQ(slotOf(&RtsObject::SetPos), primary(30));
-    EXPECT_EQ(slotOf(&RtsObject::GetPos), primary(31));
-    EXPECT_EQ(slotOf(&RtsObject::HostQuery32), primary(32));
-    EXPECT_EQ(slotOf(&RtsObject::GetParentAttr), primary(33));
-}
-
-TEST(Layout, ObjectPartsAndUnknown) {
-    EXPECT_EQ(slotOf(&ISCO_Unknown::QueryInterface), 0);
-    EXPECT_EQ(slotOf(&ISCO_Unknown::GetAttributeInfo), 1);
-    EXPECT_EQ(slotOf(&ISCO_Unknown::ReleaseInterface), 2);
-    EXPECT_EQ(slotOf(&ISCO_SCOContainer::GetFirstChild), 3);
-    EXPECT_EQ(slotOf(&ISCO_SCOContainer::ContainerOp10), 10);
-    EXPECT_EQ(slotOf(&ISCO_SCOContainer::GetNextChild), 13);
-    EXPECT_EQ(slotOf(&ISCO_SCOContainer::GetContainingObject), 17);
-    EXPECT_EQ(slotOf(&ISCO_SCOContainer::ContainerHook24), 24);
-    EXPECT_EQ(slotOf(&ISCODescriptor::GetFirstChild), 2);
-    EXPECT_EQ(slotOf(&ISCODescriptor::GetNextChild), 11);
-    EXPECT_EQ(slotOf(&ISCODescriptor::GetContainingObject), 14);
-    EXPECT_EQ(slotOf(&ISCODescriptor::DescriptorQuery16), 16);
-    EXPECT_EQ(slotOf(&ISCODescriptor::DescriptorQuery17), 17);
+TEST(Layout, ObjectTables) {
+    // RtsObject's primary table: the destructor is slot 29.
+    expectSlots(
+        29, {SLOT(&RtsObject::Serialize, 0), SLOT(&RtsObject::Activate, 1), SLOT(&RtsObject::Run, 3),
+             SLOT(&RtsObject::AfterLoad, 4), SLOT(&RtsObject::MoveBy, 7), SLOT(&RtsObject::RotateBy, 8),
+             SLOT(&RtsObject::LookupSelf, 10), SLOT(&RtsObject::SetObjectPos, 11), SLOT(&RtsObject::GetObjectPos, 12),
+             SLOT(&RtsObject::IsPosValid, 13), SLOT(&RtsObject::IsPendingAfterLoad, 14)});
+    expectSlots(
+        29, {SLOT(&RtsObject::CopyAttributesTo, 18), SLOT(&RtsObject::SetContainer, 22), SLOT(&RtsObject::GetSelf, 23),
+             SLOT(&RtsObject::GetMark, 26), SLOT(&RtsObject::HostQuery28, 28), SLOT(&RtsObject::SetPos, 30),
+             SLOT(&RtsObject::GetPos, 31), SLOT(&RtsObject::HostQuery32, 32), SLOT(&RtsObject::GetParentAttr, 33)});
+    expectSlots(kNone,
+                {SLOT(&ISCO_Unknown::QueryInterface, 0), SLOT(&ISCO_Unknown::GetAttributeInfo, 1),
+                 SLOT(&ISCO_Unknown::ReleaseInterface, 2), SLOT(&ISCO_SCOContainer::GetFirstChild, 3),
+                 SLOT(&ISCO_SCOContainer::ContainerOp10, 10), SLOT(&ISCO_SCOContainer::GetNextChild, 13),
+                 SLOT(&ISCO_SCOContainer::GetContainingObject, 17), SLOT(&ISCO_SCOContainer::ContainerHook19, 19),
+                 SLOT(&ISCO_SCOContainer::ContainerHook24, 24), SLOT(&ISCODescriptor::GetFirstChild, 2),
+                 SLOT(&ISCODescriptor::GetNextChild, 11), SLOT(&ISCODescriptor::GetContainingObject, 14),
+                 SLOT(&ISCODescriptor::DescriptorQuery16, 16), SLOT(&ISCODescriptor::DescriptorQuery17, 17)});
+    // The factory's: slot 1 is the destructor.
+    expectSlots(1, {SLOT(&RtsObjectFactory::Serialize, 0), SLOT(&RtsObjectFactory::New, 2),
+                    SLOT(&RtsObjectFactory::Reserved, 3), SLOT(&RtsObjectFactory::GetClassGUID, 4),
+                    SLOT(&RtsObjectFactory::GetSCOVersion, 5), SLOT(&RtsObjectFactory::GetSCOGroup, 6)});
 
     // Three tables before the fields: primary, ISCO_Unknown, ISCO_SCOContainer.
     PlainRtsObject object(CGUID{}, CGUID{}, nullptr);
@@ -66,66 +63,31 @@ TEST(Layout, ObjectPartsAndUnknown) {
 }
 
 TEST(Layout, HostTables) {
-    EXPECT_EQ(slotOf(&IRTS::GetParent), 18);
-    EXPECT_EQ(slotOf(&IRTS::LookupObject), 19);
-    EXPECT_EQ(slotOf(&IRTS::QueryObjectInterface), 23);
-    EXPECT_EQ(slotOf(&IRTS::ReleaseObject), 24);
-    EXPECT_EQ(slotOf(&IRTS::ActivateObject), 32);
-    EXPECT_EQ(slotOf(&IRTS::DeactivateObject), 33);
-    EXPECT_EQ(slotOf(&IRTS::GetCamera), 39);
-    EXPECT_EQ(slotOf(&IRTS::Message), 48);
-    EXPECT_EQ(slotOf(&IRTS::GetEditor), 54);
-    EXPECT_EQ(slotOf(&IRTS::GetTypeRegistry), 56);
-
-    EXPECT_EQ(slotOf(&IClassStorage::Read), 2);
-    EXPECT_EQ(slotOf(&IClassStorage::Write), 3);
-    EXPECT_EQ(slotOf(&IClassStorage::IsLoading), 4);
-    EXPECT_EQ(slotOf(&IClassStorage::StoreObject), 9);
-    EXPECT_EQ(slotOf(&IClassStorage::StoreFloat), 12);
-    EXPECT_EQ(slotOf(&IClassStorage::StoreBool), 14);
-    EXPECT_EQ(slotOf(&IClassStorage::StoreULong), 16);
-    EXPECT_EQ(slotOf(&IClassStorage::StoreLong), 20);
-    EXPECT_EQ(slotOf(&IClassStorage::LoadObject), 22);
-    EXPECT_EQ(slotOf(&IClassStorage::LoadFloat), 25);
-    EXPECT_EQ(slotOf(&IClassStorage::LoadBool), 27);
-    EXPECT_EQ(slotOf(&IClassStorage::LoadULong), 29);
-    EXPECT_EQ(slotOf(&IClassStorage::LoadLong), 32);
-
-    EXPECT_EQ(slotOf(&IRenderEngineUtility::DrawLine), 40);
-    EXPECT_EQ(slotOf(&IRenderEngineUtility::DrawArrow), 42);
-    EXPECT_EQ(slotOf(&IEditor::AttributeChanged), 13);
-    EXPECT_EQ(slotOf(&ITypeRegistry::GetTypeInfo), 0);
-    EXPECT_EQ(slotOf(&ISCO_BoundsRegistry::RegisterObject), 9);
-    EXPECT_EQ(slotOf(&ISCO_BoundsRegistry::UnregisterObject), 10);
-    EXPECT_EQ(slotOf(&ISCO_BoundsRegistry::UpdateObject), 11);
-    EXPECT_EQ(slotOf(&ISCO_CameraControl::SetMaster), 3);
-    EXPECT_EQ(slotOf(&ISCO_CameraControl::RemoveMaster), 5);
+    expectSlots(kNone, {SLOT(&IRTS::GetParent, 18), SLOT(&IRTS::LookupObject, 19),
+                        SLOT(&IRTS::QueryObjectInterface, 23), SLOT(&IRTS::ReleaseObject, 24),
+                        SLOT(&IRTS::ActivateObject, 32), SLOT(&IRTS::DeactivateObject, 33), SLOT(&IRTS::GetCamera, 39),
+                        SLOT(&IRTS::Message, 48), SLOT(&IRTS::GetEditor, 54), SLOT(&IRTS::GetTypeRegistry, 56)});
+    expectSlots(
+        kNone,
+        {SLOT(&IClassStorage::Read, 2), SLOT(&IClassStorage::Write, 3), SLOT(&IClassStorage::IsLoading, 4),
+         SLOT(&IClassStorage::StoreObject, 9), SLOT(&IClassStorage::StoreFloat, 12),
+         SLOT(&IClassStorage::StoreBool, 14), SLOT(&IClassStorage::StoreULong, 16), SLOT(&IClassStorage::StoreLong, 20),
+         SLOT(&IClassStorage::LoadObject, 22), SLOT(&IClassStorage::LoadFloat, 25), SLOT(&IClassStorage::LoadBool, 27),
+         SLOT(&IClassStorage::LoadULong, 29), SLOT(&IClassStorage::LoadLong, 32)});
+    expectSlots(kNone, {SLOT(&IRenderEngineUtility::DrawLine, 40), SLOT(&IRenderEngineUtility::DrawArrow, 42),
+                        SLOT(&IEditor::AttributeChanged, 13), SLOT(&ITypeRegistry::GetTypeInfo, 0),
+                        SLOT(&ISCO_BoundsRegistry::RegisterObject, 9), SLOT(&ISCO_BoundsRegistry::UnregisterObject, 10),
+                        SLOT(&ISCO_BoundsRegistry::UpdateObject, 11), SLOT(&ISCO_CameraControl::SetMaster, 3),
+                        SLOT(&ISCO_CameraControl::RemoveMaster, 5)});
 }
 
 TEST(Layout, CameraInterfaces) {
-    EXPECT_EQ(slotOf(&ISCO_CSWayPoint::GetTime2Next), 3);
-    EXPECT_EQ(slotOf(&ISCO_CSWayPoint::IsOn), 8);
-    EXPECT_EQ(slotOf(&ISCO_CSWayPoint::CalcOrientationAtDistance), 10);
-    EXPECT_EQ(slotOf(&ISCO_CSWayPoint::SetData), 12);
-    EXPECT_EQ(slotOf(&ISCO_CSWayPoint::Refresh), 14);
-    EXPECT_EQ(slotOf(&ISCO_CSPath::RefreshCubicData), 3);
-    EXPECT_EQ(slotOf(&ISCO_CSPath::CalcPosAtTimeSum), 5);
-    EXPECT_EQ(slotOf(&ISCO_Master::AquireControl), 3);
-    EXPECT_EQ(slotOf(&ISCO_HasEye::GetEyeCoordSystem), 3);
-    EXPECT_EQ(slotOf(&ISCO_HasEye::GetEyeCount), 4);
-    EXPECT_EQ(slotOf(&ISCO_BoundingBox::GetBBox), 3);
-    EXPECT_EQ(slotOf(&ISCO_BoundingBox::PotentiallyVisible), 5);
-    EXPECT_EQ(slotOf(&ISCO_GCDrawSelf::Draw3D), 3);
-    EXPECT_EQ(slotOf(&ISCO_ScenewrightFeedback::OnAttributChanged), 7);
-    EXPECT_EQ(slotOf(&ISCO_ScenewrightFeedback::GetDefaultScriptName), 10);
-}
-
-TEST(Layout, FactoryTable) {
-    // Slot 1 is the destructor (two entries).
-    EXPECT_EQ(slotOf(&RtsObjectFactory::Serialize), 0);
-    EXPECT_EQ(slotOf(&RtsObjectFactory::New), entryOf(2, 1));
-    EXPECT_EQ(slotOf(&RtsObjectFactory::Reserved), entryOf(3, 1));
-    EXPECT_EQ(slotOf(&RtsObjectFactory::GetClassGUID), entryOf(4, 1));
-    EXPECT_EQ(slotOf(&RtsObjectFactory::GetSCOVersion), entryOf(5, 1));
-    EXPECT_EQ(slotOf(&RtsObjectFactory::GetSCOGroup), entryOf(6, 1));
+    expectSlots(kNone, {SLOT(&ISCO_CSWayPoint::GetTime2Next, 3), SLOT(&ISCO_CSWayPoint::IsOn, 8),
+                        SLOT(&ISCO_CSWayPoint::CalcOrientationAtDistance, 10), SLOT(&ISCO_CSWayPoint::SetData, 12),
+                        SLOT(&ISCO_CSWayPoint::Refresh, 14), SLOT(&ISCO_CSPath::RefreshCubicData, 3),
+                        SLOT(&ISCO_CSPath::CalcPosAtTimeSum, 5), SLOT(&ISCO_Master::AquireControl, 3),
+                        SLOT(&ISCO_HasEye::GetEyeCoordSystem, 3), SLOT(&ISCO_HasEye::GetEyeCount, 4),
+                        SLOT(&ISCO_BoundingBox::GetBBox, 3), SLOT(&ISCO_BoundingBox::PotentiallyVisible, 5),
+                        SLOT(&ISCO_GCDrawSelf::Draw3D, 3), SLOT(&ISCO_ScenewrightFeedback::OnAttributChanged, 7),
+                        SLOT(&ISCO_ScenewrightFeedback::GetDefaultScriptName, 10)});
 }

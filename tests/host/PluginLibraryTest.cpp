@@ -1,3 +1,4 @@
+// The built plug-in, loaded through dlopen: its factory list and its exported symbols.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,25 +15,19 @@ TEST(PluginLibrary, ListsPathIteratorWaypointThenNull) {
     EXPECT_EQ(table[3], nullptr);
 
     host::Host host(CAMSYS_PLUGIN_PATH);
-    const auto& factories = host.factories();
-    ASSERT_EQ(factories.size(), 3u);
-    struct Expected {
-        const char* name;
-        const char* guid;
-        int version;
-    };
-    const Expected expected[] = {
+    ASSERT_EQ(host.factories().size(), 3u);
+    const std::tuple<const char*, const char*, int> expected[] = {
         {"SCOCameraSystemPath", "{4EFF3284-62E4-11D4-A5BD-009027A28363}", 3},
         {"SCOCameraSystemIterator", "{770FDB9A-6938-11D4-A5BD-009027A28363}", 3},
-        {"SCOCameraSystemWaypoint", "{4EFF3285-62E4-11D4-A5BD-009027A28363}", 1},
-    };
+        {"SCOCameraSystemWaypoint", "{4EFF3285-62E4-11D4-A5BD-009027A28363}", 1}};
     for (int i = 0; i < 3; ++i) {
-        SCOPED_TRACE(expected[i].name);
-        EXPECT_EQ(factories[i].factory, table[i]);
-        EXPECT_EQ(factories[i].className, expected[i].name);
-        EXPECT_EQ(host::formatGuid(factories[i].classGuid), expected[i].guid);
-        EXPECT_EQ(factories[i].version, expected[i].version);
-        EXPECT_EQ(factories[i].groups, std::vector<std::string>{"Camera"});
+        const auto& [name, guid, version] = expected[i];
+        const host::FactoryInfo& info = host.factories()[i];
+        EXPECT_EQ(info.factory, table[i]);
+        EXPECT_EQ(info.className, name);
+        EXPECT_EQ(host::formatGuid(info.classGuid), guid);
+        EXPECT_EQ(info.version, version);
+        EXPECT_EQ(info.groups, std::vector<std::string>{"Camera"}) << name;
     }
 }
 
@@ -44,12 +39,9 @@ TEST(PluginLibrary, ExportsExactlyTheTwoEntryPoints) {
     char chunk[256];
     while (std::fgets(chunk, sizeof chunk, pipe)) output += chunk;
     ASSERT_EQ(pclose(pipe), 0) << output;
-
     // Lines read "address type name"; keep name -> type.
     std::map<std::string, std::string> symbols;
     std::istringstream lines(output);
-    std::string address, type, name;
-    while (lines >> address >> type >> name) symbols[name] = type;
-    const std::map<std::string, std::string> expected = {{"GetObjectFactories", "T"}, {"SetIRTS", "T"}};
-    EXPECT_EQ(symbols, expected) << output;
+    for (std::string address, type, name; lines >> address >> type >> name;) symbols[name] = type;
+    EXPECT_EQ(symbols, (std::map<std::string, std::string>{{"GetObjectFactories", "T"}, {"SetIRTS", "T"}})) << output;
 }
