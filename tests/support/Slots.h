@@ -32,7 +32,7 @@ Fn tableEntry(const void* part, long entry) {
     return fn;
 }
 
-/// Entry index of spec slot `slot` in a primary table whose virtual destructor sits at slot
+/// Entry index of table slot `slot` in a primary table whose virtual destructor sits at slot
 /// `destructorSlot`: this compiler gives the destructor two entries.
 constexpr long entryOf(long slot, long destructorSlot) { return slot > destructorSlot ? slot + 1 : slot; }
 
