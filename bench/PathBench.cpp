@@ -17,9 +17,6 @@
 
 #include <time.h>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include "host/Host.h"
 #include "host/InProcessModule.h"
@@ -62,7 +59,6 @@ struct Row {
     double fastSeconds = NAN;     ///< one box with the sampler
     double refitSeconds = NAN;    ///< one whole RefreshCubicData
     double walkSeconds = NAN;     ///< one walk over the children
-    double keptRefitSeconds = NAN;  ///< one refit while the allocator keeps its freed memory
     double resolvesPerRefit = NAN;
     bool identical = true;  ///< both boxes had the same bits
     _Point3<float> literalMin{}, literalMax{};
@@ -227,27 +223,6 @@ void refit(benchmark::State& state, int n) {
     state.counters["ns/resolve(upper)"] = row.refitSeconds * 1e9 / row.resolvesPerRefit;
 }
 
-#if defined(__GLIBC__)
-/// The refit again, with glibc told to keep freed memory instead of handing the top of the heap
-/// back to the kernel. A refit allocates and frees a few hundred kilobytes of work arrays (at
-/// n = 1000); by default glibc trims them away after every refit and the next one takes them
-/// back page by page, which on a virtual machine can cost more than the refit itself.
-void refitKeptHeap(benchmark::State& state, int n) {
-    constexpr int kDefaultTrimThreshold = 128 * 1024;
-    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
-    mallopt(M_TOP_PAD, 16 * 1024 * 1024);
-    Scenes& scenes = Scenes::get();
-    const Handle path = scenes.path(n);
-    const auto begin = Clock::now();
-    for (auto _ : state) {
-        CInterfacePtr<ISCO_CSPath> fit(path);
-        fit->RefreshCubicData();
-    }
-    rows[n].keptRefitSeconds = perIteration(state, begin);
-    mallopt(M_TOP_PAD, 0);
-    mallopt(M_TRIM_THRESHOLD, kDefaultTrimThreshold);
-}
-#endif
 
 /// One `Run` of an iterator flying the path of kTickWayPoints waypoints, the ticks moving on by
 /// kTickStep along the whole flight (the cost of a tick grows with the waypoint it is at).
@@ -290,18 +265,18 @@ void exampleFlight(benchmark::State& state) {
 }
 
 void printSummary() {
-    std::printf("\n| n | literal box ms | fast box ms | literal/fast | ns/sample | whole refit ms | refit ms, heap kept "
-                "| resolves/refit | ns/resolve |\n");
-    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("\n| n | literal box ms | fast box ms | literal/fast | ns/sample | whole refit ms | resolves/refit "
+                "| ns/resolve |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const auto& [n, row] : rows) {
         char literal[32] = "skipped", ratio[32] = "-";
         if (row.haveLiteral) {
             std::snprintf(literal, sizeof literal, "%.3f", row.literalSeconds * 1e3);
             std::snprintf(ratio, sizeof ratio, "%.0f", row.literalSeconds / row.fastSeconds);
         }
-        std::printf("| %d | %s | %.3f | %s | %.1f | %.3f | %.3f | %.0f | %.1f |\n", n, literal, row.fastSeconds * 1e3,
-                    ratio, row.fastSeconds * 1e9 / row.samples, row.refitSeconds * 1e3, row.keptRefitSeconds * 1e3,
-                    row.resolvesPerRefit, row.walkSeconds * 1e9 / n);
+        std::printf("| %d | %s | %.3f | %s | %.1f | %.3f | %.0f | %.1f |\n", n, literal, row.fastSeconds * 1e3, ratio,
+                    row.fastSeconds * 1e9 / row.samples, row.refitSeconds * 1e3, row.resolvesPerRefit,
+                    row.walkSeconds * 1e9 / n);
     }
     for (const auto& [n, row] : rows)
         if (row.haveLiteral && !row.identical) std::printf("n = %d: the fast box differs from the literal one!\n", n);
@@ -320,10 +295,6 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("BoxFast" + suffix).c_str(), boxFast, n)->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Walk" + suffix).c_str(), walk, n)->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Refit" + suffix).c_str(), refit, n)->Unit(benchmark::kMicrosecond);
-#if defined(__GLIBC__)
-        benchmark::RegisterBenchmark(("RefitKeptHeap" + suffix).c_str(), refitKeptHeap, n)
-            ->Unit(benchmark::kMicrosecond);
-#endif
     }
     benchmark::RegisterBenchmark(("Tick/" + std::to_string(kTickWayPoints)).c_str(), tick)
         ->Unit(benchmark::kMicrosecond);
