@@ -5,6 +5,7 @@
 //
 //   camsys_bench [--benchmark_filter=...]   (the usual Google Benchmark flags)
 #include <benchmark/benchmark.h>
+#include <time.h>
 
 #include <cmath>
 #include <cstdio>
@@ -14,9 +15,6 @@
 #include <numbers>
 #include <string>
 #include <vector>
-
-#include <time.h>
-
 
 #include "host/Host.h"
 #include "host/InProcessModule.h"
@@ -182,8 +180,8 @@ void boxFast(benchmark::State& state, int n) {
     setSampleCounters(state, row.samples, row.fastSeconds);
     if (row.haveLiteral) {
         const _Point3<float> lo = path.MinBound, hi = path.MaxBound;
-        row.identical = std::memcmp(&lo, &row.literalMin, sizeof lo) == 0 &&
-                        std::memcmp(&hi, &row.literalMax, sizeof hi) == 0;
+        row.identical =
+            std::memcmp(&lo, &row.literalMin, sizeof lo) == 0 && std::memcmp(&hi, &row.literalMax, sizeof hi) == 0;
         state.counters["literal/fast"] = row.literalSeconds / row.fastSeconds;
         state.counters["identical"] = row.identical ? 1 : 0;
         if (!row.identical) state.SkipWithError("the box differs from the literal walk's");
@@ -222,7 +220,6 @@ void refit(benchmark::State& state, int n) {
     state.counters["resolves/refit"] = row.resolvesPerRefit;
     state.counters["ns/resolve(upper)"] = row.refitSeconds * 1e9 / row.resolvesPerRefit;
 }
-
 
 /// One `Run` of an iterator flying the path of kTickWayPoints waypoints, the ticks moving on by
 /// kTickStep along the whole flight (the cost of a tick grows with the waypoint it is at).
@@ -265,8 +262,9 @@ void exampleFlight(benchmark::State& state) {
 }
 
 void printSummary() {
-    std::printf("\n| n | literal box ms | fast box ms | literal/fast | ns/sample | whole refit ms | resolves/refit "
-                "| ns/resolve |\n");
+    std::printf(
+        "\n| n | literal box ms | fast box ms | literal/fast | ns/sample | whole refit ms | resolves/refit "
+        "| ns/resolve |\n");
     std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const auto& [n, row] : rows) {
         char literal[32] = "skipped", ratio[32] = "-";

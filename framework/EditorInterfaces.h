@@ -10,9 +10,9 @@ class IGC_DrawSelfParameter;
 /// [plug imp] Identifier 5: an axis-aligned box and a sphere around the object.
 class ISCO_BoundingBox : public ISCO_Unknown {
 public:
-    virtual void GetBBox(_Point3<float>* min, _Point3<float>* max) = 0;     // 3
-    virtual void GetBSphere(_Point3<float>* center, float* radius) = 0;     // 4
-    virtual void PotentiallyVisible() = 0;                                  // 5
+    virtual void GetBBox(_Point3<float>* min, _Point3<float>* max) = 0;  // 3
+    virtual void GetBSphere(_Point3<float>* center, float* radius) = 0;  // 4
+    virtual void PotentiallyVisible() = 0;                               // 5
 
 protected:
     ~ISCO_BoundingBox() = default;
@@ -28,9 +28,9 @@ public:
     virtual void RegistryOp6() {}
     virtual void RegistryOp7() {}
     virtual void RegistryOp8() {}
-    virtual bool RegisterObject(Handle object) = 0;     // 9
-    virtual bool UnregisterObject(Handle object) = 0;   // 10
-    virtual bool UpdateObject(Handle object) = 0;       // 11
+    virtual bool RegisterObject(Handle object) = 0;    // 9
+    virtual bool UnregisterObject(Handle object) = 0;  // 10
+    virtual bool UpdateObject(Handle object) = 0;      // 11
 
 protected:
     ~ISCO_BoundsRegistry() = default;
@@ -51,14 +51,14 @@ protected:
 /// before `GetDefaultScriptName`; the module's bodies of each pair are identical anyway.
 class ISCO_ScenewrightFeedback : public ISCO_Unknown {
 public:
-    virtual void OnOpen() = 0;                                          // 3
-    virtual void OnClose() = 0;                                         // 4
-    virtual void OnConsoleChar(char c, int x, int y) = 0;               // 5
-    virtual void OnConsoleLButton(int x, int y) = 0;                    // 6
-    virtual void OnAttributChanged(char* name) = 0;                     // 7
-    virtual void OnPositionChanged() = 0;                               // 8
-    virtual char* GetDefaultScriptCode(int index, char* buffer) = 0;    // 9
-    virtual char* GetDefaultScriptName(int index, char* buffer) = 0;    // 10
+    virtual void OnOpen() = 0;                                        // 3
+    virtual void OnClose() = 0;                                       // 4
+    virtual void OnConsoleChar(char c, int x, int y) = 0;             // 5
+    virtual void OnConsoleLButton(int x, int y) = 0;                  // 6
+    virtual void OnAttributChanged(char* name) = 0;                   // 7
+    virtual void OnPositionChanged() = 0;                             // 8
+    virtual char* GetDefaultScriptCode(int index, char* buffer) = 0;  // 9
+    virtual char* GetDefaultScriptName(int index, char* buffer) = 0;  // 10
 
 protected:
     ~ISCO_ScenewrightFeedback() = default;

@@ -22,9 +22,7 @@ public:
     /// True when all 16 bytes are zero.
     bool IsNull() const;
 
-    friend bool operator==(const CGUID& a, const CGUID& b) {
-        return std::memcmp(&a.Guid, &b.Guid, sizeof(_GUID)) == 0;
-    }
+    friend bool operator==(const CGUID& a, const CGUID& b) { return std::memcmp(&a.Guid, &b.Guid, sizeof(_GUID)) == 0; }
 };
 
 /// Names another scene object by its GUID; all-zero names none. Resolved through the runtime on

@@ -41,7 +41,7 @@ public:
         }
         return *this;
     }
-    CInterfacePtr& operator=(const CInterfacePtr& other) { return operator= <I>(other); }
+    CInterfacePtr& operator=(const CInterfacePtr& other) { return operator=<I>(other); }
     CInterfacePtr& operator=(CInterfacePtr&& other) noexcept {
         if (this != &other) {
             Release();

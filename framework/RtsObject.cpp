@@ -13,9 +13,7 @@ namespace {
 
 /// Whether `object` answers interface `id` (asked with a null out-pointer, so nothing is handed
 /// out and the reference count stays).
-bool answers(RtsObject* object, ULong id) {
-    return static_cast<ISCO_RtsObject*>(object)->QueryInterface(id, nullptr);
-}
+bool answers(RtsObject* object, ULong id) { return static_cast<ISCO_RtsObject*>(object)->QueryInterface(id, nullptr); }
 
 }  // namespace
 

@@ -98,11 +98,11 @@ public:
     int HostQuery28() override;
 
     // Slots 29 to 33: declared before any overrider of another interface's operation.
-    virtual ~RtsObject();                                                          // 29
-    virtual bool SetPos(const void* value);                                        // 30
-    virtual bool GetPos(void* value);                                              // 31
-    virtual ULong HostQuery32();                                                   // 32
-    virtual bool GetParentAttr(ULong index, Attribute* attr, char* className);     // 33
+    virtual ~RtsObject();                                                       // 29
+    virtual bool SetPos(const void* value);                                     // 30
+    virtual bool GetPos(void* value);                                           // 31
+    virtual ULong HostQuery32();                                                // 32
+    virtual bool GetParentAttr(ULong index, Attribute* attr, char* className);  // 33
 
     /// RtsObject's `QueryInterface`: identifiers 0 and 45, after the descriptor's veto.
     bool BaseQueryInterface(ULong id, void** out);
@@ -116,16 +116,16 @@ public:
     static bool SetObjectPosX(RtsObject* object, void* value);
 
     // Fields, in record order.
-    _CCoordSystem<float> ObjectPos;   ///< position and orientation
-    CGUID SecondGuid;                 ///< persisted, not interpreted
-    ULong RefCount = 0;               ///< raised by every pointer handed out; never lowered here
-    Handle Self;                      ///< the object's own reference
-    Handle Container;                 ///< host object the bounds register with (identifier 7)
-    CVar<ULong> Setting1{1000};       ///< answered by HostQuery17
-    CVar<std::int32_t> Setting2{1};   ///< read by HostQuery16
-    bool PendingAfterLoad = true;     ///< true until AfterLoad has run
-    CVar<std::int32_t> Mark{0};       ///< set and cleared by the host; gates editor notifications
-    ISCODescriptor* Descriptor;       ///< host record behind the child list; never null
+    _CCoordSystem<float> ObjectPos;  ///< position and orientation
+    CGUID SecondGuid;                ///< persisted, not interpreted
+    ULong RefCount = 0;              ///< raised by every pointer handed out; never lowered here
+    Handle Self;                     ///< the object's own reference
+    Handle Container;                ///< host object the bounds register with (identifier 7)
+    CVar<ULong> Setting1{1000};      ///< answered by HostQuery17
+    CVar<std::int32_t> Setting2{1};  ///< read by HostQuery16
+    bool PendingAfterLoad = true;    ///< true until AfterLoad has run
+    CVar<std::int32_t> Mark{0};      ///< set and cleared by the host; gates editor notifications
+    ISCODescriptor* Descriptor;      ///< host record behind the child list; never null
 
     /// Unit of the step counts given to `RotateBy` (pi/32), persisted by the base factory.
     static CVar<float> AngleStep;
@@ -139,8 +139,8 @@ protected:
     /// Hands out `part` when `out` is given (raising `RefCount`); always true.
     bool HandOut(void* part, void** out);
     /// The shared attribute-walk protocol of derived classes with `count` own records.
-    bool DescribeAttribute(const Attribute* table, ULong count, const char* className, ULong index,
-                           Attribute* attr, char* classNameOut, bool includeParents);
+    bool DescribeAttribute(const Attribute* table, ULong count, const char* className, ULong index, Attribute* attr,
+                           char* classNameOut, bool includeParents);
 };
 
 template <>

@@ -58,9 +58,7 @@ template class CVar<std::int32_t>;
 template class CVar<std::uint32_t>;
 template class CVar<float>;
 
-int CSCOVersion::Serialize(IClassStorage* storage) {
-    return moveBytes(storage, &Version, sizeof Version) ? 1 : 0;
-}
+int CSCOVersion::Serialize(IClassStorage* storage) { return moveBytes(storage, &Version, sizeof Version) ? 1 : 0; }
 
 template <class T>
 _CMatrix3<T>& _CMatrix3<T>::operator*=(const _CMatrix3& b) {

@@ -409,7 +409,8 @@ void fuzzAttributes(std::span<const std::uint8_t> input) {
                 const std::size_t choice = in.u8() % (targets.size() + 2);
                 Handle reference;
                 if (choice < targets.size()) reference = targets[choice];
-                if (choice == targets.size() + 1) reference = Handle(_GUID{0xDEADBEEF, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}});
+                if (choice == targets.size() + 1)
+                    reference = Handle(_GUID{0xDEADBEEF, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}});
                 scene.host.setReference(target, name, reference);
                 break;
             }
@@ -445,7 +446,7 @@ std::vector<std::vector<std::uint8_t>> attributeSeeds() {
     std::vector<std::vector<std::uint8_t>> seeds;
     seeds.push_back(header(0, 0));  // the scene as it is
     {
-        auto s = header(1, 1);      // four waypoints, moving destination
+        auto s = header(1, 1);  // four waypoints, moving destination
         s.insert(s.end(), {1, indexOf(targets[1], "Range"), 1});
         putF32(s, 25.0f);
         s.insert(s.end(), {0, indexOf(targets[0], "Time2Next"), 1});

@@ -53,7 +53,9 @@ constexpr std::array<std::uint32_t, 8> kSpecialWords = {0, 1, 16, 1000, 0x7FFFFF
 /// values above.
 Bytes mutate(const Bytes& seed, std::mt19937& random) {
     Bytes out = seed;
-    auto below = [&](std::size_t n) { return n == 0 ? 0 : std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    auto below = [&](std::size_t n) {
+        return n == 0 ? 0 : std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
     const int edits = 1 + static_cast<int>(below(6));
     for (int e = 0; e < edits; ++e) {
         switch (below(7)) {

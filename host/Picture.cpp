@@ -21,15 +21,15 @@ namespace host {
 namespace {
 
 // Layout of one view, in pixels.
-constexpr double kFrameInset = 6.0;     ///< gap between a view's half of the picture and its frame
-constexpr double kTitleHeight = 28.0;   ///< band at the top of the frame holding the title
-constexpr double kPlotMargin = 40.0;    ///< room between the frame and the drawn extent
+constexpr double kFrameInset = 6.0;    ///< gap between a view's half of the picture and its frame
+constexpr double kTitleHeight = 28.0;  ///< band at the top of the frame holding the title
+constexpr double kPlotMargin = 40.0;   ///< room between the frame and the drawn extent
 constexpr double kTitleFontSize = 15.0;
 constexpr double kLabelFontSize = 12.0;
-constexpr double kLabelOffset = 6.0;    ///< label text sits this far right of and above its point
+constexpr double kLabelOffset = 6.0;  ///< label text sits this far right of and above its point
 constexpr double kLabelDotRadius = 2.5;
 constexpr double kMaxLabelShare = 0.25;  ///< most of a view's width kept free for names
-constexpr double kGridPixels = 80.0;    ///< wanted distance between grid lines
+constexpr double kGridPixels = 80.0;     ///< wanted distance between grid lines
 constexpr int kMaxGridLines = 1000;
 
 /// Lines are drawn to scale but never thinner than this, so width 0 still shows.
@@ -88,7 +88,11 @@ std::string printable(const std::string& text) {
     std::size_t i = 0;
     while (i < text.size() && out.size() < kMaxLabelBytes) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        std::size_t length = lead < 0x80           ? 1
+                             : (lead >> 5) == 0x6  ? 2
+                             : (lead >> 4) == 0xE  ? 3
+                             : (lead >> 3) == 0x1E ? 4
+                                                   : 0;
         bool valid = length > 0 && i + length <= text.size();
         for (std::size_t k = 1; valid && k < length; ++k)
             valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
@@ -168,9 +172,7 @@ public:
     }
 
     /// A width in world units as pixels, at least `kMinPixelWidth`.
-    double pixels(double worldLength) const {
-        return std::clamp(worldLength * scale_, kMinPixelWidth, kMaxPixelWidth);
-    }
+    double pixels(double worldLength) const { return std::clamp(worldLength * scale_, kMinPixelWidth, kMaxPixelWidth); }
 
     void drawFrame(cairo_t* cr) const;
     void drawGrid(cairo_t* cr) const;
@@ -346,8 +348,7 @@ void View::drawEmptyNote(cairo_t* cr) const {
     cairo_text_extents_t extents;
     cairo_text_extents(cr, text, &extents);
     setColour(cr, kFrame);
-    cairo_move_to(cr, plotLeft_ + 0.5 * (plotWidth_ - extents.width) - extents.x_bearing,
-                  plotTop_ + 0.5 * plotHeight_);
+    cairo_move_to(cr, plotLeft_ + 0.5 * (plotWidth_ - extents.width) - extents.x_bearing, plotTop_ + 0.5 * plotHeight_);
     cairo_show_text(cr, text);
 }
 
@@ -415,8 +416,7 @@ using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 using ContextPtr = std::unique_ptr<cairo_t, ContextDeleter>;
 
 void check(cairo_status_t status, const std::string& what) {
-    if (status != CAIRO_STATUS_SUCCESS)
-        throw std::runtime_error(what + ": " + cairo_status_to_string(status));
+    if (status != CAIRO_STATUS_SUCCESS) throw std::runtime_error(what + ": " + cairo_status_to_string(status));
 }
 
 /// Renders onto `surface` and reports any failure of Cairo along the way.
@@ -450,8 +450,8 @@ std::filesystem::path temporaryBeside(const std::filesystem::path& path) {
 
 }  // namespace
 
-void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels,
-                  const std::string& path, const PictureOptions& options) {
+void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels, const std::string& path,
+                  const PictureOptions& options) {
     const Format format = formatOf(path);
     const int width = options.width, height = options.height;
     if (width < 1 || height < 1 || width > kMaxPictureSize || height > kMaxPictureSize)

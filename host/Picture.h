@@ -27,8 +27,8 @@ struct PictureOptions {
 /// or not at all: it is written under a temporary name in the same folder and renamed.
 /// Throws std::runtime_error on an unknown extension, a size outside 1..32767 or a Cairo or
 /// file failure.
-void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels,
-                  const std::string& path, const PictureOptions& options = {});
+void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels, const std::string& path,
+                  const PictureOptions& options = {});
 
 /// What the scene's objects drew in the editor's 3D view, and the names of its waypoints.
 struct SceneDrawing {

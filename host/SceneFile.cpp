@@ -353,8 +353,9 @@ private:
                 fail(made.name, key.substr(key.find_first_not_of(kDuplicateMark)), "the attribute is given twice");
             // A named reference for the lambda: clang 14 cannot capture a structured binding.
             const auto& attribute = key;
-            const auto found = std::find_if(records.begin(), records.end(),
-                                            [&](const AttributeInfo& a) { return attributeName(a.record) == attribute; });
+            const auto found = std::find_if(records.begin(), records.end(), [&](const AttributeInfo& a) {
+                return attributeName(a.record) == attribute;
+            });
             if (found == records.end() || !isSceneType(found->record)) {
                 std::vector<std::string> settable;
                 for (const AttributeInfo& a : records)

@@ -181,16 +181,24 @@ bool SCOCameraSystemIterator::GetParentAttr(ULong index, Attribute* attr, char* 
 // Accessors copy raw bytes both ways and never validate: the editor may store anything.
 bool SCOCameraSystemIterator::GetPath(void* value) { return CopyAttributeOut(value, Path.Guid); }
 bool SCOCameraSystemIterator::SetPath(void* value) { return CopyAttributeIn(Path.Guid, value); }
-bool SCOCameraSystemIterator::GetActualWayPointIndex(void* value) { return CopyAttributeOut(value, ActualWayPointIndex); }
-bool SCOCameraSystemIterator::SetActualWayPointIndex(void* value) { return CopyAttributeIn(ActualWayPointIndex, value); }
+bool SCOCameraSystemIterator::GetActualWayPointIndex(void* value) {
+    return CopyAttributeOut(value, ActualWayPointIndex);
+}
+bool SCOCameraSystemIterator::SetActualWayPointIndex(void* value) {
+    return CopyAttributeIn(ActualWayPointIndex, value);
+}
 bool SCOCameraSystemIterator::GetActualWayPointTime(void* value) { return CopyAttributeOut(value, ActualWayPointTime); }
 bool SCOCameraSystemIterator::SetActualWayPointTime(void* value) { return CopyAttributeIn(ActualWayPointTime, value); }
 bool SCOCameraSystemIterator::GetRelativeTo(void* value) { return CopyAttributeOut(value, RelativeTo.Guid); }
 bool SCOCameraSystemIterator::SetRelativeTo(void* value) { return CopyAttributeIn(RelativeTo.Guid, value); }
 bool SCOCameraSystemIterator::GetRelativeTo2(void* value) { return CopyAttributeOut(value, RelativeTo2.Guid); }
 bool SCOCameraSystemIterator::SetRelativeTo2(void* value) { return CopyAttributeIn(RelativeTo2.Guid, value); }
-bool SCOCameraSystemIterator::GetMovingDestination(void* value) { return CopyAttributeOut(value, MovingDestination.Guid); }
-bool SCOCameraSystemIterator::SetMovingDestination(void* value) { return CopyAttributeIn(MovingDestination.Guid, value); }
+bool SCOCameraSystemIterator::GetMovingDestination(void* value) {
+    return CopyAttributeOut(value, MovingDestination.Guid);
+}
+bool SCOCameraSystemIterator::SetMovingDestination(void* value) {
+    return CopyAttributeIn(MovingDestination.Guid, value);
+}
 bool SCOCameraSystemIterator::GetGrabCamera(void* value) { return CopyAttributeOut(value, GrabCamera); }
 bool SCOCameraSystemIterator::SetGrabCamera(void* value) { return CopyAttributeIn(GrabCamera, value); }
 

@@ -42,7 +42,9 @@ RtsObject* make(const CGUID& objectGuid, const CGUID& secondGuid, ISCODescriptor
 }  // namespace
 
 SCOCameraSystemPathFactory::SCOCameraSystemPathFactory() { SetClassName("SCOCameraSystemPath"); }
-int SCOCameraSystemPathFactory::Serialize(IClassStorage* storage) { return serializeFactoryRecord(storage, kPathVersion); }
+int SCOCameraSystemPathFactory::Serialize(IClassStorage* storage) {
+    return serializeFactoryRecord(storage, kPathVersion);
+}
 RtsObject* SCOCameraSystemPathFactory::New(const CGUID& o, const CGUID& s, ISCODescriptor* d) {
     return make<SCOCameraSystemPath>(o, s, d);
 }

@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <cstring>
-#include <typeinfo>
 #include <limits>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 

@@ -260,7 +260,8 @@ void SCOCameraSystemWaypoint::CalcOrientationAtDistance(float distance, COrienta
     // first eight channels are two four-wide vectors even at -O2.
     COrientation p;
     for (int i = 0; i < 8; ++i)
-        p[i] = ((CubicData[0][i] * distance + CubicData[1][i]) * distance + CubicData[2][i]) * distance + CubicData[3][i];
+        p[i] =
+            ((CubicData[0][i] * distance + CubicData[1][i]) * distance + CubicData[2][i]) * distance + CubicData[3][i];
     p[8] = ((CubicData[0][8] * distance + CubicData[1][8]) * distance + CubicData[2][8]) * distance + CubicData[3][8];
     out = p;
 }

@@ -111,11 +111,11 @@ public:
     static bool SetPauseTimeX(RtsObject* object, void* value);
 
     // Members, in order.
-    Handle PointsTo;              ///< object the camera looks at from here (null: none)
-    float Range = 1.0f;           ///< distance to the destination point along the forward axis
-    float Roll = 0.0f;            ///< camera roll here, degrees
-    float FOVFac = 1.0f;          ///< field-of-view factor; the path fits its reciprocal
-    ULong Time2Next = 1000;       ///< flight time to the next waypoint
+    Handle PointsTo;         ///< object the camera looks at from here (null: none)
+    float Range = 1.0f;      ///< distance to the destination point along the forward axis
+    float Roll = 0.0f;       ///< camera roll here, degrees
+    float FOVFac = 1.0f;     ///< field-of-view factor; the path fits its reciprocal
+    ULong Time2Next = 1000;  ///< flight time to the next waypoint
     bool EaseIn = false;
     bool EaseOut = false;
     bool IsOnFlag = true;         ///< the "IsOn" attribute (the name IsOn is the interface operation's)
