@@ -325,6 +325,9 @@ TEST_F(PathTest, FastBoxEqualsLiteralBoxAndSamplingEnds) {
     box();
     EXPECT_EQ(path().MinBound.x, -1.0f);
     EXPECT_NEAR(path().MaxBound.x, 4194304.0f - 0.25f - 0.1f + 1, 0.5f);
+    // The 32-unit steps stop advancing at 2^29: some 2^24 lines, of which the recorder keeps 2^20.
+    EXPECT_EQ(draw().size(), host::RecordingRenderer::kMaxCalls);
+    EXPECT_GT(host::defaultRecorder().dropped(), 0u);
 }
 
 TEST_F(PathTest, Draw3DSamplesEvery32UnitsPerPart) {
