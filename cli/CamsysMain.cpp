@@ -5,13 +5,13 @@
 // else (the plug-in cannot be loaded, an output cannot be written).
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "host/AtomicFile.h"
 #include "host/Host.h"
 #include "host/Picture.h"
 #include "host/SceneFile.h"
@@ -168,11 +168,7 @@ int fly(host::Host& host, const FlyOptions& options) {
 }
 
 int draw(host::Host& host, const std::string& scene, const std::string& output) {
-    std::string extension = output.substr(std::min(output.size(), output.rfind('.')));
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    if (extension != ".png" && extension != ".svg")
-        throw UsageError("the picture must be a .png or .svg file: " + output);
+    if (!host::isPicturePath(output)) throw UsageError("the picture must be a .png or .svg file: " + output);
     EventPrinter events(host);
     host::loadSceneFile(host, scene);
     const host::SceneDrawing drawing = host.drawScene();
@@ -258,6 +254,7 @@ int main(int argc, char** argv) {
     loadCommand->add_option("SCENE", loadScene, "The scene file (.sco or JSON)")->required();
     loadCommand->add_option("-o,--output", loadOutput, "The JSON file (default: standard output)");
 
+    host::keepFreedHeap();
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

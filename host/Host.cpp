@@ -36,15 +36,18 @@ Host::Host(SetIRTSFunction setIRTS, GetObjectFactoriesFunction getObjectFactorie
     start();
 }
 
-void Host::start() {
+void keepFreedHeap() {
 #if defined(__GLIBC__)
     // An editor refits a path on every edit, and a refit allocates and frees a few hundred
     // kilobytes of work arrays (n = 1,000). With glibc's default trim threshold (128 KiB) the
     // freed top of the heap goes back to the kernel after every refit and comes back page by page
-    // on the next, which on this machine costs about as much as the refit itself. The host keeps
-    // it instead.
+    // on the next, which on this machine costs about as much as the refit itself. The program
+    // keeps it instead.
     mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
 #endif
+}
+
+void Host::start() {
     // The host's own objects are framework RtsObjects too, with the framework's own runtime
     // pointer (the plug-in has a hidden copy of the framework); both point at this runtime.
     SetModuleRuntime(&runtime_);
@@ -137,9 +140,32 @@ std::vector<AttributeInfo> Host::attributes(const Handle& handle) const {
         Attribute record{};
         className[0] = '\0';
         if (!rts(object)->GetAttributeInfo(index, &record, className, true)) break;
+        className[kClassNameRoom - 1] = '\0';
         result.push_back({record, className});
     }
     return result;
+}
+
+std::vector<Attribute> Host::ownAttributes(const Handle& handle) const {
+    std::vector<Attribute> records;
+    RtsObject* object = runtime_.object(handle);
+    if (!object) return records;
+    for (ULong index = 0; index < kMaxAttributes; ++index) {
+        Attribute record{};
+        if (!rts(object)->GetAttributeInfo(index, &record, nullptr, false)) break;
+        records.push_back(record);
+    }
+    return records;
+}
+
+std::string Host::className(const Handle& handle) const {
+    RtsObject* object = runtime_.object(handle);
+    if (!object) return "";
+    char className[kClassNameRoom] = {};
+    Attribute record{};
+    rts(object)->GetAttributeInfo(0, &record, className, false);
+    className[kClassNameRoom - 1] = '\0';
+    return className;
 }
 
 bool Host::findAttribute(const Handle& handle, std::string_view name, Attribute& record) const {
@@ -168,18 +194,32 @@ bool Host::setAttribute(const Handle& object, std::string_view name, std::span<c
     return write(object, name, 0, value.data(), value.size());
 }
 
+bool Host::setAttribute(const Handle& object, const Attribute& record, std::span<const std::uint8_t> value) {
+    return write(object, record, 0, value.data(), value.size());
+}
+
 std::optional<std::vector<std::uint8_t>> Host::getAttribute(const Handle& object, std::string_view name) const {
     Attribute record{};
-    if (!findAttribute(object, name, record) || !record.Get) return std::nullopt;
+    if (!findAttribute(object, name, record)) return std::nullopt;
+    return getAttribute(object, record);
+}
+
+std::optional<std::vector<std::uint8_t>> Host::getAttribute(const Handle& object, const Attribute& record) const {
+    RtsObject* target = runtime_.object(object);
+    if (!target || !record.Get) return std::nullopt;
     std::vector<std::uint8_t> value(valueSize(record));
     if (value.empty()) return std::nullopt;
-    record.Get(runtime_.object(object), value.data());
+    record.Get(target, value.data());
     return value;
 }
 
 bool Host::write(const Handle& object, std::string_view name, ULong type, const void* bytes, std::size_t size) {
     Attribute record{};
-    if (!findAttribute(object, name, record) || !record.Set) return false;
+    return findAttribute(object, name, record) && write(object, record, type, bytes, size);
+}
+
+bool Host::write(const Handle& object, const Attribute& record, ULong type, const void* bytes, std::size_t size) {
+    if (!runtime_.object(object) || !record.Set) return false;
     if ((type != 0 && record.Type != type) || size == 0 || valueSize(record) != size) return false;
     // Setters take a non-const buffer; they get a copy of ours.
     std::vector<std::uint8_t> buffer(static_cast<const std::uint8_t*>(bytes),
@@ -289,8 +329,11 @@ bool Host::notifyPositionChanged(const Handle& object) {
 void Host::afterLoadAll() {
     // Copy: AfterLoad may not create objects today, but the list must not move under us.
     const std::vector<Handle> objects = runtime_.objects();
-    for (const Handle& handle : objects)
-        if (RtsObject* object = runtime_.object(handle)) rts(object)->AfterLoad();
+    for (const Handle& handle : objects) afterLoad(handle);
+}
+
+void Host::afterLoad(const Handle& handle) {
+    if (RtsObject* object = runtime_.object(handle)) rts(object)->AfterLoad();
 }
 
 std::optional<std::vector<std::uint8_t>> Host::save(const Handle& handle) {
@@ -301,11 +344,13 @@ std::optional<std::vector<std::uint8_t>> Host::save(const Handle& handle) {
     return stream.bytes();
 }
 
-bool Host::load(const Handle& handle, std::span<const std::uint8_t> record) {
+bool Host::load(const Handle& handle, std::span<const std::uint8_t> record, std::size_t* unread) {
     RtsObject* object = runtime_.object(handle);
     if (!object) return false;
     MemoryStream stream(record);
-    return rts(object)->Serialize(&stream) == 1;
+    const bool loaded = rts(object)->Serialize(&stream) == 1;
+    if (unread) *unread = stream.remaining();
+    return loaded;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -45,6 +45,11 @@ struct FlightResult {
     ULong lastTime = 0;     ///< time of the last tick run
 };
 
+/// Keeps the heap that a program frees instead of handing it back to the system at once. For a
+/// program that edits paths (an editor, the tool, the benchmarks); a library never tunes the
+/// process allocator on its own. Does nothing where the C library offers no such setting.
+void keepFreedHeap();
+
 /// [host imp] The host facade.
 class Host {
 public:
@@ -90,11 +95,19 @@ public:
 
     /// Every record of the object's table, most derived class first.
     std::vector<AttributeInfo> attributes(const Handle& object) const;
+    /// The records of the object's own class only (no parents'), in table order.
+    std::vector<Attribute> ownAttributes(const Handle& object) const;
+    /// The class name the object reports with its own records ("" for an unknown object).
+    std::string className(const Handle& object) const;
     /// Writes the attribute from `value`, which must hold exactly Count values of the type's
     /// size. False for an unknown object or attribute or a wrong size.
     bool setAttribute(const Handle& object, std::string_view name, std::span<const std::uint8_t> value);
+    /// The same through a record the caller already took from the object's table.
+    bool setAttribute(const Handle& object, const Attribute& record, std::span<const std::uint8_t> value);
     /// The attribute's value bytes, or nothing for an unknown object or attribute.
     std::optional<std::vector<std::uint8_t>> getAttribute(const Handle& object, std::string_view name) const;
+    /// The same through a record the caller already took from the object's table.
+    std::optional<std::vector<std::uint8_t>> getAttribute(const Handle& object, const Attribute& record) const;
 
     // Typed forms; each also checks the attribute's type code.
     bool setFloat(const Handle& object, std::string_view name, float value);
@@ -121,11 +134,14 @@ public:
 
     /// `AfterLoad` on every object, in order of creation.
     void afterLoadAll();
+    /// `AfterLoad` on one object (nothing for an unknown object).
+    void afterLoad(const Handle& object);
     /// The object's record (its `Serialize` into a saving memory stream); nothing when
     /// `Serialize` answers 0.
     std::optional<std::vector<std::uint8_t>> save(const Handle& object);
-    /// `Serialize` from a loading memory stream over `record`; true when it answers 1.
-    bool load(const Handle& object, std::span<const std::uint8_t> record);
+    /// `Serialize` from a loading memory stream over `record`; true when it answers 1. `unread`,
+    /// when given, receives the count of the record's bytes that `Serialize` left unread.
+    bool load(const Handle& object, std::span<const std::uint8_t> record, std::size_t* unread = nullptr);
 
     // -- Activation and flights -----------------------------------------------------------------
 
@@ -161,6 +177,8 @@ private:
     bool findAttribute(const Handle& object, std::string_view name, Attribute& record) const;
     /// Bytes of one attribute value of `record` (type size times count); 0 for unknown types.
     std::size_t valueSize(const Attribute& record) const;
+    /// Writes `size` bytes through `record`'s setter; `type` 0 takes any type code.
+    bool write(const Handle& object, const Attribute& record, ULong type, const void* bytes, std::size_t size);
     bool write(const Handle& object, std::string_view name, ULong type, const void* bytes, std::size_t size);
     bool read(const Handle& object, std::string_view name, ULong type, void* bytes, std::size_t size) const;
 

@@ -2,10 +2,8 @@
 
 #include <cairo-svg.h>
 #include <cairo.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -14,7 +12,8 @@
 #include <memory>
 #include <numbers>
 #include <stdexcept>
-#include <system_error>
+
+#include "host/AtomicFile.h"
 
 namespace host {
 
@@ -430,25 +429,27 @@ void renderOnto(cairo_surface_t* surface, const std::vector<DrawCall>& calls, co
 
 enum class Format { Png, Svg };
 
-Format formatOf(const std::string& path) {
+/// The extension of `path` in lower case ("" when it has none).
+std::string extensionOf(const std::string& path) {
     std::string extension = std::filesystem::path(path).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
+}
+
+Format formatOf(const std::string& path) {
+    const std::string extension = extensionOf(path);
     if (extension == ".png") return Format::Png;
     if (extension == ".svg") return Format::Svg;
     throw std::runtime_error("unknown picture format \"" + extension + "\" of " + path + " (use .png or .svg)");
 }
 
-/// A name beside `path` that no other writer in this or another process uses at the same time.
-std::filesystem::path temporaryBeside(const std::filesystem::path& path) {
-    static std::atomic<unsigned> counter{0};
-    std::filesystem::path temporary = path;
-    temporary.replace_filename("." + path.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                               std::to_string(counter++));
-    return temporary;
-}
-
 }  // namespace
+
+bool isPicturePath(const std::string& path) {
+    const std::string extension = extensionOf(path);
+    return extension == ".png" || extension == ".svg";
+}
 
 void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels, const std::string& path,
                   const PictureOptions& options) {
@@ -458,9 +459,7 @@ void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureL
         throw std::runtime_error("picture size " + std::to_string(width) + " x " + std::to_string(height) +
                                  " out of range 1..32767");
 
-    const std::filesystem::path target(path);
-    const std::filesystem::path temporary = temporaryBeside(target);
-    try {
+    writeFileAtomically(path, [&](const std::string& temporary) {
         if (format == Format::Png) {
             SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
             renderOnto(surface.get(), calls, labels, width, height, path);
@@ -473,14 +472,7 @@ void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureL
             cairo_surface_finish(surface.get());
             check(cairo_surface_status(surface.get()), "cannot write picture " + path);
         }
-        std::error_code error;
-        std::filesystem::rename(temporary, target, error);
-        if (error) throw std::runtime_error("cannot write picture " + path + ": " + error.message());
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        throw;
-    }
+    });
 }
 
 }  // namespace host

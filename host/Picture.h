@@ -21,10 +21,13 @@ struct PictureOptions {
     int height = 800;
 };
 
+/// True when `path` ends in .png or .svg (any case): a name `writePicture` can write.
+bool isPicturePath(const std::string& path);
+
 /// Writes the drawing as PNG or SVG, chosen by the extension of `path` (.png / .svg, any case);
 /// top view (x, y) left, side view (x, z) right, each fitted to the drawn extent with a margin,
 /// titled. Calls or labels with a non-finite coordinate are left out. The file appears complete
-/// or not at all: it is written under a temporary name in the same folder and renamed.
+/// or not at all (see `writeFileAtomically`).
 /// Throws std::runtime_error on an unknown extension, a size outside 1..32767 or a Cairo or
 /// file failure.
 void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels, const std::string& path,

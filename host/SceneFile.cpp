@@ -1,12 +1,9 @@
 #include "host/SceneFile.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -15,6 +12,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "host/AtomicFile.h"
+#include "host/ByteOrder.h"
 #include "host/Streams.h"
 
 namespace host {
@@ -23,14 +22,10 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-ISCO_RtsObject* rts(RtsObject* object) { return static_cast<ISCO_RtsObject*>(object); }
-
 /// Deeper child lists than this are refused: the walks over the tree recurse.
 constexpr std::size_t kMaxDepth = 1000;
 /// Prefixed to a key that an object gives a second time, so that the checks can name it.
 constexpr char kDuplicateMark = '\x01';
-/// Room for any class name a `GetAttributeInfo` may copy.
-constexpr std::size_t kClassNameRoom = 256;
 
 std::string joinNames(const std::vector<std::string>& names) {
     std::string text;
@@ -60,51 +55,26 @@ bool isSceneType(const Attribute& record) {
     }
 }
 
-/// The class name the object reports with its own attribute records.
-std::string classNameOf(RtsObject* object) {
-    char className[kClassNameRoom] = {};
-    Attribute record{};
-    rts(object)->GetAttributeInfo(0, &record, className, false);
-    className[kClassNameRoom - 1] = '\0';
-    return className;
+/// Objects of the scene: the plug-in's and the host's plain objects.
+bool inScene(const Host& host, const Handle& handle) {
+    const ObjectKind kind = host.runtime().kind(handle);
+    return host.object(handle) && (kind == ObjectKind::Module || kind == ObjectKind::Plain);
 }
 
-/// The object's own attribute records (no parents').
-std::vector<Attribute> ownAttributes(RtsObject* object) {
-    std::vector<Attribute> records;
-    for (ULong index = 0; index < 4096; ++index) {
-        Attribute record{};
-        if (!rts(object)->GetAttributeInfo(index, &record, nullptr, false)) break;
-        records.push_back(record);
-    }
-    return records;
+/// `handle` with the scene objects of its child list, and theirs. Recursive like every walk over
+/// the tree; the loaders refuse child lists nested deeper than kMaxDepth.
+SceneNode sceneNode(const Host& host, const Handle& handle) {
+    SceneNode node{handle, {}};
+    if (Descriptor* d = host.descriptor(handle))
+        for (const Handle& child : d->children())
+            if (inScene(host, child)) node.children.push_back(sceneNode(host, child));
+    return node;
 }
 
 bool isIdentity(const _CMatrix3<float>& m) {
     static const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     return std::memcmp(&m, identity, sizeof identity) == 0;
 }
-
-void appendGuid(std::vector<std::uint8_t>& out, const _GUID& g) {
-    auto put = [&out](std::uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    };
-    put(g.Data1, 4);
-    put(g.Data2, 2);
-    put(g.Data3, 2);
-    out.insert(out.end(), g.Data4, g.Data4 + 8);
-}
-
-_GUID guidFromBytes(const std::uint8_t* b) {
-    _GUID g{};
-    g.Data1 = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
-    g.Data2 = static_cast<std::uint16_t>(b[4] | b[5] << 8);
-    g.Data3 = static_cast<std::uint16_t>(b[6] | b[7] << 8);
-    std::memcpy(g.Data4, b + 8, 8);
-    return g;
-}
-
-bool sameGuid(const _GUID& a, const _GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // ---------------------------------------------------------------------------------------------
 // JSON text -> DOM
@@ -131,8 +101,11 @@ public:
     bool binary(binary_t& value) override { return put(Json::binary(value)); }
     bool start_object(std::size_t) override { return open(Json::object()); }
     bool key(string_t& value) override {
+        // One mark is enough: a further repeat overwrites the marked slot, and the checks only
+        // need to see that there was a repeat. (Marking every repeat anew would make each key
+        // search an ever longer object.)
         key_ = value;
-        while (stack_.back()->contains(key_)) key_.insert(0, 1, kDuplicateMark);
+        if (stack_.back()->contains(key_)) key_.insert(0, 1, kDuplicateMark);
         return true;
     }
     bool end_object() override { return close(); }
@@ -224,8 +197,7 @@ public:
         for (const Made& made : made_) configure(made);
         std::vector<Handle> handles;
         for (const Made& made : made_) handles.push_back(made.handle);
-        for (const Handle& handle : handles)
-            if (RtsObject* object = host_.object(handle)) rts(object)->AfterLoad();
+        for (const Handle& handle : handles) host_.afterLoad(handle);
         return handles;
     }
 
@@ -360,7 +332,7 @@ private:
                 std::vector<std::string> settable;
                 for (const AttributeInfo& a : records)
                     if (isSceneType(a.record)) settable.push_back(attributeName(a.record));
-                const std::string className = classNameOf(host_.object(made.handle));
+                const std::string className = host_.className(made.handle);
                 if (found != records.end() && found->record.Type == kTypeObjectPos)
                     fail(made.name, key, "\"ObjectPos\" is given by \"position\" and \"orientation\"");
                 fail(made.name, key,
@@ -419,7 +391,7 @@ private:
             default:
                 fail(made.name, key, "has a type a scene file cannot give");
         }
-        if (!host_.setAttribute(made.handle, key, bytes)) fail(made.name, key, "the object refused the value");
+        if (!host_.setAttribute(made.handle, record, bytes)) fail(made.name, key, "the object refused the value");
     }
 
     Host& host_;
@@ -481,11 +453,10 @@ private:
     void writeObject(const SceneNode& node, std::size_t depth) {
         const std::string& name = host_.nameOf(node.object);
         if (name.empty()) throw SceneError("", formatGuid(node.object.Guid), "name", "a scene object has no name");
-        RtsObject* object = host_.object(node.object);
         std::vector<std::string> fields;
         fields.push_back("\"name\": " + jsonString(name));
         if (host_.runtime().kind(node.object) == ObjectKind::Module)
-            fields.push_back("\"class\": " + jsonString(classNameOf(object)));
+            fields.push_back("\"class\": " + jsonString(host_.className(node.object)));
         const std::optional<_CCoordSystem<float>> frame = host_.getObjectPos(node.object);
         if (frame) {
             const float origin[3] = {frame->Origin.x, frame->Origin.y, frame->Origin.z};
@@ -497,7 +468,7 @@ private:
             }
         }
         std::vector<std::string> attributes;
-        for (const Attribute& record : ownAttributes(object)) {
+        for (const Attribute& record : host_.ownAttributes(node.object)) {
             if (!isSceneType(record)) continue;
             const std::string key = attributeName(record);
             attributes.push_back(jsonString(key) + ": " + attributeValue(node.object, name, record, key));
@@ -520,7 +491,7 @@ private:
 
     std::string attributeValue(const Handle& handle, const std::string& name, const Attribute& record,
                                const std::string& key) const {
-        const auto bytes = host_.getAttribute(handle, key);
+        const auto bytes = host_.getAttribute(handle, record);
         if (!bytes) throw SceneError("", name, key, "the object did not give the attribute's value");
         const std::uint8_t* data = bytes->data();
         switch (record.Type) {
@@ -566,7 +537,7 @@ private:
 /// The class GUID a .sco stores for the object; fails for a class no factory makes.
 _GUID scoClassGuid(const Host& host, const Handle& handle) {
     if (host.runtime().kind(handle) == ObjectKind::Plain) return kPlainObjectClassGuid;
-    const std::string className = classNameOf(host.object(handle));
+    const std::string className = host.className(handle);
     for (const FactoryInfo& f : host.factories())
         if (f.className == className) return f.classGuid;
     throw SceneError("", host.nameOf(handle), "class", "no factory makes the class " + quoteName(className));
@@ -590,18 +561,15 @@ void writeSco(Host& host, StreamBase& out) {
         const std::string& name = host.nameOf(handle);
         if (name.empty()) throw SceneError("", formatGuid(handle.Guid), "name", "a scene object has no name");
         const Descriptor* descriptor = host.descriptor(handle);
-        std::vector<std::uint8_t> guids;
-        appendGuid(guids, scoClassGuid(host, handle));
-        appendGuid(guids, handle.Guid);
-        appendGuid(guids, descriptor ? descriptor->parent().Guid : _GUID{});
-        out.Write(guids.data(), static_cast<ULong>(guids.size()));
+        for (const _GUID& guid :
+             {scoClassGuid(host, handle), handle.Guid, descriptor ? descriptor->parent().Guid : _GUID{}})
+            out.Write(guidBytes(guid).data(), sizeof(GuidBytes));
         out.StoreULong(static_cast<ULong>(name.size()));
         out.Write(name.data(), static_cast<ULong>(name.size()));
-        MemoryStream record;
-        if (rts(host.object(handle))->Serialize(&record) != 1)
-            throw SceneError("", name, "record", "its Serialize refused to write the record");
-        out.StoreULong(static_cast<ULong>(record.bytes().size()));
-        out.Write(record.bytes().data(), static_cast<ULong>(record.bytes().size()));
+        const std::optional<std::vector<std::uint8_t>> record = host.save(handle);
+        if (!record) throw SceneError("", name, "record", "its Serialize refused to write the record");
+        out.StoreULong(static_cast<ULong>(record->size()));
+        out.Write(record->data(), static_cast<ULong>(record->size()));
     }
 }
 
@@ -624,7 +592,7 @@ public:
         const ULong count = word("object count");
 
         std::vector<Handle> loaded;
-        std::map<std::vector<std::uint8_t>, std::size_t> depthOf;  // GUID bytes -> nesting depth
+        std::map<GuidBytes, std::size_t> depthOf;  // nesting depth of each object read
         for (ULong index = 0; index < count; ++index) {
             label_ = "object #" + std::to_string(index);
             const _GUID classGuid = guid("class GUID");
@@ -644,7 +612,7 @@ public:
             if (host_.object(Handle(objectGuid))) fail("GUID", formatGuid(objectGuid) + " is used by another object");
             std::size_t depth = 1;
             if (!CGUID(parentGuid).IsNull()) {
-                const auto parent = depthOf.find(guidKey(parentGuid));
+                const auto parent = depthOf.find(guidBytes(parentGuid));
                 if (parent == depthOf.end())
                     fail("parent GUID", formatGuid(parentGuid) + " is not an object before this one in the file");
                 depth = parent->second + 1;
@@ -653,18 +621,17 @@ public:
             }
 
             const Handle handle = make(classGuid, objectGuid, parentGuid, name);
-            depthOf.emplace(guidKey(objectGuid), depth);
+            depthOf.emplace(guidBytes(objectGuid), depth);
             loaded.push_back(handle);
-            MemoryStream stream(record);
-            if (rts(host_.object(handle))->Serialize(&stream) != 1)
+            std::size_t unread = 0;
+            if (!host_.load(handle, record, &unread))
                 fail("record", "its Serialize refused the record (truncated or corrupt)");
-            if (stream.remaining() != 0)
-                fail("record", std::to_string(stream.remaining()) + " bytes of the record were left unread (corrupt)");
+            if (unread != 0) fail("record", std::to_string(unread) + " bytes of the record were left unread (corrupt)");
         }
         label_ = "";
         if (remaining() != 0) fail("", std::to_string(remaining()) + " bytes follow the last object (corrupt)");
         checkReferences(loaded);
-        for (const Handle& handle : loaded) rts(host_.object(handle))->AfterLoad();
+        for (const Handle& handle : loaded) host_.afterLoad(handle);
         return loaded;
     }
 
@@ -673,11 +640,6 @@ private:
         throw SceneError(file_, label_, field, reason);
     }
     std::size_t remaining() const { return bytes_.size() - position_; }
-    static std::vector<std::uint8_t> guidKey(const _GUID& g) {
-        std::vector<std::uint8_t> key;
-        appendGuid(key, g);
-        return key;
-    }
 
     const std::uint8_t* take(std::size_t count, const std::string& field) {
         if (count > remaining())
@@ -687,10 +649,7 @@ private:
         position_ += count;
         return at;
     }
-    ULong word(const std::string& field) {
-        const std::uint8_t* b = take(4, field);
-        return ULong{b[0]} | ULong{b[1]} << 8 | ULong{b[2]} << 16 | ULong{b[3]} << 24;
-    }
+    ULong word(const std::string& field) { return readLE32(take(4, field)); }
     _GUID guid(const std::string& field) { return guidFromBytes(take(16, field)); }
     std::span<const std::uint8_t> chunk(const std::string& field) {
         const ULong length = word(field + " length");
@@ -703,14 +662,14 @@ private:
 
     Handle make(const _GUID& classGuid, const _GUID& objectGuid, const _GUID& parentGuid, const std::string& name) {
         Runtime& runtime = host_.runtime();
-        if (sameGuid(classGuid, kPlainObjectClassGuid)) {
+        if (CGUID(classGuid) == CGUID(kPlainObjectClassGuid)) {
             return runtime.addWithGuid(objectGuid, name, Handle(parentGuid), ObjectKind::Plain,
                                        [](const CGUID& guid, const CGUID& second, ISCODescriptor* descriptor) {
                                            return new HostObject(guid, second, descriptor);
                                        });
         }
         for (const FactoryInfo& info : host_.factories()) {
-            if (!sameGuid(info.classGuid, classGuid)) continue;
+            if (!(CGUID(info.classGuid) == CGUID(classGuid))) continue;
             RtsObjectFactory* factory = info.factory;
             const Handle made =
                 runtime.addWithGuid(objectGuid, name, Handle(parentGuid), ObjectKind::Module,
@@ -728,19 +687,18 @@ private:
 
     /// Every reference of a loaded object names nothing or an object of the file.
     void checkReferences(const std::vector<Handle>& loaded) {
-        std::set<std::vector<std::uint8_t>> guids;
-        for (const Handle& handle : loaded) guids.insert(guidKey(handle.Guid));
+        std::set<GuidBytes> guids;
+        for (const Handle& handle : loaded) guids.insert(guidBytes(handle.Guid));
         for (const Handle& handle : loaded) {
             label_ = host_.nameOf(handle);
-            for (const Attribute& record : ownAttributes(host_.object(handle))) {
+            for (const Attribute& record : host_.ownAttributes(handle)) {
                 if (record.Type != kTypeGuidRef || !isSceneType(record)) continue;
-                const std::string key = attributeName(record);
-                const auto value = host_.getAttribute(handle, key);
+                const auto value = host_.getAttribute(handle, record);
                 if (!value || value->size() != sizeof(_GUID)) continue;
                 _GUID target;
                 std::memcpy(&target, value->data(), sizeof target);
-                if (!CGUID(target).IsNull() && !guids.contains(guidKey(target)))
-                    fail(key, "refers to " + formatGuid(target) + ", which is no object of the file");
+                if (!CGUID(target).IsNull() && !guids.contains(guidBytes(target)))
+                    fail(attributeName(record), "refers to " + formatGuid(target) + ", which is no object of the file");
             }
         }
     }
@@ -751,18 +709,6 @@ private:
     std::size_t position_ = 0;
     std::string label_;
 };
-
-/// A name beside `path` for writing before the rename.
-std::string temporaryPath(const std::string& path) { return path + ".tmp" + std::to_string(::getpid()); }
-
-/// Renames `temporary` to `path`, or removes it and throws.
-void commit(const std::string& temporary, const std::string& path) {
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
-        std::remove(temporary.c_str());
-        throw std::runtime_error("cannot rename " + temporary + " to " + path + ": " + reason);
-    }
-}
 
 }  // namespace
 
@@ -786,36 +732,10 @@ SceneError::SceneError(std::string file, std::string object, std::string attribu
       reason_(std::move(reason)) {}
 
 std::vector<SceneNode> sceneTree(const Host& host) {
-    const Runtime& runtime = host.runtime();
-    auto inScene = [&runtime](const Handle& h) {
-        const ObjectKind kind = runtime.kind(h);
-        return runtime.object(h) && (kind == ObjectKind::Module || kind == ObjectKind::Plain);
-    };
-    // Iterative, so that no child list is too deep to walk.
     std::vector<SceneNode> roots;
-    struct Pending {
-        std::vector<SceneNode>* into;
-        Handle object;
-    };
-    std::vector<Pending> pending;
-    for (auto it = runtime.objects().rbegin(); it != runtime.objects().rend(); ++it) {
-        const Descriptor* d = runtime.descriptor(*it);
-        if (d && d->parent().IsNull() && inScene(*it)) pending.push_back({&roots, *it});
-    }
-    // Nodes are placed through pointers into their parents' vectors: each vector gets its room
-    // before the first of its nodes is placed, so none of them moves.
-    roots.reserve(pending.size());
-    while (!pending.empty()) {
-        const Pending next = pending.back();
-        pending.pop_back();
-        next.into->push_back({next.object, {}});
-        SceneNode& node = next.into->back();
-        std::vector<Handle> children;
-        if (Descriptor* d = runtime.descriptor(next.object))
-            for (const Handle& child : d->children())
-                if (inScene(child)) children.push_back(child);
-        node.children.reserve(children.size());
-        for (auto c = children.rbegin(); c != children.rend(); ++c) pending.push_back({&node.children, *c});
+    for (const Handle& handle : host.runtime().objects()) {
+        const Descriptor* d = host.descriptor(handle);
+        if (d && d->parent().IsNull() && inScene(host, handle)) roots.push_back(sceneNode(host, handle));
     }
     return roots;
 }
@@ -851,35 +771,12 @@ std::vector<std::uint8_t> saveScoImage(Host& host) {
 }
 
 void saveScoFile(Host& host, const std::string& path) {
-    const std::string temporary = temporaryPath(path);
-    {
+    writeFileAtomically(path, [&](const std::string& temporary) {
         FileStream out(temporary, FileStream::Mode::Save);
         if (!out.isOpen()) throw std::runtime_error("cannot write " + temporary + ": " + std::strerror(errno));
-        try {
-            writeSco(host, out);
-        } catch (...) {
-            out.close();
-            std::remove(temporary.c_str());
-            throw;
-        }
-        if (!out.close()) {
-            std::remove(temporary.c_str());
-            throw std::runtime_error("cannot write " + path + " completely");
-        }
-    }
-    commit(temporary, path);
-}
-
-void writeFileAtomically(const std::string& path, std::string_view bytes) {
-    const std::string temporary = temporaryPath(path);
-    FileStream out(temporary, FileStream::Mode::Save);
-    if (!out.isOpen()) throw std::runtime_error("cannot write " + temporary + ": " + std::strerror(errno));
-    const bool written = out.Write(bytes.data(), static_cast<ULong>(bytes.size())) >= 0;
-    if (!out.close() || !written) {
-        std::remove(temporary.c_str());
-        throw std::runtime_error("cannot write " + path + " completely");
-    }
-    commit(temporary, path);
+        writeSco(host, out);
+        if (!out.close()) throw std::runtime_error("cannot write " + path + " completely");
+    });
 }
 
 std::string formatFloat(float value) {

@@ -102,13 +102,9 @@ std::string exportJson(const Host& host);
 /// The scene as a .sco image. Throws SceneError for an object without a name, of a class no
 /// factory makes, or whose `Serialize` answers 0.
 std::vector<std::uint8_t> saveScoImage(Host& host);
-/// Writes the .sco image through a file stream to a temporary name beside `path`, then renames
-/// it. Throws SceneError as `saveScoImage`, std::runtime_error when the file cannot be written.
+/// Writes the .sco image through a file stream, complete or not at all (`writeFileAtomically`).
+/// Throws SceneError as `saveScoImage`, std::runtime_error when the file cannot be written.
 void saveScoFile(Host& host, const std::string& path);
-
-/// Writes `bytes` to a temporary name beside `path` and renames it to `path`, so that a failure
-/// never leaves half a file there. Throws std::runtime_error on failure.
-void writeFileAtomically(const std::string& path, std::string_view bytes);
 
 /// `value` as the shortest decimal that reads back to the same float ("nan", "inf" and "-inf"
 /// for the values without one).

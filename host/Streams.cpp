@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "framework/ISerialize.h"
+#include "host/ByteOrder.h"
 
 namespace host {
 
@@ -39,16 +40,15 @@ int StreamBase::Write(const void* source, ULong count) {
 // Typed operations: 4-byte words little-endian whatever the machine, bools as one byte.
 
 void StreamBase::storeWord(std::uint32_t word) {
-    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
-                                   static_cast<std::uint8_t>(word >> 16), static_cast<std::uint8_t>(word >> 24)};
+    std::uint8_t bytes[4];
+    putLE32(bytes, word);
     Write(bytes, 4);
 }
 
 bool StreamBase::loadWord(std::uint32_t& word) {
     std::uint8_t bytes[4];
     if (Read(bytes, 4) < 0) return false;
-    word = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-           std::uint32_t{bytes[3]} << 24;
+    word = readLE32(bytes);
     return true;
 }
 

@@ -11,8 +11,10 @@
 ///
 /// `Read` and `Write` move raw bytes and return the byte count, or -1 when the stream cannot
 /// move all of them (too few bytes left, wrong direction, a file error, or the fail-after limit).
-/// A failed call moves nothing: the destination is left as it was and the position stays. A
-/// typed `Load...` that fails leaves its destination unchanged.
+/// A failed read moves nothing: the destination is left as it was and the position stays, and a
+/// typed `Load...` that fails leaves its destination unchanged. A failed write to a file may have
+/// written part of the bytes (fwrite stops where the disk does); the stream then counts as failed
+/// and `FileStream::close` reports the file as not written completely.
 
 #include <cstdint>
 #include <cstdio>
@@ -54,8 +56,10 @@ protected:
     explicit StreamBase(bool loading) : loading_(loading) {}
     ~StreamBase() = default;
 
-    /// Moves exactly `count` bytes or nothing; false when that is impossible.
+    /// Reads exactly `count` bytes or nothing; false when that is impossible.
     virtual bool readBytes(void* destination, std::size_t count) = 0;
+    /// Writes `count` bytes; false when not all of them could be written (a file may then hold
+    /// part of them).
     virtual bool writeBytes(const void* source, std::size_t count) = 0;
 
 private:

@@ -125,6 +125,10 @@ TEST_F(PictureTest, WritesPngAndSvgOrNothing) {
     for (const auto& [name, size] : refused)
         EXPECT_THROW(host::writePicture(smallScene(), labels, file(name), size), std::runtime_error) << name;
     EXPECT_EQ(count(), before);
+    // The names the tool checks before it loads anything: the extension decides, in any case.
+    for (const char* name : {"a.png", "b/SCENE.PNG", "c.Svg"}) EXPECT_TRUE(host::isPicturePath(name)) << name;
+    for (const char* name : {"scene.jpg", "scene", "scene.png/x", ".png", "scene.png.txt"})
+        EXPECT_FALSE(host::isPicturePath(name)) << name;
 }
 
 TEST_F(PictureTest, DegenerateInputGivesAPictureAnyway) {
