@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "Geometry.h"
 #include "Types.h"
 
 /// Reads (`Get`) or writes (`Set`) one attribute through an untyped buffer. Never validates.
@@ -69,4 +70,21 @@ bool CopyAttributeIn(T& member, const void* value) {
 inline bool CopyAttributeIn(bool& member, const void* value) {
     member = *static_cast<const unsigned char*>(value) != 0;
     return true;
+}
+
+/// The 48-byte buffer of a kTypeObjectPos attribute: the origin first, then the matrix row by
+/// row. (The record of `_CCoordSystem` and of CObjectPos has the matrix first.)
+inline void PackObjectPos(const _CCoordSystem<float>& position, void* value) {
+    auto* bytes = static_cast<unsigned char*>(value);
+    std::memcpy(bytes, &position.Origin, sizeof position.Origin);
+    std::memcpy(bytes + sizeof position.Origin, &position.Orientation, sizeof position.Orientation);
+}
+
+/// The coordinate system a kTypeObjectPos buffer holds (see PackObjectPos).
+inline _CCoordSystem<float> UnpackObjectPos(const void* value) {
+    _CCoordSystem<float> position;
+    const auto* bytes = static_cast<const unsigned char*>(value);
+    std::memcpy(&position.Origin, bytes, sizeof position.Origin);
+    std::memcpy(&position.Orientation, bytes + sizeof position.Origin, sizeof position.Orientation);
+    return position;
 }

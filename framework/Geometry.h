@@ -1,4 +1,6 @@
 #pragma once
+#include <cfloat>
+#include <cmath>
 #include <type_traits>
 
 #include "ISerialize.h"
@@ -29,6 +31,34 @@ T Dot(const _Point3<T>& a, const _Point3<T>& b) {
 template <class T>
 _Point3<T> Cross(const _Point3<T>& a, const _Point3<T>& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+/// Whether all three coordinates are finite.
+inline bool IsFinite(const _Point3<float>& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+
+/// out = v / |v|: the squares summed in float, the root taken in double and its reciprocal
+/// applied to each coordinate as a float. False, leaving `out` alone, when the direction is
+/// undefined: a squared length that is not finite or lies below FLT_MIN (zero, or so small that
+/// its root has lost too many bits to give a unit vector).
+inline bool Normalize(const _Point3<float>& v, _Point3<float>& out) {
+    const float squared = Dot(v, v);
+    if (!(squared >= FLT_MIN) || !std::isfinite(squared)) return false;
+    out = v * static_cast<float>(1.0 / std::sqrt(static_cast<double>(squared)));
+    return true;
+}
+
+/// A sphere that holds a box.
+struct BoundingSphere {
+    _Point3<float> Center;
+    float Radius;
+};
+
+/// The sphere around the box from `min` to `max`: centre (min + max) * 0.5, radius half the
+/// diagonal, 0.5 * sqrt(d . d) with d = max - min (squares in float, the root in double, the
+/// radius stored as float).
+inline BoundingSphere SphereAroundBox(const _Point3<float>& min, const _Point3<float>& max) {
+    const _Point3<float> diagonal = max - min;
+    return {(min + max) * 0.5f, static_cast<float>(0.5 * std::sqrt(static_cast<double>(Dot(diagonal, diagonal))))};
 }
 
 /// 3x3 matrix stored row by row: m00 m01 m02 m10 ... m22.

@@ -30,6 +30,15 @@ public:
     CInterfacePtr(CInterfacePtr&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
     ~CInterfacePtr() { Release(); }
 
+    /// A reference of its own to an interface pointer held without one: asks `p` for I again
+    /// (`QueryInterface`, which raises its count). Empty when `p` is null or refuses.
+    static CInterfacePtr Acquire(I* p) {
+        CInterfacePtr held;
+        void* part = nullptr;
+        if (p && UnknownOf(p)->QueryInterface(kInterfaceId<I>, &part)) held.ptr_ = static_cast<I*>(part);
+        return held;
+    }
+
     /// Releases the held interface, then asks the other holder's interface for I.
     template <class J>
     CInterfacePtr& operator=(const CInterfacePtr<J>& other) {
@@ -58,7 +67,6 @@ public:
     I* get() const { return ptr_; }
     I* operator->() const { return ptr_; }
     explicit operator bool() const { return ptr_ != nullptr; }
-    bool IsEmpty() const { return ptr_ == nullptr; }
 
 private:
     I* ptr_ = nullptr;

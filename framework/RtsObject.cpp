@@ -1,5 +1,8 @@
 #include "RtsObject.h"
 
+#include <cstring>
+#include <iterator>
+#include <new>
 #include <vector>
 
 #include "EditorInterfaces.h"
@@ -23,33 +26,8 @@ bool answers(RtsObject* object, ULong id) { return static_cast<ISCO_RtsObject*>(
 RtsObject::RtsObject(const CGUID& objectGuid, const CGUID& secondGuid, ISCODescriptor* descriptor)
     : SecondGuid(secondGuid), Self(objectGuid), Descriptor(descriptor) {}
 
-RtsObject::RtsObject(const RtsObject& other)
-    : ISCO_RtsObject(),
-      RtsObjectContainer(),
-      ObjectPos(other.ObjectPos),
-      SecondGuid(other.SecondGuid),
-      RefCount(other.RefCount),
-      Self(other.Self),
-      Container(other.Container),
-      Setting1(other.Setting1),
-      Setting2(other.Setting2),
-      PendingAfterLoad(other.PendingAfterLoad),
-      Mark(other.Mark),
-      Descriptor(other.Descriptor) {}
-
-RtsObject& RtsObject::operator=(const RtsObject& other) {
-    ObjectPos = other.ObjectPos;
-    SecondGuid = other.SecondGuid;
-    RefCount = other.RefCount;
-    Self = other.Self;
-    Container = other.Container;
-    Setting1 = other.Setting1;
-    Setting2 = other.Setting2;
-    PendingAfterLoad = other.PendingAfterLoad;
-    Mark = other.Mark;
-    Descriptor = other.Descriptor;
-    return *this;
-}
+RtsObject::RtsObject(const RtsObject& other) = default;
+RtsObject& RtsObject::operator=(const RtsObject& other) = default;
 
 RtsObject::~RtsObject() = default;
 
@@ -202,7 +180,7 @@ bool RtsObject::BaseGetAttributeInfo(ULong index, Attribute* attr, char* classNa
         MakeAttribute("ObjectPos", kTypeObjectPos, true, true, true, &GetObjectPosX, &SetObjectPosX),
         Attribute{},
     };
-    constexpr ULong count = 1;
+    const ULong count = static_cast<ULong>(std::size(table) - 1);
     if (className) std::strcpy(className, "RtsObject");
     if (index < count) {
         *attr = table[index];
@@ -232,21 +210,15 @@ bool RtsObject::GetParentAttr(ULong, Attribute*, char* className) {
     return false;
 }
 
+// Origin first, then the matrix row by row: the attribute's layout, not the record's.
 bool RtsObject::GetPos(void* value) {
-    // Origin first, then the matrix row by row: the attribute's layout, not the record's.
-    const _CCoordSystem<float>* cs = GetObjectPos();
-    auto* bytes = static_cast<unsigned char*>(value);
-    std::memcpy(bytes, &cs->Origin, sizeof(float) * 3);
-    std::memcpy(bytes + sizeof(float) * 3, &cs->Orientation, sizeof(float) * 9);
+    PackObjectPos(*GetObjectPos(), value);
     return true;
 }
 
 bool RtsObject::SetPos(const void* value) {
-    _CCoordSystem<float> cs;
-    const auto* bytes = static_cast<const unsigned char*>(value);
-    std::memcpy(&cs.Origin, bytes, sizeof(float) * 3);
-    std::memcpy(&cs.Orientation, bytes + sizeof(float) * 3, sizeof(float) * 9);
-    SetObjectPos(&cs);
+    const _CCoordSystem<float> position = UnpackObjectPos(value);
+    SetObjectPos(&position);
     return true;
 }
 
@@ -269,7 +241,13 @@ bool RtsObject::CopyAttributesTo(const Handle& target) {
         // Signed 32-bit product, formed without overflow traps.
         const auto bytes = static_cast<std::int32_t>(record.Count * static_cast<ULong>(size));
         if (bytes <= 0) continue;
-        std::vector<unsigned char> buffer(static_cast<std::size_t>(bytes));
+        // The size comes from the host; a buffer that cannot be had skips this attribute only.
+        std::vector<unsigned char> buffer;
+        try {
+            buffer.resize(static_cast<std::size_t>(bytes));
+        } catch (const std::bad_alloc&) {
+            continue;
+        }
         record.Get(this, buffer.data());
         record.Set(other.get(), buffer.data());
     }

@@ -1,10 +1,8 @@
 #include "RtsObjectFactory.h"
 
 #include <cstring>
-#include <iterator>
 #include <new>
 
-#include "IClassStorage.h"
 #include "RtsObject.h"
 
 namespace {
@@ -41,6 +39,5 @@ CSCOVersion RtsObjectFactory::GetSCOVersion() const { return CSCOVersion(2); }
 
 const char* RtsObjectFactory::GetSCOGroup(ULong index) const {
     static const char* const pSCOGroups[] = {"*", nullptr};
-    // Callers stop at the first null; an index past it answers null too instead of reading on.
-    return index < std::size(pSCOGroups) ? pSCOGroups[index] : nullptr;
+    return GroupAt(pSCOGroups, index);
 }

@@ -34,6 +34,13 @@ protected:
     void SetClassName(const char* name);
 };
 
+/// Entry `index` of a factory's null-terminated group list. Callers stop at the first null; an
+/// index past it answers null too instead of reading on.
+template <std::size_t N>
+const char* GroupAt(const char* const (&groups)[N], ULong index) {
+    return index < N ? groups[index] : nullptr;
+}
+
 /// Entry points the host looks up in the plug-in (undecorated names).
 using SetIRTSFunction = void (*)(IRTS* runtime);
 using GetObjectFactoriesFunction = RtsObjectFactory** (*)();

@@ -1,9 +1,10 @@
 // Records of the value types. Every record moves its fixed-size body with raw Read/Write calls;
 // a failed step ends the record at once with 0.
 #include <cmath>
+#include <cstring>
 
-#include "COrientation.h"
 #include "CVar.h"
+#include "Geometry.h"
 #include "Guid.h"
 #include "IClassStorage.h"
 #include "Runtime.h"

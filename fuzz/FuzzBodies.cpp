@@ -15,13 +15,8 @@
 #include "host/InProcessModule.h"
 #include "iterator/SCOCameraSystemIterator.h"
 #include "path/SCOCameraSystemPath.h"
-
-/// The path's private box operations: the box of the refit against the literal walk.
-struct PathTestAccess {
-    static void box(SCOCameraSystemPath& p) { p.RecalcBoundingBox(); }
-    static void literalBox(SCOCameraSystemPath& p) { p.RecalcBoundingBoxLiteral(); }
-    static float sumDistance(SCOCameraSystemPath& p) { return p.GetSumDistance(); }
-};
+#include "tests/support/LiteralBox.h"
+#include "tests/support/PathTestAccess.h"
 
 namespace fuzz {
 namespace {
@@ -211,20 +206,19 @@ void refitAndCheckBox(Scene& scene) {
         require(static_cast<bool>(fit), "the path does not answer ISCO_CSPath");
         fit->RefreshCubicData();
     }
-    const float total = PathTestAccess::sumDistance(path);
+    const float total = testing_support::LastDistanceSum(path);
     if (!(total <= kMaxLiteralLength)) return;
     PathTestAccess::box(path);
     const _Point3<float> lo = path.MinBound, hi = path.MaxBound;
-    PathTestAccess::literalBox(path);
-    const _Point3<float> literalLo = path.MinBound, literalHi = path.MaxBound;
-    require(std::memcmp(&lo, &literalLo, sizeof lo) == 0 && std::memcmp(&hi, &literalHi, sizeof hi) == 0,
+    const testing_support::Box literal = testing_support::LiteralBox(path);
+    require(std::memcmp(&lo, &literal.min, sizeof lo) == 0 && std::memcmp(&hi, &literal.max, sizeof hi) == 0,
             "the box differs from the literal walk's");
 }
 
 /// Evaluation at the edges of the scales and beyond, the bounds, and the drawing.
 void evaluateAndDraw(Scene& scene) {
     SCOCameraSystemPath& path = scene.pathObject();
-    const float total = PathTestAccess::sumDistance(path);
+    const float total = testing_support::LastDistanceSum(path);
     const float inf = std::numeric_limits<float>::infinity();
     for (float d : {-1.0f, 0.0f, 0.05f, 0.1f, total * 0.5f, total, total + 100.0f, NAN, inf, -inf})
         (void)path.CalcOrientationAtDistanceSum(d);
@@ -427,8 +421,9 @@ void fuzzAttributes(std::span<const std::uint8_t> input) {
 }
 
 std::vector<std::vector<std::uint8_t>> attributeSeeds() {
-    // Edits by position in the tables: waypoint attributes start with PointsTo, Range, Roll,
-    // FOVFac, Time2Next, PauseTime, EaseIn, EaseOut, IsOn (then the base's ObjectPos).
+    // An edit names its attribute by position in the object's list as the host walks it (for a
+    // waypoint PointsTo, Range, Roll, FOVFac, Time2Next, EaseIn, EaseOut, IsOn, PauseTime, then
+    // the base's ObjectPos); the seeds look each position up by the attribute's name.
     Scene scene(3, false);
     const std::vector<Handle> targets = editTargets(scene);
     auto indexOf = [&](const Handle& object, std::string_view attribute) {

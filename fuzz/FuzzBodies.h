@@ -26,7 +26,9 @@ void fuzzRecords(std::span<const std::uint8_t> input);
 ///
 ///   input = header op*
 ///   header = wayPoints (u8: 3 + n % 3) flags (u8: bit 0 MovingDestination) start (u32) step (u32)
-///   op = object (u8) attribute (u8) mode (u8: bit 0 notify the editor) value
+///   op = object (u8) attribute (u8: position in the object's attribute list) mode (u8) value
+///   mode: bit 0 notifies the object that the attribute changed (OnAttributChanged); bit 1, with
+///   bit 0 only, then notifies that its position changed too (OnPositionChanged)
 ///
 /// The value takes as many bytes as the attribute's type: 4 for a float or an unsigned long,
 /// 1 for a bool (bit 0), 12 for a point, 48 for an object position, 1 for a reference (an

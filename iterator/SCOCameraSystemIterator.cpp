@@ -1,9 +1,7 @@
 #include "SCOCameraSystemIterator.h"
 
-#include <cfloat>
 #include <cmath>
-#include <cstring>
-#include <utility>
+#include <iterator>
 
 #include "framework/IClassStorage.h"
 #include "framework/Runtime.h"
@@ -15,42 +13,14 @@ constexpr int kRecordVersion = 3;
 /// Version-1 records carry a block after `MovingDestination` that nothing interprets any more.
 constexpr ULong kVersion1BlockSize = 20;
 
-/// One reference to a waypoint, taken with its `QueryInterface`(26) and handed back on
-/// destruction. `GetWayPointNo` returns its waypoint without a reference of its own; whoever keeps
-/// using it across further calls into the host takes one of these.
-class WayPointRef {
-public:
-    explicit WayPointRef(ISCO_CSWayPoint* waypoint) {
-        void* part = nullptr;
-        if (waypoint && waypoint->QueryInterface(kIdCSWayPoint, &part)) held_ = static_cast<ISCO_CSWayPoint*>(part);
-    }
-    WayPointRef(const WayPointRef&) = delete;
-    WayPointRef& operator=(const WayPointRef&) = delete;
-    ~WayPointRef() {
-        if (held_) held_->ReleaseInterface();
-    }
-    ISCO_CSWayPoint* operator->() const { return held_; }
-    explicit operator bool() const { return held_ != nullptr; }
-
-private:
-    ISCO_CSWayPoint* held_ = nullptr;
-};
-
-/// out = v / |v|: the squares summed in float, the root taken in double and its reciprocal
-/// applied to each component as a float, as for every vector of the frame. False, leaving `out`
-/// alone, when the direction is undefined: a zero or non-finite length, or one whose square is
-/// below FLT_MIN, where too few bits are left to give a unit vector.
-bool normalize(const Point3f& v, Point3f& out) {
-    const float squared = Dot(v, v);
-    if (!(squared >= FLT_MIN) || !std::isfinite(squared)) return false;
-    out = v * static_cast<float>(1.0 / std::sqrt(static_cast<double>(squared)));
-    return true;
-}
-
-bool isFinite(const Point3f& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+/// A reference of its own to a waypoint. `GetWayPointNo` returns its waypoint without one;
+/// whoever keeps using it across further calls into the host takes one (`QueryInterface`(26),
+/// handed back on destruction).
+using WayPointRef = CInterfacePtr<ISCO_CSWayPoint>;
 
 /// The camera frame for look vector `look` and roll `roll` (radians); columns right, forward,
-/// up; world up is +z and the camera looks along its local y axis:
+/// up; world up is +z and the camera looks along its local y axis (every vector normalised as
+/// `Normalize` does: squares in float, root in double, reciprocal applied as a float):
 ///
 ///   f  = v / |v|                 forward
 ///   s  = f x (0,0,1), s /= |s|   right, horizontal
@@ -70,13 +40,13 @@ bool isFinite(const Point3f& p) { return std::isfinite(p.x) && std::isfinite(p.y
 Matrix3f cameraFrame(const Point3f& look, float roll, const Matrix3f& previous) {
     const auto& m = previous.m;
     Point3f f{};
-    if (!normalize(look, f) && !normalize(Point3f{m[0][1], m[1][1], m[2][1]}, f)) f = {0.0f, 1.0f, 0.0f};
+    if (!Normalize(look, f) && !Normalize(Point3f{m[0][1], m[1][1], m[2][1]}, f)) f = {0.0f, 1.0f, 0.0f};
 
     Point3f s{};
-    if (!normalize(Cross(f, Point3f{0.0f, 0.0f, 1.0f}), s)) {
+    if (!Normalize(Cross(f, Point3f{0.0f, 0.0f, 1.0f}), s)) {
         // Previous right minus its part along f: p - (p.f) f.
         const Point3f p{m[0][0], m[1][0], m[2][0]};
-        if (!normalize(p - f * Dot(p, f), s)) s = {1.0f, 0.0f, 0.0f};
+        if (!Normalize(p - f * Dot(p, f), s)) s = {1.0f, 0.0f, 0.0f};
     }
     const Point3f u = Cross(s, f);
 
@@ -100,33 +70,9 @@ SCOCameraSystemIterator::SCOCameraSystemIterator(const CGUID& objectGuid, const 
                                                  ISCODescriptor* descriptor)
     : RtsObject(objectGuid, secondGuid, descriptor) {}
 
-SCOCameraSystemIterator::SCOCameraSystemIterator(const SCOCameraSystemIterator& other)
-    : RtsObject(other),
-      ISCO_Master(),
-      ISCO_HasEye(),
-      EyeFOV(other.EyeFOV),
-      ObjectsActivated(other.ObjectsActivated),
-      Path(other.Path),
-      ActualWayPointIndex(other.ActualWayPointIndex),
-      ActualWayPointTime(other.ActualWayPointTime),
-      RelativeTo(other.RelativeTo),
-      RelativeTo2(other.RelativeTo2),
-      MovingDestination(other.MovingDestination),
-      GrabCamera(other.GrabCamera) {}
-
-SCOCameraSystemIterator& SCOCameraSystemIterator::operator=(const SCOCameraSystemIterator& other) {
-    RtsObject::operator=(other);
-    EyeFOV = other.EyeFOV;
-    ObjectsActivated = other.ObjectsActivated;
-    Path = other.Path;
-    ActualWayPointIndex = other.ActualWayPointIndex;
-    ActualWayPointTime = other.ActualWayPointTime;
-    RelativeTo = other.RelativeTo;
-    RelativeTo2 = other.RelativeTo2;
-    MovingDestination = other.MovingDestination;
-    GrabCamera = other.GrabCamera;
-    return *this;
-}
+// Member by member, the run state included.
+SCOCameraSystemIterator::SCOCameraSystemIterator(const SCOCameraSystemIterator& other) = default;
+SCOCameraSystemIterator& SCOCameraSystemIterator::operator=(const SCOCameraSystemIterator& other) = default;
 
 // Neither releases the camera nor stops the flight: the host deactivates before it destroys.
 SCOCameraSystemIterator::~SCOCameraSystemIterator() = default;
@@ -170,8 +116,7 @@ bool SCOCameraSystemIterator::GetAttributeInfo(ULong index, Attribute* attr, cha
         MakeAttribute("GrabCamera", kTypeBool, true, true, true, &GetGrabCameraX, &SetGrabCameraX),
         Attribute{},
     };
-    constexpr ULong count = 7;
-    return DescribeAttribute(table, count, kClassName, index, attr, className, includeParents);
+    return DescribeAttribute(table, std::size(table) - 1, kClassName, index, attr, className, includeParents);
 }
 
 bool SCOCameraSystemIterator::GetParentAttr(ULong index, Attribute* attr, char* className) {
@@ -349,7 +294,7 @@ bool SCOCameraSystemIterator::GoToNextWayPoint(ULong time) {
     for (;;) {
         const ULong index = ActualWayPointIndex;
         bool last = false;
-        const WayPointRef here(GetWayPointNo(static_cast<int>(index), last));
+        const WayPointRef here = WayPointRef::Acquire(GetWayPointNo(static_cast<int>(index), last));
         if (!here || last) {
             ActivateObjectsBefore(index);
             if (last) ActivateObjectsBefore(index + 1);
@@ -362,7 +307,7 @@ bool SCOCameraSystemIterator::GoToNextWayPoint(ULong time) {
         ULong endPause = 0;
         {
             bool ignored = false;
-            const WayPointRef next(GetWayPointNo(static_cast<int>(index + 1), ignored));
+            const WayPointRef next = WayPointRef::Acquire(GetWayPointNo(static_cast<int>(index + 1), ignored));
             if (next) endPause = next->GetPauseTime();
         }
 
@@ -451,7 +396,7 @@ bool SCOCameraSystemIterator::RecalcPosAtTimeSum(ULong time) {
 
     // A sample without a finite eye position or field of view (a path fitted through broken
     // attribute values) places nothing: the camera keeps the last good eye.
-    if (!isFinite(sample.Position) || !std::isfinite(sample.FOV)) return false;
+    if (!IsFinite(sample.Position) || !std::isfinite(sample.FOV)) return false;
     EyeFOV = sample.FOV;
 
     Point3f look = sample.View;

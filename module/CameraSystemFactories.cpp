@@ -1,6 +1,5 @@
 #include "CameraSystemFactories.h"
 
-#include <iterator>
 #include <new>
 
 #include "framework/IClassStorage.h"
@@ -28,8 +27,7 @@ int serializeFactoryRecord(IClassStorage* storage, int classVersion) {
 
 const char* cameraGroup(ULong index) {
     static const char* const pSCOGroups[] = {"Camera", nullptr};
-    // Callers stop at the first null; an index past it answers null too instead of reading on.
-    return index < std::size(pSCOGroups) ? pSCOGroups[index] : nullptr;
+    return GroupAt(pSCOGroups, index);
 }
 
 /// Allocates and constructs; null when memory runs out. A throwing constructor releases the

@@ -1,7 +1,7 @@
 #include "SCOCameraSystemPath.h"
 
 #include <cmath>
-#include <cstring>
+#include <iterator>
 #include <limits>
 #include <typeinfo>
 #include <utility>
@@ -82,6 +82,9 @@ using Lanes = float __attribute__((vector_size(16)));
 /// distance >= D[k] or because D[k] is NaN, stays passed), so increasing samples cost one step
 /// each; a smaller distance, or a NaN, starts the search again from waypoint 0.
 class WayPointSampler {
+    /// A waypoint's four coefficient records: cubic, quadratic, linear, constant.
+    using Segment = COrientation[4];
+
 public:
     explicit WayPointSampler(ISCO_SCOContainer& children) {
         ChildPos pos = children.GetFirstChild();
@@ -105,11 +108,10 @@ public:
         const std::size_t chosen = next_ == 0 ? 0 : next_ - 1;
         const float base = next_ == 0 ? 0.0f : distanceSums_[next_ - 1];
         const float s = distance - base;
-        if (const COrientation* c = coefficients_[chosen]) {
-            // The waypoint's own Horner form, ((c3*s + c2)*s + c1)*s + c0 in float, on the three
+        if (const Segment* c = coefficients_[chosen]) {
+            // The waypoint's own evaluation, ((c3*s + c2)*s + c1)*s + c0 in float, on the three
             // position channels only: the same operations in the same order, so the same bits.
-            auto channel = [&](int i) { return ((c[0][i] * s + c[1][i]) * s + c[2][i]) * s + c[3][i]; };
-            return {channel(0), channel(1), channel(2)};
+            return {SegmentChannel(*c, 0, s), SegmentChannel(*c, 1, s), SegmentChannel(*c, 2, s)};
         }
         COrientation result{};
         wayPoints_[chosen]->CalcOrientationAtDistance(s, result);
@@ -137,14 +139,16 @@ public:
             const float base = next == 0 ? 0.0f : distanceSums_[next - 1];
             // The samples stay on this segment while d < D[next] (for the last one: always).
             const float limit = next < count ? distanceSums_[next] : std::numeric_limits<float>::infinity();
-            if (const COrientation* c = coefficients_[chosen]) {
+            if (const Segment* c = coefficients_[chosen]) {
                 // The waypoint's Horner form on the three position channels, lane by lane.
-                const Lanes a = {c[0][0], c[0][1], c[0][2], 0.0f}, b = {c[1][0], c[1][1], c[1][2], 0.0f};
-                const Lanes e = {c[2][0], c[2][1], c[2][2], 0.0f}, f = {c[3][0], c[3][1], c[3][2], 0.0f};
+                Lanes lanes[4];
+                for (int k = 0; k < 4; ++k) {
+                    const _Point3<float>& p = (*c)[k].Position;
+                    lanes[k] = Lanes{p.x, p.y, p.z, 0.0f};
+                }
                 do {
                     const float u = d - base;
-                    const Lanes v = {u, u, u, u};
-                    visit(((a * v + b) * v + e) * v + f);
+                    visit(SegmentValue(lanes, Lanes{u, u, u, u}));
                     if (!advance()) return;
                 } while (d < total && d < limit);
             } else {
@@ -163,13 +167,13 @@ private:
     /// length of one call: the box and the drawing need three channels of every sample, and
     /// asking through the interface evaluates all nine behind a virtual call. Any other
     /// implementation of ISCO_CSWayPoint (null here) is asked through the interface.
-    static const COrientation* ownCoefficients(ISCO_CSWayPoint* wayPoint) {
+    static const Segment* ownCoefficients(ISCO_CSWayPoint* wayPoint) {
         if (typeid(*wayPoint) != typeid(SCOCameraSystemWaypoint)) return nullptr;
-        return static_cast<SCOCameraSystemWaypoint*>(wayPoint)->CubicData;
+        return &static_cast<SCOCameraSystemWaypoint*>(wayPoint)->CubicData;
     }
 
     std::vector<WayPointPtr> wayPoints_;
-    std::vector<const COrientation*> coefficients_;
+    std::vector<const Segment*> coefficients_;
     std::vector<float> distanceSums_;
     std::size_t next_ = 0;
     float lastDistance_ = -std::numeric_limits<float>::infinity();
@@ -186,7 +190,6 @@ struct BoxAccumulator {
         hi = p > hi ? p : hi;
         lo = p < lo ? p : lo;
     }
-    void add(const _Point3<float>& p) { add(Lanes{p.x, p.y, p.z, 0.0f}); }
     /// The box widened by the margin, added after all samples. With no sample at all the box
     /// stays inverted (min above max).
     void finish(_Point3<float>& min, _Point3<float>& max) const {
@@ -212,22 +215,9 @@ void drawLine(const _Point3<float>& a, const _Point3<float>& b) {
 SCOCameraSystemPath::SCOCameraSystemPath(const CGUID& objectGuid, const CGUID& secondGuid, ISCODescriptor* descriptor)
     : RtsObject(objectGuid, secondGuid, descriptor) {}
 
-SCOCameraSystemPath::SCOCameraSystemPath(const SCOCameraSystemPath& other)
-    : RtsObject(other),
-      ISCO_GCDrawSelf(),
-      ISCO_CSPath(),
-      ISCO_BoundingBox(),
-      MinBound(other.MinBound),
-      MaxBound(other.MaxBound),
-      ShowPath(other.ShowPath) {}
-
-SCOCameraSystemPath& SCOCameraSystemPath::operator=(const SCOCameraSystemPath& other) {
-    RtsObject::operator=(other);
-    MinBound = other.MinBound;
-    MaxBound = other.MaxBound;
-    ShowPath = other.ShowPath;
-    return *this;
-}
+// Member by member, the box included.
+SCOCameraSystemPath::SCOCameraSystemPath(const SCOCameraSystemPath& other) = default;
+SCOCameraSystemPath& SCOCameraSystemPath::operator=(const SCOCameraSystemPath& other) = default;
 
 SCOCameraSystemPath::~SCOCameraSystemPath() = default;
 
@@ -256,7 +246,7 @@ bool SCOCameraSystemPath::GetAttributeInfo(ULong index, Attribute* attr, char* c
         MakeAttribute("ShowPath", kTypeBool, true, true, true, &GetShowPathX, &SetShowPathX),
         Attribute{},
     };
-    return DescribeAttribute(table, 3, kClassName, index, attr, className, includeParents);
+    return DescribeAttribute(table, std::size(table) - 1, kClassName, index, attr, className, includeParents);
 }
 
 void SCOCameraSystemPath::ReleaseInterface() { BaseReleaseInterface(); }
@@ -265,31 +255,23 @@ bool SCOCameraSystemPath::GetParentAttr(ULong index, Attribute* attr, char* clas
     return BaseGetAttributeInfo(index, attr, className, true);
 }
 
+// Accessors copy raw bytes both ways and never validate: the editor may store anything. The
+// bounds move as their three floats (12 bytes), never as the whole CPosition with its table
+// pointer.
 bool SCOCameraSystemPath::GetMinBound(void* value) {
-    std::memcpy(value, static_cast<_Point3<float>*>(&MinBound), sizeof(_Point3<float>));
-    return true;
+    return CopyAttributeOut(value, static_cast<_Point3<float>&>(MinBound));
 }
 bool SCOCameraSystemPath::SetMinBound(void* value) {
-    std::memcpy(static_cast<_Point3<float>*>(&MinBound), value, sizeof(_Point3<float>));
-    return true;
+    return CopyAttributeIn(static_cast<_Point3<float>&>(MinBound), value);
 }
 bool SCOCameraSystemPath::GetMaxBound(void* value) {
-    std::memcpy(value, static_cast<_Point3<float>*>(&MaxBound), sizeof(_Point3<float>));
-    return true;
+    return CopyAttributeOut(value, static_cast<_Point3<float>&>(MaxBound));
 }
 bool SCOCameraSystemPath::SetMaxBound(void* value) {
-    std::memcpy(static_cast<_Point3<float>*>(&MaxBound), value, sizeof(_Point3<float>));
-    return true;
+    return CopyAttributeIn(static_cast<_Point3<float>&>(MaxBound), value);
 }
-bool SCOCameraSystemPath::GetShowPath(void* value) {
-    *static_cast<unsigned char*>(value) = ShowPath ? 1 : 0;
-    return true;
-}
-bool SCOCameraSystemPath::SetShowPath(void* value) {
-    // One byte; any non-zero byte reads as true (a bool may hold nothing but 0 and 1).
-    ShowPath = *static_cast<const unsigned char*>(value) != 0;
-    return true;
-}
+bool SCOCameraSystemPath::GetShowPath(void* value) { return CopyAttributeOut(value, ShowPath); }
+bool SCOCameraSystemPath::SetShowPath(void* value) { return CopyAttributeIn(ShowPath, value); }
 
 bool SCOCameraSystemPath::GetMinBoundX(RtsObject* object, void* value) {
     return static_cast<SCOCameraSystemPath*>(object)->GetMinBound(value);
@@ -493,13 +475,18 @@ void SCOCameraSystemPath::RefreshCubicData() {
                 }
 
                 try {
-                    COrientation cubic{}, quadratic{}, linear{}, constant{};
+                    // Curve j is channel j of each record.
+                    COrientation::Channels cubicChannels{}, quadraticChannels{}, linearChannels{}, constantChannels{};
                     for (int curve = 0; curve < kCurveCount; ++curve) {
-                        cubic[curve] = static_cast<float>(d[curve]);
-                        quadratic[curve] = static_cast<float>(c[curve]);
-                        linear[curve] = static_cast<float>(b[curve]);
-                        constant[curve] = static_cast<float>(a[curve]);
+                        cubicChannels[curve] = static_cast<float>(d[curve]);
+                        quadraticChannels[curve] = static_cast<float>(c[curve]);
+                        linearChannels[curve] = static_cast<float>(b[curve]);
+                        constantChannels[curve] = static_cast<float>(a[curve]);
                     }
+                    COrientation cubic = COrientation::FromChannels(cubicChannels);
+                    COrientation quadratic = COrientation::FromChannels(quadraticChannels);
+                    COrientation linear = COrientation::FromChannels(linearChannels);
+                    COrientation constant = COrientation::FromChannels(constantChannels);
                     wayPoint->SetData(cubic, quadratic, linear, constant);
                 } catch (...) {
                     report(kRefitLocation, "4");
@@ -517,44 +504,56 @@ void SCOCameraSystemPath::RefreshCubicData() {
 // ---------------------------------------------------------------------------------------------
 // Evaluation
 
+// Both evaluations are called by the host and by the iterator: a waypoint call that throws ends
+// the evaluation with the all-zero sample (the one a path without waypoints gives) instead of
+// passing the exception on.
+
 COrientation SCOCameraSystemPath::CalcOrientationAtDistanceSum(float distance) {
     // The last waypoint whose DistanceSum is at most the distance evaluates it, at the distance
     // since that waypoint. Below the first DistanceSum (0.1) the first waypoint takes the
     // distance itself.
-    COrientation result{};
-    WayPointPtr chosen;
-    float base = 0.0f;
-    ChildPos pos = children().GetFirstChild();
-    while (WayPointPtr wayPoint = nextWayPoint(children(), pos)) {
-        const float distanceSum = wayPoint->GetDistanceSum();
-        if (distance < distanceSum) {
-            if (!chosen) chosen = std::move(wayPoint);
-            break;
+    try {
+        COrientation result{};
+        WayPointPtr chosen;
+        float base = 0.0f;
+        ChildPos pos = children().GetFirstChild();
+        while (WayPointPtr wayPoint = nextWayPoint(children(), pos)) {
+            const float distanceSum = wayPoint->GetDistanceSum();
+            if (distance < distanceSum) {
+                if (!chosen) chosen = std::move(wayPoint);
+                break;
+            }
+            base = distanceSum;
+            chosen = std::move(wayPoint);
         }
-        base = distanceSum;
-        chosen = std::move(wayPoint);
+        if (chosen) chosen->CalcOrientationAtDistance(distance - base, result);
+        return result;
+    } catch (...) {
+        return COrientation{};
     }
-    if (chosen) chosen->CalcOrientationAtDistance(distance - base, result);
-    return result;
 }
 
 COrientation SCOCameraSystemPath::CalcPosAtTimeSum(float time) {
     // The last waypoint whose start time T[k] is at most the time (the first one for earlier
     // times) turns the time since T[k] into a distance; the distance gives the sample.
-    WayPointPtr chosen;
-    float start = 0.0f;
-    float base = 0.0f;
-    ChildPos pos = children().GetFirstChild();
-    while (WayPointPtr wayPoint = nextWayPoint(children(), pos)) {
-        if (time < start && chosen) break;
-        base = start;
-        start = start + static_cast<float>(wayPoint->GetTime2Next());
-        chosen = std::move(wayPoint);
+    try {
+        WayPointPtr chosen;
+        float start = 0.0f;
+        float base = 0.0f;
+        ChildPos pos = children().GetFirstChild();
+        while (WayPointPtr wayPoint = nextWayPoint(children(), pos)) {
+            if (time < start && chosen) break;
+            base = start;
+            start = start + static_cast<float>(wayPoint->GetTime2Next());
+            chosen = std::move(wayPoint);
+        }
+        if (!chosen) return COrientation{};
+        const float distance = chosen->CalcDistanceAtTime(time - base);
+        chosen.Release();
+        return static_cast<ISCO_CSPath*>(this)->CalcOrientationAtDistanceSum(distance);
+    } catch (...) {
+        return COrientation{};
     }
-    if (!chosen) return COrientation{};
-    const float distance = chosen->CalcDistanceAtTime(time - base);
-    chosen.Release();
-    return static_cast<ISCO_CSPath*>(this)->CalcOrientationAtDistanceSum(distance);
 }
 
 float SCOCameraSystemPath::measurePart(ChildPos& pos, float* firstSum, bool* found) {
@@ -616,26 +615,12 @@ float SCOCameraSystemPath::GetSumDistance() {
 
 void SCOCameraSystemPath::RecalcBoundingBox() {
     // Every waypoint is resolved once for the whole run of samples, and the samples rise, so the
-    // segment only ever moves forward. Same samples, same evaluation, same box as
-    // RecalcBoundingBoxLiteral.
+    // segment only ever moves forward: the same samples and the same evaluation as a full
+    // CalcOrientationAtDistanceSum per sample, so the same box.
     WayPointSampler sampler(children());
     BoxAccumulator box;
     const float total = sampler.total();
     if (std::isfinite(total)) sampler.sweep(total, kBoxStep, [&](Lanes p) { box.add(p); });
-    box.finish(MinBound, MaxBound);
-}
-
-void SCOCameraSystemPath::RecalcBoundingBoxLiteral() {
-    BoxAccumulator box;
-    const float total = GetSumDistance();
-    if (std::isfinite(total)) {
-        for (float d = 0.0f; d < total;) {
-            box.add(CalcOrientationAtDistanceSum(d).Position);
-            const float next = d + kBoxStep;
-            if (!(next > d)) break;
-            d = next;
-        }
-    }
     box.finish(MinBound, MaxBound);
 }
 
@@ -645,55 +630,59 @@ void SCOCameraSystemPath::GetBBox(_Point3<float>* min, _Point3<float>* max) {
 }
 
 void SCOCameraSystemPath::GetBSphere(_Point3<float>* center, float* radius) {
-    // Centre of the box; radius half its diagonal: squares in float, the root in double, stored
-    // as float (the waypoint's sphere is formed the same way).
-    if (center) *center = (MinBound + MaxBound) * 0.5f;
-    const _Point3<float> diagonal = MaxBound - MinBound;
-    if (radius) *radius = static_cast<float>(0.5 * std::sqrt(static_cast<double>(Dot(diagonal, diagonal))));
+    // The waypoint's sphere is formed the same way.
+    const BoundingSphere sphere = SphereAroundBox(MinBound, MaxBound);
+    if (center) *center = sphere.Center;
+    if (radius) *radius = sphere.Radius;
 }
 
 void SCOCameraSystemPath::PotentiallyVisible() {}
 
 void SCOCameraSystemPath::Draw3D(IGC_DrawSelfParameter*) {
-    if (!ShowPath || !REU) return;
-    ChildPos childPos = children().GetFirstChild();
-    if (childPos == 0) return;
+    if (!ShowPath) return;
+    // The drawing allocates (the sampler) and calls the waypoints unguarded: whatever fails ends
+    // it where it got to, and nothing is reported.
+    try {
+        ChildPos childPos = children().GetFirstChild();
+        if (childPos == 0) return;
 
-    WayPointSampler sampler(children());
-    bool firstPart = true;
-    while (childPos != 0) {
-        float firstSum = 0.0f;
-        bool found = false;
-        const float span = measurePart(childPos, &firstSum, &found);
-        // The first part is drawn from 0 (the first waypoint's own point: below D[0] = 0.1 it is
-        // evaluated at the distance itself). A part after a cut starts at its first waypoint's
-        // DistanceSum: the spans leave out the jump behind each cut, so a running sum of spans
-        // would fall behind the distance scale part by part.
-        const float pos = firstPart ? 0.0f : firstSum;
-        firstPart = false;
-        // Nothing to draw without waypoints or extent. (For a part of one waypoint behind a cut,
-        // the point just below its start lies on the cut waypoint before it: no line across.)
-        if (!found || !(span > 0.0f)) continue;
-        const float end = pos + span;
+        WayPointSampler sampler(children());
+        bool firstPart = true;
+        while (childPos != 0) {
+            float firstSum = 0.0f;
+            bool found = false;
+            const float span = measurePart(childPos, &firstSum, &found);
+            // The first part is drawn from 0 (the first waypoint's own point: below D[0] = 0.1 it is
+            // evaluated at the distance itself). A part after a cut starts at its first waypoint's
+            // DistanceSum: the spans leave out the jump behind each cut, so a running sum of spans
+            // would fall behind the distance scale part by part.
+            const float pos = firstPart ? 0.0f : firstSum;
+            firstPart = false;
+            // Nothing to draw without waypoints or extent. (For a part of one waypoint behind a cut,
+            // the point just below its start lies on the cut waypoint before it: no line across.)
+            if (!found || !(span > 0.0f)) continue;
+            const float end = pos + span;
 
-        // Samples at pos, pos + 32, ... while below end - 32 - 1e-6 (the sample at pos always),
-        // then one at end - 1e-6: the last line covers between 32 and 64 units. The steps stop
-        // where adding 32 no longer moves the sample, and are not taken towards a non-finite end.
-        const double limit = static_cast<double>(end) - kDrawStep - static_cast<double>(kDrawEndGap);
-        float d = pos;
-        _Point3<float> last = sampler.position(d);
-        if (std::isfinite(end)) {
-            for (;;) {
-                const float next = d + kDrawStep;
-                if (!(next > d) || !(static_cast<double>(next) < limit)) break;
-                d = next;
-                const _Point3<float> point = sampler.position(d);
-                drawLine(last, point);
-                last = point;
+            // Samples at pos, pos + 32, ... while below end - 32 - 1e-6 (the sample at pos always),
+            // then one at end - 1e-6: the last line covers between 32 and 64 units. The steps stop
+            // where adding 32 no longer moves the sample, and are not taken towards a non-finite end.
+            const double limit = static_cast<double>(end) - kDrawStep - static_cast<double>(kDrawEndGap);
+            float d = pos;
+            _Point3<float> last = sampler.position(d);
+            if (std::isfinite(end)) {
+                for (;;) {
+                    const float next = d + kDrawStep;
+                    if (!(next > d) || !(static_cast<double>(next) < limit)) break;
+                    d = next;
+                    const _Point3<float> point = sampler.position(d);
+                    drawLine(last, point);
+                    last = point;
+                }
             }
+            const _Point3<float> endPoint = sampler.position(end - kDrawEndGap);
+            if (!nearlyEqual(last, endPoint)) drawLine(last, endPoint);
         }
-        const _Point3<float> endPoint = sampler.position(end - kDrawEndGap);
-        if (!nearlyEqual(last, endPoint)) drawLine(last, endPoint);
+    } catch (...) {
     }
 }
 

@@ -84,9 +84,6 @@ private:
     /// Number of switched-on waypoints among the children.
     ULong GetWayPointCount();
 
-    /// The same box, every sample a full `CalcOrientationAtDistanceSum` (reference for tests
-    /// and benchmarks of `RecalcBoundingBox`).
-    void RecalcBoundingBoxLiteral();
     /// `GetDistanceSumPart` that also reports the part's first DistanceSum (false: the part has
     /// no switched-on waypoint).
     float measurePart(ChildPos& pos, float* firstSum, bool* found);

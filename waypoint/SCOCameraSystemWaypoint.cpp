@@ -1,8 +1,7 @@
 #include "SCOCameraSystemWaypoint.h"
 
-#include <cfloat>
 #include <cmath>
-#include <cstring>
+#include <iterator>
 
 #include "framework/IClassStorage.h"
 #include "framework/RenderEngine.h"
@@ -11,7 +10,6 @@
 namespace {
 
 constexpr const char* kClassName = "SCOCameraSystemWaypoint";
-constexpr ULong kAttributeCount = 9;
 constexpr int kRecordVersion = 1;
 
 constexpr double kPi = 3.141592653589793;
@@ -57,40 +55,9 @@ SCOCameraSystemWaypoint::SCOCameraSystemWaypoint(const CGUID& objectGuid, const 
                                                  ISCODescriptor* descriptor)
     : RtsObject(objectGuid, secondGuid, descriptor), PointsTo(0) {}
 
-SCOCameraSystemWaypoint::SCOCameraSystemWaypoint(const SCOCameraSystemWaypoint& other)
-    : RtsObject(other),
-      ISCO_BoundingBox(),
-      ISCO_GCDrawSelf(),
-      ISCO_CSWayPoint(),
-      ISCO_ScenewrightFeedback(),
-      PointsTo(other.PointsTo),
-      Range(other.Range),
-      Roll(other.Roll),
-      FOVFac(other.FOVFac),
-      Time2Next(other.Time2Next),
-      EaseIn(other.EaseIn),
-      EaseOut(other.EaseOut),
-      IsOnFlag(other.IsOnFlag),
-      PauseTime(other.PauseTime),
-      Distance2Next(other.Distance2Next) {
-    for (int i = 0; i < 4; ++i) CubicData[i] = other.CubicData[i];
-}
-
-SCOCameraSystemWaypoint& SCOCameraSystemWaypoint::operator=(const SCOCameraSystemWaypoint& other) {
-    RtsObject::operator=(other);
-    PointsTo = other.PointsTo;
-    Range = other.Range;
-    Roll = other.Roll;
-    FOVFac = other.FOVFac;
-    Time2Next = other.Time2Next;
-    EaseIn = other.EaseIn;
-    EaseOut = other.EaseOut;
-    IsOnFlag = other.IsOnFlag;
-    PauseTime = other.PauseTime;
-    Distance2Next = other.Distance2Next;
-    for (int i = 0; i < 4; ++i) CubicData[i] = other.CubicData[i];
-    return *this;
-}
+// Member by member, the base's fields and the fitted segment included.
+SCOCameraSystemWaypoint::SCOCameraSystemWaypoint(const SCOCameraSystemWaypoint& other) = default;
+SCOCameraSystemWaypoint& SCOCameraSystemWaypoint::operator=(const SCOCameraSystemWaypoint& other) = default;
 
 SCOCameraSystemWaypoint::~SCOCameraSystemWaypoint() = default;
 
@@ -126,8 +93,8 @@ void SCOCameraSystemWaypoint::ReleaseInterface() { BaseReleaseInterface(); }
 // Attributes
 
 bool SCOCameraSystemWaypoint::GetAttributeInfo(ULong index, Attribute* attr, char* className, bool includeParents) {
-    // Built on every call: the records hold the addresses of the static accessors.
-    const Attribute table[kAttributeCount + 1] = {
+    // The contract builds the table afresh on every call; ten small records are cheap to fill.
+    const Attribute table[] = {
         MakeAttribute("PointsTo", kTypeGuidRef, true, true, true, &GetPointsToX, &SetPointsToX),
         MakeAttribute("Range", kTypeFloat, true, true, true, &GetRangeX, &SetRangeX),
         MakeAttribute("Roll", kTypeFloat, true, true, true, &GetRollX, &SetRollX),
@@ -139,7 +106,7 @@ bool SCOCameraSystemWaypoint::GetAttributeInfo(ULong index, Attribute* attr, cha
         MakeAttribute("PauseTime", kTypeULong, true, true, true, &GetPauseTimeX, &SetPauseTimeX),
         Attribute{},
     };
-    return DescribeAttribute(table, kAttributeCount, kClassName, index, attr, className, includeParents);
+    return DescribeAttribute(table, std::size(table) - 1, kClassName, index, attr, className, includeParents);
 }
 
 bool SCOCameraSystemWaypoint::GetParentAttr(ULong index, Attribute* attr, char* className) {
@@ -240,30 +207,17 @@ void SCOCameraSystemWaypoint::SetData(COrientation& cubic, COrientation& quadrat
 }
 
 float SCOCameraSystemWaypoint::CalcDistanceAtTime(float time) {
-    // Channel 8 over local time, Horner form, every step a float:
+    // Channel 8 over local time, every step a float:
     //   distance(t) = ((a*t + b)*t + c)*t + d
-    const float a = CubicData[0].Distance, b = CubicData[1].Distance;
-    const float c = CubicData[2].Distance, d = CubicData[3].Distance;
-    float result = a * time;
-    result = result + b;
-    result = result * time;
-    result = result + c;
-    result = result * time;
-    return result + d;
+    return SegmentChannel(CubicData, 8, time);
 }
 
 void SCOCameraSystemWaypoint::CalcOrientationAtDistance(float distance, COrientation& out) {
     // All nine channels over local distance, Horner form on whole records:
     //   P(s) = ((R3*s + R2)*s + R1)*s + R0
-    // Channel by channel into a local record: the same float operations in the same order as
-    // the record-wise form (so the same bits), but no temporary records through memory, and the
-    // first eight channels are two four-wide vectors even at -O2.
-    COrientation p;
-    for (int i = 0; i < 8; ++i)
-        p[i] =
-            ((CubicData[0][i] * distance + CubicData[1][i]) * distance + CubicData[2][i]) * distance + CubicData[3][i];
-    p[8] = ((CubicData[0][8] * distance + CubicData[1][8]) * distance + CubicData[2][8]) * distance + CubicData[3][8];
-    out = p;
+    // evaluated channel by channel: the same float operations in the same order as the
+    // record-wise form, so the same bits, without temporary records.
+    out = SegmentSample(CubicData, distance);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -321,17 +275,14 @@ void SCOCameraSystemWaypoint::_SetDestPoint(_Point3<float> p) {
     const _Point3<float> d = p - pos.Origin;
     const float distanceSquared = Dot(d, d);
     if (!std::isfinite(distanceSquared)) return;
-    const double distance = std::sqrt(static_cast<double>(distanceSquared));
-    Range = static_cast<float>(distance);
-    if (distanceSquared < FLT_MIN) return;
+    Range = static_cast<float>(std::sqrt(static_cast<double>(distanceSquared)));
 
-    const _Point3<float> f = d * static_cast<float>(1.0 / distance);
+    _Point3<float> f;
+    if (!Normalize(d, f)) return;
     // The full cross product, not its shortcut (f.y, -f.x, 0): for f = (0, 1, 0) the shortcut
     // leaves a -0 that would make the identity rotation differ from identity in its bytes.
-    _Point3<float> r = Cross(f, _Point3<float>{0.0f, 0.0f, 1.0f});
-    const float rightSquared = Dot(r, r);
-    if (!(rightSquared >= FLT_MIN)) return;
-    r = r * static_cast<float>(1.0 / std::sqrt(static_cast<double>(rightSquared)));
+    _Point3<float> r;
+    if (!Normalize(Cross(f, _Point3<float>{0.0f, 0.0f, 1.0f}), r)) return;
     const _Point3<float> u = Cross(r, f);
     const _Point3<float> w = Cross(f, u);
 
@@ -400,12 +351,11 @@ void SCOCameraSystemWaypoint::GetBBox(_Point3<float>* min, _Point3<float>* max) 
 }
 
 void SCOCameraSystemWaypoint::GetBSphere(_Point3<float>* center, float* radius) {
-    // centre = (min + max) / 2, radius = |max - min| / 2 (root in double)
     _Point3<float> min, max;
     GetBBox(&min, &max);
-    *center = (min + max) * 0.5f;
-    const _Point3<float> diagonal = max - min;
-    *radius = static_cast<float>(0.5 * std::sqrt(static_cast<double>(Dot(diagonal, diagonal))));
+    const BoundingSphere sphere = SphereAroundBox(min, max);
+    *center = sphere.Center;
+    *radius = sphere.Radius;
 }
 
 void SCOCameraSystemWaypoint::PotentiallyVisible() {}

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <limits>
+#include <new>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "path/SCOCameraSystemPath.h"
 #include "tests/support/Bytes.h"
 #include "tests/support/InProcessHost.h"
+#include "tests/support/LiteralBox.h"
+#include "tests/support/PathTestAccess.h"
 #include "tests/support/Points.h"
 #include "waypoint/SCOCameraSystemWaypoint.h"
 
@@ -40,9 +43,17 @@ public:
         if (throwPara) throw std::runtime_error("para");
         return SCOCameraSystemWaypoint::GetPara(i);
     }
+    void CalcOrientationAtDistance(float s, COrientation& out) override {
+        if (throwEvaluation) throw std::bad_alloc();
+        SCOCameraSystemWaypoint::CalcOrientationAtDistance(s, out);
+    }
+    float CalcDistanceAtTime(float t) override {
+        if (throwEvaluation) throw std::runtime_error("time curve");
+        return SCOCameraSystemWaypoint::CalcDistanceAtTime(t);
+    }
 
     int timeCalls = 0, throwTimeOnCall = -1;
-    bool throwDistance = false, throwSetData = false, throwPara = false;
+    bool throwDistance = false, throwSetData = false, throwPara = false, throwEvaluation = false;
 };
 
 bool sameBits(const COrientation& a, const COrientation& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -50,7 +61,7 @@ bool sameBits(const COrientation& a, const COrientation& b) { return std::memcmp
 }  // namespace
 
 /// The fixture: a host with a current path, and the path's private operations on it.
-struct PathTestAccess : InProcessHost {
+struct PathTest : InProcessHost {
     Handle pathHandle = host.create("SCOCameraSystemPath", "path");
 
     SCOCameraSystemPath& path() { return *static_cast<SCOCameraSystemPath*>(host.object(pathHandle)); }
@@ -78,14 +89,12 @@ struct PathTestAccess : InProcessHost {
     }
 
     ChildPos firstChild() { return static_cast<ISCO_SCOContainer&>(path()).GetFirstChild(); }
-    float distancePart(ChildPos& pos) { return path().GetDistanceSumPart(pos); }
-    ULong sumTime() { return path().GetSumTime(); }
-    float sumDistance() { return path().GetSumDistance(); }
-    ULong count() { return path().GetWayPointCount(); }
-    void box() { path().RecalcBoundingBox(); }
-    void literalBox() { path().RecalcBoundingBoxLiteral(); }
+    float distancePart(ChildPos& pos) { return PathTestAccess::distancePart(path(), pos); }
+    ULong sumTime() { return PathTestAccess::sumTime(path()); }
+    float sumDistance() { return PathTestAccess::sumDistance(path()); }
+    ULong count() { return PathTestAccess::count(path()); }
+    void box() { PathTestAccess::box(path()); }
 };
-using PathTest = PathTestAccess;
 
 TEST_F(PathTest, TwoWaypointsGiveStraightSegmentAndBox) {
     const Handle a = addWayPoint({0, 0, 0}), b = addWayPoint({3, 4, 0});
@@ -212,12 +221,15 @@ TEST_F(PathTest, FittedPathAgreesWithGsl) {
     for (const Handle& h : w) knots.push_back(wp(h).GetDistanceSum());
     for (int axis = 0; axis < 3; ++axis) {
         std::vector<double> values;
-        for (const Handle& h : w) values.push_back((&host.getObjectPos(h)->Origin.x)[axis]);
+        for (const Handle& h : w) {
+            const _Point3<float> o = host.getObjectPos(h)->Origin;
+            values.push_back(axis == 0 ? o.x : axis == 1 ? o.y : o.z);
+        }
         gsl_interp* spline = gsl_interp_alloc(gsl_interp_cspline, kCount);
         gsl_interp_init(spline, knots.data(), values.data(), kCount);
         // The coefficients are floats: agreement to some ten ulps of values around 40.
         for (double d = knots.front(); d < knots.back(); d += 0.37) {
-            const float got = path().CalcOrientationAtDistanceSum(static_cast<float>(d))[axis];
+            const float got = path().CalcOrientationAtDistanceSum(static_cast<float>(d)).ToChannels()[axis];
             EXPECT_NEAR(got, gsl_interp_eval(spline, knots.data(), values.data(), d, nullptr), 5e-5) << d;
         }
         gsl_interp_free(spline);
@@ -268,13 +280,33 @@ TEST_F(PathTest, FailingWaypointCallsAreReportedAndTheRefitGoesOn) {
     EXPECT_EQ(host.messages().back().location, "SCOCameraSystemPath");
     EXPECT_EQ(host.messages().back().text, "Exception in RefreshCubicData");
     EXPECT_EQ(path().MinBound.x, 7.0f);
+
+    // Evaluation and drawing let nothing through to the host and report nothing: a failing
+    // waypoint gives the all-zero sample, and the drawing stops at the first sample it owns
+    // (D = 0.1, 100.2, 200.3: lines 0-32, 32-64, 64-96, then the sample at 128 fails).
+    newPath("evaluation");
+    addWayPoint({0, 0, 0});
+    ThrowingWayPoint& middle = addThrowing({100, 0, 0});
+    addWayPoint({200, 0, 0});
+    path().RefreshCubicData();
+    middle.throwEvaluation = true;
+    const std::size_t reported = host.messages().size();
+    const COrientation zero{};
+    EXPECT_TRUE(sameBits(path().CalcOrientationAtDistanceSum(150), zero));
+    EXPECT_TRUE(sameBits(path().CalcPosAtTimeSum(1500), zero));
+    EXPECT_TRUE(near(path().CalcOrientationAtDistanceSum(50).Position, {49.9f * 100 / 100.1f, 0, 0}, 1e-3));
+    EXPECT_TRUE(near(path().CalcPosAtTimeSum(2500).Position, {200, 0, 0}, 1e-3));
+    std::vector<host::DrawCall> calls;
+    EXPECT_NO_THROW(calls = draw());
+    EXPECT_EQ(calls.size(), 3u);
+    EXPECT_EQ(host.messages().size(), reported);
 }
 
 TEST_F(PathTest, FastBoxEqualsLiteralBoxAndSamplingEnds) {
     auto sameBox = [&] {
-        const CPosition fastMin = path().MinBound, fastMax = path().MaxBound;
-        literalBox();
-        return !std::memcmp(&fastMin.x, &path().MinBound.x, 12) && !std::memcmp(&fastMax.x, &path().MaxBound.x, 12);
+        const _Point3<float> fastMin = path().MinBound, fastMax = path().MaxBound;
+        const Box literal = LiteralBox(path());
+        return !std::memcmp(&fastMin, &literal.min, 12) && !std::memcmp(&fastMax, &literal.max, 12);
     };
     std::mt19937 random(11u);
     std::uniform_real_distribution<float> coordinate(-100, 100), angle(-3, 3), range(0.1f, 20);
@@ -317,8 +349,7 @@ TEST_F(PathTest, FastBoxEqualsLiteralBoxAndSamplingEnds) {
         s1[3].Distance = total;
         box();
         EXPECT_GT(path().MinBound.x, path().MaxBound.x);
-        literalBox();
-        EXPECT_GT(path().MinBound.x, path().MaxBound.x);
+        EXPECT_TRUE(sameBox());
         EXPECT_LE(draw().size(), 1u);
     }
     s1[3].Distance = 1e30f;

@@ -129,23 +129,26 @@ TEST_F(WaypointTest, ParametersAndSegmentCurve) {
 
     // Channel i of a*s^3 + b*s^2 + c*s + d, coefficients exact in float, against the power form
     // in double at the start, inside and outside the piece; CalcDistanceAtTime is channel 8.
-    COrientation r3{}, r2{}, r1{}, r0{};
+    COrientation::Channels r3{}, r2{}, r1{}, r0{};
     for (int i = 0; i < 9; ++i) {
         r3[i] = 0.5f * static_cast<float>(i) - 1.0f;
         r2[i] = 2.0f - static_cast<float>(i);
         r1[i] = 0.25f * static_cast<float>(i);
         r0[i] = 10.0f + static_cast<float>(i);
     }
-    cs->SetData(r3, r2, r1, r0);
+    COrientation c3 = COrientation::FromChannels(r3), c2 = COrientation::FromChannels(r2);
+    COrientation c1 = COrientation::FromChannels(r1), c0 = COrientation::FromChannels(r0);
+    cs->SetData(c3, c2, c1, c0);
     EXPECT_EQ(cs->GetDistanceSum(), 18.0f);
     for (float s : {0.0f, 3.0f, -1.5f, 12.0f}) {
         COrientation out;
         cs->CalcOrientationAtDistance(s, out);
+        const COrientation::Channels got = out.ToChannels();
         for (int i = 0; i < 9; ++i) {
             const double oracle = r3[i] * std::pow(s, 3.0) + r2[i] * double(s) * s + r1[i] * double(s) + r0[i];
-            EXPECT_EQ(out[i], oracle) << "channel " << i << " at " << s;
+            EXPECT_EQ(got[i], oracle) << "channel " << i << " at " << s;
         }
-        EXPECT_EQ(cs->CalcDistanceAtTime(s), out[8]);
+        EXPECT_EQ(cs->CalcDistanceAtTime(s), got[8]);
     }
     EXPECT_TRUE(std::isinf(cs->CalcDistanceAtTime(1e30f)));
     EXPECT_TRUE(std::isnan(cs->CalcDistanceAtTime(nan)));
