@@ -14,9 +14,9 @@
 namespace {
 
 const std::string kCamsys = CAMSYS_EXE;
-const std::string kExamples = CAMSYS_EXAMPLES;
-const std::string kFlythrough = kExamples + "/flythrough.json";
-const std::string kMinimal = kExamples + "/minimal.json";
+const std::string kFlythrough = CAMSYS_EXAMPLES "/flythrough.json";
+const std::string kMinimal = CAMSYS_EXAMPLES "/minimal.json";
+const char* const kHeader = "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov";
 
 /// FNV-1a, 64 bits, of the CSV of `camsys fly examples/flythrough.json --iterator Cam`. Any
 /// change of the flight's numbers changes it: update it only for a change that is meant.
@@ -81,12 +81,10 @@ TEST_F(CamsysCli, FliesTheExampleAsPinned) {
 
     const std::vector<std::string> rows = split(fly.out);
     ASSERT_GT(rows.size(), 2u);
-    EXPECT_EQ(rows[0], "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov");
-    for (std::size_t i = 1; i < rows.size(); ++i) {
-        const std::vector<std::string> row = split(rows[i], ',');
-        ASSERT_EQ(row.size(), 15u) << rows[i];
-        EXPECT_EQ(row[0], std::to_string(16 * (i - 1)));
-    }
+    EXPECT_EQ(rows[0], kHeader);
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        EXPECT_TRUE(split(rows[i], ',').size() == 15u && rows[i].starts_with(std::to_string(16 * (i - 1)) + ","))
+            << rows[i];
     // During W0's pause the eye stands at W0 (0, 0, 10) and looks at the tower (40, 120, 15):
     // the forward column is (40, 120, 5) / |(40, 120, 5)|, with no roll the right column is level.
     const std::vector<std::string> first = split(rows[1], ',');
@@ -94,25 +92,21 @@ TEST_F(CamsysCli, FliesTheExampleAsPinned) {
     const std::pair<int, double> expected[] = {
         {1, 0}, {2, 0}, {3, 0}, {4, 10}, {6, 40 / length}, {9, 120 / length}, {12, 5 / length}, {11, 0}, {14, 1}};
     for (auto [field, value] : expected)
-        EXPECT_NEAR(std::strtod(first[field].c_str(), nullptr), value, 1e-6) << "field " << field;
+        EXPECT_NEAR(std::strtod(first.at(field).c_str(), nullptr), value, 1e-6) << "field " << field;
 
     // Events: the activation and the objects before W0 at once, Gate once the camera leaves W0,
     // and the deactivation in the tick of the last row.
-    const std::vector<std::string> events = split(fly.err);
-    ASSERT_GE(events.size(), 4u);
-    EXPECT_EQ(events[0], "0,activate,Cam");
-    EXPECT_EQ(events[1], "0,activate,Intro");
+    EXPECT_TRUE(fly.err.starts_with("0,activate,Cam\n0,activate,Intro\n")) << fly.err;
     EXPECT_NE(fly.err.find(",activate,Gate\n"), std::string::npos);
-    EXPECT_EQ(events.back(), rows.back().substr(0, rows.back().find(',')) + ",deactivate,Cam");
+    EXPECT_TRUE(fly.err.ends_with("\n" + rows.back().substr(0, rows.back().find(',')) + ",deactivate,Cam\n"));
 }
 
 TEST_F(CamsysCli, ScoAndJsonRoundTripsKeepSceneAndFlight) {
     for (const std::string& scene : {kFlythrough, kMinimal}) {
         SCOPED_TRACE(scene);
         const std::string sco = path("scene.sco"), json = path("scene.json");
-        ASSERT_EQ(run({"save", scene, sco}).status, 0);
         const Result fromJson = run({"load", scene});
-        ASSERT_EQ(fromJson.status, 0) << fromJson.err;
+        ASSERT_TRUE(fromJson.status == 0 && run({"save", scene, sco}).status == 0) << fromJson.err;
         EXPECT_EQ(run({"load", sco}).out, fromJson.out);
         writeFile(json, fromJson.out);
         EXPECT_EQ(run({"load", json}).out, fromJson.out);
@@ -120,9 +114,8 @@ TEST_F(CamsysCli, ScoAndJsonRoundTripsKeepSceneAndFlight) {
         for (const char* iterator : {"Cam", "Chase"}) {
             if (scene == kMinimal && std::string(iterator) == "Chase") continue;
             const Result original = run({"fly", scene, "--iterator", iterator});
-            ASSERT_EQ(original.status, 0) << original.err;
             const Result restored = run({"fly", sco, "--iterator", iterator, "-o", path("restored.csv")});
-            ASSERT_EQ(restored.status, 0) << restored.err;
+            ASSERT_TRUE(original.status == 0 && restored.status == 0) << original.err << restored.err;
             EXPECT_EQ(readFile(path("restored.csv")), original.out);
             EXPECT_EQ(restored.err, original.err);
         }
@@ -145,7 +138,6 @@ TEST_F(CamsysCli, BadInputExitsWith2AndLeavesOutputsAlone) {
         {R"({"objects":[{"name":"W"},{"name":"W"}]})", "W: name: the name is used by another object of the file"},
         {"{\"objects\": [\n  {\"name\": \"W\",\n   \"position\": [1, 2 3]}]}", "malformed JSON at line 3, column"},
     };
-    const std::string good = "keep\n";
     for (const auto& [text, expected] : cases) {
         SCOPED_TRACE(text);
         const std::string scene = path("broken.json");
@@ -153,11 +145,11 @@ TEST_F(CamsysCli, BadInputExitsWith2AndLeavesOutputsAlone) {
         for (const std::vector<std::string>& command : {std::vector<std::string>{"fly", scene, "-o", path("out")},
                                                         {"save", scene, path("out")},
                                                         {"load", scene, "-o", path("out")}}) {
-            writeFile(path("out"), good);
+            writeFile(path("out"), "keep\n");
             const Result result = run(command);
             EXPECT_EQ(result.status, 2) << command[0];
             EXPECT_EQ(result.err.rfind("camsys: " + scene + ": " + expected, 0), 0u) << result.err;
-            EXPECT_EQ(readFile(path("out")), good) << command[0];
+            EXPECT_EQ(readFile(path("out")), "keep\n") << command[0];
         }
     }
 
@@ -186,32 +178,25 @@ TEST_F(CamsysCli, OptionsHelpAndPictures) {
     ASSERT_EQ(result.status, 0) << result.err;
     const std::vector<std::string> rows = split(result.out);
     ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[1].substr(0, 5), "1000,");
-    EXPECT_EQ(rows[5].substr(0, 5), "1400,");
+    EXPECT_TRUE(rows[1].starts_with("1000,") && rows[5].starts_with("1400,"));
     EXPECT_NE(result.err.find("camsys: warning: Chase still flies after 5 ticks"), std::string::npos) << result.err;
 
     EXPECT_EQ(run({"fly", kMinimal}).status, 0);  // its only iterator
     result = run({"fly", kFlythrough});
-    EXPECT_EQ(result.status, 2);
-    EXPECT_NE(result.err.find("2 iterators (Cam, Chase)"), std::string::npos);
+    EXPECT_TRUE(result.status == 2 && result.err.find("2 iterators (Cam, Chase)") != std::string::npos) << result.err;
     EXPECT_EQ(run({"fly", kFlythrough, "--iterator", "Tower"}).status, 2);
     EXPECT_EQ(run({"fly", kFlythrough, "--step", "-1"}).status, 2);
     EXPECT_EQ(run({"load", path("missing.json")}).status, 2);
     EXPECT_EQ(run({"--plugin", path("missing.so"), "load", kMinimal}).status, 1);
 
-    result = run({"--help"});
-    EXPECT_EQ(result.status, 0);
+    const Result help = run({"--help"}), flyHelp = run({"fly", "--help"});
+    EXPECT_TRUE(help.status == 0 && flyHelp.status == 0);
     for (const char* word : {"fly", "draw", "save", "load", "--plugin", "CAMSYS_PLUGIN", "CAMSCO", "orientation"})
-        EXPECT_NE(result.out.find(word), std::string::npos) << word;
-    result = run({"fly", "--help"});
-    EXPECT_EQ(result.status, 0);
-    for (const char* word :
-         {"time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov", "--max-ticks", "--iterator"})
-        EXPECT_NE(result.out.find(word), std::string::npos) << word;
+        EXPECT_NE(help.out.find(word), std::string::npos) << word;
+    for (const char* word : {kHeader, "--max-ticks", "--iterator"})
+        EXPECT_NE(flyHelp.out.find(word), std::string::npos) << word;
 
     ASSERT_EQ(run({"draw", kFlythrough, "-o", path("view.png")}).status, 0);
     EXPECT_EQ(readFile(path("view.png")).substr(0, 8), "\x89PNG\r\n\x1a\n");
-    ASSERT_EQ(run({"draw", kFlythrough, "-o", path("view.svg")}).status, 0);
-    EXPECT_NE(readFile(path("view.svg")).find("<svg"), std::string::npos);
     EXPECT_EQ(run({"draw", kFlythrough, "-o", path("view.gif")}).status, 2);
 }

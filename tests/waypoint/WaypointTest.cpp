@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "host/RecordingRenderer.h"
-#include "host/Streams.h"
 #include "tests/support/Bytes.h"
 #include "tests/support/FakePath.h"
 #include "tests/support/InProcessHost.h"
@@ -30,10 +29,10 @@ protected:
     SCOCameraSystemWaypoint* make(const std::string& name, const Handle& parent = Handle()) {
         return static_cast<SCOCameraSystemWaypoint*>(host.object(host.create("SCOCameraSystemWaypoint", name, parent)));
     }
-    /// The calls one Draw3D makes.
-    std::vector<host::DrawCall> draw(SCOCameraSystemWaypoint* wp) {
+    /// The calls one Draw3D (or Draw2D) makes.
+    std::vector<host::DrawCall> draw(SCOCameraSystemWaypoint* wp, bool flat = false) {
         host::defaultRecorder().clear();
-        static_cast<ISCO_GCDrawSelf*>(wp)->Draw3D(nullptr);
+        flat ? static_cast<ISCO_GCDrawSelf*>(wp)->Draw2D(nullptr) : static_cast<ISCO_GCDrawSelf*>(wp)->Draw3D(nullptr);
         return host::defaultRecorder().calls();
     }
 };
@@ -51,18 +50,15 @@ TEST_F(WaypointTest, AttributesAccessorSlotsAndParts) {
     const std::vector<host::AttributeInfo> table = host.attributes(name);
     ASSERT_EQ(table.size(), 10u);
     for (std::size_t i = 0; i < table.size(); ++i) {
-        EXPECT_STREQ(table[i].record.Name, names[i]);
-        EXPECT_EQ(table[i].record.Type, types[i]);
-        EXPECT_EQ(table[i].record.Count, 1u);
-        EXPECT_TRUE(table[i].record.Flags[0] && table[i].record.Flags[1] && table[i].record.Flags[2]);
-        EXPECT_EQ(table[i].className, i < 9 ? "SCOCameraSystemWaypoint" : "RtsObject");
+        const Attribute& r = table[i].record;
+        EXPECT_TRUE(!std::strcmp(r.Name, names[i]) && r.Type == types[i] && r.Count == 1u && r.Flags[0] && r.Flags[1] &&
+                    r.Flags[2] && table[i].className == (i < 9 ? "SCOCameraSystemWaypoint" : "RtsObject"))
+            << i;
     }
     Attribute record{};
     char className[32];
     EXPECT_FALSE(wp->GetAttributeInfo(9, &record, className, false));
-    EXPECT_TRUE(wp->GetParentAttr(0, &record, className));
-    EXPECT_STREQ(record.Name, "ObjectPos");
-    EXPECT_STREQ(className, "RtsObject");
+    EXPECT_TRUE(wp->GetParentAttr(0, &record, className) && !std::strcmp(record.Name, "ObjectPos"));
     EXPECT_FALSE(wp->GetParentAttr(1, &record, className));
 
     // The defaults; then primary slots 34 to 51 called by position, Get/Set pairs in attribute
@@ -99,13 +95,10 @@ TEST_F(WaypointTest, AttributesAccessorSlotsAndParts) {
         {0, static_cast<RtsObject*>(wp)},          {5, static_cast<ISCO_BoundingBox*>(wp)},
         {26, static_cast<ISCO_CSWayPoint*>(wp)},   {38, static_cast<ISCO_GCDrawSelf*>(wp)},
         {45, static_cast<ISCO_SCOContainer*>(wp)}, {55, static_cast<ISCO_ScenewrightFeedback*>(wp)}};
-    for (const auto& [id, expectedPart] : parts) {
-        EXPECT_TRUE(wp->QueryInterface(id, &part)) << id;
-        EXPECT_EQ(part, expectedPart) << id;
-    }
+    for (const auto& [id, expectedPart] : parts)
+        EXPECT_TRUE(wp->QueryInterface(id, &part) && part == expectedPart) << id;
     EXPECT_EQ(wp->RefCount, before + 6);
-    EXPECT_FALSE(wp->QueryInterface(24, &part));
-    EXPECT_EQ(part, nullptr);
+    EXPECT_TRUE(!wp->QueryInterface(24, &part) && part == nullptr);
 }
 
 TEST_F(WaypointTest, ParametersAndSegmentCurve) {
@@ -131,27 +124,22 @@ TEST_F(WaypointTest, ParametersAndSegmentCurve) {
     // in double at the start, inside and outside the piece; CalcDistanceAtTime is channel 8.
     COrientation::Channels r3{}, r2{}, r1{}, r0{};
     for (int i = 0; i < 9; ++i) {
-        r3[i] = 0.5f * static_cast<float>(i) - 1.0f;
-        r2[i] = 2.0f - static_cast<float>(i);
-        r1[i] = 0.25f * static_cast<float>(i);
-        r0[i] = 10.0f + static_cast<float>(i);
+        const float f = static_cast<float>(i);
+        r3[i] = 0.5f * f - 1.0f, r2[i] = 2.0f - f, r1[i] = 0.25f * f, r0[i] = 10.0f + f;
     }
-    COrientation c3 = COrientation::FromChannels(r3), c2 = COrientation::FromChannels(r2);
-    COrientation c1 = COrientation::FromChannels(r1), c0 = COrientation::FromChannels(r0);
-    cs->SetData(c3, c2, c1, c0);
+    COrientation c[] = {COrientation::FromChannels(r3), COrientation::FromChannels(r2), COrientation::FromChannels(r1),
+                        COrientation::FromChannels(r0)};
+    cs->SetData(c[0], c[1], c[2], c[3]);
     EXPECT_EQ(cs->GetDistanceSum(), 18.0f);
     for (float s : {0.0f, 3.0f, -1.5f, 12.0f}) {
         COrientation out;
         cs->CalcOrientationAtDistance(s, out);
         const COrientation::Channels got = out.ToChannels();
-        for (int i = 0; i < 9; ++i) {
-            const double oracle = r3[i] * std::pow(s, 3.0) + r2[i] * double(s) * s + r1[i] * double(s) + r0[i];
-            EXPECT_EQ(got[i], oracle) << "channel " << i << " at " << s;
-        }
+        for (int i = 0; i < 9; ++i)
+            EXPECT_EQ(got[i], r3[i] * std::pow(s, 3.0) + r2[i] * double(s) * s + r1[i] * double(s) + r0[i]) << i << s;
         EXPECT_EQ(cs->CalcDistanceAtTime(s), got[8]);
     }
-    EXPECT_TRUE(std::isinf(cs->CalcDistanceAtTime(1e30f)));
-    EXPECT_TRUE(std::isnan(cs->CalcDistanceAtTime(nan)));
+    EXPECT_TRUE(std::isinf(cs->CalcDistanceAtTime(1e30f)) && std::isnan(cs->CalcDistanceAtTime(nan)));
 }
 
 TEST_F(WaypointTest, StoredRecordReloadAndRefusals) {
@@ -178,36 +166,29 @@ TEST_F(WaypointTest, StoredRecordReloadAndRefusals) {
     EXPECT_EQ(saved, expected.data);
 
     // Reloaded into another waypoint: the nine values come back, the fitted data stays.
-    const Handle copyName = host.create("SCOCameraSystemWaypoint", "copy");
-    auto* copy = static_cast<SCOCameraSystemWaypoint*>(host.object(copyName));
+    SCOCameraSystemWaypoint* copy = make("copy");
     COrientation r{};
     r.Distance = 9.0f;
     copy->SetData(r, r, r, r);
     copy->SetDistance2Next(3.0f);
-    ASSERT_TRUE(host.load(copyName, saved));
+    std::size_t unread = 1;
+    ASSERT_TRUE(host.load(host.find("copy"), saved, &unread));
+    EXPECT_EQ(unread, 0u);
     for (const host::AttributeInfo& a : host.attributes(name))
-        EXPECT_EQ(host.getAttribute(copyName, a.record.Name), host.getAttribute(name, a.record.Name)) << a.record.Name;
-    EXPECT_EQ(copy->GetDistance2Next(), 3.0f);
-    EXPECT_EQ(copy->CubicData[0].Distance, 9.0f);
+        EXPECT_EQ(host.getAttribute(host.find("copy"), a.record.Name), host.getAttribute(name, a.record.Name))
+            << a.record.Name;
+    EXPECT_TRUE(copy->GetDistance2Next() == 3.0f && copy->CubicData[0].Distance == 9.0f);
 
-    // A stored version 2 is refused after its four bytes and changes nothing; every truncation
-    // fails without reading past its end; the whole record loads.
-    auto* fresh = make("fresh");
+    // A stored version 2 is refused after its four bytes and changes nothing; so is every
+    // truncation.
+    const Handle fresh = host.create("SCOCameraSystemWaypoint", "fresh");
     ByteVector newer = saved;
     newer[0] = 2;
-    host::MemoryStream newerStream(newer);
-    EXPECT_EQ(fresh->Serialize(&newerStream), 0);
-    EXPECT_EQ(newerStream.position(), 4u);
-    EXPECT_EQ(fresh->Range, 1.0f);
-    EXPECT_TRUE(fresh->PointsTo.IsNull());
-    for (std::size_t n = 0; n < saved.size(); ++n) {
-        host::MemoryStream cut(std::span(saved.data(), n));
-        EXPECT_EQ(fresh->Serialize(&cut), 0) << n;
-        EXPECT_LE(cut.position(), n);
-    }
-    host::MemoryStream whole(saved);
-    EXPECT_EQ(fresh->Serialize(&whole), 1);
-    EXPECT_EQ(whole.remaining(), 0u);
+    EXPECT_FALSE(host.load(fresh, newer, &unread));
+    EXPECT_EQ(unread, newer.size() - 4);
+    EXPECT_EQ(host.getAttribute(fresh, "Range"), Bytes().f32(1).data);
+    EXPECT_EQ(host.getAttribute(fresh, "PointsTo"), ByteVector(16));
+    for (std::size_t n = 0; n < saved.size(); ++n) EXPECT_FALSE(host.load(fresh, std::span(saved.data(), n))) << n;
 }
 
 TEST_F(WaypointTest, AimingAtTargets) {
@@ -228,24 +209,18 @@ TEST_F(WaypointTest, AimingAtTargets) {
 
     // Refresh with a host object in general position, against a frame built in double.
     const Handle name = host.find("wp");
-    _CCoordSystem<float> at;
-    at.Origin = {1, 2, 3};
-    host.setObjectPos(name, at);
+    wp->ObjectPos.Origin = {1, 2, 3};
     host.setReference(name, "PointsTo", host.createPlain("target", {3, 4, 12}));
     const host::RuntimeCounters before = host.runtime().counters();
     cs->Refresh();
     EXPECT_EQ(host.runtime().counters().resolves - before.resolves, 1u);
     EXPECT_EQ(host.runtime().counters().releases - before.releases, 1u);
     EXPECT_FLOAT_EQ(wp->Range, std::sqrt(89.0f));
-    const double f[3] = {2 / std::sqrt(89.0), 2 / std::sqrt(89.0), 9 / std::sqrt(89.0)};
-    const double rl = std::hypot(f[0], f[1]);
-    const double right[3] = {f[1] / rl, -f[0] / rl, 0};
-    const double up[3] = {right[1] * f[2], -right[0] * f[2], right[0] * f[1] - right[1] * f[0]};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_NEAR(m.m[i][0], right[i], 1e-6);
-        EXPECT_NEAR(m.m[i][1], f[i], 1e-6);
-        EXPECT_NEAR(m.m[i][2], up[i], 1e-6);
-    }
+    // Forward (2, 2, 9) / n, right level (h, -h, 0), up = right x forward.
+    const double n = std::sqrt(89.0), h = std::sqrt(0.5);
+    const double columns[3][3] = {{h, -h, 0}, {2 / n, 2 / n, 9 / n}, {-9 * h / n, -9 * h / n, 4 * h / n}};
+    for (int i = 0; i < 3; ++i)
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(m.m[i][c], columns[c][i], 1e-6) << i << c;
     EXPECT_TRUE(near(wp->GetDestPoint(), {3, 4, 12}, 1e-5));
 
     // A PointsTo naming no object, or none at all, leaves the aim alone.
@@ -290,22 +265,16 @@ TEST_F(WaypointTest, EditsRefitThePathDrawingAndBounds) {
     const Handle path = host.create("SCOCameraSystemPath", "path");
     SCOCameraSystemWaypoint* first = make("first", path);
     make("second", path)->ObjectPos.Origin = {100, 0, 0};
-    _CCoordSystem<float> moved;
-    moved.Origin = {0, 30, 0};
-    host.setObjectPos(host.find("first"), moved);
+    first->ObjectPos.Origin = {0, 30, 0};
     host.notifyPositionChanged(host.find("first"));
-    EXPECT_TRUE(near(first->CubicData[3].Position, {0, 30, 0}));
-    EXPECT_TRUE(host.messages().empty());
+    EXPECT_TRUE(near(first->CubicData[3].Position, {0, 30, 0}) && host.messages().empty());
 
     // Outside a path (alone, or inside an object that is not a path): one message each time.
     const Handle alone = host.create("SCOCameraSystemWaypoint", "alone");
     host.notifyPositionChanged(alone);
     host.notifyAttributeChanged(host.create("SCOCameraSystemWaypoint", "in plain", host.createPlain("plain")), "Roll");
     ASSERT_EQ(host.messages().size(), 2u);
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(host.messages()[i].level, 2);
-        EXPECT_EQ(host.messages()[i].text, "Waypoint not in Path Container");
-    }
+    for (const auto& m : host.messages()) EXPECT_TRUE(m.level == 2 && m.text == "Waypoint not in Path Container");
     EXPECT_EQ(host.messages()[0].location, "SCOCameraSystemWaypoint::OnPositionChanged");
     EXPECT_EQ(host.messages()[1].location, "SCOCameraSystemWaypoint::OnAttributChanged");
 
@@ -313,24 +282,14 @@ TEST_F(WaypointTest, EditsRefitThePathDrawingAndBounds) {
     auto* wp = static_cast<SCOCameraSystemWaypoint*>(host.object(alone));
     wp->ObjectPos.Origin = {10, 20, 30};
     std::vector<host::DrawCall> calls = draw(wp);
+    const std::array<float, 4> grey{0.5f, 0.5f, 0.5f, 0.6f}, green{0, 0.4f, 0, 0.8f}, blue{0, 0, 0.4f, 0.8f};
+    const host::DrawCall expected[] = {
+        {host::DrawKind::Line, {10, 20, 30}, {10, 36, 30}, 0, 16, {}, grey, {}, 1},
+        {host::DrawKind::Arrow, {10, 20, 30}, {10, 52, 30}, 0, 0, {3.2f, 1.6f, 0.4f}, green, green, 1},
+        {host::DrawKind::Arrow, {10, 20, 30}, {10, 20, 62}, 0, 0, {3.2f, 1.6f, 0.4f}, blue, blue, 1}};
     ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[0].kind, host::DrawKind::Line);
-    EXPECT_TRUE(near(calls[0].from, {10, 20, 30}) && near(calls[0].to, {10, 36, 30}));
-    EXPECT_TRUE(calls[0].widthFrom == 0.0f && calls[0].widthTo == 16.0f);
-    EXPECT_EQ(calls[0].colour, (std::array<float, 4>{0.5f, 0.5f, 0.5f, 0.6f}));
-    const std::array<float, 4> colours[] = {{0.0f, 0.4f, 0.0f, 0.8f}, {0.0f, 0.0f, 0.4f, 0.8f}};
-    const _Point3<float> tips[] = {{10, 52, 30}, {10, 20, 62}};
-    for (int i = 1; i < 3; ++i) {
-        EXPECT_EQ(calls[i].kind, host::DrawKind::Arrow);
-        EXPECT_TRUE(near(calls[i].from, {10, 20, 30}) && near(calls[i].to, tips[i - 1]));
-        EXPECT_EQ(calls[i].sizes, (std::array<float, 3>{3.2f, 1.6f, 0.4f}));
-        EXPECT_EQ(calls[i].colour, colours[i - 1]);
-        EXPECT_EQ(calls[i].colour2, colours[i - 1]);
-    }
-    for (const host::DrawCall& call : calls) EXPECT_EQ(call.flag, 1);
-    host::defaultRecorder().clear();
-    static_cast<ISCO_GCDrawSelf*>(wp)->Draw2D(nullptr);
-    EXPECT_TRUE(host::defaultRecorder().calls().empty());
+    EXPECT_EQ(std::memcmp(calls.data(), expected, sizeof expected), 0);
+    EXPECT_TRUE(draw(wp, true).empty());
 
     // The markers turn with the waypoint; a switched-off waypoint draws nothing.
     WaypointTestAccess::aim(*wp, {20, 20, 30});
@@ -352,7 +311,6 @@ TEST_F(WaypointTest, EditsRefitThePathDrawingAndBounds) {
     // No default scripts; the buffer is left alone.
     auto* feedback = static_cast<ISCO_ScenewrightFeedback*>(wp);
     char buffer[8] = "keep";
-    EXPECT_STREQ(feedback->GetDefaultScriptCode(0, buffer), "");
-    EXPECT_STREQ(feedback->GetDefaultScriptName(3, buffer), "");
+    EXPECT_TRUE(!*feedback->GetDefaultScriptCode(0, buffer) && !*feedback->GetDefaultScriptName(3, buffer));
     EXPECT_STREQ(buffer, "keep");
 }
