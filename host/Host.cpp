@@ -289,20 +289,15 @@ std::optional<Handle> Host::getReference(const Handle& object, std::string_view 
 }
 
 bool Host::setObjectPos(const Handle& object, const _CCoordSystem<float>& frame) {
-    // The attribute's buffer: origin x, y, z, then the nine matrix floats row by row.
     float buffer[12];
-    std::memcpy(buffer, &frame.Origin, sizeof(float) * 3);
-    std::memcpy(buffer + 3, &frame.Orientation, sizeof(float) * 9);
+    PackObjectPos(frame, buffer);
     return write(object, "ObjectPos", kTypeObjectPos, buffer, sizeof buffer);
 }
 
 std::optional<_CCoordSystem<float>> Host::getObjectPos(const Handle& object) const {
     float buffer[12];
     if (!read(object, "ObjectPos", kTypeObjectPos, buffer, sizeof buffer)) return std::nullopt;
-    _CCoordSystem<float> frame;
-    std::memcpy(&frame.Origin, buffer, sizeof(float) * 3);
-    std::memcpy(&frame.Orientation, buffer + 3, sizeof(float) * 9);
-    return frame;
+    return UnpackObjectPos(buffer);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -300,21 +300,9 @@ void View::drawCall(cairo_t* cr, const DrawCall& call) const {
 
     setColour(cr, colourOf(call.colour));
     if (t < 1.0) fillBand(cr, start, headBase, shaftHalf, shaftHalf);
+    // The head is a band that narrows from its full width at the base to nothing at the tip.
     setColour(cr, colourOf(call.colour2));
-    const double dx = tip.x - start.x, dy = tip.y - start.y;
-    const double screenLength = std::hypot(dx, dy);
-    if (!(screenLength > 1e-9)) {
-        // Seen along its own direction the arrow is its head's cross-section.
-        cairo_arc(cr, tip.x, tip.y, std::max(headHalf, shaftHalf), 0.0, kFullTurn);
-        cairo_fill(cr);
-        return;
-    }
-    const double nx = -dy / screenLength, ny = dx / screenLength;
-    cairo_move_to(cr, tip.x, tip.y);
-    cairo_line_to(cr, headBase.x + nx * headHalf, headBase.y + ny * headHalf);
-    cairo_line_to(cr, headBase.x - nx * headHalf, headBase.y - ny * headHalf);
-    cairo_close_path(cr);
-    cairo_fill(cr);
+    fillBand(cr, headBase, tip, headHalf, 0.0);
 }
 
 void View::drawLabel(cairo_t* cr, const PictureLabel& label) const {
