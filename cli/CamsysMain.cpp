@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/AtomicFile.h"
+#include "host/Flight.h"
 #include "host/Host.h"
 #include "host/Picture.h"
 #include "host/SceneFile.h"
@@ -145,25 +146,14 @@ int fly(host::Host& host, const FlyOptions& options) {
     const Handle iterator = chooseIterator(host, scene, options.scene, options.iterator);
     host.createCamera("", true);
 
-    std::string csv = "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov\n";
-    const auto onTick = [&](ULong time, std::size_t, const _CCoordSystem<float>& eye, float fov) {
-        csv += std::to_string(time);
-        csv += ',';
-        if (const std::optional<ULong> waypoint = host.getULong(iterator, "ActualWayPointIndex"))
-            csv += std::to_string(*waypoint);
-        for (const float value : {eye.Origin.x, eye.Origin.y, eye.Origin.z}) csv += ',' + host::formatFloat(value);
-        for (const auto& row : eye.Orientation.m)
-            for (const float value : row) csv += ',' + host::formatFloat(value);
-        csv += ',' + host::formatFloat(fov);
-        csv += '\n';
-        events.flush();
-    };
-    const host::FlightResult result = host.fly(iterator, options.start, options.step, options.maxTicks, onTick);
-    events.flush();
-    if (result.hitLimit)
+    const host::FlightRecording flight =
+        host::recordFlight(host, iterator, {options.start, options.step, options.maxTicks});
+    for (const host::FlightEvent& event : flight.events)
+        std::fprintf(stderr, "%u,%s,%s\n", event.time, host::eventWord(event.kind), event.detail.c_str());
+    if (flight.hitLimit)
         std::fprintf(stderr, "camsys: warning: %s still flies after %zu ticks (--max-ticks)\n",
-                     host.nameOf(iterator).c_str(), result.ticks);
-    writeOutput(options.output, csv);
+                     host.nameOf(iterator).c_str(), flight.ticks.size());
+    writeOutput(options.output, host::flightCsv(flight));
     return 0;
 }
 

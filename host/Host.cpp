@@ -4,6 +4,7 @@
 #include <malloc.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -348,6 +349,29 @@ bool Host::load(const Handle& handle, std::span<const std::uint8_t> record, std:
     return loaded;
 }
 
+bool Host::reload(const Handle& handle, std::span<const std::uint8_t> record) {
+    RtsObject* old = runtime_.object(handle);
+    if (!old || runtime_.kind(handle) != ObjectKind::Module) return false;
+    const std::string name = className(handle);
+    const auto info =
+        std::find_if(factories_.begin(), factories_.end(), [&](const FactoryInfo& f) { return f.className == name; });
+    if (info == factories_.end()) return false;
+    // Load into a detached instance first: a record that does not load leaves the scene alone.
+    RtsObjectFactory* factory = info->factory;
+    RtsObject* fresh = factory->New(CGUID(handle.Guid), old->SecondGuid, runtime_.descriptor(handle));
+    if (!fresh) return false;
+    MemoryStream stream(record);
+    if (rts(fresh)->Serialize(&stream) != 1) {
+        delete fresh;
+        return false;
+    }
+    const bool marked = rts(old)->GetMark() != 0;
+    runtime_.replace(handle, CGUID(), [fresh](const CGUID&, const CGUID&, ISCODescriptor*) { return fresh; });
+    if (marked) rts(fresh)->SetMark();
+    rts(fresh)->AfterLoad();
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Activation and flights
 
@@ -359,6 +383,11 @@ void Host::activate(const Handle& object, ULong time) {
 void Host::deactivate(const Handle& object, ULong time) {
     runtime_.setNow(time);
     runtime_.deactivate(object, Handle(), time);
+}
+
+void Host::run(const Handle& handle, ULong time) {
+    runtime_.setNow(time);
+    if (RtsObject* object = runtime_.object(handle)) rts(object)->Run(time);
 }
 
 FlightResult Host::fly(const Handle& iterator, ULong start, ULong step, std::size_t maxTicks,
@@ -411,7 +440,11 @@ SceneDrawing Host::drawScene() {
     const std::vector<Handle> objects = runtime_.objects();
     for (const Handle& handle : objects) {
         CInterfacePtr<ISCO_GCDrawSelf> drawer(handle);
-        if (drawer) drawer->Draw3D(nullptr);
+        if (!drawer) continue;
+        const std::size_t first = recorder.calls().size();
+        drawer->Draw3D(nullptr);
+        const std::size_t count = recorder.calls().size() - first;
+        if (count != 0) drawing.groups.push_back({handle, first, count});
     }
     for (const Handle& handle : objects) {
         CInterfacePtr<ISCO_CSWayPoint> waypoint(handle);

@@ -139,6 +139,12 @@ public:
     /// The object's record (its `Serialize` into a saving memory stream); nothing when
     /// `Serialize` answers 0.
     std::optional<std::vector<std::uint8_t>> save(const Handle& object);
+    /// Replaces the plug-in object by a fresh instance of its class, made by its factory under the
+    /// same GUID, loaded from `record` and brought up with `AfterLoad`: the object as loading a
+    /// saved scene makes it, whatever state the old instance had gathered. Keeps the editor's
+    /// mark. False (the old instance kept) for an object no factory makes or a record that does
+    /// not load.
+    bool reload(const Handle& object, std::span<const std::uint8_t> record);
     /// `Serialize` from a loading memory stream over `record`; true when it answers 1. `unread`,
     /// when given, receives the count of the record's bytes that `Serialize` left unread.
     bool load(const Handle& object, std::span<const std::uint8_t> record, std::size_t* unread = nullptr);
@@ -148,6 +154,8 @@ public:
     /// The host activates or deactivates an object directly (sender: none), at `time`.
     void activate(const Handle& object, ULong time);
     void deactivate(const Handle& object, ULong time);
+    /// One tick of one object: the clock is set to `time`, then the object's `Run`.
+    void run(const Handle& object, ULong time);
     /// Flies `iterator`: activates it at `start`, then ticks at start, start + step, ...
     /// (modulo 2^32). Each tick: the clock is set, the iterator's `Run`, the activation requests
     /// delivered, the camera reads the eye, `onTick`. Stops after the tick in which the iterator

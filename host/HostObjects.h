@@ -87,6 +87,12 @@ public:
     void ReleaseInterface() override { BaseReleaseInterface(); }
 
     void setAccepts(bool accepts) { accepts_ = accepts; }
+    /// Forgets the master and the last eye, as a camera that was just made (the call log stays).
+    void reset() {
+        master_ = Handle();
+        eye_ = _CCoordSystem<float>();
+        fov_ = 1.0f;
+    }
     bool hasMaster() const { return !master_.IsNull(); }
     const Handle& master() const { return master_; }
     /// Reads eye 0 of the master (frame and field of view); nothing without a master or when

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/Guid.h"
 #include "host/RecordingRenderer.h"
 
 namespace host {
@@ -33,9 +34,17 @@ bool isPicturePath(const std::string& path);
 void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels, const std::string& path,
                   const PictureOptions& options = {});
 
+/// The calls one object made: `calls[first, first + count)` of its drawing.
+struct DrawGroup {
+    Handle object;
+    std::size_t first = 0;
+    std::size_t count = 0;
+};
+
 /// What the scene's objects drew in the editor's 3D view, and the names of its waypoints.
 struct SceneDrawing {
     std::vector<DrawCall> calls;
+    std::vector<DrawGroup> groups;  ///< one per object that drew something, in drawing order
     std::vector<PictureLabel> labels;
     std::size_t dropped = 0;  ///< calls beyond the recorder's limit, not kept
 };

@@ -158,6 +158,18 @@ Handle Runtime::addEntry(const _GUID& guid, const _GUID& secondGuid, std::string
     return object;
 }
 
+bool Runtime::replace(const Handle& handle, const CGUID& secondGuid, const ObjectMaker& make) {
+    auto found = entries_.find(keyOf(handle));
+    if (found == entries_.end()) return false;
+    Entry& e = found->second;
+    RtsObject* made = make(handle, secondGuid, e.descriptor.get());
+    if (!made) return false;
+    retiredReferences_ += e.object->RefCount;
+    delete e.object;
+    e.object = made;
+    return true;
+}
+
 void Runtime::destroyAll() {
     // Objects do not call the host from their destructors, so any order would do; last created
     // first keeps children from outliving their containers.
@@ -202,7 +214,7 @@ const std::string& Runtime::nameOf(const Handle& handle) const {
 Handle Runtime::fromLookupRef(ULong ref) const { return ref >= 1 && ref <= order_.size() ? order_[ref - 1] : Handle(); }
 
 std::uint64_t Runtime::referencesHandedOut() const {
-    std::uint64_t sum = 0;
+    std::uint64_t sum = retiredReferences_;
     for (const auto& [key, e] : entries_) sum += e.object->RefCount;
     return sum;
 }

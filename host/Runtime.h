@@ -167,6 +167,11 @@ public:
     /// A GUID of the host's own form moves the counter past it, so later objects stay unique.
     Handle addWithGuid(const _GUID& guid, std::string name, const Handle& parent, ObjectKind kind,
                        const ObjectMaker& make);
+    /// Puts the object that `make` gives in the place of the one named `handle`: same GUID, name,
+    /// kind, parent, child list and descriptor, so that every reference to it stays valid. The old
+    /// instance is destroyed once the new one exists. False (and nothing changed) for an unknown
+    /// handle or when `make` gives null.
+    bool replace(const Handle& handle, const CGUID& secondGuid, const ObjectMaker& make);
     /// Destroys every object (last created first) and forgets them.
     void destroyAll();
 
@@ -200,6 +205,8 @@ public:
     /// other cannot hang the host; the rest wait for the next call. Returns the count delivered.
     std::size_t deliverRequests();
     static constexpr std::size_t kMaxDeliveries = 4096;
+    /// Drops the queued requests undelivered (they stay in `requests`).
+    void discardRequests() { delivered_ = requests_.size(); }
 
     /// Every request received, in order.
     const std::vector<ActivationRequest>& requests() const { return requests_; }
@@ -263,6 +270,8 @@ private:
     Editor editor_;
     TypeRegistry typeRegistry_;
     RuntimeCounters counters_;
+    /// References that replaced instances had handed out (see `referencesHandedOut`).
+    std::uint64_t retiredReferences_ = 0;
 };
 
 }  // namespace host

@@ -417,18 +417,6 @@ public:
     }
 
 private:
-    static std::string jsonString(const std::string& text) {
-        return Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
-    }
-
-    static std::string jsonFloat(float value) {
-        if (std::isnan(value)) return "\"NaN\"";
-        if (std::isinf(value)) return value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
-        // "-0" would read back as the integer 0.
-        if (value == 0 && std::signbit(value)) return "-0.0";
-        return formatFloat(value);
-    }
-
     static std::string jsonFloats(const float* values, std::size_t count) {
         std::string text = "[";
         for (std::size_t i = 0; i < count; ++i) text += (i ? ", " : "") + jsonFloat(values[i]);
@@ -493,38 +481,13 @@ private:
                                const std::string& key) const {
         const auto bytes = host_.getAttribute(handle, record);
         if (!bytes) throw SceneError("", name, key, "the object did not give the attribute's value");
-        const std::uint8_t* data = bytes->data();
-        switch (record.Type) {
-            case kTypeFloat: {
-                float f;
-                std::memcpy(&f, data, sizeof f);
-                return jsonFloat(f);
-            }
-            case kTypePoint: {
-                float p[3];
-                std::memcpy(p, data, sizeof p);
-                return jsonFloats(p, 3);
-            }
-            case kTypeBool:
-                return data[0] ? "true" : "false";
-            case kTypeULong: {
-                ULong u;
-                std::memcpy(&u, data, sizeof u);
-                return std::to_string(u);
-            }
-            default: {
-                _GUID target;
-                std::memcpy(&target, data, sizeof target);
-                if (CGUID(target).IsNull()) return "null";
-                const ObjectKind kind = host_.runtime().kind(Handle(target));
-                const std::string& targetName = host_.nameOf(Handle(target));
-                if (!host_.object(Handle(target)) || targetName.empty() ||
-                    (kind != ObjectKind::Module && kind != ObjectKind::Plain))
-                    throw SceneError("", name, key,
-                                     "refers to " + formatGuid(target) + ", which is no object of the scene");
-                return jsonString(targetName);
-            }
+        std::optional<std::string> text = attributeJson(host_, record, *bytes);
+        if (!text) {
+            _GUID target{};
+            std::memcpy(&target, bytes->data(), std::min(bytes->size(), sizeof target));
+            throw SceneError("", name, key, "refers to " + formatGuid(target) + ", which is no object of the scene");
         }
+        return std::move(*text);
     }
 
     const Host& host_;
@@ -777,6 +740,51 @@ void saveScoFile(Host& host, const std::string& path) {
         writeSco(host, out);
         if (!out.close()) throw std::runtime_error("cannot write " + path + " completely");
     });
+}
+
+std::string jsonString(std::string_view text) {
+    return Json(std::string(text)).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string jsonFloat(float value) {
+    if (std::isnan(value)) return "\"NaN\"";
+    if (std::isinf(value)) return value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+    // "-0" would read back as the integer 0.
+    if (value == 0 && std::signbit(value)) return "-0.0";
+    return formatFloat(value);
+}
+
+std::optional<std::string> attributeJson(const Host& host, const Attribute& record,
+                                         std::span<const std::uint8_t> value) {
+    if (!isSceneType(record)) return "null";
+    std::uint8_t data[16] = {};
+    std::memcpy(data, value.data(), std::min(value.size(), sizeof data));
+    switch (record.Type) {
+        case kTypeFloat: {
+            float f;
+            std::memcpy(&f, data, sizeof f);
+            return jsonFloat(f);
+        }
+        case kTypePoint: {
+            float p[3];
+            std::memcpy(p, data, sizeof p);
+            return "[" + jsonFloat(p[0]) + ", " + jsonFloat(p[1]) + ", " + jsonFloat(p[2]) + "]";
+        }
+        case kTypeBool:
+            return data[0] ? "true" : "false";
+        case kTypeULong: {
+            ULong u;
+            std::memcpy(&u, data, sizeof u);
+            return std::to_string(u);
+        }
+        default: {
+            _GUID target;
+            std::memcpy(&target, data, sizeof target);
+            if (CGUID(target).IsNull()) return "null";
+            if (!inScene(host, Handle(target)) || host.nameOf(Handle(target)).empty()) return std::nullopt;
+            return jsonString(host.nameOf(Handle(target)));
+        }
+    }
 }
 
 std::string formatFloat(float value) {

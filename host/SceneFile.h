@@ -34,6 +34,7 @@
 /// GUIDs, so the references inside the records stay valid.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -105,6 +106,18 @@ std::vector<std::uint8_t> saveScoImage(Host& host);
 /// Writes the .sco image through a file stream, complete or not at all (`writeFileAtomically`).
 /// Throws SceneError as `saveScoImage`, std::runtime_error when the file cannot be written.
 void saveScoFile(Host& host, const std::string& path);
+
+/// `text` as a JSON string (invalid UTF-8 replaced).
+std::string jsonString(std::string_view text);
+/// `value` as a scene file writes a float: the shortest decimal that reads back to the same
+/// float, -0.0 for negative zero, and the strings "NaN", "Infinity", "-Infinity".
+std::string jsonFloat(float value);
+/// One attribute value (`value`: the bytes its getter wrote) as a scene file writes it, by type
+/// code: a float, [x, y, z], true/false, an integer, or the referenced object's name or null.
+/// "null" for a type a scene file does not carry; nothing for a reference to an object outside
+/// the scene.
+std::optional<std::string> attributeJson(const Host& host, const Attribute& record,
+                                         std::span<const std::uint8_t> value);
 
 /// `value` as the shortest decimal that reads back to the same float ("nan", "inf" and "-inf"
 /// for the values without one).

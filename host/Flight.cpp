@@ -1,0 +1,151 @@
+#include "host/Flight.h"
+
+#include <stdexcept>
+
+#include "host/SceneFile.h"
+
+namespace host {
+
+const char* const kFlightColumns[15] = {"time", "waypoint", "x",   "y",   "z",   "m00", "m01", "m02",
+                                        "m10",  "m11",      "m12", "m20", "m21", "m22", "fov"};
+
+const char* eventWord(FlightEvent::Kind kind) {
+    switch (kind) {
+        case FlightEvent::Kind::Activate:
+            return "activate";
+        case FlightEvent::Kind::Deactivate:
+            return "deactivate";
+        case FlightEvent::Kind::Message:
+            break;
+    }
+    return "message";
+}
+
+namespace {
+
+/// Collects what the runtime logs from the moment it is made, and afterwards puts the iterator
+/// and the camera back as they were (see Flight.h). A flight that throws is restored too.
+class FlightSandbox {
+public:
+    FlightSandbox(Host& host, const Handle& iterator) : host_(host), iterator_(iterator) {
+        if (host.runtime().kind(iterator) != ObjectKind::Module)
+            throw std::invalid_argument("no plug-in object to fly");
+        std::optional<std::vector<std::uint8_t>> record = host.save(iterator);
+        if (!record)
+            throw std::invalid_argument("the iterator's Serialize failed: it cannot be restored after a flight");
+        record_ = std::move(*record);
+        activations_ = host.activationLog().size();
+        messages_ = host.messages().size();
+        clock_ = host.runtime().now();
+        if (GameCamera* camera = host.camera()) camera->reset();
+    }
+    ~FlightSandbox() {
+        // Whatever the flight left queued is the flight's: it is not delivered later.
+        Runtime& runtime = host_.runtime();
+        runtime.discardRequests();
+        host_.reload(iterator_, record_);
+        if (GameCamera* camera = host_.camera()) camera->reset();
+        runtime.setNow(clock_);
+    }
+    FlightSandbox(const FlightSandbox&) = delete;
+    FlightSandbox& operator=(const FlightSandbox&) = delete;
+
+    /// Moves the events logged since the last call into `out`, in the order they happened.
+    void takeEvents(std::vector<FlightEvent>& out) {
+        const auto& activations = host_.activationLog();
+        const auto& messages = host_.messages();
+        while (activations_ < activations.size() || messages_ < messages.size()) {
+            const bool messageFirst =
+                activations_ == activations.size() ||
+                (messages_ < messages.size() && messages[messages_].sequence < activations[activations_].sequence);
+            if (messageFirst) {
+                const MessageRecord& m = messages[messages_++];
+                out.push_back({m.time, FlightEvent::Kind::Message, m.location + ": " + m.text});
+            } else {
+                const ActivationRecord& a = activations[activations_++];
+                out.push_back(
+                    {a.time,
+                     a.kind == ActivationKind::Activate ? FlightEvent::Kind::Activate : FlightEvent::Kind::Deactivate,
+                     a.name});
+            }
+        }
+    }
+
+private:
+    Host& host_;
+    Handle iterator_;
+    std::vector<std::uint8_t> record_;
+    std::size_t activations_ = 0;
+    std::size_t messages_ = 0;
+    ULong clock_ = 0;
+};
+
+/// The tick as the camera holds it now, with the iterator's index and segment start.
+FlightTick readTick(const Host& host, const Handle& iterator, ULong time) {
+    FlightTick tick;
+    tick.time = time;
+    tick.waypoint = host.getULong(iterator, "ActualWayPointIndex").value_or(0);
+    tick.segmentStart = host.getULong(iterator, "ActualWayPointTime").value_or(0);
+    if (const GameCamera* camera = host.camera()) {
+        tick.eye = camera->eye();
+        tick.fov = camera->fov();
+    }
+    return tick;
+}
+
+}  // namespace
+
+FlightRecording recordFlight(Host& host, const Handle& iterator, const FlightOptions& options) {
+    FlightRecording flight;
+    FlightSandbox sandbox(host, iterator);
+    const FlightResult result = host.fly(iterator, options.start, options.step, options.maxTicks,
+                                         [&](ULong time, std::size_t, const _CCoordSystem<float>&, float) {
+                                             flight.ticks.push_back(readTick(host, iterator, time));
+                                             sandbox.takeEvents(flight.events);
+                                         });
+    sandbox.takeEvents(flight.events);
+    flight.hitLimit = result.hitLimit;
+    return flight;
+}
+
+FlightTick sampleFlight(Host& host, const Handle& iterator, ULong start, ULong time) {
+    FlightSandbox sandbox(host, iterator);
+    Runtime& runtime = host.runtime();
+    // The same order of calls as the first tick of `Host::fly`, with the one Run at `time`.
+    host.activate(iterator, start);
+    runtime.deliverRequests();
+    host.run(iterator, time);
+    runtime.deliverRequests();
+    if (GameCamera* camera = host.camera()) camera->readEye();
+    return readTick(host, iterator, time);
+}
+
+std::string flightCsv(const FlightRecording& flight) {
+    std::string csv;
+    for (const char* column : kFlightColumns) {
+        if (!csv.empty()) csv += ',';
+        csv += column;
+    }
+    csv += '\n';
+    csv.reserve(csv.size() + flight.ticks.size() * 160);
+    for (const FlightTick& tick : flight.ticks) {
+        csv += std::to_string(tick.time);
+        csv += ',';
+        csv += std::to_string(tick.waypoint);
+        for (const float value : {tick.eye.Origin.x, tick.eye.Origin.y, tick.eye.Origin.z}) {
+            csv += ',';
+            csv += formatFloat(value);
+        }
+        for (const auto& row : tick.eye.Orientation.m)
+            for (const float value : row) {
+                csv += ',';
+                csv += formatFloat(value);
+            }
+        csv += ',';
+        csv += formatFloat(tick.fov);
+        csv += '\n';
+    }
+    return csv;
+}
+
+}  // namespace host
