@@ -1,7 +1,7 @@
 // The path inside the stand-in host, timed: the bounding box (the one-walk sampler against the
 // literal walk that resolves the children again for every sample), a whole refit, one tick of a
-// flight and a whole flight of the example scene. Ends with a Markdown table of the box and refit
-// numbers.
+// flight and a whole flight of the example scene, and what the studio's server does for one frame
+// and one flight. Ends with a Markdown table of the box, refit and frame numbers.
 //
 //   camsys_bench [--benchmark_filter=...]   (the usual Google Benchmark flags)
 #include <benchmark/benchmark.h>
@@ -16,11 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "host/Flight.h"
 #include "host/Host.h"
 #include "host/InProcessModule.h"
 #include "host/SceneFile.h"
 #include "iterator/SCOCameraSystemIterator.h"
 #include "path/SCOCameraSystemPath.h"
+#include "studio/server/StudioJson.h"
 #include "tests/support/LiteralBox.h"
 #include "tests/support/PathTestAccess.h"
 
@@ -54,7 +56,8 @@ struct Row {
     double refitSeconds = NAN;    ///< one whole RefreshCubicData
     double walkSeconds = NAN;     ///< one walk over the children
     double resolvesPerRefit = NAN;
-    bool identical = true;  ///< both boxes had the same bits
+    double frameSeconds = NAN;  ///< one studio frame: activation, refit, one Run, restoring
+    bool identical = true;      ///< both boxes had the same bits
     _Point3<float> literalMin{}, literalMax{};
     bool haveLiteral = false;
 };
@@ -114,6 +117,17 @@ public:
         return *static_cast<SCOCameraSystemIterator*>(host_.object(tickIterator_));
     }
 
+    /// An iterator that takes the camera, on the path of `n` waypoints: a studio's frame.
+    Handle frameIterator(int n) {
+        auto found = frameIterators_.find(n);
+        if (found != frameIterators_.end()) return found->second;
+        const Handle iterator = host_.create("SCOCameraSystemIterator", "frameIterator" + std::to_string(n));
+        host_.setReference(iterator, "Path", path(n));
+        host_.afterLoad(iterator);
+        frameIterators_.emplace(n, iterator);
+        return iterator;
+    }
+
     /// The iterator "Cam" of examples/flythrough.json, loaded once.
     Handle exampleIterator() {
         if (exampleIterator_.IsNull()) {
@@ -128,6 +142,7 @@ private:
 
     host::Host host_{&SetIRTS, &GetObjectFactories};
     std::map<int, Handle> paths_;
+    std::map<int, Handle> frameIterators_;
     Handle tickIterator_;
     Handle exampleIterator_;
 };
@@ -258,20 +273,46 @@ void exampleFlight(benchmark::State& state) {
     state.counters["messages"] = static_cast<double>(scenes.host().messages().size());
 }
 
+/// What the studio's server does for `/api/frame` halfway through the flight of a path of `n`
+/// waypoints: the iterator activated (which refits the path), two Runs (the tick before and the
+/// one asked for), the camera's reads, the iterator restored, the answer written.
+void frame(benchmark::State& state, int n) {
+    Scenes& scenes = Scenes::get();
+    const Handle iterator = scenes.frameIterator(n);
+    const ULong middle = static_cast<ULong>(n - 1) * 1000 / 2 + 7;
+    const auto begin = Clock::now();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(studio::frameJson(host::sampleFlight(scenes.host(), iterator, 0, kTickStep, middle)));
+    rows[n].frameSeconds = perIteration(state, begin);
+}
+
+/// The studio's `/api/flight` of the example: the flight recorded, then written as JSON text or
+/// as base64 float32 columns.
+void studioFlight(benchmark::State& state, bool f32) {
+    Scenes& scenes = Scenes::get();
+    const Handle iterator = scenes.exampleIterator();
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        const host::FlightRecording flight = host::recordFlight(scenes.host(), iterator, {0, kTickStep, 1000000});
+        bytes = studio::flightJson(flight, "Cam", f32).size();
+    }
+    state.counters["bytes"] = static_cast<double>(bytes);
+}
+
 void printSummary() {
     std::printf(
         "\n| n | literal box ms | fast box ms | literal/fast | ns/sample | whole refit ms | resolves/refit "
-        "| ns/resolve |\n");
-    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+        "| ns/resolve | studio frame ms |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const auto& [n, row] : rows) {
         char literal[32] = "skipped", ratio[32] = "-";
         if (row.haveLiteral) {
             std::snprintf(literal, sizeof literal, "%.3f", row.literalSeconds * 1e3);
             std::snprintf(ratio, sizeof ratio, "%.0f", row.literalSeconds / row.fastSeconds);
         }
-        std::printf("| %d | %s | %.3f | %s | %.1f | %.3f | %.0f | %.1f |\n", n, literal, row.fastSeconds * 1e3, ratio,
-                    row.fastSeconds * 1e9 / row.samples, row.refitSeconds * 1e3, row.resolvesPerRefit,
-                    row.walkSeconds * 1e9 / n);
+        std::printf("| %d | %s | %.3f | %s | %.1f | %.3f | %.0f | %.1f | %.3f |\n", n, literal, row.fastSeconds * 1e3,
+                    ratio, row.fastSeconds * 1e9 / row.samples, row.refitSeconds * 1e3, row.resolvesPerRefit,
+                    row.walkSeconds * 1e9 / n, row.frameSeconds * 1e3);
     }
     for (const auto& [n, row] : rows)
         if (row.haveLiteral && !row.identical) std::printf("n = %d: the fast box differs from the literal one!\n", n);
@@ -292,10 +333,13 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("BoxFast" + suffix).c_str(), boxFast, n)->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Walk" + suffix).c_str(), walk, n)->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Refit" + suffix).c_str(), refit, n)->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("StudioFrame" + suffix).c_str(), frame, n)->Unit(benchmark::kMicrosecond);
     }
     benchmark::RegisterBenchmark(("Tick/" + std::to_string(kTickWayPoints)).c_str(), tick)
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("ExampleFlight", exampleFlight)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("StudioFlightJson", studioFlight, false)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("StudioFlightF32", studioFlight, true)->Unit(benchmark::kMillisecond);
 
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -3,12 +3,19 @@
 //
 // Exit status: 0 done, 2 bad input (the message names file, object and attribute), 1 anything
 // else (the plug-in cannot be loaded, an output cannot be written).
+#include <pthread.h>
+#include <spawn.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/AtomicFile.h"
@@ -16,6 +23,7 @@
 #include "host/Host.h"
 #include "host/Picture.h"
 #include "host/SceneFile.h"
+#include "studio/server/StudioServer.h"
 
 #ifndef CAMSYS_PLUGIN_PATH
 #define CAMSYS_PLUGIN_PATH "libcamerasystem.so"
@@ -186,6 +194,80 @@ int load(host::Host& host, const std::string& scene, const std::string& output) 
     return 0;
 }
 
+struct StudioCommand {
+    std::string scene;
+    std::string iterator;
+    std::string address = "127.0.0.1";
+    int port = 8765;
+    bool noToken = false;
+    bool open = false;
+};
+
+/// Starts the desktop's browser on `url` when there is a desktop; says so when there is none.
+void openBrowser(const std::string& url) {
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr, "camsys studio: no desktop to open a browser on; open the URL yourself\n");
+        return;
+    }
+    pid_t child = 0;
+    std::string program = "xdg-open";
+    char* arguments[] = {program.data(), const_cast<char*>(url.c_str()), nullptr};
+    if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, arguments, environ) != 0)
+        std::fprintf(stderr, "camsys studio: cannot start xdg-open; open the URL yourself\n");
+}
+
+int studioCommand(host::Host& host, const StudioCommand& options) {
+    // SIGINT and SIGTERM wait for one thread that stops the server; the server's own threads,
+    // started later, inherit the blocked mask and never see them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    EventPrinter events(host);
+    const std::vector<Handle> scene = host::loadSceneFile(host, options.scene);
+    events.flush();
+    if (!options.iterator.empty()) chooseIterator(host, scene, options.scene, options.iterator);
+    host.createCamera("", true);
+    studio::StudioOptions studioOptions{options.scene, options.iterator, options.address, options.port,
+                                        !options.noToken};
+    std::unique_ptr<studio::StudioServer> server;
+    try {
+        server = std::make_unique<studio::StudioServer>(host, studioOptions);
+    } catch (const std::invalid_argument& error) {
+        throw host::SceneError(options.scene, "", "", error.what());
+    }
+    server->bind();
+    if (!studio::isLoopback(options.address))
+        std::fprintf(stderr,
+                     "camsys studio: warning: listening on %s, reachable from other machines; anyone who "
+                     "learns the URL can use the studio\n",
+                     options.address.c_str());
+    if (options.noToken)
+        std::fprintf(stderr, "camsys studio: --no-token: every program on this machine can use the studio\n");
+    std::printf("camsys studio: %s\n", server->url().c_str());
+    std::fflush(stdout);
+    if (options.open) openBrowser(server->url());
+
+    std::atomic<bool> finished = false;
+    std::thread stopper([&] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        // A stop that comes before the server listens is lost: repeat it until `run` returns.
+        while (!finished) {
+            server->stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    server->run();
+    finished = true;
+    pthread_kill(stopper.native_handle(), SIGTERM);  // wakes the stopper when no signal came
+    stopper.join();
+    std::fprintf(stderr, "camsys studio: stopped\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -244,6 +326,31 @@ int main(int argc, char** argv) {
     loadCommand->add_option("SCENE", loadScene, "The scene file (.sco or JSON)")->required();
     loadCommand->add_option("-o,--output", loadOutput, "The JSON file (default: standard output)");
 
+    StudioCommand studioOptions;
+    CLI::App* studioCommandLine = app.add_subcommand(
+        "studio",
+        "Open the scene in the studio: a local web page that shows the flight in 3D and through the camera, "
+        "with its timeline, plots and the objects' attributes.");
+    studioCommandLine->footer(
+        "Prints the URL to open (camsys studio: http://127.0.0.1:PORT/?token=...). The server answers only\n"
+        "requests that carry the URL's token and name its own address (Host, Origin); Ctrl+C stops it.\n"
+        "The page and scripts use the same JSON API: /api/scene, /api/draw, /api/flight, /api/frame,\n"
+        "/api/analysis, /api/messages (see the README).");
+    studioCommandLine->add_option("SCENE", studioOptions.scene, "The scene file (JSON or .sco)")->required();
+    studioCommandLine->add_option("--iterator", studioOptions.iterator,
+                                  "The iterator shown first (default: the first)");
+    studioCommandLine->add_option("--port", studioOptions.port, "The port; 0 picks a free one")
+        ->check(CLI::Range(0, 65535))
+        ->capture_default_str();
+    studioCommandLine
+        ->add_option("--host", studioOptions.address,
+                     "The address to listen on; anything but the loopback address is reachable from "
+                     "other machines")
+        ->capture_default_str();
+    studioCommandLine->add_flag("--no-token", studioOptions.noToken,
+                                "Serve without a token (for scripts; any local program can then use it)");
+    studioCommandLine->add_flag("--open", studioOptions.open, "Open the page in the desktop's browser");
+
     host::keepFreedHeap();
     try {
         app.parse(argc, argv);
@@ -257,6 +364,7 @@ int main(int argc, char** argv) {
         if (flyCommand->parsed()) return fly(host, flyOptions);
         if (drawCommand->parsed()) return draw(host, drawScene, drawOutput);
         if (saveCommand->parsed()) return save(host, saveScene, saveOutput);
+        if (studioCommandLine->parsed()) return studioCommand(host, studioOptions);
         return load(host, loadScene, loadOutput);
     } catch (const host::SceneError& error) {
         std::fprintf(stderr, "camsys: %s\n", error.what());

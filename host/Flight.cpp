@@ -108,15 +108,21 @@ FlightRecording recordFlight(Host& host, const Handle& iterator, const FlightOpt
     return flight;
 }
 
-FlightTick sampleFlight(Host& host, const Handle& iterator, ULong start, ULong time) {
+FlightTick sampleFlight(Host& host, const Handle& iterator, ULong start, ULong step, ULong time) {
     FlightSandbox sandbox(host, iterator);
     Runtime& runtime = host.runtime();
-    // The same order of calls as the first tick of `Host::fly`, with the one Run at `time`.
+    GameCamera* camera = host.camera();
+    // The order of calls of `Host::fly`: activation and its requests, then per tick the Run,
+    // the requests, the camera's read. Times compare modulo 2^32 from the start.
     host.activate(iterator, start);
     runtime.deliverRequests();
-    host.run(iterator, time);
-    runtime.deliverRequests();
-    if (GameCamera* camera = host.camera()) camera->readEye();
+    const bool tickBefore = step != 0 && ULong(time - start) >= step;
+    for (const ULong tick : {ULong(time - step), time}) {
+        if (tick != time && !tickBefore) continue;
+        host.run(iterator, tick);
+        runtime.deliverRequests();
+        if (camera) camera->readEye();
+    }
     return readTick(host, iterator, time);
 }
 

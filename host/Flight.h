@@ -63,10 +63,14 @@ extern const char* const kFlightColumns[15];
 /// when `iterator` names no plug-in object.
 FlightRecording recordFlight(Host& host, const Handle& iterator, const FlightOptions& options);
 
-/// The eye at `time` of a flight activated at `start`: activation at `start`, one `Run` at
-/// `time` (which may pass several segments), the camera's read; then the same restoring as
-/// `recordFlight`. At a tick's time it equals that tick of the recorded flight.
-FlightTick sampleFlight(Host& host, const Handle& iterator, ULong start, ULong time);
+/// The eye at `time` of a flight activated at `start` and ticked every `step`, exactly as the
+/// camera shows it at that tick without flying the ticks before: activation at `start`, one
+/// `Run` at the tick before (`time - step`, when that is not before `start`) and one at `time`,
+/// each followed by the camera's read; a single `Run` may pass several segments. The tick before
+/// matters where the camera holds its last eye: at the tick after the end of the path and at a
+/// sample that cannot be placed. Then the same restoring as `recordFlight`. At a tick's time it
+/// equals that tick of the recorded flight.
+FlightTick sampleFlight(Host& host, const Handle& iterator, ULong start, ULong step, ULong time);
 
 /// The flight as CSV: the header, then one line per tick; floats as `formatFloat` writes them.
 std::string flightCsv(const FlightRecording& flight);

@@ -34,13 +34,13 @@ struct FlightAnalysisInput {
 /// that is not defined at a tick (the first ticks of a difference, a difference across a cut,
 /// a tick without a target) is NaN.
 struct TickMeasures {
-    double speed = 0;          ///< distance units per second
-    double acceleration = 0;   ///< units per second^2
-    double jerk = 0;           ///< units per second^3
-    double angularRate = 0;    ///< turn of the forward axis, degrees per second
-    double rollRate = 0;       ///< turn about the forward axis, degrees per second (signed)
-    double fov = 1;            ///< the field-of-view value
-    double targetDistance = 0; ///< eye to the target or destination
+    double speed = 0;           ///< distance units per second
+    double acceleration = 0;    ///< units per second^2
+    double jerk = 0;            ///< units per second^3
+    double angularRate = 0;     ///< turn of the forward axis, degrees per second
+    double rollRate = 0;        ///< turn about the forward axis, degrees per second (signed)
+    double fov = 1;             ///< the field-of-view value
+    double targetDistance = 0;  ///< eye to the target or destination
 };
 
 /// A moment of the flight worth a mark on a timeline.

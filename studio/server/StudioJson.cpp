@@ -1,0 +1,316 @@
+#include "studio/server/StudioJson.h"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "framework/Attribute.h"
+#include "host/SceneFile.h"
+
+namespace studio {
+
+namespace {
+
+using host::jsonFloat;
+using host::jsonString;
+
+/// Appends `count` floats to a comma-separated list (a comma first unless `list` is empty).
+void appendFloats(std::string& list, const float* values, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!list.empty()) list += ',';
+        list += jsonFloat(values[i]);
+    }
+}
+
+/// `count` floats as a JSON array.
+std::string floats(const float* values, std::size_t count) {
+    std::string list;
+    appendFloats(list, values, count);
+    return '[' + list + ']';
+}
+
+std::string point(const _Point3<float>& p) {
+    const float values[3] = {p.x, p.y, p.z};
+    return floats(values, 3);
+}
+
+std::string matrix(const _CMatrix3<float>& m) {
+    float values[9];
+    std::memcpy(values, &m, sizeof values);
+    return floats(values, 9);
+}
+
+/// A measure: the shortest decimal of the double, null where it is not defined.
+void appendMeasure(std::string& out, double value) {
+    if (!std::isfinite(value)) {
+        out += "null";
+        return;
+    }
+    char text[32];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+    out.append(text, end);
+}
+
+std::string attributeName(const Attribute& record) {
+    return std::string(record.Name, strnlen(record.Name, sizeof record.Name));
+}
+
+/// The value of one attribute record of `object` in the scene format; "ObjectPos" as its two
+/// parts; a reference outside the scene as the GUID it holds.
+std::string attributeValue(const host::Host& host, const Handle& object, const Attribute& record) {
+    const auto bytes = host.getAttribute(object, record);
+    if (!bytes) return "null";
+    if (record.Type == kTypeObjectPos && record.Count == 1 && bytes->size() == 48) {
+        float values[12];
+        std::memcpy(values, bytes->data(), sizeof values);
+        return "{\"position\":" + floats(values, 3) + ",\"orientation\":" + floats(values + 3, 9) + "}";
+    }
+    if (std::optional<std::string> text = host::attributeJson(host, record, *bytes)) return std::move(*text);
+    _GUID target{};
+    std::memcpy(&target, bytes->data(), std::min(bytes->size(), sizeof target));
+    return jsonString(host::formatGuid(target));
+}
+
+std::string nameOrNull(const host::Host& host, const Handle& object) {
+    const std::string& name = host.nameOf(object);
+    return object.IsNull() || name.empty() ? "null" : jsonString(name);
+}
+
+void appendObject(std::string& out, const host::Host& host, const host::SceneNode& node, const Handle& parent) {
+    const Handle& object = node.object;
+    out += "{\"name\":" + jsonString(host.nameOf(object));
+    out += ",\"class\":";
+    out += host.runtime().kind(object) == host::ObjectKind::Module ? jsonString(host.className(object)) : "null";
+    out += ",\"guid\":" + jsonString(host::formatGuid(object.Guid));
+    out += ",\"parent\":" + nameOrNull(host, parent);
+    out += ",\"children\":[";
+    for (std::size_t i = 0; i < node.children.size(); ++i)
+        out += (i ? "," : "") + jsonString(host.nameOf(node.children[i].object));
+    out += ']';
+    if (const auto frame = host.getObjectPos(object))
+        out += ",\"position\":" + point(frame->Origin) + ",\"orientation\":" + matrix(frame->Orientation);
+    out += ",\"attributes\":[";
+    bool first = true;
+    for (const host::AttributeInfo& info : host.attributes(object)) {
+        const Attribute& record = info.record;
+        if (!first) out += ',';
+        first = false;
+        out += "{\"name\":" + jsonString(attributeName(record)) + ",\"type\":" + std::to_string(record.Type) +
+               ",\"class\":" + jsonString(info.className) + ",\"flags\":[" + std::to_string(record.Flags[0]) + "," +
+               std::to_string(record.Flags[1]) + "," + std::to_string(record.Flags[2]) +
+               "],\"value\":" + attributeValue(host, object, record) + "}";
+    }
+    out += "]}";
+}
+
+void appendTree(std::string& out, const host::Host& host, const std::vector<host::SceneNode>& nodes,
+                const Handle& parent, bool& first) {
+    for (const host::SceneNode& node : nodes) {
+        if (!first) out += ',';
+        first = false;
+        appendObject(out, host, node, parent);
+        appendTree(out, host, node.children, node.object, first);
+    }
+}
+
+/// A flight column: `value(tick)` of every tick, as a JSON array or base64 of its 4-byte values.
+template <typename Value>
+void appendColumn(std::string& out, const std::vector<host::FlightTick>& ticks, bool f32, Value value) {
+    using T = decltype(value(ticks.front()));
+    if (f32) {
+        std::vector<std::uint8_t> bytes(ticks.size() * 4);
+        for (std::size_t i = 0; i < ticks.size(); ++i) {
+            // Little-endian on every host: the page reads the bytes as a typed array.
+            const std::uint32_t bits = std::bit_cast<std::uint32_t>(value(ticks[i]));
+            for (int b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<std::uint8_t>(bits >> (8 * b));
+        }
+        out += '"' + base64(bytes.data(), bytes.size()) + '"';
+        return;
+    }
+    out += '[';
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        if (i) out += ',';
+        if constexpr (std::is_same_v<T, float>)
+            out += jsonFloat(value(ticks[i]));
+        else
+            out += std::to_string(value(ticks[i]));
+    }
+    out += ']';
+}
+
+/// The fifteen columns in CSV order: time, waypoint, the origin, the matrix, fov.
+template <typename Visit>
+void forEachColumn(Visit visit) {
+    visit(0, [](const host::FlightTick& t) { return t.time; });
+    visit(1, [](const host::FlightTick& t) { return t.waypoint; });
+    visit(2, [](const host::FlightTick& t) { return t.eye.Origin.x; });
+    visit(3, [](const host::FlightTick& t) { return t.eye.Origin.y; });
+    visit(4, [](const host::FlightTick& t) { return t.eye.Origin.z; });
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            visit(5 + 3 * r + c, [r, c](const host::FlightTick& t) { return t.eye.Orientation.m[r][c]; });
+    visit(14, [](const host::FlightTick& t) { return t.fov; });
+}
+
+}  // namespace
+
+std::string base64(const void* data, std::size_t size) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const auto* in = static_cast<const std::uint8_t*>(data);
+    std::string out;
+    out.reserve((size + 2) / 3 * 4);
+    for (std::size_t i = 0; i < size; i += 3) {
+        // Three bytes make four six-bit digits; a short last group is padded with '='.
+        const std::uint32_t n = (std::uint32_t{in[i]} << 16) | (i + 1 < size ? std::uint32_t{in[i + 1]} << 8 : 0) |
+                                (i + 2 < size ? in[i + 2] : 0);
+        out += kAlphabet[(n >> 18) & 63];
+        out += kAlphabet[(n >> 12) & 63];
+        out += i + 1 < size ? kAlphabet[(n >> 6) & 63] : '=';
+        out += i + 2 < size ? kAlphabet[n & 63] : '=';
+    }
+    return out;
+}
+
+std::string sceneJson(const host::Host& host, std::string_view file, const std::vector<Handle>& iterators,
+                      const Handle& current) {
+    std::string out = "{\"file\":" + jsonString(file) + ",\"iterators\":[";
+    for (std::size_t i = 0; i < iterators.size(); ++i) out += (i ? "," : "") + jsonString(host.nameOf(iterators[i]));
+    out += "],\"iterator\":" + nameOrNull(host, current) + ",\"objects\":[";
+    bool first = true;
+    appendTree(out, host, host::sceneTree(host), Handle(), first);
+    return out + "]}";
+}
+
+std::string drawJson(const host::Host& host, const host::SceneDrawing& drawing) {
+    std::string out = "{\"groups\":[";
+    for (std::size_t g = 0; g < drawing.groups.size(); ++g) {
+        const host::DrawGroup& group = drawing.groups[g];
+        std::string from, to, width, colour, flag, arrows;
+        for (std::size_t i = group.first; i < group.first + group.count && i < drawing.calls.size(); ++i) {
+            const host::DrawCall& call = drawing.calls[i];
+            if (call.kind == host::DrawKind::Arrow) {
+                arrows += std::string(arrows.empty() ? "" : ",") + "{\"from\":" + point(call.from) +
+                          ",\"to\":" + point(call.to) + ",\"sizes\":" + floats(call.sizes.data(), 3) +
+                          ",\"colour\":" + floats(call.colour.data(), 4) +
+                          ",\"colour2\":" + floats(call.colour2.data(), 4) + ",\"flag\":" + std::to_string(call.flag) +
+                          "}";
+                continue;
+            }
+            const float widths[2] = {call.widthFrom, call.widthTo};
+            const float ends[2][3] = {{call.from.x, call.from.y, call.from.z}, {call.to.x, call.to.y, call.to.z}};
+            appendFloats(from, ends[0], 3);
+            appendFloats(to, ends[1], 3);
+            appendFloats(width, widths, 2);
+            appendFloats(colour, call.colour.data(), 4);
+            flag += (flag.empty() ? "" : ",") + std::to_string(call.flag);
+        }
+        out += std::string(g ? "," : "") + "{\"object\":" + nameOrNull(host, group.object) + ",\"lines\":{\"from\":[" +
+               from + "],\"to\":[" + to + "],\"width\":[" + width + "],\"colour\":[" + colour + "],\"flag\":[" + flag +
+               "]},\"arrows\":[" + arrows + "]}";
+    }
+    out += "],\"labels\":[";
+    for (std::size_t i = 0; i < drawing.labels.size(); ++i)
+        out += std::string(i ? "," : "") + "{\"name\":" + jsonString(drawing.labels[i].text) +
+               ",\"position\":" + point(drawing.labels[i].position) + "}";
+    return out + "],\"dropped\":" + std::to_string(drawing.dropped) + "}";
+}
+
+std::string flightJson(const host::FlightRecording& flight, std::string_view iterator, bool f32) {
+    std::string out = "{\"iterator\":" + jsonString(iterator) + ",\"columns\":[";
+    for (std::size_t i = 0; i < 15; ++i) out += std::string(i ? "," : "") + '"' + host::kFlightColumns[i] + '"';
+    out += "],\"rows\":" + std::to_string(flight.ticks.size());
+    out += ",\"encoding\":";
+    out += f32 ? "\"f32\"" : "\"json\"";
+    out += ",\"data\":{";
+    out.reserve(out.size() + flight.ticks.size() * (f32 ? 90 : 160));
+    forEachColumn([&](int column, auto value) {
+        if (column) out += ',';
+        out += '"' + std::string(host::kFlightColumns[column]) + "\":";
+        appendColumn(out, flight.ticks, f32, value);
+    });
+    out += "},\"events\":[";
+    for (std::size_t i = 0; i < flight.events.size(); ++i) {
+        const host::FlightEvent& e = flight.events[i];
+        out += std::string(i ? "," : "") + "{\"time\":" + std::to_string(e.time) + ",\"kind\":\"" +
+               host::eventWord(e.kind) + "\",\"detail\":" + jsonString(e.detail) + "}";
+    }
+    out += "],\"hitLimit\":";
+    out += flight.hitLimit ? "true" : "false";
+    return out + "}";
+}
+
+std::string frameJson(const host::FlightTick& tick) {
+    std::string out = "{";
+    forEachColumn([&](int column, auto value) {
+        if (column) out += ',';
+        out += '"' + std::string(host::kFlightColumns[column]) + "\":";
+        if constexpr (std::is_same_v<decltype(value(tick)), float>)
+            out += jsonFloat(value(tick));
+        else
+            out += std::to_string(value(tick));
+    });
+    return out + "}";
+}
+
+std::string analysisJson(const host::FlightAnalysisInput& input, const host::FlightAnalysis& analysis) {
+    struct Column {
+        const char* name;
+        const char* unit;
+        double host::TickMeasures::*member;
+    };
+    static constexpr Column kColumns[] = {
+        {"speed", "units/s", &host::TickMeasures::speed},
+        {"acceleration", "units/s²", &host::TickMeasures::acceleration},
+        {"jerk", "units/s³", &host::TickMeasures::jerk},
+        {"angularRate", "°/s", &host::TickMeasures::angularRate},
+        {"rollRate", "°/s", &host::TickMeasures::rollRate},
+        {"fov", "", &host::TickMeasures::fov},
+        {"targetDistance", "units", &host::TickMeasures::targetDistance},
+    };
+    std::string out = "{\"columns\":[\"time\"";
+    for (const Column& c : kColumns) out += std::string(",\"") + c.name + '"';
+    out += "],\"rows\":" + std::to_string(analysis.ticks.size()) + ",\"units\":{\"time\":\"ms\"";
+    for (const Column& c : kColumns) out += std::string(",\"") + c.name + "\":\"" + c.unit + '"';
+    out += "},\"data\":{\"time\":[";
+    for (std::size_t i = 0; i < input.ticks.size(); ++i) out += (i ? "," : "") + std::to_string(input.ticks[i].time);
+    out += ']';
+    for (const Column& c : kColumns) {
+        out += std::string(",\"") + c.name + "\":[";
+        for (std::size_t i = 0; i < analysis.ticks.size(); ++i) {
+            if (i) out += ',';
+            appendMeasure(out, analysis.ticks[i].*c.member);
+        }
+        out += ']';
+    }
+    out += "},\"marks\":[";
+    for (std::size_t i = 0; i < analysis.marks.size(); ++i) {
+        const host::FlightMark& m = analysis.marks[i];
+        const std::string name =
+            m.waypoint < input.waypoints.size() ? jsonString(input.waypoints[m.waypoint].name) : std::string("null");
+        out += std::string(i ? "," : "") + "{\"kind\":\"" + host::markWord(m.kind) +
+               "\",\"time\":" + std::to_string(m.time) + ",\"end\":" + std::to_string(m.end) +
+               ",\"waypoint\":" + std::to_string(m.waypoint) + ",\"name\":" + name + "}";
+    }
+    return out + "]}";
+}
+
+std::string messagesJson(const std::vector<host::MessageRecord>& messages) {
+    std::string out = "{\"messages\":[";
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        const host::MessageRecord& m = messages[i];
+        out += std::string(i ? "," : "") + "{\"time\":" + std::to_string(m.time) +
+               ",\"level\":" + std::to_string(m.level) + ",\"location\":" + jsonString(m.location) +
+               ",\"text\":" + jsonString(m.text) + "}";
+    }
+    return out + "]}";
+}
+
+std::string errorJson(std::string_view reason, std::string_view object, std::string_view attribute) {
+    std::string out = "{\"error\":" + jsonString(reason);
+    if (!object.empty()) out += ",\"object\":" + jsonString(object);
+    if (!attribute.empty()) out += ",\"attribute\":" + jsonString(attribute);
+    return out + "}";
+}
+
+}  // namespace studio

@@ -1,0 +1,45 @@
+#pragma once
+/// The bodies of the studio's answers: the scene, the editor's drawing, a flight, one frame and
+/// the analysis of a flight, as JSON text. Floats are written as the shortest decimal that reads
+/// back to the same float, as in scene files; numbers JSON has no words for are the strings
+/// "NaN", "Infinity" and "-Infinity" (measures of the analysis that are not defined: null).
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/Flight.h"
+#include "host/FlightAnalysis.h"
+#include "host/Host.h"
+#include "host/Picture.h"
+
+namespace studio {
+
+/// Every scene object in pre-order with its class, GUID, parent, children, "ObjectPos" and the
+/// records of its attribute table in table order with their values; and the iterators.
+std::string sceneJson(const host::Host& host, std::string_view file, const std::vector<Handle>& iterators,
+                      const Handle& current);
+
+/// The recorded drawing calls, by the object that made them; lines as flat columns.
+std::string drawJson(const host::Host& host, const host::SceneDrawing& drawing);
+
+/// A flight as columns named like the CSV's. With `f32` each column is base64 of little-endian
+/// uint32 ("time", "waypoint") or float32 values (the others).
+std::string flightJson(const host::FlightRecording& flight, std::string_view iterator, bool f32);
+
+/// One tick as an object with the CSV's column names.
+std::string frameJson(const host::FlightTick& tick);
+
+/// Per-tick measures as columns, with their units, and the marks with the waypoints' names.
+std::string analysisJson(const host::FlightAnalysisInput& input, const host::FlightAnalysis& analysis);
+
+/// Messages the runtime received (`from` on), with their location and time.
+std::string messagesJson(const std::vector<host::MessageRecord>& messages);
+
+/// {"error": reason}, plus "object" and "attribute" when they are not empty.
+std::string errorJson(std::string_view reason, std::string_view object = {}, std::string_view attribute = {});
+
+/// Standard base64 (with padding) of `size` bytes.
+std::string base64(const void* data, std::size_t size);
+
+}  // namespace studio

@@ -1,0 +1,63 @@
+#pragma once
+/// The studio: a local HTTP server over a host that holds a loaded scene. It serves the page
+/// (compiled into the program) and a JSON API that the page, scripts and tests use alike: the
+/// scene and its attribute tables, the editor's drawing, flights, single frames and the
+/// analysis of a flight, all computed by the plug-in through the host.
+///
+/// A local server is an attack surface: it binds to the loopback address unless told otherwise,
+/// every API request must carry a random token, requests naming a foreign Host or Origin are
+/// refused (DNS rebinding, cross-site requests from other pages), bodies are bounded, and no
+/// part of a request path reaches the file system.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/Host.h"
+
+namespace studio {
+
+struct StudioOptions {
+    std::string sceneFile;              ///< the file the scene came from, as shown to the user
+    std::string iterator;               ///< the iterator in use; empty: the first of the scene
+    std::string address = "127.0.0.1";  ///< the address to bind to
+    int port = 8765;                    ///< 0: any free port
+    bool requireToken = true;           ///< false: any local program may use the API
+};
+
+/// Largest request body accepted, in bytes.
+inline constexpr std::size_t kMaxBodyBytes = 1 << 20;
+/// Most ticks one flight request may ask for.
+inline constexpr std::size_t kMaxFlightTicks = 1000000;
+
+/// True for an address only this machine can reach (127.0.0.0/8, ::1, "localhost").
+bool isLoopback(const std::string& address);
+
+/// [host imp] The studio's server. Requests are served one at a time against the host: the
+/// host and the plug-in are single-threaded, like an editor's main loop.
+class StudioServer {
+public:
+    /// `host` holds the loaded scene with a game camera and outlives the server. Throws
+    /// std::invalid_argument when `options.iterator` names no iterator of the scene, or the
+    /// scene has none.
+    StudioServer(host::Host& host, StudioOptions options);
+    ~StudioServer();
+    StudioServer(const StudioServer&) = delete;
+    StudioServer& operator=(const StudioServer&) = delete;
+
+    /// Binds the listening socket; returns the port. Throws std::runtime_error when it cannot.
+    int bind();
+    /// Serves until `stop` (from any thread). Requires `bind`.
+    void run();
+    void stop();
+
+    /// The URL to open, with the token when one is required.
+    std::string url() const;
+    const std::string& token() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace studio

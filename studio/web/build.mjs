@@ -1,0 +1,61 @@
+// Bundles the studio page: `node build.mjs OUTDIR` writes exactly OUTDIR/index.html,
+// OUTDIR/studio.js (one minified ES module, src/main.js and its packages) and OUTDIR/studio.css
+// (the page's own CSS and uPlot's). The server embeds these three files and serves them at
+// "/", "/assets/studio.js" and "/assets/studio.css"; nothing may be fetched from elsewhere.
+
+import { build } from 'esbuild';
+import { mkdtemp, readFile, readdir, rename, rm, mkdir, writeFile } from 'node:fs/promises';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const outDir = process.argv[2];
+if (!outDir) {
+  console.error('usage: node build.mjs OUTDIR');
+  process.exit(2);
+}
+
+async function main() {
+  const out = resolve(outDir);
+  await mkdir(out, { recursive: true });
+  // Built beside the target and moved in at the end: a failed build leaves the old page whole.
+  const work = await mkdtemp(join(out, '.build-'));
+  try {
+    const result = await build({
+      absWorkingDir: here,
+      entryPoints: { studio: 'src/main.js' },
+      bundle: true,
+      format: 'esm',
+      target: ['chrome111', 'firefox115', 'safari16.4'],
+      minify: true,
+      sourcemap: false,
+      legalComments: 'none',
+      outdir: work,
+      logLevel: 'warning',
+      metafile: true,
+    });
+    const made = (await readdir(work)).sort();
+    if (made.join(',') !== 'studio.css,studio.js')
+      throw new Error(`the bundle should be studio.js and studio.css, not ${made.join(', ')}`);
+    for (const file of made) {
+      const text = await readFile(join(work, file), 'utf8');
+      // The page must work offline: no reference to another site may slip in with a package.
+      const external = text.match(/(?:url\(\s*["']?|import\s*\(?\s*["']|src=["'])(?:https?:)?\/\/[^"')\s]+/);
+      if (external) throw new Error(`${file} refers to ${external[0]}`);
+    }
+    const html = await readFile(join(here, 'index.html'), 'utf8');
+    for (const asset of ['/assets/studio.js', '/assets/studio.css'])
+      if (!html.includes(asset)) throw new Error(`index.html does not load ${asset}`);
+    await writeFile(join(work, 'index.html'), html);
+    for (const file of ['index.html', 'studio.js', 'studio.css']) await rename(join(work, file), join(out, file));
+    const sizes = Object.entries(result.metafile.outputs).map(([f, o]) => `${f.split('/').pop()} ${(o.bytes / 1024).toFixed(0)} KiB`);
+    console.log(`studio page: ${sizes.join(', ')} -> ${out}`);
+  } finally {
+    await rm(work, { recursive: true, force: true });
+  }
+}
+
+main().catch((error) => {
+  console.error(`build.mjs: ${error.message}`);
+  process.exit(1);
+});

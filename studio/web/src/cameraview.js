@@ -1,0 +1,97 @@
+// The camera view: the scene as the game camera sees it at the current tick, from the eye,
+// looking along its forward axis with its up axis up, through its field of view.
+
+import * as THREE from 'three';
+import { Labels } from './labels.js';
+import { makeRenderer, watchSize } from './view3d.js';
+import { eyeAxes, formatNumber, verticalFov } from './flight.js';
+
+export const FOV_HELP = 'Field of view: the eye\'s fov value divides the tangent of half the base vertical angle, ' +
+  'vfov = 2·atan(tan(base/2) / fov); fov 2 zooms in twice, 0.5 out. The base (default 60°) is the game\'s own ' +
+  'vertical angle at fov 1: change it to match the game.';
+
+export class CameraView {
+  constructor(container, world, state) {
+    this.container = container;
+    this.world = world;
+    this.state = state;
+    this.width = 1;
+    this.height = 1;
+    const { renderer } = makeRenderer(container);
+    this.renderer = renderer;
+    this.camera = new THREE.PerspectiveCamera(60, 16 / 9, 0.05, 10000);
+    this.labels = new Labels(container);
+    this.axes = new Float32Array(9);
+    this.basis = new THREE.Matrix4();
+    this.right = new THREE.Vector3();
+    this.up = new THREE.Vector3();
+    this.back = new THREE.Vector3();
+    this.pending = false;
+    this.render = this.render.bind(this);
+    this.makeOverlay();
+    world.onChange(() => this.invalidate());
+    state.on('scene', () => this.labels.set(world.labelEntries()));
+    state.on('options', () => { this.labels.visible = state.options.showLabels; this.invalidate(); });
+    watchSize(container, (w, h) => this.resize(w, h));
+  }
+
+  makeOverlay() {
+    const overlay = document.createElement('div');
+    overlay.className = 'view-overlay';
+    overlay.innerHTML = `<div class="view-title">Camera view <span class="muted" data-role="eye"></span></div>
+      <div class="view-empty muted" data-role="empty">no flight</div>`;
+    this.container.appendChild(overlay);
+    this.note = overlay.querySelector('[data-role=eye]');
+    this.note.title = FOV_HELP;
+    this.empty = overlay.querySelector('[data-role=empty]');
+  }
+
+  resize(width, height) {
+    this.width = width;
+    this.height = height;
+    this.camera.aspect = width / height;
+    this.world.setAspect(width / height);
+    if (this.renderer) this.renderer.setSize(width, height);
+    this.invalidate();
+  }
+
+  invalidate() {
+    if (this.pending) return;
+    this.pending = true;
+    requestAnimationFrame(this.render);
+  }
+
+  /** Puts the camera at the eye of the current tick; false when there is none. */
+  placeCamera() {
+    const { flight, tick } = this.state;
+    if (!flight || tick < 0) return false;
+    const a = eyeAxes(flight, tick, this.axes);
+    // three.js cameras look down their local -z with local +y up: x = right, y = up, z = -forward.
+    this.right.set(a[0], a[1], a[2]);
+    this.up.set(a[6], a[7], a[8]);
+    this.back.set(-a[3], -a[4], -a[5]);
+    this.basis.makeBasis(this.right, this.up, this.back);
+    this.camera.quaternion.setFromRotationMatrix(this.basis);
+    this.camera.position.set(flight.x[tick], flight.y[tick], flight.z[tick]);
+    const fov = flight.fov[tick];
+    this.camera.fov = verticalFov(fov, this.state.options.fovBase);
+    this.camera.near = this.world.extent / 4000;
+    this.camera.far = this.world.extent * 100;
+    this.camera.updateProjectionMatrix();
+    this.camera.updateMatrixWorld();
+    this.note.textContent = `· ${this.state.flightParams.iterator} · fov ${formatNumber(fov, 3)} → ${this.camera.fov.toFixed(1)}° vertical`;
+    return true;
+  }
+
+  render() {
+    this.pending = false;
+    const placed = this.placeCamera();
+    this.empty.hidden = placed;
+    if (this.renderer) {
+      if (placed) this.renderer.render(this.world.scene, this.camera);
+      else this.renderer.clear();
+    }
+    this.labels.visible = placed && this.state.options.showLabels;
+    this.labels.update(this.camera, this.width, this.height);
+  }
+}

@@ -1,0 +1,197 @@
+// The 3D view: the world seen by an orbiting editor camera in the world's own axes (+z up),
+// with the objects' names, picking by click, framing, and an overlay telling the grid's
+// spacing and the speed colours of the trajectory. It renders on demand: only when the
+// camera moved or something it shows changed.
+
+import * as THREE from 'three';
+import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
+import { Labels } from './labels.js';
+import { HELPER_LAYER, speedGradientCss } from './world.js';
+import { formatNumber } from './flight.js';
+
+/** A WebGL renderer on a new canvas in `container`, or null (with the reason) where WebGL is missing. */
+export function makeRenderer(container) {
+  const canvas = document.createElement('canvas');
+  try {
+    const renderer = new THREE.WebGLRenderer({ canvas, antialias: true, powerPreference: 'high-performance' });
+    renderer.setPixelRatio(Math.min(window.devicePixelRatio || 1, 2));
+    container.prepend(canvas);
+    return { renderer };
+  } catch (error) {
+    const note = document.createElement('div');
+    note.className = 'no-webgl';
+    note.textContent = 'WebGL is not available in this browser, so the 3D views are off. ' +
+      'The timeline, plots, object list, inspector and messages still work. ' +
+      '(Enable hardware acceleration, or try a current Chromium or Firefox.)';
+    container.prepend(note);
+    return { renderer: null, reason: String(error && error.message || error) };
+  }
+}
+
+/** Calls `onResize(width, height)` with the CSS size of `element` whenever it changes. */
+export function watchSize(element, onResize) {
+  const observer = new ResizeObserver(() => {
+    const width = Math.max(1, element.clientWidth), height = Math.max(1, element.clientHeight);
+    onResize(width, height);
+  });
+  observer.observe(element);
+}
+
+export class View3D {
+  constructor(container, world, state) {
+    this.container = container;
+    this.world = world;
+    this.state = state;
+    this.width = 1;
+    this.height = 1;
+    const { renderer, reason } = makeRenderer(container);
+    this.renderer = renderer;
+    this.reason = reason;
+    this.camera = new THREE.PerspectiveCamera(45, 1, 0.1, 10000);
+    this.camera.up.set(0, 0, 1);
+    this.camera.layers.enable(HELPER_LAYER);
+    this.camera.position.set(-60, -80, 60);
+    this.labels = new Labels(container);
+    this.makeOverlay();
+    this.pending = false;
+    this.render = this.render.bind(this);
+    this.framed = false;
+
+    if (renderer) {
+      this.controls = new OrbitControls(this.camera, renderer.domElement);
+      this.controls.screenSpacePanning = true;
+      this.controls.addEventListener('change', () => this.invalidate());
+      this.listenForPicks(renderer.domElement);
+    }
+    world.onChange(() => this.invalidate());
+    state.on('scene', () => {
+      this.labels.set(world.labelEntries());
+      if (!this.framed) { this.frame(null); this.framed = true; }
+      this.showGrid();
+    });
+    state.on('draw', () => this.showGrid());
+    state.on('flight', () => this.showLegend());
+    state.on('select', (name) => { this.labels.setHighlight(name); this.invalidate(); });
+    state.on('options', () => { this.labels.visible = state.options.showLabels; this.invalidate(); });
+    watchSize(container, (w, h) => this.resize(w, h));
+  }
+
+  makeOverlay() {
+    const overlay = document.createElement('div');
+    overlay.className = 'view-overlay';
+    overlay.innerHTML = `
+      <div class="view-title">3D view <span class="muted" data-role="grid"></span></div>
+      <div class="view-help muted">drag: orbit · right-drag: pan · wheel: zoom · click: select · F: frame</div>
+      <div class="legend" data-role="legend" hidden>
+        <span>eye speed</span><div class="legend-bar"></div>
+        <div class="legend-range"><span data-role="lo"></span><span data-role="hi"></span></div>
+      </div>`;
+    this.container.appendChild(overlay);
+    this.gridNote = overlay.querySelector('[data-role=grid]');
+    this.legend = overlay.querySelector('[data-role=legend]');
+    this.legend.querySelector('.legend-bar').style.background = speedGradientCss();
+  }
+
+  showGrid() {
+    this.gridNote.textContent = `· grid ${formatNumber(this.world.gridStep)} units (bold every ${formatNumber(this.world.gridStep * 5)}) · z up`;
+  }
+
+  showLegend() {
+    const range = this.world.speedRange;
+    this.legend.hidden = !range;
+    if (!range) return;
+    const unit = (this.state.analysis && this.state.analysis.units.speed) || '';
+    this.legend.querySelector('[data-role=lo]').textContent = `${formatNumber(range[0], 3)} ${unit}`;
+    const clipped = range[2] > range[1] * 1.02;
+    this.legend.querySelector('[data-role=hi]').textContent =
+      `${clipped ? '≥ ' : ''}${formatNumber(range[1], 3)} ${unit}${clipped ? ` (max ${formatNumber(range[2], 3)})` : ''}`;
+  }
+
+  resize(width, height) {
+    this.width = width;
+    this.height = height;
+    this.camera.aspect = width / height;
+    this.camera.updateProjectionMatrix();
+    if (this.renderer) this.renderer.setSize(width, height);
+    this.invalidate();
+  }
+
+  invalidate() {
+    if (this.pending) return;
+    this.pending = true;
+    requestAnimationFrame(this.render);
+  }
+
+  render() {
+    this.pending = false;
+    if (this.renderer) {
+      if (this.world.trajectoryMaterial) this.world.trajectoryMaterial.resolution.set(this.width, this.height);
+      this.renderer.render(this.world.scene, this.camera);
+    }
+    this.labels.update(this.camera, this.width, this.height);
+  }
+
+  /** Looks at the object `name`, or at the whole scene when it is null. */
+  frame(name) {
+    const world = this.world;
+    const target = name ? world.positions.get(name) : null;
+    const centre = target ? target.clone() : world.bounds.getCenter(new THREE.Vector3());
+    const radius = target ? world.extent * 0.08 : world.extent * 0.5;
+    const direction = this.framed && this.controls
+      ? this.camera.position.clone().sub(this.controls.target).normalize()
+      : new THREE.Vector3(-0.55, -0.9, 0.75).normalize();
+    const distance = radius / Math.sin((this.camera.fov * Math.PI) / 360);
+    this.camera.position.copy(centre).addScaledVector(direction, distance);
+    this.camera.near = world.extent / 5000;
+    this.camera.far = world.extent * 100;
+    this.camera.updateProjectionMatrix();
+    if (this.controls) {
+      this.controls.target.copy(centre);
+      this.controls.update();
+    } else this.camera.lookAt(centre);
+    this.invalidate();
+  }
+
+  // -- Picking ----------------------------------------------------------------------------------
+
+  listenForPicks(canvas) {
+    let down = null;
+    canvas.addEventListener('pointerdown', (e) => { down = { x: e.clientX, y: e.clientY }; });
+    canvas.addEventListener('pointerup', (e) => {
+      if (!down || Math.hypot(e.clientX - down.x, e.clientY - down.y) > 4 || e.button !== 0) return;
+      down = null;
+      const rect = canvas.getBoundingClientRect();
+      this.state.select(this.pick(e.clientX - rect.left, e.clientY - rect.top));
+    });
+    canvas.addEventListener('dblclick', () => this.frame(this.state.selection));
+  }
+
+  /** The object under view pixel (x, y): its marker hit by the ray, else the nearest marker within 12 px. */
+  pick(x, y) {
+    const ndc = new THREE.Vector2((x / this.width) * 2 - 1, 1 - (y / this.height) * 2);
+    const raycaster = new THREE.Raycaster();
+    raycaster.layers.enableAll();
+    raycaster.setFromCamera(ndc, this.camera);
+    const hit = raycaster.intersectObjects(this.world.markers, false)[0];
+    if (hit && hit.instanceId !== undefined) return hit.object.userData.names[hit.instanceId];
+    let best = null, bestDistance = 12;
+    const v = new THREE.Vector3();
+    for (const [name, p] of this.world.positions) {
+      v.copy(p).project(this.camera);
+      if (v.z < -1 || v.z > 1) continue;
+      const d = Math.hypot(((v.x + 1) / 2) * this.width - x, ((1 - v.y) / 2) * this.height - y);
+      if (d < bestDistance) { best = name; bestDistance = d; }
+    }
+    return best;
+  }
+
+  /** Where the object `name` appears in the page (client pixels), or null when off the view. */
+  screenPosition(name) {
+    const p = this.world.positions.get(name);
+    if (!p) return null;
+    const v = p.clone().project(this.camera);
+    if (v.z < -1 || v.z > 1 || Math.abs(v.x) > 1 || Math.abs(v.y) > 1) return null;
+    const rect = this.container.getBoundingClientRect();
+    return { x: rect.left + ((v.x + 1) / 2) * this.width, y: rect.top + ((1 - v.y) / 2) * this.height };
+  }
+}

@@ -1,0 +1,290 @@
+// The studio's HTTP API, through cpp-httplib's client, on the bundled example: what it lists and
+// flies against the scene file and `camsys fly`, and what it refuses.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "host/InProcessModule.h"
+#include "host/SceneFile.h"
+#include "studio/server/StudioJson.h"
+#include "studio/server/StudioServer.h"
+
+namespace {
+
+using Json = nlohmann::json;
+
+const std::string kFlythrough = CAMSYS_EXAMPLES "/flythrough.json";
+
+/// The CSV `camsys fly` prints for the example with `arguments`.
+std::string camsysFly(const std::string& arguments) {
+    const std::string command = "'" CAMSYS_EXE "' fly '" + kFlythrough + "' " + arguments + " 2>/dev/null";
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[65536];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    if (pipe) pclose(pipe);
+    return out;
+}
+
+/// A JSON number or the strings "NaN", "Infinity", "-Infinity" as the float they stand for.
+float asFloat(const Json& value) {
+    if (value.is_string()) return std::strtof(value.get<std::string>().c_str(), nullptr);
+    return static_cast<float>(value.get<double>());
+}
+
+std::vector<std::uint8_t> fromBase64(const std::string& text) {
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        const char* at = std::strchr(digits, c);
+        if (c == '=' || !at) continue;
+        bits = (bits << 6) | static_cast<std::uint32_t>(at - digits);
+        if ((count += 6) >= 8) bytes.push_back(static_cast<std::uint8_t>(bits >> (count -= 8)));
+    }
+    return bytes;
+}
+
+class StudioServerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        host::loadSceneFile(host_, kFlythrough);
+        host_.createCamera("", true);
+        server_ = std::make_unique<studio::StudioServer>(host_, studio::StudioOptions{kFlythrough, "", "127.0.0.1", 0});
+        port_ = server_->bind();
+        thread_ = std::thread([this] { server_->run(); });
+        client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
+        client_->set_bearer_token_auth(server_->token().c_str());
+    }
+    void TearDown() override {
+        server_->stop();
+        thread_.join();
+    }
+
+    /// GET `path` with the token; the status and the parsed body.
+    std::pair<int, Json> get(const std::string& path, const httplib::Headers& headers = {}) {
+        const httplib::Result result = client_->Get(path, headers);
+        if (!result) return {0, Json()};
+        return {result->status, Json::parse(result->body, nullptr, false)};
+    }
+
+    host::Host host_{&SetIRTS, &GetObjectFactories};
+    std::unique_ptr<studio::StudioServer> server_;
+    int port_ = 0;
+    std::thread thread_;
+    std::unique_ptr<httplib::Client> client_;
+};
+
+TEST_F(StudioServerTest, SceneListingMatchesTheFile) {
+    Json file;
+    std::ifstream(kFlythrough) >> file;
+    const auto [status, scene] = get("/api/scene");
+    ASSERT_EQ(status, 200);
+    EXPECT_EQ(scene["iterators"], Json::array({"Cam", "Chase"}));
+    EXPECT_EQ(scene["iterator"], "Cam");
+
+    // The file's objects in pre-order, with their parents.
+    std::vector<std::pair<Json, std::string>> expected;
+    const auto walk = [&](auto& self, const Json& list, const std::string& parent) -> void {
+        for (const Json& object : list) {
+            expected.emplace_back(object, parent);
+            if (object.contains("children")) self(self, object["children"], object["name"]);
+        }
+    };
+    walk(walk, file["objects"], "");
+    const Json& listed = scene["objects"];
+    ASSERT_EQ(listed.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const auto& [object, parent] = expected[i];
+        const Json& entry = listed[i];
+        SCOPED_TRACE(object["name"].get<std::string>());
+        EXPECT_EQ(entry["name"], object["name"]);
+        EXPECT_EQ(entry["class"], object.value("class", Json()));
+        EXPECT_EQ(entry["parent"], parent.empty() ? Json() : Json(parent));
+        const Json position = object.value("position", Json::array({0, 0, 0}));
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(asFloat(entry["position"][k]), asFloat(position[k]));
+        // Every attribute the file sets reads back through the table with that value; the table
+        // ends with the base class's "ObjectPos", whose origin is the position.
+        const Json& table = entry["attributes"];
+        ASSERT_FALSE(table.empty());
+        EXPECT_EQ(table.back()["name"], "ObjectPos");
+        EXPECT_EQ(table.back()["type"], 10);
+        EXPECT_EQ(table.back()["value"]["position"], entry["position"]);
+        const Json attributes = object.value("attributes", Json::object());
+        for (const auto& [name, value] : attributes.items()) {
+            const auto found =
+                std::find_if(table.begin(), table.end(), [&](const Json& a) { return a["name"] == name; });
+            ASSERT_NE(found, table.end()) << name;
+            if (value.is_number_float())
+                EXPECT_EQ(asFloat((*found)["value"]), asFloat(value)) << name;
+            else
+                EXPECT_EQ((*found)["value"], value) << name;
+        }
+    }
+    // Aiming moved W0 to look at the tower: its listed orientation is no longer the identity.
+    EXPECT_NE(listed[5]["orientation"], Json::array({1, 0, 0, 0, 1, 0, 0, 0, 1}));
+}
+
+TEST_F(StudioServerTest, FlightAndFramesEqualCamsysFly) {
+    const std::vector<std::uint8_t> before = host::saveScoImage(host_);
+    for (const std::string& arguments :
+         {std::string("--iterator Cam"), std::string("--iterator Chase --start 1000 --step 33")}) {
+        SCOPED_TRACE(arguments);
+        const bool chase = arguments.find("Chase") != std::string::npos;
+        const std::string query = chase ? "?iterator=Chase&start=1000&step=33" : "?iterator=Cam";
+        std::istringstream csv(camsysFly(arguments));
+        std::vector<std::vector<std::string>> rows;
+        for (std::string line; std::getline(csv, line);) {
+            std::vector<std::string> cells;
+            std::stringstream cellStream(line);
+            for (std::string cell; std::getline(cellStream, cell, ',');) cells.push_back(cell);
+            rows.push_back(cells);
+        }
+        ASSERT_GT(rows.size(), 100u);
+        const auto [status, flight] = get("/api/flight" + query);
+        const auto [status32, flight32] = get("/api/flight" + query + "&encoding=f32");
+        ASSERT_EQ(status, 200);
+        ASSERT_EQ(status32, 200);
+        ASSERT_EQ(flight["rows"], rows.size() - 1);
+        std::vector<std::string> columns(rows[0].begin(), rows[0].end());
+        EXPECT_EQ(flight["columns"], Json(columns));
+        EXPECT_FALSE(flight["hitLimit"]);
+        EXPECT_EQ(flight["events"].back()["kind"], "deactivate");
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const Json& values = flight["data"][columns[c]];
+            const std::vector<std::uint8_t> bytes = fromBase64(flight32["data"][columns[c]]);
+            ASSERT_EQ(bytes.size(), 4 * (rows.size() - 1));
+            for (std::size_t r = 1; r < rows.size(); ++r) {
+                std::uint32_t word;
+                std::memcpy(&word, &bytes[4 * (r - 1)], 4);
+                if (c < 2) {
+                    EXPECT_EQ(values[r - 1].get<std::uint64_t>(), std::stoull(rows[r][c]));
+                    EXPECT_EQ(word, std::stoul(rows[r][c]));
+                } else {
+                    const std::uint32_t bits = std::bit_cast<std::uint32_t>(std::strtof(rows[r][c].c_str(), nullptr));
+                    ASSERT_EQ(std::bit_cast<std::uint32_t>(asFloat(values[r - 1])), bits) << columns[c] << " row " << r;
+                    ASSERT_EQ(word, bits) << columns[c] << " row " << r;
+                }
+            }
+        }
+        // A frame at a tick's time is that tick's row: the first, inside a pause, across a cut, the last.
+        const std::string start = chase ? "&start=1000&step=33" : "";
+        for (const std::size_t r :
+             {std::size_t{1}, std::size_t{20}, rows.size() / 2, rows.size() * 3 / 4, rows.size() - 1}) {
+            const auto [frameStatus, frame] =
+                get("/api/frame" + query.substr(0, query.find('&')) + start + "&t=" + rows[r][0]);
+            ASSERT_EQ(frameStatus, 200);
+            for (std::size_t c = 0; c < columns.size(); ++c) {
+                const Json& value = frame[columns[c]];
+                if (c < 2)
+                    EXPECT_EQ(value.get<std::uint64_t>(), std::stoull(rows[r][c])) << columns[c] << " row " << r;
+                else
+                    EXPECT_EQ(std::bit_cast<std::uint32_t>(asFloat(value)),
+                              std::bit_cast<std::uint32_t>(std::strtof(rows[r][c].c_str(), nullptr)))
+                        << columns[c] << " row " << r;
+            }
+        }
+    }
+    // Flying and sampling left every record of the scene as it was.
+    EXPECT_EQ(host::saveScoImage(host_), before);
+}
+
+TEST_F(StudioServerTest, DrawingAnalysisAndMessages) {
+    const auto [drawStatus, draw] = get("/api/draw");
+    ASSERT_EQ(drawStatus, 200);
+    const host::SceneDrawing drawing = host_.drawScene();
+    std::size_t lines = 0, arrows = 0;
+    std::set<std::string> drawers;
+    for (const Json& group : draw["groups"]) {
+        drawers.insert(group["object"]);
+        ASSERT_EQ(group["lines"]["from"].size(), group["lines"]["to"].size());
+        ASSERT_EQ(group["lines"]["colour"].size(), 4 * group["lines"]["flag"].size());
+        lines += group["lines"]["flag"].size();
+        arrows += group["arrows"].size();
+    }
+    std::size_t recordedArrows = 0;
+    for (const host::DrawCall& call : drawing.calls) recordedArrows += call.kind == host::DrawKind::Arrow;
+    EXPECT_EQ(lines + arrows, drawing.calls.size());
+    EXPECT_EQ(arrows, recordedArrows);
+    EXPECT_TRUE(drawers.contains("Flight"));
+    EXPECT_TRUE(drawers.contains("W0"));
+    EXPECT_EQ(draw["labels"].size(), 8u);  // every waypoint, the switched-off one too
+
+    const auto [status, analysis] = get("/api/analysis");
+    ASSERT_EQ(status, 200);
+    const auto [flightStatus, flight] = get("/api/flight");
+    EXPECT_EQ(analysis["rows"], flight["rows"]);
+    EXPECT_EQ(analysis["data"]["time"], flight["data"]["time"]);
+    std::map<std::string, std::vector<std::string>> marks;
+    for (const Json& mark : analysis["marks"]) marks[mark["kind"]].push_back(mark["name"]);
+    EXPECT_EQ(marks["waypoint"], (std::vector<std::string>{"W0", "W1", "W2", "W3", "W4", "W5", "W6"}));
+    EXPECT_EQ(marks["pause"], (std::vector<std::string>{"W0", "W3", "W5"}));
+    EXPECT_EQ(marks["cut"], (std::vector<std::string>{"W4"}));
+    EXPECT_TRUE(analysis["data"]["speed"][0].is_null());
+    EXPECT_GT(analysis["data"]["speed"][100].get<double>(), 0);
+
+    const auto [messagesStatus, messages] = get("/api/messages");
+    EXPECT_EQ(messagesStatus, 200);
+    EXPECT_TRUE(messages["messages"].is_array());
+}
+
+TEST_F(StudioServerTest, RefusesForeignRequestsAndBadQueries) {
+    const std::vector<std::uint8_t> before = host::saveScoImage(host_);
+    httplib::Client bare("127.0.0.1", port_);
+    const auto status = [&](httplib::Client& client, const std::string& path, const httplib::Headers& headers = {}) {
+        const httplib::Result result = client.Get(path, headers);
+        return result ? result->status : 0;
+    };
+    // The token: required for the API, by header or query; not for the page.
+    EXPECT_EQ(status(bare, "/api/scene"), 403);
+    EXPECT_EQ(status(bare, "/api/scene?token=" + std::string(64, '0')), 403);
+    EXPECT_EQ(status(bare, "/api/scene?token=" + server_->token()), 200);
+    EXPECT_EQ(status(bare, "/api/scene", {{"Authorization", "Bearer x" + server_->token()}}), 403);
+    EXPECT_EQ(status(bare, "/"), 200);
+    EXPECT_EQ(status(bare, "/assets/studio.js"), 200);
+    // Host and Origin: only this server's own address, by any loopback name.
+    EXPECT_EQ(status(*client_, "/", {{"Host", "evil.example:" + std::to_string(port_)}}), 403);
+    EXPECT_EQ(status(*client_, "/api/scene", {{"Host", "127.0.0.1:1"}}), 403);
+    EXPECT_EQ(status(*client_, "/api/scene", {{"Host", "localhost:" + std::to_string(port_)}}), 200);
+    EXPECT_EQ(status(*client_, "/api/scene", {{"Origin", "http://evil.example"}}), 403);
+    EXPECT_EQ(status(*client_, "/api/scene", {{"Origin", "null"}}), 403);
+    EXPECT_EQ(status(*client_, "/api/scene", {{"Origin", "http://127.0.0.1:" + std::to_string(port_)}}), 200);
+    // No path reaches the file system.
+    EXPECT_EQ(status(bare, "/assets/../../etc/passwd"), 404);
+    EXPECT_EQ(status(bare, "/etc/passwd"), 404);
+
+    // Bad queries: 400 with the reason, nothing flown.
+    for (const std::string path :
+         {"/api/flight?iterator=Nobody", "/api/flight?maxTicks=0", "/api/flight?maxTicks=99999999",
+          "/api/flight?step=-1", "/api/flight?start=4294967296", "/api/flight?encoding=f64", "/api/flight?speed=2",
+          "/api/flight?step=1&step=2", "/api/frame", "/api/frame?t=1x", "/api/frame?iterator=Tower&t=0",
+          "/api/scene?x=1"}) {
+        const auto [code, body] = get(path);
+        EXPECT_EQ(code, 400) << path;
+        EXPECT_TRUE(body.contains("error")) << path;
+    }
+    // Bodies are bounded.
+    const httplib::Result big = client_->Post("/api/scene", std::string(studio::kMaxBodyBytes + 1, 'x'), "text/plain");
+    ASSERT_TRUE(big);
+    EXPECT_EQ(big->status, 413);
+    EXPECT_EQ(host::saveScoImage(host_), before);
+}
+
+TEST(StudioJson, Base64) {
+    EXPECT_EQ(studio::base64("", 0), "");
+    EXPECT_EQ(studio::base64("f", 1), "Zg==");
+    EXPECT_EQ(studio::base64("fo", 2), "Zm8=");
+    EXPECT_EQ(studio::base64("foobar", 6), "Zm9vYmFy");
+    const std::uint8_t high[3] = {0xFF, 0xFE, 0x80};
+    EXPECT_EQ(studio::base64(high, 3), "//6A");
+}
+
+}  // namespace

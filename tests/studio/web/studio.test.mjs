@@ -1,0 +1,276 @@
+// End to end: `camsys studio` serves the page, headless Chromium opens it, and the page shows
+// the example's scene and flight as a person would use it: both 3D views drawn, playback that
+// moves the time, the playhead and the picture, selection in the list and in the 3D view with
+// the attribute table in the inspector, the iterator selector, and no error on the console.
+//
+//   CAMSYS_EXE          the camsys program (default: build/cli/camsys)
+//   CAMSYS_EXAMPLES     the examples folder (default: examples)
+//   CAMSYS_SCREENSHOTS  where the PNG screenshots go (default: build/studio-screenshots)
+//   CAMSYS_CHROMIUM     the browser (default: /usr/bin/chromium)
+
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
+import { join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const repo = resolve(fileURLToPath(new URL('../../..', import.meta.url)));
+const require = createRequire(join(repo, 'studio/web/package.json'));
+const puppeteer = require('puppeteer-core');
+
+const exe = resolve(process.env.CAMSYS_EXE || join(repo, 'build/cli/camsys'));
+const examples = resolve(process.env.CAMSYS_EXAMPLES || join(repo, 'examples'));
+const shots = resolve(process.env.CAMSYS_SCREENSHOTS || join(repo, 'build/studio-screenshots'));
+const chromium = process.env.CAMSYS_CHROMIUM || '/usr/bin/chromium';
+const WIDTH = 1600, HEIGHT = 1000;
+
+let server, serverOutput = '', url, token, browser, page, scratch, userData;
+const problems = [];     // console errors, page errors and failed requests, with their text
+let sceneAnswer;
+
+// The whole file stops by itself: a hung browser or server must not hold CI.
+const deadline = setTimeout(() => {
+  console.error('studio.test: still running after 60 s; stopping the server and the browser');
+  stopAll().finally(() => process.exit(1));
+}, 60_000);
+deadline.unref();
+
+async function stopAll() {
+  if (browser) await browser.close().catch(() => {});
+  browser = null;
+  if (server && server.exitCode === null) {
+    server.kill('SIGTERM');
+    const killer = setTimeout(() => server.kill('SIGKILL'), 2000);
+    await new Promise((r) => server.once('exit', r));
+    clearTimeout(killer);
+  }
+  if (userData) rmSync(userData, { recursive: true, force: true });
+}
+
+/** Starts the studio and resolves with the URL it prints. */
+function startServer() {
+  return new Promise((resolveUrl, reject) => {
+    const scene = join(examples, 'flythrough.json');
+    server = spawn(exe, ['studio', scene, '--port', '0'], { stdio: ['ignore', 'pipe', 'pipe'] });
+    const fail = (why) => reject(new Error(`camsys studio ${why}; its output:\n${serverOutput || '(none)'}`));
+    const timer = setTimeout(() => fail('printed no URL within 10 s'), 10_000);
+    server.on('error', (e) => { clearTimeout(timer); fail(`could not start (${e.message})`); });
+    server.on('exit', (code, signal) => { clearTimeout(timer); fail(`exited early (${signal || code})`); });
+    server.stderr.on('data', (d) => { serverOutput += d; });
+    server.stdout.on('data', (d) => {
+      serverOutput += d;
+      const m = /camsys studio: (http:\/\/\S+)/.exec(serverOutput);
+      if (m) { clearTimeout(timer); server.removeAllListeners('exit'); resolveUrl(m[1]); }
+    });
+  });
+}
+
+/** Pixel statistics of PNG screenshots, computed by the browser on a blank page of its own. */
+async function pixels(script, ...pngs) {
+  const blank = await browser.newPage();
+  try {
+    return await blank.evaluate(async (source, images) => {
+      const data = [];
+      for (const png of images) {
+        const image = new Image();
+        image.src = `data:image/png;base64,${png}`;
+        await image.decode();
+        const canvas = new OffscreenCanvas(image.width, image.height);
+        const g = canvas.getContext('2d');
+        g.drawImage(image, 0, 0);
+        data.push(g.getImageData(0, 0, image.width, image.height).data);
+      }
+      return new Function('data', source)(data);
+    }, script, pngs);
+  } finally {
+    await blank.close();
+  }
+}
+
+/** Spread of brightness and number of distinct colours: a blank view has neither. */
+const spread = (png) => pixels(`
+  const d = data[0]; let sum = 0, sq = 0; const colours = new Set();
+  for (let i = 0; i < d.length; i += 4) {
+    const v = 0.3 * d[i] + 0.59 * d[i + 1] + 0.11 * d[i + 2]; sum += v; sq += v * v;
+    colours.add((d[i] >> 3) << 10 | (d[i + 1] >> 3) << 5 | d[i + 2] >> 3);
+  }
+  const n = d.length / 4; return { deviation: Math.sqrt(sq / n - (sum / n) ** 2), colours: colours.size };`, png);
+
+/** The share of pixels that differ clearly between two screenshots of the same size. */
+const changed = (a, b) => pixels(`
+  const [p, q] = data; let n = 0;
+  for (let i = 0; i < p.length; i += 4)
+    if (Math.abs(p[i] - q[i]) + Math.abs(p[i + 1] - q[i + 1]) + Math.abs(p[i + 2] - q[i + 2]) > 24) ++n;
+  return n / (p.length / 4);`, a, b);
+
+async function clipOf(selector) {
+  const box = await (await page.$(selector)).boundingBox();
+  assert.ok(box && box.width > 50 && box.height > 50, `${selector} is laid out too small: ${JSON.stringify(box)}`);
+  return page.screenshot({ clip: box, encoding: 'base64' });
+}
+
+const studio = (fn, ...args) => page.evaluate(fn, ...args);
+const text = (selector) => page.$eval(selector, (e) => e.textContent.trim());
+
+before(async () => {
+  assert.ok(existsSync(exe), `no camsys program at ${exe} (set CAMSYS_EXE)`);
+  assert.ok(existsSync(chromium), `no browser at ${chromium} (install Debian's chromium or set CAMSYS_CHROMIUM)`);
+  mkdirSync(shots, { recursive: true });
+  url = await startServer();
+  token = new URL(url).searchParams.get('token');
+  assert.ok(token, `the printed URL carries no token: ${url}`);
+  scratch = mkdtempSync(join(tmpdir(), 'camsys-studio-test-'));
+  userData = scratch;
+  browser = await puppeteer.launch({
+    executablePath: chromium,
+    headless: true,
+    defaultViewport: { width: WIDTH, height: HEIGHT },
+    args: ['--headless=new', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
+      '--disable-gpu-sandbox', '--no-first-run', '--disable-background-networking', '--disable-component-update',
+      '--disable-sync', `--user-data-dir=${userData}`, `--window-size=${WIDTH},${HEIGHT}`],
+  });
+  page = await browser.newPage();
+  page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
+  page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
+  page.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
+  page.on('response', (r) => { if (r.status() >= 400) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
+});
+
+after(async () => {
+  await stopAll();
+  clearTimeout(deadline);
+});
+
+test('the page becomes interactive with the scene, its drawing and the flight', { timeout: 20_000 }, async () => {
+  const started = Date.now();
+  await page.goto(url, { waitUntil: 'domcontentloaded' });
+  await page.waitForFunction(() => window.studio && window.studio.ready, { timeout: 15_000 })
+    .catch(() => { throw new Error(`the page did not get ready within 15 s; problems: ${problems.join('; ') || 'none seen'}`); });
+  const wall = Date.now() - started;
+  const own = await studio(() => window.studio.readyAfter);
+  console.log(`studio: interactive after ${wall} ms (the page's own clock: ${own} ms from navigation)`);
+  assert.equal(await page.$eval('#error', (e) => e.hidden), true, `the page shows an error: ${await text('#error')}`);
+  assert.equal(await page.$eval('body', (b) => b.dataset.webgl || 'ok'), 'ok', 'the page reports WebGL missing');
+
+  // The page lists what the server reports, in its order.
+  const answer = await fetch(new URL('/api/scene', url), { headers: { Authorization: `Bearer ${token}` } });
+  assert.equal(answer.status, 200, 'GET /api/scene with the token');
+  sceneAnswer = await answer.json();
+  const listed = await page.$$eval('.tree [data-name]', (rows) => rows.map((r) => r.dataset.name));
+  assert.deepEqual(listed, sceneAnswer.objects.map((o) => o.name));
+  const flight = await studio(() => ({ rows: window.studio.state.flight.rows, iterator: window.studio.state.flight.iterator }));
+  assert.ok(flight.rows > 100, `the flight has ${flight.rows} ticks`);
+  assert.equal(flight.iterator, sceneAnswer.iterator);
+  assert.match(await text('[data-role=tick]'), new RegExp(`^1 / ${flight.rows}$`));
+  assert.ok(wall < 8000, `interactive only after ${wall} ms`);
+});
+
+test('the 3D view and the camera view are drawn', { timeout: 10_000 }, async () => {
+  for (const selector of ['#view3d canvas', '#cameraView canvas']) {
+    const { deviation, colours } = await spread(await clipOf(selector));
+    assert.ok(deviation > 6 && colours > 40, `${selector} looks blank: brightness deviation ${deviation.toFixed(1)}, ${colours} colours`);
+  }
+  const labels = await page.$$eval('#view3d .label', (ls) => ls.filter((l) => l.style.display !== 'none').map((l) => l.textContent));
+  for (const name of ['W0', 'W1', 'Tower']) assert.ok(labels.includes(name), `the 3D view does not name ${name} (shows ${labels.join(', ')})`);
+  await page.screenshot({ path: join(shots, 'studio-start.png') });
+});
+
+test('playing a second moves the time, the playhead and the camera view', { timeout: 10_000 }, async () => {
+  const before = { time: await text('[data-role=time]'), head: Number(await page.$eval('.track', (t) => t.dataset.playhead)) };
+  const camera = await clipOf('#cameraView canvas');
+  await page.keyboard.press('Space');
+  assert.equal(await studio(() => window.studio.state.playing), true, 'Space does not start playback');
+  const frames = await studio(() => new Promise((done) => {
+    let n = 0;
+    const t0 = performance.now();
+    const count = () => (performance.now() - t0 < 1000 ? (++n, requestAnimationFrame(count)) : done(n));
+    requestAnimationFrame(count);
+  }));
+  await page.keyboard.press('Space');
+  const now = await studio(() => ({ playing: window.studio.state.playing, elapsed: window.studio.state.elapsed }));
+  assert.equal(now.playing, false, 'Space does not pause');
+  console.log(`studio: played ${now.elapsed.toFixed(0)} ms of the flight in one second at ${frames} frames/s`);
+  assert.ok(now.elapsed > 700 && now.elapsed < 1600, `a second of playback moved ${now.elapsed} ms, not about 1000`);
+  const time = await text('[data-role=time]');
+  assert.notEqual(time, before.time, 'the time shown did not move');
+  const head = Number(await page.$eval('.track', (t) => t.dataset.playhead));
+  assert.ok(head > before.head + 20, `the playhead went from x ${before.head} to ${head}`);
+  const share = await changed(camera, await clipOf('#cameraView canvas'));
+  assert.ok(share > 0.02, `only ${(share * 100).toFixed(2)} % of the camera view changed`);
+});
+
+test('keys step ticks and jump to waypoints and the ends', { timeout: 10_000 }, async () => {
+  const tick = () => studio(() => window.studio.state.tick);
+  await page.keyboard.press('Home');
+  assert.equal(await tick(), 0);
+  await page.keyboard.press('ArrowRight');
+  await page.keyboard.press('ArrowRight');
+  assert.equal(await tick(), 2);
+  await page.keyboard.press('ArrowLeft');
+  assert.equal(await tick(), 1);
+  const waypoint = await text('[data-role=waypoint]');
+  await page.keyboard.down('Shift');
+  await page.keyboard.press('ArrowRight');
+  await page.keyboard.up('Shift');
+  assert.notEqual(await text('[data-role=waypoint]'), waypoint, 'the next waypoint did not change the waypoint shown');
+  await page.keyboard.press('End');
+  const rows = await studio(() => window.studio.state.flight.rows);
+  assert.equal(await tick(), rows - 1);
+  assert.equal(await text('[data-role=tick]'), `${rows} / ${rows}`);
+});
+
+/** The attribute rows the inspector shows: {name: [type, value]}. */
+const inspected = () => page.$$eval('.inspector tbody tr', (rows) => Object.fromEntries(rows.map((r) =>
+  [r.dataset.attribute, [r.children[1].textContent, r.children[2].textContent]])));
+
+test('a waypoint clicked in the object list shows its attributes in the inspector', { timeout: 10_000 }, async () => {
+  await page.click('.tree [data-name="W1"]');
+  assert.equal(await text('.inspector-head .title'), 'W1');
+  const rows = await inspected();
+  const expected = sceneAnswer.objects.find((o) => o.name === 'W1').attributes.map((a) => a.name);
+  assert.deepEqual(Object.keys(rows), expected, 'the inspector lists the attribute table in its order');
+  for (const name of ['PointsTo', 'Time2Next', 'Range', 'IsOn', 'ObjectPos']) assert.ok(rows[name], `no ${name} row`);
+  assert.deepEqual(rows.Time2Next, ['unsigned', '1500']);
+  assert.deepEqual(rows.IsOn, ['bool', 'true']);
+  assert.equal(rows.FOVFac[0], 'float');
+  assert.equal(rows.FOVFac[1], '1.5');
+  // A reference links to its target.
+  await page.click('.tree [data-name="W0"]');
+  assert.equal((await inspected()).PointsTo[1], 'Tower');
+  await page.click('.inspector a.ref');
+  assert.equal(await text('.inspector-head .title'), 'Tower');
+});
+
+test('a waypoint clicked in the 3D view is selected', { timeout: 10_000 }, async () => {
+  await page.keyboard.press('Escape');
+  assert.equal(await studio(() => window.studio.state.selection), null, 'Escape does not clear the selection');
+  const at = await studio(() => window.studio.view3d.screenPosition('W3'));
+  assert.ok(at, 'W3 is not in the 3D view');
+  await page.mouse.click(at.x, at.y);
+  assert.equal(await studio(() => window.studio.state.selection), 'W3', `a click at ${at.x.toFixed(0)},${at.y.toFixed(0)} did not pick W3`);
+  assert.equal(await text('.inspector-head .title'), 'W3');
+  assert.ok((await inspected()).Time2Next, 'no Time2Next row for W3');
+  assert.equal(await page.$eval('.tree .selected', (r) => r.dataset.name), 'W3', 'the list does not show the selection');
+  await page.keyboard.press('f');
+  await page.keyboard.press('Home');
+  await new Promise((r) => setTimeout(r, 150));
+  await page.screenshot({ path: join(shots, 'studio.png') });
+  await page.screenshot({ path: join(shots, 'camera-view.png'), clip: await (await page.$('#cameraView')).boundingBox() });
+});
+
+test('the iterator selector flies the other iterator', { timeout: 10_000 }, async () => {
+  const others = sceneAnswer.iterators.filter((n) => n !== sceneAnswer.iterator);
+  assert.ok(others.length, 'the example has one iterator only');
+  await page.select('#iterator', others[0]);
+  await page.waitForFunction((name) => window.studio.state.flight.iterator === name, { timeout: 5000 }, others[0]);
+  assert.match(await text('#cameraView .view-title'), new RegExp(others[0]));
+  await page.keyboard.press('End');
+  await page.screenshot({ path: join(shots, 'studio-chase.png') });
+});
+
+test('the console shows no error', () => {
+  assert.deepEqual(problems, [], `the page reported:\n${problems.join('\n')}`);
+});
