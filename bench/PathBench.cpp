@@ -56,7 +56,8 @@ struct Row {
     double refitSeconds = NAN;    ///< one whole RefreshCubicData
     double walkSeconds = NAN;     ///< one walk over the children
     double resolvesPerRefit = NAN;
-    double frameSeconds = NAN;  ///< one studio frame: activation, refit, one Run, restoring
+    double frameSeconds = NAN;         ///< one studio frame flown from the activation (cold)
+    double resumedFrameSeconds = NAN;  ///< one studio frame resumed by the frame sampler
     bool identical = true;      ///< both boxes had the same bits
     _Point3<float> literalMin{}, literalMax{};
     bool haveLiteral = false;
@@ -274,16 +275,37 @@ void exampleFlight(benchmark::State& state) {
 }
 
 /// What the studio's server does for `/api/frame` halfway through the flight of a path of `n`
-/// waypoints: the iterator activated (which refits the path), two Runs (the tick before and the
-/// one asked for), the camera's reads, the iterator restored, the answer written.
-void frame(benchmark::State& state, int n) {
+/// waypoints, the answer written included.
+///
+/// Cold: flown from the activation, as the first frame after a change of the scene: the
+/// iterator activated (which refits the path), two Runs (the tick before and the one asked
+/// for; the first walks every segment before it, each walk of the child list from the start),
+/// the camera's reads, the iterator restored. Resumed: the frame sampler primed by one frame at
+/// the middle, then frames at the following ticks, as playing or scrubbing forward asks for
+/// them; each starts from the state the one before left.
+void frame(benchmark::State& state, int n, bool resumed) {
     Scenes& scenes = Scenes::get();
     const Handle iterator = scenes.frameIterator(n);
     const ULong middle = static_cast<ULong>(n - 1) * 1000 / 2 + 7;
+    host::FrameSampler sampler;
+    if (resumed) sampler.sample(scenes.host(), iterator, 0, kTickStep, middle);
+    ULong offset = 0;
+    std::size_t resumedFrames = 0, frames = 0;
     const auto begin = Clock::now();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(studio::frameJson(host::sampleFlight(scenes.host(), iterator, 0, kTickStep, middle)));
-    rows[n].frameSeconds = perIteration(state, begin);
+    for (auto _ : state) {
+        if (resumed) {
+            offset = (offset + kTickStep) % (64 * kTickStep);
+            benchmark::DoNotOptimize(
+                studio::frameJson(sampler.sample(scenes.host(), iterator, 0, kTickStep, middle + offset)));
+            resumedFrames += sampler.lastSampleResumed();
+        } else {
+            benchmark::DoNotOptimize(
+                studio::frameJson(host::sampleFlight(scenes.host(), iterator, 0, kTickStep, middle)));
+        }
+        ++frames;
+    }
+    (resumed ? rows[n].resumedFrameSeconds : rows[n].frameSeconds) = perIteration(state, begin);
+    if (resumed) state.counters["resumed"] = static_cast<double>(resumedFrames) / static_cast<double>(frames);
 }
 
 /// The studio's `/api/flight` of the example: the flight recorded, then written as JSON text or
@@ -302,17 +324,17 @@ void studioFlight(benchmark::State& state, bool f32) {
 void printSummary() {
     std::printf(
         "\n| n | literal box ms | fast box ms | literal/fast | ns/sample | whole refit ms | resolves/refit "
-        "| ns/resolve | studio frame ms |\n");
-    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+        "| ns/resolve | frame cold ms | frame resumed ms |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const auto& [n, row] : rows) {
         char literal[32] = "skipped", ratio[32] = "-";
         if (row.haveLiteral) {
             std::snprintf(literal, sizeof literal, "%.3f", row.literalSeconds * 1e3);
             std::snprintf(ratio, sizeof ratio, "%.0f", row.literalSeconds / row.fastSeconds);
         }
-        std::printf("| %d | %s | %.3f | %s | %.1f | %.3f | %.0f | %.1f | %.3f |\n", n, literal, row.fastSeconds * 1e3,
+        std::printf("| %d | %s | %.3f | %s | %.1f | %.3f | %.0f | %.1f | %.3f | %.4f |\n", n, literal, row.fastSeconds * 1e3,
                     ratio, row.fastSeconds * 1e9 / row.samples, row.refitSeconds * 1e3, row.resolvesPerRefit,
-                    row.walkSeconds * 1e9 / n, row.frameSeconds * 1e3);
+                    row.walkSeconds * 1e9 / n, row.frameSeconds * 1e3, row.resumedFrameSeconds * 1e3);
     }
     for (const auto& [n, row] : rows)
         if (row.haveLiteral && !row.identical) std::printf("n = %d: the fast box differs from the literal one!\n", n);
@@ -333,7 +355,10 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("BoxFast" + suffix).c_str(), boxFast, n)->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Walk" + suffix).c_str(), walk, n)->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Refit" + suffix).c_str(), refit, n)->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("StudioFrame" + suffix).c_str(), frame, n)->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("StudioFrameCold" + suffix).c_str(), frame, n, false)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("StudioFrameResumed" + suffix).c_str(), frame, n, true)
+            ->Unit(benchmark::kMicrosecond);
     }
     benchmark::RegisterBenchmark(("Tick/" + std::to_string(kTickWayPoints)).c_str(), tick)
         ->Unit(benchmark::kMicrosecond);

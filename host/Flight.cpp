@@ -95,34 +95,163 @@ FlightTick readTick(const Host& host, const Handle& iterator, ULong time) {
 
 }  // namespace
 
-FlightRecording recordFlight(Host& host, const Handle& iterator, const FlightOptions& options) {
+namespace {
+
+/// `recordFlight`, with `observe(tick)` called after every tick is read.
+template <typename Observer>
+FlightRecording recordFlightObserved(Host& host, const Handle& iterator, const FlightOptions& options,
+                                     Observer observe) {
     FlightRecording flight;
     FlightSandbox sandbox(host, iterator);
     const FlightResult result = host.fly(iterator, options.start, options.step, options.maxTicks,
                                          [&](ULong time, std::size_t, const _CCoordSystem<float>&, float) {
                                              flight.ticks.push_back(readTick(host, iterator, time));
+                                             observe(flight.ticks.back());
                                              sandbox.takeEvents(flight.events);
                                          });
     sandbox.takeEvents(flight.events);
     flight.hitLimit = result.hitLimit;
+    flight.cameraTaken = result.cameraTaken;
     return flight;
 }
 
-FlightTick sampleFlight(Host& host, const Handle& iterator, ULong start, ULong step, ULong time) {
-    FlightSandbox sandbox(host, iterator);
+}  // namespace
+
+FlightRecording recordFlight(Host& host, const Handle& iterator, const FlightOptions& options) {
+    return recordFlightObserved(host, iterator, options, [](const FlightTick&) {});
+}
+
+namespace {
+
+/// The Runs of a sample after its activation (or its resumption), ordered as in `Host::fly`:
+/// the tick before `time` when there is one, then `time`, each with its requests and the
+/// camera's read. `afterRun(t)` sees the iterator after the Run at t.
+template <typename AfterRun>
+void runSample(Host& host, const Handle& iterator, ULong start, ULong step, ULong time, AfterRun afterRun) {
     Runtime& runtime = host.runtime();
     GameCamera* camera = host.camera();
-    // The order of calls of `Host::fly`: activation and its requests, then per tick the Run,
-    // the requests, the camera's read. Times compare modulo 2^32 from the start.
-    host.activate(iterator, start);
-    runtime.deliverRequests();
     const bool tickBefore = step != 0 && ULong(time - start) >= step;
     for (const ULong tick : {ULong(time - step), time}) {
         if (tick != time && !tickBefore) continue;
         host.run(iterator, tick);
         runtime.deliverRequests();
         if (camera) camera->readEye();
+        afterRun(tick);
     }
+}
+
+}  // namespace
+
+FlightTick sampleFlight(Host& host, const Handle& iterator, ULong start, ULong step, ULong time) {
+    FlightSandbox sandbox(host, iterator);
+    host.activate(iterator, start);
+    host.runtime().deliverRequests();
+    runSample(host, iterator, start, step, time, [](ULong) {});
+    return readTick(host, iterator, time);
+}
+
+// ---------------------------------------------------------------------------------------------
+// FrameSampler
+
+void FrameSampler::forget() {
+    iterator_ = Handle();
+    resumable_ = false;
+    chain_.clear();
+}
+
+void FrameSampler::restartFor(const Handle& iterator, ULong start) {
+    if (iterator_ == iterator && start_ == start) return;
+    forget();
+    iterator_ = iterator;
+    start_ = start;
+    resumable_ = true;  // until a literal activation shows otherwise
+}
+
+bool FrameSampler::activationsInert(const Host& host, std::size_t from) const {
+    const auto& log = host.activationLog();
+    for (std::size_t i = from; i < log.size(); ++i) {
+        const Handle& target = log[i].target;
+        if (!(target == iterator_) && host.runtime().kind(target) != ObjectKind::Plain) return false;
+    }
+    return true;
+}
+
+void FrameSampler::remember(const Host& host, ULong latestRun) {
+    const std::optional<ULong> waypoint = host.getULong(iterator_, "ActualWayPointIndex");
+    const std::optional<ULong> segmentStart = host.getULong(iterator_, "ActualWayPointTime");
+    if (!waypoint || !segmentStart) {
+        resumable_ = false;
+        chain_.clear();
+        return;
+    }
+    // A later state under the same key is as far along or farther: it replaces the earlier one.
+    chain_[latestRun] = {*waypoint, *segmentStart};
+}
+
+void FrameSampler::learnActivation(const Host& host, bool cameraTaken, std::size_t logFrom) {
+    if (!cameraTaken || !activationsInert(host, logFrom)) {
+        resumable_ = false;
+        chain_.clear();
+    }
+}
+
+FlightRecording FrameSampler::record(Host& host, const Handle& iterator, const FlightOptions& options) {
+    restartFor(iterator, options.start);
+    const std::size_t logFrom = host.activationLog().size();
+    ULong latestRun = 0;
+    bool first = true;
+    FlightRecording flight = recordFlightObserved(host, iterator, options, [&](const FlightTick& tick) {
+        latestRun = first ? tick.time : std::max(latestRun, tick.time);
+        first = false;
+        if (resumable_) remember(host, latestRun);
+    });
+    learnActivation(host, flight.cameraTaken, logFrom);
+    return flight;
+}
+
+FlightTick FrameSampler::sample(Host& host, const Handle& iterator, ULong start, ULong step, ULong time) {
+    restartFor(iterator, start);
+    const bool tickBefore = step != 0 && ULong(time - start) >= step;
+    const ULong firstRun = tickBefore ? ULong(time - step) : time;
+
+    // The remembered state reached by Runs no later than the first Run of this sample.
+    const Resume* resume = nullptr;
+    ULong resumeKey = 0;
+    if (resumable_) {
+        auto it = chain_.upper_bound(firstRun);
+        if (it != chain_.begin()) {
+            --it;
+            resume = &it->second;
+            resumeKey = it->first;
+        }
+    }
+
+    FlightSandbox sandbox(host, iterator);
+    const std::size_t logFrom = host.activationLog().size();
+    ULong latestRun = resumeKey;
+    bool cameraTaken = true;
+    resumed_ = resume != nullptr;
+    if (resume) {
+        // What the activation would have left behind, without its refit of the unchanged path:
+        // the camera's master, and the iterator standing at the start of the remembered segment.
+        const Resume at = *resume;
+        if (GameCamera* camera = host.camera()) camera->SetMaster(&iterator.Guid);
+        if (!host.setULong(iterator, "ActualWayPointIndex", at.waypoint) ||
+            !host.setULong(iterator, "ActualWayPointTime", at.segmentStart))
+            throw std::logic_error("the iterator's segment can be read but not set");
+    } else {
+        host.activate(iterator, start);
+        host.runtime().deliverRequests();
+        const GameCamera* camera = host.camera();
+        cameraTaken = camera && camera->master() == iterator;
+        latestRun = firstRun;
+    }
+    runSample(host, iterator, start, step, time, [&](ULong run) {
+        latestRun = std::max(latestRun, run);
+        if (resumable_) remember(host, latestRun);
+    });
+    if (!resume) learnActivation(host, cameraTaken, logFrom);
+    else if (!activationsInert(host, logFrom)) forget();  // a later gap holds a live object
     return readTick(host, iterator, time);
 }
 

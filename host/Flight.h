@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,63 @@ struct FlightRecording {
     std::vector<FlightTick> ticks;
     std::vector<FlightEvent> events;
     bool hitLimit = false;  ///< `maxTicks` ran out before the iterator was deactivated
+    bool cameraTaken = false;  ///< the game camera took the iterator as master at the activation
+};
+
+/// `sampleFlight` and `recordFlight` for an editor that asks for many frames of one flight
+/// (scrubbing, playing, editing): the same ticks to the bit, without the cost of flying from
+/// the activation every time.
+///
+/// A frame flown from the activation costs a refit of the path and a walk of every segment
+/// before its time, and the iterator walks the path's child list from the start for each of
+/// them: at waypoint k of a long path that is k^2 child visits. The sampler remembers where
+/// the iterator stood after the Runs it has seen (every tick of a recorded flight, both Runs
+/// of every sample) and starts the next sample from there instead: the iterator's segment set
+/// through its attribute table and the camera given to it as its activation would.
+///
+/// Why that is the same frame. The iterator's progress is a chain of segment states (index,
+/// start time) fixed by the scene and the activation time; a Run at t moves along the chain
+/// past every segment whose end is not after t, and the state it leaves behind is all the next
+/// Run depends on (the camera's eye depends only on it and on the scene). A state reached by
+/// Runs at times no later than t (as plain unsigned numbers, which is how the iterator compares
+/// times, so a clock that wrapped in between is covered) is one that a single Run at t passes
+/// through as well. Skipping the activation is exact only when nothing it did matters to the
+/// frame: its refit left the path as a refit now would (the scene is unchanged, so the caller
+/// calls `forget` on every change that does not refit the path through the editor's path),
+/// the camera accepted the iterator, and it and the skipped segments activated nothing but
+/// plain host objects. Where a literal activation shows otherwise, every sample of that flight
+/// is flown from the activation.
+///
+/// One flight (iterator and activation time) at a time; another starts afresh.
+class FrameSampler {
+public:
+    /// `recordFlight`, remembering where each tick left the iterator.
+    FlightRecording record(Host& host, const Handle& iterator, const FlightOptions& options);
+    /// `sampleFlight`, resumed from the latest state remembered that it may start from.
+    FlightTick sample(Host& host, const Handle& iterator, ULong start, ULong step, ULong time);
+    /// The scene changed outside the editor's refitting path: nothing remembered holds.
+    void forget();
+
+    /// States remembered, and whether the last sample resumed from one (tests, benchmarks).
+    std::size_t remembered() const { return chain_.size(); }
+    bool lastSampleResumed() const { return resumed_; }
+
+private:
+    struct Resume {
+        ULong waypoint = 0;
+        ULong segmentStart = 0;
+    };
+    void restartFor(const Handle& iterator, ULong start);
+    bool activationsInert(const Host& host, std::size_t from) const;
+    void remember(const Host& host, ULong latestRun);
+    void learnActivation(const Host& host, bool cameraTaken, std::size_t logFrom);
+
+    Handle iterator_;
+    ULong start_ = 0;
+    bool resumable_ = false;
+    bool resumed_ = false;
+    /// Iterator states by the latest Run time (since the activation) that led to them.
+    std::map<ULong, Resume> chain_;
 };
 
 /// The CSV header line of a flight, without the line end:

@@ -401,6 +401,7 @@ FlightResult Host::fly(const Handle& iterator, ULong start, ULong step, std::siz
     runtime_.deliverRequests();
 
     GameCamera* gameCamera = camera();
+    result.cameraTaken = gameCamera && gameCamera->master() == iterator;
     ULong time = start;
     for (std::size_t index = 0; index < maxTicks; ++index, time += step) {
         runtime_.setNow(time);

@@ -43,6 +43,8 @@ struct FlightResult {
     std::size_t ticks = 0;  ///< ticks run
     bool hitLimit = false;  ///< true when `maxTicks` ran out before the iterator was deactivated
     ULong lastTime = 0;     ///< time of the last tick run
+    /// The game camera took the iterator as its master at the activation (before the first tick).
+    bool cameraTaken = false;
 };
 
 /// Keeps the heap that a program frees instead of handing it back to the system at once. For a

@@ -137,6 +137,9 @@ struct StudioServer::State {
     };
     std::optional<FlightKey> cachedKey;
     host::FlightRecording cached;
+    /// Frames start from where flights and earlier frames left the iterator. Every change of
+    /// the scene that does not go through the editor's refitting path must call its `forget`.
+    host::FrameSampler frames;
 
     // -- Requests -----------------------------------------------------------------------------
 
@@ -177,7 +180,7 @@ struct StudioServer::State {
         const FlightKey key{iterator, o};
         if (cachedKey && *cachedKey == key) return cached;
         cachedKey.reset();
-        cached = sandboxed([&] { return host::recordFlight(host, iterator, o); });
+        cached = sandboxed([&] { return frames.record(host, iterator, o); });
         cachedKey = key;
         return cached;
     }
@@ -207,7 +210,7 @@ struct StudioServer::State {
         const ULong step = query.time("step", 16);
         if (!query.text("t")) throw BadRequest("query parameter \"t\" (the time of the frame) is missing");
         const ULong time = query.time("t", 0);
-        return frameJson(sandboxed([&] { return host::sampleFlight(host, iterator, start, step, time); }));
+        return frameJson(sandboxed([&] { return frames.sample(host, iterator, start, step, time); }));
     }
 
     std::string getAnalysis(const httplib::Request& request) {
