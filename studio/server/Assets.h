@@ -12,6 +12,8 @@ struct Asset {
     std::string_view path;         ///< the URL path it is served at ("/assets/studio.js")
     std::string_view contentType;  ///< its media type
     std::string_view bytes;
+    std::string_view brotli;  ///< the same bytes compressed with brotli, or empty
+    std::string_view gzip;    ///< the same bytes compressed with gzip, or empty
 };
 
 /// Every file of the page (generated at build time).

@@ -278,6 +278,41 @@ TEST_F(StudioServerTest, RefusesForeignRequestsAndBadQueries) {
     EXPECT_EQ(host::saveScoImage(host_), before);
 }
 
+TEST_F(StudioServerTest, PageCompressedOnceAnswersAsTheyAre) {
+    // The page's files as the browser accepts them, compressed when the page was built; the
+    // API's answers never (compressing them on the fly costs more than it saves on one machine).
+    httplib::Client raw("127.0.0.1", port_);
+    raw.set_decompress(false);
+    raw.set_bearer_token_auth(server_->token().c_str());
+    const auto fetch = [&](httplib::Client& client, const std::string& path, const std::string& accept) {
+        const httplib::Result result = client.Get(path, {{"Accept-Encoding", accept}});
+        EXPECT_TRUE(result && result->status == 200) << path << " " << accept;
+        return result ? std::pair{result->get_header_value("Content-Encoding"), result->body}
+                      : std::pair{std::string(), std::string()};
+    };
+    const auto [plainCoding, plain] = fetch(raw, "/assets/studio.js", "identity");
+    EXPECT_EQ(plainCoding, "");
+    EXPECT_GT(plain.size(), 100000u);
+    const auto [brCoding, br] = fetch(raw, "/assets/studio.js", "gzip, deflate, br");
+    EXPECT_EQ(brCoding, "br");
+    EXPECT_LT(br.size(), plain.size() / 3);
+    const auto [gzCoding, gz] = fetch(raw, "/assets/studio.js", "gzip, br;q=0");
+    EXPECT_EQ(gzCoding, "gzip");
+    ASSERT_GE(gz.size(), 2u);
+    EXPECT_EQ(gz.substr(0, 2), "\x1f\x8b");
+    EXPECT_EQ(fetch(raw, "/assets/studio.css", "br;q=0.0, gzip;q=0").first, "");
+    // What the browser decodes is the file itself.
+    httplib::Client decoding("127.0.0.1", port_);
+    EXPECT_EQ(fetch(decoding, "/assets/studio.js", "br").second, plain);
+    EXPECT_EQ(fetch(decoding, "/", "gzip").second, fetch(raw, "/", "identity").second);
+
+    for (const char* path : {"/api/scene", "/api/flight", "/api/draw"}) {
+        const auto [coding, body] = fetch(raw, path, "gzip, deflate, br");
+        EXPECT_EQ(coding, "") << path;
+        EXPECT_FALSE(Json::parse(body, nullptr, false).is_discarded()) << path;
+    }
+}
+
 TEST(StudioJson, Base64) {
     EXPECT_EQ(studio::base64("", 0), "");
     EXPECT_EQ(studio::base64("f", 1), "Zg==");

@@ -3,7 +3,7 @@
 
 import * as THREE from 'three';
 import { Labels } from './labels.js';
-import { makeRenderer, watchSize } from './view3d.js';
+import { watchSize } from './view3d.js';
 import { eyeAxes, formatNumber, verticalFov } from './flight.js';
 
 export const FOV_HELP = 'Field of view: the eye\'s fov value divides the tangent of half the base vertical angle, ' +
@@ -11,14 +11,14 @@ export const FOV_HELP = 'Field of view: the eye\'s fov value divides the tangent
   'vertical angle at fov 1: change it to match the game.';
 
 export class CameraView {
-  constructor(container, world, state) {
+  constructor(container, world, state, surface) {
     this.container = container;
     this.world = world;
     this.state = state;
+    this.surface = surface;
     this.width = 1;
     this.height = 1;
-    const { renderer } = makeRenderer(container);
-    this.renderer = renderer;
+    this.renderer = surface.add(this) ? surface.renderer : null;
     this.camera = new THREE.PerspectiveCamera(60, 16 / 9, 0.05, 10000);
     this.labels = new Labels(container);
     this.axes = new Float32Array(9);
@@ -26,8 +26,6 @@ export class CameraView {
     this.right = new THREE.Vector3();
     this.up = new THREE.Vector3();
     this.back = new THREE.Vector3();
-    this.pending = false;
-    this.render = this.render.bind(this);
     this.makeOverlay();
     world.onChange(() => this.invalidate());
     state.on('scene', () => this.labels.set(world.labelEntries()));
@@ -51,14 +49,12 @@ export class CameraView {
     this.height = height;
     this.camera.aspect = width / height;
     this.world.setAspect(width / height);
-    if (this.renderer) this.renderer.setSize(width, height);
     this.invalidate();
   }
 
   invalidate() {
-    if (this.pending) return;
-    this.pending = true;
-    requestAnimationFrame(this.render);
+    this.surface.invalidate();
+    if (!this.renderer) this.update();
   }
 
   /** Puts the camera at the eye of the current tick; false when there is none. */
@@ -83,15 +79,23 @@ export class CameraView {
     return true;
   }
 
-  render() {
-    this.pending = false;
+  /** Places the camera and the labels; true when there is an eye to look through. */
+  update() {
     const placed = this.placeCamera();
     this.empty.hidden = placed;
-    if (this.renderer) {
-      if (placed) this.renderer.render(this.world.scene, this.camera);
-      else this.renderer.clear();
-    }
     this.labels.visible = placed && this.state.options.showLabels;
     this.labels.update(this.camera, this.width, this.height);
+    return placed;
+  }
+
+  draw(renderer) {
+    if (this.update()) {
+      renderer.render(this.world.scene, this.camera);
+      return;
+    }
+    // No eye: the view shows the world's background and nothing in it.
+    renderer.setClearColor(this.world.scene.background, 1);
+    renderer.clear();
+    renderer.setClearColor(0x000000, 0);
   }
 }

@@ -6,6 +6,7 @@ import './studio.css';
 import { Api } from './api.js';
 import { StudioState } from './state.js';
 import { World } from './world.js';
+import { Surface } from './surface.js';
 import { View3D } from './view3d.js';
 import { CameraView, FOV_HELP } from './cameraview.js';
 import { Timeline } from './timeline.js';
@@ -24,18 +25,35 @@ function showError(error) {
   console.error(error);
 }
 
+// Milestones of opening the page, in ms from navigation (the browser test reports them).
+const timings = { script: Math.round(performance.now()) };
 const api = new Api();
 const state = new StudioState();
+
+// Asked for before the views are made: making the WebGL context takes a while (a third of a
+// second in a software renderer), and the server answers meanwhile. The flight is the server's
+// iterator in use with the default ticks, which is what the page shows first. Each promise gets
+// a handler at once, so that a failure is reported where it is awaited, not as unhandled.
+const early = {
+  scene: api.scene(),
+  draw: api.draw(),
+  messages: api.messages(),
+  flight: Promise.all([api.flight({ ...state.flightParams }), api.analysis({ ...state.flightParams })]),
+};
+for (const request of Object.values(early)) request.catch(() => {});
+
 const world = new World(state);
+const surface = new Surface();
 // Views and panels subscribe to the state in their constructors.
-const view3d = new View3D($('view3d'), world, state);
-const cameraView = new CameraView($('cameraView'), world, state);
+const view3d = new View3D($('view3d'), world, state, surface);
+const cameraView = new CameraView($('cameraView'), world, state, surface);
 const timeline = new Timeline($('timeline'), state);
 const plots = new Plots($('plots'), state);
 const objectList = new ObjectList($('objectList'), state);
 const inspector = new Inspector($('inspector'), state);
 const messages = new Messages($('messages'), state);
-const studio = { state, api, world, view3d, cameraView, timeline, plots, objectList, inspector, messages, ready: false };
+timings.views = Math.round(performance.now());
+const studio = { timings, state, api, world, surface, view3d, cameraView, timeline, plots, objectList, inspector, messages, ready: false };
 window.studio = studio;
 
 // -- Header ---------------------------------------------------------------------------------------
@@ -108,29 +126,29 @@ document.addEventListener('keydown', (e) => {
 
 // -- Loading --------------------------------------------------------------------------------------
 
-async function loadFlight() {
+/** Shows the flight of `state.flightParams`; `requested` is that flight when already asked for. */
+async function loadFlight(requested = null) {
   const params = state.flightParams;
   $('status').textContent = `flying ${params.iterator}…`;
-  const [flight, analysis] = await Promise.all([api.flight(params), api.analysis(params)]);
+  const [flight, analysis] = await (requested || Promise.all([api.flight(params), api.analysis(params)]));
   state.setFlight(flight, analysis);
   $('status').textContent = `${params.iterator}: ${flight.rows} ticks of ${params.step} ms`;
 }
 
 async function load() {
-  // Everything at once: the server answers in turn, but no request waits for the page.
-  const sceneRequest = api.scene();
-  const drawRequest = api.draw();
-  const messagesRequest = api.messages();
-  const scene = await sceneRequest;
+  const scene = await early.scene;
+  timings.scene = Math.round(performance.now());
   state.setScene(scene);
-  const flightRequest = loadFlight();
+  // The early flight is the scene's iterator in use, unless the server has none.
+  const flightRequest = loadFlight(scene.iterator && state.flightParams.iterator === scene.iterator ? early.flight : null);
   try {
-    state.setDraw(await drawRequest);
+    state.setDraw(await early.draw);
   } catch (error) { showError(error); }
   try {
-    state.setMessages((await messagesRequest).messages || []);
+    state.setMessages((await early.messages).messages || []);
   } catch (error) { showError(error); }
   await flightRequest;
+  timings.flight = Math.round(performance.now());
 }
 
 load()
@@ -139,6 +157,7 @@ load()
     // Ready once the first frames with the data are on screen.
     requestAnimationFrame(() => requestAnimationFrame(() => {
       studio.ready = true;
+      timings.ready = Math.round(performance.now());
       studio.readyAfter = Math.round(performance.now());
       document.body.dataset.ready = 'true';
       if (!view3d.renderer) document.body.dataset.webgl = 'missing';

@@ -4,7 +4,7 @@
 // legends show the values at the playhead. A click seeks.
 
 import uPlot from 'uplot';
-import { flightMarks, PLOT_LEFT, PLOT_RIGHT } from './timeline.js';
+import { flightMarks, MIN_MARK_GAP, PLOT_LEFT, PLOT_RIGHT } from './timeline.js';
 import { formatNumber, formatTime } from './flight.js';
 
 export const MEASURES = [
@@ -111,9 +111,15 @@ export class Plots {
     const g = u.ctx;
     const { top, height } = u.bbox;
     const start = this.state.startTime();
+    const gap = MIN_MARK_GAP * (window.devicePixelRatio || 1);
+    let lastWaypoint = -Infinity;
     g.save();
     for (const m of this.marks) {
       const x0 = u.valToPos(start + m.at, 'x', true);
+      if (m.kind === 'waypoint') {
+        if (x0 - lastWaypoint < gap) continue;  // as on the timeline: dense waypoints thinned
+        lastWaypoint = x0;
+      }
       if (m.kind === 'pause') {
         const x1 = u.valToPos(start + m.end, 'x', true);
         g.fillStyle = 'rgba(120,160,255,0.13)';

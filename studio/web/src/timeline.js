@@ -14,6 +14,9 @@ const MARK_COLOURS = {
 };
 
 /** Every mark of the flight in elapsed time: analysis marks and the flight's events. */
+/** The closest two waypoint lines may stand, in CSS pixels. */
+export const MIN_MARK_GAP = 5;
+
 export function flightMarks(state) {
   const marks = [];
   if (state.analysis)
@@ -131,10 +134,16 @@ export class Timeline {
       g.fillStyle = MARK_COLOURS.pause;
       g.fillRect(this.x(m.at), 0, Math.max(2, this.x(m.end) - this.x(m.at)), h - 16);
     }
-    let lastLabelEnd = -Infinity;
+    let lastLabelEnd = -Infinity, lastWaypoint = -Infinity;
     for (const m of this.marks) {
       if (m.kind === 'pause') continue;
       const x = Math.round(this.x(m.at)) + 0.5;
+      // Where waypoints come closer than a few pixels, one line stands for them all (a path of
+      // a thousand waypoints would otherwise paint the track solid); cuts are always drawn.
+      if (m.kind === 'waypoint') {
+        if (x - lastWaypoint < MIN_MARK_GAP) continue;
+        lastWaypoint = x;
+      }
       g.strokeStyle = g.fillStyle = MARK_COLOURS[m.kind] || '#aaa';
       if (m.kind === 'waypoint' || m.kind === 'cut') {
         g.lineWidth = m.kind === 'cut' ? 2 : 1;

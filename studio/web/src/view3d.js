@@ -9,25 +9,6 @@ import { Labels } from './labels.js';
 import { HELPER_LAYER, speedGradientCss } from './world.js';
 import { formatNumber } from './flight.js';
 
-/** A WebGL renderer on a new canvas in `container`, or null (with the reason) where WebGL is missing. */
-export function makeRenderer(container) {
-  const canvas = document.createElement('canvas');
-  try {
-    const renderer = new THREE.WebGLRenderer({ canvas, antialias: true, powerPreference: 'high-performance' });
-    renderer.setPixelRatio(Math.min(window.devicePixelRatio || 1, 2));
-    container.prepend(canvas);
-    return { renderer };
-  } catch (error) {
-    const note = document.createElement('div');
-    note.className = 'no-webgl';
-    note.textContent = 'WebGL is not available in this browser, so the 3D views are off. ' +
-      'The timeline, plots, object list, inspector and messages still work. ' +
-      '(Enable hardware acceleration, or try a current Chromium or Firefox.)';
-    container.prepend(note);
-    return { renderer: null, reason: String(error && error.message || error) };
-  }
-}
-
 /** Calls `onResize(width, height)` with the CSS size of `element` whenever it changes. */
 export function watchSize(element, onResize) {
   const observer = new ResizeObserver(() => {
@@ -38,30 +19,28 @@ export function watchSize(element, onResize) {
 }
 
 export class View3D {
-  constructor(container, world, state) {
+  constructor(container, world, state, surface) {
     this.container = container;
     this.world = world;
     this.state = state;
+    this.surface = surface;
     this.width = 1;
     this.height = 1;
-    const { renderer, reason } = makeRenderer(container);
-    this.renderer = renderer;
-    this.reason = reason;
+    this.renderer = surface.add(this) ? surface.renderer : null;
     this.camera = new THREE.PerspectiveCamera(45, 1, 0.1, 10000);
     this.camera.up.set(0, 0, 1);
     this.camera.layers.enable(HELPER_LAYER);
     this.camera.position.set(-60, -80, 60);
     this.labels = new Labels(container);
     this.makeOverlay();
-    this.pending = false;
-    this.render = this.render.bind(this);
     this.framed = false;
 
-    if (renderer) {
-      this.controls = new OrbitControls(this.camera, renderer.domElement);
+    if (this.renderer) {
+      // The canvas lets pointer events through: the view's own element takes them.
+      this.controls = new OrbitControls(this.camera, container);
       this.controls.screenSpacePanning = true;
       this.controls.addEventListener('change', () => this.invalidate());
-      this.listenForPicks(renderer.domElement);
+      this.listenForPicks(container);
     }
     world.onChange(() => this.invalidate());
     state.on('scene', () => {
@@ -112,22 +91,17 @@ export class View3D {
     this.height = height;
     this.camera.aspect = width / height;
     this.camera.updateProjectionMatrix();
-    if (this.renderer) this.renderer.setSize(width, height);
     this.invalidate();
   }
 
   invalidate() {
-    if (this.pending) return;
-    this.pending = true;
-    requestAnimationFrame(this.render);
+    this.surface.invalidate();
+    if (!this.renderer) this.labels.update(this.camera, this.width, this.height);
   }
 
-  render() {
-    this.pending = false;
-    if (this.renderer) {
-      if (this.world.trajectoryMaterial) this.world.trajectoryMaterial.resolution.set(this.width, this.height);
-      this.renderer.render(this.world.scene, this.camera);
-    }
+  draw(renderer) {
+    if (this.world.trajectoryMaterial) this.world.trajectoryMaterial.resolution.set(this.width, this.height);
+    renderer.render(this.world.scene, this.camera);
     this.labels.update(this.camera, this.width, this.height);
   }
 
@@ -154,16 +128,16 @@ export class View3D {
 
   // -- Picking ----------------------------------------------------------------------------------
 
-  listenForPicks(canvas) {
+  listenForPicks(element) {
     let down = null;
-    canvas.addEventListener('pointerdown', (e) => { down = { x: e.clientX, y: e.clientY }; });
-    canvas.addEventListener('pointerup', (e) => {
+    element.addEventListener('pointerdown', (e) => { down = { x: e.clientX, y: e.clientY }; });
+    element.addEventListener('pointerup', (e) => {
       if (!down || Math.hypot(e.clientX - down.x, e.clientY - down.y) > 4 || e.button !== 0) return;
       down = null;
-      const rect = canvas.getBoundingClientRect();
+      const rect = element.getBoundingClientRect();
       this.state.select(this.pick(e.clientX - rect.left, e.clientY - rect.top));
     });
-    canvas.addEventListener('dblclick', () => this.frame(this.state.selection));
+    element.addEventListener('dblclick', () => this.frame(this.state.selection));
   }
 
   /** The object under view pixel (x, y): its marker hit by the ray, else the nearest marker within 12 px. */

@@ -134,7 +134,10 @@ export class World {
     const matrix = new THREE.Matrix4();
     for (const [kind, { geometry, list }] of Object.entries(kinds)) {
       if (!list.length) { geometry.dispose(); continue; }
-      const material = new THREE.MeshStandardMaterial({ roughness: 0.55, metalness: 0.1 });
+      // Lambert, not the physically based material: markers need no more than diffuse light, and
+      // its shader compiles several times faster (in a software renderer a large share of the
+      // time the page takes to open).
+      const material = new THREE.MeshLambertMaterial();
       const mesh = new THREE.InstancedMesh(geometry, material, list.length);
       mesh.userData.names = list.map((o) => o.name);
       mesh.userData.kind = kind;
