@@ -152,7 +152,8 @@ Handle Runtime::addEntry(const _GUID& guid, const _GUID& secondGuid, std::string
     e.name = name;
     e.kind = kind;
     order_.push_back(object);
-    e.lookupRef = static_cast<ULong>(order_.size());
+    byLookupRef_.push_back(object);
+    e.lookupRef = static_cast<ULong>(byLookupRef_.size());
     if (!name.empty()) names_.emplace(std::move(name), object);
     if (!parent.IsNull()) entries_.find(keyOf(parent))->second.descriptor->children().push_back(object);
     return object;
@@ -182,7 +183,78 @@ void Runtime::destroyAll() {
     byNumber_.clear();
     names_.clear();
     order_.clear();
+    byLookupRef_.clear();
     camera_ = Handle();
+}
+
+void Runtime::remove(const std::vector<Handle>& objects) {
+    // The objects and their subtrees, each once.
+    std::unordered_map<Key, bool, KeyHash> doomed;
+    std::vector<Handle> pending;
+    for (const Handle& h : objects)
+        if (entry(h)) pending.push_back(h);
+    while (!pending.empty()) {
+        const Handle h = pending.back();
+        pending.pop_back();
+        if (!doomed.emplace(keyOf(h), true).second) continue;
+        for (const Handle& child : entries_.find(keyOf(h))->second.descriptor->children()) pending.push_back(child);
+    }
+    if (doomed.empty()) return;
+    for (auto& [key, ignored] : doomed) {
+        const Handle parent = entries_.find(key)->second.descriptor->parent();
+        if (parent.IsNull() || doomed.contains(keyOf(parent))) continue;
+        auto found = entries_.find(keyOf(parent));
+        if (found == entries_.end()) continue;
+        auto& siblings = found->second.descriptor->children();
+        std::erase_if(siblings, [&](const Handle& c) { return keyOf(c) == key; });
+    }
+    // Last created first, as destroyAll.
+    for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
+        const Key key = keyOf(*it);
+        if (!doomed.contains(key)) continue;
+        auto found = entries_.find(key);
+        Entry& e = found->second;
+        retiredReferences_ += e.object->RefCount;
+        delete e.object;
+        if (!e.name.empty()) names_.erase(e.name);
+        byLookupRef_[e.lookupRef - 1] = Handle();
+        if (const std::uint32_t number = ownNumber(key); number != 0 && number < byNumber_.size())
+            byNumber_[number] = nullptr;
+        if (camera_ == *it) camera_ = Handle();
+        entries_.erase(found);
+    }
+    std::erase_if(order_, [&](const Handle& h) { return doomed.contains(keyOf(h)); });
+}
+
+void Runtime::rename(const Handle& object, std::string name) {
+    auto found = entries_.find(keyOf(object));
+    if (found == entries_.end()) throw std::invalid_argument("unknown object " + formatGuid(object.Guid));
+    Entry& e = found->second;
+    if (name == e.name) return;
+    if (name.empty()) throw std::invalid_argument("an object's name cannot be empty");
+    if (names_.contains(name)) throw std::invalid_argument("object name in use: " + name);
+    if (!e.name.empty()) names_.erase(e.name);
+    names_.emplace(name, object);
+    e.name = std::move(name);
+}
+
+void Runtime::moveChild(const Handle& object, const Handle& parent, std::size_t index) {
+    auto found = entries_.find(keyOf(object));
+    if (found == entries_.end()) throw std::invalid_argument("unknown object " + formatGuid(object.Guid));
+    Descriptor& moved = *found->second.descriptor;
+    if (!parent.IsNull()) {
+        if (!entry(parent)) throw std::invalid_argument("unknown parent " + formatGuid(parent.Guid));
+        for (Handle up = parent; !up.IsNull(); up = entries_.find(keyOf(up))->second.descriptor->parent())
+            if (up == object) throw std::invalid_argument("an object cannot go into its own child list");
+    }
+    if (!moved.parent().IsNull()) {
+        auto& siblings = entries_.find(keyOf(moved.parent()))->second.descriptor->children();
+        std::erase_if(siblings, [&](const Handle& c) { return c == object; });
+    }
+    moved.setParent(parent);
+    if (parent.IsNull()) return;
+    auto& children = entries_.find(keyOf(parent))->second.descriptor->children();
+    children.insert(children.begin() + static_cast<std::ptrdiff_t>(std::min(index, children.size())), object);
 }
 
 RtsObject* Runtime::object(const Handle& handle) const {
@@ -211,7 +283,9 @@ const std::string& Runtime::nameOf(const Handle& handle) const {
     return e ? e->name : none;
 }
 
-Handle Runtime::fromLookupRef(ULong ref) const { return ref >= 1 && ref <= order_.size() ? order_[ref - 1] : Handle(); }
+Handle Runtime::fromLookupRef(ULong ref) const {
+    return ref >= 1 && ref <= byLookupRef_.size() ? byLookupRef_[ref - 1] : Handle();
+}
 
 std::uint64_t Runtime::referencesHandedOut() const {
     std::uint64_t sum = retiredReferences_;

@@ -49,6 +49,7 @@ public:
     /// The child list in container order; the host may reorder it.
     std::vector<Handle>& children() { return children_; }
     const Handle& parent() const { return parent_; }
+    void setParent(const Handle& parent) { parent_ = parent; }
     /// While set, the object must not hand out interfaces (its QueryInterface answers false).
     void setRefusesInterfaces(bool refuses) { refuses_ = refuses; }
     void setQuery16(int value) { query16_ = value; }
@@ -174,6 +175,17 @@ public:
     bool replace(const Handle& handle, const CGUID& secondGuid, const ObjectMaker& make);
     /// Destroys every object (last created first) and forgets them.
     void destroyAll();
+    /// Destroys `objects` and everything in their child lists, and takes them out of their
+    /// parents' child lists. Their names and GUIDs become free; the `LookupObject` references of
+    /// the others stay as they were. Unknown handles are skipped.
+    void remove(const std::vector<Handle>& objects);
+    /// Gives the object another name. Throws std::invalid_argument for an unknown object, an
+    /// empty name or one another object has.
+    void rename(const Handle& object, std::string name);
+    /// Moves the object into `parent`'s child list at `index` (clamped to the list's end); a null
+    /// `parent` makes it a top-level object (where the order is that of creation). Throws
+    /// std::invalid_argument for an unknown object or parent, or a parent inside the object.
+    void moveChild(const Handle& object, const Handle& parent, std::size_t index);
 
     /// The object named by `handle`, or null.
     RtsObject* object(const Handle& handle) const;
@@ -259,6 +271,8 @@ private:
     std::vector<const Entry*> byNumber_;
     std::unordered_map<std::string, Handle, NameHash, std::equal_to<>> names_;
     std::vector<Handle> order_;
+    /// Every object ever registered, by `LookupObject` reference - 1 (null: removed since).
+    std::vector<Handle> byLookupRef_;
     std::uint32_t counter_ = 0;
     Handle camera_;
     ULong now_ = 0;

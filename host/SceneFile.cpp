@@ -298,31 +298,56 @@ private:
 
     /// Second pass: position, orientation and attributes of one object.
     void configure(const Made& made) {
-        const Json& entry = *made.entry;
-        const auto position = entry.find("position");
-        const auto orientation = entry.find("orientation");
-        if (position != entry.end() || orientation != entry.end()) {
+        const ObjectEdit edit = readEdit(*made.entry, made.handle, made.name);
+        if (edit.position || edit.orientation) {
             _CCoordSystem<float> frame;
-            if (position != entry.end()) {
-                const auto p = toFloats(*position, 3, made.name, "position", "the position must be [x, y, z]");
-                frame.Origin = {p[0], p[1], p[2]};
-            }
-            if (orientation != entry.end()) {
-                const auto m = toFloats(*orientation, 9, made.name, "orientation",
-                                        "the orientation must be nine numbers, row by row");
-                std::memcpy(&frame.Orientation, m.data(), sizeof(float) * 9);
-            }
+            if (edit.position) frame.Origin = *edit.position;
+            if (edit.orientation) frame.Orientation = *edit.orientation;
             if (!host_.setObjectPos(made.handle, frame))
                 fail(made.name, "ObjectPos", "the object refused its position");
         }
+        for (const ObjectEdit::Value& value : edit.attributes)
+            if (!host_.setAttribute(made.handle, value.record, value.bytes))
+                fail(made.name, value.name, "the object refused the value");
+    }
+
+public:
+    /// The position, orientation and attributes an edit gives `object` (named `name`), checked
+    /// and converted as a scene file's entry; references name objects of the scene. Keys other
+    /// than these three must be in `otherKeys`.
+    ObjectEdit edit(const Json& entry, const Handle& object, const std::string& name,
+                    const std::vector<std::string>& otherKeys) {
+        editing_ = true;
+        if (!entry.is_object()) fail(name, "", "the edit must be a JSON object");
+        std::vector<std::string> known = {"position", "orientation", "attributes"};
+        known.insert(known.end(), otherKeys.begin(), otherKeys.end());
+        checkKeys(entry, name, known, "an edit");
+        return readEdit(entry, object, name);
+    }
+
+private:
+    ObjectEdit readEdit(const Json& entry, const Handle& object, const std::string& name) const {
+        ObjectEdit edit;
+        const auto position = entry.find("position");
+        if (position != entry.end()) {
+            const auto p = toFloats(*position, 3, name, "position", "the position must be [x, y, z]");
+            edit.position = _Point3<float>{p[0], p[1], p[2]};
+        }
+        const auto orientation = entry.find("orientation");
+        if (orientation != entry.end()) {
+            const auto m = toFloats(*orientation, 9, name, "orientation", "the orientation must be nine numbers, row by row");
+            _CMatrix3<float> rows;
+            std::memcpy(&rows, m.data(), sizeof(float) * 9);
+            edit.orientation = rows;
+        }
 
         const auto attributes = entry.find("attributes");
-        if (attributes == entry.end()) return;
-        if (!attributes->is_object()) fail(made.name, "attributes", "attributes must be a JSON object");
-        const std::vector<AttributeInfo> records = host_.attributes(made.handle);
+        if (attributes == entry.end()) return edit;
+        if (!attributes->is_object()) fail(name, "attributes", "attributes must be a JSON object");
+        const std::vector<AttributeInfo> records = host_.attributes(object);
         for (const auto& [key, value] : attributes->items()) {
             if (!key.empty() && key[0] == kDuplicateMark)
-                fail(made.name, key.substr(key.find_first_not_of(kDuplicateMark)), "the attribute is given twice");
+                fail(name, key.substr(key.find_first_not_of(kDuplicateMark)), "the attribute is given twice");
             // A named reference for the lambda: clang 14 cannot capture a structured binding.
             const auto& attribute = key;
             const auto found = std::find_if(records.begin(), records.end(), [&](const AttributeInfo& a) {
@@ -332,17 +357,19 @@ private:
                 std::vector<std::string> settable;
                 for (const AttributeInfo& a : records)
                     if (isSceneType(a.record)) settable.push_back(attributeName(a.record));
-                const std::string className = host_.className(made.handle);
+                const std::string className = host_.className(object);
                 if (found != records.end() && found->record.Type == kTypeObjectPos)
-                    fail(made.name, key, "\"ObjectPos\" is given by \"position\" and \"orientation\"");
-                fail(made.name, key,
-                     "unknown attribute of " + className + "; its attributes are " + joinNames(settable));
+                    fail(name, key, "\"ObjectPos\" is given by \"position\" and \"orientation\"");
+                fail(name, key, "unknown attribute of " + className + "; its attributes are " + joinNames(settable));
             }
-            setAttribute(made, found->record, key, value);
+            edit.attributes.push_back({key, found->record, valueBytes(name, found->record, key, value)});
         }
+        return edit;
     }
 
-    void setAttribute(const Made& made, const Attribute& record, const std::string& key, const Json& value) {
+    /// One attribute value of `object` converted by its type code, as its getter would write it.
+    std::vector<std::uint8_t> valueBytes(const std::string& object, const Attribute& record, const std::string& key,
+                                         const Json& value) const {
         std::vector<std::uint8_t> bytes;
         auto append = [&bytes](const void* data, std::size_t size) {
             bytes.insert(bytes.end(), static_cast<const std::uint8_t*>(data),
@@ -350,17 +377,17 @@ private:
         };
         switch (record.Type) {
             case kTypeFloat: {
-                const float f = toFloat(value, made.name, key, "expects a number");
+                const float f = toFloat(value, object, key, "expects a number");
                 append(&f, sizeof f);
                 break;
             }
             case kTypePoint: {
-                const auto p = toFloats(value, 3, made.name, key, "expects a point [x, y, z]");
+                const auto p = toFloats(value, 3, object, key, "expects a point [x, y, z]");
                 append(p.data(), sizeof(float) * 3);
                 break;
             }
             case kTypeBool: {
-                if (!value.is_boolean()) fail(made.name, key, "expects true or false");
+                if (!value.is_boolean()) fail(object, key, "expects true or false");
                 const std::uint8_t b = value.get<bool>() ? 1 : 0;
                 append(&b, 1);
                 break;
@@ -369,7 +396,7 @@ private:
                 const bool fits = value.is_number_unsigned()
                                       ? value.get<std::uint64_t>() <= 0xFFFFFFFFull
                                       : value.is_number_integer() && value.get<std::int64_t>() >= 0;
-                if (!fits) fail(made.name, key, "expects an integer from 0 to 4294967295");
+                if (!fits) fail(object, key, "expects an integer from 0 to 4294967295");
                 const ULong u = static_cast<ULong>(value.get<std::uint64_t>());
                 append(&u, sizeof u);
                 break;
@@ -378,26 +405,40 @@ private:
                 _GUID target{};
                 if (value.is_string()) {
                     const std::string& name = value.get_ref<const std::string&>();
-                    const auto it = names_.find(name);
-                    if (it == names_.end())
-                        fail(made.name, key, "refers to " + quoteName(name) + ", which is no object of the file");
-                    target = it->second.Guid;
+                    const Handle found = resolve(name);
+                    if (found.IsNull())
+                        fail(object, key,
+                             "refers to " + quoteName(name) + ", which is no object of the " +
+                                 (editing_ ? "scene" : "file"));
+                    target = found.Guid;
                 } else if (!value.is_null()) {
-                    fail(made.name, key, "expects the name of an object of the file, or null");
+                    fail(object, key, std::string("expects the name of an object of the ") + (editing_ ? "scene" : "file") +
+                                          ", or null");
                 }
                 append(&target, sizeof target);
                 break;
             }
             default:
-                fail(made.name, key, "has a type a scene file cannot give");
+                fail(object, key, "has a type a scene file cannot give");
         }
-        if (!host_.setAttribute(made.handle, record, bytes)) fail(made.name, key, "the object refused the value");
+        return bytes;
+    }
+
+    /// The object a reference names: one of the file while loading, one of the scene when editing.
+    Handle resolve(const std::string& name) const {
+        if (!editing_) {
+            const auto it = names_.find(name);
+            return it == names_.end() ? Handle() : it->second;
+        }
+        const Handle found = host_.find(name);
+        return !found.IsNull() && inScene(host_, found) ? found : Handle();
     }
 
     Host& host_;
     const std::string& file_;
     std::map<std::string, Handle, std::less<>> names_;
     std::vector<Made> made_;
+    bool editing_ = false;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -710,6 +751,12 @@ bool isScoImage(std::span<const std::uint8_t> bytes) {
 std::vector<Handle> loadJsonScene(Host& host, std::string_view text, const std::string& file) {
     const Json root = parseJson(text, file);
     return JsonSceneBuilder(host, file).build(root);
+}
+
+ObjectEdit readObjectEdit(Host& host, const Handle& object, std::string_view json,
+                          const std::vector<std::string>& otherKeys, const std::string& file) {
+    const Json root = parseJson(json, file);
+    return JsonSceneBuilder(host, file).edit(root, object, host.nameOf(object), otherKeys);
 }
 
 std::vector<Handle> loadScoScene(Host& host, std::span<const std::uint8_t> bytes, const std::string& file) {

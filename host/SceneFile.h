@@ -81,6 +81,25 @@ struct SceneNode {
 /// what hangs below them are not part of it.
 std::vector<SceneNode> sceneTree(const Host& host);
 
+/// What an edit gives one object, converted as a scene file's entry would be, not yet applied.
+struct ObjectEdit {
+    struct Value {
+        std::string name;  ///< the attribute's name
+        Attribute record;  ///< its entry in the object's attribute table
+        std::vector<std::uint8_t> bytes;
+    };
+    std::optional<_Point3<float>> position;
+    std::optional<_CMatrix3<float>> orientation;  ///< rows
+    std::vector<Value> attributes;                ///< in the order given
+};
+
+/// Reads an edit of `object`: the JSON object `json` with any of "position", "orientation" and
+/// "attributes" as in a scene file's entry (references name objects of the scene), plus the
+/// keys in `otherKeys`, which are left to the caller. Checks everything and applies nothing.
+/// Throws SceneError in the loader's words, `file` naming the text.
+ObjectEdit readObjectEdit(Host& host, const Handle& object, std::string_view json,
+                          const std::vector<std::string>& otherKeys, const std::string& file);
+
 /// True when `bytes` start with the .sco magic.
 bool isScoImage(std::span<const std::uint8_t> bytes);
 

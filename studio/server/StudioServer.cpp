@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,6 +20,8 @@
 #include "framework/InterfacePtr.h"
 #include "host/Flight.h"
 #include "host/FlightAnalysis.h"
+#include "host/AtomicFile.h"
+#include "host/SceneEditor.h"
 #include "host/SceneFile.h"
 #include "studio/server/Assets.h"
 #include "studio/server/StudioJson.h"
@@ -25,9 +31,21 @@ namespace studio {
 namespace {
 
 constexpr const char* kJson = "application/json";
+using Json = nlohmann::json;
+using host::jsonString;
 
 /// A request the studio cannot serve as asked: answered with 400 and the reason.
 struct BadRequest : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+/// A change that would overwrite what someone else did (a stale revision, a file changed on
+/// disk): answered with 409, the reason and `fields` (a JSON object's members, without braces).
+struct Conflict : std::runtime_error {
+    Conflict(const std::string& reason, std::string extra) : std::runtime_error(reason), fields(std::move(extra)) {}
+    std::string fields;
+};
+/// Nothing is at the path: 404.
+struct NotFound : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
@@ -200,6 +218,14 @@ struct StudioServer::State {
     /// Frames start from where flights and earlier frames left the iterator. Every change of
     /// the scene that does not go through the editor's refitting path must call its `forget`.
     host::FrameSampler frames;
+    /// Every change goes through the editor, with undo.
+    host::SceneEditor editor{host};
+    /// The file the scene came from (or was last saved to), its format, and its bytes as loaded
+    /// or saved (none when it could not be read): a file that differs from these changed on disk.
+    std::string file;
+    bool sco = false;
+    std::optional<std::string> fileBytes;
+    std::uint64_t savedRevision = 0;
 
     // -- Requests -----------------------------------------------------------------------------
 
@@ -367,56 +393,345 @@ struct StudioServer::State {
                 sendAsIs(response, bytes, std::string(asset.contentType).c_str());
             });
         }
-        api("/api/scene", [this](const httplib::Request& r) {
-            Query(r, {});
-            return getScene();
+        for (const char* method : {"GET", "POST", "PATCH", "DELETE"}) {
+            const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
+                const auto [status, body] = dispatch(request);
+                response.status = status;
+                response.set_header("Cache-Control", "no-store");
+                if (status == 200)
+                    sendAsIs(response, body, kJson);
+                else
+                    response.set_content(body, kJson);
+            };
+            const std::string pattern = R"(/api/.*)";
+            if (std::string_view(method) == "GET") server.Get(pattern, handler);
+            if (std::string_view(method) == "POST") server.Post(pattern, handler);
+            if (std::string_view(method) == "PATCH") server.Patch(pattern, handler);
+            if (std::string_view(method) == "DELETE") server.Delete(pattern, handler);
+        }
+    }
+
+    /// Serves one API request: the status and the JSON answer. One at a time.
+    std::pair<int, std::string> dispatch(const httplib::Request& request) {
+        std::lock_guard lock(mutex);
+        try {
+            return {200, route(request)};
+        } catch (const BadRequest& error) {
+            return {400, errorJson(error.what())};
+        } catch (const host::SceneError& error) {
+            return {400, errorJson(error.what(), error.object(), error.attribute())};
+        } catch (const Conflict& error) {
+            std::string body = errorJson(error.what());
+            if (!error.fields.empty()) body.insert(body.size() - 1, "," + error.fields);
+            return {409, body};
+        } catch (const NotFound& error) {
+            return {404, errorJson(error.what())};
+        }
+    }
+
+    std::string route(const httplib::Request& request) {
+        const std::string& path = request.path;
+        const std::string& method = request.method;
+        static const std::string objects = "/api/objects/";
+        if (method == "GET") {
+            if (path == "/api/scene") return Query(request, {}), getScene();
+            if (path == "/api/draw") return Query(request, {}), getDraw();
+            if (path == "/api/flight") return getFlight(request);
+            if (path == "/api/frame") return getFrame(request);
+            if (path == "/api/analysis") return getAnalysis(request);
+            if (path == "/api/messages") return Query(request, {}), getMessages();
+            if (path == "/api/status") return Query(request, {}), getStatus();
+            if (path == "/api/history") return Query(request, {}), getHistory();
+        } else if (method == "POST") {
+            if (path == "/api/objects") return createObject(request);
+            if (path == "/api/undo") return undoOrRedo(request, true);
+            if (path == "/api/redo") return undoOrRedo(request, false);
+            if (path == "/api/save") return save(request);
+            if (path == "/api/reload") return reload(request);
+            if (path.rfind(objects, 0) == 0 && path.size() > objects.size() + 5 && path.ends_with("/move"))
+                return moveObject(request, path.substr(objects.size(), path.size() - objects.size() - 5));
+        } else if (method == "PATCH") {
+            if (path.rfind(objects, 0) == 0 && path.size() > objects.size())
+                return patchObject(request, path.substr(objects.size()));
+        } else if (method == "DELETE") {
+            if (path.rfind(objects, 0) == 0 && path.size() > objects.size())
+                return deleteObject(request, path.substr(objects.size()));
+        }
+        throw NotFound("nothing is at " + method + " " + path);
+    }
+
+    // -- Changes ------------------------------------------------------------------------------
+
+    /// The body of a change: a JSON object (empty: {}). Refused with 409 when it names a revision
+    /// other than the scene's.
+    Json changeBody(const httplib::Request& request, std::initializer_list<std::string_view> known) {
+        // JSON only: a form's body would be read as query parameters, and pages of other sites
+        // can post forms (the token stops them too).
+        const std::string type = lower(request.get_header_value("Content-Type"));
+        if (!request.body.empty() && type.rfind("application/json", 0) != 0)
+            throw BadRequest("a change's body must be JSON (Content-Type: application/json)");
+        Query(request, {});
+        Json body = Json::object();
+        if (!request.body.empty()) {
+            body = Json::parse(request.body, nullptr, false);
+            if (body.is_discarded() || !body.is_object()) throw BadRequest("the body must be a JSON object");
+        }
+        for (const auto& [key, value] : body.items())
+            if (key != "revision" && std::find(known.begin(), known.end(), key) == known.end())
+                throw BadRequest("unknown key \"" + key + "\" in the body");
+        if (const auto given = body.find("revision"); given != body.end()) {
+            if (!given->is_number_unsigned()) throw BadRequest("\"revision\" must be a whole number");
+            if (given->get<std::uint64_t>() != editor.revision())
+                throw Conflict("the scene has changed since revision " + std::to_string(given->get<std::uint64_t>()) +
+                                   " (another tab or script edited it); reload the scene",
+                               "\"revision\":" + std::to_string(editor.revision()));
+        }
+        return body;
+    }
+
+    static std::string textOf(const Json& body, const char* key, bool required = false) {
+        const auto found = body.find(key);
+        if (found == body.end() || found->is_null()) {
+            if (required) throw BadRequest(std::string("\"") + key + "\" is missing");
+            return {};
+        }
+        if (!found->is_string()) throw BadRequest(std::string("\"") + key + "\" must be a string");
+        return found->get<std::string>();
+    }
+
+    /// The scene object named `name`; 400 when there is none.
+    Handle sceneObject(const std::string& name, const char* role = "object") const {
+        const Handle found = host.find(name);
+        if (found.IsNull() || !inScene(found))
+            throw host::SceneError("", name, "", std::string("no ") + role + " of the scene is named \"" + name + "\"");
+        return found;
+    }
+
+    bool inScene(const Handle& object) const {
+        const host::ObjectKind kind = host.runtime().kind(object);
+        return kind == host::ObjectKind::Module || kind == host::ObjectKind::Plain;
+    }
+
+    /// Runs a change and answers with the new revision, the drawing and the messages it caused.
+    template <typename Change>
+    std::string changed(Change change, const std::string& extra = {}) {
+        takeSceneMessages();
+        const std::size_t from = host.messages().size();
+        const host::EditEffect effect = change();
+        afterChange(effect);
+        const std::vector<host::MessageRecord> caused(host.messages().begin() + static_cast<std::ptrdiff_t>(from),
+                                                      host.messages().end());
+        std::string answer = "{\"revision\":" + std::to_string(editor.revision()) + extra;
+        answer += ",\"draw\":" + getDraw();
+        answer += ",\"messages\":" + messagesJson(caused).substr(12);
+        answer.pop_back();  // messagesJson's closing brace
+        return answer + "}";
+    }
+
+    /// What every change leaves behind: no cached flight; frames resume only where the times of
+    /// the flight cannot have changed; the iterators found again.
+    void afterChange(host::EditEffect effect) {
+        cachedKey.reset();
+        if (effect != host::EditEffect::WaypointPositions) frames.forget();
+        findIterators();
+    }
+
+    std::string patchObject(const httplib::Request& request, const std::string& name) {
+        const Json body = changeBody(request, {"position", "orientation", "attributes", "name", "gesture"});
+        const Handle object = sceneObject(name);
+        const std::string gesture = textOf(body, "gesture");
+        std::optional<std::string> rename;
+        if (body.contains("name")) rename = textOf(body, "name", true);
+        return changed([&] { return editor.edit(object, request.body, {"name", "gesture", "revision"}, gesture, rename); });
+    }
+
+    std::string createObject(const httplib::Request& request) {
+        const Json body = changeBody(request, {"class", "name", "parent", "index", "position", "orientation",
+                                               "attributes", "copyOf"});
+        const std::string parentName = textOf(body, "parent");
+        const Handle parent = parentName.empty() ? Handle() : sceneObject(parentName, "parent");
+        const std::string copyName = textOf(body, "copyOf");
+        const Handle copyOf = copyName.empty() ? Handle() : sceneObject(copyName);
+        std::size_t index = std::numeric_limits<std::size_t>::max();
+        if (const auto at = body.find("index"); at != body.end()) {
+            if (!at->is_number_unsigned()) throw BadRequest("\"index\" must be a whole number");
+            index = at->get<std::size_t>();
+        }
+        Handle made;
+        std::string answer = changed([&] {
+            made = editor.create(textOf(body, "class"), textOf(body, "name"), parent, index, request.body,
+                                 {"class", "name", "parent", "index", "copyOf", "revision"}, copyOf);
+            return host::EditEffect::Other;
         });
-        api("/api/draw", [this](const httplib::Request& r) {
-            Query(r, {});
-            return getDraw();
-        });
-        api("/api/flight", [this](const httplib::Request& r) { return getFlight(r); });
-        api("/api/frame", [this](const httplib::Request& r) { return getFrame(r); });
-        api("/api/analysis", [this](const httplib::Request& r) { return getAnalysis(r); });
-        api("/api/messages", [this](const httplib::Request& r) {
-            Query(r, {});
-            return getMessages();
+        answer.insert(answer.size() - 1, ",\"object\":" + jsonString(host.nameOf(made)));
+        return answer;
+    }
+
+    std::string deleteObject(const httplib::Request& request, const std::string& name) {
+        changeBody(request, {});
+        const Handle object = sceneObject(name);
+        return changed([&] {
+            editor.remove(object);
+            return host::EditEffect::Other;
         });
     }
 
-    /// A GET endpoint answering JSON; a BadRequest becomes 400 with its reason.
-    template <typename Body>
-    void api(const std::string& path, Body body) {
-        server.Get(path, [this, body](const httplib::Request& request, httplib::Response& response) {
-            std::lock_guard lock(mutex);
-            response.set_header("Cache-Control", "no-store");
-            try {
-                sendAsIs(response, body(request), kJson);
-            } catch (const BadRequest& error) {
-                response.status = 400;
-                response.set_content(errorJson(error.what()), kJson);
-            }
+    std::string moveObject(const httplib::Request& request, const std::string& name) {
+        const Json body = changeBody(request, {"parent", "index"});
+        const Handle object = sceneObject(name);
+        const std::string parentName = textOf(body, "parent");
+        const Handle parent = parentName.empty() ? Handle() : sceneObject(parentName, "parent");
+        const auto at = body.find("index");
+        if (at == body.end() || !at->is_number_unsigned()) throw BadRequest("\"index\" (a whole number) is missing");
+        return changed([&] {
+            editor.move(object, parent, at->get<std::size_t>());
+            return host::EditEffect::Other;
         });
+    }
+
+    std::string undoOrRedo(const httplib::Request& request, bool undo) {
+        changeBody(request, {});
+        const std::vector<std::string> labels = undo ? editor.undoLabels() : editor.redoLabels();
+        if (labels.empty()) throw Conflict(undo ? "there is nothing to undo" : "there is nothing to redo", "");
+        const std::string label = undo ? labels.back() : labels.front();
+        return changed(
+            [&] {
+                if (undo)
+                    editor.undo();
+                else
+                    editor.redo();
+                return host::EditEffect::Other;
+            },
+            ",\"label\":" + jsonString(label));
+    }
+
+    std::string getHistory() const {
+        const auto list = [](const std::vector<std::string>& labels) {
+            std::string out = "[";
+            for (const std::string& label : labels) out += (out.size() > 1 ? "," : "") + jsonString(label);
+            return out + "]";
+        };
+        return "{\"revision\":" + std::to_string(editor.revision()) + ",\"undo\":" + list(editor.undoLabels()) +
+               ",\"redo\":" + list(editor.redoLabels()) + "}";
+    }
+
+    // -- The file -----------------------------------------------------------------------------
+
+    std::string getStatus() const {
+        const bool onDisk = std::filesystem::exists(file);
+        return "{\"file\":" + jsonString(file) + ",\"format\":" + jsonString(sco ? "sco" : "json") +
+               ",\"revision\":" + std::to_string(editor.revision()) +
+               ",\"unsaved\":" + (editor.revision() != savedRevision ? "true" : "false") +
+               ",\"changedOnDisk\":" + (!onDisk || readFile(file) != fileBytes ? "true" : "false") + "}";
+    }
+
+    static std::optional<std::string> readFileIf(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return std::nullopt;
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    static std::string readFile(const std::string& path) { return readFileIf(path).value_or(std::string()); }
+
+    std::string save(const httplib::Request& request) {
+        const Json body = changeBody(request, {"as", "overwrite"});
+        bool overwrite = false;
+        if (const auto o = body.find("overwrite"); o != body.end()) {
+            if (!o->is_boolean()) throw BadRequest("\"overwrite\" must be true or false");
+            overwrite = o->get<bool>();
+        }
+        std::string target = file;
+        bool asSco = sco;
+        const std::string as = textOf(body, "as");
+        if (body.contains("as")) {
+            if (as.empty() || as.find('/') != std::string::npos || as.find('\\') != std::string::npos ||
+                as.front() == '.' || as.find('\0') != std::string::npos)
+                throw BadRequest("save as takes a plain file name in the scene's folder (no folder, no leading dot)");
+            const bool json = as.ends_with(".json");
+            if (!json && !as.ends_with(".sco")) throw BadRequest("save as takes a name ending in .json or .sco");
+            asSco = !json;
+            target = (std::filesystem::path(file).parent_path() / as).string();
+        }
+        if (!overwrite) {
+            if (target == file) {
+                const std::optional<std::string> now = readFileIf(file);
+                if (now != fileBytes)
+                    throw Conflict(file + (now ? " changed on disk" : " was removed") +
+                                       " since it was loaded or saved; reload it, or save with overwrite",
+                                   "\"changedOnDisk\":true");
+            } else if (std::filesystem::exists(target)) {
+                throw Conflict(target + " exists; save with overwrite to replace it", "\"exists\":true");
+            }
+        }
+        std::string bytes;
+        if (asSco) {
+            const std::vector<std::uint8_t> image = host::saveScoImage(host);
+            bytes.assign(image.begin(), image.end());
+        } else {
+            bytes = host::exportJson(host);
+        }
+        try {
+            host::writeFileAtomically(target, bytes);
+        } catch (const std::exception& error) {
+            throw Conflict(std::string("cannot save: ") + error.what(), "");
+        }
+        file = target;
+        sco = asSco;
+        options.sceneFile = target;
+        fileBytes = bytes;
+        savedRevision = editor.revision();
+        return getStatus();
+    }
+
+    std::string reload(const httplib::Request& request) {
+        changeBody(request, {});
+        const std::optional<std::string> bytes = readFileIf(file);
+        if (!bytes) throw BadRequest("cannot read " + file);
+        std::string answer = changed([&] {
+            editor.replace("reload " + std::filesystem::path(file).filename().string(), [&](host::Host& h) {
+                const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size());
+                if (host::isScoImage(data))
+                    host::loadScoScene(h, data, file);
+                else
+                    host::loadJsonScene(h, *bytes, file);
+            });
+            return host::EditEffect::Other;
+        });
+        fileBytes = *bytes;
+        savedRevision = editor.revision();
+        return answer;
+    }
+
+    void findIterators() {
+        const Handle was = current;
+        iterators.clear();
+        for (const host::SceneNode& root : host::sceneTree(host)) {
+            // Pre-order, as the scene lists its objects.
+            std::vector<const host::SceneNode*> stack{&root};
+            while (!stack.empty()) {
+                const host::SceneNode* node = stack.back();
+                stack.pop_back();
+                if (host.runtime().kind(node->object) == host::ObjectKind::Module &&
+                    node->object.GetInterface(kIdHasEye, nullptr))
+                    iterators.push_back(node->object);
+                for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
+                    stack.push_back(&*child);
+            }
+        }
+        const bool still = std::any_of(iterators.begin(), iterators.end(), [&](const Handle& h) { return h == was; });
+        current = still ? was : iterators.empty() ? Handle() : iterators.front();
     }
 };
 
 StudioServer::StudioServer(host::Host& host, StudioOptions options)
     : state_(std::make_unique<State>(host, std::move(options))) {
     State& s = *state_;
-    for (const host::SceneNode& root : host::sceneTree(host)) {
-        // Pre-order, as the scene lists its objects.
-        std::vector<const host::SceneNode*> stack{&root};
-        while (!stack.empty()) {
-            const host::SceneNode* node = stack.back();
-            stack.pop_back();
-            if (host.runtime().kind(node->object) == host::ObjectKind::Module &&
-                node->object.GetInterface(kIdHasEye, nullptr))
-                s.iterators.push_back(node->object);
-            for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
-                stack.push_back(&*child);
-        }
-    }
+    s.findIterators();
     if (s.iterators.empty()) throw std::invalid_argument("the scene has no iterator");
+    s.file = s.options.sceneFile;
+    if (const std::optional<std::string> bytes = State::readFileIf(s.file)) {
+        s.fileBytes = bytes;
+        s.sco = host::isScoImage(std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
+    }
     s.current = s.iterators.front();
     if (!s.options.iterator.empty()) {
         const auto found = std::find_if(s.iterators.begin(), s.iterators.end(),
