@@ -23,6 +23,7 @@
 #include "iterator/SCOCameraSystemIterator.h"
 #include "path/SCOCameraSystemPath.h"
 #include "studio/server/StudioJson.h"
+#include "studio/server/StudioServer.h"
 #include "tests/support/LiteralBox.h"
 #include "tests/support/PathTestAccess.h"
 
@@ -58,6 +59,7 @@ struct Row {
     double resolvesPerRefit = NAN;
     double frameSeconds = NAN;         ///< one studio frame flown from the activation (cold)
     double resumedFrameSeconds = NAN;  ///< one studio frame resumed by the frame sampler
+    double dragSeconds = NAN;          ///< one drag step in the studio (PATCH and frame)
     bool identical = true;      ///< both boxes had the same bits
     _Point3<float> literalMin{}, literalMax{};
     bool haveLiteral = false;
@@ -73,6 +75,27 @@ double perIteration(const benchmark::State& state, Clock::time_point begin) {
 /// One host for the whole run (the module has one runtime pointer per process): a game camera,
 /// the benchmark paths of every size, the iterator of the tick benchmark and the example scene,
 /// each made the first time it is asked for.
+/// A fitted path of `n` waypoints along a wavy curve, named `name`; its waypoints are named
+/// W0, W1, ... when `named`.
+///
+/// Waypoint k stands at x = 39k, y = 18 sin(0.45k), z = 12 + 6 sin(0.17k), turned to face
+/// along the curve: consecutive eyes lie about 39 to 41 units apart and the view turns a
+/// little, so the distance scale grows by about 40 per waypoint (some 160 box samples).
+Handle makeWavyPath(host::Host& host, int n, const std::string& name, bool named) {
+    const Handle path = host.create("SCOCameraSystemPath", name);
+    for (int k = 0; k < n; ++k) {
+        const double x = 39.0 * k, y = 18.0 * std::sin(0.45 * k), z = 12.0 + 6.0 * std::sin(0.17 * k);
+        const double heading = std::atan2(18.0 * 0.45 * std::cos(0.45 * k), 39.0);  // dy/dx of the curve
+        _CCoordSystem<float> frame;
+        frame.RotateZ(heading - std::numbers::pi / 2);  // local y (the view) along +x, then along the curve
+        frame.Origin = {static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)};
+        const Handle w = host.create("SCOCameraSystemWaypoint", named ? "W" + std::to_string(k) : "", path);
+        host.setObjectPos(w, frame);
+    }
+    static_cast<SCOCameraSystemPath*>(host.object(path))->RefreshCubicData();
+    return path;
+}
+
 class Scenes {
 public:
     static Scenes& get() {
@@ -82,25 +105,11 @@ public:
 
     host::Host& host() { return host_; }
 
-    /// A fitted path of `n` waypoints along a wavy curve, made once.
-    ///
-    /// Waypoint k stands at x = 39k, y = 18 sin(0.45k), z = 12 + 6 sin(0.17k), turned to face
-    /// along the curve: consecutive eyes lie about 39 to 41 units apart and the view turns a
-    /// little, so the distance scale grows by about 40 per waypoint (some 160 box samples).
+    /// A fitted path of `n` waypoints along a wavy curve (see `makeWavyPath`), made once.
     Handle path(int n) {
         auto found = paths_.find(n);
         if (found != paths_.end()) return found->second;
-        const Handle path = host_.create("SCOCameraSystemPath", "path" + std::to_string(n));
-        for (int k = 0; k < n; ++k) {
-            const double x = 39.0 * k, y = 18.0 * std::sin(0.45 * k), z = 12.0 + 6.0 * std::sin(0.17 * k);
-            const double heading = std::atan2(18.0 * 0.45 * std::cos(0.45 * k), 39.0);  // dy/dx of the curve
-            _CCoordSystem<float> frame;
-            frame.RotateZ(heading - std::numbers::pi / 2);  // local y (the view) along +x, then along the curve
-            frame.Origin = {static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)};
-            const Handle w = host_.create("SCOCameraSystemWaypoint", "", path);
-            host_.setObjectPos(w, frame);
-        }
-        pathObject(path).RefreshCubicData();
+        const Handle path = makeWavyPath(host_, n, "path" + std::to_string(n), false);
         paths_.emplace(n, path);
         return path;
     }
@@ -308,6 +317,40 @@ void frame(benchmark::State& state, int n, bool resumed) {
     if (resumed) state.counters["resumed"] = static_cast<double>(resumedFrames) / static_cast<double>(frames);
 }
 
+/// One step of dragging a waypoint in the studio at n waypoints, as the page asks for it: the
+/// PATCH of its position (the host sets "ObjectPos", the waypoint's `OnPositionChanged` refits
+/// the path, the answer carries the new draw lines of the whole scene), then `/api/frame` at the
+/// playhead halfway through the flight (resumed, since moving a waypoint changes no times).
+/// Through `StudioServer::call`: the server's work without the socket.
+void dragStep(benchmark::State& state, int n) {
+    host::Host host{&SetIRTS, &GetObjectFactories};
+    host.createCamera();
+    makeWavyPath(host, n, "Long", true);
+    const Handle iterator = host.create("SCOCameraSystemIterator", "Cam");
+    host.setReference(iterator, "Path", host.find("Long"));
+    host.afterLoad(iterator);
+    studio::StudioServer server(host, {"bench.json", "", "127.0.0.1", 0, false});
+    const std::string frame = "/api/frame?t=" + std::to_string(static_cast<ULong>(n - 1) * 1000 / 2 + 7);
+    if (server.call("GET", frame).first != 200) state.SkipWithError("no frame");
+    const std::string target = "/api/objects/W" + std::to_string(n / 2);
+    const _CCoordSystem<float> at = *host.getObjectPos(host.find("W" + std::to_string(n / 2)));
+    std::size_t bytes = 0, step = 0;
+    const auto begin = Clock::now();
+    for (auto _ : state) {
+        const float dx = static_cast<float>(step++ % 32);
+        const std::string body = "{\"position\":[" + std::to_string(at.Origin.x + dx) + "," +
+                                 std::to_string(at.Origin.y) + "," + std::to_string(at.Origin.z) +
+                                 "],\"gesture\":\"drag\"}";
+        const auto [status, answer] = server.call("PATCH", target, body);
+        const auto [frameStatus, eye] = server.call("GET", frame);
+        if (status != 200 || frameStatus != 200) state.SkipWithError(answer.c_str());
+        bytes = answer.size();
+        benchmark::DoNotOptimize(eye);
+    }
+    rows[n].dragSeconds = perIteration(state, begin);
+    state.counters["answer bytes"] = static_cast<double>(bytes);
+}
+
 /// The studio's `/api/flight` of the example: the flight recorded, then written as JSON text or
 /// as base64 float32 columns.
 void studioFlight(benchmark::State& state, bool f32) {
@@ -324,17 +367,18 @@ void studioFlight(benchmark::State& state, bool f32) {
 void printSummary() {
     std::printf(
         "\n| n | literal box ms | fast box ms | literal/fast | ns/sample | whole refit ms | resolves/refit "
-        "| ns/resolve | frame cold ms | frame resumed ms |\n");
-    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+        "| ns/resolve | frame cold ms | frame resumed ms | drag step ms |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const auto& [n, row] : rows) {
         char literal[32] = "skipped", ratio[32] = "-";
         if (row.haveLiteral) {
             std::snprintf(literal, sizeof literal, "%.3f", row.literalSeconds * 1e3);
             std::snprintf(ratio, sizeof ratio, "%.0f", row.literalSeconds / row.fastSeconds);
         }
-        std::printf("| %d | %s | %.3f | %s | %.1f | %.3f | %.0f | %.1f | %.3f | %.4f |\n", n, literal, row.fastSeconds * 1e3,
+        std::printf("| %d | %s | %.3f | %s | %.1f | %.3f | %.0f | %.1f | %.3f | %.4f | %.3f |\n", n, literal, row.fastSeconds * 1e3,
                     ratio, row.fastSeconds * 1e9 / row.samples, row.refitSeconds * 1e3, row.resolvesPerRefit,
-                    row.walkSeconds * 1e9 / n, row.frameSeconds * 1e3, row.resumedFrameSeconds * 1e3);
+                    row.walkSeconds * 1e9 / n, row.frameSeconds * 1e3, row.resumedFrameSeconds * 1e3,
+                    row.dragSeconds * 1e3);
     }
     for (const auto& [n, row] : rows)
         if (row.haveLiteral && !row.identical) std::printf("n = %d: the fast box differs from the literal one!\n", n);
@@ -359,6 +403,7 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("StudioFrameResumed" + suffix).c_str(), frame, n, true)
             ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("StudioDragStep" + suffix).c_str(), dragStep, n)->Unit(benchmark::kMicrosecond);
     }
     benchmark::RegisterBenchmark(("Tick/" + std::to_string(kTickWayPoints)).c_str(), tick)
         ->Unit(benchmark::kMicrosecond);

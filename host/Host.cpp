@@ -1,5 +1,8 @@
 #include "host/Host.h"
 
+#include <map>
+#include <utility>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -48,9 +51,25 @@ void keepFreedHeap() {
 #endif
 }
 
+namespace {
+
+/// The runtime each plug-in entry point and the framework were last given, for nested hosts.
+std::map<SetIRTSFunction, IRTS*>& pluginRuntimes() {
+    static std::map<SetIRTSFunction, IRTS*> runtimes;
+    return runtimes;
+}
+IRTS*& moduleRuntime() {
+    static IRTS* runtime = nullptr;
+    return runtime;
+}
+
+}  // namespace
+
 void Host::start() {
     // The host's own objects are framework RtsObjects too, with the framework's own runtime
     // pointer (the plug-in has a hidden copy of the framework); both point at this runtime.
+    previousModuleRuntime_ = std::exchange(moduleRuntime(), &runtime_);
+    previousPluginRuntime_ = std::exchange(pluginRuntimes()[plugin_.setIRTS()], &runtime_);
     SetModuleRuntime(&runtime_);
     plugin_.setIRTS()(&runtime_);
     RtsObjectFactory** table = plugin_.getObjectFactories()();
@@ -72,7 +91,11 @@ void Host::start() {
 
 Host::~Host() {
     runtime_.destroyAll();
-    SetModuleRuntime(nullptr);
+    moduleRuntime() = previousModuleRuntime_;
+    SetModuleRuntime(previousModuleRuntime_);
+    pluginRuntimes()[plugin_.setIRTS()] = previousPluginRuntime_;
+    // A plug-in handed no runtime keeps its last one; it is not called again in that case.
+    if (previousPluginRuntime_) plugin_.setIRTS()(previousPluginRuntime_);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -61,6 +61,11 @@ public:
     /// The same with entry points linked into the process (see InProcessModule.h).
     Host(SetIRTSFunction setIRTS, GetObjectFactoriesFunction getObjectFactories);
     /// Destroys every object, then closes the plug-in.
+    ///
+    /// A plug-in has one runtime per process (`SetIRTS`), so hosts of one plug-in nest: while a
+    /// later host lives, the objects of an earlier one must not be called (they would talk to
+    /// the later runtime); when it is destroyed, the earlier host's runtime is the plug-in's
+    /// again.
     ~Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
@@ -195,6 +200,9 @@ private:
     // Declared first so that it is destroyed last: the objects die before the library closes.
     Plugin plugin_;
     Runtime runtime_;
+    /// The runtimes the plug-in and the framework had before this host, given back at the end.
+    IRTS* previousPluginRuntime_ = nullptr;
+    IRTS* previousModuleRuntime_ = nullptr;
     std::vector<FactoryInfo> factories_;
 };
 

@@ -1,6 +1,7 @@
 #include "host/SceneEditor.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "framework/CameraInterfaces.h"
@@ -40,6 +41,29 @@ void SceneEditor::refit(const Handle& path) {
     if (path.IsNull()) return;
     CInterfacePtr<ISCO_CSPath> fitted(path);
     if (fitted) fitted->RefreshCubicData();
+}
+
+void SceneEditor::notifyReferrers(const Handle& moved) {
+    // A waypoint aimed at a target that moved must aim again: everything whose reference
+    // attribute names the moved object hears that this attribute changed, as if it had been
+    // set to the same object anew.
+    for (const SceneNode& root : sceneTree(host_)) {
+        std::vector<const SceneNode*> stack{&root};
+        while (!stack.empty()) {
+            const SceneNode* node = stack.back();
+            stack.pop_back();
+            for (const SceneNode& child : node->children) stack.push_back(&child);
+            if (node->object == moved || host_.runtime().kind(node->object) != ObjectKind::Module) continue;
+            for (const Attribute& record : host_.ownAttributes(node->object)) {
+                if (record.Type != kTypeGuidRef) continue;
+                const std::optional<std::vector<std::uint8_t>> value = host_.getAttribute(node->object, record);
+                if (!value || value->size() < sizeof(_GUID) ||
+                    std::memcmp(value->data(), &moved.Guid, sizeof(_GUID)) != 0)
+                    continue;
+                host_.notifyAttributeChanged(node->object, record.Name);
+            }
+        }
+    }
 }
 
 void SceneEditor::restore(std::span<const std::uint8_t> image) {
@@ -95,6 +119,7 @@ EditEffect SceneEditor::edit(const Handle& object, std::string_view json, const 
                 if (change.orientation) frame.Orientation = *change.orientation;
                 if (!host_.setObjectPos(object, frame)) fail(object, "ObjectPos", "the object refused its position");
                 host_.notifyPositionChanged(object);
+                notifyReferrers(object);
             }
             for (const ObjectEdit::Value& value : change.attributes) {
                 if (!host_.setAttribute(object, value.record, value.bytes))

@@ -4,7 +4,9 @@
 ///
 /// Every change reaches the plug-in objects through the editor's own path and nothing else:
 /// - a position: the object's "ObjectPos" set, then its `OnPositionChanged` (editor feedback)
-///   where it has one, which refits a waypoint's path;
+///   where it has one, which refits a waypoint's path; and every object whose reference
+///   attribute names the moved one hears `OnAttributChanged` of that attribute (a waypoint
+///   aimed at a moved target aims again, as a fresh load of the scene would have it);
 /// - an attribute: set through the object's attribute table with the scene loader's checks and
 ///   conversions, then `OnAttributChanged` with its name;
 /// - creating, deleting and reordering objects: the host's child lists, then a refit
@@ -91,6 +93,8 @@ private:
     void record(std::string label, Change change, std::string_view gesture = {}, const Handle& object = Handle());
     /// Replaces the scene by `image`.
     void restore(std::span<const std::uint8_t> image);
+    /// Tells every object whose reference attribute names `moved` that the attribute changed.
+    void notifyReferrers(const Handle& moved);
     /// `RefreshCubicData` of the object when it is a path.
     void refit(const Handle& path);
     [[noreturn]] void fail(const Handle& object, const std::string& attribute, const std::string& reason) const;

@@ -783,4 +783,26 @@ std::string StudioServer::url() const {
 
 const std::string& StudioServer::token() const { return state_->token; }
 
+std::pair<int, std::string> StudioServer::call(const std::string& method, const std::string& target,
+                                               const std::string& body) {
+    httplib::Request request;
+    request.method = method;
+    const std::size_t question = target.find('?');
+    request.path = target.substr(0, question);
+    if (question != std::string::npos) {
+        std::string_view query = std::string_view(target).substr(question + 1);
+        while (!query.empty()) {
+            const std::size_t amp = query.find('&');
+            const std::string_view pair = query.substr(0, amp);
+            const std::size_t eq = pair.find('=');
+            request.params.emplace(std::string(pair.substr(0, eq)),
+                                   eq == std::string_view::npos ? std::string() : std::string(pair.substr(eq + 1)));
+            query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        }
+    }
+    request.body = body;
+    if (!body.empty()) request.set_header("Content-Type", "application/json");
+    return state_->dispatch(request);
+}
+
 }  // namespace studio

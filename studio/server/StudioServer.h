@@ -10,6 +10,7 @@
 /// part of a request path reaches the file system.
 
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,12 @@ public:
     /// Serves until `stop` (from any thread). Requires `bind`.
     void run();
     void stop();
+
+    /// Serves one API request without a socket, as the listening server would after its checks
+    /// of token, Host and Origin (for benchmarks, tests and fuzzing): `target` is the path with
+    /// an optional query ("/api/frame?t=100"; no percent escapes), `body` JSON or empty.
+    /// Returns the status and the JSON answer.
+    std::pair<int, std::string> call(const std::string& method, const std::string& target, const std::string& body = {});
 
     /// The URL to open, with the token when one is required.
     std::string url() const;

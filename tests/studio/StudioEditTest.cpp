@@ -1,0 +1,303 @@
+// Editing through the studio's API (without sockets, through StudioServer::call) on a copy of the
+// bundled example: every change equals a fresh load of the edited scene, undo gives back every
+// record byte for byte, refused changes change nothing, and saving writes what `camsys fly`
+// flies without overwriting what changed on disk.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+
+#include "host/Flight.h"
+#include "host/InProcessModule.h"
+#include "host/SceneFile.h"
+#include "studio/server/StudioJson.h"
+#include "studio/server/StudioServer.h"
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+namespace {
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    char buffer[65536];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    if (pipe) pclose(pipe);
+    return out;
+}
+
+/// Equal texts, or where they part (long answers would flood the log).
+::testing::AssertionResult sameText(const std::string& a, const std::string& b) {
+    if (a == b) return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+    const std::size_t from = at < 60 ? 0 : at - 60;
+    return ::testing::AssertionFailure() << "the texts (" << a.size() << " and " << b.size() << " bytes) part at "
+                                         << at << ":\n  " << a.substr(from, 160) << "\n  " << b.substr(from, 160);
+}
+
+/// A host with the scene of `file` and a game camera, and a studio over it.
+struct Studio {
+    explicit Studio(const fs::path& file) : path(file) {
+        host::loadSceneFile(host, file.string());
+        host.createCamera("", true);
+        server = std::make_unique<studio::StudioServer>(
+            host, studio::StudioOptions{file.string(), "", "127.0.0.1", 0, false});
+    }
+    std::pair<int, Json> call(const std::string& method, const std::string& target, const std::string& body = {}) {
+        const auto [status, text] = server->call(method, target, body);
+        return {status, Json::parse(text, nullptr, false)};
+    }
+    std::string text(const std::string& target) { return server->call("GET", target).second; }
+    std::vector<std::uint8_t> image() { return host::saveScoImage(host); }
+
+    fs::path path;
+    host::Host host{&SetIRTS, &GetObjectFactories};
+    std::unique_ptr<studio::StudioServer> server;
+};
+
+class StudioEditTest : public testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("camsys-edit-" + std::to_string(std::random_device()()));
+        fs::create_directories(folder);
+        file = folder / "scene.json";
+        fs::copy_file(CAMSYS_EXAMPLES "/flythrough.json", file);
+        studio = std::make_unique<Studio>(file);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    static constexpr const char* kViews[] = {"the scene", "the drawing", "the flight", "frames"};
+
+    /// What the studio at `file` answers for the scene, the drawing and the flight. Without
+    /// what depends on the order objects were made in, which a file does not keep: GUIDs, and
+    /// the order of the drawing's groups and labels.
+    static std::vector<std::string> views(Studio& at) {
+        // Frames first: the studio's resume from where the flight before the change left the
+        // iterator (moving a waypoint changes no times), the fresh one's fly from the activation.
+        std::string frames;
+        for (const char* t : {"600", "3001", "7777", "20000"}) frames += at.text(std::string("/api/frame?t=") + t);
+        Json scene = Json::parse(at.text("/api/scene"));
+        scene.erase("file");
+        for (Json& object : scene["objects"]) object.erase("guid");
+        Json draw = Json::parse(at.text("/api/draw"));
+        for (const char* list : {"groups", "labels"}) {
+            std::vector<Json> items(draw[list].begin(), draw[list].end());
+            std::sort(items.begin(), items.end(), [](const Json& a, const Json& b) { return a.dump() < b.dump(); });
+            draw[list] = items;
+        }
+        return {scene.dump(), draw.dump(), at.text("/api/flight"), frames};
+    }
+
+    /// The scene, drawing and flight equal those of a fresh host loading what the studio holds.
+    /// (The fresh host is made after the studio's answers: hosts of one plug-in nest.)
+    void expectAsFreshlyLoaded(const std::string& what) {
+        const fs::path exported = folder / "exported.json";
+        writeText(exported, host::exportJson(studio->host));
+        const std::vector<std::string> live = views(*studio);
+        std::vector<std::string> loaded;
+        {
+            Studio fresh(exported);
+            loaded = views(fresh);
+        }
+        for (std::size_t i = 0; i < live.size(); ++i)
+            EXPECT_TRUE(sameText(live[i], loaded[i])) << what << ": " << kViews[i];
+        fs::remove(exported);
+    }
+
+    fs::path folder, file;
+    std::unique_ptr<Studio> studio;
+};
+
+/// Changes of every kind, with what each must show.
+const std::vector<std::tuple<std::string, std::string, std::string>> kChanges = {
+    {"PATCH", "/api/objects/W2", R"({"position": [12, -30, 9.5]})"},
+    {"PATCH", "/api/objects/W1", R"({"attributes": {"Time2Next": 900, "EaseIn": true, "Roll": 0.25}})"},
+    {"PATCH", "/api/objects/W3", R"({"attributes": {"PointsTo": "Balloon", "FOVFac": "Infinity"}})"},
+    {"PATCH", "/api/objects/Tower", R"({"position": [1, 2, 3], "orientation": [0, 1, 0, -1, 0, 0, 0, 0, 1]})"},
+    {"POST", "/api/objects", R"({"class": "SCOCameraSystemWaypoint", "name": "W7", "parent": "Flight", "index": 5,
+                                 "position": [20, 40, 12], "attributes": {"Time2Next": 700}})"},
+    {"POST", "/api/objects", R"({"copyOf": "W3", "name": "W3b", "parent": "Flight", "index": 9})"},
+    {"POST", "/api/objects", R"({"name": "Lamp", "position": [5, 5, 5]})"},
+    {"POST", "/api/objects/W5/move", R"({"parent": "Flight", "index": 1})"},
+    {"PATCH", "/api/objects/W6", R"({"name": "Last", "attributes": {"IsOn": false}})"},
+    {"DELETE", "/api/objects/W4", ""},
+};
+
+}  // namespace
+
+TEST_F(StudioEditTest, EveryChangeEqualsAFreshLoadOfTheEditedScene) {
+    std::uint64_t revision = 0;
+    studio->text("/api/flight");  // as the page does first
+    for (const auto& [method, target, body] : kChanges) {
+        SCOPED_TRACE(method + " " + target + " " + body);
+        const auto [status, answer] = studio->call(method, target, body);
+        ASSERT_EQ(status, 200) << answer.dump();
+        EXPECT_EQ(answer["revision"], ++revision);
+        EXPECT_TRUE(answer["draw"].contains("groups") && answer["messages"].is_array());
+        expectAsFreshlyLoaded(method + " " + target);
+    }
+    // A moved waypoint moved the path: its distances are the refit's.
+    const Json scene = Json::parse(studio->text("/api/scene"));
+    const auto w2 = std::find_if(scene["objects"].begin(), scene["objects"].end(),
+                                 [](const Json& o) { return o["name"] == "W2"; });
+    ASSERT_NE(w2, scene["objects"].end());
+    EXPECT_EQ((*w2)["position"], Json::parse("[12, -30, 9.5]"));
+    // The created object has the name asked for, the waypoint sits where it was put.
+    const Json flight = Json::parse(studio->text("/api/flight"));
+    EXPECT_GT(flight["rows"].get<int>(), 100);
+}
+
+TEST_F(StudioEditTest, UndoGivesBackEveryRecordAndRedoReplays) {
+    const std::vector<std::uint8_t> original = studio->image();
+    const std::string originalFlight = studio->text("/api/flight");
+    std::vector<std::vector<std::uint8_t>> after;
+    for (const auto& [method, target, body] : kChanges) {
+        ASSERT_EQ(studio->call(method, target, body).first, 200) << target;
+        after.push_back(studio->image());
+    }
+    // The steps of one drag are one step of the history.
+    for (const char* x : {"1", "2", "3"})
+        ASSERT_EQ(studio->call("PATCH", "/api/objects/W0", std::string(R"({"position": [)") + x +
+                                                               R"(, 0, 10], "gesture": "drag-1"})")
+                      .first,
+                  200);
+    after.push_back(studio->image());
+    Json history = studio->call("GET", "/api/history").second;
+    ASSERT_EQ(history["undo"].size(), kChanges.size() + 1);
+    EXPECT_EQ(history["undo"].back(), "move W0");
+
+    for (std::size_t i = after.size(); i-- > 0;) {
+        const std::vector<std::uint8_t> expected = i == 0 ? original : after[i - 1];
+        ASSERT_EQ(studio->call("POST", "/api/undo").first, 200);
+        ASSERT_EQ(studio->image(), expected) << "undo down to step " << i;
+    }
+    EXPECT_TRUE(sameText(studio->text("/api/flight"), originalFlight));
+    EXPECT_EQ(studio->call("POST", "/api/undo").first, 409) << "nothing is left to undo";
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        ASSERT_EQ(studio->call("POST", "/api/redo").first, 200);
+        ASSERT_EQ(studio->image(), after[i]) << "redo of step " << i;
+    }
+    // A new change after an undo drops what could be redone.
+    ASSERT_EQ(studio->call("POST", "/api/undo").first, 200);
+    ASSERT_EQ(studio->call("PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 1}})").first, 200);
+    history = studio->call("GET", "/api/history").second;
+    EXPECT_TRUE(history["redo"].empty());
+}
+
+TEST_F(StudioEditTest, RefusedChangesChangeNothing) {
+    const std::vector<std::uint8_t> before = studio->image();
+    const std::string flight = studio->text("/api/flight");
+    struct Refusal {
+        std::string method, target, body;
+        int status;
+        std::string object, attribute;
+    };
+    const std::vector<Refusal> refusals = {
+        {"PATCH", "/api/objects/Nobody", R"({"position": [0, 0, 0]})", 400, "Nobody", ""},
+        {"PATCH", "/api/objects/W1", R"({"attributes": {"Time2Next": -1}})", 400, "W1", "Time2Next"},
+        {"PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 1, "Time2Next": "soon"}})", 400, "W1", "Time2Next"},
+        {"PATCH", "/api/objects/W1", R"({"attributes": {"Colour": 1}})", 400, "W1", "Colour"},
+        {"PATCH", "/api/objects/W1", R"({"attributes": {"PointsTo": "Nowhere"}})", 400, "W1", "PointsTo"},
+        {"PATCH", "/api/objects/W1", R"({"attributes": {"IsOn": 1}})", 400, "W1", "IsOn"},
+        {"PATCH", "/api/objects/W1", R"({"position": [0, 0]})", 400, "W1", "position"},
+        {"PATCH", "/api/objects/W1", R"({"position": [0, 0, 0], "name": "W2"})", 400, "W1", "name"},
+        {"PATCH", "/api/objects/W1", R"({"name": ""})", 400, "W1", "name"},
+        {"PATCH", "/api/objects/W1", R"({"speed": 2})", 400, "", ""},
+        {"PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 1, "Roll": 2}})", 400, "W1", "Roll"},
+        {"PATCH", "/api/objects/W1", R"([1, 2])", 400, "", ""},
+        {"PATCH", "/api/objects/W1", R"({"position": )", 400, "", ""},
+        {"PATCH", "/api/objects/W1", R"({"position": [0, 0, 0], "revision": 7})", 409, "", ""},
+        {"POST", "/api/objects", R"({"class": "Teapot", "name": "T"})", 400, "", "class"},
+        {"POST", "/api/objects", R"({"name": "Tower"})", 400, "", "name"},
+        {"POST", "/api/objects", R"({"name": "X", "parent": "Nowhere"})", 400, "Nowhere", ""},
+        {"POST", "/api/objects", R"({"name": "X", "attributes": {"Time2Next": 5}})", 400, "X", "Time2Next"},
+        {"POST", "/api/objects", R"({"name": "X", "index": -1})", 400, "", ""},
+        {"POST", "/api/objects/Flight/move", R"({"parent": "W1", "index": 0})", 400, "Flight", "parent"},
+        {"POST", "/api/objects/W1/move", R"({"parent": "Flight"})", 400, "", ""},
+        {"DELETE", "/api/objects/Nobody", "", 400, "Nobody", ""},
+        {"POST", "/api/redo", "", 409, "", ""},
+        {"PUT", "/api/objects/W1", "{}", 404, "", ""},
+    };
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.method + " " + r.target + " " + r.body);
+        const auto [status, answer] = studio->call(r.method, r.target, r.body);
+        EXPECT_EQ(status, r.status) << answer.dump();
+        ASSERT_TRUE(answer.is_object() && answer.contains("error")) << answer.dump();
+        if (!r.object.empty()) EXPECT_EQ(answer.value("object", ""), r.object);
+        if (!r.attribute.empty()) EXPECT_EQ(answer.value("attribute", ""), r.attribute);
+        ASSERT_EQ(studio->image(), before);
+    }
+    EXPECT_TRUE(sameText(studio->text("/api/flight"), flight));
+    EXPECT_EQ(studio->call("GET", "/api/history").second["revision"], 0);
+}
+
+TEST_F(StudioEditTest, SaveWritesWhatCamsysFliesAndNeverOverwritesChangesOnDisk) {
+    ASSERT_EQ(studio->call("PATCH", "/api/objects/W2", R"({"position": [12, -30, 9.5]})").first, 200);
+    EXPECT_EQ(studio->call("GET", "/api/status").second["unsaved"], true);
+    auto [status, saved] = studio->call("POST", "/api/save", "{}");
+    ASSERT_EQ(status, 200) << saved.dump();
+    EXPECT_EQ(saved["unsaved"], false);
+    EXPECT_EQ(readText(file), host::exportJson(studio->host));
+    // The saved file flies as the studio flies it, in `camsys fly` too.
+    const std::string flown = studio->text("/api/flight");
+    {
+        Studio again(file);
+        EXPECT_TRUE(sameText(again.text("/api/flight"), flown));
+        EXPECT_TRUE(sameText(run("'" CAMSYS_EXE "' fly --iterator Cam '" + file.string() + "'"),
+                             host::flightCsv(host::recordFlight(again.host, again.host.find("Cam"), {}))));
+    }
+
+    // Another editor writes the file: saving says so, overwriting is a choice.
+    ASSERT_EQ(studio->call("PATCH", "/api/objects/W2", R"({"position": [13, -30, 9.5]})").first, 200);
+    const std::string theirs = readText(file) + "\n";
+    writeText(file, theirs);
+    EXPECT_EQ(studio->call("GET", "/api/status").second["changedOnDisk"], true);
+    std::tie(status, saved) = studio->call("POST", "/api/save", "{}");
+    EXPECT_EQ(status, 409);
+    EXPECT_EQ(saved["changedOnDisk"], true);
+    EXPECT_EQ(readText(file), theirs);
+    EXPECT_EQ(studio->call("POST", "/api/save", R"({"overwrite": true})").first, 200);
+    EXPECT_EQ(readText(file), host::exportJson(studio->host));
+
+    // Save as: plain names in the same folder only, .sco by its name, never onto another file.
+    for (const char* name : {"../up.json", "sub/x.json", ".hidden.json", "x.txt", "", "a\\b.json"})
+        EXPECT_EQ(studio->call("POST", "/api/save", Json{{"as", name}}.dump()).first, 400) << name;
+    ASSERT_EQ(studio->call("POST", "/api/save", R"({"as": "copy.sco"})").first, 200);
+    const std::string image = readText(folder / "copy.sco");
+    EXPECT_TRUE(host::isScoImage(std::span(reinterpret_cast<const std::uint8_t*>(image.data()), image.size())));
+    EXPECT_EQ(studio->call("GET", "/api/status").second["format"], "sco");
+    EXPECT_EQ(studio->call("POST", "/api/save", R"({"as": "scene.json"})").first, 409) << "scene.json exists";
+    std::set<std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder)) files.insert(entry.path().filename().string());
+    EXPECT_EQ(files, (std::set<std::string>{"scene.json", "copy.sco"})) << "no temporary file stays behind";
+
+    // Reload takes the file's scene, and is undone like any change.
+    const std::vector<std::uint8_t> edited = studio->image();
+    ASSERT_EQ(studio->call("POST", "/api/save", R"({"as": "other.json"})").first, 200);
+    writeText(folder / "other.json", readText(CAMSYS_EXAMPLES "/flythrough.json"));
+    ASSERT_EQ(studio->call("POST", "/api/reload").first, 200);
+    // (As JSON: objects made from a JSON file get new GUIDs.)
+    const std::string reloaded = host::exportJson(studio->host);
+    {
+        Studio example(CAMSYS_EXAMPLES "/flythrough.json");
+        EXPECT_EQ(reloaded, host::exportJson(example.host));
+    }
+    EXPECT_EQ(studio->call("GET", "/api/status").second["unsaved"], false);
+    ASSERT_EQ(studio->call("POST", "/api/undo").first, 200);
+    EXPECT_EQ(studio->image(), edited);
+}
