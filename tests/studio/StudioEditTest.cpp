@@ -238,8 +238,12 @@ TEST_F(StudioEditTest, RefusedChangesChangeNothing) {
         const auto [status, answer] = studio->call(r.method, r.target, r.body);
         EXPECT_EQ(status, r.status) << answer.dump();
         ASSERT_TRUE(answer.is_object() && answer.contains("error")) << answer.dump();
-        if (!r.object.empty()) EXPECT_EQ(answer.value("object", ""), r.object);
-        if (!r.attribute.empty()) EXPECT_EQ(answer.value("attribute", ""), r.attribute);
+        if (!r.object.empty()) {
+            EXPECT_EQ(answer.value("object", ""), r.object);
+        }
+        if (!r.attribute.empty()) {
+            EXPECT_EQ(answer.value("attribute", ""), r.attribute);
+        }
         ASSERT_EQ(studio->image(), before);
     }
     EXPECT_TRUE(sameText(studio->text("/api/flight"), flight));
