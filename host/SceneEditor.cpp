@@ -46,24 +46,33 @@ void SceneEditor::refit(const Handle& path) {
 void SceneEditor::notifyReferrers(const Handle& moved) {
     // A waypoint aimed at a target that moved must aim again: everything whose reference
     // attribute names the moved object hears that this attribute changed, as if it had been
-    // set to the same object anew.
-    for (const SceneNode& root : sceneTree(host_)) {
-        std::vector<const SceneNode*> stack{&root};
-        while (!stack.empty()) {
-            const SceneNode* node = stack.back();
-            stack.pop_back();
-            for (const SceneNode& child : node->children) stack.push_back(&child);
-            if (node->object == moved || host_.runtime().kind(node->object) != ObjectKind::Module) continue;
-            for (const Attribute& record : host_.ownAttributes(node->object)) {
+    // set to the same object anew. The references are found once and kept while only
+    // positions change (the steps of a drag).
+    if (!references_) {
+        references_.emplace();
+        for (const Handle& object : host_.runtime().objects()) {
+            if (host_.runtime().kind(object) != ObjectKind::Module || !inSceneTree(object)) continue;
+            for (const Attribute& record : host_.ownAttributes(object)) {
                 if (record.Type != kTypeGuidRef) continue;
-                const std::optional<std::vector<std::uint8_t>> value = host_.getAttribute(node->object, record);
-                if (!value || value->size() < sizeof(_GUID) ||
-                    std::memcmp(value->data(), &moved.Guid, sizeof(_GUID)) != 0)
-                    continue;
-                host_.notifyAttributeChanged(node->object, record.Name);
+                const std::optional<std::vector<std::uint8_t>> value = host_.getAttribute(object, record);
+                if (!value || value->size() < sizeof(_GUID)) continue;
+                _GUID target;
+                std::memcpy(&target, value->data(), sizeof target);
+                if (!CGUID(target).IsNull()) references_->push_back({Handle(target), object, record.Name});
             }
         }
     }
+    for (const Reference& reference : *references_)
+        if (reference.target == moved && !(reference.from == moved))
+            host_.notifyAttributeChanged(reference.from, reference.attribute);
+}
+
+bool SceneEditor::inSceneTree(const Handle& object) const {
+    // Objects below the camera or a registry are not part of the scene.
+    Handle top = object;
+    for (Handle up = parentOf(host_, object); !up.IsNull(); up = parentOf(host_, up)) top = up;
+    const ObjectKind kind = host_.runtime().kind(top);
+    return kind == ObjectKind::Module || kind == ObjectKind::Plain;
 }
 
 void SceneEditor::restore(std::span<const std::uint8_t> image) {
@@ -89,6 +98,8 @@ void SceneEditor::record(std::string label, Change change, std::string_view gest
         throw;
     }
     ++revision_;
+    if (!keepsReferences_) references_.reset();
+    keepsReferences_ = false;
     if (joins) return;
     redo_.clear();
     undo_.push_back({std::move(label), std::move(before), std::string(gesture), object});
@@ -110,6 +121,7 @@ EditEffect SceneEditor::edit(const Handle& object, std::string_view json, const 
 
     std::string label = "edit " + host_.nameOf(object);
     if (onlyMoves) label = "move " + host_.nameOf(object);
+    keepsReferences_ = onlyMoves;
     record(
         std::move(label),
         [&] {
@@ -211,6 +223,7 @@ bool SceneEditor::undo() {
     undo_.pop_back();
     std::vector<std::uint8_t> now = saveScoImage(host_);
     restore(step.image);
+    references_.reset();
     step.image = std::move(now);
     step.gesture.clear();
     redo_.push_back(std::move(step));
@@ -224,6 +237,7 @@ bool SceneEditor::redo() {
     redo_.pop_back();
     std::vector<std::uint8_t> now = saveScoImage(host_);
     restore(step.image);
+    references_.reset();
     step.image = std::move(now);
     undo_.push_back(std::move(step));
     ++revision_;

@@ -100,7 +100,18 @@ private:
     [[noreturn]] void fail(const Handle& object, const std::string& attribute, const std::string& reason) const;
     std::string freeName(const std::string& stem) const;
 
+    /// A reference attribute of `from` that names `target`.
+    struct Reference {
+        Handle target;
+        Handle from;
+        std::string attribute;
+    };
+    bool inSceneTree(const Handle& object) const;
+
     Host& host_;
+    /// Every reference of the scene, while only positions change; rebuilt after other changes.
+    std::optional<std::vector<Reference>> references_;
+    bool keepsReferences_ = false;  ///< the change being recorded moves objects only
     std::vector<Step> undo_;
     std::vector<Step> redo_;
     std::uint64_t revision_ = 0;

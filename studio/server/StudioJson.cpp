@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <map>
 
 #include "framework/Attribute.h"
 #include "host/SceneFile.h"
@@ -182,38 +183,123 @@ std::string sceneJson(const host::Host& host, std::string_view file, const std::
     return out + "]}";
 }
 
-std::string drawJson(const host::Host& host, const host::SceneDrawing& drawing) {
-    std::string out = "{\"groups\":[";
-    for (std::size_t g = 0; g < drawing.groups.size(); ++g) {
-        const host::DrawGroup& group = drawing.groups[g];
-        std::string from, to, width, colour, flag, arrows;
-        for (std::size_t i = group.first; i < group.first + group.count && i < drawing.calls.size(); ++i) {
-            const host::DrawCall& call = drawing.calls[i];
-            if (call.kind == host::DrawKind::Arrow) {
-                arrows += std::string(arrows.empty() ? "" : ",") + "{\"from\":" + point(call.from) +
-                          ",\"to\":" + point(call.to) + ",\"sizes\":" + floats(call.sizes.data(), 3) +
-                          ",\"colour\":" + floats(call.colour.data(), 4) +
-                          ",\"colour2\":" + floats(call.colour2.data(), 4) + ",\"flag\":" + std::to_string(call.flag) +
-                          "}";
-                continue;
-            }
-            const float widths[2] = {call.widthFrom, call.widthTo};
-            const float ends[2][3] = {{call.from.x, call.from.y, call.from.z}, {call.to.x, call.to.y, call.to.z}};
-            appendFloats(from, ends[0], 3);
-            appendFloats(to, ends[1], 3);
-            appendFloats(width, widths, 2);
-            appendFloats(colour, call.colour.data(), 4);
-            flag += (flag.empty() ? "" : ",") + std::to_string(call.flag);
+namespace {
+
+/// One object's group of a drawing; with `f32`, the line columns as base64 of little-endian
+/// float32 (the flags: int32) instead of decimals, which are most of the cost of a long path.
+std::string groupJson(const host::Host& host, const host::SceneDrawing& drawing, const host::DrawGroup& group,
+                      bool f32 = false) {
+    std::string from, to, width, colour, flag, arrows;
+    std::vector<float> fromBin, toBin, widthBin, colourBin;
+    std::vector<std::int32_t> flagBin;
+    for (std::size_t i = group.first; i < group.first + group.count && i < drawing.calls.size(); ++i) {
+        const host::DrawCall& call = drawing.calls[i];
+        if (call.kind == host::DrawKind::Arrow) {
+            arrows += std::string(arrows.empty() ? "" : ",") + "{\"from\":" + point(call.from) +
+                      ",\"to\":" + point(call.to) + ",\"sizes\":" + floats(call.sizes.data(), 3) +
+                      ",\"colour\":" + floats(call.colour.data(), 4) +
+                      ",\"colour2\":" + floats(call.colour2.data(), 4) + ",\"flag\":" + std::to_string(call.flag) +
+                      "}";
+            continue;
         }
-        out += std::string(g ? "," : "") + "{\"object\":" + nameOrNull(host, group.object) + ",\"lines\":{\"from\":[" +
-               from + "],\"to\":[" + to + "],\"width\":[" + width + "],\"colour\":[" + colour + "],\"flag\":[" + flag +
-               "]},\"arrows\":[" + arrows + "]}";
+        const float widths[2] = {call.widthFrom, call.widthTo};
+        const float ends[2][3] = {{call.from.x, call.from.y, call.from.z}, {call.to.x, call.to.y, call.to.z}};
+        if (f32) {
+            fromBin.insert(fromBin.end(), ends[0], ends[0] + 3);
+            toBin.insert(toBin.end(), ends[1], ends[1] + 3);
+            widthBin.insert(widthBin.end(), widths, widths + 2);
+            colourBin.insert(colourBin.end(), call.colour.begin(), call.colour.end());
+            flagBin.push_back(call.flag);
+            continue;
+        }
+        appendFloats(from, ends[0], 3);
+        appendFloats(to, ends[1], 3);
+        appendFloats(width, widths, 2);
+        appendFloats(colour, call.colour.data(), 4);
+        flag += (flag.empty() ? "" : ",") + std::to_string(call.flag);
     }
-    out += "],\"labels\":[";
-    for (std::size_t i = 0; i < drawing.labels.size(); ++i)
-        out += std::string(i ? "," : "") + "{\"name\":" + jsonString(drawing.labels[i].text) +
-               ",\"position\":" + point(drawing.labels[i].position) + "}";
-    return out + "],\"dropped\":" + std::to_string(drawing.dropped) + "}";
+    if (f32) {
+        // This machine is little-endian (the contract's platform is too); the static_assert in
+        // flightJson checks it.
+        const auto column = [](const auto& values) {
+            return "\"" + base64(values.data(), values.size() * sizeof(values[0])) + "\"";
+        };
+        return "{\"object\":" + nameOrNull(host, group.object) + ",\"lines\":{\"from\":" + column(fromBin) +
+               ",\"to\":" + column(toBin) + ",\"width\":" + column(widthBin) + ",\"colour\":" + column(colourBin) +
+               ",\"flag\":" + column(flagBin) + "},\"arrows\":[" + arrows + "]}";
+    }
+    return "{\"object\":" + nameOrNull(host, group.object) + ",\"lines\":{\"from\":[" + from + "],\"to\":[" + to +
+           "],\"width\":[" + width + "],\"colour\":[" + colour + "],\"flag\":[" + flag + "]},\"arrows\":[" + arrows +
+           "]}";
+}
+
+// Calls are compared as bytes: every member is a 4-byte word, so there is no padding.
+static_assert(sizeof(host::DrawCall) == 21 * 4);
+
+bool sameCalls(const host::SceneDrawing& a, const host::DrawGroup& ga, const host::SceneDrawing& b,
+               const host::DrawGroup& gb) {
+    return ga.count == gb.count && ga.first + ga.count <= a.calls.size() && gb.first + gb.count <= b.calls.size() &&
+           (ga.count == 0 ||
+            std::memcmp(&a.calls[ga.first], &b.calls[gb.first], ga.count * sizeof(host::DrawCall)) == 0);
+}
+
+bool sameLabels(const host::SceneDrawing& a, const host::SceneDrawing& b) {
+    if (a.labels.size() != b.labels.size()) return false;
+    for (std::size_t i = 0; i < a.labels.size(); ++i)
+        if (a.labels[i].text != b.labels[i].text ||
+            std::memcmp(&a.labels[i].position, &b.labels[i].position, sizeof(a.labels[i].position)) != 0)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+std::string drawJson(const host::Host& host, const host::SceneDrawing& drawing) {
+    return drawJson(host, drawing, nullptr);
+}
+
+std::string drawJson(const host::Host& host, const host::SceneDrawing& drawing, const host::SceneDrawing* since) {
+    std::map<std::pair<std::uint64_t, std::uint64_t>, const host::DrawGroup*> before;
+    const auto key = [](const Handle& h) {
+        std::uint64_t halves[2];
+        static_assert(sizeof halves == sizeof h.Guid);
+        std::memcpy(halves, &h.Guid, sizeof halves);
+        return std::pair{halves[0], halves[1]};
+    };
+    if (since)
+        for (const host::DrawGroup& group : since->groups) before[key(group.object)] = &group;
+
+    std::string out = "{\"groups\":[";
+    bool first = true;
+    for (const host::DrawGroup& group : drawing.groups) {
+        if (since) {
+            const auto found = before.find(key(group.object));
+            const bool same = found != before.end() && sameCalls(drawing, group, *since, *found->second);
+            if (found != before.end()) before.erase(found);
+            if (same) continue;
+        }
+        out += std::string(first ? "" : ",") + groupJson(host, drawing, group, since != nullptr);
+        first = false;
+    }
+    out += "]";
+    if (since) {
+        out += ",\"encoding\":\"f32\"";
+        out += ",\"removed\":[";
+        first = true;
+        for (const auto& [k, group] : before) {
+            out += std::string(first ? "" : ",") + nameOrNull(host, group->object);
+            first = false;
+        }
+        out += "]";
+    }
+    if (!since || !sameLabels(drawing, *since)) {
+        out += ",\"labels\":[";
+        for (std::size_t i = 0; i < drawing.labels.size(); ++i)
+            out += std::string(i ? "," : "") + "{\"name\":" + jsonString(drawing.labels[i].text) +
+                   ",\"position\":" + point(drawing.labels[i].position) + "}";
+        out += "]";
+    }
+    return out + ",\"dropped\":" + std::to_string(drawing.dropped) + "}";
 }
 
 std::string flightJson(const host::FlightRecording& flight, std::string_view iterator, bool f32) {

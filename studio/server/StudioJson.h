@@ -22,6 +22,11 @@ std::string sceneJson(const host::Host& host, std::string_view file, const std::
 
 /// The recorded drawing calls, by the object that made them; lines as flat columns.
 std::string drawJson(const host::Host& host, const host::SceneDrawing& drawing);
+/// The same as changes since the drawing `since`: only the groups whose calls differ (or are
+/// new), "removed" with the objects whose group is gone, and "labels" only when they changed.
+/// A page that holds `since` and applies this holds `drawing`. The groups' line columns come
+/// as base64 of little-endian float32 (flags int32), marked "encoding": "f32".
+std::string drawJson(const host::Host& host, const host::SceneDrawing& drawing, const host::SceneDrawing* since);
 
 /// A flight as columns named like the CSV's. With `f32` each column is base64 of little-endian
 /// uint32 ("time", "waypoint") or float32 values (the others).

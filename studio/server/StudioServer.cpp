@@ -220,6 +220,9 @@ struct StudioServer::State {
     host::FrameSampler frames;
     /// Every change goes through the editor, with undo.
     host::SceneEditor editor{host};
+    /// The drawing last sent, and the gesture (with its object) whose step it answered.
+    host::SceneDrawing lastDrawing;
+    std::string drawGesture;
     /// The file the scene came from (or was last saved to), its format, and its bytes as loaded
     /// or saved (none when it could not be read): a file that differs from these changed on disk.
     std::string file;
@@ -274,9 +277,10 @@ struct StudioServer::State {
     std::string getScene() { return sceneJson(host, options.sceneFile, iterators, current); }
 
     std::string getDraw() {
-        host::SceneDrawing drawing = host.drawScene();
+        lastDrawing = host.drawScene();
         takeSceneMessages();
-        return drawJson(host, drawing);
+        drawGesture.clear();
+        return drawJson(host, lastDrawing);
     }
 
     std::string getFlight(const httplib::Request& request) {
@@ -513,8 +517,10 @@ struct StudioServer::State {
     }
 
     /// Runs a change and answers with the new revision, the drawing and the messages it caused.
+    /// The later steps of a gesture (a drag) carry only what changed in the drawing since the
+    /// step before ("drawChanges"): the page that sent that step holds its drawing.
     template <typename Change>
-    std::string changed(Change change, const std::string& extra = {}) {
+    std::string changed(Change change, const std::string& extra = {}, const std::string& gesture = {}) {
         takeSceneMessages();
         const std::size_t from = host.messages().size();
         const host::EditEffect effect = change();
@@ -522,7 +528,15 @@ struct StudioServer::State {
         const std::vector<host::MessageRecord> caused(host.messages().begin() + static_cast<std::ptrdiff_t>(from),
                                                       host.messages().end());
         std::string answer = "{\"revision\":" + std::to_string(editor.revision()) + extra;
-        answer += ",\"draw\":" + getDraw();
+        if (!gesture.empty() && gesture == drawGesture) {
+            host::SceneDrawing drawing = host.drawScene();
+            takeSceneMessages();
+            answer += ",\"drawChanges\":" + drawJson(host, drawing, &lastDrawing);
+            lastDrawing = std::move(drawing);
+        } else {
+            answer += ",\"draw\":" + getDraw();
+            drawGesture = gesture;
+        }
         answer += ",\"messages\":" + messagesJson(caused).substr(12);
         answer.pop_back();  // messagesJson's closing brace
         return answer + "}";
@@ -542,7 +556,8 @@ struct StudioServer::State {
         const std::string gesture = textOf(body, "gesture");
         std::optional<std::string> rename;
         if (body.contains("name")) rename = textOf(body, "name", true);
-        return changed([&] { return editor.edit(object, request.body, {"name", "gesture", "revision"}, gesture, rename); });
+        return changed([&] { return editor.edit(object, request.body, {"name", "gesture", "revision"}, gesture, rename); },
+                       {}, gesture + "\n" + name);
     }
 
     std::string createObject(const httplib::Request& request) {

@@ -3,14 +3,20 @@
 
 import { decodeAnalysis, decodeFlight } from './flight.js';
 
-/** An answer other than 200, with the server's reason. */
+/**
+ * An answer other than 200, with the server's reason and its whole body: a refused edit names
+ * the object and attribute, a conflict carries the current revision or why a save was refused.
+ */
 export class ApiError extends Error {
-  constructor(path, status, reason) {
+  constructor(path, status, reason, body = {}) {
     super(`${path}: ${reason} (HTTP ${status})`);
     this.status = status;
     this.reason = reason;
+    this.body = body;
   }
 }
+
+const objectPath = (name) => `/api/objects/${encodeURIComponent(name)}`;
 
 export class Api {
   constructor(search = globalThis.location ? globalThis.location.search : '') {
@@ -22,29 +28,58 @@ export class Api {
     for (const [key, value] of Object.entries(params))
       if (value !== undefined && value !== null && value !== '') query.set(key, String(value));
     const search = query.toString();
-    const url = search ? `${path}?${search}` : path;
+    return this.request('GET', search ? `${path}?${search}` : path, path);
+  }
+
+  /** A change: `body` goes as JSON; the answer is the parsed JSON of a 200. */
+  send(method, path, body) {
+    return this.request(method, path, path, body);
+  }
+
+  async request(method, url, path, body) {
     const headers = this.token ? { Authorization: `Bearer ${this.token}` } : {};
+    const init = { method, headers, cache: 'no-store' };
+    if (body !== undefined) {
+      headers['Content-Type'] = 'application/json';
+      init.body = JSON.stringify(body);
+    }
     let response;
     try {
-      response = await fetch(url, { headers, cache: 'no-store' });
+      response = await fetch(url, init);
     } catch (error) {
       throw new ApiError(path, 0, `the studio server cannot be reached (${error.message}); is camsys studio still running?`);
     }
     const text = await response.text();
-    let body;
+    let answer;
     try {
-      body = text ? JSON.parse(text) : {};
+      answer = text ? JSON.parse(text) : {};
     } catch {
       throw new ApiError(path, response.status, 'the answer is not JSON');
     }
-    if (!response.ok) throw new ApiError(path, response.status, body.error || response.statusText);
-    return body;
+    if (!response.ok) throw new ApiError(path, response.status, answer.error || response.statusText, answer);
+    return answer;
   }
 
   scene() { return this.get('/api/scene'); }
   draw() { return this.get('/api/draw'); }
   messages() { return this.get('/api/messages'); }
-  frame(flight, t) { return this.get('/api/frame', { ...flight, t }); }
+  status() { return this.get('/api/status'); }
+  history() { return this.get('/api/history'); }
+  /** The eye at time `t` of the flight {iterator, start, step} (the frame takes no tick limit). */
+  frame({ iterator, start, step }, t) { return this.get('/api/frame', { iterator, start, step, t }); }
+
+  // Changes. Each answers {revision, draw, messages} (and "object" for a creation, "label" for
+  // undo and redo); `revision`, where given, makes the server refuse a change to a scene that
+  // changed meanwhile (another tab or a script) instead of applying it blindly.
+  patch(name, body) { return this.send('PATCH', objectPath(name), body); }
+  create(body) { return this.send('POST', '/api/objects', body); }
+  remove(name, body = {}) { return this.send('DELETE', objectPath(name), body); }
+  move(name, body) { return this.send('POST', `${objectPath(name)}/move`, body); }
+  undo(body = {}) { return this.send('POST', '/api/undo', body); }
+  redo(body = {}) { return this.send('POST', '/api/redo', body); }
+  reload(body = {}) { return this.send('POST', '/api/reload', body); }
+  /** {} saves to the scene's file, {as: NAME} beside it; answers the status. */
+  save(body = {}) { return this.send('POST', '/api/save', body); }
 
   /** `flight` is {iterator, start, step, maxTicks}; columns come back decoded into typed arrays. */
   async flight(flight) {

@@ -4,7 +4,7 @@
 import * as THREE from 'three';
 import { Labels } from './labels.js';
 import { watchSize } from './view3d.js';
-import { eyeAxes, formatNumber, verticalFov } from './flight.js';
+import { formatNumber, verticalFov } from './flight.js';
 
 export const FOV_HELP = 'Field of view: the eye\'s fov value divides the tangent of half the base vertical angle, ' +
   'vfov = 2·atan(tan(base/2) / fov); fov 2 zooms in twice, 0.5 out. The base (default 60°) is the game\'s own ' +
@@ -59,17 +59,17 @@ export class CameraView {
 
   /** Puts the camera at the eye of the current tick; false when there is none. */
   placeCamera() {
-    const { flight, tick } = this.state;
-    if (!flight || tick < 0) return false;
-    const a = eyeAxes(flight, tick, this.axes);
+    const eye = this.state.shownEye(this.axes);
+    if (!eye) return false;
+    const a = this.axes;
     // three.js cameras look down their local -z with local +y up: x = right, y = up, z = -forward.
     this.right.set(a[0], a[1], a[2]);
     this.up.set(a[6], a[7], a[8]);
     this.back.set(-a[3], -a[4], -a[5]);
     this.basis.makeBasis(this.right, this.up, this.back);
     this.camera.quaternion.setFromRotationMatrix(this.basis);
-    this.camera.position.set(flight.x[tick], flight.y[tick], flight.z[tick]);
-    const fov = flight.fov[tick];
+    this.camera.position.set(eye.x, eye.y, eye.z);
+    const fov = eye.fov;
     this.camera.fov = verticalFov(fov, this.state.options.fovBase);
     this.camera.near = this.world.extent / 4000;
     this.camera.far = this.world.extent * 100;

@@ -47,6 +47,12 @@ export class Labels {
     if (item) item.element.classList.add('selected');
   }
 
+  /** The label of `name` now stands at `position` (a Vector3); shown at the next update. */
+  move(name, position) {
+    const item = this.byName.get(name);
+    if (item) item.position.copy(position);
+  }
+
   /** Places every label for `camera` over a view of `width` × `height` CSS pixels. */
   update(camera, width, height) {
     this.root.style.display = this.visible ? '' : 'none';

@@ -1,5 +1,5 @@
 // camsys studio's page: wires the state, the views and the server together, loads the scene
-// and the flight, and handles the keys and the header's options.
+// and the flight, and handles the keys, the header's options and the file (undo, redo, save).
 
 import 'uplot/dist/uPlot.min.css';
 import './studio.css';
@@ -13,6 +13,10 @@ import { Timeline } from './timeline.js';
 import { Plots } from './plots.js';
 import { Inspector, ObjectList } from './inspector.js';
 import { Messages } from './messages.js';
+import { Editor } from './editor.js';
+import { Gizmo } from './gizmo.js';
+import { EditBar } from './editbar.js';
+import { ask } from './dialog.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -39,6 +43,8 @@ const early = {
   draw: api.draw(),
   messages: api.messages(),
   flight: Promise.all([api.flight({ ...state.flightParams }), api.analysis({ ...state.flightParams })]),
+  status: api.status(),
+  history: api.history(),
 };
 for (const request of Object.values(early)) request.catch(() => {});
 
@@ -50,11 +56,29 @@ const cameraView = new CameraView($('cameraView'), world, state, surface);
 const timeline = new Timeline($('timeline'), state);
 const plots = new Plots($('plots'), state);
 const objectList = new ObjectList($('objectList'), state);
-const inspector = new Inspector($('inspector'), state);
+const editor = new Editor(state, api);
+const inspector = new Inspector($('inspector'), state, editor);
 const messages = new Messages($('messages'), state);
+const gizmo = new Gizmo(view3d, world, state, editor, notify);
+const editBar = new EditBar($('objectList'), state, editor, {
+  centre: () => view3d.centre(), step: () => world.gridStep, rename: () => inspector.startRename(), notify,
+});
 timings.views = Math.round(performance.now());
-const studio = { timings, state, api, world, surface, view3d, cameraView, timeline, plots, objectList, inspector, messages, ready: false };
+const studio = { timings, state, api, world, surface, view3d, cameraView, timeline, plots, objectList, inspector, messages,
+  editor, gizmo, editBar, ready: false };
 window.studio = studio;
+
+/** A short note under the header: what an action did, or why the server refused it. */
+let noticeTimer = 0;
+function notify(text, kind = 'info') {
+  const box = $('notice');
+  box.textContent = text;
+  box.className = `notice ${kind}`;
+  box.hidden = false;
+  clearTimeout(noticeTimer);
+  noticeTimer = setTimeout(() => { box.hidden = true; }, kind === 'error' ? 8000 : 3000);
+}
+editor.on('error', (error) => notify(error.reason || error.message, 'error'));
 
 // -- Header ---------------------------------------------------------------------------------------
 
@@ -79,13 +103,86 @@ $('iterator').addEventListener('change', (e) => {
 });
 
 state.on('scene', (scene) => {
-  $('file').textContent = scene.file;
-  $('file').title = scene.file;
+  if (!editor.status) showFile(scene.file, false);
   const select = $('iterator');
   select.replaceChildren(...scene.iterators.map((name) => new Option(name, name, false, name === state.flightParams.iterator)));
   $('iteratorField').hidden = scene.iterators.length < 1;
   select.disabled = scene.iterators.length < 2;
 });
+
+state.on('flight', (flight) => {
+  $('status').textContent = `${state.flightParams.iterator}: ${flight.rows} ticks of ${state.flightParams.step} ms`;
+});
+
+// -- The file: unsaved changes, undo and redo, saving -------------------------------------------------
+
+function showFile(file, unsaved, changedOnDisk = false) {
+  $('file').textContent = file;
+  $('file').title = `${file}${unsaved ? ' (unsaved changes)' : ''}${changedOnDisk ? ' (changed on disk since loaded or saved)' : ''}`;
+  $('dirty').hidden = !unsaved;
+  $('onDisk').hidden = !changedOnDisk;
+  document.title = `${unsaved ? '● ' : ''}${file.split('/').pop()} · camsys studio`;
+}
+editor.on('status', (status) => showFile(status.file, status.unsaved, status.changedOnDisk));
+editor.on('history', ({ undo, redo }) => {
+  $('undoButton').disabled = !undo.length;
+  $('redoButton').disabled = !redo.length;
+  $('undoButton').title = undo.length ? `Undo: ${undo[undo.length - 1]} (Ctrl+Z)` : 'Nothing to undo';
+  $('redoButton').title = redo.length ? `Redo: ${redo[0]} (Ctrl+Shift+Z)` : 'Nothing to redo';
+});
+
+const fail = (error) => notify(error.reason || error.message, 'error');
+function undo() { if (editor.history.undo.length) editor.undo().catch(fail); }
+function redo() { if (editor.history.redo.length) editor.redo().catch(fail); }
+const fileName = () => (editor.status ? editor.status.file.split('/').pop() : '');
+
+/** Saves; a file changed on disk meanwhile asks whether to reload it or overwrite it. */
+async function save(body = {}) {
+  try {
+    const status = await editor.save(body);
+    notify(`saved ${status.file}`);
+  } catch (error) {
+    const why = error.body || {};
+    if (error.status === 409 && why.changedOnDisk) {
+      const choice = await ask({
+        title: 'The file changed on disk',
+        text: `${fileName()} was changed by another program since it was loaded or last saved. Reload it (your ` +
+          'changes can be brought back with undo) or overwrite it with the scene shown here?',
+        buttons: [{ label: 'Reload from disk', value: 'reload' }, { label: 'Overwrite', value: 'overwrite', primary: true },
+          { label: 'Cancel', value: null }],
+      });
+      if (choice && choice.button === 'reload') await editor.reload().then(() => notify(`reloaded ${fileName()}`), fail);
+      if (choice && choice.button === 'overwrite') await save({ ...body, overwrite: true });
+    } else if (error.status === 409 && why.exists) {
+      const choice = await ask({
+        title: 'The file exists', text: `${body.as} is already in the scene's folder. Replace it?`,
+        buttons: [{ label: 'Replace', value: 'overwrite', primary: true }, { label: 'Cancel', value: null }],
+      });
+      if (choice) await save({ ...body, overwrite: true });
+    } else fail(error);
+  }
+}
+
+async function saveAs() {
+  const choice = await ask({
+    title: 'Save as',
+    text: 'A file name in the scene\'s folder (no folder); .json or .sco gives the format. The scene is then that file.',
+    input: fileName(),
+    buttons: [{ label: 'Save', value: 'save', primary: true }, { label: 'Cancel', value: null }],
+    check: async (name) => (name.trim() ? null : 'a file name is needed'),
+  });
+  if (choice) await save({ as: choice.value.trim() });
+}
+
+for (const [id, act] of [['undoButton', undo], ['redoButton', redo], ['saveButton', () => save()], ['saveAsButton', saveAs]]) {
+  $(id).addEventListener('mousedown', (e) => e.preventDefault());
+  $(id).addEventListener('click', act);
+}
+window.addEventListener('beforeunload', (e) => {
+  if (editor.status && editor.status.unsaved) { e.preventDefault(); e.returnValue = ''; }
+});
+// Another program may change the file while the page is in the background.
+window.addEventListener('focus', () => editor.refreshStatus());
 
 // The bottom panel's height follows the splitter above it; the plots scroll within it.
 $('splitter').addEventListener('pointerdown', (e) => {
@@ -104,9 +201,23 @@ $('splitter').addEventListener('pointerdown', (e) => {
 
 // -- Keys -----------------------------------------------------------------------------------------
 
+/** Keys go to a field being typed into, not to the studio. */
+const typing = (target) => target instanceof HTMLInputElement || target instanceof HTMLSelectElement ||
+  target instanceof HTMLTextAreaElement || (target instanceof HTMLElement && target.isContentEditable);
+
 document.addEventListener('keydown', (e) => {
+  if ($('dialog').open) return;
   const target = e.target;
-  if (target instanceof HTMLInputElement || target instanceof HTMLSelectElement || target instanceof HTMLTextAreaElement) return;
+  if ((e.ctrlKey || e.metaKey) && !e.altKey) {
+    const key = e.key.toLowerCase();
+    // Never the browser's "save page", but no save either while a value is half typed.
+    if (key === 's') { e.preventDefault(); if (!typing(target)) (e.shiftKey ? saveAs() : save()); return; }
+    if (typing(target)) return;
+    const act = { z: e.shiftKey ? redo : undo, y: redo }[key];
+    if (act) { e.preventDefault(); act(); }
+    return;
+  }
+  if (typing(target)) return;
   if (e.ctrlKey || e.metaKey || e.altKey) return;
   const keys = {
     ' ': () => state.toggle(),
@@ -116,7 +227,12 @@ document.addEventListener('keydown', (e) => {
     End: () => { state.pause(); state.seek(state.duration()); },
     f: () => view3d.frame(state.selection),
     F: () => view3d.frame(state.selection),
-    Escape: () => state.select(null),
+    t: () => gizmo.setMode('translate'),
+    T: () => gizmo.setMode('translate'),
+    r: () => gizmo.setMode('rotate'),
+    R: () => gizmo.setMode('rotate'),
+    Delete: () => { if (state.selection) editBar.run('delete'); },
+    Escape: () => { if (!gizmo.cancelAim()) state.select(null); },
   };
   const act = keys[e.key];
   if (!act) return;
@@ -132,13 +248,15 @@ async function loadFlight(requested = null) {
   $('status').textContent = `flying ${params.iterator}…`;
   const [flight, analysis] = await (requested || Promise.all([api.flight(params), api.analysis(params)]));
   state.setFlight(flight, analysis);
-  $('status').textContent = `${params.iterator}: ${flight.rows} ticks of ${params.step} ms`;
 }
 
 async function load() {
   const scene = await early.scene;
   timings.scene = Math.round(performance.now());
   state.setScene(scene);
+  try {
+    await editor.start(await early.status, await early.history);
+  } catch (error) { showError(error); }
   // The early flight is the scene's iterator in use, unless the server has none.
   const flightRequest = loadFlight(scene.iterator && state.flightParams.iterator === scene.iterator ? early.flight : null);
   try {

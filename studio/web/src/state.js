@@ -3,11 +3,12 @@
 // Views never talk to each other; they change this state and listen to its events:
 //   'scene' 'draw' 'flight' 'messages'   new data from the server
 //   'select'                             the selected object changed (name or null)
-//   'time'                               the current time (and so maybe the tick) changed
+//   'time'                               the current time (and so maybe the tick) changed, or the
+//                                        eye shown at it (an edit's preview of the camera)
 //   'play'                               playback started or stopped
 //   'options'                            a view option changed (base field of view...)
 
-import { tickAt } from './flight.js';
+import { eyeAxes, jsonFloat, tickAt } from './flight.js';
 
 export class Emitter {
   constructor() { this.listeners = new Map(); }
@@ -38,13 +39,17 @@ export class StudioState extends Emitter {
     this.playStartWall = 0;
     this.playStartElapsed = 0;
     this.frameRequest = 0;
+    this.eyeOverride = null;  // the server's eye at the shown tick after an edit, until the new flight
+    this.eyeScratch = { x: 0, y: 0, z: 0, fov: 1 };
     this.advance = this.advance.bind(this);
   }
 
   setScene(scene) {
     this.scene = scene;
     this.objects = new Map(scene.objects.map((o) => [o.name, o]));
-    if (!this.flightParams.iterator) this.flightParams.iterator = scene.iterator;
+    // The iterator shown may have been deleted or renamed by an edit: then the server's own.
+    if (!this.flightParams.iterator || !scene.iterators.includes(this.flightParams.iterator))
+      this.flightParams.iterator = scene.iterator;
     if (this.selection && !this.objects.has(this.selection)) this.selection = null;
     this.emit('scene', scene);
   }
@@ -57,6 +62,7 @@ export class StudioState extends Emitter {
   setFlight(flight, analysis) {
     this.flight = flight;
     this.analysis = analysis;
+    this.eyeOverride = null;
     this.emit('flight', flight, analysis);
     this.seek(Math.min(this.elapsed, this.duration()));
   }
@@ -78,6 +84,35 @@ export class StudioState extends Emitter {
     const object = this.objects.get(objectName);
     const record = object && object.attributes.find((a) => a.name === name);
     return record ? record.value : undefined;
+  }
+
+  /**
+   * Shows `frame` (an /api/frame answer) as the eye at the current tick until the next flight
+   * arrives: after an edit the camera view moves at once, before the whole flight is flown again.
+   */
+  setEye(frame) {
+    if (!this.flight || this.tick < 0) return;
+    const o = { tick: this.tick, flight: this.flight };
+    for (const key of ['x', 'y', 'z', 'fov', 'm00', 'm01', 'm02', 'm10', 'm11', 'm12', 'm20', 'm21', 'm22']) o[key] = jsonFloat(frame[key]);
+    this.eyeOverride = o;
+    this.emit('time', this.elapsed, this.tick);
+  }
+
+  /** The eye shown now: {x, y, z, fov} (reused, do not keep) with its axes into `axes`; null without one. */
+  shownEye(axes) {
+    const { flight, tick } = this;
+    if (!flight || tick < 0) return null;
+    const e = this.eyeScratch, o = this.eyeOverride;
+    if (o && o.tick === tick && o.flight === flight) {
+      axes[0] = o.m00; axes[1] = o.m10; axes[2] = o.m20;
+      axes[3] = o.m01; axes[4] = o.m11; axes[5] = o.m21;
+      axes[6] = o.m02; axes[7] = o.m12; axes[8] = o.m22;
+      e.x = o.x; e.y = o.y; e.z = o.z; e.fov = o.fov;
+      return e;
+    }
+    eyeAxes(flight, tick, axes);
+    e.x = flight.x[tick]; e.y = flight.y[tick]; e.z = flight.z[tick]; e.fov = flight.fov[tick];
+    return e;
   }
 
   // -- Time -------------------------------------------------------------------------------------

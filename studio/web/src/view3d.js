@@ -34,6 +34,9 @@ export class View3D {
     this.labels = new Labels(container);
     this.makeOverlay();
     this.framed = false;
+    this.gizmoGrabbed = false;
+    /** What a click in the view does with the object under it (or null): select it, unless an editing mode takes it. */
+    this.onPick = (name) => this.state.select(name);
 
     if (this.renderer) {
       // The canvas lets pointer events through: the view's own element takes them.
@@ -60,7 +63,7 @@ export class View3D {
     overlay.className = 'view-overlay';
     overlay.innerHTML = `
       <div class="view-title">3D view <span class="muted" data-role="grid"></span></div>
-      <div class="view-help muted">drag: orbit · right-drag: pan · wheel: zoom · click: select · F: frame</div>
+      <div class="view-help muted">drag: orbit · right-drag: pan · wheel: zoom · click: select · F: frame · T/R: move/rotate</div>
       <div class="legend" data-role="legend" hidden>
         <span>eye speed</span><div class="legend-bar"></div>
         <div class="legend-range"><span data-role="lo"></span><span data-role="hi"></span></div>
@@ -130,12 +133,14 @@ export class View3D {
 
   listenForPicks(element) {
     let down = null;
-    element.addEventListener('pointerdown', (e) => { down = { x: e.clientX, y: e.clientY }; });
+    element.addEventListener('pointerdown', (e) => { down = { x: e.clientX, y: e.clientY }; this.gizmoGrabbed = false; });
     element.addEventListener('pointerup', (e) => {
       if (!down || Math.hypot(e.clientX - down.x, e.clientY - down.y) > 4 || e.button !== 0) return;
       down = null;
+      // A click on the gizmo's handles (it says so on the same press) is no pick.
+      if (this.gizmoGrabbed) return;
       const rect = element.getBoundingClientRect();
-      this.state.select(this.pick(e.clientX - rect.left, e.clientY - rect.top));
+      this.onPick(this.pick(e.clientX - rect.left, e.clientY - rect.top));
     });
     element.addEventListener('dblclick', () => this.frame(this.state.selection));
   }
@@ -159,13 +164,22 @@ export class View3D {
     return best;
   }
 
-  /** Where the object `name` appears in the page (client pixels), or null when off the view. */
-  screenPosition(name) {
-    const p = this.world.positions.get(name);
-    if (!p) return null;
+  /** The point the view orbits about, in world coordinates: where new objects are put. */
+  centre() {
+    return this.controls ? this.controls.target.clone() : this.world.bounds.getCenter(new THREE.Vector3());
+  }
+
+  /** Where the world point `p` (a Vector3) appears in the page (client pixels), or null when off the view. */
+  screenPoint(p) {
     const v = p.clone().project(this.camera);
     if (v.z < -1 || v.z > 1 || Math.abs(v.x) > 1 || Math.abs(v.y) > 1) return null;
     const rect = this.container.getBoundingClientRect();
     return { x: rect.left + ((v.x + 1) / 2) * this.width, y: rect.top + ((1 - v.y) / 2) * this.height };
+  }
+
+  /** Where the object `name` appears in the page (client pixels), or null when off the view. */
+  screenPosition(name) {
+    const p = this.world.positions.get(name);
+    return p ? this.screenPoint(p) : null;
   }
 }

@@ -8,7 +8,7 @@ import * as THREE from 'three';
 import { LineSegments2 } from 'three/addons/lines/LineSegments2.js';
 import { LineSegmentsGeometry } from 'three/addons/lines/LineSegmentsGeometry.js';
 import { LineMaterial } from 'three/addons/lines/LineMaterial.js';
-import { eyeAxes, niceStep, verticalFov } from './flight.js';
+import { niceStep, verticalFov } from './flight.js';
 
 export const HELPER_LAYER = 1;
 
@@ -85,6 +85,7 @@ export class World {
     this.hasEye = false;
     this.tmp = new THREE.Vector3();
     this.corner = new THREE.Vector3();
+    this.tmpMatrix = new THREE.Matrix4();
 
     this.content = new THREE.Group();
     this.scene.add(this.content);
@@ -378,15 +379,15 @@ export class World {
 
   /** Moves the eye helpers to the current tick; no allocation, as it runs every frame. */
   setTime() {
-    const { flight, tick } = this.state;
-    this.hasEye = !!flight && tick >= 0;
+    const shown = this.state.shownEye(this.axes);
+    this.hasEye = !!shown;
     this.frustum.visible = this.eyeMarker.visible = this.hasEye;
     this.destination.visible = this.hasEye && !!this.destinationTarget;
     if (!this.hasEye) { this.changed(); return; }
-    const a = eyeAxes(flight, tick, this.axes);
-    this.eye.set(flight.x[tick], flight.y[tick], flight.z[tick]);
+    const a = this.axes;
+    this.eye.set(shown.x, shown.y, shown.z);
     const length = this.extent * 0.06;
-    const h = length * Math.tan((verticalFov(flight.fov[tick], this.state.options.fovBase) * Math.PI) / 360);
+    const h = length * Math.tan((verticalFov(shown.fov, this.state.options.fovBase) * Math.PI) / 360);
     const w = h * this.aspect;
     const p = this.frustum.geometry.getAttribute('position');
     const e = this.eye;
@@ -417,6 +418,24 @@ export class World {
       dd.setX(1, e.distanceTo(t));
       dd.needsUpdate = true;
     }
+    this.changed();
+  }
+
+  /**
+   * Shows the object `name` at `position` (a Vector3) before the server has answered: a drag
+   * moves the marker, its selection ring and the position picking uses with the pointer.
+   */
+  moveObject(name, position) {
+    const p = this.positions.get(name);
+    if (!p) return;
+    p.copy(position);
+    const marker = this.markerOf.get(name);
+    if (marker) {
+      marker.mesh.setMatrixAt(marker.index, this.tmpMatrix.makeTranslation(position.x, position.y, position.z));
+      marker.mesh.instanceMatrix.needsUpdate = true;
+      marker.mesh.computeBoundingSphere();
+    }
+    if (this.state.selection === name) this.selectionMarker.position.copy(position);
     this.changed();
   }
 

@@ -1,10 +1,14 @@
 // The page's data helpers and time logic, without a browser: decoding the server's flight
-// columns, which tick is shown at a time, the field-of-view convention and the transport.
+// columns, which tick is shown at a time, the field-of-view convention and the transport; and
+// its editing: values typed into fields, where new waypoints go, and how a drag's requests
+// are coalesced and the page caught up afterwards.
 
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { base64Bytes, decodeFlight, FLIGHT_COLUMNS, niceStep, tickAt, verticalFov } from '../../../studio/web/src/flight.js';
 import { StudioState } from '../../../studio/web/src/state.js';
+import { Latest, parseField, placeAfter, placeNew, shifted, TYPE } from '../../../studio/web/src/edits.js';
+import { Editor } from '../../../studio/web/src/editor.js';
 
 /** A flight answer as the server sends it, in either encoding, from rows of the 15 columns. */
 function answer(rows, f32) {
@@ -110,4 +114,132 @@ test('the transport: seeking clamps, stepping moves one tick, jumps land on wayp
   const count = events.length;
   state.seek(0);
   assert.equal(events.length, count, 'no event when nothing changed');
+});
+
+test('typed values: numbers and the float words go as values, anything else as text for the server to judge', () => {
+  const float = (t) => parseField(TYPE.float, t).value;
+  assert.equal(float(' 1.5 '), 1.5);
+  assert.equal(float('-2e3'), -2000);
+  assert.equal(float('.5'), 0.5);
+  for (const [text, word] of [['NaN', 'NaN'], ['nan', 'NaN'], ['Infinity', 'Infinity'], ['inf', 'Infinity'], ['∞', 'Infinity'],
+    ['-Infinity', '-Infinity'], ['-inf', '-Infinity'], ['1e999', 'Infinity'], ['-1e999', '-Infinity']]) assert.equal(float(text), word, text);
+  assert.equal(float('12abc'), '12abc');
+  assert.deepEqual(parseField(TYPE.float, '   '), { empty: true });
+  const unsigned = (t) => parseField(TYPE.unsigned, t).value;
+  assert.equal(unsigned('4294967295'), 4294967295);
+  assert.equal(unsigned('-5'), -5, 'out of range: sent, so that the server says why not');
+  assert.equal(unsigned('NaN'), 'NaN');
+  assert.equal(unsigned('1e999'), '1e999');
+});
+
+test('new waypoints go halfway to the next waypoint, or a segment on past the last; reordering stops at the ends', () => {
+  const identity = [1, 0, 0, 0, 1, 0, 0, 0, 1];
+  const turned = [0, -1, 0, 1, 0, 0, 0, 0, 1];   // forward (second column) along -x
+  const list = [
+    { name: 'P', class: 'SCOCameraSystemPath', parent: null, children: ['A', 'Gate', 'B', 'C'], position: [0, 0, 0] },
+    { name: 'A', class: 'SCOCameraSystemWaypoint', parent: 'P', position: [0, 0, 10], orientation: identity },
+    { name: 'Gate', class: null, parent: 'P', position: [5, 5, 0] },
+    { name: 'B', class: 'SCOCameraSystemWaypoint', parent: 'P', position: [10, 20, 10], orientation: turned },
+    { name: 'C', class: 'SCOCameraSystemWaypoint', parent: 'P', position: [30, 20, 14], orientation: identity },
+    { name: 'Q', class: 'SCOCameraSystemPath', parent: null, children: ['D'], position: [0, 0, 0] },
+    { name: 'D', class: 'SCOCameraSystemWaypoint', parent: 'Q', position: [1, 2, 3], orientation: turned },
+    { name: 'E', class: 'SCOCameraSystemPath', parent: null, children: [], position: [0, 0, 0] },
+  ];
+  const objects = new Map(list.map((o) => [o.name, o]));
+  assert.deepEqual(placeAfter(objects, 'A'), { parent: 'P', index: 1, position: [5, 10, 10], orientation: identity },
+    'halfway to B, past the plain object between them');
+  assert.deepEqual(placeAfter(objects, 'B'), { parent: 'P', index: 3, position: [20, 20, 12], orientation: turned });
+  assert.deepEqual(placeAfter(objects, 'C').position, [50, 20, 18], 'the last segment once more');
+  assert.deepEqual(placeAfter(objects, 'D').position, [-9, 2, 3], 'a lone waypoint: along its forward axis');
+  assert.equal(placeAfter(objects, 'Gate'), null);
+  assert.deepEqual(placeNew(objects, 'P'), { parent: 'P', index: 4, position: [50, 20, 18], orientation: identity }, 'a path: at its end');
+  assert.deepEqual(placeNew(objects, 'E', [7, 8, 9]), { parent: 'E', index: 0, position: [7, 8, 9] });
+  assert.equal(placeNew(objects, 'Gate'), null);
+  assert.deepEqual(shifted(objects, 'B', -1), { parent: 'P', index: 1 });
+  assert.deepEqual(shifted(objects, 'B', 1), { parent: 'P', index: 3 });
+  assert.equal(shifted(objects, 'A', -1), null);
+  assert.equal(shifted(objects, 'C', 1), null);
+  assert.deepEqual(shifted(objects, 'Q', -1), { parent: null, index: 0 }, 'top level');
+});
+
+/** A promise with its resolve at hand. */
+function deferred() {
+  let resolve;
+  const promise = new Promise((r) => { resolve = r; });
+  return { promise, resolve };
+}
+const flushed = () => new Promise((r) => setTimeout(r, 0));
+
+test('only the latest value is sent, never two at a time', async () => {
+  const sent = [];
+  let out = 0, most = 0;
+  const answers = [];
+  const latest = new Latest((v) => { sent.push(v); ++out; most = Math.max(most, out); const d = deferred(); answers.push(d); return d.promise.then(() => { --out; }); });
+  for (let i = 1; i <= 5; ++i) latest.push(i);
+  await flushed();
+  assert.deepEqual(sent, [1]);
+  answers[0].resolve();
+  await flushed();
+  assert.deepEqual(sent, [1, 5], 'the values pushed meanwhile collapse into the newest');
+  latest.push(6);
+  answers[1].resolve();
+  await flushed();
+  answers[2].resolve();
+  await latest.idle();
+  assert.deepEqual(sent, [1, 5, 6]);
+  assert.equal(most, 1);
+});
+
+test('a drag sends one gesture, coalesced, with the revision of each answer; the page catches up when it ends', async () => {
+  const calls = [];
+  const patches = [];
+  const scene = { file: 'f.json', iterators: ['Cam'], iterator: 'Cam',
+    objects: [{ name: 'W', class: 'SCOCameraSystemWaypoint', parent: null, children: [], position: [0, 0, 0], attributes: [] },
+      { name: 'Cam', class: 'SCOCameraSystemIterator', parent: null, children: [], attributes: [] }] };
+  const flight = decodeFlight(answer([row(0, 0, 1), row(16, 0, 2)], false));
+  let revision = 3;
+  const api = {
+    patch: (name, body) => { calls.push('patch'); const d = deferred(); patches.push({ name, body, d }); return d.promise; },
+    frame: () => { calls.push('frame'); return Promise.resolve({ x: 9, y: 8, z: 7, fov: 1, m00: 1, m01: 0, m02: 0, m10: 0, m11: 1, m12: 0, m20: 0, m21: 0, m22: 1 }); },
+    draw: () => { calls.push('draw'); return Promise.resolve({ groups: [] }); },
+    scene: () => { calls.push('scene'); return Promise.resolve(scene); },
+    status: () => Promise.resolve({ file: 'f.json', revision, unsaved: true }),
+    history: () => Promise.resolve({ undo: ['move W'], redo: [] }),
+    flight: () => { calls.push('flight'); return Promise.resolve(flight); },
+    analysis: () => Promise.resolve({ rows: 2, data: {}, units: {}, marks: [] }),
+  };
+  const state = new StudioState();
+  state.setScene(scene);
+  state.setFlight(flight, { rows: 2, data: {}, units: {}, marks: [] });
+  const editor = new Editor(state, api);
+  await editor.start({ file: 'f.json', revision: 3, unsaved: false }, { undo: [], redo: [] });
+  const answerNext = async () => {
+    while (!patches.some((p) => !p.answered)) await flushed();
+    const p = patches.find((q) => !q.answered);
+    p.answered = true;
+    p.d.resolve({ revision: ++revision, draw: { groups: [{ object: 'Flight' }] }, messages: [{ text: `step ${revision}` }] });
+    return p;
+  };
+  editor.beginDrag('W');
+  for (let x = 1; x <= 4; ++x) editor.drag({ position: [x, 0, 0] });
+  const first = await answerNext();
+  // Pushed while the newest of 1 to 4 is out: they wait, and only 7 goes after it.
+  while (patches.length < 2) await flushed();
+  for (let x = 5; x <= 7; ++x) editor.drag({ position: [x, 0, 0] });
+  const second = await answerNext();
+  const ended = editor.endDrag();
+  const third = await answerNext();
+  await ended;
+  await editor.settled();
+  assert.deepEqual([first, second, third].map((p) => p.body.position[0]), [1, 4, 7], 'the first, then the latest each time');
+  assert.equal(patches.length, 3);
+  assert.equal(new Set(patches.map((p) => p.body.gesture)).size, 1, 'one gesture id for the whole drag');
+  assert.deepEqual(patches.map((p) => p.body.revision), [3, 4, 5], 'each step carries the revision the last answer gave');
+  assert.equal(editor.revision, 6);
+  assert.ok(calls.indexOf('frame') === calls.indexOf('patch') + 1, 'the eye is asked for right after the first answer');
+  assert.ok(calls.filter((c) => c === 'scene').length <= 2, `the scene is refetched a few times, not per step: ${calls.join(' ')}`);
+  assert.equal(calls.at(-1), 'flight', 'the drag ends with the scene and the flight caught up');
+  assert.equal(state.messages.length, 3, 'every answer\'s messages are shown');
+  assert.equal(editor.dragging, null);
+  assert.deepEqual(editor.history.undo, ['move W']);
 });

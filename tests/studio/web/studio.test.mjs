@@ -249,9 +249,15 @@ test('keys step ticks and jump to waypoints and the ends', { timeout: 10_000 }, 
   assert.equal(await text('[data-role=tick]'), `${rows} / ${rows}`);
 });
 
-/** The attribute rows the inspector shows: {name: [type, value]}. */
-const inspected = () => page.$$eval('.inspector tbody tr', (rows) => Object.fromEntries(rows.map((r) =>
-  [r.dataset.attribute, [r.children[1].textContent, r.children[2].textContent]])));
+/** The attribute rows the inspector shows: {name: [type, value]}; an editor's value as its fields hold it. */
+const inspected = () => page.$$eval('.inspector tbody tr', (rows) => Object.fromEntries(rows.map((r) => {
+  const cell = r.children[2];
+  const fields = [...cell.querySelectorAll('input, select')];
+  const value = fields.length
+    ? fields.map((f) => (f.type === 'checkbox' ? String(f.checked) : f.value)).join(' ')
+    : cell.textContent;
+  return [r.dataset.attribute, [r.children[1].textContent, value]];
+})));
 
 test('a waypoint clicked in the object list shows its attributes in the inspector', { timeout: 10_000 }, async () => {
   await page.click('.tree [data-name="W1"]');

@@ -1,0 +1,244 @@
+// Changes to the scene, as the server makes them: every edit of the page goes through here.
+// The server keeps the scene, its undo history and its file; the page asks for a change and
+// shows the answer. Changes run one after the other (each carries the revision the page last
+// saw, so a scene changed meanwhile by another tab is refused, not overwritten), and after each
+// the page catches up in order of what the eye notices first:
+//   1. the answer's drawing (the path's lines) at once;
+//   2. the camera at the playhead from /api/frame, so the camera view moves in the next frame;
+//   3. the scene (a refit changes the waypoints' attributes), the flight and its analysis
+//      (the playhead keeps its time), the status (unsaved?) and the undo history.
+// A drag sends a position per pointer move but never more than one request at a time (the
+// latest position goes when the previous answer is in), and refetches the scene and the
+// flight only a few times a second and once when it ends.
+//
+// Events: 'status' (the /api/status answer), 'history' ({undo, redo} labels), 'error' (an
+// ApiError of a change nobody else reports, e.g. during a drag).
+
+import { Emitter } from './state.js';
+import { Latest } from './edits.js';
+
+/** During a drag the scene and flight are refetched at most this often (ms). */
+export const DRAG_REFRESH_MS = 400;
+
+/** A 409 that says the scene is at another revision than the page thought. */
+export const isStale = (error) =>
+  !!error && error.status === 409 && error.body && Number.isInteger(error.body.revision) &&
+  !error.body.changedOnDisk && !error.body.exists;
+
+export class Editor extends Emitter {
+  constructor(state, api) {
+    super();
+    this.state = state;
+    this.api = api;
+    this.revision = null;
+    this.status = null;
+    this.history = { undo: [], redo: [] };
+    this.chain = Promise.resolve();
+    this.dragging = null;        // {name, gesture, sent}
+    this.gestures = 0;
+    this.ending = null;
+    this.drags = new Latest((job) => this.enqueue(() => this.sendDrag(job)));
+    this.refreshQueued = false;
+    this.lastRefresh = -Infinity;
+    this.stale = false;
+    this.pendingSelect = undefined;
+  }
+
+  /** Runs `job` after every change and refresh asked for before it; resolves with its result. */
+  enqueue(job) {
+    const run = this.chain.then(job);
+    this.chain = run.catch(() => {});
+    return run;
+  }
+
+  /** Resolves once no change, drag or refresh is out or waiting. */
+  async settled() {
+    for (;;) {
+      const chain = this.chain;
+      if (this.ending) await this.ending;
+      await this.drags.idle();
+      await chain;
+      if (chain === this.chain && !this.ending && !this.drags.running) return;
+    }
+  }
+
+  setStatus(status) {
+    this.status = status;
+    this.emit('status', status);
+  }
+
+  setHistory(history) {
+    this.history = { undo: history.undo || [], redo: history.redo || [] };
+    this.emit('history', this.history);
+  }
+
+  /** The status and history at load; from then on the page sends this revision with every change. */
+  async start(status, history) {
+    this.revision = status.revision;
+    this.setStatus(status);
+    this.setHistory(history);
+  }
+
+  async refreshStatus() {
+    try { this.setStatus(await this.api.status()); } catch { /* shown with the next change */ }
+  }
+
+  // -- Changes ------------------------------------------------------------------------------------
+
+  /**
+   * Makes the change `request(revision)` (a promise of the server's answer) in turn and shows
+   * its outcome; resolves with the answer. `select`: the object to select once the scene is
+   * refetched, or a function of the answer giving it. A refusal rejects with the ApiError and
+   * leaves the page as it was; a stale revision also refetches everything first.
+   */
+  change(request, { select } = {}) {
+    return this.enqueue(async () => {
+      let answer;
+      try {
+        answer = await request(this.revision);
+      } catch (error) {
+        if (isStale(error)) await this.refreshNow(true);
+        throw error;
+      }
+      if (select !== undefined) this.pendingSelect = typeof select === 'function' ? select(answer) : select;
+      await this.apply(answer);
+      this.scheduleRefresh();
+      return answer;
+    });
+  }
+
+  async apply(answer) {
+    if (Number.isInteger(answer.revision)) this.revision = answer.revision;
+    // An answer without the whole drawing (the server may send only what changed during a
+    // drag) is caught up from /api/draw: the page never shows a drawing it cannot vouch for.
+    if (answer.draw) this.state.setDraw(answer.draw);
+    else this.state.setDraw(await this.api.draw());
+    if (answer.messages && answer.messages.length) this.state.setMessages([...this.state.messages, ...answer.messages]);
+    await this.refreshEye();
+  }
+
+  /** The eye at the playhead's tick as the changed scene flies it. */
+  async refreshEye() {
+    const { flight, tick, flightParams } = this.state;
+    if (!flight || tick < 0 || !flightParams.iterator) return;
+    try {
+      this.state.setEye(await this.api.frame(flightParams, flight.time[tick]));
+    } catch { /* the flight that follows shows what there is */ }
+  }
+
+  patch(name, body) {
+    return this.change((revision) => this.api.patch(name, { ...body, revision }));
+  }
+
+  setAttribute(name, attribute, value) {
+    return this.patch(name, { attributes: { [attribute]: value } });
+  }
+
+  rename(name, newName) {
+    return this.change(async (revision) => {
+      const answer = await this.api.patch(name, { name: newName, revision });
+      if (this.state.flightParams.iterator === name) this.state.flightParams.iterator = newName;
+      return answer;
+    }, { select: this.state.selection === name ? newName : undefined });
+  }
+
+  /** Creates an object (see POST /api/objects) and selects it; resolves with its name. */
+  async create(body) {
+    const answer = await this.change((revision) => this.api.create({ ...body, revision }), { select: (a) => a.object });
+    return answer.object;
+  }
+
+  remove(name) { return this.change((revision) => this.api.remove(name, { revision })); }
+  move(name, parent, index) { return this.change((revision) => this.api.move(name, { parent, index, revision })); }
+  undo() { return this.change((revision) => this.api.undo({ revision })); }
+  redo() { return this.change((revision) => this.api.redo({ revision })); }
+  reload() { return this.change((revision) => this.api.reload({ revision })); }
+
+  /** Saves (body as POST /api/save takes it) after every change asked for before; resolves with the status. */
+  save(body = {}) {
+    return this.enqueue(async () => {
+      const status = await this.api.save(body);
+      this.setStatus(status);
+      return status;
+    });
+  }
+
+  // -- Drags --------------------------------------------------------------------------------------
+
+  /** A drag of `name` begins: its steps share one gesture id, which makes them one undo step. */
+  beginDrag(name) {
+    this.dragging = { name, gesture: `drag-${Date.now().toString(36)}-${++this.gestures}`, sent: false };
+  }
+
+  /** One step of the drag: `body` is {position} or {orientation}. Coalesced (see Latest). */
+  drag(body) {
+    const drag = this.dragging;
+    if (!drag) return Promise.resolve();
+    drag.sent = true;
+    return this.drags.push({ name: drag.name, body: { ...body, gesture: drag.gesture } });
+  }
+
+  async sendDrag({ name, body }) {
+    let answer;
+    try {
+      answer = await this.api.patch(name, { ...body, revision: this.revision });
+    } catch (error) {
+      if (isStale(error)) await this.refreshNow(true);
+      this.emit('error', error);
+      return;
+    }
+    await this.apply(answer);
+    this.scheduleRefresh();
+  }
+
+  /** The drag ended: once its last step is answered, the scene and flight catch up. */
+  endDrag() {
+    const drag = this.dragging;
+    if (!drag) return Promise.resolve();
+    const ending = this.drags.idle().then(() => {
+      if (this.dragging === drag) this.dragging = null;
+      if (drag.sent) { this.stale = false; this.queueRefresh(); }
+    });
+    const tracked = ending.finally(() => { if (this.ending === tracked) this.ending = null; });
+    this.ending = tracked;
+    return tracked;
+  }
+
+  // -- Catching up --------------------------------------------------------------------------------
+
+  /** A refetch after a change; during a drag at most every DRAG_REFRESH_MS (the end catches up). */
+  scheduleRefresh() {
+    if (this.dragging && performance.now() - this.lastRefresh < DRAG_REFRESH_MS) { this.stale = true; return; }
+    this.queueRefresh();
+  }
+
+  queueRefresh() {
+    if (this.refreshQueued) return;
+    this.refreshQueued = true;
+    this.enqueue(async () => {
+      this.refreshQueued = false;
+      await this.refreshNow();
+    }).catch((error) => this.emit('error', error));
+  }
+
+  /**
+   * Fetches the scene, status and history, then the flight and analysis of the iterator shown
+   * (the scene says whether it still exists). `adopt`: take the server's revision as the page's
+   * (after a conflict, once the page shows what the server has).
+   */
+  async refreshNow(adopt = false) {
+    this.lastRefresh = performance.now();
+    const [scene, status, history] = await Promise.all([this.api.scene(), this.api.status(), this.api.history()]);
+    const select = this.pendingSelect;
+    this.pendingSelect = undefined;
+    this.state.setScene(scene);
+    if (select !== undefined) this.state.select(select);
+    if (adopt) this.revision = status.revision;
+    this.setStatus(status);
+    this.setHistory(history);
+    const params = { ...this.state.flightParams };
+    if (!params.iterator) return;
+    const [flight, analysis] = await Promise.all([this.api.flight(params), this.api.analysis(params)]);
+    this.state.setFlight(flight, analysis);
+  }
+}

@@ -1,0 +1,210 @@
+// Moving and turning the selected object with the mouse: three.js's TransformControls on a
+// stand-in object at the selection, in world axes (z up), with a toolbar in the 3D view to
+// switch between moving (T) and rotating (R), to snap to the grid the view shows, and "aim
+// here", which makes the next object clicked in the view the selected waypoint's PointsTo.
+//
+// The stand-in, not the marker, is what the gizmo moves: markers are instances of one mesh per
+// kind. Each step of a drag moves the marker at once and sends the position (or orientation)
+// to the server through the editor, which coalesces the steps; orbiting is off while dragging.
+
+import * as THREE from 'three';
+import { TransformControls } from 'three/addons/controls/TransformControls.js';
+import { HELPER_LAYER } from './world.js';
+import { WAYPOINT } from './edits.js';
+import { formatNumber } from './flight.js';
+
+const ROTATION_SNAP = THREE.MathUtils.degToRad(15);
+
+/** The 9 floats, row by row, of the rotation `quaternion`: the matrix's columns are the object's axes. */
+export function orientationRows(quaternion) {
+  const e = new THREE.Matrix4().makeRotationFromQuaternion(quaternion).elements; // column-major
+  return [e[0], e[4], e[8], e[1], e[5], e[9], e[2], e[6], e[10]];
+}
+
+/** The rotation whose matrix has the 9 floats `rows` (row by row); orthonormalised by three.js. */
+export function quaternionOf(rows, out = new THREE.Quaternion()) {
+  const m = rows || [1, 0, 0, 0, 1, 0, 0, 0, 1];
+  const matrix = new THREE.Matrix4().set(m[0], m[1], m[2], 0, m[3], m[4], m[5], 0, m[6], m[7], m[8], 0, 0, 0, 0, 1);
+  return out.setFromRotationMatrix(matrix);
+}
+
+const button = (act, label, title) => `<button data-act="${act}" title="${title}" aria-label="${title}">${label}</button>`;
+
+export class Gizmo {
+  constructor(view3d, world, state, editor, notify = () => {}) {
+    this.view = view3d;
+    this.world = world;
+    this.state = state;
+    this.editor = editor;
+    this.notify = notify;
+    this.name = null;
+    this.aiming = null;
+    this.snap = false;
+    this.makeToolbar();
+    view3d.onPick = (name) => this.picked(name);
+    if (!view3d.renderer) return;
+
+    this.proxy = new THREE.Object3D();
+    world.scene.add(this.proxy);
+    const controls = new TransformControls(view3d.camera, view3d.container);
+    this.controls = controls;
+    controls.setSpace('world');
+    controls.setSize(0.9);
+    // The gizmo is the editor's, like the trajectory: the camera view must not see it, and its
+    // handles are then found by a ray that looks at every layer.
+    const helper = controls.getHelper();
+    helper.traverse((o) => o.layers.set(HELPER_LAYER));
+    controls.getRaycaster().layers.enableAll();
+    world.scene.add(helper);
+    controls.addEventListener('change', () => view3d.invalidate());
+    controls.addEventListener('dragging-changed', (e) => { if (view3d.controls) view3d.controls.enabled = !e.value; });
+    controls.addEventListener('mouseDown', () => {
+      view3d.gizmoGrabbed = true;
+      editor.beginDrag(this.name);
+    });
+    controls.addEventListener('objectChange', () => this.moved());
+    controls.addEventListener('mouseUp', () => { editor.endDrag(); });
+    state.on('select', () => { this.cancelAim(); this.attach(); });
+    state.on('scene', () => this.attach());
+    state.on('draw', () => this.applySnap());
+    this.attach();
+  }
+
+  makeToolbar() {
+    const bar = document.createElement('div');
+    bar.className = 'gizmo-bar';
+    bar.innerHTML = `${button('translate', 'Move', 'Move the selection along the world axes (T)')}
+      ${button('rotate', 'Rotate', 'Rotate the selection about the world axes (R)')}
+      <label class="snap" title="Snap moves to the grid the view shows, rotations to 15°"><input type="checkbox" data-act="snap"> snap <span data-role="step"></span></label>
+      ${button('aim', 'Aim here', 'Then click the object the selected waypoint should look at (its PointsTo); Esc cancels')}`;
+    // The bar lies in the view: its presses are not orbits or picks.
+    for (const type of ['pointerdown', 'pointerup', 'dblclick', 'wheel']) bar.addEventListener(type, (e) => e.stopPropagation());
+    // Buttons keep no focus, so that the view's keys work after a click.
+    bar.addEventListener('mousedown', (e) => { if (e.target.closest('button')) e.preventDefault(); });
+    bar.querySelector('[data-act=translate]').addEventListener('click', () => this.setMode('translate'));
+    bar.querySelector('[data-act=rotate]').addEventListener('click', () => this.setMode('rotate'));
+    bar.querySelector('[data-act=aim]').addEventListener('click', () => (this.aiming ? this.cancelAim() : this.aim()));
+    const snap = bar.querySelector('[data-act=snap]');
+    snap.addEventListener('change', () => { this.snap = snap.checked; this.applySnap(); snap.blur(); });
+    this.hint = document.createElement('div');
+    this.hint.className = 'aim-hint';
+    this.hint.hidden = true;
+    this.view.container.append(bar, this.hint);
+    this.bar = bar;
+    this.stepNote = bar.querySelector('[data-role=step]');
+    this.showBar();
+  }
+
+  showBar() {
+    const mode = this.controls ? this.controls.mode : 'translate';
+    for (const act of ['translate', 'rotate'])
+      this.bar.querySelector(`[data-act=${act}]`).classList.toggle('on', mode === act);
+    const selected = this.state.objects.get(this.state.selection);
+    this.bar.querySelector('[data-act=translate]').disabled = !this.name;
+    this.bar.querySelector('[data-act=rotate]').disabled = !this.name;
+    this.bar.querySelector('[data-act=aim]').disabled = !(selected && selected.class === WAYPOINT);
+    this.bar.querySelector('[data-act=aim]').classList.toggle('on', !!this.aiming);
+    this.stepNote.textContent = `(${formatNumber(this.world.gridStep)})`;
+  }
+
+  setMode(mode) {
+    if (!this.controls || this.controls.dragging) return;
+    this.controls.setMode(mode);
+    this.showBar();
+    this.view.invalidate();
+  }
+
+  applySnap() {
+    if (this.controls) {
+      this.controls.setTranslationSnap(this.snap ? this.world.gridStep : null);
+      this.controls.setRotationSnap(this.snap ? ROTATION_SNAP : null);
+    }
+    this.showBar();
+  }
+
+  /** Puts the gizmo on the selection (anything with a position), or takes it away. */
+  attach() {
+    if (!this.controls) return;
+    const object = this.state.objects.get(this.state.selection);
+    if (this.editor.dragging && object && object.name === this.name) {
+      // A refetch during a drag shows the server's last position; the pointer is ahead of it.
+      this.world.moveObject(this.name, this.proxy.position);
+      this.view.labels.move(this.name, this.proxy.position);
+      return;
+    }
+    this.name = object && object.position ? object.name : null;
+    if (!this.name) {
+      this.controls.detach();
+    } else {
+      this.proxy.position.set(...object.position);
+      quaternionOf(object.orientation, this.proxy.quaternion);
+      this.proxy.updateMatrixWorld();
+      this.controls.attach(this.proxy);
+    }
+    this.showBar();
+    this.view.invalidate();
+  }
+
+  moved() {
+    if (!this.name || !this.editor.dragging) return;
+    if (this.controls.mode === 'rotate') {
+      this.editor.drag({ orientation: orientationRows(this.proxy.quaternion) });
+      return;
+    }
+    const p = this.proxy.position;
+    this.world.moveObject(this.name, p);
+    this.view.labels.move(this.name, p);
+    this.editor.drag({ position: [p.x, p.y, p.z] });
+  }
+
+  // -- Aim here -----------------------------------------------------------------------------------
+
+  aim() {
+    const selected = this.state.objects.get(this.state.selection);
+    if (!selected || selected.class !== WAYPOINT) return;
+    this.aiming = selected.name;
+    this.hint.textContent = `Click the object ${selected.name} should look at · Esc cancels`;
+    this.hint.hidden = false;
+    this.view.container.classList.add('aiming');
+    this.showBar();
+  }
+
+  /** True when there was an aim to cancel. */
+  cancelAim() {
+    if (!this.aiming) return false;
+    this.aiming = null;
+    this.hint.hidden = true;
+    this.view.container.classList.remove('aiming');
+    this.showBar();
+    return true;
+  }
+
+  picked(name) {
+    if (!this.aiming) { this.state.select(name); return; }
+    if (!name || name === this.aiming) return;   // keeps aiming: a click beside the objects is no choice
+    const waypoint = this.aiming;
+    this.cancelAim();
+    this.editor.setAttribute(waypoint, 'PointsTo', name)
+      .then(() => this.notify(`${waypoint} now looks at ${name}`))
+      .catch((error) => this.notify(error.reason || error.message, 'error'));
+  }
+
+  // -- For tests and scripts ----------------------------------------------------------------------
+
+  /**
+   * Where the handle for `axis` ("X", "Y" or "Z") of the gizmo is in the page, and the unit
+   * direction on screen in which dragging it moves the object along +axis: {x, y, dx, dy}.
+   */
+  handle(axis = 'X') {
+    if (!this.controls || !this.name) return null;
+    const helper = this.controls.getHelper();
+    helper.updateMatrixWorld(true);
+    const picker = this.controls._gizmo.picker[this.controls.mode].children.find((c) => c.name === axis);
+    if (!picker) return null;
+    const at = this.view.screenPoint(new THREE.Box3().setFromObject(picker).getCenter(new THREE.Vector3()));
+    const origin = this.view.screenPoint(this.proxy.position);
+    if (!at || !origin) return null;
+    const length = Math.hypot(at.x - origin.x, at.y - origin.y) || 1;
+    return { x: at.x, y: at.y, dx: (at.x - origin.x) / length, dy: (at.y - origin.y) / length };
+  }
+}
