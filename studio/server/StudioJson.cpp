@@ -1,10 +1,13 @@
 #include "studio/server/StudioJson.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <optional>
+#include <vector>
 
 #include "framework/Attribute.h"
 #include "host/SceneFile.h"
@@ -159,16 +162,26 @@ void forEachColumn(Visit visit) {
 std::string base64(const void* data, std::size_t size) {
     static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     const auto* in = static_cast<const std::uint8_t*>(data);
-    std::string out;
-    out.reserve((size + 2) / 3 * 4);
-    for (std::size_t i = 0; i < size; i += 3) {
-        // Three bytes make four six-bit digits; a short last group is padded with '='.
-        const std::uint32_t n = (std::uint32_t{in[i]} << 16) | (i + 1 < size ? std::uint32_t{in[i + 1]} << 8 : 0) |
-                                (i + 2 < size ? in[i + 2] : 0);
-        out += kAlphabet[(n >> 18) & 63];
-        out += kAlphabet[(n >> 12) & 63];
-        out += i + 1 < size ? kAlphabet[(n >> 6) & 63] : '=';
-        out += i + 2 < size ? kAlphabet[n & 63] : '=';
+    // Written through a pointer into a string sized once: a drag's answers carry the path's
+    // whole drawing this way, and appending character by character cost several times more.
+    std::string out((size + 2) / 3 * 4, '=');
+    char* o = out.data();
+    const std::size_t whole = size - size % 3;
+    for (std::size_t i = 0; i < whole; i += 3, o += 4) {
+        // Three bytes make four six-bit digits.
+        const std::uint32_t n = (std::uint32_t{in[i]} << 16) | (std::uint32_t{in[i + 1]} << 8) | in[i + 2];
+        o[0] = kAlphabet[n >> 18];
+        o[1] = kAlphabet[(n >> 12) & 63];
+        o[2] = kAlphabet[(n >> 6) & 63];
+        o[3] = kAlphabet[n & 63];
+    }
+    if (whole < size) {
+        // A short last group: its missing digits stay '='.
+        const std::uint32_t n =
+            (std::uint32_t{in[whole]} << 16) | (whole + 1 < size ? std::uint32_t{in[whole + 1]} << 8 : 0);
+        o[0] = kAlphabet[n >> 18];
+        o[1] = kAlphabet[(n >> 12) & 63];
+        if (whole + 1 < size) o[2] = kAlphabet[(n >> 6) & 63];
     }
     return out;
 }
@@ -243,13 +256,12 @@ bool sameCalls(const host::SceneDrawing& a, const host::DrawGroup& ga, const hos
             std::memcmp(&a.calls[ga.first], &b.calls[gb.first], ga.count * sizeof(host::DrawCall)) == 0);
 }
 
-bool sameLabels(const host::SceneDrawing& a, const host::SceneDrawing& b) {
-    if (a.labels.size() != b.labels.size()) return false;
-    for (std::size_t i = 0; i < a.labels.size(); ++i)
-        if (a.labels[i].text != b.labels[i].text ||
-            std::memcmp(&a.labels[i].position, &b.labels[i].position, sizeof(a.labels[i].position)) != 0)
-            return false;
-    return true;
+bool sameLabel(const host::PictureLabel& a, const host::PictureLabel& b) {
+    return a.text == b.text && std::memcmp(&a.position, &b.position, sizeof a.position) == 0;
+}
+
+std::string labelJson(const host::PictureLabel& label) {
+    return "{\"name\":" + jsonString(label.text) + ",\"position\":" + point(label.position) + "}";
 }
 
 }  // namespace
@@ -259,44 +271,69 @@ std::string drawJson(const host::Host& host, const host::SceneDrawing& drawing) 
 }
 
 std::string drawJson(const host::Host& host, const host::SceneDrawing& drawing, const host::SceneDrawing* since) {
-    std::map<std::pair<std::uint64_t, std::uint64_t>, const host::DrawGroup*> before;
+    // The earlier group of the same object: the groups of two drawings of one scene usually come
+    // in the same order, so the same index is tried first and a lookup by GUID only built when
+    // the order differs.
+    using Key = std::pair<std::uint64_t, std::uint64_t>;
     const auto key = [](const Handle& h) {
         std::uint64_t halves[2];
         static_assert(sizeof halves == sizeof h.Guid);
         std::memcpy(halves, &h.Guid, sizeof halves);
-        return std::pair{halves[0], halves[1]};
+        return Key{halves[0], halves[1]};
     };
-    if (since)
-        for (const host::DrawGroup& group : since->groups) before[key(group.object)] = &group;
+    std::vector<bool> matched(since ? since->groups.size() : 0, false);
+    std::optional<std::map<Key, std::size_t>> byObject;
+    const auto earlier = [&](std::size_t index, const Handle& object) -> const host::DrawGroup* {
+        if (index < since->groups.size() && since->groups[index].object == object && !matched[index]) {
+            matched[index] = true;
+            return &since->groups[index];
+        }
+        if (!byObject) {
+            byObject.emplace();
+            for (std::size_t i = 0; i < since->groups.size(); ++i) byObject->emplace(key(since->groups[i].object), i);
+        }
+        const auto found = byObject->find(key(object));
+        if (found == byObject->end() || matched[found->second]) return nullptr;
+        matched[found->second] = true;
+        return &since->groups[found->second];
+    };
 
     std::string out = "{\"groups\":[";
     bool first = true;
-    for (const host::DrawGroup& group : drawing.groups) {
+    for (std::size_t g = 0; g < drawing.groups.size(); ++g) {
+        const host::DrawGroup& group = drawing.groups[g];
         if (since) {
-            const auto found = before.find(key(group.object));
-            const bool same = found != before.end() && sameCalls(drawing, group, *since, *found->second);
-            if (found != before.end()) before.erase(found);
-            if (same) continue;
+            const host::DrawGroup* before = earlier(g, group.object);
+            if (before && sameCalls(drawing, group, *since, *before)) continue;
         }
         out += std::string(first ? "" : ",") + groupJson(host, drawing, group, since != nullptr);
         first = false;
     }
     out += "]";
     if (since) {
-        out += ",\"encoding\":\"f32\"";
-        out += ",\"removed\":[";
+        out += ",\"encoding\":\"f32\",\"removed\":[";
         first = true;
-        for (const auto& [k, group] : before) {
-            out += std::string(first ? "" : ",") + nameOrNull(host, group->object);
+        for (std::size_t i = 0; i < matched.size(); ++i) {
+            if (matched[i]) continue;
+            out += std::string(first ? "" : ",") + nameOrNull(host, since->groups[i].object);
             first = false;
         }
         out += "]";
     }
-    if (!since || !sameLabels(drawing, *since)) {
+    // Labels: whole, unless the same names stand in the same order; then only those that moved.
+    const bool sameNames = since && since->labels.size() == drawing.labels.size() &&
+                           std::equal(drawing.labels.begin(), drawing.labels.end(), since->labels.begin(),
+                                      [](const auto& a, const auto& b) { return a.text == b.text; });
+    if (sameNames) {
+        std::string moved;
+        for (std::size_t i = 0; i < drawing.labels.size(); ++i)
+            if (!sameLabel(drawing.labels[i], since->labels[i]))
+                moved += std::string(moved.empty() ? "" : ",") + labelJson(drawing.labels[i]);
+        if (!moved.empty()) out += ",\"labelsMoved\":[" + moved + "]";
+    } else {
         out += ",\"labels\":[";
         for (std::size_t i = 0; i < drawing.labels.size(); ++i)
-            out += std::string(i ? "," : "") + "{\"name\":" + jsonString(drawing.labels[i].text) +
-                   ",\"position\":" + point(drawing.labels[i].position) + "}";
+            out += std::string(i ? "," : "") + labelJson(drawing.labels[i]);
         out += "]";
     }
     return out + ",\"dropped\":" + std::to_string(drawing.dropped) + "}";

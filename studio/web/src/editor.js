@@ -16,6 +16,7 @@
 
 import { Emitter } from './state.js';
 import { Latest } from './edits.js';
+import { applyDrawChanges } from './drawing.js';
 
 /** During a drag the scene and flight are refetched at most this often (ms). */
 export const DRAG_REFRESH_MS = 400;
@@ -109,10 +110,11 @@ export class Editor extends Emitter {
 
   async apply(answer) {
     if (Number.isInteger(answer.revision)) this.revision = answer.revision;
-    // An answer without the whole drawing (the server may send only what changed during a
-    // drag) is caught up from /api/draw: the page never shows a drawing it cannot vouch for.
+    // The later steps of a drag bring only what changed in the drawing since the step before;
+    // where that cannot be applied to the drawing held, the whole one is asked for: the page
+    // never shows a drawing it cannot vouch for.
     if (answer.draw) this.state.setDraw(answer.draw);
-    else this.state.setDraw(await this.api.draw());
+    else this.state.setDraw(applyDrawChanges(this.state.draw, answer.drawChanges) || await this.api.draw());
     if (answer.messages && answer.messages.length) this.state.setMessages([...this.state.messages, ...answer.messages]);
     await this.refreshEye();
   }

@@ -9,6 +9,7 @@ import { base64Bytes, decodeFlight, FLIGHT_COLUMNS, niceStep, tickAt, verticalFo
 import { StudioState } from '../../../studio/web/src/state.js';
 import { Latest, parseField, placeAfter, placeNew, shifted, TYPE } from '../../../studio/web/src/edits.js';
 import { Editor } from '../../../studio/web/src/editor.js';
+import { applyDrawChanges } from '../../../studio/web/src/drawing.js';
 
 /** A flight answer as the server sends it, in either encoding, from rows of the 15 columns. */
 function answer(rows, f32) {
@@ -242,4 +243,24 @@ test('a drag sends one gesture, coalesced, with the revision of each answer; the
   assert.equal(state.messages.length, 3, 'every answer\'s messages are shown');
   assert.equal(editor.dragging, null);
   assert.deepEqual(editor.history.undo, ['move W']);
+});
+
+test('a drag step\'s drawing changes patch the drawing held: changed groups replaced, removed ones gone, new ones added', () => {
+  const f32 = (values, Type = Float32Array) => Buffer.from(new Type(values).buffer).toString('base64');
+  const group = (object, x) => ({ object, lines: { from: [x, 0, 0], to: [x, 1, 0], width: [0, 1], colour: [1, 1, 1, 1], flag: [1] }, arrows: [] });
+  const held = { groups: [group('Path', 1), group('W1', 2), group('W2', 3)],
+    labels: [{ name: 'W1', position: [2, 0, 0] }, { name: 'W2', position: [3, 0, 0] }], dropped: 0 };
+  const moved = (object, x) => ({ object, arrows: [],
+    lines: { from: f32([x, 0, 0]), to: f32([x, 2, 0]), width: f32([0, 1]), colour: f32([1, 0.5, 0, 1]), flag: f32([1], Int32Array) } });
+  const next = applyDrawChanges(held, { encoding: 'f32', groups: [moved('Path', 0.1), moved('W9', 4)], removed: ['W2'],
+    labelsMoved: [{ name: 'W1', position: [7, 0, 0] }], dropped: 0 });
+  assert.deepEqual(next.groups.map((g) => g.object), ['Path', 'W1', 'W9']);
+  assert.deepEqual([...next.groups[0].lines.from], [Math.fround(0.1), 0, 0], 'float32 columns, bit for bit');
+  assert.ok(next.groups[0].lines.flag instanceof Int32Array);
+  assert.equal(next.groups[1], held.groups[1], 'unchanged groups are kept as they are');
+  assert.deepEqual(next.labels.map((l) => l.position[0]), [7, 3]);
+  assert.deepEqual(held.groups.map((g) => g.object), ['Path', 'W1', 'W2'], 'the drawing held is left alone');
+  // What cannot be applied makes the page ask for the whole drawing.
+  assert.equal(applyDrawChanges(null, { encoding: 'f32', groups: [] }), null);
+  assert.equal(applyDrawChanges(held, { encoding: 'f32', groups: [moved(null, 1)] }), null);
 });
