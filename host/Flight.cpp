@@ -1,5 +1,6 @@
 #include "host/Flight.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "host/SceneFile.h"
@@ -207,6 +208,73 @@ FlightRecording FrameSampler::record(Host& host, const Handle& iterator, const F
     });
     learnActivation(host, flight.cameraTaken, logFrom);
     return flight;
+}
+
+void FrameSampler::extend(Host& host, const Handle& iterator, const FlightOptions& options, PartialFlight& flight,
+                          std::size_t ticks) {
+    restartFor(iterator, options.start);
+    ticks = std::min(ticks, options.maxTicks);
+    FlightRecording& recording = flight.recording;
+    if (flight.ended || recording.ticks.size() >= ticks) return;
+    const auto fromActivation = [&] {
+        FlightOptions part = options;
+        part.maxTicks = ticks;
+        recording = record(host, iterator, part);
+        // Out of ticks at the flight's own limit is its end; at a part's, only a pause.
+        flight.ended = !recording.hitLimit || ticks == options.maxTicks;
+        recording.hitLimit = recording.hitLimit && ticks == options.maxTicks;
+    };
+    if (recording.ticks.empty() || !resumable_) return fromActivation();
+
+    const FlightTick last = recording.ticks.back();
+    const std::size_t logFrom = host.activationLog().size();
+    std::vector<FlightEvent> events;
+    {
+        FlightSandbox sandbox(host, iterator);
+        if (GameCamera* camera = host.camera()) camera->SetMaster(&iterator.Guid);
+        if (!host.setULong(iterator, "ActualWayPointIndex", last.waypoint) ||
+            !host.setULong(iterator, "ActualWayPointTime", last.segmentStart))
+            throw std::logic_error("the iterator's segment can be read but not set");
+        Runtime& runtime = host.runtime();
+        GameCamera* camera = host.camera();
+        // The last tick again: its eye is where the next one's fallbacks start from.
+        host.run(iterator, last.time);
+        runtime.deliverRequests();
+        if (camera) camera->readEye();
+        std::vector<FlightEvent> again;
+        sandbox.takeEvents(again);
+        ULong latestRun = last.time;
+        for (ULong time = last.time + options.step; recording.ticks.size() < ticks; time += options.step) {
+            host.run(iterator, time);
+            const std::size_t logged = host.activationLog().size();
+            runtime.deliverRequests();
+            if (camera) camera->readEye();
+            recording.ticks.push_back(readTick(host, iterator, time));
+            latestRun = std::max(latestRun, time);
+            if (resumable_) remember(host, latestRun);
+            sandbox.takeEvents(events);
+            const auto& log = host.activationLog();
+            if (std::any_of(log.begin() + static_cast<std::ptrdiff_t>(logged), log.end(), [&](const ActivationRecord& a) {
+                    return a.kind == ActivationKind::Deactivate && a.target == iterator;
+                })) {
+                flight.ended = true;
+                break;
+            }
+        }
+    }
+    if (!activationsInert(host, logFrom)) {
+        // A gap of the new ticks holds a live object: what it does once activated is not in
+        // the states remembered, so the flight is flown as a whole.
+        forget();
+        restartFor(iterator, options.start);
+        resumable_ = false;
+        return fromActivation();
+    }
+    recording.events.insert(recording.events.end(), events.begin(), events.end());
+    if (!flight.ended && recording.ticks.size() == options.maxTicks) {
+        flight.ended = true;
+        recording.hitLimit = true;
+    }
 }
 
 FlightTick FrameSampler::sample(Host& host, const Handle& iterator, ULong start, ULong step, ULong time) {

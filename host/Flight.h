@@ -56,6 +56,13 @@ struct FlightRecording {
     bool cameraTaken = false;  ///< the game camera took the iterator as master at the activation
 };
 
+/// A flight recorded a part at a time: an editor shows the first ticks of a long flight while
+/// the rest is still being flown.
+struct PartialFlight {
+    FlightRecording recording;
+    bool ended = false;  ///< the iterator was deactivated, or `maxTicks` ticks are recorded
+};
+
 /// `sampleFlight` and `recordFlight` for an editor that asks for many frames of one flight
 /// (scrubbing, playing, editing): the same ticks to the bit, without the cost of flying from
 /// the activation every time.
@@ -85,6 +92,13 @@ class FrameSampler {
 public:
     /// `recordFlight`, remembering where each tick left the iterator.
     FlightRecording record(Host& host, const Handle& iterator, const FlightOptions& options);
+    /// Flies `flight` (the first ticks of the flight of `options`, or none) on until it holds
+    /// `ticks` ticks or has ended: resumed from the state its last tick left, re-running that
+    /// tick for the eye the next one starts from, where the activation allows resuming, else
+    /// flown again from the activation. The events of the new ticks are added; those of the
+    /// re-run tick were recorded with it.
+    void extend(Host& host, const Handle& iterator, const FlightOptions& options, PartialFlight& flight,
+                std::size_t ticks);
     /// `sampleFlight`, resumed from the latest state remembered that it may start from.
     FlightTick sample(Host& host, const Handle& iterator, ULong start, ULong step, ULong time);
     /// The scene changed outside the editor's refitting path: nothing remembered holds.

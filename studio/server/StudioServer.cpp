@@ -214,7 +214,9 @@ struct StudioServer::State {
         }
     };
     std::optional<FlightKey> cachedKey;
-    host::FlightRecording cached;
+    /// The flight of `cachedKey` as far as it was flown: parts of a long flight are flown on
+    /// demand, the analysis flies it to its end.
+    host::PartialFlight cached;
     /// Frames start from where flights and earlier frames left the iterator. Every change of
     /// the scene that does not go through the editor's refitting path must call its `forget`.
     host::FrameSampler frames;
@@ -265,12 +267,21 @@ struct StudioServer::State {
         return o;
     }
 
-    const host::FlightRecording& flight(const Handle& iterator, const host::FlightOptions& o) {
+    /// The flight of `o` flown to at least `ticks` ticks (or to its end).
+    const host::PartialFlight& flight(const Handle& iterator, const host::FlightOptions& o,
+                                      std::size_t ticks = std::numeric_limits<std::size_t>::max()) {
         const FlightKey key{iterator, o};
-        if (cachedKey && *cachedKey == key) return cached;
-        cachedKey.reset();
-        cached = sandboxed([&] { return frames.record(host, iterator, o); });
-        cachedKey = key;
+        if (!cachedKey || !(*cachedKey == key)) {
+            cachedKey.reset();
+            cached = {};
+            cachedKey = key;
+        }
+        try {
+            sandboxed([&] { frames.extend(host, iterator, o, cached, ticks); });
+        } catch (...) {
+            cachedKey.reset();
+            throw;
+        }
         return cached;
     }
 
@@ -283,14 +294,36 @@ struct StudioServer::State {
         return drawJson(host, lastDrawing);
     }
 
+    /// The whole flight, or with "fromTick" and "ticks" a part of it: the ticks from that one on
+    /// (at most that many), with "fromTick" and "complete" (no tick after these); the flight's
+    /// events come with the part that completes it. A long flight arrives part by part while
+    /// it is flown, and every part is the same bytes as those rows of the whole flight.
     std::string getFlight(const httplib::Request& request) {
-        const Query query(request, {"iterator", "start", "step", "maxTicks", "encoding"});
+        const Query query(request, {"iterator", "start", "step", "maxTicks", "encoding", "fromTick", "ticks"});
         const std::string* encoding = query.text("encoding");
         if (encoding && *encoding != "f32" && *encoding != "json")
             throw BadRequest("query parameter \"encoding\" must be \"f32\" or \"json\"");
+        const bool f32 = encoding && *encoding == "f32";
         const Handle iterator = iteratorOf(query);
-        return flightJson(flight(iterator, flightOptions(query)), host.nameOf(iterator),
-                          encoding && *encoding == "f32");
+        const host::FlightOptions o = flightOptions(query);
+        if (!query.text("fromTick") && !query.text("ticks"))
+            return flightJson(flight(iterator, o).recording, host.nameOf(iterator), f32);
+        const auto from = static_cast<std::size_t>(query.number("fromTick", 0, 0, kMaxFlightTicks));
+        const auto count = static_cast<std::size_t>(query.number("ticks", kMaxFlightTicks, 1, kMaxFlightTicks));
+        const host::PartialFlight& flown = flight(iterator, o, from + count);
+        const std::vector<host::FlightTick>& ticks = flown.recording.ticks;
+        host::FlightRecording part;
+        const std::size_t begin = std::min(from, ticks.size()), end = std::min(from + count, ticks.size());
+        part.ticks.assign(ticks.begin() + static_cast<std::ptrdiff_t>(begin), ticks.begin() + static_cast<std::ptrdiff_t>(end));
+        const bool complete = flown.ended && end == ticks.size();
+        if (complete) {
+            part.events = flown.recording.events;
+            part.hitLimit = flown.recording.hitLimit;
+        }
+        std::string answer = flightJson(part, host.nameOf(iterator), f32);
+        answer.pop_back();
+        return answer + ",\"fromTick\":" + std::to_string(begin) + ",\"complete\":" + (complete ? "true" : "false") +
+               "}";
     }
 
     std::string getFrame(const httplib::Request& request) {
@@ -306,7 +339,7 @@ struct StudioServer::State {
     std::string getAnalysis(const httplib::Request& request) {
         const Query query(request, {"iterator", "start", "step", "maxTicks"});
         const Handle iterator = iteratorOf(query);
-        const host::FlightRecording& recorded = flight(iterator, flightOptions(query));
+        const host::FlightRecording& recorded = flight(iterator, flightOptions(query)).recording;
         const host::FlightAnalysisInput input = host::flightAnalysisInput(host, iterator, recorded.ticks);
         return analysisJson(input, host::analyseFlight(input));
     }

@@ -199,9 +199,15 @@ export class Gizmo {
     if (!this.controls || !this.name) return null;
     const helper = this.controls.getHelper();
     helper.updateMatrixWorld(true);
-    const picker = this.controls._gizmo.picker[this.controls.mode].children.find((c) => c.name === axis);
-    if (!picker) return null;
-    const at = this.view.screenPoint(new THREE.Box3().setFromObject(picker).getCenter(new THREE.Vector3()));
+    // Moving has two pickers per axis, one on either side of the object, and three.js's order
+    // says nothing about the side: the handle meant is the one on the + side, so that the
+    // direction from the object to it is +axis on screen.
+    const unit = new THREE.Vector3(axis === 'X' ? 1 : 0, axis === 'Y' ? 1 : 0, axis === 'Z' ? 1 : 0);
+    const centres = this.controls._gizmo.picker[this.controls.mode].children.filter((c) => c.name === axis)
+      .map((c) => new THREE.Box3().setFromObject(c).getCenter(new THREE.Vector3()));
+    if (!centres.length) return null;
+    const along = (c) => c.clone().sub(this.proxy.position).dot(unit);
+    const at = this.view.screenPoint(centres.reduce((best, c) => (along(c) > along(best) ? c : best)));
     const origin = this.view.screenPoint(this.proxy.position);
     if (!at || !origin) return null;
     const length = Math.hypot(at.x - origin.x, at.y - origin.y) || 1;
