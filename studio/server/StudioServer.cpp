@@ -295,7 +295,8 @@ struct StudioServer::State {
     }
 
     /// The whole flight, or with "fromTick" and "ticks" a part of it: the ticks from that one on
-    /// (at most that many), with "fromTick" and "complete" (no tick after these); the flight's
+    /// (at most that many), with "fromTick", "complete" (no tick after these) and the scene's
+    /// "revision"; the flight's
     /// events come with the part that completes it. A long flight arrives part by part while
     /// it is flown, and every part is the same bytes as those rows of the whole flight.
     std::string getFlight(const httplib::Request& request) {
@@ -322,8 +323,9 @@ struct StudioServer::State {
         }
         std::string answer = flightJson(part, host.nameOf(iterator), f32);
         answer.pop_back();
+        // The revision tells a page whether all its parts are of one scene.
         return answer + ",\"fromTick\":" + std::to_string(begin) + ",\"complete\":" + (complete ? "true" : "false") +
-               "}";
+               ",\"revision\":" + std::to_string(editor.revision()) + "}";
     }
 
     std::string getFrame(const httplib::Request& request) {

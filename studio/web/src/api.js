@@ -86,6 +86,11 @@ export class Api {
     return decodeFlight(await this.get('/api/flight', { ...flight, encoding: 'f32' }));
   }
 
+  /** Ticks `fromTick` on (at most `ticks`) of the flight, decoded, with fromTick, complete and revision. */
+  async flightPart(flight, fromTick, ticks) {
+    return decodeFlight(await this.get('/api/flight', { ...flight, fromTick, ticks, encoding: 'f32' }));
+  }
+
   async analysis(flight) {
     return decodeAnalysis(await this.get('/api/analysis', flight));
   }

@@ -17,6 +17,13 @@
 import { Emitter } from './state.js';
 import { Latest } from './edits.js';
 import { applyDrawChanges } from './drawing.js';
+import { joinFlights } from './flight.js';
+
+/**
+ * Ticks per part of a flight: long flights (a path of a thousand waypoints flies some 30 us a
+ * tick on the server) arrive part by part, with the server free for edits between parts.
+ */
+export const FLIGHT_PART_TICKS = 2048;
 
 /** During a drag the scene and flight are refetched at most this often (ms). */
 export const DRAG_REFRESH_MS = 400;
@@ -43,6 +50,8 @@ export class Editor extends Emitter {
     this.lastRefresh = -Infinity;
     this.stale = false;
     this.pendingSelect = undefined;
+    this.flightGeneration = 0;
+    this.flightLoading = Promise.resolve();
   }
 
   /** Runs `job` after every change and refresh asked for before it; resolves with its result. */
@@ -55,11 +64,12 @@ export class Editor extends Emitter {
   /** Resolves once no change, drag or refresh is out or waiting. */
   async settled() {
     for (;;) {
-      const chain = this.chain;
+      const chain = this.chain, loading = this.flightLoading;
       if (this.ending) await this.ending;
       await this.drags.idle();
       await chain;
-      if (chain === this.chain && !this.ending && !this.drags.running) return;
+      await loading;
+      if (chain === this.chain && loading === this.flightLoading && !this.ending && !this.drags.running) return;
     }
   }
 
@@ -240,7 +250,38 @@ export class Editor extends Emitter {
     this.setHistory(history);
     const params = { ...this.state.flightParams };
     if (!params.iterator) return;
-    const [flight, analysis] = await Promise.all([this.api.flight(params), this.api.analysis(params)]);
-    this.state.setFlight(flight, analysis);
+    // Not awaited: the flight comes in parts, and changes (a drag's steps) go on meanwhile.
+    this.loadFlight(params).catch((error) => this.emit('error', error));
+  }
+
+  /**
+   * Shows the flight of `params` as it is flown: part by part (FLIGHT_PART_TICKS ticks each,
+   * `first` the first part when already asked for), each shown as it arrives, then its
+   * analysis. A newer load or a change of the scene between two parts makes an older load
+   * stop (its parts would mix two scenes); `settled` waits for the last load.
+   */
+  loadFlight(params, first = null) {
+    const generation = ++this.flightGeneration;
+    const current = () => generation === this.flightGeneration;
+    const load = (async () => {
+      let flight = null;
+      let part = await (first || this.api.flightPart(params, 0, FLIGHT_PART_TICKS));
+      for (;;) {
+        if (!current()) return;
+        if (flight && part.revision !== flight.revision) {
+          flight = null;  // the scene changed between two parts: from the start again
+        } else {
+          flight = flight ? joinFlights(flight, part) : part;
+          if (part.complete) break;
+          // What is flown so far, with the analysis shown until the whole flight's arrives.
+          this.state.setFlight(flight, this.state.analysis, { partial: true });
+        }
+        part = await this.api.flightPart(params, flight ? flight.rows : 0, FLIGHT_PART_TICKS);
+      }
+      const analysis = await this.api.analysis(params);
+      if (current()) this.state.setFlight(flight, analysis);
+    })();
+    this.flightLoading = load.catch(() => {});
+    return load;
   }
 }

@@ -58,6 +58,9 @@ function littleEndianColumn(bytes, unsigned) {
 export function decodeFlight(answer) {
   const rows = answer.rows;
   const flight = { iterator: answer.iterator, rows, events: answer.events || [], hitLimit: !!answer.hitLimit };
+  // A part of a flight (see Api.flightPart) says where it starts, whether it ends the flight
+  // and the scene's revision it was flown from.
+  if (answer.fromTick !== undefined) Object.assign(flight, { fromTick: answer.fromTick, complete: !!answer.complete, revision: answer.revision });
   for (const name of FLIGHT_COLUMNS) {
     const raw = answer.data[name];
     if (raw === undefined) throw new Error(`the flight has no column "${name}"`);
@@ -73,6 +76,27 @@ export function decodeFlight(answer) {
   for (let i = 1; i < rows; ++i)
     flight.elapsed[i] = flight.elapsed[i - 1] + ((flight.time[i] - flight.time[i - 1]) >>> 0);
   return flight;
+}
+
+/**
+ * The flight `a` followed by the part `b` that comes after its last tick (both decoded): the
+ * columns joined, elapsed time going on across the join (also where the clock wraps), the
+ * events and limit of `b`, the part that completes a flight carrying the flight's.
+ */
+export function joinFlights(a, b) {
+  const rows = a.rows + b.rows;
+  const joined = { ...b, rows };
+  for (const name of [...FLIGHT_COLUMNS, 'elapsed']) {
+    const column = new a[name].constructor(rows);
+    column.set(a[name]);
+    column.set(b[name], a.rows);
+    joined[name] = column;
+  }
+  if (a.rows && b.rows) {
+    const offset = a.elapsed[a.rows - 1] + ((b.time[0] - a.time[a.rows - 1]) >>> 0);
+    for (let i = a.rows; i < rows; ++i) joined.elapsed[i] += offset;
+  }
+  return joined;
 }
 
 /** The analysis answer with its columns as arrays of numbers or null (plots show null as gaps). */

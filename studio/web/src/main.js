@@ -13,7 +13,7 @@ import { Timeline } from './timeline.js';
 import { Plots } from './plots.js';
 import { Inspector, ObjectList } from './inspector.js';
 import { Messages } from './messages.js';
-import { Editor } from './editor.js';
+import { Editor, FLIGHT_PART_TICKS } from './editor.js';
 import { Gizmo } from './gizmo.js';
 import { EditBar } from './editbar.js';
 import { ask } from './dialog.js';
@@ -42,7 +42,7 @@ const early = {
   scene: api.scene(),
   draw: api.draw(),
   messages: api.messages(),
-  flight: Promise.all([api.flight({ ...state.flightParams }), api.analysis({ ...state.flightParams })]),
+  flight: api.flightPart({ ...state.flightParams }, 0, FLIGHT_PART_TICKS),
   status: api.status(),
   history: api.history(),
 };
@@ -111,7 +111,9 @@ state.on('scene', (scene) => {
 });
 
 state.on('flight', (flight) => {
-  $('status').textContent = `${state.flightParams.iterator}: ${flight.rows} ticks of ${state.flightParams.step} ms`;
+  const { iterator, step } = state.flightParams;
+  $('status').textContent = flight.complete === false ? `flying ${iterator}… ${flight.rows} ticks so far`
+    : `${iterator}: ${flight.rows} ticks of ${step} ms`;
 });
 
 // -- The file: unsaved changes, undo and redo, saving -------------------------------------------------
@@ -244,10 +246,9 @@ document.addEventListener('keydown', (e) => {
 
 /** Shows the flight of `state.flightParams`; `requested` is that flight when already asked for. */
 async function loadFlight(requested = null) {
-  const params = state.flightParams;
+  const params = { ...state.flightParams };
   $('status').textContent = `flying ${params.iterator}…`;
-  const [flight, analysis] = await (requested || Promise.all([api.flight(params), api.analysis(params)]));
-  state.setFlight(flight, analysis);
+  await editor.loadFlight(params, requested);
 }
 
 async function load() {

@@ -39,6 +39,7 @@ export class StudioState extends Emitter {
     this.playStartWall = 0;
     this.playStartElapsed = 0;
     this.frameRequest = 0;
+    this.held = null;         // {elapsed, shown}: the time to go back to once a flight in parts is whole
     this.eyeOverride = null;  // the server's eye at the shown tick after an edit, until the new flight
     this.eyeScratch = { x: 0, y: 0, z: 0, fov: 1 };
     this.advance = this.advance.bind(this);
@@ -58,13 +59,19 @@ export class StudioState extends Emitter {
 
   setMessages(messages) { this.messages = messages; this.emit('messages', messages); }
 
-  /** A new flight and its analysis (same ticks); the time is kept where it can be. */
-  setFlight(flight, analysis) {
+  /**
+   * A new flight and its analysis (same ticks); the time is kept where it can be. `partial`:
+   * the first part of a flight still being flown; the time shown before it is kept for the
+   * whole flight, unless the time is moved meanwhile.
+   */
+  setFlight(flight, analysis, { partial = false } = {}) {
+    const held = this.held && this.held.shown === this.elapsed ? this.held.elapsed : this.elapsed;
     this.flight = flight;
     this.analysis = analysis;
     this.eyeOverride = null;
     this.emit('flight', flight, analysis);
-    this.seek(Math.min(this.elapsed, this.duration()));
+    this.seek(Math.min(held, this.duration()));
+    this.held = partial ? { elapsed: held, shown: this.elapsed } : null;
   }
 
   setOption(name, value) {

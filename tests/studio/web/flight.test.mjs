@@ -5,7 +5,7 @@
 
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { base64Bytes, decodeFlight, FLIGHT_COLUMNS, niceStep, tickAt, verticalFov } from '../../../studio/web/src/flight.js';
+import { base64Bytes, decodeFlight, FLIGHT_COLUMNS, joinFlights, niceStep, tickAt, verticalFov } from '../../../studio/web/src/flight.js';
 import { StudioState } from '../../../studio/web/src/state.js';
 import { Latest, parseField, placeAfter, placeNew, shifted, TYPE } from '../../../studio/web/src/edits.js';
 import { Editor } from '../../../studio/web/src/editor.js';
@@ -55,6 +55,18 @@ test('a flight decodes to the same columns from JSON and from f32, words for flo
   const missing = answer(rows, false);
   delete missing.data.m21;
   assert.throws(() => decodeFlight(missing), /no column "m21"/);
+});
+
+test('a flight joined from its parts is the whole flight, elapsed time going on across the clock wrapping', () => {
+  const rows = [row(4294967280, 0, 1), row(4294967296 - 1, 0, 2), row(15, 1, 3), row(31, 1, 4), row(47, 2, 5)];
+  const whole = decodeFlight(answer(rows, true));
+  const part = (from, to) => decodeFlight(answer(rows.slice(from, to), true));
+  for (const cut of [1, 2, 3]) {
+    const joined = joinFlights(part(0, cut), part(cut, 5));
+    for (const name of [...FLIGHT_COLUMNS, 'elapsed']) assert.deepEqual([...joined[name]], [...whole[name]], `${name}, cut at ${cut}`);
+    assert.equal(joined.rows, 5);
+  }
+  assert.deepEqual([...whole.elapsed], [0, 15, 31, 47, 63]);
 });
 
 test('the tick shown is the last one at or before the time, also across the clock wrapping', () => {
@@ -206,7 +218,7 @@ test('a drag sends one gesture, coalesced, with the revision of each answer; the
     scene: () => { calls.push('scene'); return Promise.resolve(scene); },
     status: () => Promise.resolve({ file: 'f.json', revision, unsaved: true }),
     history: () => Promise.resolve({ undo: ['move W'], redo: [] }),
-    flight: () => { calls.push('flight'); return Promise.resolve(flight); },
+    flightPart: () => { calls.push('flight'); return Promise.resolve({ ...flight, fromTick: 0, complete: true, revision }); },
     analysis: () => Promise.resolve({ rows: 2, data: {}, units: {}, marks: [] }),
   };
   const state = new StudioState();
@@ -263,4 +275,30 @@ test('a drag step\'s drawing changes patch the drawing held: changed groups repl
   // What cannot be applied makes the page ask for the whole drawing.
   assert.equal(applyDrawChanges(null, { encoding: 'f32', groups: [] }), null);
   assert.equal(applyDrawChanges(held, { encoding: 'f32', groups: [moved(null, 1)] }), null);
+});
+
+test('a long flight is shown part by part, the playhead kept where it was; parts of two scenes never mix', async () => {
+  const rows = Array.from({ length: 10 }, (_, i) => row(16 * i, i >> 2, i));
+  const part = (from, ticks, revision) => ({ ...decodeFlight(answer(rows.slice(from, from + ticks), true)),
+    fromTick: from, complete: from + ticks >= rows.length, revision });
+  const revisions = [1, 2, 2, 2, 2];  // the first part is of a scene that changed before the second
+  const asked = [];
+  const api = {
+    flightPart: (params, from, ticks) => { asked.push(from); return Promise.resolve(part(from, 4, revisions[asked.length - 1])); },
+    analysis: () => Promise.resolve({ rows: 10, data: {}, units: {}, marks: [] }),
+  };
+  const state = new StudioState();
+  state.setScene({ file: 'f.json', iterators: ['Cam'], iterator: 'Cam', objects: [] });
+  state.setFlight(decodeFlight(answer(rows, false)), null);
+  state.seek(130);
+  const shown = [];
+  state.on('flight', (flight) => shown.push(flight.rows));
+  const editor = new Editor(state, api);
+  await editor.loadFlight({ iterator: 'Cam' });
+  assert.deepEqual(asked, [0, 4, 0, 4, 8], 'once a part is of another scene, from the start again');
+  assert.deepEqual(shown, [4, 4, 8, 10]);
+  assert.equal(state.flight.rows, 10);
+  assert.deepEqual([...state.flight.x], rows.map((r) => r[2]));
+  assert.equal(state.elapsed, 130, 'the playhead is back where it was once the flight is whole');
+  assert.ok(state.analysis, 'the analysis comes with the whole flight');
 });
