@@ -351,6 +351,36 @@ void dragStep(benchmark::State& state, int n) {
     state.counters["answer bytes"] = static_cast<double>(bytes);
 }
 
+/// What the page asks for after an edit that changes the flight, through `StudioServer::call`:
+/// the change (an attribute of a waypoint, which refits the path), then the first part of the
+/// flight anew (FLIGHT_PART_TICKS = 2048 ticks: the whole example, the first third of a path of
+/// 1,000 waypoints) and, for the example, whose flight that part completes, its analysis.
+void studioReflight(benchmark::State& state, int n) {
+    host::Host host{&SetIRTS, &GetObjectFactories};
+    if (n == 0) {
+        host::loadSceneFile(host, CAMSYS_EXAMPLES_DIR "/flythrough.json");
+    } else {
+        makeWavyPath(host, n, "Long", true);
+        const Handle iterator = host.create("SCOCameraSystemIterator", "Cam");
+        host.setReference(iterator, "Path", host.find("Long"));
+        host.afterLoad(iterator);
+    }
+    host.createCamera();
+    studio::StudioServer server(host, {"bench.json", "", "127.0.0.1", 0, false});
+    const std::string target = n == 0 ? "/api/objects/W1" : "/api/objects/W" + std::to_string(n / 2);
+    std::size_t bytes = 0, step = 0;
+    for (auto _ : state) {
+        const std::string body = "{\"attributes\":{\"Roll\":" + std::to_string(step++ % 7) + "}}";
+        const auto [status, answer] = server.call("PATCH", target, body);
+        const auto [flightStatus, flight] =
+            server.call("GET", "/api/flight?iterator=Cam&fromTick=0&ticks=2048&encoding=f32");
+        if (status != 200 || flightStatus != 200) state.SkipWithError(flight.c_str());
+        bytes = flight.size();
+        if (n == 0 && server.call("GET", "/api/analysis?iterator=Cam").first != 200) state.SkipWithError("analysis");
+    }
+    state.counters["flight bytes"] = static_cast<double>(bytes);
+}
+
 /// The studio's `/api/flight` of the example: the flight recorded, then written as JSON text or
 /// as base64 float32 columns.
 void studioFlight(benchmark::State& state, bool f32) {
@@ -410,6 +440,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("ExampleFlight", exampleFlight)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("StudioFlightJson", studioFlight, false)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("StudioFlightF32", studioFlight, true)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("StudioEditReflight/example", studioReflight, 0)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("StudioEditReflight/1000", studioReflight, 1000)->Unit(benchmark::kMillisecond);
 
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

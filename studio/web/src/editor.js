@@ -11,8 +11,9 @@
 // latest position goes when the previous answer is in), and refetches the scene and the
 // flight only a few times a second and once when it ends.
 //
-// Events: 'status' (the /api/status answer), 'history' ({undo, redo} labels), 'error' (an
-// ApiError of a change nobody else reports, e.g. during a drag).
+// Events: 'status' (the /api/status answer), 'history' ({undo, redo} labels), 'changed' (the
+// answer of a change the server made, drags' steps aside), 'error' (an ApiError of a change
+// nobody else reports, e.g. during a drag).
 
 import { Emitter } from './state.js';
 import { Latest } from './edits.js';
@@ -50,6 +51,7 @@ export class Editor extends Emitter {
     this.lastRefresh = -Infinity;
     this.stale = false;
     this.pendingSelect = undefined;
+    this.stepTimes = [];
     this.flightGeneration = 0;
     this.flightLoading = Promise.resolve();
   }
@@ -112,6 +114,7 @@ export class Editor extends Emitter {
         throw error;
       }
       if (select !== undefined) this.pendingSelect = typeof select === 'function' ? select(answer) : select;
+      this.emit('changed', answer);
       await this.apply(answer);
       this.scheduleRefresh();
       return answer;
@@ -191,6 +194,7 @@ export class Editor extends Emitter {
   }
 
   async sendDrag({ name, body }) {
+    const began = performance.now();
     let answer;
     try {
       answer = await this.api.patch(name, { ...body, revision: this.revision });
@@ -200,6 +204,10 @@ export class Editor extends Emitter {
       return;
     }
     await this.apply(answer);
+    // From sending a step to holding its drawing and the camera's eye, which the next animation
+    // frame shows: the last hundred steps, to see where a drag lags (and for the browser test).
+    this.stepTimes.push(performance.now() - began);
+    if (this.stepTimes.length > 100) this.stepTimes.shift();
     this.scheduleRefresh();
   }
 

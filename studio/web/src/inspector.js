@@ -123,6 +123,8 @@ export class Inspector {
     this.replacing = false;
     this.rebuilding = () => this.replacing;
     state.on('select', () => { this.errors.clear(); this.renaming = false; this.show(); });
+    // A refusal is news until the scene changes (an undo, another edit): then it is stale.
+    if (editor) editor.on('changed', () => this.errors.clear());
     state.on('scene', () => this.show());
     this.show();
   }

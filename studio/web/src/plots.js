@@ -104,6 +104,9 @@ export class Plots {
       this.plots.push(plot);
     });
     this.showTime();
+    // uPlot lays a new plot out at its first commit, which resets the cursor: the legends would
+    // show the last tick's values until the time moved. Once more after that commit.
+    requestAnimationFrame(() => this.showTime());
   }
 
   /** Pauses as spans, waypoints reached as thin lines, cuts as red ones, behind the curve. */
@@ -137,9 +140,13 @@ export class Plots {
     if (!this.plots.length) return;
     const clock = this.state.clock();
     for (const p of this.plots) p.playhead.style.transform = `translateX(${p.valToPos(clock, 'x').toFixed(1)}px)`;
-    if (!this.hovering && this.state.tick >= 0) {
-      // The legends show the values at the playhead when the pointer is not over a plot.
-      for (const p of this.plots) p.setCursor({ left: p.valToPos(clock, 'x'), top: p.over.clientHeight / 2 }, false, false);
+    const { flight, tick } = this.state;
+    if (!this.hovering && flight && tick >= 0 && tick < flight.rows) {
+      // The legends show the values of the tick shown (the camera holds it until the next one)
+      // when the pointer is not over a plot; the cursor snaps to the nearest tick, so it goes
+      // to the tick's own time, not to the playhead between two ticks.
+      const held = this.state.startTime() + flight.elapsed[tick];
+      for (const p of this.plots) p.setCursor({ left: p.valToPos(held, 'x'), top: p.over.clientHeight / 2 }, false, false);
     }
   }
 

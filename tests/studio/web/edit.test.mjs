@@ -4,29 +4,16 @@
 // where it shows: the server's scene, the path's drawing, the flight and the camera view, the
 // unsaved marker, and in the end the saved file flown by `camsys fly`.
 //
-//   CAMSYS_EXE          the camsys program (default: build/cli/camsys)
-//   CAMSYS_EXAMPLES     the examples folder (default: examples)
-//   CAMSYS_SCREENSHOTS  where the PNG screenshots go (default: build/studio-screenshots)
-//   CAMSYS_CHROMIUM     the browser (default: /usr/bin/chromium)
+// Where the program, the examples and the browser are: see harness.mjs.
 
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
-import { copyFileSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { createRequire } from 'node:module';
+import { execFileSync } from 'node:child_process';
+import { copyFileSync, mkdtempSync, readFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join, resolve } from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { join } from 'node:path';
+import { changedShare, checkSetup, deadline, examples, exe, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
 
-const repo = resolve(fileURLToPath(new URL('../../..', import.meta.url)));
-const require = createRequire(join(repo, 'studio/web/package.json'));
-const puppeteer = require('puppeteer-core');
-
-const exe = resolve(process.env.CAMSYS_EXE || join(repo, 'build/cli/camsys'));
-const examples = resolve(process.env.CAMSYS_EXAMPLES || join(repo, 'examples'));
-const shots = resolve(process.env.CAMSYS_SCREENSHOTS || join(repo, 'build/studio-screenshots'));
-const chromium = process.env.CAMSYS_CHROMIUM || '/usr/bin/chromium';
-const WIDTH = 1600, HEIGHT = 1000;
 const EYE = ['x', 'y', 'z', 'm00', 'm01', 'm02', 'm10', 'm11', 'm12', 'm20', 'm21', 'm22', 'fov'];
 
 let server, url, token, browser, page, scratch, sceneFile, original;
@@ -38,41 +25,8 @@ let refusalLines = 0;
 const isRefusal = (r) => r.status() === 400 && r.request().method() === 'PATCH' &&
   new URL(r.url()).pathname === '/api/objects/W1' && /"abc"/.test(r.request().postData() || '');
 
-const deadline = setTimeout(() => {
-  console.error('edit.test: still running after 100 s; stopping the server and the browser');
-  stopAll().finally(() => process.exit(1));
-}, 100_000);
-deadline.unref();
-
-async function stopAll() {
-  if (browser) await browser.close().catch(() => {});
-  browser = null;
-  if (server && server.exitCode === null) {
-    server.kill('SIGTERM');
-    const killer = setTimeout(() => server.kill('SIGKILL'), 2000);
-    await new Promise((r) => server.once('exit', r));
-    clearTimeout(killer);
-  }
-  if (scratch) rmSync(scratch, { recursive: true, force: true });
-}
-
-/** Starts the studio on `scene` and resolves with the process and the URL it prints. */
-function startStudio(scene) {
-  return new Promise((started, reject) => {
-    const child = spawn(exe, ['studio', scene, '--port', '0'], { stdio: ['ignore', 'pipe', 'pipe'] });
-    let output = '';
-    const fail = (why) => reject(new Error(`camsys studio ${why}; its output:\n${output || '(none)'}`));
-    const timer = setTimeout(() => fail('printed no URL within 10 s'), 10_000);
-    child.on('error', (e) => { clearTimeout(timer); fail(`could not start (${e.message})`); });
-    child.on('exit', (code, signal) => { clearTimeout(timer); fail(`exited early (${signal || code})`); });
-    child.stderr.on('data', (d) => { output += d; });
-    child.stdout.on('data', (d) => {
-      output += d;
-      const m = /camsys studio: (http:\/\/\S+)/.exec(output);
-      if (m) { clearTimeout(timer); child.removeAllListeners('exit'); started({ child, url: m[1] }); }
-    });
-  });
-}
+const stop = () => stopAll({ browser, server, scratch });
+const timer = deadline('edit.test', stop);
 
 /** A GET of the API as a script makes it, with the token. */
 async function api(path) {
@@ -97,32 +51,6 @@ const pathLines = () => studio(() => {
 });
 const visible = (selector) => page.$eval(selector, (e) => !e.hidden);
 
-/** The share of pixels that differ clearly between two PNG screenshots of the same size. */
-async function changedShare(a, b) {
-  const blank = await browser.newPage();
-  try {
-    return await blank.evaluate(async (pngs) => {
-      const data = [];
-      for (const png of pngs) {
-        const image = new Image();
-        image.src = `data:image/png;base64,${png}`;
-        await image.decode();
-        const canvas = new OffscreenCanvas(image.width, image.height);
-        const g = canvas.getContext('2d');
-        g.drawImage(image, 0, 0);
-        data.push(g.getImageData(0, 0, image.width, image.height).data);
-      }
-      const [p, q] = data;
-      let n = 0;
-      for (let i = 0; i < p.length; i += 4)
-        if (Math.abs(p[i] - q[i]) + Math.abs(p[i + 1] - q[i + 1]) + Math.abs(p[i + 2] - q[i + 2]) > 24) ++n;
-      return n / (p.length / 4);
-    }, [a, b]);
-  } finally {
-    await blank.close();
-  }
-}
-
 async function cameraShot() {
   await studio(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
   return page.screenshot({ clip: await (await page.$('#cameraView')).boundingBox(), encoding: 'base64' });
@@ -145,9 +73,7 @@ async function typeInto(key, text) {
 }
 
 before(async () => {
-  assert.ok(existsSync(exe), `no camsys program at ${exe} (set CAMSYS_EXE)`);
-  assert.ok(existsSync(chromium), `no browser at ${chromium} (install Debian's chromium or set CAMSYS_CHROMIUM)`);
-  mkdirSync(shots, { recursive: true });
+  checkSetup();
   scratch = mkdtempSync(join(tmpdir(), 'camsys-studio-edit-'));
   sceneFile = join(scratch, 'flythrough.json');
   copyFileSync(join(examples, 'flythrough.json'), sceneFile);
@@ -156,14 +82,7 @@ before(async () => {
   server = started.child;
   url = started.url;
   token = new URL(url).searchParams.get('token');
-  browser = await puppeteer.launch({
-    executablePath: chromium,
-    headless: true,
-    defaultViewport: { width: WIDTH, height: HEIGHT },
-    args: ['--headless=new', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-      '--disable-gpu-sandbox', '--no-first-run', '--disable-background-networking', '--disable-component-update',
-      '--disable-sync', `--user-data-dir=${join(scratch, 'browser')}`, `--window-size=${WIDTH},${HEIGHT}`],
-  });
+  browser = await launchBrowser(join(scratch, 'browser'));
   page = await browser.newPage();
   page.on('console', (m) => {
     if (m.type() !== 'error') return;
@@ -184,8 +103,8 @@ before(async () => {
 });
 
 after(async () => {
-  await stopAll();
-  clearTimeout(deadline);
+  await stop();
+  clearTimeout(timer);
 });
 
 test('dragging the gizmo\'s X handle moves W1 along +x: scene, path, flight and camera view follow', { timeout: 40_000 }, async () => {
@@ -202,8 +121,13 @@ test('dragging the gizmo\'s X handle moves W1 along +x: scene, path, flight and 
   await page.mouse.down();
   for (let i = 1; i <= 8; ++i) await page.mouse.move(handle.x + handle.dx * 15 * i, handle.y + handle.dy * 15 * i);
   await page.mouse.up();
+  const t1 = Date.now();
   await settled();
-  console.log(`edit: a 120 px drag in 8 steps, answered and shown after ${Date.now() - t0} ms`);
+  const sent = await studio(() => window.studio.editor.drags.sent);
+  const steps = await studio(() => window.studio.editor.stepTimes);
+  console.log(`edit: a 120 px drag in 8 pointer moves took ${t1 - t0} ms and sent ${sent} steps; ` +
+    `scene, flight and plots caught up ${Date.now() - t1} ms after the mouse was released; a step from ` +
+    `sending to holding its drawing and eye: ${steps.map((t) => t.toFixed(1)).join(', ')} ms`);
 
   const [x0, y0, z0] = objectOf(before.scene, 'W1').position;
   const [x, y, z] = objectOf(await api('/api/scene'), 'W1').position;
@@ -213,7 +137,7 @@ test('dragging the gizmo\'s X handle moves W1 along +x: scene, path, flight and 
   assert.equal((await api('/api/history')).undo.length, 1, 'the drag\'s steps are not one undo step');
   assert.notDeepEqual(await pathLines(), before.lines, 'the path\'s drawing did not change');
   assert.notDeepEqual(await eyeAtPlayhead(), before.eye, 'the flight\'s eye at the playhead did not change');
-  const share = await changedShare(before.camera, await cameraShot());
+  const share = await changedShare(browser, before.camera, await cameraShot());
   console.log(`edit: W1 moved ${(x - x0).toFixed(1)} units along x; ${(share * 100).toFixed(1)} % of the camera view changed`);
   assert.ok(share > 0.02, `only ${(share * 100).toFixed(2)} % of the camera view changed`);
   assert.equal(await page.$eval('#undoButton', (b) => b.disabled), false, 'undo stays disabled');

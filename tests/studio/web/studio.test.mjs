@@ -3,73 +3,22 @@
 // moves the time, the playhead and the picture, selection in the list and in the 3D view with
 // the attribute table in the inspector, the iterator selector, and no error on the console.
 //
-//   CAMSYS_EXE          the camsys program (default: build/cli/camsys)
-//   CAMSYS_EXAMPLES     the examples folder (default: examples)
-//   CAMSYS_SCREENSHOTS  where the PNG screenshots go (default: build/studio-screenshots)
-//   CAMSYS_CHROMIUM     the browser (default: /usr/bin/chromium)
+// Where the program, the examples and the browser are: see harness.mjs.
 
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
-import { createRequire } from 'node:module';
+import { mkdtempSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join, resolve } from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { join } from 'node:path';
+import { changedShare, checkSetup, deadline, examples, launchBrowser, pixels, shots, startStudio, stopAll, stopStudio }
+  from './harness.mjs';
 
-const repo = resolve(fileURLToPath(new URL('../../..', import.meta.url)));
-const require = createRequire(join(repo, 'studio/web/package.json'));
-const puppeteer = require('puppeteer-core');
-
-const exe = resolve(process.env.CAMSYS_EXE || join(repo, 'build/cli/camsys'));
-const examples = resolve(process.env.CAMSYS_EXAMPLES || join(repo, 'examples'));
-const shots = resolve(process.env.CAMSYS_SCREENSHOTS || join(repo, 'build/studio-screenshots'));
-const chromium = process.env.CAMSYS_CHROMIUM || '/usr/bin/chromium';
-const WIDTH = 1600, HEIGHT = 1000;
-
-let server, serverOutput = () => '', url, token, browser, page, scratch, userData;
+let server, serverOutput = () => '', url, token, browser, page, scratch;
 const problems = [];     // console errors, page errors and failed requests, with their text
 let sceneAnswer;
 
-// The whole file stops by itself: a hung browser or server must not hold CI.
-const deadline = setTimeout(() => {
-  console.error('studio.test: still running after 100 s; stopping the server and the browser');
-  stopAll().finally(() => process.exit(1));
-}, 100_000);
-deadline.unref();
-
-async function stopAll() {
-  if (browser) await browser.close().catch(() => {});
-  browser = null;
-  await stopStudio(server);
-  if (userData) rmSync(userData, { recursive: true, force: true });
-}
-
-/** Starts the studio on `scene` and resolves with the process and the URL it prints. */
-function startStudio(scene) {
-  return new Promise((resolveStarted, reject) => {
-    const child = spawn(exe, ['studio', scene, '--port', '0'], { stdio: ['ignore', 'pipe', 'pipe'] });
-    let output = '';
-    const fail = (why) => reject(new Error(`camsys studio ${why}; its output:\n${output || '(none)'}`));
-    const timer = setTimeout(() => fail('printed no URL within 10 s'), 10_000);
-    child.on('error', (e) => { clearTimeout(timer); fail(`could not start (${e.message})`); });
-    child.on('exit', (code, signal) => { clearTimeout(timer); fail(`exited early (${signal || code})`); });
-    child.stderr.on('data', (d) => { output += d; });
-    child.stdout.on('data', (d) => {
-      output += d;
-      const m = /camsys studio: (http:\/\/\S+)/.exec(output);
-      if (m) { clearTimeout(timer); child.removeAllListeners('exit'); resolveStarted({ child, url: m[1], output: () => output }); }
-    });
-  });
-}
-
-async function stopStudio(child) {
-  if (!child || child.exitCode !== null) return;
-  child.kill('SIGTERM');
-  const killer = setTimeout(() => child.kill('SIGKILL'), 2000);
-  await new Promise((r) => child.once('exit', r));
-  clearTimeout(killer);
-}
+const stop = () => stopAll({ browser, server, scratch });
+const timer = deadline('studio.test', stop);
 
 async function startServer() {
   const started = await startStudio(join(examples, 'flythrough.json'));
@@ -78,43 +27,14 @@ async function startServer() {
   return started.url;
 }
 
-/** Pixel statistics of PNG screenshots, computed by the browser on a blank page of its own. */
-async function pixels(script, ...pngs) {
-  const blank = await browser.newPage();
-  try {
-    return await blank.evaluate(async (source, images) => {
-      const data = [];
-      for (const png of images) {
-        const image = new Image();
-        image.src = `data:image/png;base64,${png}`;
-        await image.decode();
-        const canvas = new OffscreenCanvas(image.width, image.height);
-        const g = canvas.getContext('2d');
-        g.drawImage(image, 0, 0);
-        data.push(g.getImageData(0, 0, image.width, image.height).data);
-      }
-      return new Function('data', source)(data);
-    }, script, pngs);
-  } finally {
-    await blank.close();
-  }
-}
-
 /** Spread of brightness and number of distinct colours: a blank view has neither. */
-const spread = (png) => pixels(`
+const spread = (png) => pixels(browser, `
   const d = data[0]; let sum = 0, sq = 0; const colours = new Set();
   for (let i = 0; i < d.length; i += 4) {
     const v = 0.3 * d[i] + 0.59 * d[i + 1] + 0.11 * d[i + 2]; sum += v; sq += v * v;
     colours.add((d[i] >> 3) << 10 | (d[i + 1] >> 3) << 5 | d[i + 2] >> 3);
   }
   const n = d.length / 4; return { deviation: Math.sqrt(sq / n - (sum / n) ** 2), colours: colours.size };`, png);
-
-/** The share of pixels that differ clearly between two screenshots of the same size. */
-const changed = (a, b) => pixels(`
-  const [p, q] = data; let n = 0;
-  for (let i = 0; i < p.length; i += 4)
-    if (Math.abs(p[i] - q[i]) + Math.abs(p[i + 1] - q[i + 1]) + Math.abs(p[i + 2] - q[i + 2]) > 24) ++n;
-  return n / (p.length / 4);`, a, b);
 
 async function clipOf(selector) {
   const box = await (await page.$(selector)).boundingBox();
@@ -126,22 +46,12 @@ const studio = (fn, ...args) => page.evaluate(fn, ...args);
 const text = (selector) => page.$eval(selector, (e) => e.textContent.trim());
 
 before(async () => {
-  assert.ok(existsSync(exe), `no camsys program at ${exe} (set CAMSYS_EXE)`);
-  assert.ok(existsSync(chromium), `no browser at ${chromium} (install Debian's chromium or set CAMSYS_CHROMIUM)`);
-  mkdirSync(shots, { recursive: true });
+  checkSetup();
   url = await startServer();
   token = new URL(url).searchParams.get('token');
   assert.ok(token, `the printed URL carries no token: ${url}`);
   scratch = mkdtempSync(join(tmpdir(), 'camsys-studio-test-'));
-  userData = scratch;
-  browser = await puppeteer.launch({
-    executablePath: chromium,
-    headless: true,
-    defaultViewport: { width: WIDTH, height: HEIGHT },
-    args: ['--headless=new', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-      '--disable-gpu-sandbox', '--no-first-run', '--disable-background-networking', '--disable-component-update',
-      '--disable-sync', `--user-data-dir=${userData}`, `--window-size=${WIDTH},${HEIGHT}`],
-  });
+  browser = await launchBrowser(scratch);
   page = await browser.newPage();
   page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
   page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
@@ -150,8 +60,8 @@ before(async () => {
 });
 
 after(async () => {
-  await stopAll();
-  clearTimeout(deadline);
+  await stop();
+  clearTimeout(timer);
 });
 
 test('the page becomes interactive with the scene, its drawing and the flight', { timeout: 20_000 }, async () => {
@@ -225,7 +135,7 @@ test('playing a second moves the time, the playhead and the camera view', { time
   assert.notEqual(time, before.time, 'the time shown did not move');
   const head = Number(await page.$eval('.track', (t) => t.dataset.playhead));
   assert.ok(head > before.head + 20, `the playhead went from x ${before.head} to ${head}`);
-  const share = await changed(camera, await clipOf('#cameraView'));
+  const share = await changedShare(browser, camera, await clipOf('#cameraView'));
   assert.ok(share > 0.02, `only ${(share * 100).toFixed(2)} % of the camera view changed`);
 });
 

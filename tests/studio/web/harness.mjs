@@ -1,0 +1,124 @@
+// What the browser tests of the studio share: where the program, the examples, the screenshots
+// and the browser are, starting and stopping `camsys studio`, launching headless Chromium, the
+// deadline that stops a hung run, and comparing screenshots pixel by pixel.
+//
+//   CAMSYS_EXE          the camsys program (default: build/cli/camsys)
+//   CAMSYS_EXAMPLES     the examples folder (default: examples)
+//   CAMSYS_SCREENSHOTS  where the PNG screenshots go (default: build/studio-screenshots)
+//   CAMSYS_CHROMIUM     the browser (default: /usr/bin/chromium)
+
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { existsSync, mkdirSync, rmSync } from 'node:fs';
+import { createRequire } from 'node:module';
+import { join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+export const repo = resolve(fileURLToPath(new URL('../../..', import.meta.url)));
+// puppeteer-core is installed with the page's own packages, not next to the tests.
+const require = createRequire(join(repo, 'studio/web/package.json'));
+const puppeteer = require('puppeteer-core');
+
+export const exe = resolve(process.env.CAMSYS_EXE || join(repo, 'build/cli/camsys'));
+export const examples = resolve(process.env.CAMSYS_EXAMPLES || join(repo, 'examples'));
+export const shots = resolve(process.env.CAMSYS_SCREENSHOTS || join(repo, 'build/studio-screenshots'));
+export const chromium = process.env.CAMSYS_CHROMIUM || '/usr/bin/chromium';
+export const WIDTH = 1600, HEIGHT = 1000;
+
+/** Fails at once, saying what to set, if the program or the browser is missing; makes the screenshot folder. */
+export function checkSetup() {
+  assert.ok(existsSync(exe), `no camsys program at ${exe} (set CAMSYS_EXE)`);
+  assert.ok(existsSync(chromium), `no browser at ${chromium} (install Debian's chromium or set CAMSYS_CHROMIUM)`);
+  mkdirSync(shots, { recursive: true });
+}
+
+/** Starts the studio on `scene` and resolves with the process, the URL it prints and its output so far. */
+export function startStudio(scene) {
+  return new Promise((started, reject) => {
+    const child = spawn(exe, ['studio', scene, '--port', '0'], { stdio: ['ignore', 'pipe', 'pipe'] });
+    let output = '';
+    const fail = (why) => reject(new Error(`camsys studio ${why}; its output:\n${output || '(none)'}`));
+    const timer = setTimeout(() => fail('printed no URL within 10 s'), 10_000);
+    child.on('error', (e) => { clearTimeout(timer); fail(`could not start (${e.message})`); });
+    child.on('exit', (code, signal) => { clearTimeout(timer); fail(`exited early (${signal || code})`); });
+    child.stderr.on('data', (d) => { output += d; });
+    child.stdout.on('data', (d) => {
+      output += d;
+      const m = /camsys studio: (http:\/\/\S+)/.exec(output);
+      if (m) { clearTimeout(timer); child.removeAllListeners('exit'); started({ child, url: m[1], output: () => output }); }
+    });
+  });
+}
+
+/** Asks the studio to stop, and kills it if it has not after 2 s. */
+export async function stopStudio(child) {
+  if (!child || child.exitCode !== null) return;
+  child.kill('SIGTERM');
+  const killer = setTimeout(() => child.kill('SIGKILL'), 2000);
+  await new Promise((r) => child.once('exit', r));
+  clearTimeout(killer);
+}
+
+/** Headless Chromium with its profile in `userData`, drawing WebGL in software (SwiftShader), so it needs no GPU. */
+export function launchBrowser(userData) {
+  return puppeteer.launch({
+    executablePath: chromium,
+    headless: true,
+    defaultViewport: { width: WIDTH, height: HEIGHT },
+    args: ['--headless=new', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
+      '--disable-gpu-sandbox', '--no-first-run', '--disable-background-networking', '--disable-component-update',
+      '--disable-sync', `--user-data-dir=${userData}`, `--window-size=${WIDTH},${HEIGHT}`],
+  });
+}
+
+/** Closes the browser, stops the studio and removes the scratch folder; any of them may not be there yet. */
+export async function stopAll({ browser, server, scratch }) {
+  if (browser) await browser.close().catch(() => {});
+  await stopStudio(server);
+  if (scratch) rmSync(scratch, { recursive: true, force: true });
+}
+
+/**
+ * A test file stops by itself after 100 s: a hung browser or server must not hold CI. `stop` ends
+ * what the file started; the timer is returned so the file clears it when it ends in time.
+ */
+export function deadline(name, stop) {
+  const timer = setTimeout(() => {
+    console.error(`${name}: still running after 100 s; stopping the server and the browser`);
+    stop().finally(() => process.exit(1));
+  }, 100_000);
+  timer.unref();
+  return timer;
+}
+
+/**
+ * Pixel statistics of PNG screenshots, computed by the browser on a blank page of its own: `script`
+ * is the body of a function of `data`, the RGBA bytes of each screenshot in turn.
+ */
+export async function pixels(browser, script, ...pngs) {
+  const blank = await browser.newPage();
+  try {
+    return await blank.evaluate(async (source, images) => {
+      const data = [];
+      for (const png of images) {
+        const image = new Image();
+        image.src = `data:image/png;base64,${png}`;
+        await image.decode();
+        const canvas = new OffscreenCanvas(image.width, image.height);
+        const g = canvas.getContext('2d');
+        g.drawImage(image, 0, 0);
+        data.push(g.getImageData(0, 0, image.width, image.height).data);
+      }
+      return new Function('data', source)(data);
+    }, script, pngs);
+  } finally {
+    await blank.close();
+  }
+}
+
+/** The share of pixels that differ clearly between two PNG screenshots of the same size. */
+export const changedShare = (browser, a, b) => pixels(browser, `
+  const [p, q] = data; let n = 0;
+  for (let i = 0; i < p.length; i += 4)
+    if (Math.abs(p[i] - q[i]) + Math.abs(p[i + 1] - q[i + 1]) + Math.abs(p[i + 2] - q[i + 2]) > 24) ++n;
+  return n / (p.length / 4);`, a, b);
