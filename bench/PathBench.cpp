@@ -60,7 +60,7 @@ struct Row {
     double frameSeconds = NAN;         ///< one studio frame flown from the activation (cold)
     double resumedFrameSeconds = NAN;  ///< one studio frame resumed by the frame sampler
     double dragSeconds = NAN;          ///< one drag step in the studio (PATCH and frame)
-    bool identical = true;      ///< both boxes had the same bits
+    bool identical = true;             ///< both boxes had the same bits
     _Point3<float> literalMin{}, literalMax{};
     bool haveLiteral = false;
 };
@@ -405,10 +405,10 @@ void printSummary() {
             std::snprintf(literal, sizeof literal, "%.3f", row.literalSeconds * 1e3);
             std::snprintf(ratio, sizeof ratio, "%.0f", row.literalSeconds / row.fastSeconds);
         }
-        std::printf("| %d | %s | %.3f | %s | %.1f | %.3f | %.0f | %.1f | %.3f | %.4f | %.3f |\n", n, literal, row.fastSeconds * 1e3,
-                    ratio, row.fastSeconds * 1e9 / row.samples, row.refitSeconds * 1e3, row.resolvesPerRefit,
-                    row.walkSeconds * 1e9 / n, row.frameSeconds * 1e3, row.resumedFrameSeconds * 1e3,
-                    row.dragSeconds * 1e3);
+        std::printf("| %d | %s | %.3f | %s | %.1f | %.3f | %.0f | %.1f | %.3f | %.4f | %.3f |\n", n, literal,
+                    row.fastSeconds * 1e3, ratio, row.fastSeconds * 1e9 / row.samples, row.refitSeconds * 1e3,
+                    row.resolvesPerRefit, row.walkSeconds * 1e9 / n, row.frameSeconds * 1e3,
+                    row.resumedFrameSeconds * 1e3, row.dragSeconds * 1e3);
     }
     for (const auto& [n, row] : rows)
         if (row.haveLiteral && !row.identical) std::printf("n = %d: the fast box differs from the literal one!\n", n);

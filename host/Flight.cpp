@@ -254,9 +254,10 @@ void FrameSampler::extend(Host& host, const Handle& iterator, const FlightOption
             if (resumable_) remember(host, latestRun);
             sandbox.takeEvents(events);
             const auto& log = host.activationLog();
-            if (std::any_of(log.begin() + static_cast<std::ptrdiff_t>(logged), log.end(), [&](const ActivationRecord& a) {
-                    return a.kind == ActivationKind::Deactivate && a.target == iterator;
-                })) {
+            if (std::any_of(log.begin() + static_cast<std::ptrdiff_t>(logged), log.end(),
+                            [&](const ActivationRecord& a) {
+                                return a.kind == ActivationKind::Deactivate && a.target == iterator;
+                            })) {
                 flight.ended = true;
                 break;
             }
@@ -318,8 +319,10 @@ FlightTick FrameSampler::sample(Host& host, const Handle& iterator, ULong start,
         latestRun = std::max(latestRun, run);
         if (resumable_) remember(host, latestRun);
     });
-    if (!resume) learnActivation(host, cameraTaken, logFrom);
-    else if (!activationsInert(host, logFrom)) forget();  // a later gap holds a live object
+    if (!resume)
+        learnActivation(host, cameraTaken, logFrom);
+    else if (!activationsInert(host, logFrom))
+        forget();  // a later gap holds a live object
     return readTick(host, iterator, time);
 }
 

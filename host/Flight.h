@@ -52,7 +52,7 @@ struct FlightOptions {
 struct FlightRecording {
     std::vector<FlightTick> ticks;
     std::vector<FlightEvent> events;
-    bool hitLimit = false;  ///< `maxTicks` ran out before the iterator was deactivated
+    bool hitLimit = false;     ///< `maxTicks` ran out before the iterator was deactivated
     bool cameraTaken = false;  ///< the game camera took the iterator as master at the activation
 };
 

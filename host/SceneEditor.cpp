@@ -20,9 +20,7 @@ Handle parentOf(const Host& host, const Handle& object) {
     return d ? d->parent() : Handle();
 }
 
-bool isWaypoint(const Host& host, const Handle& object) {
-    return host.className(object) == "SCOCameraSystemWaypoint";
-}
+bool isWaypoint(const Host& host, const Handle& object) { return host.className(object) == "SCOCameraSystemWaypoint"; }
 
 }  // namespace
 
@@ -151,12 +149,16 @@ Handle SceneEditor::create(std::string className, std::string name, const Handle
         className = host_.className(copyOf);
     if (!className.empty()) {
         const auto& factories = host_.factories();
-        if (std::none_of(factories.begin(), factories.end(), [&](const FactoryInfo& f) { return f.className == className; }))
+        if (std::none_of(factories.begin(), factories.end(),
+                         [&](const FactoryInfo& f) { return f.className == className; }))
             fail(Handle(), "class", "unknown class \"" + className + "\"");
     }
     if (!parent.IsNull() && !host_.object(parent)) fail(Handle(), "parent", "no such object");
     if (name.empty()) {
-        const std::string stem = className.empty() ? "Object" : className.substr(className.rfind("System") == std::string::npos ? 0 : className.rfind("System") + 6);
+        const std::string stem =
+            className.empty()
+                ? "Object"
+                : className.substr(className.rfind("System") == std::string::npos ? 0 : className.rfind("System") + 6);
         name = freeName(stem);
     }
     if (!host_.find(name).IsNull()) fail(Handle(), "name", "the name \"" + name + "\" is used by another object");
@@ -179,7 +181,8 @@ Handle SceneEditor::create(std::string className, std::string name, const Handle
             if (!host_.setObjectPos(made, frame)) fail(made, "ObjectPos", "the object refused its position");
         }
         for (const ObjectEdit::Value& value : change.attributes)
-            if (!host_.setAttribute(made, value.record, value.bytes)) fail(made, value.name, "the object refused the value");
+            if (!host_.setAttribute(made, value.record, value.bytes))
+                fail(made, value.name, "the object refused the value");
         host_.afterLoad(made);
         refit(parent);
     });

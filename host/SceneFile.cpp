@@ -335,7 +335,8 @@ private:
         }
         const auto orientation = entry.find("orientation");
         if (orientation != entry.end()) {
-            const auto m = toFloats(*orientation, 9, name, "orientation", "the orientation must be nine numbers, row by row");
+            const auto m =
+                toFloats(*orientation, 9, name, "orientation", "the orientation must be nine numbers, row by row");
             _CMatrix3<float> rows;
             std::memcpy(&rows, m.data(), sizeof(float) * 9);
             edit.orientation = rows;
@@ -412,8 +413,9 @@ private:
                                  (editing_ ? "scene" : "file"));
                     target = found.Guid;
                 } else if (!value.is_null()) {
-                    fail(object, key, std::string("expects the name of an object of the ") + (editing_ ? "scene" : "file") +
-                                          ", or null");
+                    fail(object, key,
+                         std::string("expects the name of an object of the ") + (editing_ ? "scene" : "file") +
+                             ", or null");
                 }
                 append(&target, sizeof target);
                 break;

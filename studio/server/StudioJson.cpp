@@ -211,8 +211,7 @@ std::string groupJson(const host::Host& host, const host::SceneDrawing& drawing,
             arrows += std::string(arrows.empty() ? "" : ",") + "{\"from\":" + point(call.from) +
                       ",\"to\":" + point(call.to) + ",\"sizes\":" + floats(call.sizes.data(), 3) +
                       ",\"colour\":" + floats(call.colour.data(), 4) +
-                      ",\"colour2\":" + floats(call.colour2.data(), 4) + ",\"flag\":" + std::to_string(call.flag) +
-                      "}";
+                      ",\"colour2\":" + floats(call.colour2.data(), 4) + ",\"flag\":" + std::to_string(call.flag) + "}";
             continue;
         }
         const float widths[2] = {call.widthFrom, call.widthTo};

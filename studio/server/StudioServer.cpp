@@ -8,19 +8,19 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <nlohmann/json.hpp>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
 #include <set>
 #include <stdexcept>
 
 #include "framework/InterfacePtr.h"
+#include "host/AtomicFile.h"
 #include "host/Flight.h"
 #include "host/FlightAnalysis.h"
-#include "host/AtomicFile.h"
 #include "host/SceneEditor.h"
 #include "host/SceneFile.h"
 #include "studio/server/Assets.h"
@@ -315,7 +315,8 @@ struct StudioServer::State {
         const std::vector<host::FlightTick>& ticks = flown.recording.ticks;
         host::FlightRecording part;
         const std::size_t begin = std::min(from, ticks.size()), end = std::min(from + count, ticks.size());
-        part.ticks.assign(ticks.begin() + static_cast<std::ptrdiff_t>(begin), ticks.begin() + static_cast<std::ptrdiff_t>(end));
+        part.ticks.assign(ticks.begin() + static_cast<std::ptrdiff_t>(begin),
+                          ticks.begin() + static_cast<std::ptrdiff_t>(end));
         const bool complete = flown.ended && end == ticks.size();
         if (complete) {
             part.events = flown.recording.events;
@@ -591,13 +592,16 @@ struct StudioServer::State {
         const std::string gesture = textOf(body, "gesture");
         std::optional<std::string> rename;
         if (body.contains("name")) rename = textOf(body, "name", true);
-        return changed([&] { return editor.edit(object, request.body, {"name", "gesture", "revision"}, gesture, rename); },
-                       {}, gesture + "\n" + name);
+        return changed(
+            [&] {
+                return editor.edit(object, request.body, {"name", "gesture", "revision"}, gesture, rename);
+            },
+            {}, gesture + "\n" + name);
     }
 
     std::string createObject(const httplib::Request& request) {
-        const Json body = changeBody(request, {"class", "name", "parent", "index", "position", "orientation",
-                                               "attributes", "copyOf"});
+        const Json body = changeBody(
+            request, {"class", "name", "parent", "index", "position", "orientation", "attributes", "copyOf"});
         const std::string parentName = textOf(body, "parent");
         const Handle parent = parentName.empty() ? Handle() : sceneObject(parentName, "parent");
         const std::string copyName = textOf(body, "copyOf");
@@ -738,7 +742,8 @@ struct StudioServer::State {
         if (!bytes) throw BadRequest("cannot read " + file);
         std::string answer = changed([&] {
             editor.replace("reload " + std::filesystem::path(file).filename().string(), [&](host::Host& h) {
-                const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size());
+                const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes->data()),
+                                                         bytes->size());
                 if (host::isScoImage(data))
                     host::loadScoScene(h, data, file);
                 else

@@ -10,8 +10,8 @@
 /// part of a request path reaches the file system.
 
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/Host.h"
@@ -56,7 +56,8 @@ public:
     /// of token, Host and Origin (for benchmarks, tests and fuzzing): `target` is the path with
     /// an optional query ("/api/frame?t=100"; no percent escapes), `body` JSON or empty.
     /// Returns the status and the JSON answer.
-    std::pair<int, std::string> call(const std::string& method, const std::string& target, const std::string& body = {});
+    std::pair<int, std::string> call(const std::string& method, const std::string& target,
+                                     const std::string& body = {});
 
     /// The URL to open, with the token when one is required.
     std::string url() const;

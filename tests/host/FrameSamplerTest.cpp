@@ -94,7 +94,8 @@ TEST(FrameSampler, ResumedFramesEqualFramesFlownFromTheActivation) {
             for (const ULong step : {16u, 5u}) {
                 const FlightTick fast = sampler.sample(*host, cam, start, step, t);
                 resumed += sampler.lastSampleResumed();
-                ASSERT_TRUE(sameTick(fast, host::sampleFlight(*host, cam, start, step, t))) << "t " << t << " step " << step;
+                ASSERT_TRUE(sameTick(fast, host::sampleFlight(*host, cam, start, step, t)))
+                    << "t " << t << " step " << step;
             }
         }
         EXPECT_GT(resumed, 100u) << "frames should mostly resume";

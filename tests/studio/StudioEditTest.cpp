@@ -7,12 +7,12 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <set>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "host/Flight.h"
@@ -50,8 +50,8 @@ std::string run(const std::string& command) {
     std::size_t at = 0;
     while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
     const std::size_t from = at < 60 ? 0 : at - 60;
-    return ::testing::AssertionFailure() << "the texts (" << a.size() << " and " << b.size() << " bytes) part at "
-                                         << at << ":\n  " << a.substr(from, 160) << "\n  " << b.substr(from, 160);
+    return ::testing::AssertionFailure() << "the texts (" << a.size() << " and " << b.size() << " bytes) part at " << at
+                                         << ":\n  " << a.substr(from, 160) << "\n  " << b.substr(from, 160);
 }
 
 /// A host with the scene of `file` and a game camera, and a studio over it.
@@ -142,7 +142,6 @@ const std::vector<std::tuple<std::string, std::string, std::string>> kChanges = 
     {"DELETE", "/api/objects/W4", ""},
 };
 
-
 /// A JSON float as the scene format writes it: a number or one of the words for non-finite ones.
 float jsonNumber(const Json& value) {
     if (value.is_number()) return static_cast<float>(value.get<double>());
@@ -198,8 +197,8 @@ TEST_F(StudioEditTest, EveryChangeEqualsAFreshLoadOfTheEditedScene) {
     }
     // A moved waypoint moved the path: its distances are the refit's.
     const Json scene = Json::parse(studio->text("/api/scene"));
-    const auto w2 = std::find_if(scene["objects"].begin(), scene["objects"].end(),
-                                 [](const Json& o) { return o["name"] == "W2"; });
+    const auto w2 =
+        std::find_if(scene["objects"].begin(), scene["objects"].end(), [](const Json& o) { return o["name"] == "W2"; });
     ASSERT_NE(w2, scene["objects"].end());
     EXPECT_EQ((*w2)["position"], Json::parse("[12, -30, 9.5]"));
     // The created object has the name asked for, the waypoint sits where it was put.
@@ -217,8 +216,9 @@ TEST_F(StudioEditTest, UndoGivesBackEveryRecordAndRedoReplays) {
     }
     // The steps of one drag are one step of the history.
     for (const char* x : {"1", "2", "3"})
-        ASSERT_EQ(studio->call("PATCH", "/api/objects/W0", std::string(R"({"position": [)") + x +
-                                                               R"(, 0, 10], "gesture": "drag-1"})")
+        ASSERT_EQ(studio
+                      ->call("PATCH", "/api/objects/W0",
+                             std::string(R"({"position": [)") + x + R"(, 0, 10], "gesture": "drag-1"})")
                       .first,
                   200);
     after.push_back(studio->image());
@@ -347,8 +347,9 @@ TEST_F(StudioEditTest, FlightsSentInPartsAreTheWholeFlightsRows) {
         ASSERT_EQ(studio->call("PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 3}})").first, 200);
         Json joined = {{"rows", 0}, {"data", Json::object()}, {"events", Json::array()}};
         for (std::size_t from = 0;; from += size) {
-            const Json part = studio->call("GET", "/api/flight?" + query + "&fromTick=" + std::to_string(from) +
-                                                      "&ticks=" + std::to_string(size))
+            const Json part = studio
+                                  ->call("GET", "/api/flight?" + query + "&fromTick=" + std::to_string(from) +
+                                                    "&ticks=" + std::to_string(size))
                                   .second;
             ASSERT_EQ(part["fromTick"], from);
             for (const auto& [column, values] : part["data"].items())
@@ -372,7 +373,8 @@ TEST_F(StudioEditTest, FlightsSentInPartsAreTheWholeFlightsRows) {
         check(query, 7);
         check(query, 100);
     }
-    ASSERT_EQ(studio->call("POST", "/api/objects", R"({"class": "SCOCameraSystemPath", "name": "Inner",
+    ASSERT_EQ(studio
+                  ->call("POST", "/api/objects", R"({"class": "SCOCameraSystemPath", "name": "Inner",
                                                        "parent": "Flight", "index": 3})")
                   .first,
               200);
