@@ -1,6 +1,9 @@
 #include "host/Flight.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include "host/SceneFile.h"
@@ -177,16 +180,35 @@ bool FrameSampler::activationsInert(const Host& host, std::size_t from) const {
     return true;
 }
 
-void FrameSampler::remember(const Host& host, ULong latestRun) {
+void FrameSampler::remember(const Host& host, ULong latestRun, ULong run) {
     const std::optional<ULong> waypoint = host.getULong(iterator_, "ActualWayPointIndex");
     const std::optional<ULong> segmentStart = host.getULong(iterator_, "ActualWayPointTime");
-    if (!waypoint || !segmentStart) {
+    const GameCamera* camera = host.camera();
+    if (!waypoint || !segmentStart || !camera) {
         resumable_ = false;
         chain_.clear();
         return;
     }
     // A later state under the same key is as far along or farther: it replaces the earlier one.
-    chain_[latestRun] = {*waypoint, *segmentStart};
+    chain_[latestRun] = {*waypoint, *segmentStart, run, camera->eye(), camera->fov()};
+}
+
+bool FrameSampler::resumeAt(Host& host, const Handle& iterator, const Resume& at) const {
+    GameCamera* camera = host.camera();
+    if (!camera) return false;
+    camera->SetMaster(&iterator.Guid);
+    if (!host.setULong(iterator, "ActualWayPointIndex", at.waypoint) ||
+        !host.setULong(iterator, "ActualWayPointTime", at.segmentStart))
+        throw std::logic_error("the iterator's segment can be read but not set");
+    if (!host.setObjectPos(iterator, at.eye)) return false;
+    host.run(iterator, at.run);
+    host.runtime().deliverRequests();
+    camera->readEye();
+    // The eye is twelve floats without padding; bits, so that NaN and -0 compare as they are.
+    static_assert(sizeof(_CCoordSystem<float>) == 12 * sizeof(float));
+    const _CCoordSystem<float> eye = camera->eye();
+    return std::memcmp(&eye, &at.eye, sizeof eye) == 0 &&
+           std::bit_cast<std::uint32_t>(camera->fov()) == std::bit_cast<std::uint32_t>(at.fov);
 }
 
 void FrameSampler::learnActivation(const Host& host, bool cameraTaken, std::size_t logFrom) {
@@ -204,7 +226,7 @@ FlightRecording FrameSampler::record(Host& host, const Handle& iterator, const F
     FlightRecording flight = recordFlightObserved(host, iterator, options, [&](const FlightTick& tick) {
         latestRun = first ? tick.time : std::max(latestRun, tick.time);
         first = false;
-        if (resumable_) remember(host, latestRun);
+        if (resumable_) remember(host, latestRun, tick.time);
     });
     learnActivation(host, flight.cameraTaken, logFrom);
     return flight;
@@ -220,38 +242,33 @@ void FrameSampler::extend(Host& host, const Handle& iterator, const FlightOption
         FlightOptions part = options;
         part.maxTicks = ticks;
         recording = record(host, iterator, part);
+        flight.resumable = flight.resumable && resumable_;
         // Out of ticks at the flight's own limit is its end; at a part's, only a pause.
         flight.ended = !recording.hitLimit || ticks == options.maxTicks;
         recording.hitLimit = recording.hitLimit && ticks == options.maxTicks;
     };
-    if (recording.ticks.empty() || !resumable_) return fromActivation();
+    if (recording.ticks.empty() || !flight.resumable) return fromActivation();
 
     const FlightTick last = recording.ticks.back();
+    const std::size_t flown = recording.ticks.size();
     const std::size_t logFrom = host.activationLog().size();
     std::vector<FlightEvent> events;
+    bool held = false;
     {
         FlightSandbox sandbox(host, iterator);
-        if (GameCamera* camera = host.camera()) camera->SetMaster(&iterator.Guid);
-        if (!host.setULong(iterator, "ActualWayPointIndex", last.waypoint) ||
-            !host.setULong(iterator, "ActualWayPointTime", last.segmentStart))
-            throw std::logic_error("the iterator's segment can be read but not set");
-        Runtime& runtime = host.runtime();
-        GameCamera* camera = host.camera();
-        // The last tick again: its eye is where the next one's fallbacks start from.
-        host.run(iterator, last.time);
-        runtime.deliverRequests();
-        if (camera) camera->readEye();
-        std::vector<FlightEvent> again;
+        held = resumeAt(host, iterator, {last.waypoint, last.segmentStart, last.time, last.eye, last.fov});
+        std::vector<FlightEvent> again;  // the last tick's, recorded with it
         sandbox.takeEvents(again);
+        GameCamera* camera = host.camera();
         ULong latestRun = last.time;
-        for (ULong time = last.time + options.step; recording.ticks.size() < ticks; time += options.step) {
+        for (ULong time = last.time + options.step; held && recording.ticks.size() < ticks; time += options.step) {
             host.run(iterator, time);
             const std::size_t logged = host.activationLog().size();
-            runtime.deliverRequests();
-            if (camera) camera->readEye();
+            host.runtime().deliverRequests();
+            camera->readEye();
             recording.ticks.push_back(readTick(host, iterator, time));
             latestRun = std::max(latestRun, time);
-            if (resumable_) remember(host, latestRun);
+            if (resumable_) remember(host, latestRun, time);
             sandbox.takeEvents(events);
             const auto& log = host.activationLog();
             if (std::any_of(log.begin() + static_cast<std::ptrdiff_t>(logged), log.end(),
@@ -264,11 +281,15 @@ void FrameSampler::extend(Host& host, const Handle& iterator, const FlightOption
         }
     }
     if (!activationsInert(host, logFrom)) {
-        // A gap of the new ticks holds a live object: what it does once activated is not in
-        // the states remembered, so the flight is flown as a whole.
-        forget();
-        restartFor(iterator, options.start);
+        // A gap of the new ticks holds a live object: what it does once activated is not in the
+        // states remembered, so this flight is flown as a whole from now on.
+        flight.resumable = false;
         resumable_ = false;
+        chain_.clear();
+    }
+    if (!held || !flight.resumable) {
+        recording.ticks.resize(flown);
+        flight.ended = false;
         return fromActivation();
     }
     recording.events.insert(recording.events.end(), events.begin(), events.end());
@@ -302,7 +323,8 @@ FlightTick FrameSampler::sample(Host& host, const Handle& iterator, ULong start,
     resumed_ = resume != nullptr;
     if (resume) {
         // What the activation would have left behind, without its refit of the unchanged path:
-        // the camera's master, and the iterator standing at the start of the remembered segment.
+        // the camera's master, and the fresh iterator standing at the start of the remembered
+        // segment. Its eye is the fresh iterator's, as after the activation.
         const Resume at = *resume;
         if (GameCamera* camera = host.camera()) camera->SetMaster(&iterator.Guid);
         if (!host.setULong(iterator, "ActualWayPointIndex", at.waypoint) ||
@@ -317,7 +339,7 @@ FlightTick FrameSampler::sample(Host& host, const Handle& iterator, ULong start,
     }
     runSample(host, iterator, start, step, time, [&](ULong run) {
         latestRun = std::max(latestRun, run);
-        if (resumable_) remember(host, latestRun);
+        if (resumable_) remember(host, latestRun, run);
     });
     if (!resume)
         learnActivation(host, cameraTaken, logFrom);

@@ -60,7 +60,8 @@ struct FlightRecording {
 /// the rest is still being flown.
 struct PartialFlight {
     FlightRecording recording;
-    bool ended = false;  ///< the iterator was deactivated, or `maxTicks` ticks are recorded
+    bool ended = false;     ///< the iterator was deactivated, or `maxTicks` ticks are recorded
+    bool resumable = true;  ///< its activation allows resuming (see `FrameSampler`)
 };
 
 /// `sampleFlight` and `recordFlight` for an editor that asks for many frames of one flight
@@ -74,18 +75,32 @@ struct PartialFlight {
 /// of every sample) and starts the next sample from there instead: the iterator's segment set
 /// through its attribute table and the camera given to it as its activation would.
 ///
-/// Why that is the same frame. The iterator's progress is a chain of segment states (index,
+/// Why that is the same frame. A frame is the activation, a Run at the tick before and one at
+/// its time (see `sampleFlight`). The iterator's progress is a chain of segment states (index,
 /// start time) fixed by the scene and the activation time; a Run at t moves along the chain
-/// past every segment whose end is not after t, and the state it leaves behind is all the next
-/// Run depends on (the camera's eye depends only on it and on the scene). A state reached by
-/// Runs at times no later than t (as plain unsigned numbers, which is how the iterator compares
-/// times, so a clock that wrapped in between is covered) is one that a single Run at t passes
-/// through as well. Skipping the activation is exact only when nothing it did matters to the
-/// frame: its refit left the path as a refit now would (the scene is unchanged, so the caller
-/// calls `forget` on every change that does not refit the path through the editor's path),
-/// the camera accepted the iterator, and it and the skipped segments activated nothing but
-/// plain host objects. Where a literal activation shows otherwise, every sample of that flight
-/// is flown from the activation.
+/// past every segment whose end is not after t. A state reached by Runs at times no later than
+/// t (as plain unsigned numbers, which is how the iterator compares times, so a clock that
+/// wrapped in between is covered) is one that a single Run at t passes through as well, and
+/// the fresh iterator placed there has the eye and field of view it has after the activation.
+/// Skipping the activation is exact only when nothing it did matters to the frame: its refit
+/// left the path as a refit now would (the scene is unchanged, so the caller calls `forget` on
+/// every change that does not refit the path through the editor's path), the camera accepted
+/// the iterator, and it and the skipped segments activated nothing but plain host objects.
+/// Where a literal activation shows otherwise, every sample of that flight is flown from the
+/// activation.
+///
+/// A frame is a tick's row wherever the tick's eye does not hang on the eyes before it. It
+/// does where the iterator falls back on the last eye (a sample it cannot place, a look
+/// straight up or down): there the flight's row and the frame can differ.
+///
+/// A flight flown on in parts (`extend`) must be the whole flight's rows in every case, so it
+/// resumes with the whole state a Run depends on: the segment, and the eye the last tick left
+/// (the iterator's "ObjectPos", where its fallbacks start) with its field of view. The sampler
+/// sets the segment through the attribute table and the eye as "ObjectPos", gives the iterator
+/// the camera as its activation would, and runs the last tick again (which activates the
+/// current gap's objects again, and leaves the field of view, which cannot be set, as that Run
+/// makes it). Only when the camera then reads the last tick's eye and field of view to the bit
+/// does it fly on; else it flies from the activation.
 ///
 /// One flight (iterator and activation time) at a time; another starts afresh.
 class FrameSampler {
@@ -93,10 +108,9 @@ public:
     /// `recordFlight`, remembering where each tick left the iterator.
     FlightRecording record(Host& host, const Handle& iterator, const FlightOptions& options);
     /// Flies `flight` (the first ticks of the flight of `options`, or none) on until it holds
-    /// `ticks` ticks or has ended: resumed from the state its last tick left, re-running that
-    /// tick for the eye the next one starts from, where the activation allows resuming, else
-    /// flown again from the activation. The events of the new ticks are added; those of the
-    /// re-run tick were recorded with it.
+    /// `ticks` ticks or has ended: resumed from its last tick where that holds (see above),
+    /// else flown again from the activation. The events of the new ticks are added; those of
+    /// the last tick's second Run were recorded with it.
     void extend(Host& host, const Handle& iterator, const FlightOptions& options, PartialFlight& flight,
                 std::size_t ticks);
     /// `sampleFlight`, resumed from the latest state remembered that it may start from.
@@ -109,13 +123,20 @@ public:
     bool lastSampleResumed() const { return resumed_; }
 
 private:
+    /// Where a Run at `run` left the iterator, and the eye the camera then read.
     struct Resume {
         ULong waypoint = 0;
         ULong segmentStart = 0;
+        ULong run = 0;
+        _CCoordSystem<float> eye;
+        float fov = 1.0f;
     };
     void restartFor(const Handle& iterator, ULong start);
     bool activationsInert(const Host& host, std::size_t from) const;
-    void remember(const Host& host, ULong latestRun);
+    void remember(const Host& host, ULong latestRun, ULong run);
+    /// Puts the iterator where `at` says and runs that Run again; true when the camera then
+    /// reads `at`'s eye and field of view to the bit.
+    bool resumeAt(Host& host, const Handle& iterator, const Resume& at) const;
     void learnActivation(const Host& host, bool cameraTaken, std::size_t logFrom);
 
     Handle iterator_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "framework/CameraInterfaces.h"
 #include "framework/InterfacePtr.h"
@@ -86,6 +87,8 @@ void SceneEditor::record(std::string label, Change change, std::string_view gest
     // stays the one to go back to.
     const bool joins = !gesture.empty() && !undo_.empty() && redo_.empty() && undo_.back().gesture == gesture &&
                        undo_.back().object == object;
+    // Whether this change keeps the references found (it moves objects only), for this change alone.
+    const bool keepsReferences = std::exchange(keepsReferences_, false);
     std::vector<std::uint8_t> before;
     if (!joins) before = saveScoImage(host_);
     try {
@@ -96,8 +99,7 @@ void SceneEditor::record(std::string label, Change change, std::string_view gest
         throw;
     }
     ++revision_;
-    if (!keepsReferences_) references_.reset();
-    keepsReferences_ = false;
+    if (!keepsReferences) references_.reset();
     if (joins) return;
     redo_.clear();
     undo_.push_back({std::move(label), std::move(before), std::string(gesture), object});
@@ -193,8 +195,34 @@ void SceneEditor::remove(const Handle& object) {
     if (!host_.object(object)) fail(object, "", "no such object");
     const Handle parent = parentOf(host_, object);
     record("delete " + host_.nameOf(object), [&] {
+        // The object goes with its children; what referred to any of them then refers to none
+        // (as if set to none in the editor), so that the scene stays one that can be saved and
+        // loaded: a scene file may name only objects it holds.
+        std::vector<_GUID> gone;
+        for (const Handle& h : host_.runtime().objects())
+            for (Handle up = h; !up.IsNull(); up = parentOf(host_, up))
+                if (up == object) {
+                    gone.push_back(h.Guid);
+                    break;
+                }
         host_.runtime().remove({object});
         refit(parent);
+        const std::vector<Handle> objects = host_.runtime().objects();
+        for (const Handle& from : objects) {
+            if (host_.runtime().kind(from) != ObjectKind::Module) continue;
+            for (const Attribute& attribute : host_.ownAttributes(from)) {
+                if (attribute.Type != kTypeGuidRef) continue;
+                std::optional<std::vector<std::uint8_t>> value = host_.getAttribute(from, attribute);
+                if (!value || value->size() < sizeof(_GUID) ||
+                    std::none_of(gone.begin(), gone.end(),
+                                 [&](const _GUID& g) { return std::memcmp(value->data(), &g, sizeof g) == 0; }))
+                    continue;
+                std::fill(value->begin(), value->begin() + sizeof(_GUID), std::uint8_t{0});
+                if (!host_.setAttribute(from, attribute, *value))
+                    fail(from, attribute.Name, "the object refused to refer to none");
+                host_.notifyAttributeChanged(from, attribute.Name);
+            }
+        }
     });
 }
 
@@ -204,6 +232,8 @@ void SceneEditor::move(const Handle& object, const Handle& parent, std::size_t i
     for (Handle up = parent; !up.IsNull(); up = parentOf(host_, up))
         if (up == object) fail(object, "parent", "an object cannot go into its own child list");
     const Handle from = parentOf(host_, object);
+    if (parent.IsNull() && from.IsNull())
+        fail(object, "parent", "objects at the top level keep no order; only a child list has one");
     record("reorder " + host_.nameOf(object), [&] {
         host_.runtime().moveChild(object, parent, index);
         refit(from);

@@ -253,7 +253,10 @@ struct StudioServer::State {
 
     Handle iteratorOf(const Query& query) const {
         const std::string* name = query.text("iterator");
-        if (!name) return current;
+        if (!name) {
+            if (current.IsNull()) throw BadRequest("the scene has no iterator to fly");
+            return current;
+        }
         for (const Handle& it : iterators)
             if (host.nameOf(it) == *name) return it;
         throw BadRequest("no iterator is named \"" + *name + "\"");
@@ -596,7 +599,9 @@ struct StudioServer::State {
             [&] {
                 return editor.edit(object, request.body, {"name", "gesture", "revision"}, gesture, rename);
             },
-            {}, gesture + "\n" + name);
+            // Only the steps of one gesture answer with the drawing's changes; other edits, the
+            // whole drawing.
+            {}, gesture.empty() ? std::string() : gesture + "\n" + name);
     }
 
     std::string createObject(const httplib::Request& request) {
@@ -752,6 +757,8 @@ struct StudioServer::State {
             return host::EditEffect::Other;
         });
         fileBytes = *bytes;
+        sco = host::isScoImage(
+            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
         savedRevision = editor.revision();
         return answer;
     }

@@ -140,6 +140,7 @@ const std::vector<std::tuple<std::string, std::string, std::string>> kChanges = 
     {"POST", "/api/objects/W5/move", R"({"parent": "Flight", "index": 1})"},
     {"PATCH", "/api/objects/W6", R"({"name": "Last", "attributes": {"IsOn": false}})"},
     {"DELETE", "/api/objects/W4", ""},
+    {"DELETE", "/api/objects/Tower", ""},  // W0 looked at it: then at nothing
 };
 
 /// A JSON float as the scene format writes it: a number or one of the words for non-finite ones.
@@ -274,6 +275,7 @@ TEST_F(StudioEditTest, RefusedChangesChangeNothing) {
         {"POST", "/api/objects", R"({"name": "X", "index": -1})", 400, "", ""},
         {"POST", "/api/objects/Flight/move", R"({"parent": "W1", "index": 0})", 400, "Flight", "parent"},
         {"POST", "/api/objects/W1/move", R"({"parent": "Flight"})", 400, "", ""},
+        {"POST", "/api/objects/Chase/move", R"({"parent": null, "index": 0})", 400, "Chase", "parent"},
         {"DELETE", "/api/objects/Nobody", "", 400, "Nobody", ""},
         {"POST", "/api/redo", "", 409, "", ""},
         {"PUT", "/api/objects/W1", "{}", 404, "", ""},
@@ -338,9 +340,8 @@ TEST_F(StudioEditTest, DragStepsCarryOnlyTheDrawingsChangesAndTheyRebuildTheWhol
 }
 
 TEST_F(StudioEditTest, FlightsSentInPartsAreTheWholeFlightsRows) {
-    // Parts of odd sizes, and a flight whose clock wraps past 2^32 on the way; then with a plug-in
-    // object standing in a gap (once its activation is seen, parts are flown from the start).
-    const auto check = [&](const std::string& query, std::size_t size) {
+    // `between`: a request made between two parts (another flight's frame).
+    const auto check = [&](const std::string& query, std::size_t size, const std::string& between = {}) {
         SCOPED_TRACE(query + " in parts of " + std::to_string(size));
         const Json whole = Json::parse(studio->text("/api/flight?" + query));
         // The same value again: the flight flown is forgotten, the parts are flown afresh.
@@ -362,17 +363,35 @@ TEST_F(StudioEditTest, FlightsSentInPartsAreTheWholeFlightsRows) {
             }
             ASSERT_EQ(part["rows"], size) << "a part short of its size completes the flight";
             ASSERT_TRUE(part["events"].empty());
+            if (!between.empty()) {
+                ASSERT_EQ(studio->call("GET", between).first, 200);
+            }
         }
         EXPECT_EQ(joined["rows"], whole["rows"]);
         EXPECT_TRUE(joined["data"] == whole["data"]) << "the rows differ";
-
         EXPECT_EQ(joined["events"], whole["events"]);
     };
+    // Parts of odd sizes, and a flight whose clock wraps past 2^32 on the way.
     ASSERT_EQ(studio->call("PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 3}})").first, 200);
     for (const std::string query : {"iterator=Cam", "iterator=Chase&start=4294964000&step=17"}) {
         check(query, 7);
         check(query, 100);
     }
+    // Ticks whose eye hangs on the eyes before them: samples the iterator cannot place (a
+    // waypoint at NaN keeps the last eye and field of view), and a look at a target standing
+    // where the camera pauses (the last axes are kept).
+    ASSERT_EQ(studio->call("PATCH", "/api/objects/W5", R"({"position": ["NaN", 0, 0]})").first, 200);
+    check("iterator=Cam", 7);
+    check("iterator=Cam", 50);
+    const Json scene = Json::parse(studio->text("/api/scene"));
+    const auto w3 =
+        std::find_if(scene["objects"].begin(), scene["objects"].end(), [](const Json& o) { return o["name"] == "W3"; });
+    ASSERT_EQ(studio->call("PATCH", "/api/objects/Balloon", Json{{"position", (*w3)["position"]}}.dump()).first, 200);
+    check("iterator=Chase", 7);
+    // Plug-in objects standing in a gap: once their activation is seen, parts are flown from the
+    // start, also when frames of another flight come in between.
+    ASSERT_EQ(studio->call("POST", "/api/objects/Chase/move", R"({"parent": "Flight", "index": 3})").first, 200);
+    check("iterator=Cam", 100, "/api/frame?iterator=Cam&start=1&t=50");
     ASSERT_EQ(studio
                   ->call("POST", "/api/objects", R"({"class": "SCOCameraSystemPath", "name": "Inner",
                                                        "parent": "Flight", "index": 3})")

@@ -182,7 +182,10 @@ export class Editor extends Emitter {
 
   /** A drag of `name` begins: its steps share one gesture id, which makes them one undo step. */
   beginDrag(name) {
-    this.dragging = { name, gesture: `drag-${Date.now().toString(36)}-${++this.gestures}`, sent: false };
+    // Unique across tabs too: the server answers a gesture's later steps with the drawing's
+    // changes since its step before, which only the tab that sent that step holds.
+    const nonce = Math.floor(Math.random() * 2 ** 40).toString(36);
+    this.dragging = { name, gesture: `drag-${Date.now().toString(36)}-${nonce}-${++this.gestures}`, sent: false };
   }
 
   /** One step of the drag: `body` is {position} or {orientation}. Coalesced (see Latest). */
@@ -248,10 +251,13 @@ export class Editor extends Emitter {
    */
   async refreshNow(adopt = false) {
     this.lastRefresh = performance.now();
-    const [scene, status, history] = await Promise.all([this.api.scene(), this.api.status(), this.api.history()]);
+    // After a conflict the page may hold another scene's drawing too.
+    const [scene, status, history, draw] = await Promise.all([this.api.scene(), this.api.status(), this.api.history(),
+      adopt ? this.api.draw() : null]);
     const select = this.pendingSelect;
     this.pendingSelect = undefined;
     this.state.setScene(scene);
+    if (draw) this.state.setDraw(draw);
     if (select !== undefined) this.state.select(select);
     if (adopt) this.revision = status.revision;
     this.setStatus(status);

@@ -109,8 +109,12 @@ export function pathOf(objects, selection) {
   return parent && parent.class === PATH ? parent.name : null;
 }
 
-/** The move request that shifts `name` one slot up (-1) or down (+1) in its child list; null at the ends. */
+/**
+ * The move request that shifts `name` one slot up (-1) or down (+1) in its child list; null at
+ * the ends, and at the top level, which keeps no order.
+ */
 export function shifted(objects, name, direction) {
+  if (!objects.get(name)?.parent) return null;
   const siblings = siblingsOf(objects, name);
   const i = siblings.indexOf(name);
   const j = i + direction;
