@@ -14,14 +14,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "host/AtomicFile.h"
 #include "host/Flight.h"
+#include "host/FlightAnalysis.h"
+#include "host/FlightImport.h"
+#include "host/GltfExport.h"
+#include "host/GltfImport.h"
 #include "host/Host.h"
+#include "host/Lint.h"
 #include "host/Picture.h"
+#include "host/Profile.h"
 #include "host/SceneFile.h"
 #include "studio/server/StudioServer.h"
 
@@ -194,6 +202,112 @@ int load(host::Host& host, const std::string& scene, const std::string& output) 
     return 0;
 }
 
+struct ProfileOptions {
+    FlyOptions flight;
+    std::string csv;
+};
+
+/// The flight's profile: a picture of the analysis's measures over time, their maxima on
+/// standard output, and the table behind them (--csv).
+int profile(host::Host& host, const ProfileOptions& options) {
+    const std::string& output = options.flight.output;
+    if (!host::isPicturePath(output)) throw UsageError("the profile must be a .png or .svg file: " + output);
+    EventPrinter events(host);
+    const std::vector<Handle> scene = host::loadSceneFile(host, options.flight.scene);
+    events.flush();
+    const Handle iterator = chooseIterator(host, scene, options.flight.scene, options.flight.iterator);
+    host.createCamera("", true);
+    const host::FlightRecording flight =
+        host::recordFlight(host, iterator, {options.flight.start, options.flight.step, options.flight.maxTicks});
+    if (flight.hitLimit)
+        std::fprintf(stderr, "camsys: warning: %s still flies after %zu ticks (--max-ticks)\n",
+                     host.nameOf(iterator).c_str(), flight.ticks.size());
+    const host::FlightAnalysisInput input = host::flightAnalysisInput(host, iterator, flight.ticks);
+    const host::FlightAnalysis analysis = host::analyseFlight(input);
+    const std::string title = host.nameOf(iterator) + " of " + options.flight.scene + ": " +
+                              std::to_string(flight.ticks.size()) + " ticks of " + std::to_string(options.flight.step) +
+                              " ms";
+    host::writeProfile(output, title, input, analysis, flight.events);
+    if (!options.csv.empty()) host::writeFileAtomically(options.csv, host::profileCsv(input, analysis));
+    writeOutput("", host::profileSummary(input, analysis));
+    return 0;
+}
+
+/// The flight of `fly` (same options and defaults) and its scene as a glTF file (.gltf or .glb).
+int exportFlight(host::Host& host, const FlyOptions& options) {
+    if (!host::gltfContainerOf(options.output))
+        throw UsageError("the export must be a .gltf or .glb file: " + options.output);
+    EventPrinter events(host);
+    const std::vector<Handle> scene = host::loadSceneFile(host, options.scene);
+    events.flush();
+    const Handle iterator = chooseIterator(host, scene, options.scene, options.iterator);
+    host.createCamera("", true);
+    host::FlightRecording flight;
+    try {
+        flight = host::exportGltf(host, iterator, {options.start, options.step, options.maxTicks}, options.output);
+    } catch (const std::invalid_argument& error) {
+        // A flight that cannot be animated (a step of 0, no tick) is a matter of the input.
+        throw host::SceneError(options.scene, host.nameOf(iterator), "", error.what());
+    }
+    for (const host::FlightEvent& event : flight.events)
+        std::fprintf(stderr, "%u,%s,%s\n", event.time, host::eventWord(event.kind), event.detail.c_str());
+    if (flight.hitLimit)
+        std::fprintf(stderr, "camsys: warning: %s still flies after %zu ticks (--max-ticks)\n",
+                     host.nameOf(iterator).c_str(), flight.ticks.size());
+    return 0;
+}
+
+struct ImportCommand {
+    std::string recording;
+    std::string output;
+    host::ImportOptions options;
+};
+
+/// A recorded camera move as an editable path: the fewest waypoints whose flight stays within
+/// the tolerances of the recording (see host/FlightImport.h); reports the fit.
+int importCommand(host::Host& host, const ImportCommand& command) {
+    const std::string& file = command.recording;
+    std::vector<host::RecordedEye> samples;
+    if (host::gltfContainerOf(file)) {
+        samples = host::readRecordingGltf(file);
+    } else {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) throw host::SceneError(file, "", "", "cannot read the recording");
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        samples = host::readRecordingCsv(text, file);
+    }
+    const host::ImportResult result = host::importRecording(host, samples, command.options);
+    writeOutput(command.output, result.sceneJson);
+    std::fprintf(stderr,
+                 "camsys import: %zu samples -> %zu waypoints (%.1f samples a waypoint) in %zu part(s), %zu fits; "
+                 "largest deviation %.4g units, %.4g degrees%s\n",
+                 samples.size(), result.waypoints, static_cast<double>(samples.size()) / result.waypoints, result.parts,
+                 result.rounds, result.worstDistance, result.worstAngle,
+                 result.withinTolerance ? "" : " (outside the tolerance: see --tolerance and --angle)");
+    return 0;
+}
+
+struct LintCommand {
+    std::string scene;
+    std::string iterator;
+    host::LintOptions options;
+    bool json = false;
+};
+
+/// The scene's findings (host/Lint.h) on standard output. Exit status 1 when one of them is a
+/// warning or an error, so that a build or a commit hook can stop on them.
+int lint(host::Host& host, const LintCommand& command) {
+    EventPrinter events(host);
+    const std::vector<Handle> scene = host::loadSceneFile(host, command.scene);
+    events.flush();
+    host::LintOptions options = command.options;
+    if (!command.iterator.empty()) options.iterator = chooseIterator(host, scene, command.scene, command.iterator);
+    host.createCamera("", true);
+    const std::vector<host::LintFinding> findings = host::lintScene(host, options);
+    writeOutput("", command.json ? host::lintJson(findings) : host::lintText(command.scene, findings));
+    return host::lintFails(findings) ? 1 : 0;
+}
+
 struct StudioCommand {
     std::string scene;
     std::string iterator;
@@ -312,6 +426,66 @@ int main(int argc, char** argv) {
     drawCommand->add_option("SCENE", drawScene, "The scene file (JSON or .sco)")->required();
     drawCommand->add_option("-o,--output", drawOutput, "The picture: FILE.png or FILE.svg")->required();
 
+    ProfileOptions profileOptions;
+    CLI::App* profileCommand = app.add_subcommand(
+        "profile",
+        "Fly an iterator and plot its flight for a report: speed, acceleration, jerk, angular rate, roll rate, "
+        "field of view and distance to the look-at target over time, with waypoints, pauses, cuts and "
+        "activations marked; prints each quantity's maximum and where it occurs.");
+    profileCommand->add_option("SCENE", profileOptions.flight.scene, "The scene file (JSON or .sco)")->required();
+    profileCommand->add_option("--iterator", profileOptions.flight.iterator,
+                               "The iterator to fly (default: the only one)");
+    profileCommand->add_option("--start", profileOptions.flight.start, "Time of the activation and the first tick")
+        ->capture_default_str();
+    profileCommand->add_option("--step", profileOptions.flight.step, "Time between ticks")->capture_default_str();
+    profileCommand->add_option("--max-ticks", profileOptions.flight.maxTicks, "Most ticks to run")
+        ->capture_default_str();
+    profileCommand->add_option("-o,--output", profileOptions.flight.output, "The picture: FILE.png or FILE.svg")
+        ->required();
+    profileCommand->add_option("--csv", profileOptions.csv, "Also write the measures per tick as CSV");
+
+    FlyOptions exportOptions;
+    CLI::App* exportCommand = app.add_subcommand(
+        "export",
+        "Fly an iterator as fly does and write the flight and its scene as glTF 2.0 (.gltf or .glb): the "
+        "objects as nodes, the flown path as lines, the camera animated per tick.");
+    exportCommand->footer(
+        "The same flight as fly (same options and defaults). The file holds every object of the scene as a\n"
+        "node (its position and orientation, nested as in the scene), the flown eye positions as LINE_STRIP\n"
+        "pieces broken at cuts, and a perspective camera animated per tick in seconds since the first tick:\n"
+        "translation and rotation (LINEAR; a cut jumps at its tick), and yfov through KHR_animation_pointer,\n"
+        "yfov = 2 atan(tan(30 degrees) / fov). Activations, deactivations and messages are in the animation's\n"
+        "extras. Axes: glTF has +y up and cameras look along -z; a world point (x, y, z) is (x, z, -y).\n"
+        ".gltf embeds the buffer as a data URI; .glb is the binary container.");
+    exportCommand->add_option("SCENE", exportOptions.scene, "The scene file (JSON or .sco)")->required();
+    exportCommand->add_option("--iterator", exportOptions.iterator, "The iterator to fly (default: the only one)");
+    exportCommand->add_option("--start", exportOptions.start, "Time of the activation and the first tick")
+        ->capture_default_str();
+    exportCommand->add_option("--step", exportOptions.step, "Time between ticks")->capture_default_str();
+    exportCommand->add_option("--max-ticks", exportOptions.maxTicks, "Most ticks to run")->capture_default_str();
+    exportCommand->add_option("-o,--output", exportOptions.output, "The glTF file: FILE.gltf or FILE.glb")->required();
+
+    ImportCommand importOptions;
+    CLI::App* importCommandLine = app.add_subcommand(
+        "import",
+        "Turn a recorded camera move (a glTF camera animation, or a CSV in fly's columns) into an editable "
+        "path: waypoints chosen among "
+        "the samples until the path's own flight stays within the tolerances of the recording.");
+    importCommandLine
+        ->add_option("RECORDING", importOptions.recording, "The recording: FILE.gltf, FILE.glb or FILE.csv")
+        ->required();
+    importCommandLine->add_option("-o,--output", importOptions.output, "The scene (JSON; default: standard output)");
+    importCommandLine
+        ->add_option("--tolerance", importOptions.options.tolerance,
+                     "Largest distance of the path's eye from the recorded one")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    importCommandLine
+        ->add_option("--angle", importOptions.options.angle,
+                     "Largest angle between the path's view direction and the recorded one (degrees)")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+
     std::string saveScene, saveOutput;
     CLI::App* saveCommand = app.add_subcommand(
         "save", "Build the scene and save it as a binary .sco file (each object's record through its own Serialize).");
@@ -326,6 +500,47 @@ int main(int argc, char** argv) {
     loadCommand->add_option("SCENE", loadScene, "The scene file (.sco or JSON)")->required();
     loadCommand->add_option("-o,--output", loadOutput, "The JSON file (default: standard output)");
 
+    LintCommand lintOptions;
+    CLI::App* lintCommand = app.add_subcommand(
+        "lint", "Check a scene's paths and flights for what a player would notice: one line per finding.");
+    lintCommand->footer(
+        "Checks (id, severity): time-backward, overshoot, speed-jump, acceleration, jerk, roll-long-way,\n"
+        "view-vertical, short-segment, cut-with-ease, single-waypoint-part, clock-wrap (warnings);\n"
+        "dangling-reference, bad-fov, bad-range (errors); switched-off (info; a warning where it ends the\n"
+        "flight early). Path checks cover every path; flight checks fly --iterator, or every iterator.\n"
+        "Fixed limits: a segment is short below 0.01 units of eye and view movement together; an overshoot\n"
+        "counts from 0.01 units. Speeds are per tick, as the studio's plots show them.\n"
+        "Output: FILE: OBJECT: id: text, or with --json an array of {id, severity, object, time, distance,\n"
+        "text} (time: the tick's clock time; distance: on the path's DistanceSum scale; null where none).\n"
+        "Exit status: 0 no finding above info, 1 a warning or an error, 2 bad input.");
+    lintCommand->add_option("SCENE", lintOptions.scene, "The scene file (JSON or .sco)")->required();
+    lintCommand->add_option("--iterator", lintOptions.iterator, "The iterator to fly (default: every one)");
+    lintCommand->add_option("--start", lintOptions.options.start, "Time of the activation and the first tick")
+        ->capture_default_str();
+    lintCommand->add_option("--step", lintOptions.options.step, "Time between ticks")->capture_default_str();
+    lintCommand->add_flag("--json", lintOptions.json, "Write the findings as JSON");
+    lintCommand
+        ->add_option("--overshoot", lintOptions.options.overshoot,
+                     "overshoot: largest excursion from a segment's box, in segment lengths")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    lintCommand
+        ->add_option("--speed-jump", lintOptions.options.speedJump,
+                     "speed-jump: largest ratio of the speeds either side of a waypoint")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    lintCommand->add_option("--acceleration", lintOptions.options.acceleration, "acceleration: largest, in units/s^2")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    lintCommand->add_option("--jerk", lintOptions.options.jerk, "jerk: largest, in units/s^3")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    lintCommand
+        ->add_option("--vertical", lintOptions.options.viewVertical,
+                     "view-vertical: least angle of the view from straight up or down (degrees)")
+        ->check(CLI::Range(0.0, 90.0))
+        ->capture_default_str();
+
     StudioCommand studioOptions;
     CLI::App* studioCommandLine = app.add_subcommand(
         "studio",
@@ -335,7 +550,7 @@ int main(int argc, char** argv) {
         "Prints the URL to open (camsys studio: http://127.0.0.1:PORT/?token=...). The server answers only\n"
         "requests that carry the URL's token and name its own address (Host, Origin); Ctrl+C stops it.\n"
         "The page and scripts use the same JSON API: /api/scene, /api/draw, /api/flight, /api/frame,\n"
-        "/api/analysis, /api/messages (see the README).");
+        "/api/analysis, /api/lint, /api/messages (see the README).");
     studioCommandLine->add_option("SCENE", studioOptions.scene, "The scene file (JSON or .sco)")->required();
     studioCommandLine->add_option("--iterator", studioOptions.iterator,
                                   "The iterator shown first (default: the first)");
@@ -363,6 +578,10 @@ int main(int argc, char** argv) {
         host::Host host(pluginPath(pluginOption));
         if (flyCommand->parsed()) return fly(host, flyOptions);
         if (drawCommand->parsed()) return draw(host, drawScene, drawOutput);
+        if (exportCommand->parsed()) return exportFlight(host, exportOptions);
+        if (profileCommand->parsed()) return profile(host, profileOptions);
+        if (importCommandLine->parsed()) return importCommand(host, importOptions);
+        if (lintCommand->parsed()) return lint(host, lintOptions);
         if (saveCommand->parsed()) return save(host, saveScene, saveOutput);
         if (studioCommandLine->parsed()) return studioCommand(host, studioOptions);
         return load(host, loadScene, loadOutput);

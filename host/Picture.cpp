@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <numbers>
@@ -407,11 +408,10 @@ void check(cairo_status_t status, const std::string& what) {
 }
 
 /// Renders onto `surface` and reports any failure of Cairo along the way.
-void renderOnto(cairo_surface_t* surface, const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels,
-                int width, int height, const std::string& path) {
+void renderOnto(cairo_surface_t* surface, const std::function<void(cairo_t*)>& paint, const std::string& path) {
     check(cairo_surface_status(surface), "cannot create picture " + path);
     ContextPtr cr(cairo_create(surface));
-    render(cr.get(), calls, labels, width, height);
+    paint(cr.get());
     check(cairo_status(cr.get()), "cannot draw picture " + path);
 }
 
@@ -439,10 +439,8 @@ bool isPicturePath(const std::string& path) {
     return extension == ".png" || extension == ".svg";
 }
 
-void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels, const std::string& path,
-                  const PictureOptions& options) {
+void writeCairoPicture(const std::string& path, int width, int height, const std::function<void(cairo_t*)>& paint) {
     const Format format = formatOf(path);
-    const int width = options.width, height = options.height;
     if (width < 1 || height < 1 || width > kMaxPictureSize || height > kMaxPictureSize)
         throw std::runtime_error("picture size " + std::to_string(width) + " x " + std::to_string(height) +
                                  " out of range 1..32767");
@@ -450,17 +448,23 @@ void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureL
     writeFileAtomically(path, [&](const std::string& temporary) {
         if (format == Format::Png) {
             SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
-            renderOnto(surface.get(), calls, labels, width, height, path);
+            renderOnto(surface.get(), paint, path);
             cairo_surface_flush(surface.get());
             check(cairo_surface_write_to_png(surface.get(), temporary.c_str()), "cannot write picture " + path);
         } else {
             SurfacePtr surface(cairo_svg_surface_create(temporary.c_str(), width, height));
-            renderOnto(surface.get(), calls, labels, width, height, path);
+            renderOnto(surface.get(), paint, path);
             // Finishing writes the rest of the file; its errors show in the surface's status.
             cairo_surface_finish(surface.get());
             check(cairo_surface_status(surface.get()), "cannot write picture " + path);
         }
     });
+}
+
+void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels, const std::string& path,
+                  const PictureOptions& options) {
+    writeCairoPicture(path, options.width, options.height,
+                      [&](cairo_t* cr) { render(cr, calls, labels, options.width, options.height); });
 }
 
 }  // namespace host

@@ -2,11 +2,15 @@
 /// Pictures of what the editor draws: the recorded `DrawLine` and `DrawArrow` calls of a scene,
 /// rendered as an orthographic top view (x, y) beside a side view (x, z), as PNG or SVG.
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "framework/Guid.h"
 #include "host/RecordingRenderer.h"
+
+// Cairo's drawing context, for those who paint pictures; only Picture.cpp needs Cairo's headers.
+typedef struct _cairo cairo_t;
 
 namespace host {
 
@@ -33,6 +37,11 @@ bool isPicturePath(const std::string& path);
 /// file failure.
 void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels, const std::string& path,
                   const PictureOptions& options = {});
+
+/// Writes a picture of `width` x `height` pixels (PNG) or points (SVG), chosen by the extension
+/// of `path`, painted by `paint` on a Cairo context, as atomically as `writePicture`; the same
+/// errors. For the host's other pictures (a flight's profile).
+void writeCairoPicture(const std::string& path, int width, int height, const std::function<void(cairo_t*)>& paint);
 
 /// The calls one object made: `calls[first, first + count)` of its drawing.
 struct DrawGroup {

@@ -21,6 +21,7 @@
 #include "host/AtomicFile.h"
 #include "host/Flight.h"
 #include "host/FlightAnalysis.h"
+#include "host/Lint.h"
 #include "host/SceneEditor.h"
 #include "host/SceneFile.h"
 #include "studio/server/Assets.h"
@@ -350,6 +351,20 @@ struct StudioServer::State {
         return analysisJson(input, host::analyseFlight(input));
     }
 
+    /// `camsys lint` of the scene as it stands, as JSON: every iterator's flight, or the one
+    /// named. The flights are the studio's own (the page's flight of the same options is
+    /// reused), so the findings are the tool's for the saved scene.
+    std::string getLint(const httplib::Request& request) {
+        const Query query(request, {"iterator", "start", "step"});
+        host::LintOptions o;
+        if (query.text("iterator")) o.iterator = iteratorOf(query);
+        o.start = query.time("start", 0);
+        o.step = query.time("step", 16);
+        return host::lintJson(host::lintScene(host, o, [&](const Handle& iterator, const host::FlightOptions& f) {
+            return flight(iterator, f).recording;
+        }));
+    }
+
     std::string getMessages() {
         takeSceneMessages();
         return messagesJson(sceneMessages);
@@ -482,6 +497,7 @@ struct StudioServer::State {
             if (path == "/api/flight") return getFlight(request);
             if (path == "/api/frame") return getFrame(request);
             if (path == "/api/analysis") return getAnalysis(request);
+            if (path == "/api/lint") return getLint(request);
             if (path == "/api/messages") return Query(request, {}), getMessages();
             if (path == "/api/status") return Query(request, {}), getStatus();
             if (path == "/api/history") return Query(request, {}), getHistory();

@@ -172,6 +172,29 @@ TEST_F(CamsysCli, BadInputExitsWith2AndLeavesOutputsAlone) {
     EXPECT_NE(result.err.find(": W0: record: its Serialize refused the record"), std::string::npos) << result.err;
 }
 
+TEST_F(CamsysCli, LintFindingsAndExitStatus) {
+    // The example's findings (README), one line each, FILE: OBJECT: id: text; a warning fails.
+    Result result = run({"lint", kFlythrough});
+    EXPECT_EQ(result.status, 1) << result.err;
+    const std::vector<std::string> lines = split(result.out);
+    ASSERT_EQ(lines.size(), 6u) << result.out;
+    EXPECT_TRUE(lines[0].starts_with(kFlythrough + ": W0: acceleration: ")) << lines[0];
+    EXPECT_TRUE(lines[5].starts_with(kFlythrough + ": Draft: switched-off: ")) << lines[5];
+    result = run({"lint", kFlythrough, "--json", "--acceleration", "1e9", "--jerk", "1e9"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(
+        result.out.starts_with("[\n  {\"id\":\"speed-jump\",\"severity\":\"warning\",\"object\":\"W1\",\"time\":"))
+        << result.out;
+    // Nothing to find: status 0, no output.
+    result = run({"lint", kMinimal});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(result.out, "");
+    // Bad input: an unknown iterator, a threshold out of range.
+    EXPECT_EQ(run({"lint", kFlythrough, "--iterator", "Tower"}).status, 2);
+    EXPECT_EQ(run({"lint", kFlythrough, "--vertical", "100"}).status, 2);
+    EXPECT_EQ(run({"lint", path("missing.json")}).status, 2);
+}
+
 TEST_F(CamsysCli, OptionsHelpAndPictures) {
     Result result =
         run({"fly", kFlythrough, "--iterator", "Chase", "--start", "1000", "--step", "100", "--max-ticks", "5"});
@@ -199,4 +222,16 @@ TEST_F(CamsysCli, OptionsHelpAndPictures) {
     ASSERT_EQ(run({"draw", kFlythrough, "-o", path("view.png")}).status, 0);
     EXPECT_EQ(readFile(path("view.png")).substr(0, 8), "\x89PNG\r\n\x1a\n");
     EXPECT_EQ(run({"draw", kFlythrough, "-o", path("view.gif")}).status, 2);
+
+    // The profile: the picture, the table (a row per tick of the same flight) and a summary line
+    // per quantity on standard output.
+    result = run({"profile", kFlythrough, "--iterator", "Cam", "-o", path("profile.svg"), "--csv", path("p.csv")});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(readFile(path("profile.svg")).find("<svg"), std::string::npos);
+    const std::vector<std::string> summary = split(result.out);
+    ASSERT_EQ(summary.size(), 7u) << result.out;
+    EXPECT_TRUE(summary[0].starts_with("speed: max ") && summary[6].starts_with("target_distance: max ")) << result.out;
+    const Result flown = run({"fly", kFlythrough, "--iterator", "Cam"});
+    EXPECT_EQ(split(readFile(path("p.csv"))).size(), split(flown.out).size());
+    EXPECT_EQ(run({"profile", kFlythrough, "--iterator", "Cam", "-o", path("profile.gif")}).status, 2);
 }

@@ -313,6 +313,26 @@ TEST_F(StudioServerTest, PageCompressedOnceAnswersAsTheyAre) {
     }
 }
 
+TEST_F(StudioServerTest, LintIsTheToolsLint) {
+    // The same findings, byte for byte, as `camsys lint --json` of the file: every iterator, or
+    // the one named; the flights it needs are the studio's own.
+    for (const std::string iterator : {"", "Chase"}) {
+        const std::string query = iterator.empty() ? "" : "?iterator=" + iterator;
+        const std::string option = iterator.empty() ? "" : " --iterator " + iterator;
+        std::string expected;
+        FILE* pipe = popen(("'" CAMSYS_EXE "' lint --json '" + kFlythrough + "'" + option).c_str(), "r");
+        char buffer[65536];
+        for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) expected.append(buffer, n);
+        if (pipe) pclose(pipe);
+        const httplib::Result result = client_->Get("/api/lint" + query);
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->status, 200);
+        EXPECT_EQ(result->body, expected) << iterator;
+    }
+    EXPECT_EQ(get("/api/lint?maxTicks=5").first, 400);
+    EXPECT_EQ(get("/api/lint?iterator=Tower").first, 400);
+}
+
 TEST(StudioJson, Base64) {
     EXPECT_EQ(studio::base64("", 0), "");
     EXPECT_EQ(studio::base64("f", 1), "Zg==");

@@ -1,0 +1,59 @@
+#pragma once
+/// The free-flight recorder: a camera move recorded elsewhere (a CSV in `camsys fly`'s columns,
+/// or the samples of a glTF camera animation) becomes an editable path of far fewer waypoints,
+/// whose own flight, flown by the plug-in, stays within a tolerance of the recording.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "host/Host.h"
+
+namespace host {
+
+/// One sample of a recorded camera move: the clock time (ms, 32-bit, may wrap), the eye (its
+/// orientation's columns are the camera's right, forward and up axes) and the field-of-view
+/// value (the factor the game camera reads).
+struct RecordedEye {
+    ULong time = 0;
+    _CCoordSystem<float> eye;
+    float fov = 1.0f;
+};
+
+/// The samples of a CSV with `camsys fly`'s header (time, waypoint, x, y, z, m00 ... m22, fov).
+/// Throws SceneError (naming `file` and the line) for another header, a short row, a value that
+/// is not a number, and for what `checkRecording` refuses.
+std::vector<RecordedEye> readRecordingCsv(const std::string& text, const std::string& file);
+
+/// Refuses (SceneError naming `file`) a recording that cannot become a path: fewer than two
+/// samples, a value that is not finite, times that do not increase (as 32-bit clock times:
+/// each step forward by less than 2^31), an orientation that is not a rotation.
+void checkRecording(const std::vector<RecordedEye>& samples, const std::string& file);
+
+struct ImportOptions {
+    double tolerance = 0.25;  ///< largest distance of the path's eye from the recorded one
+    double angle = 1.0;       ///< largest angle (degrees) between their view directions
+    std::size_t maxWaypoints = 100000;
+};
+
+struct ImportResult {
+    std::string sceneJson;      ///< the path "Flight" of the waypoints and the iterator "Cam"
+    std::size_t waypoints = 0;  ///< how many the path has
+    std::size_t parts = 0;      ///< pieces between cuts (a jump of the eye)
+    double worstDistance = 0;   ///< largest distance of its flight from the recording
+    double worstAngle = 0;      ///< largest angle between the view directions (degrees)
+    std::size_t rounds = 0;     ///< fits flown
+    bool withinTolerance = false;
+};
+
+/// Chooses waypoints among the samples and fits a path through them, refining until its flight
+/// stays within the tolerances at every sample: the ends of every part first; then, every
+/// round, the path is built in `host` (whose scene is replaced; it needs a game camera), flown
+/// by the plug-in at the recording's own times, and each stretch between two neighbouring
+/// waypoints whose flight leaves the tolerance gets a waypoint at its worst sample. Positions,
+/// orientations, `Roll` (unwrapped to the nearest turn of its neighbour), `FOVFac` and
+/// `Time2Next` come from the recording; a jump of the eye far larger than the steps around it
+/// is a cut (`Time2Next` 0, the time to the next sample as the next waypoint's `PauseTime`).
+ImportResult importRecording(Host& host, const std::vector<RecordedEye>& samples, const ImportOptions& options);
+
+}  // namespace host

@@ -1,0 +1,176 @@
+// `camsys export` end to end: the built tool's .gltf and .glb hold the flight that `camsys fly`
+// prints for the same options, and bad input leaves nothing behind.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/GltfRead.h"
+
+namespace {
+
+const std::string kCamsys = CAMSYS_EXE;
+const std::string kFlythrough = CAMSYS_EXAMPLES "/flythrough.json";
+
+std::string readFile(const std::string& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);) result.push_back(part);
+    return result;
+}
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+class CamsysExport : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = testing::TempDir() + "camsys-export-XXXXXX";
+        ASSERT_NE(mkdtemp(dir_.data()), nullptr);
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+    Result run(const std::vector<std::string>& args) const {
+        std::string command = "env -u CAMSYS_PLUGIN '" + kCamsys + "'";
+        for (const std::string& arg : args) command += " '" + arg + "'";
+        command += " >'" + path("stdout") + "' 2>'" + path("stderr") + "'";
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(path("stdout")), readFile(path("stderr"))};
+    }
+
+    std::string dir_;
+};
+
+TEST_F(CamsysExport, HoldsTheFlightThatFlyPrints) {
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--iterator", "Cam"},
+          std::vector<std::string>{"--iterator", "Chase", "--start", "1000", "--step", "20", "--max-ticks", "300"}}) {
+        std::vector<std::string> fly = {"fly", kFlythrough};
+        fly.insert(fly.end(), options.begin(), options.end());
+        const Result flown = run(fly);
+        ASSERT_EQ(flown.status, 0) << flown.err;
+        std::vector<std::string> rows = split(flown.out, '\n');
+        rows.erase(rows.begin());  // the header
+
+        for (const char* name : {"flight.gltf", "flight.glb"}) {
+            SCOPED_TRACE(name + (" " + options[1]));
+            std::vector<std::string> exportArgs = {"export", kFlythrough, "-o", path(name)};
+            exportArgs.insert(exportArgs.end(), options.begin(), options.end());
+            const Result exported = run(exportArgs);
+            ASSERT_EQ(exported.status, 0) << exported.err;
+            EXPECT_EQ(exported.out, "");
+            EXPECT_EQ(exported.err, flown.err) << "the same events and warnings";
+
+            const testing_support::GltfFile file = testing_support::readGltf(path(name));
+            const tinygltf::Animation& animation = file.model.animations.at(0);
+            std::vector<testing_support::Keys> keys;
+            for (const tinygltf::AnimationChannel& channel : animation.channels)
+                keys.push_back(testing_support::keys(file.model, animation.samplers.at(channel.sampler)));
+            ASSERT_EQ(keys.size(), 3u);  // translation, rotation, yfov
+            const auto& times = keys[0].times;
+            // Every row is the key at its time (the last key there: a cut's held key lies below).
+            const double first = std::strtod(rows.at(0).c_str(), nullptr);
+            std::size_t k = 0;
+            for (const std::string& row : rows) {
+                const std::vector<std::string> f = split(row, ',');
+                const float t = float((std::strtod(f[0].c_str(), nullptr) - first) / 1000.0);
+                while (k < times.size() && times[k] < t) ++k;
+                ASSERT_LT(k, times.size()) << row;
+                ASSERT_EQ(times[k], t) << row;
+                const float x = std::strtof(f[2].c_str(), nullptr), y = std::strtof(f[3].c_str(), nullptr),
+                            z = std::strtof(f[4].c_str(), nullptr), fov = std::strtof(f[14].c_str(), nullptr);
+                // Shortest decimals read back to the same floats: exact.
+                EXPECT_EQ(keys[0].values[3 * k], x) << row;
+                EXPECT_EQ(keys[0].values[3 * k + 1], z) << row;
+                EXPECT_EQ(keys[0].values[3 * k + 2], -y) << row;
+                EXPECT_EQ(keys[2].values[k], float(2 * std::atan(std::tan(M_PI / 6) / fov))) << row;
+                ++k;
+            }
+            EXPECT_EQ(k, times.size()) << "no key after the last row";
+        }
+    }
+}
+
+TEST_F(CamsysExport, BadInputExitsWith2AndWritesNothing) {
+    const std::string kept = path("kept.gltf");
+    std::ofstream(kept) << "kept";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"export", kFlythrough, "--iterator", "Cam", "-o", path("flight.obj")},
+         "camsys: the export must be a .gltf or .glb file: " + path("flight.obj") + "\n"},
+        {{"export", kFlythrough, "-o", kept},
+         "camsys: " + kFlythrough + ": the scene has 2 iterators (Cam, Chase); choose one with --iterator\n"},
+        {{"export", kFlythrough, "--iterator", "Tower", "-o", kept},
+         "camsys: " + kFlythrough + ": Tower: the object is no iterator: it has no eye (ISCO_HasEye)\n"},
+        {{"export", kFlythrough, "--iterator", "Cam", "--step", "0", "-o", kept}, "camsys: " + kFlythrough + ": Cam: "},
+        {{"export", kFlythrough, "--iterator", "Cam", "--max-ticks", "0", "-o", kept},
+         "camsys: " + kFlythrough + ": Cam: "},
+    };
+    for (const auto& [args, message] : cases) {
+        const Result result = run(args);
+        EXPECT_EQ(result.status, 2) << args.back();
+        EXPECT_TRUE(result.err.starts_with(message)) << result.err;
+    }
+    EXPECT_FALSE(std::ifstream(path("flight.obj")).good());
+    EXPECT_EQ(readFile(kept), "kept");
+}
+
+}  // namespace
+
+TEST_F(CamsysExport, ImportedBackItFliesWithinTheTolerance) {
+    // Export, import (the free-flight recorder), fly the imported path: every tick of the
+    // original flight is matched within the tolerances, with far fewer waypoints than ticks.
+    const Result original = run({"fly", kFlythrough, "--iterator", "Cam"});
+    ASSERT_EQ(original.status, 0);
+    const std::vector<std::string> want = split(original.out, '\n');
+    for (const char* file : {"cam.glb", "cam.gltf"}) {
+        SCOPED_TRACE(file);
+        ASSERT_EQ(run({"export", kFlythrough, "--iterator", "Cam", "-o", path(file)}).status, 0);
+        const Result imported = run({"import", path(file), "-o", path("imported.json"), "--tolerance", "0.3"});
+        ASSERT_EQ(imported.status, 0) << imported.err;
+        EXPECT_NE(imported.err.find("645 samples -> "), std::string::npos) << imported.err;
+        const Result flown = run({"fly", path("imported.json")});
+        ASSERT_EQ(flown.status, 0) << flown.err;
+        const std::vector<std::string> got = split(flown.out, '\n');
+        ASSERT_GE(got.size(), want.size());
+        double distance = 0, angle = 0;
+        for (std::size_t row = 1; row < want.size(); ++row) {
+            const std::vector<std::string> a = split(want[row], ','), b = split(got[row], ',');
+            ASSERT_EQ(a[0], b[0]) << "tick times";
+            double d2 = 0, dot = 0;
+            for (int c = 2; c < 5; ++c) d2 += std::pow(std::stod(a[c]) - std::stod(b[c]), 2);
+            for (int r = 0; r < 3; ++r) dot += std::stod(a[6 + 3 * r]) * std::stod(b[6 + 3 * r]);  // m01, m11, m21
+            distance = std::max(distance, std::sqrt(d2));
+            angle = std::max(angle, std::acos(std::min(1.0, dot)) * 180 / 3.14159265358979323846);
+        }
+        EXPECT_LE(distance, 0.3);
+        EXPECT_LE(angle, 1.0);
+        const std::string scene = readFile(path("imported.json"));
+        std::size_t waypoints = 0;
+        for (std::size_t at = 0; (at = scene.find("SCOCameraSystemWaypoint", at)) != std::string::npos; ++at)
+            ++waypoints;
+        EXPECT_LT(waypoints * 5, want.size()) << waypoints << " waypoints";
+    }
+    // A recording that is no camera animation is refused, naming the file.
+    ASSERT_EQ(run({"export", kFlythrough, "--iterator", "Cam", "-o", path("cam.gltf")}).status, 0);
+    std::string text = readFile(path("cam.gltf"));
+    text.replace(text.find("\"animations\""), 12, "\"animationz\"");
+    std::ofstream(path("still.gltf")) << text;
+    const Result refused = run({"import", path("still.gltf")});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("still.gltf"), std::string::npos) << refused.err;
+}
