@@ -91,6 +91,9 @@ export class Api {
     return decodeFlight(await this.get('/api/flight', { ...flight, fromTick, ticks, encoding: 'f32' }));
   }
 
+  /** The linter's findings for the flight {iterator, start, step}, as `camsys lint --json`. */
+  lint({ iterator, start, step }) { return this.get('/api/lint', { iterator, start, step }); }
+
   async analysis(flight) {
     return decodeAnalysis(await this.get('/api/analysis', flight));
   }

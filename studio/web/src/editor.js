@@ -293,7 +293,11 @@ export class Editor extends Emitter {
         part = await this.api.flightPart(params, flight ? flight.rows : 0, FLIGHT_PART_TICKS);
       }
       const analysis = await this.api.analysis(params);
-      if (current()) this.state.setFlight(flight, analysis);
+      if (!current()) return;
+      this.state.setFlight(flight, analysis);
+      // The findings of the flight now shown (the server lints the flight it just flew).
+      const findings = await this.api.lint(params);
+      if (current()) this.state.setLint(findings);
     })();
     this.flightLoading = load.catch(() => {});
     return load;

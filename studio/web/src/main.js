@@ -13,6 +13,7 @@ import { Timeline } from './timeline.js';
 import { Plots } from './plots.js';
 import { Inspector, ObjectList } from './inspector.js';
 import { Messages } from './messages.js';
+import { Findings } from './findings.js';
 import { Editor, FLIGHT_PART_TICKS } from './editor.js';
 import { Gizmo } from './gizmo.js';
 import { EditBar } from './editbar.js';
@@ -59,12 +60,13 @@ const objectList = new ObjectList($('objectList'), state);
 const editor = new Editor(state, api);
 const inspector = new Inspector($('inspector'), state, editor);
 const messages = new Messages($('messages'), state);
+const findings = new Findings($('findings'), state);
 const gizmo = new Gizmo(view3d, world, state, editor, notify);
 const editBar = new EditBar($('objectList'), state, editor, {
   centre: () => view3d.centre(), step: () => world.gridStep, rename: () => inspector.startRename(), notify,
 });
 timings.views = Math.round(performance.now());
-const studio = { timings, state, api, world, surface, view3d, cameraView, timeline, plots, objectList, inspector, messages,
+const studio = { timings, state, api, world, surface, view3d, cameraView, timeline, plots, objectList, inspector, messages, findings,
   editor, gizmo, editBar, ready: false };
 window.studio = studio;
 

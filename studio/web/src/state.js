@@ -1,7 +1,7 @@
 // What the studio shows, in one place: the scene as the server reports it, the editor's drawing,
 // the flight of the iterator in use with its analysis, the selection and the current time.
 // Views never talk to each other; they change this state and listen to its events:
-//   'scene' 'draw' 'flight' 'messages'   new data from the server
+//   'scene' 'draw' 'flight' 'messages' 'lint'   new data from the server
 //   'select'                             the selected object changed (name or null)
 //   'time'                               the current time (and so maybe the tick) changed, or the
 //                                        eye shown at it (an edit's preview of the camera)
@@ -58,6 +58,9 @@ export class StudioState extends Emitter {
   setDraw(draw) { this.draw = draw; this.emit('draw', draw); }
 
   setMessages(messages) { this.messages = messages; this.emit('messages', messages); }
+
+  /** The linter's findings (GET /api/lint) of the flight shown. */
+  setLint(findings) { this.lint = findings; this.emit('lint', findings); }
 
   /**
    * A new flight and its analysis (same ticks); the time is kept where it can be. `partial`:

@@ -11,6 +11,7 @@ export const PLOT_RIGHT = 14;
 const MARK_COLOURS = {
   waypoint: '#f0a830', pause: 'rgba(120,160,255,0.22)', cut: '#ff5a5a',
   activate: '#4ed27a', deactivate: '#ff7b54', message: '#ffd84d',
+  'lint-warning': '#ffb347', 'lint-error': '#ff4d6d',
 };
 
 /** Every mark of the flight in elapsed time: analysis marks and the flight's events. */
@@ -24,6 +25,10 @@ export function flightMarks(state) {
       marks.push({ kind: m.kind, at: state.elapsedOf(m.time), end: state.elapsedOf(m.end), label: m.name || `#${m.waypoint}`, waypoint: m.waypoint });
   if (state.flight)
     for (const e of state.flight.events) marks.push({ kind: e.kind, at: state.elapsedOf(e.time), end: state.elapsedOf(e.time), label: e.detail });
+  // The linter's findings of the flight shown that happen at a time.
+  for (const f of state.lint || [])
+    if (f.time !== null && f.time !== undefined && f.severity !== 'info')
+      marks.push({ kind: `lint-${f.severity}`, at: state.elapsedOf(f.time), end: state.elapsedOf(f.time), label: f.id });
   return marks;
 }
 
@@ -77,7 +82,9 @@ export class Timeline {
     };
     root.querySelectorAll('[data-act]').forEach((b) => b.addEventListener('click', () => acts[b.dataset.act]()));
     this.listenForScrubs();
-    state.on('flight', () => { this.marks = flightMarks(state); this.paintLayer(); this.showTime(); });
+    const repaint = () => { this.marks = flightMarks(state); this.paintLayer(); this.showTime(); };
+    state.on('flight', repaint);
+    state.on('lint', repaint);
     state.on('time', () => this.showTime());
     state.on('play', (playing) => { this.playButton.innerHTML = playing ? ICONS.pause : ICONS.play; this.playButton.classList.toggle('on', playing); });
     new ResizeObserver(() => this.resize()).observe(this.track);
@@ -157,6 +164,7 @@ export class Timeline {
         const y = h - 22;
         g.beginPath();
         if (m.kind === 'message') g.arc(x, y, 3, 0, Math.PI * 2);
+        else if (m.kind.startsWith('lint-')) { g.rect(x - 3, 16, 6, 6); }  // findings: squares along the top
         else if (m.kind === 'activate') { g.moveTo(x - 4, y + 3); g.lineTo(x + 4, y + 3); g.lineTo(x, y - 4); }
         else { g.moveTo(x - 4, y - 3); g.lineTo(x + 4, y - 3); g.lineTo(x, y + 4); }
         g.fill();

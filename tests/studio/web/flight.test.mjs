@@ -220,6 +220,7 @@ test('a drag sends one gesture, coalesced, with the revision of each answer; the
     history: () => Promise.resolve({ undo: ['move W'], redo: [] }),
     flightPart: () => { calls.push('flight'); return Promise.resolve({ ...flight, fromTick: 0, complete: true, revision }); },
     analysis: () => Promise.resolve({ rows: 2, data: {}, units: {}, marks: [] }),
+    lint: () => Promise.resolve([]),
   };
   const state = new StudioState();
   state.setScene(scene);
@@ -286,6 +287,7 @@ test('a long flight is shown part by part, the playhead kept where it was; parts
   const api = {
     flightPart: (params, from, ticks) => { asked.push(from); return Promise.resolve(part(from, 4, revisions[asked.length - 1])); },
     analysis: () => Promise.resolve({ rows: 10, data: {}, units: {}, marks: [] }),
+    lint: () => Promise.resolve([{ id: 'speed-jump', severity: 'warning', object: 'W', time: 32, distance: null, text: '' }]),
   };
   const state = new StudioState();
   state.setScene({ file: 'f.json', iterators: ['Cam'], iterator: 'Cam', objects: [] });
@@ -301,4 +303,5 @@ test('a long flight is shown part by part, the playhead kept where it was; parts
   assert.deepEqual([...state.flight.x], rows.map((r) => r[2]));
   assert.equal(state.elapsed, 130, 'the playhead is back where it was once the flight is whole');
   assert.ok(state.analysis, 'the analysis comes with the whole flight');
+  assert.equal(state.lint.length, 1, 'and the linter\'s findings after it');
 });

@@ -7,10 +7,11 @@
 
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
 import { mkdtempSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { changedShare, checkSetup, deadline, examples, launchBrowser, pixels, shots, startStudio, stopAll, stopStudio }
+import { changedShare, checkSetup, deadline, examples, exe, launchBrowser, pixels, shots, startStudio, stopAll, stopStudio }
   from './harness.mjs';
 
 let server, serverOutput = () => '', url, token, browser, page, scratch;
@@ -202,6 +203,23 @@ test('a waypoint clicked in the 3D view is selected', { timeout: 10_000 }, async
   await new Promise((r) => setTimeout(r, 150));
   await page.screenshot({ path: join(shots, 'studio.png') });
   await page.screenshot({ path: join(shots, 'camera-view.png'), clip: await (await page.$('#cameraView')).boundingBox() });
+});
+
+test('the linter\'s findings are listed as camsys lint finds them; a click goes to one', { timeout: 10_000 }, async () => {
+  await page.waitForFunction(() => Array.isArray(window.studio.state.lint), { timeout: 5_000 });
+  const iterator = await studio(() => window.studio.state.flightParams.iterator);
+  // Exit status 1: the example's findings are warnings.
+  const lint = spawnSync(exe, ['lint', join(examples, 'flythrough.json'), '--iterator', iterator, '--json'], { encoding: 'utf8' });
+  assert.ok(lint.status === 0 || lint.status === 1, lint.stderr);
+  const tool = JSON.parse(lint.stdout);
+  assert.deepEqual(await studio(() => window.studio.state.lint), tool, 'the page shows other findings than the tool');
+  assert.equal(await page.$$eval('#findings .entry.finding', (rows) => rows.length), tool.length);
+  const timed = tool.findIndex((f) => f.time !== null && f.object);
+  assert.ok(timed >= 0, 'the example has a finding at a time');
+  await page.click('#findings .panel-head');
+  await page.click(`#findings .entry.finding[data-index="${timed}"]`);
+  assert.equal(await studio(() => window.studio.state.selection), tool[timed].object);
+  assert.equal(await studio(() => window.studio.state.clock()), tool[timed].time);
 });
 
 test('the iterator selector flies the other iterator', { timeout: 10_000 }, async () => {

@@ -1,0 +1,59 @@
+// The linter's findings of the flight shown (GET /api/lint, the same checks as `camsys lint`):
+// a folded panel like the messages', a row per finding with its severity, check, object, time
+// and explanation. A click selects the object and moves the playhead to the finding's time.
+// The timeline marks the same findings (timeline.js).
+
+import { formatTime } from './flight.js';
+
+export class Findings {
+  constructor(root, state) {
+    this.state = state;
+    this.root = root;
+    root.innerHTML = `<button class="panel-head" aria-expanded="false"><span class="caret">▸</span> Findings
+      <span class="count muted"></span></button><div class="panel-body" hidden><div class="finding-list"></div></div>`;
+    this.head = root.querySelector('.panel-head');
+    this.body = root.querySelector('.panel-body');
+    this.rows = root.querySelector('.finding-list');
+    this.count = root.querySelector('.count');
+    this.head.addEventListener('click', () => this.setOpen(this.body.hidden));
+    this.rows.addEventListener('click', (e) => {
+      const row = e.target.closest('[data-index]');
+      const finding = row && (this.state.lint || [])[Number(row.dataset.index)];
+      if (!finding) return;
+      if (finding.object && this.state.objects.has(finding.object)) this.state.select(finding.object);
+      if (finding.time !== null && finding.time !== undefined) {
+        this.state.pause();
+        this.state.seek(this.state.elapsedOf(finding.time));
+      }
+    });
+    state.on('lint', () => this.show());
+  }
+
+  setOpen(open) {
+    this.body.hidden = !open;
+    this.head.setAttribute('aria-expanded', String(open));
+    this.head.querySelector('.caret').textContent = open ? '▾' : '▸';
+  }
+
+  show() {
+    const findings = this.state.lint || [];
+    this.rows.replaceChildren();
+    findings.forEach((f, index) => {
+      const row = document.createElement('div');
+      row.className = `entry finding ${f.severity}`;
+      row.dataset.index = String(index);
+      row.title = 'select the object and go to the time';
+      const when = f.time !== null && f.time !== undefined ? formatTime(f.time) : '';
+      for (const [cls, value] of [['when', when], ['what', f.id], ['where', f.object], ['text', f.text]]) {
+        const span = document.createElement('span');
+        span.className = cls;
+        span.textContent = value || '';
+        row.append(span);
+      }
+      this.rows.append(row);
+    });
+    const serious = findings.filter((f) => f.severity !== 'info').length;
+    this.count.textContent = findings.length ? `${serious} to look at · ${findings.length - serious} info` : 'none';
+    this.root.classList.toggle('has-findings', serious > 0);
+  }
+}
