@@ -139,10 +139,18 @@ FlightAnalysis analyseFlight(const FlightAnalysisInput& input) {
         const bool newIndex = first || tick.waypoint != ticks[i - 1].waypoint;
         const bool newSegment = newIndex || tick.segmentStart != ticks[i - 1].segmentStart;
         // Cut: the index leaves a waypoint whose Time2Next is 0 (the end of a part); the camera
-        // jumps to the next part. Marked at the first tick of the new index, naming the old one.
-        const FlightWaypoint* left = first ? nullptr : waypointAt(ticks[i - 1].waypoint);
-        const bool cut = newIndex && left && left->time2Next == 0;
-        if (cut) place(i, tick.time, FlightMark::Kind::Cut, tick.time, ticks[i - 1].waypoint);
+        // jumps to the next part. Marked at the first tick of the new index, naming the waypoint
+        // of the cut: the one left, or one passed within the tick (a short part between two ticks).
+        bool cut = false;
+        ULong cutWaypoint = 0;
+        if (newIndex && !first)
+            for (ULong k = ticks[i - 1].waypoint; k < tick.waypoint && k < waypoints.size(); ++k)
+                if (waypoints[k].time2Next == 0) {
+                    cut = true;
+                    cutWaypoint = k;
+                    break;
+                }
+        if (cut) place(i, tick.time, FlightMark::Kind::Cut, tick.time, cutWaypoint);
         if (newIndex) place(i, tick.time, FlightMark::Kind::Waypoint, tick.time, tick.waypoint);
         const FlightWaypoint* current = waypointAt(tick.waypoint);
         if (newSegment && current && current->pauseTime > 0)

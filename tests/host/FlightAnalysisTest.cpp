@@ -124,6 +124,16 @@ TEST(FlightAnalysis, CutAndWaypointMarks) {
     expectMark(a.marks[1], Kind::Cut, 400, 400, 0);
     expectMark(a.marks[2], Kind::Waypoint, 400, 400, 1);
     expectMark(a.marks[3], Kind::Waypoint, 800, 800, 2);
+
+    // A part passed within one tick: from W0 straight to W2 across W1, which ends its part.
+    in.waypoints[0].time2Next = 1000;
+    in.waypoints[1].time2Next = 0;
+    const ULong skipping[10] = {0, 0, 0, 0, 2, 2, 2, 2, 2, 2};
+    for (int k = 0; k < 10; ++k) in.ticks[k].waypoint = skipping[k];
+    const host::FlightAnalysis b = analyseFlight(in);
+    EXPECT_TRUE(std::isnan(b.ticks[4].speed)) << "the jump across the cut is no motion";
+    ASSERT_EQ(b.marks.size(), 3u);
+    expectMark(b.marks[1], Kind::Cut, 400, 400, 1);
 }
 
 TEST(FlightAnalysis, PauseMarks) {
