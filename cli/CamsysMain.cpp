@@ -9,10 +9,12 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <iterator>
@@ -108,14 +110,18 @@ private:
     std::size_t message_ = 0;
 };
 
-/// Writes `text` to `path`, or to standard output when `path` is empty.
+/// A write to standard output failed (a full disk, a closed pipe): the reason as errno has it.
+struct WriteError : std::runtime_error {
+    WriteError() : std::runtime_error(std::string("write error: ") + std::strerror(errno)) {}
+};
+
+/// Writes `text` to `path`, or to standard output when `path` is empty or "-".
 void writeOutput(const std::string& path, const std::string& text) {
-    if (!path.empty()) {
+    if (!path.empty() && path != "-") {
         host::writeFileAtomically(path, text);
         return;
     }
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
-        throw std::runtime_error("cannot write to standard output");
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) throw WriteError();
 }
 
 /// The iterator to fly: the one named, else the only object of the scene with an eye.
@@ -384,7 +390,7 @@ int studioCommand(host::Host& host, const StudioCommand& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int runCamsys(int argc, char** argv) {
     CLI::App app(
         "camsys: fly, check, draw and keep camera flights of the camera-system plug-in, without "
         "a game engine.",
@@ -414,7 +420,9 @@ int main(int argc, char** argv) {
     flyCommand->add_option("--iterator", flyOptions.iterator, "The iterator to fly (default: the only one)");
     flyCommand->add_option("--start", flyOptions.start, "Time of the activation and the first tick")
         ->capture_default_str();
-    flyCommand->add_option("--step", flyOptions.step, "Time between ticks")->capture_default_str();
+    flyCommand->add_option("--step", flyOptions.step, "Time between ticks (at least 1: time must move)")
+        ->check(CLI::Range(1u, 4294967295u))
+        ->capture_default_str();
     flyCommand->add_option("--max-ticks", flyOptions.maxTicks, "Most ticks to run")->capture_default_str();
     flyCommand->add_option("-o,--output", flyOptions.output, "The CSV file (default: standard output)");
 
@@ -437,7 +445,9 @@ int main(int argc, char** argv) {
                                "The iterator to fly (default: the only one)");
     profileCommand->add_option("--start", profileOptions.flight.start, "Time of the activation and the first tick")
         ->capture_default_str();
-    profileCommand->add_option("--step", profileOptions.flight.step, "Time between ticks")->capture_default_str();
+    profileCommand->add_option("--step", profileOptions.flight.step, "Time between ticks (at least 1: time must move)")
+        ->check(CLI::Range(1u, 4294967295u))
+        ->capture_default_str();
     profileCommand->add_option("--max-ticks", profileOptions.flight.maxTicks, "Most ticks to run")
         ->capture_default_str();
     profileCommand->add_option("-o,--output", profileOptions.flight.output, "The picture: FILE.png or FILE.svg")
@@ -461,7 +471,9 @@ int main(int argc, char** argv) {
     exportCommand->add_option("--iterator", exportOptions.iterator, "The iterator to fly (default: the only one)");
     exportCommand->add_option("--start", exportOptions.start, "Time of the activation and the first tick")
         ->capture_default_str();
-    exportCommand->add_option("--step", exportOptions.step, "Time between ticks")->capture_default_str();
+    exportCommand->add_option("--step", exportOptions.step, "Time between ticks (at least 1: time must move)")
+        ->check(CLI::Range(1u, 4294967295u))
+        ->capture_default_str();
     exportCommand->add_option("--max-ticks", exportOptions.maxTicks, "Most ticks to run")->capture_default_str();
     exportCommand->add_option("-o,--output", exportOptions.output, "The glTF file: FILE.gltf or FILE.glb")->required();
 
@@ -517,7 +529,9 @@ int main(int argc, char** argv) {
     lintCommand->add_option("--iterator", lintOptions.iterator, "The iterator to fly (default: every one)");
     lintCommand->add_option("--start", lintOptions.options.start, "Time of the activation and the first tick")
         ->capture_default_str();
-    lintCommand->add_option("--step", lintOptions.options.step, "Time between ticks")->capture_default_str();
+    lintCommand->add_option("--step", lintOptions.options.step, "Time between ticks (at least 1: time must move)")
+        ->check(CLI::Range(1u, 4294967295u))
+        ->capture_default_str();
     lintCommand->add_flag("--json", lintOptions.json, "Write the findings as JSON");
     lintCommand
         ->add_option("--overshoot", lintOptions.options.overshoot,
@@ -596,3 +610,20 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
 }
+
+/// What main returns, unless standard output could not take what was written to it: a full disk
+/// or a closed pipe shows only when the buffered rest is flushed and the stream closed.
+int finish(int status) {
+    errno = 0;
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
+    const int reason = errno;
+    if (std::fclose(stdout) != 0 || failed) {
+        // A failure already reported (its status not 0) is not reported twice.
+        if (status == 0)
+            std::fprintf(stderr, "camsys: write error: %s\n", std::strerror(reason ? reason : errno ? errno : EIO));
+        return status == 0 ? kExitFailure : status;
+    }
+    return status;
+}
+
+int main(int argc, char** argv) { return finish(runCamsys(argc, argv)); }

@@ -5,7 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <limits>
 #include <map>
@@ -766,10 +768,20 @@ std::vector<Handle> loadScoScene(Host& host, std::span<const std::uint8_t> bytes
 }
 
 std::vector<Handle> loadSceneFile(Host& host, const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw SceneError(path, "", "", std::string("cannot open the file: ") + std::strerror(errno));
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw SceneError(path, "", "", "cannot read the file");
+    std::vector<std::uint8_t> bytes;
+    if (path == "-") {
+        // Standard input, JSON or .sco by its content like a file.
+        bytes.assign(std::istreambuf_iterator<char>(std::cin.rdbuf()), std::istreambuf_iterator<char>());
+        if (std::cin.bad()) throw SceneError(path, "", "", "cannot read standard input");
+    } else {
+        std::error_code error;
+        if (std::filesystem::is_directory(path, error))
+            throw SceneError(path, "", "", "is a directory, not a scene file");
+        std::ifstream in(path, std::ios::binary);
+        if (!in) throw SceneError(path, "", "", std::string("cannot open the file: ") + std::strerror(errno));
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad()) throw SceneError(path, "", "", std::string("cannot read the file: ") + std::strerror(errno));
+    }
     if (isScoImage(bytes)) return loadScoScene(host, bytes, path);
     return loadJsonScene(host, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);
 }
@@ -785,9 +797,9 @@ std::vector<std::uint8_t> saveScoImage(Host& host) {
 void saveScoFile(Host& host, const std::string& path) {
     writeFileAtomically(path, [&](const std::string& temporary) {
         FileStream out(temporary, FileStream::Mode::Save);
-        if (!out.isOpen()) throw std::runtime_error("cannot write " + temporary + ": " + std::strerror(errno));
+        if (!out.isOpen()) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
         writeSco(host, out);
-        if (!out.close()) throw std::runtime_error("cannot write " + path + " completely");
+        if (!out.close()) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
     });
 }
 

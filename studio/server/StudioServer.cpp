@@ -267,6 +267,7 @@ struct StudioServer::State {
         host::FlightOptions o;
         o.start = query.time("start", 0);
         o.step = query.time("step", 16);
+        if (o.step == 0) throw BadRequest("query parameter \"step\" must be at least 1: time must move");
         o.maxTicks = static_cast<std::size_t>(query.number("maxTicks", 100000, 1, kMaxFlightTicks));
         return o;
     }
@@ -338,6 +339,7 @@ struct StudioServer::State {
         const Handle iterator = iteratorOf(query);
         const ULong start = query.time("start", 0);
         const ULong step = query.time("step", 16);
+        if (step == 0) throw BadRequest("query parameter \"step\" must be at least 1: time must move");
         if (!query.text("t")) throw BadRequest("query parameter \"t\" (the time of the frame) is missing");
         const ULong time = query.time("t", 0);
         return frameJson(sandboxed([&] { return frames.sample(host, iterator, start, step, time); }));
@@ -360,6 +362,7 @@ struct StudioServer::State {
         if (query.text("iterator")) o.iterator = iteratorOf(query);
         o.start = query.time("start", 0);
         o.step = query.time("step", 16);
+        if (o.step == 0) throw BadRequest("query parameter \"step\" must be at least 1: time must move");
         return host::lintJson(host::lintScene(host, o, [&](const Handle& iterator, const host::FlightOptions& f) {
             return flight(iterator, f).recording;
         }));
@@ -717,6 +720,8 @@ struct StudioServer::State {
         std::string target = file;
         bool asSco = sco;
         const std::string as = textOf(body, "as");
+        if (file == "-" && !body.contains("as"))
+            throw BadRequest("the scene came from standard input: save it under a name (save as)");
         if (body.contains("as")) {
             if (as.empty() || as.find('/') != std::string::npos || as.find('\\') != std::string::npos ||
                 as.front() == '.' || as.find('\0') != std::string::npos)

@@ -1,14 +1,18 @@
 // End to end: the built camsys on the bundled examples and on broken scenes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -234,4 +238,63 @@ TEST_F(CamsysCli, OptionsHelpAndPictures) {
     const Result flown = run({"fly", kFlythrough, "--iterator", "Cam"});
     EXPECT_EQ(split(readFile(path("p.csv"))).size(), split(flown.out).size());
     EXPECT_EQ(run({"profile", kFlythrough, "--iterator", "Cam", "-o", path("profile.gif")}).status, 2);
+}
+
+TEST_F(CamsysCli, OutputsRespectWhatTheyReplaceAndInputsComeFromAnywhere) {
+    const Result flown = run({"fly", kFlythrough, "--iterator", "Cam"});
+    ASSERT_EQ(flown.status, 0);
+    struct stat status {};
+
+    // A symbolic link: the file it leads to gets the CSV, keeping its permissions; the link stays.
+    writeFile(path("target.csv"), "old");
+    ASSERT_EQ(chmod(path("target.csv").c_str(), 0640), 0);
+    ASSERT_EQ(symlink("target.csv", path("link.csv").c_str()), 0);
+    ASSERT_EQ(run({"fly", kFlythrough, "--iterator", "Cam", "-o", path("link.csv")}).status, 0);
+    ASSERT_EQ(lstat(path("link.csv").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(readFile(path("target.csv")), flown.out);
+    ASSERT_EQ(stat(path("target.csv").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+
+    // A FIFO is written through, never renamed over.
+    ASSERT_EQ(mkfifo(path("pipe.csv").c_str(), 0600), 0);
+    std::string piped;
+    std::thread reader([&] { piped = readFile(path("pipe.csv")); });
+    EXPECT_EQ(run({"fly", kFlythrough, "--iterator", "Cam", "-o", path("pipe.csv")}).status, 0);
+    reader.join();
+    EXPECT_EQ(piped, flown.out);
+    ASSERT_EQ(lstat(path("pipe.csv").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+
+    // Writes that fail say why, naming what the user named, and exit 1; nothing is left behind.
+    Result result = run({"fly", kFlythrough, "--iterator", "Cam", "-o", path("missing/x.csv")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("cannot write " + path("missing/x.csv") + ": No such file or directory"),
+              std::string::npos)
+        << result.err;
+    result = run({"fly", kFlythrough, "--iterator", "Cam", "-o", "/dev/full"});
+    EXPECT_TRUE(result.status == 1 &&
+                result.err.find("cannot write /dev/full: No space left on device") != std::string::npos)
+        << result.err;
+    const std::string full = "env -u CAMSYS_PLUGIN '" + kCamsys + "' fly '" + kFlythrough +
+                             "' --iterator Cam >/dev/full 2>'" + path("err") + "'";
+    const int raw = std::system(full.c_str());
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    EXPECT_NE(readFile(path("err")).find("camsys: write error: No space left on device"), std::string::npos);
+
+    // Scenes from standard input (JSON or .sco by content); a directory or a step of 0 is bad input.
+    ASSERT_EQ(run({"save", kFlythrough, path("scene.sco")}).status, 0);
+    for (const std::string& scene : {kFlythrough, path("scene.sco")}) {
+        const std::string command = "env -u CAMSYS_PLUGIN '" + kCamsys + "' fly - --iterator Cam -o - <'" + scene +
+                                    "' >'" + path("stdin.csv") + "' 2>/dev/null";
+        EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 0) << scene;
+        EXPECT_EQ(readFile(path("stdin.csv")), flown.out) << scene;
+    }
+    result = run({"fly", dir_, "--iterator", "Cam"});
+    EXPECT_TRUE(result.status == 2 && result.err.find("is a directory, not a scene file") != std::string::npos)
+        << result.err;
+    EXPECT_EQ(run({"fly", kFlythrough, "--iterator", "Cam", "--step", "0"}).status, 2);
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_)) ++entries;
+    EXPECT_EQ(entries, 8u) << "a temporary file was left behind";
 }

@@ -116,7 +116,7 @@ TEST_F(CamsysExport, BadInputExitsWith2AndWritesNothing) {
          "camsys: " + kFlythrough + ": the scene has 2 iterators (Cam, Chase); choose one with --iterator\n"},
         {{"export", kFlythrough, "--iterator", "Tower", "-o", kept},
          "camsys: " + kFlythrough + ": Tower: the object is no iterator: it has no eye (ISCO_HasEye)\n"},
-        {{"export", kFlythrough, "--iterator", "Cam", "--step", "0", "-o", kept}, "camsys: " + kFlythrough + ": Cam: "},
+        {{"export", kFlythrough, "--iterator", "Cam", "--step", "0", "-o", kept}, "--step: Value 0 not in range"},
         {{"export", kFlythrough, "--iterator", "Cam", "--max-ticks", "0", "-o", kept},
          "camsys: " + kFlythrough + ": Cam: "},
     };
