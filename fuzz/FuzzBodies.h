@@ -35,9 +35,16 @@ void fuzzRecords(std::span<const std::uint8_t> input);
 /// object of the scene, none, or an unknown GUID).
 void fuzzAttributes(std::span<const std::uint8_t> input);
 
+/// Arbitrary bytes as a scene file, JSON or .sco by content (as every command reads one): a load
+/// either fails with the scene error, or gives a scene whose JSON export is a fixed point
+/// (export, load, export: the same text) and whose .sco round trip gives the same JSON.
+void fuzzScene(std::span<const std::uint8_t> input);
+
 /// Well-formed inputs of both kinds: the saved records of a default scene, edits with plain
 /// values. The libFuzzer corpora start from these; the replay runs them and mutates them.
 std::vector<std::vector<std::uint8_t>> recordSeeds();
 std::vector<std::vector<std::uint8_t>> attributeSeeds();
+/// A scene with every feature and a minimal one, as JSON and as .sco.
+std::vector<std::vector<std::uint8_t>> sceneSeeds();
 
 }  // namespace fuzz

@@ -1,10 +1,10 @@
 // Runs the fuzz bodies without libFuzzer: the seeds, then pseudo-random variations of them from
 // a fixed random engine, so every run tries the same inputs. A broken contract aborts.
 //
-//   fuzz_replay [--count N] [--write-seeds DIR] [records|attributes FILE...]
+//   fuzz_replay [--count N] [--write-seeds DIR] [records|attributes|scene FILE...]
 //
 //   --count N          variations per body (default 2000)
-//   --write-seeds DIR  writes the seeds to DIR/records and DIR/attributes (corpora for libFuzzer)
+//   --write-seeds DIR  writes the seeds to DIR/records, DIR/attributes and DIR/scene (corpora for libFuzzer)
 //   records FILE...    runs the files through the records body instead (reproducers)
 #include <array>
 #include <cmath>
@@ -138,20 +138,25 @@ int main(int argc, char** argv) {
             const std::filesystem::path dir = args[++i];
             writeSeeds(dir, "records", fuzz::recordSeeds());
             writeSeeds(dir, "attributes", fuzz::attributeSeeds());
+            writeSeeds(dir, "scene", fuzz::sceneSeeds());
             return 0;
-        } else if (args[i] == "records" || args[i] == "attributes") {
-            const Body body = args[i] == "records" ? &fuzz::fuzzRecords : &fuzz::fuzzAttributes;
+        } else if (args[i] == "records" || args[i] == "attributes" || args[i] == "scene") {
+            const Body body = args[i] == "records"      ? &fuzz::fuzzRecords
+                              : args[i] == "attributes" ? &fuzz::fuzzAttributes
+                                                        : &fuzz::fuzzScene;
             for (std::size_t f = i + 1; f < args.size(); ++f) {
                 body(readFile(args[f]));
                 std::printf("%s: ok\n", args[f].c_str());
             }
             return 0;
         } else {
-            std::fprintf(stderr, "usage: fuzz_replay [--count N] [--write-seeds DIR] [records|attributes FILE...]\n");
+            std::fprintf(stderr,
+                         "usage: fuzz_replay [--count N] [--write-seeds DIR] [records|attributes|scene FILE...]\n");
             return 2;
         }
     }
     replay("records", &fuzz::fuzzRecords, fuzz::recordSeeds(), count, 20261205u);
     replay("attributes", &fuzz::fuzzAttributes, fuzz::attributeSeeds(), count, 5122026u);
+    replay("scene", &fuzz::fuzzScene, fuzz::sceneSeeds(), count, 7122026u);
     return 0;
 }
