@@ -200,7 +200,8 @@ void Runtime::remove(const std::vector<Handle>& objects) {
         for (const Handle& child : entries_.find(keyOf(h))->second.descriptor->children()) pending.push_back(child);
     }
     if (doomed.empty()) return;
-    for (auto& [key, ignored] : doomed) {
+    for (const auto& entry : doomed) {
+        const Key& key = entry.first;  // a plain name: clang 14 captures no structured binding
         const Handle parent = entries_.find(key)->second.descriptor->parent();
         if (parent.IsNull() || doomed.contains(keyOf(parent))) continue;
         auto found = entries_.find(keyOf(parent));
