@@ -40,11 +40,21 @@ void fuzzAttributes(std::span<const std::uint8_t> input);
 /// (export, load, export: the same text) and whose .sco round trip gives the same JSON.
 void fuzzScene(std::span<const std::uint8_t> input);
 
+/// Arbitrary edit requests sent to a studio over a small scene through the handlers its server
+/// calls (no sockets): PATCH, POST and DELETE of objects, moves, undo and redo, frames. Each
+/// answers 4xx with a message and leaves the scene as it was, or changes it into a scene whose
+/// JSON export is still a fixed point; nothing answers 5xx or throws.
+///
+///   input = request*      request = kind (u8) name (u8) length (u16) body[length]
+void fuzzStudio(std::span<const std::uint8_t> input);
+
 /// Well-formed inputs of both kinds: the saved records of a default scene, edits with plain
 /// values. The libFuzzer corpora start from these; the replay runs them and mutates them.
 std::vector<std::vector<std::uint8_t>> recordSeeds();
 std::vector<std::vector<std::uint8_t>> attributeSeeds();
 /// A scene with every feature and a minimal one, as JSON and as .sco.
 std::vector<std::vector<std::uint8_t>> sceneSeeds();
+/// Request sequences of every kind with valid bodies.
+std::vector<std::vector<std::uint8_t>> studioSeeds();
 
 }  // namespace fuzz

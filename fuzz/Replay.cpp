@@ -1,10 +1,10 @@
 // Runs the fuzz bodies without libFuzzer: the seeds, then pseudo-random variations of them from
 // a fixed random engine, so every run tries the same inputs. A broken contract aborts.
 //
-//   fuzz_replay [--count N] [--write-seeds DIR] [records|attributes|scene FILE...]
+//   fuzz_replay [--count N] [--write-seeds DIR] [records|attributes|scene|studio FILE...]
 //
 //   --count N          variations per body (default 2000)
-//   --write-seeds DIR  writes the seeds to DIR/records, DIR/attributes and DIR/scene (corpora for libFuzzer)
+//   --write-seeds DIR  writes the seeds to DIR/records, DIR/attributes, DIR/scene and DIR/studio (corpora)
 //   records FILE...    runs the files through the records body instead (reproducers)
 #include <array>
 #include <cmath>
@@ -139,24 +139,28 @@ int main(int argc, char** argv) {
             writeSeeds(dir, "records", fuzz::recordSeeds());
             writeSeeds(dir, "attributes", fuzz::attributeSeeds());
             writeSeeds(dir, "scene", fuzz::sceneSeeds());
+            writeSeeds(dir, "studio", fuzz::studioSeeds());
             return 0;
-        } else if (args[i] == "records" || args[i] == "attributes" || args[i] == "scene") {
+        } else if (args[i] == "records" || args[i] == "attributes" || args[i] == "scene" || args[i] == "studio") {
             const Body body = args[i] == "records"      ? &fuzz::fuzzRecords
                               : args[i] == "attributes" ? &fuzz::fuzzAttributes
-                                                        : &fuzz::fuzzScene;
+                              : args[i] == "scene"      ? &fuzz::fuzzScene
+                                                        : &fuzz::fuzzStudio;
             for (std::size_t f = i + 1; f < args.size(); ++f) {
                 body(readFile(args[f]));
                 std::printf("%s: ok\n", args[f].c_str());
             }
             return 0;
         } else {
-            std::fprintf(stderr,
-                         "usage: fuzz_replay [--count N] [--write-seeds DIR] [records|attributes|scene FILE...]\n");
+            std::fprintf(
+                stderr,
+                "usage: fuzz_replay [--count N] [--write-seeds DIR] [records|attributes|scene|studio FILE...]\n");
             return 2;
         }
     }
     replay("records", &fuzz::fuzzRecords, fuzz::recordSeeds(), count, 20261205u);
     replay("attributes", &fuzz::fuzzAttributes, fuzz::attributeSeeds(), count, 5122026u);
     replay("scene", &fuzz::fuzzScene, fuzz::sceneSeeds(), count, 7122026u);
+    replay("studio", &fuzz::fuzzStudio, fuzz::studioSeeds(), count / 4, 12072026u);
     return 0;
 }
