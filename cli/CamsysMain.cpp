@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -67,6 +68,16 @@ const char* const kFormats = R"(Scene files (SCENE may be either; the content de
 Every output file is written under a temporary name and renamed: a failure leaves no half
 file. Exit status: 0 done, 2 bad input (camsys: FILE: OBJECT: ATTRIBUTE: what), 1 other
 failures. The plug-in: --plugin, else $CAMSYS_PLUGIN, else the one built with camsys.)";
+
+/// A number option that must be finite: CLI11's range checks let NaN through (every comparison
+/// with it is false), which would turn a threshold or a tolerance off without a word.
+const CLI::Validator kFinite(
+    [](std::string& text) {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        return std::isfinite(value) ? std::string() : std::string("must be a finite number: " + text);
+    },
+    "FINITE");
 
 /// Thrown for a mistake on the command line that the parser cannot see.
 struct UsageError : std::runtime_error {
@@ -233,8 +244,9 @@ int profile(host::Host& host, const ProfileOptions& options) {
     const std::string title = host.nameOf(iterator) + " of " + options.flight.scene + ": " +
                               std::to_string(flight.ticks.size()) + " ticks of " + std::to_string(options.flight.step) +
                               " ms";
-    host::writeProfile(output, title, input, analysis, flight.events);
+    // The table first: a table that cannot be written leaves the picture as it was too.
     if (!options.csv.empty()) host::writeFileAtomically(options.csv, host::profileCsv(input, analysis));
+    host::writeProfile(output, title, input, analysis, flight.events);
     writeOutput("", host::profileSummary(input, analysis));
     return 0;
 }
@@ -491,11 +503,13 @@ static int runCamsys(int argc, char** argv) {
         ->add_option("--tolerance", importOptions.options.tolerance,
                      "Largest distance of the path's eye from the recorded one")
         ->check(CLI::PositiveNumber)
+        ->check(kFinite)
         ->capture_default_str();
     importCommandLine
         ->add_option("--angle", importOptions.options.angle,
                      "Largest angle between the path's view direction and the recorded one (degrees)")
         ->check(CLI::PositiveNumber)
+        ->check(kFinite)
         ->capture_default_str();
 
     std::string saveScene, saveOutput;
@@ -537,17 +551,21 @@ static int runCamsys(int argc, char** argv) {
         ->add_option("--overshoot", lintOptions.options.overshoot,
                      "overshoot: largest excursion from a segment's box, in segment lengths")
         ->check(CLI::NonNegativeNumber)
+        ->check(kFinite)
         ->capture_default_str();
     lintCommand
         ->add_option("--speed-jump", lintOptions.options.speedJump,
                      "speed-jump: largest ratio of the speeds either side of a waypoint")
         ->check(CLI::PositiveNumber)
+        ->check(kFinite)
         ->capture_default_str();
     lintCommand->add_option("--acceleration", lintOptions.options.acceleration, "acceleration: largest, in units/s^2")
         ->check(CLI::NonNegativeNumber)
+        ->check(kFinite)
         ->capture_default_str();
     lintCommand->add_option("--jerk", lintOptions.options.jerk, "jerk: largest, in units/s^3")
         ->check(CLI::NonNegativeNumber)
+        ->check(kFinite)
         ->capture_default_str();
     lintCommand
         ->add_option("--vertical", lintOptions.options.viewVertical,

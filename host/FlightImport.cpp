@@ -188,12 +188,14 @@ std::vector<_CCoordSystem<float>> flyAtSampleTimes(Host& host, const std::string
     const Handle iterator = host.find("Cam");
     GameCamera* camera = host.camera();
     camera->reset();
-    host.activate(iterator, samples.front().time);
+    // At the times since the first sample: a recording across the clock's wrap would otherwise
+    // meet the iterator's unsigned comparisons (see Known limits in the README).
+    host.activate(iterator, 0);
     host.runtime().deliverRequests();
     std::vector<_CCoordSystem<float>> eyes;
     eyes.reserve(samples.size());
     for (const RecordedEye& s : samples) {
-        host.run(iterator, s.time);
+        host.run(iterator, s.time - samples.front().time);
         host.runtime().deliverRequests();
         camera->readEye();
         eyes.push_back(camera->eye());
@@ -265,7 +267,9 @@ ImportResult importRecording(Host& host, const std::vector<RecordedEye>& samples
             }
         }
         result.withinTolerance = result.worstDistance <= options.tolerance && result.worstAngle <= options.angle;
-        if (insert.empty() || chosen.size() + 1 >= options.maxWaypoints) {
+        // A recording so rough that every other sample would be a waypoint is no path worth
+        // fitting further (and each fit flies it whole): the fit so far, outside the tolerance.
+        if (insert.empty() || chosen.size() + 1 >= options.maxWaypoints || chosen.size() > samples.size() / 2) {
             result.sceneJson = scene;
             result.waypoints = chosen.size() + 1;
             return result;

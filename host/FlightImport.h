@@ -52,8 +52,10 @@ struct ImportResult {
 /// by the plug-in at the recording's own times, and each stretch between two neighbouring
 /// waypoints whose flight leaves the tolerance gets a waypoint at its worst sample. Positions,
 /// orientations, `Roll` (unwrapped to the nearest turn of its neighbour), `FOVFac` and
-/// `Time2Next` come from the recording; a jump of the eye far larger than the steps around it
-/// is a cut (`Time2Next` 0, the time to the next sample as the next waypoint's `PauseTime`).
+/// `Time2Next` come from the recording; a jump of the eye ten times the median step (and longer
+/// than four tolerances) is a cut (`Time2Next` 0, the time to the next sample as the next
+/// waypoint's `PauseTime`). The path is flown at the times since the first sample (its flight
+/// starts at 0). It stops short of the tolerance when half the samples are waypoints.
 ImportResult importRecording(Host& host, const std::vector<RecordedEye>& samples, const ImportOptions& options);
 
 }  // namespace host

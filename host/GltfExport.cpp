@@ -117,6 +117,9 @@ struct Placement {
 Placement placementOf(const Host& host, const Handle& object) {
     const std::optional<_CCoordSystem<float>> frame = host.getObjectPos(object);
     if (!frame) return {};
+    // glTF has no number for NaN or the infinities: such a node would make an invalid file.
+    if (!IsFinite(frame->Origin))
+        throw std::invalid_argument(host.nameOf(object) + ": its position is not finite, which glTF cannot hold");
     return {toGltf(frame->Origin), nodeRotation(frame->Orientation)};
 }
 

@@ -8,9 +8,12 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 
+#include "host/GltfExport.h"
 #include "host/SceneFile.h"
 
 namespace host {
@@ -96,10 +99,12 @@ Document load(const Reader& r) {
         const std::size_t comma = uri.find(',');
         if (uri.starts_with("data:") && comma != std::string::npos && uri.substr(0, comma).ends_with(";base64"))
             doc.buffers.push_back(fromBase64(r, std::string_view(uri).substr(comma + 1)));
-        else if (uri.find(':') == std::string::npos && uri.find("..") == std::string::npos)
+        else if (uri.find(':') == std::string::npos && uri.find("..") == std::string::npos &&
+                 !std::filesystem::path(uri).is_absolute() &&
+                 std::filesystem::is_regular_file(std::filesystem::path(r.path).parent_path() / uri))
             doc.buffers.push_back(readBytes(r, (std::filesystem::path(r.path).parent_path() / uri).string()));
         else
-            r.fail("a buffer at " + uri + ": only embedded data and files beside the .gltf are read");
+            r.fail("a buffer at " + uri + ": only embedded data and regular files beside the .gltf are read");
     }
     return doc;
 }
@@ -115,9 +120,15 @@ std::vector<float> accessor(const Reader& r, const Document& doc, std::size_t in
         const std::string& buffer = doc.buffers.at(view.at("buffer").get<std::size_t>());
         const std::size_t count = a.at("count").get<std::size_t>();
         const std::size_t stride = view.value("byteStride", std::size_t(4 * width));
-        const std::size_t offset = view.value("byteOffset", std::size_t(0)) + a.value("byteOffset", std::size_t(0));
-        if (count == 0 || stride < 4u * width || offset + (count - 1) * stride + 4 * width > buffer.size())
+        const std::size_t viewOffset = view.value("byteOffset", std::size_t(0));
+        const std::size_t ownOffset = a.value("byteOffset", std::size_t(0));
+        const std::size_t element = 4u * static_cast<std::size_t>(width);
+        // Checked by division, so that no product or sum of the file's numbers can wrap around.
+        if (count == 0 || stride < element || viewOffset > buffer.size() || ownOffset > buffer.size() - viewOffset ||
+            buffer.size() - viewOffset - ownOffset < element ||
+            count - 1 > (buffer.size() - viewOffset - ownOffset - element) / stride)
             r.fail("accessor " + std::to_string(index) + " runs past its buffer");
+        const std::size_t offset = viewOffset + ownOffset;
         std::vector<float> values(count * width);
         for (std::size_t i = 0; i < count; ++i)
             std::memcpy(&values[i * width], &buffer[offset + i * stride], 4 * width);
@@ -215,10 +226,24 @@ struct Placement {
 Placement placementOf(const Reader& r, const Json& node) {
     if (node.contains("matrix")) r.fail("a camera below a node with a matrix transform is not read; use TRS");
     Placement p;
-    if (node.contains("rotation"))
-        for (int c = 0; c < 4; ++c) p.rotation[c] = node["rotation"][c].get<double>();
-    if (node.contains("translation"))
-        for (int c = 0; c < 3; ++c) p.translation[c] = node["translation"][c].get<double>();
+    const auto numbers = [&](const char* key, double* out, std::size_t n) {
+        if (!node.contains(key)) return;
+        const Json& values = node[key];
+        if (!values.is_array() || values.size() != n)
+            r.fail(std::string("a node's \"") + key + "\" is no array of " + std::to_string(n) + " numbers");
+        for (std::size_t c = 0; c < n; ++c) {
+            if (!values[c].is_number()) r.fail(std::string("a node's \"") + key + "\" is no array of numbers");
+            out[c] = values[c].get<double>();
+        }
+    };
+    numbers("rotation", p.rotation.data(), 4);
+    numbers("translation", p.translation.data(), 3);
+    if (node.contains("scale")) {
+        double scale[3] = {1, 1, 1};
+        numbers("scale", scale, 3);
+        if (scale[0] != 1 || scale[1] != 1 || scale[2] != 1)
+            r.fail("a camera below a scaled node is not read: a camera's placement has no scale");
+    }
     return p;
 }
 
@@ -229,8 +254,10 @@ _Point3<float> toWorld(const Vec& g) {
 
 }  // namespace
 
-std::vector<RecordedEye> readRecordingGltf(const std::string& path) {
-    const Reader r{path};
+namespace {
+
+std::vector<RecordedEye> readGltf(const Reader& r) {
+    const std::string& path = r.path;
     const Document doc = load(r);
     const Json& json = doc.json;
     const Json nodes = json.value("nodes", Json::array());
@@ -281,13 +308,20 @@ std::vector<RecordedEye> readRecordingGltf(const std::string& path) {
     for (std::size_t i = 0; i < nodes.size(); ++i)
         for (const Json& child : nodes[i].value("children", Json::array())) parentOf[child.get<std::size_t>()] = i;
     std::vector<Placement> parents;
-    for (auto up = parentOf.find(*cameraNode); up != parentOf.end(); up = parentOf.find(up->second))
+    for (auto up = parentOf.find(*cameraNode); up != parentOf.end(); up = parentOf.find(up->second)) {
+        if (parents.size() >= nodes.size()) r.fail("the nodes above the camera form a cycle");
         parents.insert(parents.begin(), placementOf(r, nodes[up->second]));
+    }
 
-    const Track& keys = translation ? *translation : *rotation;
+    // A sample at every key of the camera's channels: a turn or a zoom between two moves counts.
+    std::vector<float> keyTimes;
+    for (const std::optional<Track>* track : {&translation, &rotation, &yfov})
+        if (*track) keyTimes.insert(keyTimes.end(), (*track)->times.begin(), (*track)->times.end());
+    std::sort(keyTimes.begin(), keyTimes.end());
+    keyTimes.erase(std::unique(keyTimes.begin(), keyTimes.end()), keyTimes.end());
     std::vector<RecordedEye> samples;
-    for (std::size_t k = 0; k < keys.times.size(); ++k) {
-        const double t = keys.times[k];
+    for (const float key : keyTimes) {
+        const double t = key;
         const double ms = std::round(static_cast<double>(t) * 1000.0);
         if (!(ms >= 0 && ms <= 4294967295.0)) r.fail("an animation key at " + std::to_string(t) + " s");
         Vec position = own.translation;
@@ -318,7 +352,7 @@ std::vector<RecordedEye> readRecordingGltf(const std::string& path) {
         sample.eye.Orientation =
             _CMatrix3<float>(right.x, forward.x, up.x, right.y, forward.y, up.y, right.z, forward.z, up.z);
         const double angle = yfov ? yfov->at(t)[0] : stillYfov;
-        sample.fov = static_cast<float>(std::tan(kPi / 6) / std::tan(angle / 2));
+        sample.fov = static_cast<float>(std::tan(kGltfBaseYfov / 2) / std::tan(angle / 2));
         // A key that rounds to the time of the one before gives way to it (the held eye an export
         // puts just before a cut, at the float below the cut's time).
         if (!samples.empty() && samples.back().time == sample.time) samples.pop_back();
@@ -326,6 +360,24 @@ std::vector<RecordedEye> readRecordingGltf(const std::string& path) {
     }
     checkRecording(samples, path);
     return samples;
+}
+
+}  // namespace
+
+std::vector<RecordedEye> readRecordingGltf(const std::string& path) {
+    const Reader r{path};
+    try {
+        return readGltf(r);
+    } catch (const SceneError&) {
+        throw;
+    } catch (const Json::exception& error) {
+        // A member of the wrong type or an index the file does not have.
+        r.fail(std::string("no glTF this reads: ") + error.what());
+    } catch (const std::length_error&) {
+        r.fail("an accessor or a buffer too large to read");
+    } catch (const std::bad_alloc&) {
+        r.fail("an accessor or a buffer too large to read");
+    }
 }
 
 }  // namespace host

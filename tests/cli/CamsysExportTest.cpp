@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -165,12 +166,32 @@ TEST_F(CamsysExport, ImportedBackItFliesWithinTheTolerance) {
             ++waypoints;
         EXPECT_LT(waypoints * 5, want.size()) << waypoints << " waypoints";
     }
-    // A recording that is no camera animation is refused, naming the file.
+    // Files that are no camera animation this reads are refused with exit 2, naming the file:
+    // no animation, an accessor whose count would wrap the bounds check, a node that is its own
+    // parent, a buffer read from elsewhere, a member of the wrong type.
     ASSERT_EQ(run({"export", kFlythrough, "--iterator", "Cam", "-o", path("cam.gltf")}).status, 0);
-    std::string text = readFile(path("cam.gltf"));
-    text.replace(text.find("\"animations\""), 12, "\"animationz\"");
-    std::ofstream(path("still.gltf")) << text;
-    const Result refused = run({"import", path("still.gltf")});
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_NE(refused.err.find("still.gltf"), std::string::npos) << refused.err;
+    const nlohmann::json good = nlohmann::json::parse(readFile(path("cam.gltf")));
+    // The accessor of the camera animation's key times.
+    const auto keyTimes = [](nlohmann::json& j) -> nlohmann::json& {
+        return j["accessors"][j["animations"][0]["samplers"][0]["input"].get<std::size_t>()];
+    };
+    const std::vector<std::pair<std::string, std::function<void(nlohmann::json&)>>> broken = {
+        {"still", [](nlohmann::json& j) { j.erase("animations"); }},
+        {"huge", [&](nlohmann::json& j) { keyTimes(j)["count"] = 4611686018427387905ull; }},
+        {"cycle",
+         [](nlohmann::json& j) {
+             for (std::size_t n = 0; n < j["nodes"].size(); ++n)
+                 if (j["nodes"][n].contains("camera")) j["nodes"][n]["children"] = {n};
+         }},
+        {"elsewhere", [](nlohmann::json& j) { j["buffers"][0]["uri"] = "/dev/zero"; }},
+        {"typed", [&](nlohmann::json& j) { keyTimes(j)["count"] = "many"; }},
+    };
+    for (const auto& [name, edit] : broken) {
+        nlohmann::json j = good;
+        edit(j);
+        std::ofstream(path(name + ".gltf")) << j.dump();
+        const Result refused = run({"import", path(name + ".gltf")});
+        EXPECT_EQ(refused.status, 2) << name << ": " << refused.err;
+        EXPECT_TRUE(refused.err.starts_with("camsys: " + path(name + ".gltf") + ": ")) << refused.err;
+    }
 }

@@ -277,6 +277,8 @@ export class Editor extends Emitter {
   loadFlight(params, first = null) {
     const generation = ++this.flightGeneration;
     const current = () => generation === this.flightGeneration;
+    // The findings shown are the old flight's until the new one's arrive: none meanwhile.
+    if (this.state.lint) this.state.setLint(null);
     const load = (async () => {
       let flight = null;
       let part = await (first || this.api.flightPart(params, 0, FLIGHT_PART_TICKS));
