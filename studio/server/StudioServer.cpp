@@ -401,8 +401,14 @@ struct StudioServer::State {
 
     void routes() {
         server.set_payload_max_length(kMaxBodyBytes);
-        server.set_keep_alive_timeout(5);
-        server.set_read_timeout(10);
+        // cpp-httplib serves each connection on a thread of its pool until the connection goes
+        // quiet for the read or keep-alive timeout: connections opened and left idle (a crashed
+        // tab, a port scan, a careless script) held its default eight threads, and the page's own
+        // requests waited up to 14 s behind thirty of them. More threads, and idle ones let go
+        // after two seconds; the API itself is served one request at a time anyway.
+        server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+        server.set_keep_alive_timeout(2);
+        server.set_read_timeout(2);
         server.set_default_headers({
             {"X-Content-Type-Options", "nosniff"},
             {"Referrer-Policy", "no-referrer"},

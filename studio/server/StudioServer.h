@@ -26,6 +26,8 @@ struct StudioOptions {
     bool requireToken = true;           ///< false: any local program may use the API
 };
 
+/// Threads that serve connections (each connection holds one while it is open).
+inline constexpr std::size_t kServerThreads = 64;
 /// Largest request body accepted, in bytes.
 inline constexpr std::size_t kMaxBodyBytes = 1 << 20;
 /// Most ticks one flight request may ask for.

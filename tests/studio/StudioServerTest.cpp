@@ -1,7 +1,11 @@
 // The studio's HTTP API, through cpp-httplib's client, on the bundled example: what it lists and
 // flies against the scene file and `camsys fly`, and what it refuses.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cstdio>
@@ -311,6 +315,24 @@ TEST_F(StudioServerTest, PageCompressedOnceAnswersAsTheyAre) {
         EXPECT_EQ(coding, "") << path;
         EXPECT_FALSE(Json::parse(body, nullptr, false).is_discarded()) << path;
     }
+}
+
+TEST_F(StudioServerTest, IdleConnectionsBlockNobody) {
+    // Forty connections opened and left without a word (more than a small pool of threads):
+    // the page's next request is answered at once, not after the idle ones time out.
+    std::vector<int> idle;
+    for (int i = 0; i < 40; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port_));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        idle.push_back(fd);
+    }
+    client_->set_read_timeout(1, 0);
+    EXPECT_EQ(get("/api/status").first, 200) << "a request waited behind idle connections";
+    for (const int fd : idle) ::close(fd);
 }
 
 TEST_F(StudioServerTest, LintIsTheToolsLint) {
