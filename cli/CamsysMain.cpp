@@ -172,6 +172,18 @@ struct FlyOptions {
     std::string output;
 };
 
+/// SCENE, --iterator, --start, --step and --max-ticks: how every command that flies is told what
+/// to fly, with fly's defaults.
+void addFlightOptions(CLI::App* command, FlyOptions& options) {
+    command->add_option("SCENE", options.scene, "The scene file (JSON or .sco)")->required();
+    command->add_option("--iterator", options.iterator, "The iterator to fly (default: the only one)");
+    command->add_option("--start", options.start, "Time of the activation and the first tick")->capture_default_str();
+    command->add_option("--step", options.step, "Time between ticks (at least 1: time must move)")
+        ->check(CLI::Range(1u, 4294967295u))
+        ->capture_default_str();
+    command->add_option("--max-ticks", options.maxTicks, "Most ticks to run")->capture_default_str();
+}
+
 int fly(host::Host& host, const FlyOptions& options) {
     EventPrinter events(host);
     const std::vector<Handle> scene = host::loadSceneFile(host, options.scene);
@@ -428,14 +440,7 @@ static int runCamsys(int argc, char** argv) {
         "orientation row by row (columns right, forward, up); fov: its field-of-view value. Floats are the\n"
         "shortest decimals that read back to the same float. Activations, deactivations and messages go to\n"
         "standard error as lines time,event,detail (event: activate, deactivate or message).");
-    flyCommand->add_option("SCENE", flyOptions.scene, "The scene file (JSON or .sco)")->required();
-    flyCommand->add_option("--iterator", flyOptions.iterator, "The iterator to fly (default: the only one)");
-    flyCommand->add_option("--start", flyOptions.start, "Time of the activation and the first tick")
-        ->capture_default_str();
-    flyCommand->add_option("--step", flyOptions.step, "Time between ticks (at least 1: time must move)")
-        ->check(CLI::Range(1u, 4294967295u))
-        ->capture_default_str();
-    flyCommand->add_option("--max-ticks", flyOptions.maxTicks, "Most ticks to run")->capture_default_str();
+    addFlightOptions(flyCommand, flyOptions);
     flyCommand->add_option("-o,--output", flyOptions.output, "The CSV file (default: standard output)");
 
     std::string drawScene, drawOutput;
@@ -452,16 +457,7 @@ static int runCamsys(int argc, char** argv) {
         "Fly an iterator and plot its flight for a report: speed, acceleration, jerk, angular rate, roll rate, "
         "field of view and distance to the look-at target over time, with waypoints, pauses, cuts and "
         "activations marked; prints each quantity's maximum and where it occurs.");
-    profileCommand->add_option("SCENE", profileOptions.flight.scene, "The scene file (JSON or .sco)")->required();
-    profileCommand->add_option("--iterator", profileOptions.flight.iterator,
-                               "The iterator to fly (default: the only one)");
-    profileCommand->add_option("--start", profileOptions.flight.start, "Time of the activation and the first tick")
-        ->capture_default_str();
-    profileCommand->add_option("--step", profileOptions.flight.step, "Time between ticks (at least 1: time must move)")
-        ->check(CLI::Range(1u, 4294967295u))
-        ->capture_default_str();
-    profileCommand->add_option("--max-ticks", profileOptions.flight.maxTicks, "Most ticks to run")
-        ->capture_default_str();
+    addFlightOptions(profileCommand, profileOptions.flight);
     profileCommand->add_option("-o,--output", profileOptions.flight.output, "The picture: FILE.png or FILE.svg")
         ->required();
     profileCommand->add_option("--csv", profileOptions.csv, "Also write the measures per tick as CSV");
@@ -479,14 +475,7 @@ static int runCamsys(int argc, char** argv) {
         "yfov = 2 atan(tan(30 degrees) / fov). Activations, deactivations and messages are in the animation's\n"
         "extras. Axes: glTF has +y up and cameras look along -z; a world point (x, y, z) is (x, z, -y).\n"
         ".gltf embeds the buffer as a data URI; .glb is the binary container.");
-    exportCommand->add_option("SCENE", exportOptions.scene, "The scene file (JSON or .sco)")->required();
-    exportCommand->add_option("--iterator", exportOptions.iterator, "The iterator to fly (default: the only one)");
-    exportCommand->add_option("--start", exportOptions.start, "Time of the activation and the first tick")
-        ->capture_default_str();
-    exportCommand->add_option("--step", exportOptions.step, "Time between ticks (at least 1: time must move)")
-        ->check(CLI::Range(1u, 4294967295u))
-        ->capture_default_str();
-    exportCommand->add_option("--max-ticks", exportOptions.maxTicks, "Most ticks to run")->capture_default_str();
+    addFlightOptions(exportCommand, exportOptions);
     exportCommand->add_option("-o,--output", exportOptions.output, "The glTF file: FILE.gltf or FILE.glb")->required();
 
     ImportCommand importOptions;

@@ -11,16 +11,14 @@
 
 #include "host/AtomicFile.h"
 #include "host/FlightAnalysis.h"
+#include "host/GltfMath.h"
 #include "host/SceneFile.h"
 
 namespace host {
 
 namespace {
 
-/// A point or direction, in double so that converting and composing adds no float rounding.
-using Vec = std::array<double, 3>;
-/// A unit quaternion in glTF's order: x, y, z, w.
-using Quat = std::array<double, 4>;
+using namespace gltf;
 
 /// No turn.
 constexpr Quat kIdentity = {0, 0, 0, 1};
@@ -28,14 +26,6 @@ constexpr Quat kIdentity = {0, 0, 0, 1};
 /// glTF's numbers for float components and for a buffer view of vertex data.
 constexpr int kFloat = TINYGLTF_COMPONENT_TYPE_FLOAT;
 constexpr int kArrayBuffer = TINYGLTF_TARGET_ARRAY_BUFFER;
-
-/// Vector arithmetic in double: the conversions and the relative placements of nodes.
-Vec sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-Vec scale(const Vec& a, double f) { return {a[0] * f, a[1] * f, a[2] * f}; }
-double dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-Vec cross(const Vec& a, const Vec& b) {
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
 
 /// World (x, y, z), z up, as glTF (x, z, -y), y up (C in the header). Adding 0.0 turns the
 /// negative zero of -0 into a plain 0.
@@ -87,24 +77,6 @@ Quat nodeRotation(const _CMatrix3<float>& orientation) {
     const double length = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
     for (double& c : q) c /= length;
     return q;
-}
-
-/// The inverse of a unit quaternion.
-Quat conjugate(const Quat& q) { return {-q[0], -q[1], -q[2], q[3]}; }
-
-/// The Hamilton product a b: the turn b, then a.
-Quat multiply(const Quat& a, const Quat& b) {
-    return {
-        a[3] * b[0] + a[0] * b[3] + a[1] * b[2] - a[2] * b[1], a[3] * b[1] - a[0] * b[2] + a[1] * b[3] + a[2] * b[0],
-        a[3] * b[2] + a[0] * b[1] - a[1] * b[0] + a[2] * b[3], a[3] * b[3] - a[0] * b[0] - a[1] * b[1] - a[2] * b[2]};
-}
-
-/// `v` turned by the unit quaternion `q`.
-Vec rotate(const Quat& q, const Vec& v) {
-    const Vec u = {q[0], q[1], q[2]};
-    const Vec t = scale(cross(u, v), 2);
-    const Vec c = cross(u, t);
-    return {v[0] + q[3] * t[0] + c[0], v[1] + q[3] * t[1] + c[1], v[2] + q[3] * t[2] + c[2]};
 }
 
 /// A node's placement in glTF's world.

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "host/GltfExport.h"
+#include "host/GltfMath.h"
 #include "host/SceneFile.h"
 
 namespace host {
@@ -21,8 +22,10 @@ namespace host {
 namespace {
 
 using Json = nlohmann::json;
-using Vec = std::array<double, 3>;
-using Quat = std::array<double, 4>;  // x, y, z, w as glTF stores them
+using gltf::multiply;
+using gltf::Quat;
+using gltf::rotate;
+using gltf::Vec;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -199,22 +202,6 @@ Track track(const Reader& r, const Document& doc, const Json& sampler, int width
     for (std::size_t k = 1; k < t.times.size(); ++k)
         if (!(t.times[k] > t.times[k - 1])) r.fail("an animation's key times do not increase");
     return t;
-}
-
-Vec rotate(const Quat& q, const Vec& v) {
-    // v + 2 w (u x v) + 2 u x (u x v), u = (x, y, z)
-    const Vec u{q[0], q[1], q[2]};
-    const auto cross = [](const Vec& a, const Vec& b) {
-        return Vec{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-    };
-    const Vec uv = cross(u, v), uuv = cross(u, uv);
-    return {v[0] + 2 * (q[3] * uv[0] + uuv[0]), v[1] + 2 * (q[3] * uv[1] + uuv[1]), v[2] + 2 * (q[3] * uv[2] + uuv[2])};
-}
-
-Quat multiply(const Quat& a, const Quat& b) {
-    return {
-        a[3] * b[0] + a[0] * b[3] + a[1] * b[2] - a[2] * b[1], a[3] * b[1] - a[0] * b[2] + a[1] * b[3] + a[2] * b[0],
-        a[3] * b[2] + a[0] * b[1] - a[1] * b[0] + a[2] * b[3], a[3] * b[3] - a[0] * b[0] - a[1] * b[1] - a[2] * b[2]};
 }
 
 /// A node's fixed placement: rotation, then translation (scale is not a camera's).

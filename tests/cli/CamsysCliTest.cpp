@@ -15,10 +15,15 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/CamsysRun.h"
+
 namespace {
 
-const std::string kCamsys = CAMSYS_EXE;
-const std::string kFlythrough = CAMSYS_EXAMPLES "/flythrough.json";
+using testing_support::kCamsys;
+using testing_support::kFlythrough;
+using testing_support::readFile;
+using testing_support::Result;
+using testing_support::split;
 const std::string kMinimal = CAMSYS_EXAMPLES "/minimal.json";
 const char* const kHeader = "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov";
 
@@ -32,49 +37,10 @@ std::uint64_t fnv1a(const std::string& bytes) {
     return hash;
 }
 
-std::string readFile(const std::string& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-struct Result {
-    int status;
-    std::string out, err;
-};
-
 /// A folder of its own for each test.
-class CamsysCli : public testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = testing::TempDir() + "camsys-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(dir_.data()), nullptr);
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-    /// Runs camsys with `args` (with the plug-in it was built with) and collects what it said.
-    Result run(const std::vector<std::string>& args) const {
-        std::string command = "env -u CAMSYS_PLUGIN '" + kCamsys + "'";
-        for (const std::string& arg : args) command += " '" + arg + "'";
-        command += " >'" + path("stdout") + "' 2>'" + path("stderr") + "'";
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(path("stdout")), readFile(path("stderr"))};
-    }
-
-    std::string dir_;
-};
-
-/// The parts of `text` between separators: its lines, or a CSV row's fields.
-std::vector<std::string> split(const std::string& text, char separator = '\n') {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string part; std::getline(in, part, separator);) result.push_back(part);
-    return result;
-}
+using CamsysCli = testing_support::CamsysTest;
 
 }  // namespace
 

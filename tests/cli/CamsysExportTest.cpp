@@ -11,51 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/CamsysRun.h"
 #include "tests/support/GltfRead.h"
 
 namespace {
 
-const std::string kCamsys = CAMSYS_EXE;
-const std::string kFlythrough = CAMSYS_EXAMPLES "/flythrough.json";
+using testing_support::kCamsys;
+using testing_support::kFlythrough;
+using testing_support::readFile;
+using testing_support::Result;
+using testing_support::split;
+using CamsysExport = testing_support::CamsysTest;
 
-std::string readFile(const std::string& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string part; std::getline(in, part, separator);) result.push_back(part);
-    return result;
-}
-
-struct Result {
-    int status;
-    std::string out, err;
-};
-
-class CamsysExport : public testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = testing::TempDir() + "camsys-export-XXXXXX";
-        ASSERT_NE(mkdtemp(dir_.data()), nullptr);
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-    Result run(const std::vector<std::string>& args) const {
-        std::string command = "env -u CAMSYS_PLUGIN '" + kCamsys + "'";
-        for (const std::string& arg : args) command += " '" + arg + "'";
-        command += " >'" + path("stdout") + "' 2>'" + path("stderr") + "'";
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(path("stdout")), readFile(path("stderr"))};
-    }
-
-    std::string dir_;
-};
+}  // namespace
 
 TEST_F(CamsysExport, HoldsTheFlightThatFlyPrints) {
     for (const std::vector<std::string>& options :
@@ -129,8 +97,6 @@ TEST_F(CamsysExport, BadInputExitsWith2AndWritesNothing) {
     EXPECT_FALSE(std::ifstream(path("flight.obj")).good());
     EXPECT_EQ(readFile(kept), "kept");
 }
-
-}  // namespace
 
 TEST_F(CamsysExport, ImportedBackItFliesWithinTheTolerance) {
     // Export, import (the free-flight recorder), fly the imported path: every tick of the

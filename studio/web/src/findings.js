@@ -4,18 +4,12 @@
 // The timeline marks the same findings (timeline.js).
 
 import { formatTime } from './flight.js';
+import { foldedPanel } from './messages.js';
 
 export class Findings {
   constructor(root, state) {
     this.state = state;
-    this.root = root;
-    root.innerHTML = `<button class="panel-head" aria-expanded="false"><span class="caret">▸</span> Findings
-      <span class="count muted"></span></button><div class="panel-body" hidden><div class="finding-list"></div></div>`;
-    this.head = root.querySelector('.panel-head');
-    this.body = root.querySelector('.panel-body');
-    this.rows = root.querySelector('.finding-list');
-    this.count = root.querySelector('.count');
-    this.head.addEventListener('click', () => this.setOpen(this.body.hidden));
+    foldedPanel(this, root, 'Findings', 'finding-list');
     this.rows.addEventListener('click', (e) => {
       const row = e.target.closest('[data-index]');
       const finding = row && (this.state.lint || [])[Number(row.dataset.index)];
@@ -27,12 +21,6 @@ export class Findings {
       }
     });
     state.on('lint', () => this.show());
-  }
-
-  setOpen(open) {
-    this.body.hidden = !open;
-    this.head.setAttribute('aria-expanded', String(open));
-    this.head.querySelector('.caret').textContent = open ? '▾' : '▸';
   }
 
   show() {

@@ -5,27 +5,34 @@
 
 import { formatTime } from './flight.js';
 
+/**
+ * A side panel folded away by default: a head with `title` and a count that opens and closes
+ * it, and a list (of class `listClass`) for its rows. Its methods go onto `view`: `setOpen`.
+ */
+export function foldedPanel(view, root, title, listClass) {
+  view.root = root;
+  root.innerHTML = `<button class="panel-head" aria-expanded="false"><span class="caret">▸</span> ${title}
+    <span class="count muted"></span></button><div class="panel-body" hidden><div class="${listClass}"></div></div>`;
+  view.head = root.querySelector('.panel-head');
+  view.body = root.querySelector('.panel-body');
+  view.rows = root.querySelector(`.${listClass}`);
+  view.count = root.querySelector('.count');
+  view.setOpen = (open) => {
+    view.body.hidden = !open;
+    view.head.setAttribute('aria-expanded', String(open));
+    view.head.querySelector('.caret').textContent = open ? '▾' : '▸';
+    root.classList.toggle('open', open);
+  };
+  view.head.addEventListener('click', () => view.setOpen(view.body.hidden));
+}
+
 export class Messages {
   constructor(root, state) {
     this.state = state;
-    this.root = root;
-    root.innerHTML = `<button class="panel-head" aria-expanded="false"><span class="caret">▸</span> Messages
-      <span class="count muted"></span></button><div class="panel-body" hidden><div class="message-list"></div></div>`;
-    this.head = root.querySelector('.panel-head');
-    this.body = root.querySelector('.panel-body');
-    this.rows = root.querySelector('.message-list');
-    this.count = root.querySelector('.count');
+    foldedPanel(this, root, 'Messages', 'message-list');
     this.opened = false;
-    this.head.addEventListener('click', () => this.setOpen(this.body.hidden));
     state.on('messages', () => this.show());
     state.on('flight', () => this.show());
-  }
-
-  setOpen(open) {
-    this.body.hidden = !open;
-    this.head.setAttribute('aria-expanded', String(open));
-    this.head.querySelector('.caret').textContent = open ? '▾' : '▸';
-    this.root.classList.toggle('open', open);
   }
 
   show() {
