@@ -1,4 +1,5 @@
 #pragma once
+/// \file
 /// Interfaces between the camera classes and between the iterator and the host's game camera.
 
 #include "COrientation.h"
@@ -7,19 +8,19 @@
 /// [plug imp] Identifier 26: what the path and the iterator read from a waypoint.
 class ISCO_CSWayPoint : public ISCO_Unknown {
 public:
-    virtual ULong GetTime2Next() = 0;                                               // 3
-    virtual float GetDistanceSum() = 0;                                             // 4
-    virtual float GetDistance2Next() = 0;                                           // 5
-    virtual void SetDistance2Next(float distance) = 0;                              // 6
-    virtual ULong GetPauseTime() = 0;                                               // 7
-    virtual bool IsOn() = 0;                                                        // 8
-    virtual void GetEaseInOut(bool& easeIn, bool& easeOut) = 0;                     // 9
-    virtual void CalcOrientationAtDistance(float distance, COrientation& out) = 0;  // 10
-    virtual float CalcDistanceAtTime(float time) = 0;                               // 11
+    virtual ULong GetTime2Next() = 0;                                               ///< Slot 3.
+    virtual float GetDistanceSum() = 0;                                             ///< Slot 4.
+    virtual float GetDistance2Next() = 0;                                           ///< Slot 5.
+    virtual void SetDistance2Next(float distance) = 0;                              ///< Slot 6.
+    virtual ULong GetPauseTime() = 0;                                               ///< Slot 7.
+    virtual bool IsOn() = 0;                                                        ///< Slot 8.
+    virtual void GetEaseInOut(bool& easeIn, bool& easeOut) = 0;                     ///< Slot 9.
+    virtual void CalcOrientationAtDistance(float distance, COrientation& out) = 0;  ///< Slot 10.
+    virtual float CalcDistanceAtTime(float time) = 0;                               ///< Slot 11.
     virtual void SetData(COrientation& cubic, COrientation& quadratic, COrientation& linear,
-                         COrientation& constant) = 0;  // 12
-    virtual float GetPara(int index) = 0;              // 13
-    virtual void Refresh() = 0;                        // 14
+                         COrientation& constant) = 0;  ///< Slot 12.
+    virtual float GetPara(int index) = 0;              ///< Slot 13.
+    virtual void Refresh() = 0;                        ///< Slot 14.
 
 protected:
     ~ISCO_CSWayPoint() = default;
@@ -28,9 +29,9 @@ protected:
 /// [plug imp] Identifier 24: fitting and evaluating a path.
 class ISCO_CSPath : public ISCO_Unknown {
 public:
-    virtual void RefreshCubicData() = 0;                                    // 3
-    virtual COrientation CalcOrientationAtDistanceSum(float distance) = 0;  // 4
-    virtual COrientation CalcPosAtTimeSum(float time) = 0;                  // 5
+    virtual void RefreshCubicData() = 0;                                    ///< Slot 3.
+    virtual COrientation CalcOrientationAtDistanceSum(float distance) = 0;  ///< Slot 4.
+    virtual COrientation CalcPosAtTimeSum(float time) = 0;                  ///< Slot 5.
 
 protected:
     ~ISCO_CSPath() = default;
@@ -39,7 +40,7 @@ protected:
 /// [plug imp] Identifier 33: the camera asks its would-be controller.
 class ISCO_Master : public ISCO_Unknown {
 public:
-    virtual bool AquireControl(Handle a, Handle b) = 0;  // 3
+    virtual bool AquireControl(Handle a, Handle b) = 0;  ///< Slot 3.
 
 protected:
     ~ISCO_Master() = default;

@@ -1,4 +1,5 @@
 #pragma once
+/// \file
 /// Interfaces of the host's editor and visibility system: bounds, bounds registry, drawing and
 /// edit feedback.
 
@@ -10,9 +11,9 @@ class IGC_DrawSelfParameter;
 /// [plug imp] Identifier 5: an axis-aligned box and a sphere around the object.
 class ISCO_BoundingBox : public ISCO_Unknown {
 public:
-    virtual void GetBBox(_Point3<float>* min, _Point3<float>* max) = 0;  // 3
-    virtual void GetBSphere(_Point3<float>* center, float* radius) = 0;  // 4
-    virtual void PotentiallyVisible() = 0;                               // 5
+    virtual void GetBBox(_Point3<float>* min, _Point3<float>* max) = 0;  ///< Slot 3.
+    virtual void GetBSphere(_Point3<float>* center, float* radius) = 0;  ///< Slot 4.
+    virtual void PotentiallyVisible() = 0;                               ///< Slot 5.
 
 protected:
     ~ISCO_BoundingBox() = default;
@@ -28,9 +29,9 @@ public:
     virtual void RegistryOp6() {}
     virtual void RegistryOp7() {}
     virtual void RegistryOp8() {}
-    virtual bool RegisterObject(Handle object) = 0;    // 9
-    virtual bool UnregisterObject(Handle object) = 0;  // 10
-    virtual bool UpdateObject(Handle object) = 0;      // 11
+    virtual bool RegisterObject(Handle object) = 0;    ///< Slot 9.
+    virtual bool UnregisterObject(Handle object) = 0;  ///< Slot 10.
+    virtual bool UpdateObject(Handle object) = 0;      ///< Slot 11.
 
 protected:
     ~ISCO_BoundsRegistry() = default;
@@ -39,8 +40,8 @@ protected:
 /// [plug imp] Identifier 38: the object draws itself in the editor.
 class ISCO_GCDrawSelf : public ISCO_Unknown {
 public:
-    virtual void Draw3D(IGC_DrawSelfParameter* context) = 0;  // 3
-    virtual void Draw2D(IGC_DrawSelfParameter* context) = 0;  // 4
+    virtual void Draw3D(IGC_DrawSelfParameter* context) = 0;  ///< Slot 3.
+    virtual void Draw2D(IGC_DrawSelfParameter* context) = 0;  ///< Slot 4.
 
 protected:
     ~ISCO_GCDrawSelf() = default;
@@ -51,14 +52,14 @@ protected:
 /// before `GetDefaultScriptName`; the module's bodies of each pair are identical anyway.
 class ISCO_ScenewrightFeedback : public ISCO_Unknown {
 public:
-    virtual void OnOpen() = 0;                                        // 3
-    virtual void OnClose() = 0;                                       // 4
-    virtual void OnConsoleChar(char c, int x, int y) = 0;             // 5
-    virtual void OnConsoleLButton(int x, int y) = 0;                  // 6
-    virtual void OnAttributChanged(char* name) = 0;                   // 7
-    virtual void OnPositionChanged() = 0;                             // 8
-    virtual char* GetDefaultScriptCode(int index, char* buffer) = 0;  // 9
-    virtual char* GetDefaultScriptName(int index, char* buffer) = 0;  // 10
+    virtual void OnOpen() = 0;                                        ///< Slot 3.
+    virtual void OnClose() = 0;                                       ///< Slot 4.
+    virtual void OnConsoleChar(char c, int x, int y) = 0;             ///< Slot 5.
+    virtual void OnConsoleLButton(int x, int y) = 0;                  ///< Slot 6.
+    virtual void OnAttributChanged(char* name) = 0;                   ///< Slot 7.
+    virtual void OnPositionChanged() = 0;                             ///< Slot 8.
+    virtual char* GetDefaultScriptCode(int index, char* buffer) = 0;  ///< Slot 9.
+    virtual char* GetDefaultScriptName(int index, char* buffer) = 0;  ///< Slot 10.
 
 protected:
     ~ISCO_ScenewrightFeedback() = default;

@@ -1,12 +1,13 @@
 #pragma once
-/// [host imp] The host runtime as the module sees it.
+/// \file
+/// The host runtime as the module sees it.
 
 #include "EditorInterfaces.h"
 #include "Guid.h"
 
-/// The host runtime system: object registry, activation, messages, camera, editor and the
-/// attribute type registry. Slot order is binding; unnamed slots are placeholders the module
-/// never calls.
+/// [host imp] The host runtime system: object registry, activation, messages, camera, editor
+/// and the attribute type registry. Slot order is binding; unnamed slots are placeholders the
+/// module never calls.
 class IRTS {
 public:
     virtual void Placeholder0() {}

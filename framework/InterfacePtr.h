@@ -1,4 +1,5 @@
 #pragma once
+/// \file
 /// Holder of one resolved interface reference.
 
 #include <type_traits>

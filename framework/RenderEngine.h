@@ -1,4 +1,5 @@
 #pragma once
+/// \file
 /// The render engine's utility interface, reached through the global `REU` that the host's
 /// render-engine library exports and the plug-in imports.
 

@@ -1,4 +1,5 @@
 #pragma once
+/// \file
 /// The base of every scene object: identity, position, registration with a bounds registry,
 /// interface discovery, the persisted base record and the child-list facade.
 
@@ -98,11 +99,11 @@ public:
     int HostQuery28() override;
 
     // Slots 29 to 33: declared before any overrider of another interface's operation.
-    virtual ~RtsObject();                                                       // 29
-    virtual bool SetPos(const void* value);                                     // 30
-    virtual bool GetPos(void* value);                                           // 31
-    virtual ULong HostQuery32();                                                // 32
-    virtual bool GetParentAttr(ULong index, Attribute* attr, char* className);  // 33
+    virtual ~RtsObject();                                                       ///< Slot 29, two entries (29 and 30).
+    virtual bool SetPos(const void* value);                                     ///< Slot 30, entry 31.
+    virtual bool GetPos(void* value);                                           ///< Slot 31, entry 32.
+    virtual ULong HostQuery32();                                                ///< Slot 32, entry 33.
+    virtual bool GetParentAttr(ULong index, Attribute* attr, char* className);  ///< Slot 33, entry 34.
 
     /// RtsObject's `QueryInterface`: identifiers 0 and 45, after the descriptor's veto.
     bool BaseQueryInterface(ULong id, void** out);

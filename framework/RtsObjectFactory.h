@@ -1,4 +1,5 @@
 #pragma once
+/// \file
 /// Object factories and the plug-in's entry points.
 
 #include "CVar.h"

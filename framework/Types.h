@@ -1,4 +1,5 @@
 #pragma once
+/// \file
 /// Fixed-width types shared across the plug-in boundary.
 ///
 /// The engine this module was written for ran where `long` was 32 bits wide; every value the
