@@ -39,6 +39,9 @@
 #ifndef CAMSYS_PLUGIN_PATH
 #define CAMSYS_PLUGIN_PATH "libcamerasystem.so"
 #endif
+#ifndef CAMSYS_VERSION
+#define CAMSYS_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -67,7 +70,8 @@ const char* const kFormats = R"(Scene files (SCENE may be either; the content de
 
 Every output file is written under a temporary name and renamed: a failure leaves no half
 file. Exit status: 0 done, 2 bad input (camsys: FILE: OBJECT: ATTRIBUTE: what), 1 other
-failures. The plug-in: --plugin, else $CAMSYS_PLUGIN, else the one built with camsys.)";
+failures. The plug-in: --plugin, else $CAMSYS_PLUGIN, else the one installed beside camsys (../lib/camerasystem/), else the
+one built with camsys.)";
 
 /// A number option that must be finite: CLI11's range checks let NaN through (every comparison
 /// with it is false), which would turn a threshold or a tolerance off without a word.
@@ -89,7 +93,7 @@ std::string pluginPath(const std::string& option) {
     if (!option.empty()) return option;
     const char* fromEnvironment = std::getenv("CAMSYS_PLUGIN");
     if (fromEnvironment && *fromEnvironment) return fromEnvironment;
-    return CAMSYS_PLUGIN_PATH;
+    return host::defaultPluginPath(CAMSYS_PLUGIN_PATH);
 }
 
 /// Prints the runtime's activations, deactivations and messages as "time,event,detail" lines,
@@ -422,10 +426,11 @@ static int runCamsys(int argc, char** argv) {
     app.footer(kFormats);
     app.require_subcommand(1);
     app.fallthrough();
+    app.set_version_flag("--version", "camsys " CAMSYS_VERSION);
     std::string pluginOption;
     app.add_option("--plugin", pluginOption,
-                   "The camera-system plug-in to load (else $CAMSYS_PLUGIN, else the "
-                   "plug-in built with camsys)");
+                   "The camera-system plug-in to load (else $CAMSYS_PLUGIN, else the one "
+                   "installed beside camsys, else the one built with it)");
 
     FlyOptions flyOptions;
     CLI::App* flyCommand =

@@ -1,4 +1,5 @@
 #pragma once
+/// \file
 /// The record that describes one attribute of a scene object to the host.
 
 #include <cstring>
@@ -18,8 +19,8 @@ inline constexpr ULong kTypeULong = 12;      ///< 32-bit unsigned, 4 bytes
 inline constexpr ULong kTypeGuidRef = 32;    ///< the 16 bytes of the referenced object's GUID
 
 /// One attribute, exchanged with the host in memory. The all-zero record ends a table.
-/// Offsets are those of the 32-bit original except that the two accessor pointers are 8 bytes
-/// wide here and therefore start at the next 8-byte boundary (48 instead of 44).
+/// On a 32-bit target this is the original 52-byte record (accessors at 44 and 48); with 8-byte
+/// pointers the two accessors start at the next 8-byte boundary (48 and 56, 64 bytes in all).
 struct Attribute {
     ULong Type;             ///< type code; 0 in the terminating record
     ULong Count;            ///< number of values; 1 in every record of the module
@@ -32,9 +33,10 @@ static_assert(offsetof(Attribute, Type) == 0);
 static_assert(offsetof(Attribute, Count) == 4);
 static_assert(offsetof(Attribute, Name) == 8);
 static_assert(offsetof(Attribute, Flags) == 39);
-static_assert(offsetof(Attribute, Get) == 48);
-static_assert(offsetof(Attribute, Set) == 56);
-static_assert(sizeof(Attribute) == 64);
+static_assert(sizeof(void*) == 4 || sizeof(void*) == 8, "the record is laid out for 4- or 8-byte pointers");
+static_assert(offsetof(Attribute, Get) == (sizeof(void*) == 4 ? 44 : 48));
+static_assert(offsetof(Attribute, Set) == (sizeof(void*) == 4 ? 48 : 56));
+static_assert(sizeof(Attribute) == (sizeof(void*) == 4 ? 52 : 64));
 
 /// A record with count 1; the name is copied and zero-filled (cut at 30 characters).
 inline Attribute MakeAttribute(const char* name, ULong type, bool f0, bool f1, bool f2, AttributeAccessor get,

@@ -2,13 +2,17 @@
 //
 //   camsys-info [plugin-path]
 //
-// One line per factory: class name, class GUID, version and SCO groups.
+// A first line with the project's version and the plug-in's path, then one line per factory:
+// class name, class GUID, version and SCO groups.
 #include <cstdio>
 #include <exception>
 #include <string>
 
 #include "host/Host.h"
 
+#ifndef CAMSYS_VERSION
+#define CAMSYS_VERSION "unknown"
+#endif
 #ifndef CAMSYS_PLUGIN_PATH
 #define CAMSYS_PLUGIN_PATH "libcamerasystem.so"
 #endif
@@ -18,9 +22,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s [plugin-path]\n", argv[0]);
         return 2;
     }
-    const std::string path = argc == 2 ? argv[1] : CAMSYS_PLUGIN_PATH;
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("camsys-info %s\n", CAMSYS_VERSION);
+        return 0;
+    }
+    const std::string path = argc == 2 ? argv[1] : host::defaultPluginPath(CAMSYS_PLUGIN_PATH);
     try {
         host::Host host(path);
+        std::printf("camerasystem %s, plug-in %s\n", CAMSYS_VERSION, path.c_str());
         for (const host::FactoryInfo& factory : host.factories()) {
             std::string groups;
             for (const std::string& group : factory.groups) groups += (groups.empty() ? "" : ",") + group;

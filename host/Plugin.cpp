@@ -2,7 +2,13 @@
 
 #include <dlfcn.h>
 
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
+
+#ifndef CAMSYS_PLUGIN_FROM_BIN
+#define CAMSYS_PLUGIN_FROM_BIN "../lib/camerasystem/libcamerasystem.so"
+#endif
 
 namespace host {
 
@@ -44,6 +50,16 @@ Plugin::Plugin(SetIRTSFunction setIRTS, GetObjectFactoriesFunction getObjectFact
 
 Plugin::~Plugin() {
     if (library_) dlclose(library_);
+}
+
+std::string defaultPluginPath(const std::string& builtPath) {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::filesystem::path installed = self.parent_path() / CAMSYS_PLUGIN_FROM_BIN;
+        if (std::filesystem::is_regular_file(installed, error)) return installed.lexically_normal().string();
+    }
+    return builtPath;
 }
 
 }  // namespace host

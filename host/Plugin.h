@@ -32,4 +32,9 @@ private:
     GetObjectFactoriesFunction getObjectFactories_ = nullptr;
 };
 
+/// The plug-in a program loads when it is told none: the one installed beside the program
+/// (`../lib/camerasystem/libcamerasystem.so` from its folder) when there is one, else `builtPath`,
+/// the one built with it in the build tree.
+std::string defaultPluginPath(const std::string& builtPath);
+
 }  // namespace host

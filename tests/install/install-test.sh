@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Installs the build into a fresh prefix and checks what an integrator gets there: the installed
+# camsys flies the installed example exactly as the build tree's does, the programs report the
+# project's version and find the installed plug-in on their own, and the minimal host builds
+# against the SDK alone, with CMake and with pkg-config, and flies like camsys.
+#
+#   install-test.sh BUILD_DIR VERSION CAMSYS TESTS_DIR
+set -euo pipefail
+build=$1
+version=$2
+built_camsys=$3
+here=$4
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/camsys-install-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+fail() { echo "install-test: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log" >&2; fail "install failed"; }
+
+for file in bin/camsys bin/camsys-info lib/camerasystem/libcamerasystem.so lib/libcamsys_render.so.1 \
+            include/camerasystem/framework/IRTS.h include/camerasystem/framework/Attribute.h \
+            include/camerasystem-host/host/Host.h lib/cmake/CameraSystem/CameraSystemConfig.cmake \
+            lib/cmake/CameraSystem/CameraSystemConfigVersion.cmake lib/pkgconfig/camerasystem.pc \
+            share/camerasystem/examples/flythrough.json share/camerasystem/examples/minimal-host/CMakeLists.txt \
+            share/man/man1/camsys.1 share/bash-completion/completions/camsys; do
+  [[ -e $prefix/$file ]] || fail "missing $file"
+done
+# The contract is the framework's headers and nothing of the host or the tool.
+[[ ! -e $prefix/include/camerasystem/host && ! -e $prefix/include/camerasystem/framework/Runtime.h ]] ||
+  fail "host or plug-in-internal headers among the contract headers"
+
+# Moved away from where it was installed: the programs still find their plug-in and libraries.
+mv "$prefix" "$work/moved"
+prefix=$work/moved
+env -u CAMSYS_PLUGIN "$prefix/bin/camsys" fly "$prefix/share/camerasystem/examples/flythrough.json" --iterator Cam \
+  >"$work/installed.csv" 2>/dev/null || fail "the installed camsys cannot fly the installed example"
+"$built_camsys" fly "$prefix/share/camerasystem/examples/flythrough.json" --iterator Cam >"$work/built.csv" 2>/dev/null
+cmp -s "$work/installed.csv" "$work/built.csv" || fail "the installed camsys flies differently from the built one"
+
+[[ $("$prefix/bin/camsys" --version) == "camsys $version" ]] || fail "camsys --version: $("$prefix/bin/camsys" --version)"
+info=$(env -u CAMSYS_PLUGIN "$prefix/bin/camsys-info")
+[[ $(head -n1 <<<"$info") == "camerasystem $version, plug-in $prefix/lib/camerasystem/libcamerasystem.so" ]] ||
+  fail "camsys-info: $(head -n1 <<<"$info")"
+[[ $(grep -c '^SCOCameraSystem' <<<"$info") == 3 ]] || fail "camsys-info lists no three factories: $info"
+
+cflags=$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags camerasystem)
+[[ $cflags == *"-I$prefix/lib/pkgconfig/../../include/camerasystem"* && $cflags == *-ffp-contract=off* ]] ||
+  fail "pkg-config --cflags camerasystem: $cflags"
+[[ $(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --modversion camerasystem) == "$version" ]] ||
+  fail "pkg-config --modversion camerasystem"
+
+# Without CMake: the minimal host compiled with nothing but what pkg-config says.
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+examples=$prefix/share/camerasystem/examples
+# shellcheck disable=SC2046  # the flags are meant to be split
+c++ $(pkg-config --cflags camerasystem) -DCAMERASYSTEM_PLUGIN_PATH="\"$(pkg-config --variable=plugin camerasystem)\"" \
+  "$examples"/minimal-host/*.cpp $(pkg-config --libs camerasystem) -o "$work/minimal-host" ||
+  fail "the minimal host does not build with pkg-config's flags"
+"$work/minimal-host" >"$work/minimal-host.csv"
+"$built_camsys" fly "$examples/minimal-host/scene.json" --iterator Cam >"$work/scene.csv" 2>/dev/null
+cmp -s "$work/minimal-host.csv" "$work/scene.csv" || fail "the minimal host built with pkg-config flies differently"
+
+bash "$here/minimal-host-test.sh" "$prefix" "$built_camsys" "$prefix/share/camerasystem/examples"
+echo "install-test: passed"
