@@ -50,6 +50,19 @@ cflags=$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags camerasystem)
 [[ $(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --modversion camerasystem) == "$version" ]] ||
   fail "pkg-config --modversion camerasystem"
 
+# The version file: another major version is refused, an older minor one accepted.
+mkdir -p "$work/version"
+for wanted in 2.0 1.0; do
+  printf 'cmake_minimum_required(VERSION 3.20)\nproject(v NONE)\nfind_package(CameraSystem %s REQUIRED)\n' "$wanted" \
+    >"$work/version/CMakeLists.txt"
+  if cmake -S "$work/version" -B "$work/version/build-$wanted" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null 2>&1; then
+    [[ $wanted == 1.0 ]] || fail "find_package(CameraSystem $wanted) accepted version $version"
+  else
+    [[ $wanted != 1.0 ]] || fail "find_package(CameraSystem $wanted) refused version $version"
+  fi
+done
+bash -n "$prefix/share/bash-completion/completions/camsys" || fail "the bash completion does not parse"
+
 # Without CMake: the minimal host compiled with nothing but what pkg-config says.
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 examples=$prefix/share/camerasystem/examples
