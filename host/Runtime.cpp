@@ -84,6 +84,13 @@ Runtime::Key Runtime::keyOf(const CGUID& guid) {
     return key;
 }
 
+Handle Runtime::handleOf(const Key& key) {
+    _GUID guid;
+    std::memcpy(&guid, &key.low, 8);
+    std::memcpy(reinterpret_cast<unsigned char*>(&guid) + 8, &key.high, 8);
+    return Handle(guid);
+}
+
 std::uint32_t Runtime::ownNumber(const Key& key) {
     // {n-0000-0000-484F-535400000001}: Data2 and Data3 zero, Data4 "HOST" 0 0 0 1.
     static const std::uint64_t kOwnHigh = [] {
@@ -140,7 +147,8 @@ Handle Runtime::addEntry(const _GUID& guid, const _GUID& secondGuid, std::string
     if (!made) return Handle();
 
     const Key key = keyOf(object);
-    Entry& e = entries_[key];
+    const auto node = entries_.try_emplace(key).first;
+    Entry& e = node->second;
     // Map nodes never move, so the slot stays valid. GUIDs from a file may carry any number:
     // only numbers near the count of objects get a slot, which bounds the table.
     if (const std::uint32_t number = ownNumber(key); number != 0 && number <= 2 * order_.size() + 4096) {
@@ -149,12 +157,12 @@ Handle Runtime::addEntry(const _GUID& guid, const _GUID& secondGuid, std::string
     }
     e.object = made;
     e.descriptor = std::move(descriptor);
-    e.name = name;
+    e.name = std::move(name);
     e.kind = kind;
     order_.push_back(object);
-    byLookupRef_.push_back(object);
+    byLookupRef_.push_back(&node->first);
     e.lookupRef = static_cast<ULong>(byLookupRef_.size());
-    if (!name.empty()) names_.emplace(std::move(name), object);
+    if (!e.name.empty()) names_.emplace(e.name, &node->first);
     if (!parent.IsNull()) entries_.find(keyOf(parent))->second.descriptor->children().push_back(object);
     return object;
 }
@@ -218,7 +226,7 @@ void Runtime::remove(const std::vector<Handle>& objects) {
         retiredReferences_ += e.object->RefCount;
         delete e.object;
         if (!e.name.empty()) names_.erase(e.name);
-        byLookupRef_[e.lookupRef - 1] = Handle();
+        byLookupRef_[e.lookupRef - 1] = nullptr;
         if (const std::uint32_t number = ownNumber(key); number != 0 && number < byNumber_.size())
             byNumber_[number] = nullptr;
         if (camera_ == *it) camera_ = Handle();
@@ -235,8 +243,8 @@ void Runtime::rename(const Handle& object, std::string name) {
     if (name.empty()) throw std::invalid_argument("an object's name cannot be empty");
     if (names_.contains(name)) throw std::invalid_argument("object name in use: " + name);
     if (!e.name.empty()) names_.erase(e.name);
-    names_.emplace(name, object);
     e.name = std::move(name);
+    names_.emplace(e.name, &found->first);
 }
 
 void Runtime::moveChild(const Handle& object, const Handle& parent, std::size_t index) {
@@ -275,7 +283,7 @@ Descriptor* Runtime::descriptor(const Handle& handle) const {
 
 Handle Runtime::find(std::string_view name) const {
     const auto it = names_.find(name);
-    return it == names_.end() ? Handle() : it->second;
+    return it == names_.end() ? Handle() : handleOf(*it->second);
 }
 
 const std::string& Runtime::nameOf(const Handle& handle) const {
@@ -285,7 +293,8 @@ const std::string& Runtime::nameOf(const Handle& handle) const {
 }
 
 Handle Runtime::fromLookupRef(ULong ref) const {
-    return ref >= 1 && ref <= byLookupRef_.size() ? byLookupRef_[ref - 1] : Handle();
+    return ref >= 1 && ref <= byLookupRef_.size() && byLookupRef_[ref - 1] ? handleOf(*byLookupRef_[ref - 1])
+                                                                               : Handle();
 }
 
 std::uint64_t Runtime::referencesHandedOut() const {
@@ -301,6 +310,11 @@ Handle Runtime::GetParent(Handle object) {
     ++counters_.parents;
     const Entry* e = entry(object);
     return e ? e->descriptor->parent() : Handle();
+}
+
+ULong Runtime::lookupRefOf(const Handle& handle) const {
+    const Entry* e = entry(handle);
+    return e ? e->lookupRef : 0;
 }
 
 ULong Runtime::LookupObject(const CGUID& object) {

@@ -197,6 +197,8 @@ public:
     const std::string& nameOf(const Handle& handle) const;
     /// The object with this `LookupObject` reference, or a null handle.
     Handle fromLookupRef(ULong ref) const;
+    /// The object's `LookupObject` reference (0: no such object), without counting a call.
+    ULong lookupRefOf(const Handle& handle) const;
     /// Every object, in order of creation.
     const std::vector<Handle>& objects() const { return order_; }
 
@@ -253,6 +255,7 @@ private:
         std::size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
     };
     static Key keyOf(const CGUID& guid);
+    static Handle handleOf(const Key& key);
     /// Data1 of an object GUID in the host's own form (see `makeGuid`); 0 for any other GUID.
     static std::uint32_t ownNumber(const Key& key);
     const Entry* entry(const CGUID& guid) const;
@@ -269,10 +272,13 @@ private:
     /// scattered map (every resolve of the plug-in goes through `entry`). A null slot, or a
     /// number beyond the end, means: ask `entries_`.
     std::vector<const Entry*> byNumber_;
-    std::unordered_map<std::string, Handle, NameHash, std::equal_to<>> names_;
+    // The two indexes below point into `entries_` (its nodes never move) instead of holding
+    // names and handles again: at a million objects every byte per object is a megabyte.
+    /// Entry keys by name; each name viewed is the entry's own.
+    std::unordered_map<std::string_view, const Key*, NameHash, std::equal_to<>> names_;
     std::vector<Handle> order_;
     /// Every object ever registered, by `LookupObject` reference - 1 (null: removed since).
-    std::vector<Handle> byLookupRef_;
+    std::vector<const Key*> byLookupRef_;
     std::uint32_t counter_ = 0;
     Handle camera_;
     ULong now_ = 0;

@@ -11,8 +11,8 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <optional>
 #include <nlohmann/json.hpp>
-#include <set>
 
 #include "host/AtomicFile.h"
 #include "host/ByteOrder.h"
@@ -188,6 +188,7 @@ class JsonSceneBuilder {
 public:
     JsonSceneBuilder(Host& host, const std::string& file) : host_(host), file_(file) {}
 
+    /// The objects made, configured but before AfterLoad (see `finishLoad`).
     std::vector<Handle> build(const Json& root) {
         if (!root.is_object()) fail("", "", "the file must hold a JSON object with the key \"objects\"");
         checkKeys(root, "", {"objects"}, "a scene file");
@@ -198,8 +199,8 @@ public:
             create((*objects)[i], Handle(), "objects[" + std::to_string(i) + "]", 1);
         for (const Made& made : made_) configure(made);
         std::vector<Handle> handles;
+        handles.reserve(made_.size());
         for (const Made& made : made_) handles.push_back(made.handle);
-        for (const Handle& handle : handles) host_.afterLoad(handle);
         return handles;
     }
 
@@ -587,6 +588,7 @@ public:
     ScoReader(Host& host, std::span<const std::uint8_t> bytes, const std::string& file)
         : host_(host), bytes_(bytes), file_(file) {}
 
+    /// The objects read, before AfterLoad (see `finishLoad`).
     std::vector<Handle> read() {
         label_ = "";
         if (!isScoImage(bytes_)) fail("header", "not a .sco file (its first bytes are not the .sco magic)");
@@ -600,7 +602,22 @@ public:
         const ULong count = word("object count");
 
         std::vector<Handle> loaded;
-        std::map<GuidBytes, std::size_t> depthOf;  // nesting depth of each object read
+        // Nesting depth of each object read, by its place in `loaded`. The runtime numbers its
+        // objects in order of creation, so an object's place is its lookup reference minus the
+        // first one's: no map beside the runtime's own (which would cost more than the
+        // runtime's entry itself at a million objects).
+        std::vector<std::uint16_t> depths;
+        const Runtime& runtime = host_.runtime();
+        auto placeOf = [&](const _GUID& guid) -> std::optional<std::size_t> {
+            if (loaded.empty()) return std::nullopt;
+            const Handle handle(guid);
+            const ULong ref = runtime.lookupRefOf(handle);
+            const ULong first = runtime.lookupRefOf(loaded.front());
+            if (ref == 0 || ref < first || ref - first >= loaded.size()) return std::nullopt;
+            const std::size_t place = ref - first;
+            if (!(loaded[place] == handle)) return std::nullopt;
+            return place;
+        };
         for (ULong index = 0; index < count; ++index) {
             label_ = "object #" + std::to_string(index);
             const _GUID classGuid = guid("class GUID");
@@ -620,16 +637,16 @@ public:
             if (host_.object(Handle(objectGuid))) fail("GUID", formatGuid(objectGuid) + " is used by another object");
             std::size_t depth = 1;
             if (!CGUID(parentGuid).IsNull()) {
-                const auto parent = depthOf.find(guidBytes(parentGuid));
-                if (parent == depthOf.end())
+                const auto parent = placeOf(parentGuid);
+                if (!parent)
                     fail("parent GUID", formatGuid(parentGuid) + " is not an object before this one in the file");
-                depth = parent->second + 1;
+                depth = depths[*parent] + std::size_t{1};
                 if (depth > kMaxDepth)
                     fail("parent GUID", "child lists nested deeper than " + std::to_string(kMaxDepth));
             }
 
             const Handle handle = make(classGuid, objectGuid, parentGuid, name);
-            depthOf.emplace(guidBytes(objectGuid), depth);
+            depths.push_back(static_cast<std::uint16_t>(depth));
             loaded.push_back(handle);
             std::size_t unread = 0;
             if (!host_.load(handle, record, &unread))
@@ -639,7 +656,6 @@ public:
         label_ = "";
         if (remaining() != 0) fail("", std::to_string(remaining()) + " bytes follow the last object (corrupt)");
         checkReferences(loaded);
-        for (const Handle& handle : loaded) host_.afterLoad(handle);
         return loaded;
     }
 
@@ -695,8 +711,11 @@ private:
 
     /// Every reference of a loaded object names nothing or an object of the file.
     void checkReferences(const std::vector<Handle>& loaded) {
-        std::set<GuidBytes> guids;
-        for (const Handle& handle : loaded) guids.insert(guidBytes(handle.Guid));
+        // A sorted array: a sixth of a tree's memory per object, which counts at a million.
+        std::vector<GuidBytes> guids;
+        guids.reserve(loaded.size());
+        for (const Handle& handle : loaded) guids.push_back(guidBytes(handle.Guid));
+        std::sort(guids.begin(), guids.end());
         for (const Handle& handle : loaded) {
             label_ = host_.nameOf(handle);
             for (const Attribute& record : host_.ownAttributes(handle)) {
@@ -705,7 +724,7 @@ private:
                 if (!value || value->size() != sizeof(_GUID)) continue;
                 _GUID target;
                 std::memcpy(&target, value->data(), sizeof target);
-                if (!CGUID(target).IsNull() && !guids.contains(guidBytes(target)))
+                if (!CGUID(target).IsNull() && !std::binary_search(guids.begin(), guids.end(), guidBytes(target)))
                     fail(attributeName(record), "refers to " + formatGuid(target) + ", which is no object of the file");
             }
         }
@@ -752,9 +771,25 @@ bool isScoImage(std::span<const std::uint8_t> bytes) {
     return bytes.size() >= sizeof kScoMagic && std::memcmp(bytes.data(), kScoMagic, sizeof kScoMagic) == 0;
 }
 
-std::vector<Handle> loadJsonScene(Host& host, std::string_view text, const std::string& file) {
+namespace {
+
+/// The objects of a JSON scene, before AfterLoad. The DOM is gone when this returns.
+std::vector<Handle> buildJsonScene(Host& host, std::string_view text, const std::string& file) {
     const Json root = parseJson(text, file);
     return JsonSceneBuilder(host, file).build(root);
+}
+
+/// AfterLoad on every loaded object, in file order. Called once the file's bytes and DOM are
+/// released: the paths refit here, and their work arrays need not share the peak with them.
+std::vector<Handle> finishLoad(Host& host, std::vector<Handle> loaded) {
+    for (const Handle& handle : loaded) host.afterLoad(handle);
+    return loaded;
+}
+
+}  // namespace
+
+std::vector<Handle> loadJsonScene(Host& host, std::string_view text, const std::string& file) {
+    return finishLoad(host, buildJsonScene(host, text, file));
 }
 
 ObjectEdit readObjectEdit(Host& host, const Handle& object, std::string_view json,
@@ -764,7 +799,7 @@ ObjectEdit readObjectEdit(Host& host, const Handle& object, std::string_view jso
 }
 
 std::vector<Handle> loadScoScene(Host& host, std::span<const std::uint8_t> bytes, const std::string& file) {
-    return ScoReader(host, bytes, file).read();
+    return finishLoad(host, ScoReader(host, bytes, file).read());
 }
 
 std::vector<Handle> loadSceneFile(Host& host, const std::string& path) {
@@ -779,11 +814,18 @@ std::vector<Handle> loadSceneFile(Host& host, const std::string& path) {
             throw SceneError(path, "", "", "is a directory, not a scene file");
         std::ifstream in(path, std::ios::binary);
         if (!in) throw SceneError(path, "", "", std::string("cannot open the file: ") + std::strerror(errno));
+        // Sized once when the size is known (a regular file): grown by doubling, a large scene's
+        // bytes would take up to twice their size.
+        if (const auto size = std::filesystem::file_size(path, error); !error && size > 0) bytes.reserve(size);
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (in.bad()) throw SceneError(path, "", "", std::string("cannot read the file: ") + std::strerror(errno));
     }
-    if (isScoImage(bytes)) return loadScoScene(host, bytes, path);
-    return loadJsonScene(host, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);
+    std::vector<Handle> loaded =
+        isScoImage(bytes)
+            ? ScoReader(host, bytes, path).read()
+            : buildJsonScene(host, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);
+    std::vector<std::uint8_t>().swap(bytes);
+    return finishLoad(host, std::move(loaded));
 }
 
 std::string exportJson(const Host& host) { return JsonSceneWriter(host).write(); }
