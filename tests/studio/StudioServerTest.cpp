@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -333,6 +335,117 @@ TEST_F(StudioServerTest, IdleConnectionsBlockNobody) {
     client_->set_read_timeout(1, 0);
     EXPECT_EQ(get("/api/status").first, 200) << "a request waited behind idle connections";
     for (const int fd : idle) ::close(fd);
+}
+
+/// Sends `request` on a new connection and reads the status of the answer: 0 when the server
+/// closed the connection or said nothing within `timeout`. (The connection is not half-closed:
+/// cpp-httplib takes a client that stopped sending for gone and answers nothing.)
+int rawStatus(int port, const std::string& request, int timeoutMs = 2000) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    for (std::size_t sent = 0; sent < request.size();) {
+        const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;  // the server may stop reading an oversized request and answer at once
+        sent += static_cast<std::size_t>(n);
+    }
+    char head[16] = {};
+    std::size_t got = 0;
+    while (got < 12) {
+        const ssize_t n = ::recv(fd, head + got, 12 - got, 0);
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (got < 12 || std::strncmp(head, "HTTP/1.", 7) != 0) return 0;
+    return std::atoi(head + 9);
+}
+
+TEST_F(StudioServerTest, TenThousandMalformedRequestsChangeNothing) {
+    // What a hostile or broken local program might send, over real connections: random methods
+    // and paths, bodies that are no JSON object or name nothing, bodies over the limit, headers
+    // of 100 kB, bytes that are no HTTP at all, with idle connections held open throughout.
+    // Every answer is a refusal (4xx), none is a server error, and afterwards the scene is as it
+    // was and the server still serves.
+    const std::vector<std::uint8_t> before = host::saveScoImage(host_);
+    std::vector<int> idle;
+    for (int i = 0; i < 20; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port_));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        idle.push_back(fd);
+    }
+    std::mt19937 random(20261207u);
+    auto pick = [&](const auto& list) { return list[std::uniform_int_distribution<std::size_t>(0, list.size() - 1)(random)]; };
+    auto bytes = [&](std::size_t count) {
+        std::string text(count, '\0');
+        for (char& c : text) c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random));
+        return text;
+    };
+    const std::vector<std::string> methods = {"GET", "POST", "PATCH", "DELETE", "PUT", "HEAD", "OPTIONS", "BREW", "get", ""};
+    const std::vector<std::string> paths = {
+        "/api/objects/W1", "/api/objects/Nobody", "/api/objects/W1/move", "/api/objects", "/api/undo",
+        "/api/redo", "/api/save", "/api/reload", "/api/frame?t=", "/api/flight?maxTicks=-1", "/api/scene?x=%ZZ",
+        "/api/" + std::string(3000, 'a'), "/../../etc/passwd", "/assets/%2e%2e/x", "*", "/api/objects/%00"};
+    const std::vector<std::string> bodies = {
+        "{", "[]", "null", "\"x\"", "{\"position\":[1,2", "{\"position\":\"up\"}", "{\"attributes\":{\"Nope\":1}}",
+        "{\"revision\":-1}", "{\"name\":7}", "{\"class\":\"NoSuchClass\",\"name\":\"X\"}",
+        "{\"parent\":\"Nobody\",\"index\":0}", "{\"path\":\"/etc/passwd\"}", "{\"attributes\":{\"Time2Next\":-5}}",
+        "\xff\xfe{}", std::string(100, '{')};
+    std::map<int, int> statuses;
+    const std::string auth = "Authorization: Bearer " + server_->token() + "\r\n";
+    const std::string hostLine = "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n";
+    for (int i = 0; i < 10000; ++i) {
+        std::string request;
+        switch (i % 8) {
+            case 0:  // no HTTP at all, ended as a request would be
+                request = bytes(1 + i % 200) + "\r\n\r\n";
+                break;
+            case 1:  // a body over the limit
+                request = "POST /api/objects HTTP/1.1\r\n" + hostLine + auth + "Content-Type: application/json\r\n" +
+                          "Content-Length: " + std::to_string(studio::kMaxBodyBytes + 1 + i) + "\r\n\r\n" +
+                          std::string(studio::kMaxBodyBytes + 1 + i, '[');
+                break;
+            case 2:  // a header of 100 kB
+                request = "GET /api/status HTTP/1.1\r\n" + hostLine + "X-Junk: " + std::string(100000, 'j') + "\r\n\r\n";
+                break;
+            default: {  // a request line, headers and a body, mostly wrong
+                const std::string body = pick(bodies);
+                request = pick(methods) + " " + pick(paths) + " HTTP/1.1\r\n" + hostLine +
+                          (i % 3 ? auth : std::string()) + "Content-Type: application/json\r\n" +
+                          "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+            }
+        }
+        const int status = rawStatus(port_, request);
+        ++statuses[status];
+        if (status != 0 && (status < 400 || status >= 500)) {
+            ADD_FAILURE() << "request " << i << " answered " << status << ": " << request.substr(0, 200);
+            break;
+        }
+    }
+    for (const int fd : idle) ::close(fd);
+    std::string summary;
+    for (const auto& [status, count] : statuses) summary += " " + std::to_string(status) + ":" + std::to_string(count);
+    std::printf("statuses (0: closed without an answer):%s\n", summary.c_str());
+    EXPECT_EQ(statuses[413], 1250);
+    EXPECT_GT(statuses[400], 2500);
+    EXPECT_EQ(statuses[-1], 0) << "connections refused";
+    EXPECT_EQ(statuses[0], 0) << "requests left without an answer";
+    EXPECT_EQ(host::saveScoImage(host_), before);
+    EXPECT_EQ(get("/api/status").first, 200);
 }
 
 TEST_F(StudioServerTest, LintIsTheToolsLint) {
