@@ -102,11 +102,13 @@ struct Scene {
         world = host.createRegistry("world");
         path = host.create("SCOCameraSystemPath", "path", world);
         for (int k = 0; k < wayPointCount; ++k) {
-            if (k == 1) inside = host.createPlain("inside", {20, 5, 0}, path);
+            if (k == 1) inside = host.createPlain("inside", {5, 1, 0}, path);
             const Handle w = host.create("SCOCameraSystemWaypoint", "w" + std::to_string(k), path);
             _CCoordSystem<float> frame;
             frame.RotateZ(0.3 * k);
-            frame.Origin = {40.0f * static_cast<float>(k), 10.0f * static_cast<float>(k % 2), 5};
+            // Ten units apart: the literal box, the costliest check, samples the path every
+            // quarter unit, so the scene's own length sets the pace of every input that keeps it.
+            frame.Origin = {10.0f * static_cast<float>(k), 2.5f * static_cast<float>(k % 2), 5};
             host.setObjectPos(w, frame);
             wayPoints.push_back(w);
         }

@@ -1,11 +1,14 @@
 // Runs the fuzz bodies without libFuzzer: the seeds, then pseudo-random variations of them from
 // a fixed random engine, so every run tries the same inputs. A broken contract aborts.
 //
-//   fuzz_replay [--count N] [--write-seeds DIR] [records|attributes|scene|studio FILE...]
+//   fuzz_replay [--count N] [--corpus DIR] [--write-seeds DIR] [records|attributes|scene|studio FILE...]
 //
 //   --count N          variations per body (default 2000)
+//   --corpus DIR       runs every file of DIR/records, DIR/attributes, DIR/scene and DIR/studio
+//                      through its body first (the kept corpora of the long fuzz runs)
 //   --write-seeds DIR  writes the seeds to DIR/records, DIR/attributes, DIR/scene and DIR/studio (corpora)
 //   records FILE...    runs the files through the records body instead (reproducers)
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -112,6 +115,22 @@ void writeSeeds(const std::filesystem::path& dir, std::string_view kind, const s
     }
 }
 
+/// Every file of `dir/kind` through `body`, in name order; the count of files.
+std::size_t replayCorpus(const std::filesystem::path& dir, std::string_view kind, Body body) {
+    const std::filesystem::path folder = dir / kind;
+    if (!std::filesystem::is_directory(folder)) {
+        std::fprintf(stderr, "fuzz_replay: no corpus folder %s\n", folder.c_str());
+        std::exit(2);
+    }
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.is_regular_file()) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    for (const auto& file : files) body(readFile(file.string()));
+    std::printf("%s: %zu corpus inputs passed\n", std::string(kind).c_str(), files.size());
+    return files.size();
+}
+
 /// The seeds, then `count` variations of them.
 void replay(std::string_view kind, Body body, const std::vector<Bytes>& seeds, int count, std::uint32_t seed) {
     for (const Bytes& s : seeds) body(s);
@@ -131,9 +150,12 @@ void replay(std::string_view kind, Body body, const std::vector<Bytes>& seeds, i
 int main(int argc, char** argv) {
     int count = 2000;
     std::vector<std::string> args(argv + 1, argv + argc);
+    std::filesystem::path corpus;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--count" && i + 1 < args.size()) {
             count = std::atoi(args[++i].c_str());
+        } else if (args[i] == "--corpus" && i + 1 < args.size()) {
+            corpus = args[++i];
         } else if (args[i] == "--write-seeds" && i + 1 < args.size()) {
             const std::filesystem::path dir = args[++i];
             writeSeeds(dir, "records", fuzz::recordSeeds());
@@ -154,9 +176,16 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(
                 stderr,
-                "usage: fuzz_replay [--count N] [--write-seeds DIR] [records|attributes|scene|studio FILE...]\n");
+                "usage: fuzz_replay [--count N] [--corpus DIR] [--write-seeds DIR] "
+                "[records|attributes|scene|studio FILE...]\n");
             return 2;
         }
+    }
+    if (!corpus.empty()) {
+        replayCorpus(corpus, "records", &fuzz::fuzzRecords);
+        replayCorpus(corpus, "attributes", &fuzz::fuzzAttributes);
+        replayCorpus(corpus, "scene", &fuzz::fuzzScene);
+        replayCorpus(corpus, "studio", &fuzz::fuzzStudio);
     }
     replay("records", &fuzz::fuzzRecords, fuzz::recordSeeds(), count, 20261205u);
     replay("attributes", &fuzz::fuzzAttributes, fuzz::attributeSeeds(), count, 5122026u);
