@@ -608,11 +608,11 @@ public:
         // runtime's entry itself at a million objects).
         std::vector<std::uint16_t> depths;
         const Runtime& runtime = host_.runtime();
+        ULong first = 0;  // the first object's reference
         auto placeOf = [&](const _GUID& guid) -> std::optional<std::size_t> {
             if (loaded.empty()) return std::nullopt;
             const Handle handle(guid);
             const ULong ref = runtime.lookupRefOf(handle);
-            const ULong first = runtime.lookupRefOf(loaded.front());
             if (ref == 0 || ref < first || ref - first >= loaded.size()) return std::nullopt;
             const std::size_t place = ref - first;
             if (!(loaded[place] == handle)) return std::nullopt;
@@ -647,6 +647,7 @@ public:
 
             const Handle handle = make(classGuid, objectGuid, parentGuid, name);
             depths.push_back(static_cast<std::uint16_t>(depth));
+            if (loaded.empty()) first = runtime.lookupRefOf(handle);
             loaded.push_back(handle);
             std::size_t unread = 0;
             if (!host_.load(handle, record, &unread))

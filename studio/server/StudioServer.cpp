@@ -1,6 +1,7 @@
 #include "studio/server/StudioServer.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -861,6 +862,14 @@ int StudioServer::bind() {
     State& s = *state_;
     const std::string& address = s.options.address;
     if (s.options.port < 0 || s.options.port > 65535) throw std::runtime_error("the port must be from 0 to 65535");
+    // cpp-httplib listens with a backlog of five, compiled into Debian's library: a page, a
+    // second tab and a few scripts connecting at once overflowed it, and the dropped SYNs came
+    // back after the kernel's one-second retry. Listen again with the system's limit.
+    socket_t listening = INVALID_SOCKET;
+    s.server.set_socket_options([&listening](socket_t fd) {
+        httplib::default_socket_options(fd);
+        listening = fd;
+    });
     if (s.options.port == 0) {
         s.port = s.server.bind_to_any_port(address);
         if (s.port <= 0) throw std::runtime_error("cannot listen on " + address);
@@ -870,6 +879,7 @@ int StudioServer::bind() {
                                      " (in use? --port 0 picks a free one)");
         s.port = s.options.port;
     }
+    if (listening != INVALID_SOCKET) ::listen(listening, SOMAXCONN);
     const std::string suffix = ":" + std::to_string(s.port);
     s.allowedHosts = {lower(urlHost(address)) + suffix};
     if (isLoopback(address))
