@@ -59,6 +59,21 @@ std::vector<std::uint8_t> fromBase64(const std::string& text) {
     return bytes;
 }
 
+/// A new connection to `port` on the loopback address; -1 when refused.
+int connectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 class StudioServerTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -324,12 +339,8 @@ TEST_F(StudioServerTest, IdleConnectionsBlockNobody) {
     // the page's next request is answered at once, not after the idle ones time out.
     std::vector<int> idle;
     for (int i = 0; i < 40; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port_));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        const int fd = connectLoopback(port_);
+        ASSERT_GE(fd, 0);
         idle.push_back(fd);
     }
     client_->set_read_timeout(1, 0);
@@ -341,16 +352,8 @@ TEST_F(StudioServerTest, IdleConnectionsBlockNobody) {
 /// closed the connection or said nothing within `timeout`. (The connection is not half-closed:
 /// cpp-httplib takes a client that stopped sending for gone and answers nothing.)
 int rawStatus(int port, const std::string& request, int timeoutMs = 2000) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = connectLoopback(port);
     if (fd < 0) return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
     const timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
@@ -380,12 +383,8 @@ TEST_F(StudioServerTest, TenThousandMalformedRequestsChangeNothing) {
     const std::vector<std::uint8_t> before = host::saveScoImage(host_);
     std::vector<int> idle;
     for (int i = 0; i < 20; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port_));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        const int fd = connectLoopback(port_);
+        ASSERT_GE(fd, 0);
         idle.push_back(fd);
     }
     std::mt19937 random(20261207u);
