@@ -27,6 +27,9 @@ namespace {
 constexpr double kMaxRefitLength = 2e4;
 /// Longest path whose box is also computed by the literal walk (n resolves per sample).
 constexpr float kMaxLiteralLength = 5e3f;
+/// Longest part (in DistanceSum) whose drawing is recorded, and counted.
+constexpr float kMaxRecordedDrawing = 1e5f;
+constexpr float kMaxCountedDrawing = 4e6f;
 /// Ticks of a flight, and of the direct `Run` calls before it.
 constexpr std::size_t kFlightTicks = 48;
 constexpr int kDirectTicks = 4;
@@ -230,21 +233,26 @@ void evaluateAndDraw(Scene& scene) {
     path.GetBBox(&lo, &hi);
     path.GetBSphere(&centre, &radius);
 
-    // The drawing samples every 32 units: into the recorder while that stays small (a few
-    // thousand lines), else into a counter (a path of huge extent draws up to 2^24 lines, and a
-    // recording of 30,000 took one input 13 s under the sanitizers).
-    // A length that is no number still draws: the path's segments have lengths of their own.
-    if (total <= 1e5f) {
+    // The drawing samples every 32 units of each part of the path, up to the part's last
+    // DistanceSum: into the recorder while that stays small (a few thousand lines), into a
+    // counter up to some 10^5 lines a part, and beyond that the path is not drawn at all (as it
+    // is not refitted beyond kMaxRefitLength): a part of absurd extent draws up to 2^24 lines,
+    // and inputs of that kind took most of the fuzzer's time (one of them 13 s).
+    float extent = 0.0f;
+    for (const Handle& h : scene.wayPoints)
+        if (CInterfacePtr<ISCO_CSWayPoint> w(h); w && std::isfinite(w->GetDistanceSum()))
+            extent = std::max(extent, std::fabs(w->GetDistanceSum()));
+    if (extent <= kMaxRecordedDrawing) {
         (void)scene.host.drawScene();
-    } else {
-        CountingRenderer counter;
-        IRenderEngineUtility* const saved = REU;
-        REU = &counter;
-        path.Draw3D(nullptr);
-        for (const Handle& w : scene.wayPoints)
-            if (CInterfacePtr<ISCO_GCDrawSelf> self(w); self) self->Draw3D(nullptr);
-        REU = saved;
+        return;
     }
+    CountingRenderer counter;
+    IRenderEngineUtility* const saved = REU;
+    REU = &counter;
+    if (extent <= kMaxCountedDrawing) path.Draw3D(nullptr);
+    for (const Handle& w : scene.wayPoints)
+        if (CInterfacePtr<ISCO_GCDrawSelf> self(w); self) self->Draw3D(nullptr);
+    REU = saved;
 }
 
 /// A few ticks of the iterator as it stands (index and start time as loaded or set), then a
