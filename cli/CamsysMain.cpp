@@ -36,8 +36,8 @@
 #include "host/SceneFile.h"
 #include "studio/server/StudioServer.h"
 
-#ifndef CAMSYS_PLUGIN_PATH
-#define CAMSYS_PLUGIN_PATH "libcamerasystem.so"
+#ifndef CAMSYS_PLUGIN_BUILT
+#define CAMSYS_PLUGIN_BUILT "../module/libcamerasystem.so"
 #endif
 #ifndef CAMSYS_VERSION
 #define CAMSYS_VERSION "unknown"
@@ -70,8 +70,8 @@ const char* const kFormats = R"(Scene files (SCENE may be either; the content de
 
 Every output file is written under a temporary name and renamed: a failure leaves no half
 file. Exit status: 0 done, 2 bad input (camsys: FILE: OBJECT: ATTRIBUTE: what), 1 other
-failures. The plug-in: --plugin, else $CAMSYS_PLUGIN, else the one installed beside camsys (../lib/camerasystem/), else the
-one built with camsys.)";
+failures. The plug-in: --plugin, else $CAMSYS_PLUGIN, else the one installed beside camsys
+(../lib/camerasystem/), else the one built with camsys.)";
 
 /// A number option that must be finite: CLI11's range checks let NaN through (every comparison
 /// with it is false), which would turn a threshold or a tolerance off without a word.
@@ -93,7 +93,7 @@ std::string pluginPath(const std::string& option) {
     if (!option.empty()) return option;
     const char* fromEnvironment = std::getenv("CAMSYS_PLUGIN");
     if (fromEnvironment && *fromEnvironment) return fromEnvironment;
-    return host::defaultPluginPath(CAMSYS_PLUGIN_PATH);
+    return host::defaultPluginPath(CAMSYS_PLUGIN_BUILT);
 }
 
 /// Prints the runtime's activations, deactivations and messages as "time,event,detail" lines,

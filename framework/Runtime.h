@@ -4,7 +4,9 @@
 /// Two copies, written together: the framework reads `pIRTS`, the camera classes read
 /// `pCameraSystemIRTS`. Neither is ever tested for null.
 
-#include "IRTS.h"
+// Rooted at the project (not beside this file): installed, this header sits apart from the
+// contract headers, with the stand-in host's.
+#include "framework/IRTS.h"
 
 extern IRTS* pIRTS;
 extern IRTS* pCameraSystemIRTS;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "host/HostObjects.h"
-#include "host/Picture.h"
+#include "host/SceneDrawing.h"
 #include "host/Plugin.h"
 #include "host/Runtime.h"
 

@@ -13,8 +13,8 @@
 #ifndef CAMSYS_VERSION
 #define CAMSYS_VERSION "unknown"
 #endif
-#ifndef CAMSYS_PLUGIN_PATH
-#define CAMSYS_PLUGIN_PATH "libcamerasystem.so"
+#ifndef CAMSYS_PLUGIN_BUILT
+#define CAMSYS_PLUGIN_BUILT "../module/libcamerasystem.so"
 #endif
 
 int main(int argc, char** argv) {
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
         std::printf("camsys-info %s\n", CAMSYS_VERSION);
         return 0;
     }
-    const std::string path = argc == 2 ? argv[1] : host::defaultPluginPath(CAMSYS_PLUGIN_PATH);
+    const std::string path = argc == 2 ? argv[1] : host::defaultPluginPath(CAMSYS_PLUGIN_BUILT);
     try {
         host::Host host(path);
         std::printf("camerasystem %s, plug-in %s\n", CAMSYS_VERSION, path.c_str());

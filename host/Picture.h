@@ -6,19 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "framework/Guid.h"
-#include "host/RecordingRenderer.h"
+#include "host/SceneDrawing.h"
 
 // Cairo's drawing context, for those who paint pictures; only Picture.cpp needs Cairo's headers.
 typedef struct _cairo cairo_t;
 
 namespace host {
-
-/// A text written beside a point of the scene (a waypoint's name at its position).
-struct PictureLabel {
-    _Point3<float> position;
-    std::string text;
-};
 
 /// Size of the whole picture in pixels (PNG) or points (SVG); each view takes half the width.
 struct PictureOptions {
@@ -42,20 +35,5 @@ void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureL
 /// of `path`, painted by `paint` on a Cairo context, as atomically as `writePicture`; the same
 /// errors. For the host's other pictures (a flight's profile).
 void writeCairoPicture(const std::string& path, int width, int height, const std::function<void(cairo_t*)>& paint);
-
-/// The calls one object made: `calls[first, first + count)` of its drawing.
-struct DrawGroup {
-    Handle object;
-    std::size_t first = 0;
-    std::size_t count = 0;
-};
-
-/// What the scene's objects drew in the editor's 3D view, and the names of its waypoints.
-struct SceneDrawing {
-    std::vector<DrawCall> calls;
-    std::vector<DrawGroup> groups;  ///< one per object that drew something, in drawing order
-    std::vector<PictureLabel> labels;
-    std::size_t dropped = 0;  ///< calls beyond the recorder's limit, not kept
-};
 
 }  // namespace host

@@ -52,14 +52,16 @@ Plugin::~Plugin() {
     if (library_) dlclose(library_);
 }
 
-std::string defaultPluginPath(const std::string& builtPath) {
+std::string defaultPluginPath(const std::string& builtFromProgram) {
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const std::filesystem::path installed = self.parent_path() / CAMSYS_PLUGIN_FROM_BIN;
-        if (std::filesystem::is_regular_file(installed, error)) return installed.lexically_normal().string();
-    }
-    return builtPath;
+    if (error) return "libcamerasystem.so";  // left to the loader's search path
+    const std::filesystem::path folder = self.parent_path();
+    const std::filesystem::path installed = folder / CAMSYS_PLUGIN_FROM_BIN;
+    for (const std::filesystem::path& candidate : {installed, folder / builtFromProgram})
+        if (std::filesystem::is_regular_file(candidate, error)) return candidate.lexically_normal().string();
+    // Neither: the loader's error then names where an installed one belongs.
+    return installed.lexically_normal().string();
 }
 
 }  // namespace host

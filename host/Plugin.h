@@ -33,8 +33,10 @@ private:
 };
 
 /// The plug-in a program loads when it is told none: the one installed beside the program
-/// (`../lib/camerasystem/libcamerasystem.so` from its folder) when there is one, else `builtPath`,
-/// the one built with it in the build tree.
-std::string defaultPluginPath(const std::string& builtPath);
+/// (`../lib/camerasystem/libcamerasystem.so` from its folder) when there is one, else the one
+/// built with it, at `builtFromProgram` relative to the program's folder in the build tree. No
+/// absolute path of the build is compiled into a program, so an installed one never falls back
+/// to a build tree.
+std::string defaultPluginPath(const std::string& builtFromProgram);
 
 }  // namespace host

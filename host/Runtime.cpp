@@ -117,7 +117,10 @@ Runtime::~Runtime() { destroyAll(); }
 
 Handle Runtime::add(std::string name, const Handle& parent, ObjectKind kind, const ObjectMaker& make) {
     checkNewEntry(name, parent);
-    ++counter_;
+    // A file may have moved the counter to the top (a GUID of our form numbered 0xFFFFFFFF):
+    // after the wrap, skip 0 and the numbers in use.
+    do ++counter_;
+    while (counter_ == 0 || entry(CGUID(makeGuid(1))));
     return addEntry(makeGuid(1), makeGuid(2), std::move(name), parent, kind, make);
 }
 
@@ -147,7 +150,13 @@ Handle Runtime::addEntry(const _GUID& guid, const _GUID& secondGuid, std::string
     if (!made) return Handle();
 
     const Key key = keyOf(object);
-    const auto node = entries_.try_emplace(key).first;
+    const auto [node, isNew] = entries_.try_emplace(key);
+    if (!isNew) {
+        // Both callers checked the GUID; an object made behind their back is no reason to
+        // overwrite an entry that the indexes point into.
+        delete made;
+        throw std::logic_error("object GUID in use: " + formatGuid(guid));
+    }
     Entry& e = node->second;
     // Map nodes never move, so the slot stays valid. GUIDs from a file may carry any number:
     // only numbers near the count of objects get a slot, which bounds the table.

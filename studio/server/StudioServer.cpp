@@ -880,6 +880,7 @@ int StudioServer::bind() {
         s.port = s.options.port;
     }
     if (listening != INVALID_SOCKET) ::listen(listening, SOMAXCONN);
+    s.server.set_socket_options(httplib::default_socket_options);  // `listening` ends here
     const std::string suffix = ":" + std::to_string(s.port);
     s.allowedHosts = {lower(urlHost(address)) + suffix};
     if (isLoopback(address))

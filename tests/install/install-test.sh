@@ -74,5 +74,13 @@ c++ $(pkg-config --cflags camerasystem) -DCAMERASYSTEM_PLUGIN_PATH="\"$(pkg-conf
 "$built_camsys" fly "$examples/minimal-host/scene.json" --iterator Cam >"$work/scene.csv" 2>/dev/null
 cmp -s "$work/minimal-host.csv" "$work/scene.csv" || fail "the minimal host built with pkg-config flies differently"
 
+# The stand-in host's headers compile from the prefix as well: the framework's runtime pointer
+# (which a host that uses the framework's helpers sets) and the host itself.
+printf '#include <framework/Runtime.h>\n#include <host/Host.h>\nint main() { SetModuleRuntime(nullptr); }\n' \
+  >"$work/host-headers.cpp"
+# shellcheck disable=SC2046
+c++ $(pkg-config --cflags camerasystem) -I"$prefix/include/camerasystem-host" -c "$work/host-headers.cpp" \
+  -o "$work/host-headers.o" || fail "the stand-in host's installed headers do not compile"
+
 bash "$here/minimal-host-test.sh" "$prefix" "$built_camsys" "$prefix/share/camerasystem/examples"
 echo "install-test: passed"
