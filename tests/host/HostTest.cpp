@@ -172,6 +172,31 @@ TEST_F(HostTest, FlightDeliversActivationsAfterTheTickAndStopsAtDeactivation) {
     expectAllReleased();
 }
 
+TEST_F(HostTest, ObjectsAfterAFileGuidAtTheTopOfTheCounterGetGuidsOfTheirOwn) {
+    // A file may carry a GUID of the host's own form numbered 0xFFFFFFFF; the counter moves past
+    // it and wraps. The objects made afterwards must not take the GUIDs of objects that exist:
+    // names and entries stay each object's own, and removal works.
+    host::Runtime& runtime = host.runtime();
+    const std::size_t before = runtime.objects().size();
+    const Handle first = host.createPlain("first");
+    _GUID top = first.Guid;
+    top.Data1 = 0xFFFFFFFFu;
+    const auto plain = [](const CGUID& guid, const CGUID& second, ISCODescriptor* descriptor) -> RtsObject* {
+        return new host::HostObject(guid, second, descriptor);
+    };
+    const Handle fromFile = runtime.addWithGuid(top, "fromFile", Handle(), host::ObjectKind::Plain, plain);
+    const Handle a = host.createPlain("a"), b = host.createPlain("b");
+    EXPECT_FALSE(a == first || a == fromFile || b == first || b == fromFile || a == b);
+    EXPECT_EQ(host.find("first"), first);
+    EXPECT_EQ(host.find("a"), a);
+    EXPECT_EQ(host.nameOf(first), "first");
+    EXPECT_EQ(runtime.objects().size(), before + 4);
+    runtime.remove({first, a});
+    EXPECT_TRUE(host.find("first").IsNull());
+    EXPECT_EQ(host.find("b"), b);
+    EXPECT_EQ(host.nameOf(fromFile), "fromFile");
+}
+
 TEST(Plugin, LoadFailuresCarryTheLoaderText) {
     // A missing library, and the render library, which loads but has no entry points.
     for (auto [path, expected] : {std::pair{"/nonexistent/libcamerasystem.so", "/nonexistent/libcamerasystem.so"},
