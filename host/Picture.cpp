@@ -41,10 +41,6 @@ constexpr int kMaxPictureSize = 32767;
 constexpr std::size_t kMaxLabelBytes = 80;
 constexpr double kFullTurn = 2.0 * std::numbers::pi;
 
-struct Rgba {
-    double r, g, b, a;
-};
-
 constexpr Rgba kBackground{0.965, 0.965, 0.955, 1.0};
 constexpr Rgba kPlotBackground{1.0, 1.0, 1.0, 1.0};
 constexpr Rgba kFrame{0.55, 0.55, 0.55, 1.0};
@@ -78,7 +74,6 @@ Rgba colourOf(const std::array<float, 4>& c) {
     return {channel(c[0]), channel(c[1]), channel(c[2]), channel(c[3])};
 }
 
-void setColour(cairo_t* cr, const Rgba& c) { cairo_set_source_rgba(cr, c.r, c.g, c.b, c.a); }
 
 /// Names come from the host and may hold anything; Cairo refuses text that is not UTF-8 and
 /// would put the whole drawing into its error state. Invalid bytes and control characters
@@ -433,6 +428,8 @@ Format formatOf(const std::string& path) {
 }
 
 }  // namespace
+
+void setColour(cairo_t* cr, const Rgba& c) { cairo_set_source_rgba(cr, c.r, c.g, c.b, c.a); }
 
 bool isPicturePath(const std::string& path) {
     const std::string extension = extensionOf(path);

@@ -13,6 +13,14 @@ typedef struct _cairo cairo_t;
 
 namespace host {
 
+/// A colour with its opacity, each 0 to 1, as the host's pictures paint with it.
+struct Rgba {
+    double r, g, b, a;
+};
+
+/// Makes `colour` the source of what `cr` paints next.
+void setColour(cairo_t* cr, const Rgba& colour);
+
 /// Size of the whole picture in pixels (PNG) or points (SVG); each view takes half the width.
 struct PictureOptions {
     int width = 1600;

@@ -113,22 +113,17 @@ constexpr double kLeft = 84.0;      ///< room for the values
 constexpr double kRight = 24.0;
 constexpr double kFontSize = 12.0;
 
-struct Colour {
-    double r, g, b, a;
-};
-constexpr Colour kBackground{0.97, 0.97, 0.96, 1};
-constexpr Colour kPanel{1, 1, 1, 1};
-constexpr Colour kFrame{0.6, 0.6, 0.6, 1};
-constexpr Colour kGrid{0.9, 0.9, 0.9, 1};
-constexpr Colour kText{0.12, 0.12, 0.12, 1};
-constexpr Colour kCurve{0.13, 0.42, 0.75, 1};
-constexpr Colour kPause{0.45, 0.6, 0.85, 0.16};
-constexpr Colour kWaypoint{0.55, 0.55, 0.55, 0.9};
-constexpr Colour kCut{0.85, 0.15, 0.15, 0.9};
-constexpr Colour kEvent{0.15, 0.6, 0.3, 0.9};
-constexpr Colour kPeak{0.85, 0.35, 0.05, 1};
-
-void set(cairo_t* cr, const Colour& c) { cairo_set_source_rgba(cr, c.r, c.g, c.b, c.a); }
+constexpr Rgba kBackground{0.97, 0.97, 0.96, 1};
+constexpr Rgba kPanel{1, 1, 1, 1};
+constexpr Rgba kFrame{0.6, 0.6, 0.6, 1};
+constexpr Rgba kGrid{0.9, 0.9, 0.9, 1};
+constexpr Rgba kText{0.12, 0.12, 0.12, 1};
+constexpr Rgba kCurve{0.13, 0.42, 0.75, 1};
+constexpr Rgba kPause{0.45, 0.6, 0.85, 0.16};
+constexpr Rgba kWaypoint{0.55, 0.55, 0.55, 0.9};
+constexpr Rgba kCut{0.85, 0.15, 0.15, 0.9};
+constexpr Rgba kEvent{0.15, 0.6, 0.3, 0.9};
+constexpr Rgba kPeak{0.85, 0.35, 0.05, 1};
 
 void text(cairo_t* cr, double x, double y, const std::string& s, bool bold = false) {
     cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
@@ -157,7 +152,7 @@ double niceStep(double span, double lines) {
 /// A vertical mark across every panel at elapsed time `ms`.
 struct Mark {
     double from, to;  ///< elapsed ms; a span when to > from
-    Colour colour;
+    Rgba colour;
     std::string name;  ///< written in the header band
     bool dashed = false;
 };
@@ -201,9 +196,9 @@ void writeProfile(const std::string& path, const std::string& title, const Fligh
         const auto x = [&](double ms) {
             return plotLeft + (duration > 0 ? std::clamp(ms / duration, 0.0, 1.0) : 0.0) * plotWidth;
         };
-        set(cr, kBackground);
+        setColour(cr, kBackground);
         cairo_paint(cr);
-        set(cr, kText);
+        setColour(cr, kText);
         text(cr, plotLeft, 20, title, true);
 
         // Names of the marks in the header band, left to right in two rows so that neighbours do
@@ -219,7 +214,7 @@ void writeProfile(const std::string& path, const std::string& title, const Fligh
             const double at = std::min(x(m->from) + 2, width - 4 - w);
             const int row = at > lastEnd[0] ? 0 : (at > lastEnd[1] ? 1 : -1);
             if (row < 0) continue;
-            set(cr, m->colour);
+            setColour(cr, m->colour);
             text(cr, at, 40 + 16 * row, m->name);
             lastEnd[row] = at + w + 6;
         }
@@ -228,7 +223,7 @@ void writeProfile(const std::string& path, const std::string& title, const Fligh
         for (std::size_t q = 0; q < kProfileQuantities.size(); ++q) {
             const ProfileQuantity& quantity = kProfileQuantities[q];
             const double top = kHeader + q * (kPanelHeight + kPanelGap), bottom = top + kPanelHeight;
-            set(cr, kPanel);
+            setColour(cr, kPanel);
             cairo_rectangle(cr, plotLeft, top, plotWidth, kPanelHeight);
             cairo_fill(cr);
 
@@ -258,16 +253,16 @@ void writeProfile(const std::string& path, const std::string& title, const Fligh
             cairo_set_line_width(cr, 1);
             const double valueStep = niceStep(high - low, 4);
             for (double v = std::ceil(low / valueStep) * valueStep; v <= high; v += valueStep) {
-                set(cr, kGrid);
+                setColour(cr, kGrid);
                 cairo_move_to(cr, plotLeft, std::round(y(v)) + 0.5);
                 cairo_line_to(cr, plotRight, std::round(y(v)) + 0.5);
                 cairo_stroke(cr);
-                set(cr, kText);
+                setColour(cr, kText);
                 const std::string label = readable(std::fabs(v) < valueStep * 1e-9 ? 0.0 : v);
                 text(cr, plotLeft - 6 - textWidth(cr, label), y(v) + 4, label);
             }
             for (double t = 0; duration > 0 && t <= duration; t += timeStep) {
-                set(cr, kGrid);
+                setColour(cr, kGrid);
                 cairo_move_to(cr, std::round(x(t)) + 0.5, top);
                 cairo_line_to(cr, std::round(x(t)) + 0.5, bottom);
                 cairo_stroke(cr);
@@ -278,7 +273,7 @@ void writeProfile(const std::string& path, const std::string& title, const Fligh
             cairo_rectangle(cr, plotLeft, top, plotWidth, kPanelHeight);
             cairo_clip(cr);
             for (const Mark& m : marks) {
-                set(cr, m.colour);
+                setColour(cr, m.colour);
                 if (m.to > m.from) {
                     cairo_rectangle(cr, x(m.from), top, std::max(1.0, x(m.to) - x(m.from)), kPanelHeight);
                     cairo_fill(cr);
@@ -293,7 +288,7 @@ void writeProfile(const std::string& path, const std::string& title, const Fligh
             }
 
             // The curve, broken where the measure is not defined (first ticks, across a cut).
-            set(cr, kCurve);
+            setColour(cr, kCurve);
             cairo_set_line_width(cr, 1.5);
             bool drawing = false;
             for (std::size_t i = 0; i < analysis.ticks.size() && i < elapsed.size(); ++i) {
@@ -310,17 +305,17 @@ void writeProfile(const std::string& path, const std::string& title, const Fligh
             }
             cairo_stroke(cr);
             if (peaks[q].defined) {
-                set(cr, kPeak);
+                setColour(cr, kPeak);
                 cairo_arc(cr, x(elapsed[peaks[q].tick]), y(peaks[q].value), 3.5, 0, 2 * 3.14159265358979);
                 cairo_fill(cr);
             }
             cairo_restore(cr);
 
-            set(cr, kFrame);
+            setColour(cr, kFrame);
             cairo_set_line_width(cr, 1);
             cairo_rectangle(cr, plotLeft + 0.5, top + 0.5, plotWidth - 1, kPanelHeight - 1);
             cairo_stroke(cr);
-            set(cr, kText);
+            setColour(cr, kText);
             text(cr, plotLeft + 8, top + 16, std::string(quantity.title) + " (" + quantity.unit + ")", true);
             const std::string peak =
                 !any ? "not defined in this flight"
@@ -330,7 +325,7 @@ void writeProfile(const std::string& path, const std::string& title, const Fligh
 
         // The time axis under the last panel.
         const double axis = kHeader + kProfileQuantities.size() * (kPanelHeight + kPanelGap);
-        set(cr, kText);
+        setColour(cr, kText);
         for (double t = 0; duration > 0 && t <= duration; t += timeStep) {
             const std::string label = readable(t / 1000.0) + " s";
             text(cr, x(t) - textWidth(cr, label) / 2, axis + 14, label);
