@@ -240,8 +240,8 @@ void evaluateAndDraw(Scene& scene) {
     // and inputs of that kind took most of the fuzzer's time (one of them 13 s).
     float extent = 0.0f;
     for (const Handle& h : scene.wayPoints)
-        if (CInterfacePtr<ISCO_CSWayPoint> w(h); w && std::isfinite(w->GetDistanceSum()))
-            extent = std::max(extent, std::fabs(w->GetDistanceSum()));
+        if (CInterfacePtr<ISCO_CSWayPoint> w(h); w)
+            if (const float sum = w->GetDistanceSum(); std::isfinite(sum)) extent = std::max(extent, std::fabs(sum));
     if (extent <= kMaxRecordedDrawing) {
         (void)scene.host.drawScene();
         return;

@@ -328,8 +328,7 @@ ULong Runtime::lookupRefOf(const Handle& handle) const {
 
 ULong Runtime::LookupObject(const CGUID& object) {
     ++counters_.lookups;
-    const Entry* e = entry(object);
-    return e ? e->lookupRef : 0;
+    return lookupRefOf(object);
 }
 
 bool Runtime::QueryObjectInterface(Handle object, ULong id, void** out) {
