@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -69,7 +70,30 @@ struct Latencies {
                     at(0.5), at(0.99), worst, worstAt);
         if (failures) std::printf("  first failure: %s\n", firstFailure.c_str());
     }
+    /// Sends one request (`send` returns cpp-httplib's result) and records how it went; `start`
+    /// is the run's start, for the time the request was sent.
+    template <class Send>
+    void time(Clock::time_point start, Send send) {
+        const auto sent = Clock::now();
+        const httplib::Result answer = send();
+        const auto done = Clock::now();
+        if (!answer)
+            fail("transport: " + httplib::to_string(answer.error()));
+        else if (answer->status != 200)
+            fail(std::to_string(answer->status) + " " + answer->body);
+        else
+            add(std::chrono::duration<double, std::milli>(done - sent).count(),
+                std::chrono::duration<double, std::milli>(sent - start).count());
+    }
 };
+
+/// A kept-alive connection to the server, without Nagle's delay, as a browser's.
+std::unique_ptr<httplib::Client> connect(int port) {
+    auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
+    client->set_keep_alive(true);
+    client->set_tcp_nodelay(true);
+    return client;
+}
 
 double since(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -115,29 +139,18 @@ int main(int argc, char** argv) {
     std::vector<std::thread> threads;
     for (int p = 0; p < pollers; ++p) {
         threads.emplace_back([&, p] {
-            httplib::Client client("127.0.0.1", port);
-            client.set_keep_alive(true);
-            client.set_tcp_nodelay(true);
+            const auto client = connect(port);
             // Spread over the frame period, as independent pages would be.
             auto next = start + kFramePeriod * p / pollers;
             while (next < end) {
                 std::this_thread::sleep_until(next);
                 next += kFramePeriod;
-                const auto sent = Clock::now();
-                const auto answer = client.Get("/api/frame?t=" + std::to_string(playhead()), auth);
-                if (!answer)
-                    frames.fail("transport: " + httplib::to_string(answer.error()));
-                else if (answer->status != 200)
-                    frames.fail(std::to_string(answer->status) + " " + answer->body);
-                else
-                    frames.add(since(sent), since(start) - since(sent));
+                frames.time(start, [&] { return client->Get("/api/frame?t=" + std::to_string(playhead()), auth); });
             }
         });
     }
     threads.emplace_back([&] {
-        httplib::Client client("127.0.0.1", port);
-        client.set_keep_alive(true);
-        client.set_tcp_nodelay(true);
+        const auto client = connect(port);
         const std::string target = "/api/objects/W" + std::to_string(waypoints / 2);
         const float x = 40.0f * static_cast<float>(waypoints / 2);
         auto next = start;
@@ -146,14 +159,7 @@ int main(int argc, char** argv) {
             next += kFramePeriod;
             const std::string body = "{\"position\":[" + std::to_string(x + static_cast<float>(step % 32)) +
                                      ",0,5],\"gesture\":\"drag\"}";
-            const auto sent = Clock::now();
-            const auto answer = client.Patch(target, auth, body, "application/json");
-            if (!answer)
-                drags.fail("transport: " + httplib::to_string(answer.error()));
-            else if (answer->status != 200)
-                drags.fail(std::to_string(answer->status) + " " + answer->body);
-            else
-                drags.add(since(sent), since(start) - since(sent));
+            drags.time(start, [&] { return client->Patch(target, auth, body, "application/json"); });
         }
     });
     for (std::thread& t : threads) t.join();
