@@ -3,15 +3,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <limits>
 #include <map>
 #include <optional>
+#include <unordered_map>
+#include <utility>
 #include <nlohmann/json.hpp>
 
 #include "host/AtomicFile.h"
@@ -85,7 +90,23 @@ bool isIdentity(const _CMatrix3<float>& m) {
 // keys. This builder keeps the float that the number's text denotes (as a double that converts
 // back to that float exactly, so no second rounding happens) and marks repeated keys.
 
-class DomBuilder final : public nlohmann::json_sax<Json> {
+/// A SAX handler that keeps why and where the text stopped being JSON.
+class SaxReader : public nlohmann::json_sax<Json> {
+public:
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) override {
+        errorPosition_ = position;
+        error_ = ex.what();
+        return false;
+    }
+    const std::string& error() const { return error_; }
+    std::size_t errorPosition() const { return errorPosition_; }
+
+private:
+    std::string error_;
+    std::size_t errorPosition_ = 0;
+};
+
+class DomBuilder final : public SaxReader {
 public:
     explicit DomBuilder(Json& root) : root_(root) {}
 
@@ -113,14 +134,6 @@ public:
     bool end_object() override { return close(); }
     bool start_array(std::size_t) override { return open(Json::array()); }
     bool end_array() override { return close(); }
-    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) override {
-        errorPosition_ = position;
-        error_ = ex.what();
-        return false;
-    }
-
-    const std::string& error() const { return error_; }
-    std::size_t errorPosition() const { return errorPosition_; }
 
 private:
     /// Stores `value` where the parser stands; returns where it went.
@@ -154,118 +167,396 @@ private:
     Json& root_;
     std::vector<Json*> stack_;
     std::string key_;
-    std::string error_;
-    std::size_t errorPosition_ = 0;
 };
 
-Json parseJson(std::string_view text, const std::string& file) {
-    Json root;
-    DomBuilder builder(root);
-    if (Json::sax_parse(text.begin(), text.end(), &builder)) return root;
-    // nlohmann's text reads "[json.exception.parse_error.101] parse error at line 3, column 5:
-    // syntax error ..."; keep what follows "parse error".
-    std::string reason = builder.error();
+/// The text of a JSON scene from its start up to a byte position, for placing an error.
+using TextPrefix = std::function<std::string(std::size_t)>;
+
+/// Throws the scene error for a text that is no JSON. nlohmann's reason reads
+/// "[json.exception.parse_error.101] parse error at line 3, column 5: syntax error ...": what
+/// follows "parse error" is kept. Reasons without a place (a number out of range) get one from
+/// the error's byte position.
+[[noreturn]] void failParse(std::string reason, std::size_t position, const TextPrefix& prefix,
+                            const std::string& file) {
     const std::size_t at = reason.find("parse error ");
     if (at != std::string::npos && reason.compare(at + 12, 8, "at line ") == 0) {
         reason = "malformed JSON " + reason.substr(at + 12);
     } else {
-        const std::size_t end = std::min(builder.errorPosition(), text.size());
-        const std::string_view before = text.substr(0, end);
+        const std::string before = prefix(position);
         const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
         const std::size_t lineStart = before.rfind('\n');
-        const std::size_t column = end - (lineStart == std::string_view::npos ? 0 : lineStart + 1) + 1;
+        const std::size_t column = before.size() - (lineStart == std::string::npos ? 0 : lineStart + 1) + 1;
         reason = "malformed JSON at line " + std::to_string(line) + ", column " + std::to_string(column) + ": " +
                  (at == std::string::npos ? reason : reason.substr(at + 12));
     }
     throw SceneError(file, "", "", reason);
 }
 
-// ---------------------------------------------------------------------------------------------
-// DOM -> scene
+TextPrefix prefixOf(std::string_view text) {
+    return [text](std::size_t position) { return std::string(text.substr(0, std::min(position, text.size()))); };
+}
 
-/// Builds a scene from the DOM of a JSON scene file.
+Json parseJson(std::string_view text, const std::string& file) {
+    Json root;
+    DomBuilder builder(root);
+    if (Json::sax_parse(text.begin(), text.end(), &builder)) return root;
+    failParse(builder.error(), builder.errorPosition(), prefixOf(text), file);
+}
+
+// ---------------------------------------------------------------------------------------------
+// JSON text -> scene
+//
+// A scene of a million waypoints is a few hundred megabytes of JSON, and a DOM of it several
+// times that. The loader holds neither: it reads the text twice. The first pass takes down the
+// shape of the objects (names, classes, nesting, the keys each gives), so that every object can
+// be checked and created before any reference has to be resolved; the second reads each
+// object's position, orientation and attributes, a few values at a time, and sets them. The
+// objects are checked, created and configured in the order a DOM walk would take, so the
+// mistake reported is the same whichever way the text is read.
+
+/// Runs a SAX handler over the whole text from its start; false when the text is no JSON (the
+/// handler has the reason).
+using TextPass = std::function<bool(nlohmann::json_sax<Json>&)>;
+
+/// Keys of an object entry, as bits.
+enum EntryKey : std::uint8_t {
+    kKeyName = 1,
+    kKeyClass = 2,
+    kKeyPosition = 4,
+    kKeyOrientation = 8,
+    kKeyAttributes = 16,
+    kKeyChildren = 32,
+};
+constexpr std::uint8_t kEditKeys = kKeyPosition | kKeyOrientation | kKeyAttributes;
+
+std::uint8_t entryKey(std::string_view key) {
+    static constexpr std::pair<std::string_view, EntryKey> keys[] = {
+        {"name", kKeyName},
+        {"class", kKeyClass},
+        {"position", kKeyPosition},
+        {"orientation", kKeyOrientation},
+        {"attributes", kKeyAttributes},
+        {"children", kKeyChildren},
+    };
+    for (const auto& [text, bit] : keys)
+        if (key == text) return bit;
+    return 0;
+}
+
+const std::vector<std::string>& entryKeyNames() {
+    static const std::vector<std::string> names = {"name", "class", "position", "orientation", "attributes",
+                                                   "children"};
+    return names;
+}
+
+/// A key without the marks of a repeat.
+std::string unmarked(const std::string& key) {
+    const std::size_t start = key.find_first_not_of(kDuplicateMark);
+    return start == std::string::npos ? std::string() : key.substr(start);
+}
+
+/// The first key of an object that is not allowed: a repeat, or one the object cannot have. A
+/// DOM lists an object's keys in the order they first appear, a repeat where it first repeats,
+/// so the first such event in the text is the one a DOM walk meets first.
+struct KeyMistake {
+    std::string key;
+    bool repeated = false;
+};
+
+/// Notes a key of an object whose known keys so far are `given`; the first mistake goes to
+/// `mistake`. Returns the key's bit when this is its first appearance, 0 otherwise.
+std::uint8_t noteKey(const std::string& key, std::uint8_t bit, std::uint8_t& given,
+                     std::optional<KeyMistake>& mistake) {
+    if (!key.empty() && key[0] == kDuplicateMark) {
+        if (!mistake) mistake = KeyMistake{unmarked(key), true};
+        return 0;
+    }
+    if (bit == 0) {
+        if (!mistake) mistake = KeyMistake{key, false};
+        return 0;
+    }
+    if (given & bit) {
+        if (!mistake) mistake = KeyMistake{key, true};
+        return 0;
+    }
+    given |= bit;
+    return bit;
+}
+
+/// What the first pass learns of one object entry.
+struct EntryShape {
+    static constexpr std::uint32_t kTopLevel = 0xFFFFFFFF;
+    static constexpr std::uint32_t kNoClass = 0xFFFFFFFF;
+    static constexpr std::uint32_t kClassNotString = 0xFFFFFFFE;
+    static constexpr std::uint32_t kNoMistake = 0xFFFFFFFF;
+
+    std::string name;
+    std::uint32_t parent = kTopLevel;  ///< entry index of the parent
+    std::uint32_t place = 0;           ///< index in the parent's "children" or in "objects"
+    std::uint32_t depth = 1;
+    std::uint32_t classIndex = kNoClass;  ///< into the class names read
+    std::uint32_t mistake = kNoMistake;   ///< into the key mistakes read
+    std::uint8_t given = 0;               ///< EntryKey bits of the keys given
+    bool isObject = true;
+    bool nameIsString = false;
+    bool childrenIsArray = false;
+};
+
+/// What a SAX handler of the scene's structure is looking at.
+enum class Frame : std::uint8_t { Root, Objects, Entry, Children, Skip };
+
+/// The first pass: the file's top level and the shape of every object entry, in pre-order.
+class ShapeReader final : public SaxReader {
+public:
+    bool null() override { return value(Value::Scalar); }
+    bool boolean(bool) override { return value(Value::Scalar); }
+    bool number_integer(number_integer_t) override { return value(Value::Scalar); }
+    bool number_unsigned(number_unsigned_t) override { return value(Value::Scalar); }
+    bool number_float(number_float_t, const string_t&) override { return value(Value::Scalar); }
+    bool string(string_t& text) override { return value(Value::String, &text); }
+    bool binary(binary_t&) override { return value(Value::Scalar); }
+    bool start_object(std::size_t) override { return value(Value::Object); }
+    bool start_array(std::size_t) override { return value(Value::Array); }
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
+    bool key(string_t& key) override {
+        Open& top = stack_.back();
+        role_ = 0;
+        if (top.frame == Frame::Root) {
+            const std::uint8_t bit = key == "objects" ? 1 : 0;
+            role_ = noteKey(key, bit, rootGiven_, rootMistake_) ? kKeyChildren : 0;
+        } else if (top.frame == Frame::Entry) {
+            EntryShape& entry = entries_[top.entry];
+            std::optional<KeyMistake> mistake;
+            role_ = noteKey(key, entryKey(key), entry.given, mistake);
+            if (mistake && entry.mistake == EntryShape::kNoMistake) {
+                entry.mistake = static_cast<std::uint32_t>(mistakes_.size());
+                mistakes_.push_back(std::move(*mistake));
+            }
+        }
+        return true;
+    }
+
+    // What was read.
+    bool rootIsObject = false;
+    bool objectsIsArray = false;
+    std::uint8_t rootGiven() const { return rootGiven_; }
+    const std::optional<KeyMistake>& rootMistake() const { return rootMistake_; }
+    std::deque<EntryShape>& entries() { return entries_; }
+    const std::vector<std::string>& classes() const { return classes_; }
+    const std::vector<KeyMistake>& mistakes() const { return mistakes_; }
+
+private:
+    enum class Value { Scalar, String, Object, Array };
+    struct Open {
+        Frame frame;
+        std::uint32_t entry = 0;  ///< Entry, Children: the entry
+        std::uint32_t count = 0;  ///< Objects, Children: the elements so far
+    };
+
+    /// A value where the parser stands: what it means depends on the open frame and the key
+    /// before it.
+    bool value(Value kind, string_t* text = nullptr) {
+        const std::uint8_t role = std::exchange(role_, 0);
+        Frame opens = Frame::Skip;
+        std::uint32_t entry = 0;
+        if (stack_.empty()) {
+            rootIsObject = kind == Value::Object;
+            opens = Frame::Root;
+        } else {
+            Open& top = stack_.back();
+            switch (top.frame) {
+                case Frame::Root:
+                    if (role == kKeyChildren) {
+                        objectsIsArray = kind == Value::Array;
+                        opens = Frame::Objects;
+                    }
+                    break;
+                case Frame::Objects:
+                case Frame::Children: {
+                    EntryShape shape;
+                    if (top.frame == Frame::Children) {
+                        shape.parent = top.entry;
+                        shape.depth = entries_[top.entry].depth + 1;
+                    }
+                    shape.place = top.count++;
+                    shape.isObject = kind == Value::Object;
+                    entry = static_cast<std::uint32_t>(entries_.size());
+                    entries_.push_back(std::move(shape));
+                    opens = Frame::Entry;
+                    break;
+                }
+                case Frame::Entry: {
+                    EntryShape& shape = entries_[top.entry];
+                    if (role == kKeyName && kind == Value::String) {
+                        shape.nameIsString = true;
+                        shape.name = std::move(*text);
+                    } else if (role == kKeyClass) {
+                        shape.classIndex = kind == Value::String ? classIndex(*text) : EntryShape::kClassNotString;
+                    } else if (role == kKeyChildren) {
+                        shape.childrenIsArray = kind == Value::Array;
+                        opens = Frame::Children;
+                        entry = top.entry;
+                    }
+                    break;
+                }
+                case Frame::Skip:
+                    break;
+            }
+        }
+        if (kind == Value::Object || kind == Value::Array) {
+            // Only the container the frame expects is read into; anything else is passed over.
+            const bool expected = (opens == Frame::Root && kind == Value::Object) ||
+                                  (opens == Frame::Objects && kind == Value::Array) ||
+                                  (opens == Frame::Entry && kind == Value::Object) ||
+                                  (opens == Frame::Children && kind == Value::Array);
+            stack_.push_back({expected ? opens : Frame::Skip, entry, 0});
+        }
+        return true;
+    }
+
+    bool close() {
+        stack_.pop_back();
+        return true;
+    }
+
+    std::uint32_t classIndex(const std::string& name) {
+        const auto [it, added] = classIndexes_.try_emplace(name, static_cast<std::uint32_t>(classes_.size()));
+        if (added) classes_.push_back(name);
+        return it->second;
+    }
+
+    std::vector<Open> stack_;
+    std::uint8_t role_ = 0;
+    std::uint8_t rootGiven_ = 0;
+    std::optional<KeyMistake> rootMistake_;
+    std::deque<EntryShape> entries_;
+    std::vector<std::string> classes_;
+    std::unordered_map<std::string, std::uint32_t> classIndexes_;
+    std::vector<KeyMistake> mistakes_;
+};
+
+/// Builds a scene from a JSON scene file, and reads edits in the same words.
 class JsonSceneBuilder {
 public:
     JsonSceneBuilder(Host& host, const std::string& file) : host_(host), file_(file) {}
 
-    /// The objects made, configured but before AfterLoad (see `finishLoad`).
-    std::vector<Handle> build(const Json& root) {
-        if (!root.is_object()) fail("", "", "the file must hold a JSON object with the key \"objects\"");
-        checkKeys(root, "", {"objects"}, "a scene file");
-        const auto objects = root.find("objects");
-        if (objects == root.end() || !objects->is_array())
-            fail("", "objects", "the file must hold a JSON object whose \"objects\" is an array");
-        for (std::size_t i = 0; i < objects->size(); ++i)
-            create((*objects)[i], Handle(), "objects[" + std::to_string(i) + "]", 1);
-        for (const Made& made : made_) configure(made);
-        std::vector<Handle> handles;
-        handles.reserve(made_.size());
-        for (const Made& made : made_) handles.push_back(made.handle);
-        return handles;
+    /// The objects made, configured but before AfterLoad (see `finishLoad`). `pass` reads the
+    /// text from its start, twice.
+    std::vector<Handle> build(const TextPass& pass, const TextPrefix& prefix) {
+        std::vector<std::uint8_t> edits = createObjects(pass, prefix);
+        configureObjects(pass, edits);
+        return std::move(made_);
     }
 
 private:
-    struct Made {
-        Handle handle;
-        std::string name;
-        const Json* entry;
-    };
-
     [[noreturn]] void fail(const std::string& object, const std::string& attribute, const std::string& reason) const {
         throw SceneError(file_, object, attribute, reason);
+    }
+
+    [[noreturn]] void failKey(const std::string& object, const KeyMistake& mistake,
+                              const std::vector<std::string>& known, const std::string& holder) const {
+        if (mistake.repeated) fail(object, mistake.key, "the key is given twice");
+        fail(object, mistake.key, "unknown key; " + holder + " has the keys " + joinNames(known));
     }
 
     /// Refuses repeated keys and keys outside `known`; `holder` says whose keys they are.
     void checkKeys(const Json& entry, const std::string& object, const std::vector<std::string>& known,
                    const std::string& holder) const {
         for (const auto& [key, value] : entry.items()) {
-            if (!key.empty() && key[0] == kDuplicateMark)
-                fail(object, key.substr(key.find_first_not_of(kDuplicateMark)), "the key is given twice");
-            if (std::find(known.begin(), known.end(), key) == known.end())
-                fail(object, key, "unknown key; " + holder + " has the keys " + joinNames(known));
+            if (!key.empty() && key[0] == kDuplicateMark) failKey(object, {unmarked(key), true}, known, holder);
+            if (std::find(known.begin(), known.end(), key) == known.end()) failKey(object, {key, false}, known, holder);
         }
     }
 
-    /// Creates the object of `entry` and, below it, its children (first pass: names and
-    /// classes, so that every reference can be resolved in the second).
-    void create(const Json& entry, const Handle& parent, const std::string& label, std::size_t depth) {
-        if (!entry.is_object()) fail(label, "", "an object must be a JSON object");
-        const auto nameIt = entry.find("name");
-        if (nameIt == entry.end() || !nameIt->is_string() || nameIt->get_ref<const std::string&>().empty())
-            fail(label, "name", "every object needs a name (a non-empty string)");
-        const std::string& name = nameIt->get_ref<const std::string&>();
-        checkKeys(entry, name, {"name", "class", "position", "orientation", "attributes", "children"}, "an object");
-        if (names_.contains(name)) fail(name, "name", "the name is used by another object of the file");
-        if (!host_.find(name).IsNull()) fail(name, "name", "the name is used by an object the host already has");
-        if (depth > kMaxDepth) fail(name, "children", "child lists nested deeper than " + std::to_string(kMaxDepth));
+    /// Whether this load made the object: the runtime numbers its objects in order of creation.
+    bool madeHere(const Handle& handle) const {
+        if (made_.empty()) return false;
+        const ULong ref = host_.runtime().lookupRefOf(handle);
+        const ULong place = ref - firstRef_;
+        return ref != 0 && ref >= firstRef_ && place < made_.size() && made_[place] == handle;
+    }
 
-        Handle handle;
-        const auto classIt = entry.find("class");
-        if (classIt != entry.end()) {
-            if (!classIt->is_string()) fail(name, "class", "the class must be a string");
-            const std::string& className = classIt->get_ref<const std::string&>();
-            const auto& factories = host_.factories();
-            const bool known = std::any_of(factories.begin(), factories.end(),
-                                           [&](const FactoryInfo& f) { return f.className == className; });
-            if (!known) {
-                std::vector<std::string> classes;
-                for (const FactoryInfo& f : factories) classes.push_back(f.className);
-                fail(name, "class",
-                     "unknown class " + quoteName(className) + "; the classes are " + joinNames(classes) +
-                         " (leave \"class\" out for a plain object)");
+    /// First pass, then every object checked and created in pre-order. Returns the edit keys
+    /// each object gives, by its place.
+    std::vector<std::uint8_t> createObjects(const TextPass& pass, const TextPrefix& prefix) {
+        ShapeReader shape;
+        if (!pass(shape)) failParse(shape.error(), shape.errorPosition(), prefix, file_);
+        if (!shape.rootIsObject) fail("", "", "the file must hold a JSON object with the key \"objects\"");
+        if (shape.rootMistake()) failKey("", *shape.rootMistake(), {"objects"}, "a scene file");
+        if (!(shape.rootGiven() & 1) || !shape.objectsIsArray)
+            fail("", "objects", "the file must hold a JSON object whose \"objects\" is an array");
+
+        std::deque<EntryShape>& entries = shape.entries();
+        std::vector<std::uint8_t> edits;
+        edits.reserve(entries.size());
+        made_.reserve(entries.size());
+        const auto& factories = host_.factories();
+        for (EntryShape& entry : entries) {
+            const std::string label =
+                entry.parent == EntryShape::kTopLevel
+                    ? "objects[" + std::to_string(entry.place) + "]"
+                    : host_.nameOf(made_[entry.parent]) + ".children[" + std::to_string(entry.place) + "]";
+            if (!entry.isObject) fail(label, "", "an object must be a JSON object");
+            if (!(entry.given & kKeyName) || !entry.nameIsString || entry.name.empty())
+                fail(label, "name", "every object needs a name (a non-empty string)");
+            const std::string& name = entry.name;
+            if (entry.mistake != EntryShape::kNoMistake)
+                failKey(name, shape.mistakes()[entry.mistake], entryKeyNames(), "an object");
+            if (const Handle other = host_.find(name); !other.IsNull())
+                fail(name, "name",
+                     madeHere(other) ? "the name is used by another object of the file"
+                                     : "the name is used by an object the host already has");
+            if (entry.depth > kMaxDepth)
+                fail(name, "children", "child lists nested deeper than " + std::to_string(kMaxDepth));
+
+            const Handle parent = entry.parent == EntryShape::kTopLevel ? Handle() : made_[entry.parent];
+            Handle handle;
+            if (entry.classIndex == EntryShape::kClassNotString) fail(name, "class", "the class must be a string");
+            if (entry.classIndex != EntryShape::kNoClass) {
+                const std::string& className = shape.classes()[entry.classIndex];
+                const bool known = std::any_of(factories.begin(), factories.end(),
+                                               [&](const FactoryInfo& f) { return f.className == className; });
+                if (!known) {
+                    std::vector<std::string> classes;
+                    for (const FactoryInfo& f : factories) classes.push_back(f.className);
+                    fail(name, "class",
+                         "unknown class " + quoteName(className) + "; the classes are " + joinNames(classes) +
+                             " (leave \"class\" out for a plain object)");
+                }
+                handle = host_.create(className, std::move(entry.name), parent);
+            } else {
+                handle = host_.createPlain(std::move(entry.name), {0, 0, 0}, parent);
             }
-            handle = host_.create(className, name, parent);
-        } else {
-            handle = host_.createPlain(name, {0, 0, 0}, parent);
+            if (made_.empty()) firstRef_ = host_.runtime().lookupRefOf(handle);
+            made_.push_back(handle);
+            edits.push_back(entry.given & kEditKeys);
+            if ((entry.given & kKeyChildren) && !entry.childrenIsArray)
+                fail(host_.nameOf(handle), "children", "children must be an array of objects");
         }
-        names_.emplace(name, handle);
-        made_.push_back({handle, name, &entry});
+        return edits;
+    }
 
-        const auto children = entry.find("children");
-        if (children == entry.end()) return;
-        if (!children->is_array()) fail(name, "children", "children must be an array of objects");
-        for (std::size_t i = 0; i < children->size(); ++i)
-            create((*children)[i], handle, name + ".children[" + std::to_string(i) + "]", depth + 1);
+    /// Second pass: the position, orientation and attributes of every object, set in pre-order
+    /// as soon as the object's and those of every object before it have been read. An object
+    /// whose values come after its children waits for them (a file that puts every object's
+    /// values last is read whole before anything is set).
+    class EditReader;
+    void configureObjects(const TextPass& pass, const std::vector<std::uint8_t>& edits);
+
+    /// Sets one object's position, orientation and attributes.
+    void configure(const Handle& handle, const Json& entry) {
+        const std::string& name = host_.nameOf(handle);
+        const ObjectEdit edit = readEdit(entry, handle, name);
+        if (edit.position || edit.orientation) {
+            _CCoordSystem<float> frame;
+            if (edit.position) frame.Origin = *edit.position;
+            if (edit.orientation) frame.Orientation = *edit.orientation;
+            if (!host_.setObjectPos(handle, frame)) fail(name, "ObjectPos", "the object refused its position");
+        }
+        for (const ObjectEdit::Value& value : edit.attributes)
+            if (!host_.setAttribute(handle, value.record, value.bytes))
+                fail(name, value.name, "the object refused the value");
     }
 
     /// The float a JSON value denotes; fails with `what` otherwise.
@@ -297,21 +588,6 @@ private:
         std::vector<float> floats;
         for (const Json& element : value) floats.push_back(toFloat(element, object, attribute, what));
         return floats;
-    }
-
-    /// Second pass: position, orientation and attributes of one object.
-    void configure(const Made& made) {
-        const ObjectEdit edit = readEdit(*made.entry, made.handle, made.name);
-        if (edit.position || edit.orientation) {
-            _CCoordSystem<float> frame;
-            if (edit.position) frame.Origin = *edit.position;
-            if (edit.orientation) frame.Orientation = *edit.orientation;
-            if (!host_.setObjectPos(made.handle, frame))
-                fail(made.name, "ObjectPos", "the object refused its position");
-        }
-        for (const ObjectEdit::Value& value : edit.attributes)
-            if (!host_.setAttribute(made.handle, value.record, value.bytes))
-                fail(made.name, value.name, "the object refused the value");
     }
 
 public:
@@ -431,20 +707,193 @@ private:
 
     /// The object a reference names: one of the file while loading, one of the scene when editing.
     Handle resolve(const std::string& name) const {
-        if (!editing_) {
-            const auto it = names_.find(name);
-            return it == names_.end() ? Handle() : it->second;
-        }
         const Handle found = host_.find(name);
-        return !found.IsNull() && inScene(host_, found) ? found : Handle();
+        if (found.IsNull()) return found;
+        if (!editing_) return madeHere(found) ? found : Handle();
+        return inScene(host_, found) ? found : Handle();
     }
 
     Host& host_;
     const std::string& file_;
-    std::map<std::string, Handle, std::less<>> names_;
-    std::vector<Made> made_;
+    std::vector<Handle> made_;  ///< in pre-order
+    ULong firstRef_ = 0;        ///< the first one's lookup reference
     bool editing_ = false;
 };
+
+/// Follows the structure as the first pass did and hands each object's "position",
+/// "orientation" and "attributes" values, read into a small DOM, to `configure`.
+class JsonSceneBuilder::EditReader final : public nlohmann::json_sax<Json> {
+public:
+    EditReader(JsonSceneBuilder& builder, const std::vector<std::uint8_t>& edits) : builder_(builder), edits_(edits) {
+        drain();
+    }
+
+    bool null() override { return value(Value::Scalar, [](DomBuilder& b) { return b.null(); }); }
+    bool boolean(bool v) override { return value(Value::Scalar, [&](DomBuilder& b) { return b.boolean(v); }); }
+    bool number_integer(number_integer_t v) override {
+        return value(Value::Scalar, [&](DomBuilder& b) { return b.number_integer(v); });
+    }
+    bool number_unsigned(number_unsigned_t v) override {
+        return value(Value::Scalar, [&](DomBuilder& b) { return b.number_unsigned(v); });
+    }
+    bool number_float(number_float_t v, const string_t& text) override {
+        return value(Value::Scalar, [&](DomBuilder& b) { return b.number_float(v, text); });
+    }
+    bool string(string_t& v) override { return value(Value::Scalar, [&](DomBuilder& b) { return b.string(v); }); }
+    bool binary(binary_t& v) override { return value(Value::Scalar, [&](DomBuilder& b) { return b.binary(v); }); }
+    bool start_object(std::size_t n) override {
+        return value(Value::Object, [&](DomBuilder& b) { return b.start_object(n); });
+    }
+    bool start_array(std::size_t n) override {
+        return value(Value::Array, [&](DomBuilder& b) { return b.start_array(n); });
+    }
+    bool end_object() override { return close([](DomBuilder& b) { return b.end_object(); }); }
+    bool end_array() override { return close([](DomBuilder& b) { return b.end_array(); }); }
+    bool key(string_t& key) override {
+        if (capture_) return capture_->builder.key(key);
+        Open& top = stack_.back();
+        role_ = 0;
+        if (top.frame == Frame::Root && key == "objects") role_ = kKeyChildren;
+        if (top.frame == Frame::Entry) {
+            const std::uint8_t bit = entryKey(key);
+            if (bit & top.pending) {
+                role_ = bit;
+                top.pending &= static_cast<std::uint8_t>(~bit);
+                captureKey_ = key;
+            } else if (bit == kKeyChildren) {
+                role_ = kKeyChildren;
+            }
+        }
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        changed();
+    }
+
+    /// Called after the pass: every object must have been configured.
+    void finish() {
+        drain();
+        if (next_ != edits_.size() || entries_ != edits_.size()) changed();
+    }
+
+private:
+    enum class Value { Scalar, Object, Array };
+    struct Open {
+        Frame frame;
+        std::uint32_t entry = 0;
+        std::uint8_t pending = 0;  ///< Entry: the edit keys not yet read
+        Json edit;                 ///< Entry: the values read
+    };
+    /// The value being read into a DOM.
+    struct Capture {
+        Capture() : builder(value) {}
+        Json value;
+        DomBuilder builder;
+        std::size_t depth = 0;
+    };
+
+    [[noreturn]] void changed() const {
+        builder_.fail("", "", "the file changed while it was being read");
+    }
+
+    template <class Event>
+    bool value(Value kind, Event&& event) {
+        if (capture_) {
+            event(capture_->builder);
+            if (kind != Value::Scalar) ++capture_->depth;
+            else if (capture_->depth == 0) captured();
+            return true;
+        }
+        const std::uint8_t role = std::exchange(role_, 0);
+        Frame opens = Frame::Skip;
+        std::uint32_t entry = 0;
+        std::uint8_t pending = 0;
+        if (stack_.empty()) {
+            opens = Frame::Root;
+        } else {
+            Open& top = stack_.back();
+            if (top.frame == Frame::Root && role == kKeyChildren) {
+                opens = Frame::Objects;
+            } else if (top.frame == Frame::Objects || top.frame == Frame::Children) {
+                if (kind != Value::Object || entries_ >= edits_.size()) changed();
+                entry = entries_++;
+                pending = edits_[entry];
+                opens = Frame::Entry;
+            } else if (top.frame == Frame::Entry && (role & kEditKeys)) {
+                capture_.emplace();
+                event(capture_->builder);
+                if (kind != Value::Scalar) ++capture_->depth;
+                else captured();
+                return true;
+            } else if (top.frame == Frame::Entry && role == kKeyChildren) {
+                opens = Frame::Children;
+                entry = top.entry;
+            }
+        }
+        if (kind != Value::Scalar) {
+            stack_.push_back({opens, entry, pending, Json()});
+            if (opens == Frame::Entry && pending == 0) complete(stack_.back());
+        }
+        return true;
+    }
+
+    template <class Event>
+    bool close(Event&& event) {
+        if (capture_) {
+            event(capture_->builder);
+            if (--capture_->depth == 0) captured();
+            return true;
+        }
+        if (stack_.back().frame == Frame::Entry && stack_.back().pending != 0) changed();
+        stack_.pop_back();
+        return true;
+    }
+
+    /// A value of the open entry has been read whole.
+    void captured() {
+        Open& top = stack_.back();
+        if (!top.edit.is_object()) top.edit = Json::object();
+        top.edit[captureKey_] = std::move(capture_->value);
+        capture_.reset();
+        if (top.pending == 0) complete(top);
+    }
+
+    /// Every edit value of an entry is read: it is set now if every entry before it is.
+    void complete(Open& entry) {
+        if (edits_[entry.entry] == 0) return;  // nothing to set; `drain` passes over it
+        waiting_.emplace(entry.entry, std::move(entry.edit));
+        entry.edit = Json();
+        drain();
+    }
+
+    void drain() {
+        while (next_ < edits_.size()) {
+            if (edits_[next_] != 0) {
+                const auto it = waiting_.find(next_);
+                if (it == waiting_.end()) return;
+                builder_.configure(builder_.made_[next_], it->second);
+                waiting_.erase(it);
+            }
+            ++next_;
+        }
+    }
+
+    JsonSceneBuilder& builder_;
+    const std::vector<std::uint8_t>& edits_;
+    std::vector<Open> stack_;
+    std::optional<Capture> capture_;
+    std::string captureKey_;
+    std::uint8_t role_ = 0;
+    std::uint32_t entries_ = 0;  ///< entries met so far
+    std::size_t next_ = 0;       ///< the first entry not yet configured
+    std::map<std::uint32_t, Json> waiting_;
+};
+
+void JsonSceneBuilder::configureObjects(const TextPass& pass, const std::vector<std::uint8_t>& edits) {
+    EditReader reader(*this, edits);
+    if (!pass(reader)) fail("", "", "the file changed while it was being read");
+    reader.finish();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Scene -> JSON text
@@ -774,10 +1223,35 @@ bool isScoImage(std::span<const std::uint8_t> bytes) {
 
 namespace {
 
-/// The objects of a JSON scene, before AfterLoad. The DOM is gone when this returns.
+/// The objects of a JSON scene held in memory, before AfterLoad.
 std::vector<Handle> buildJsonScene(Host& host, std::string_view text, const std::string& file) {
-    const Json root = parseJson(text, file);
-    return JsonSceneBuilder(host, file).build(root);
+    const TextPass pass = [text](nlohmann::json_sax<Json>& handler) {
+        return Json::sax_parse(text.begin(), text.end(), &handler);
+    };
+    return JsonSceneBuilder(host, file).build(pass, prefixOf(text));
+}
+
+/// The objects of a JSON scene file, before AfterLoad: the file is read twice and never held.
+std::vector<Handle> buildJsonSceneFile(Host& host, const std::string& path) {
+    auto open = [&path] {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) throw SceneError(path, "", "", std::string("cannot open the file: ") + std::strerror(errno));
+        return in;
+    };
+    const TextPass pass = [&](nlohmann::json_sax<Json>& handler) {
+        std::ifstream in = open();
+        const bool parsed = Json::sax_parse(in, &handler);
+        if (in.bad()) throw SceneError(path, "", "", std::string("cannot read the file: ") + std::strerror(errno));
+        return parsed;
+    };
+    const TextPrefix prefix = [&](std::size_t position) {
+        std::ifstream in = open();
+        std::string text(position, '\0');
+        in.read(text.data(), static_cast<std::streamsize>(position));
+        text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+        return text;
+    };
+    return JsonSceneBuilder(host, path).build(pass, prefix);
 }
 
 /// AfterLoad on every loaded object, in file order. Called once the file's bytes and DOM are
@@ -805,26 +1279,42 @@ std::vector<Handle> loadScoScene(Host& host, std::span<const std::uint8_t> bytes
 
 std::vector<Handle> loadSceneFile(Host& host, const std::string& path) {
     std::vector<std::uint8_t> bytes;
+    auto fromMemory = [&] {
+        return isScoImage(bytes) ? ScoReader(host, bytes, path).read()
+                                 : buildJsonScene(host, std::string_view(reinterpret_cast<const char*>(bytes.data()),
+                                                                         bytes.size()), path);
+    };
+    std::vector<Handle> loaded;
     if (path == "-") {
-        // Standard input, JSON or .sco by its content like a file.
+        // Standard input, JSON or .sco by its content like a file; it can be read only once.
         bytes.assign(std::istreambuf_iterator<char>(std::cin.rdbuf()), std::istreambuf_iterator<char>());
         if (std::cin.bad()) throw SceneError(path, "", "", "cannot read standard input");
+        loaded = fromMemory();
     } else {
         std::error_code error;
         if (std::filesystem::is_directory(path, error))
             throw SceneError(path, "", "", "is a directory, not a scene file");
         std::ifstream in(path, std::ios::binary);
         if (!in) throw SceneError(path, "", "", std::string("cannot open the file: ") + std::strerror(errno));
-        // Sized once when the size is known (a regular file): grown by doubling, a large scene's
-        // bytes would take up to twice their size.
-        if (const auto size = std::filesystem::file_size(path, error); !error && size > 0) bytes.reserve(size);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        char magic[sizeof kScoMagic] = {};
+        in.read(magic, sizeof magic);
         if (in.bad()) throw SceneError(path, "", "", std::string("cannot read the file: ") + std::strerror(errno));
+        const bool sco = in.gcount() == sizeof magic && std::memcmp(magic, kScoMagic, sizeof magic) == 0;
+        if (!sco && std::filesystem::is_regular_file(path, error)) {
+            // A JSON file is read where it lies, twice, rather than held with its parse.
+            in.close();
+            loaded = buildJsonSceneFile(host, path);
+        } else {
+            // A .sco image is read whole (the reader checks every count against what remains);
+            // a pipe or device can be read only once. Sized once when the size is known: grown
+            // by doubling, a large scene's bytes would take up to twice their size.
+            if (const auto size = std::filesystem::file_size(path, error); !error && size > 0) bytes.reserve(size);
+            bytes.assign(magic, magic + in.gcount());
+            bytes.insert(bytes.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (in.bad()) throw SceneError(path, "", "", std::string("cannot read the file: ") + std::strerror(errno));
+            loaded = fromMemory();
+        }
     }
-    std::vector<Handle> loaded =
-        isScoImage(bytes)
-            ? ScoReader(host, bytes, path).read()
-            : buildJsonScene(host, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);
     std::vector<std::uint8_t>().swap(bytes);
     return finishLoad(host, std::move(loaded));
 }

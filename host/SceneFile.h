@@ -110,7 +110,9 @@ std::vector<Handle> loadJsonScene(Host& host, std::string_view text, const std::
 /// The same for a .sco image.
 std::vector<Handle> loadScoScene(Host& host, std::span<const std::uint8_t> bytes, const std::string& file);
 /// Reads the file at `path` and loads it by its content: .sco when it starts with the magic,
-/// JSON otherwise. Throws SceneError, also when the file cannot be read.
+/// JSON otherwise. A regular JSON file is read twice where it lies instead of being held with
+/// its parse (a file changed between the two readings is refused); `-`, pipes and devices are
+/// read once into memory. Throws SceneError, also when the file cannot be read.
 std::vector<Handle> loadSceneFile(Host& host, const std::string& path);
 
 /// The scene as JSON: every object with its name, class, position, orientation (left out when

@@ -4,10 +4,16 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include "host/Host.h"
 #include "host/InProcessModule.h"
@@ -101,6 +107,54 @@ TEST(SceneFile, ScoLayoutAndExportAreFixedPointsThroughJsonAndSco) {
     host::loadScoScene(*fromImage, image, "scene.sco");
     EXPECT_EQ(host::exportJson(*fromImage), text);
     EXPECT_EQ(host::saveScoImage(*fromImage), image) << "objects come back under their stored GUIDs";
+}
+
+TEST(SceneFile, KeyOrderAndReadingFromAFileChangeNothing) {
+    // The loader reads a file twice without holding it; objects whose values come after their
+    // children (the path's "attributes" after every waypoint), and names and classes after
+    // everything else, must build the same scene as the canonical text.
+    std::function<nlohmann::ordered_json(const nlohmann::ordered_json&)> reversed =
+        [&](const nlohmann::ordered_json& value) {
+            if (value.is_array()) {
+                nlohmann::ordered_json out = nlohmann::ordered_json::array();
+                for (const auto& element : value) out.push_back(reversed(element));
+                return out;
+            }
+            if (!value.is_object()) return value;
+            nlohmann::ordered_json out = nlohmann::ordered_json::object();
+            for (auto it = value.end(); it != value.begin();) {
+                --it;
+                out[it.key()] = reversed(it.value());
+            }
+            return out;
+        };
+    auto withPathAttributes = nlohmann::ordered_json::parse(kScene);
+    withPathAttributes["objects"][1]["attributes"] = {{"ShowPath", false}};
+    auto canonical = makeHost();
+    host::loadJsonScene(*canonical, withPathAttributes.dump(), "scene.json");
+    const std::string expected = host::exportJson(*canonical);
+
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("camsys-reversed-" + std::to_string(::getpid()) + ".json");
+    std::ofstream(file) << reversed(withPathAttributes).dump(2);
+    auto fromFile = makeHost();
+    const std::vector<Handle> loaded = host::loadSceneFile(*fromFile, file.string());
+    std::filesystem::remove(file);
+    EXPECT_EQ(loaded.size(), 6u);
+    EXPECT_EQ(host::exportJson(*fromFile), expected);
+
+    // The first mistake in a DOM walk's order wins: an unknown key before a repeat, the repeat
+    // before a later unknown key, an object before its children.
+    const std::pair<const char*, const char*> firstMistakes[] = {
+        {R"({"objects":[{"name":"A","bogus":1,"name":"B"}]})", "bogus"},
+        {R"({"objects":[{"name":"A","name":"B","bogus":1}]})", "name"},
+        {R"({"objects":[{"children":[{"name":"B","bogus":1}],"name":"A","also":2}]})", "also"},
+    };
+    for (const auto& [text, key] : firstMistakes) {
+        auto host = makeHost();
+        const SceneError error = refusal([&] { host::loadJsonScene(*host, text, "first.json"); });
+        EXPECT_EQ(error.attribute(), key) << text;
+    }
 }
 
 TEST(SceneFile, CorruptScoImagesAreRefusedNeverCrash) {
