@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -83,13 +83,6 @@ bool isIdentity(const _CMatrix3<float>& m) {
     return std::memcmp(&m, identity, sizeof identity) == 0;
 }
 
-// ---------------------------------------------------------------------------------------------
-// JSON text -> DOM
-//
-// nlohmann's own DOM parser would hand us numbers as doubles and keep only the last of two equal
-// keys. This builder keeps the float that the number's text denotes (as a double that converts
-// back to that float exactly, so no second rounding happens) and marks repeated keys.
-
 /// A SAX handler that keeps why and where the text stopped being JSON.
 class SaxReader : public nlohmann::json_sax<Json> {
 public:
@@ -105,6 +98,13 @@ private:
     std::string error_;
     std::size_t errorPosition_ = 0;
 };
+
+// ---------------------------------------------------------------------------------------------
+// JSON text -> DOM
+//
+// nlohmann's own DOM parser would hand us numbers as doubles and keep only the last of two equal
+// keys. This builder keeps the float that the number's text denotes (as a double that converts
+// back to that float exactly, so no second rounding happens) and marks repeated keys.
 
 class DomBuilder final : public SaxReader {
 public:
