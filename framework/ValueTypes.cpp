@@ -1,6 +1,7 @@
 // Records of the value types. Every record moves its fixed-size body with raw Read/Write calls;
 // a failed step ends the record at once with 0.
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "CVar.h"
@@ -36,8 +37,12 @@ int CGUID::Serialize(IClassStorage* storage) {
 }
 
 bool CGUID::IsNull() const {
-    static const _GUID zero{};
-    return std::memcmp(&Guid, &zero, sizeof Guid) == 0;
+    // Two word loads rather than memcmp: every interface query asks this first, and a sanitizer
+    // build intercepts each memcmp call.
+    std::uint64_t words[2];
+    static_assert(sizeof words == sizeof Guid);
+    std::memcpy(words, &Guid, sizeof words);
+    return (words[0] | words[1]) == 0;
 }
 
 bool Handle::GetInterface(ULong id, void** out) const {

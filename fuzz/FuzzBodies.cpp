@@ -25,8 +25,10 @@ namespace {
 /// every 0.25 units, so a path of length L costs 4L evaluations (up to 2^24 when L is huge, about
 /// a second): beyond this the bodies leave out what refits, to keep every input fast.
 constexpr double kMaxRefitLength = 2e4;
-/// Longest path whose box is also computed by the literal walk (n resolves per sample).
-constexpr float kMaxLiteralLength = 5e3f;
+/// Longest path whose box is also computed by the literal walk (n resolves per sample). Far
+/// below 2^22 every sample distance is an exact multiple of 0.25, so a longer path brings more
+/// samples of the same kind, not a new case; the walk took the largest share of every input.
+constexpr float kMaxLiteralLength = 1e3f;
 /// Longest part (in DistanceSum) whose drawing is recorded, and counted.
 constexpr float kMaxRecordedDrawing = 1e5f;
 constexpr float kMaxCountedDrawing = 4e6f;
@@ -109,13 +111,15 @@ struct Scene {
             const Handle w = host.create("SCOCameraSystemWaypoint", "w" + std::to_string(k), path);
             _CCoordSystem<float> frame;
             frame.RotateZ(0.3 * k);
-            // Ten units apart: the literal box, the costliest check, samples the path every
+            // Four units apart: the literal box, the costliest check, samples the path every
             // quarter unit, so the scene's own length sets the pace of every input that keeps it.
-            frame.Origin = {10.0f * static_cast<float>(k), 2.5f * static_cast<float>(k % 2), 5};
+            frame.Origin = {4.0f * static_cast<float>(k), 2.5f * static_cast<float>(k % 2), 5};
             host.setObjectPos(w, frame);
             wayPoints.push_back(w);
         }
-        outside = host.createPlain("outside", {60, 80, 10}, world);
+        // Near the last waypoint, which looks at it: the view vector is Range times the forward
+        // axis, so a far target would make the last segment, and every literal walk, long.
+        outside = host.createPlain("outside", {14, 6, 7}, world);
         host.setReference(wayPoints.back(), "PointsTo", outside);
         iterator = host.create("SCOCameraSystemIterator", "iterator", world);
         host.setReference(iterator, "Path", path);
