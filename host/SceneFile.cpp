@@ -229,7 +229,7 @@ enum EntryKey : std::uint8_t {
 };
 constexpr std::uint8_t kEditKeys = kKeyPosition | kKeyOrientation | kKeyAttributes;
 
-std::uint8_t entryKey(std::string_view key) {
+std::uint8_t entryKeyBit(std::string_view key) {
     static constexpr std::pair<std::string_view, EntryKey> keys[] = {
         {"name", kKeyName},
         {"class", kKeyClass},
@@ -283,9 +283,11 @@ std::uint8_t noteKey(const std::string& key, std::uint8_t bit, std::uint8_t& giv
     return bit;
 }
 
+/// The parent of a top-level entry.
+constexpr std::uint32_t kTopLevel = 0xFFFFFFFF;
+
 /// What the first pass learns of one object entry.
 struct EntryShape {
-    static constexpr std::uint32_t kTopLevel = 0xFFFFFFFF;
     static constexpr std::uint32_t kNoClass = 0xFFFFFFFF;
     static constexpr std::uint32_t kClassNotString = 0xFFFFFFFE;
     static constexpr std::uint32_t kNoMistake = 0xFFFFFFFF;
@@ -302,44 +304,155 @@ struct EntryShape {
     bool childrenIsArray = false;
 };
 
-/// What a SAX handler of the scene's structure is looking at.
-enum class Frame : std::uint8_t { Root, Objects, Entry, Children, Skip };
-
-/// The first pass: the file's top level and the shape of every object entry, in pre-order.
-class ShapeReader final : public SaxReader {
+/// Follows a JSON scene's structure through the SAX events: the top-level object, its
+/// "objects", every object entry in pre-order, and their "children". What the keys of the top
+/// level and of an entry mean is the pass's own; a value a pass captures is read whole into a
+/// DOM and handed over.
+class SceneWalker : public SaxReader {
 public:
-    bool null() override { return value(Value::Scalar); }
-    bool boolean(bool) override { return value(Value::Scalar); }
-    bool number_integer(number_integer_t) override { return value(Value::Scalar); }
-    bool number_unsigned(number_unsigned_t) override { return value(Value::Scalar); }
-    bool number_float(number_float_t, const string_t&) override { return value(Value::Scalar); }
-    bool string(string_t& text) override { return value(Value::String, &text); }
-    bool binary(binary_t&) override { return value(Value::Scalar); }
-    bool start_object(std::size_t) override { return value(Value::Object); }
-    bool start_array(std::size_t) override { return value(Value::Array); }
-    bool end_object() override { return close(); }
-    bool end_array() override { return close(); }
+    bool null() override { return value(Value::Scalar, [](DomBuilder& b) { return b.null(); }); }
+    bool boolean(bool v) override { return value(Value::Scalar, [&](DomBuilder& b) { return b.boolean(v); }); }
+    bool number_integer(number_integer_t v) override {
+        return value(Value::Scalar, [&](DomBuilder& b) { return b.number_integer(v); });
+    }
+    bool number_unsigned(number_unsigned_t v) override {
+        return value(Value::Scalar, [&](DomBuilder& b) { return b.number_unsigned(v); });
+    }
+    bool number_float(number_float_t v, const string_t& text) override {
+        return value(Value::Scalar, [&](DomBuilder& b) { return b.number_float(v, text); });
+    }
+    bool string(string_t& v) override {
+        return value(Value::String, [&](DomBuilder& b) { return b.string(v); }, &v);
+    }
+    bool binary(binary_t& v) override { return value(Value::Scalar, [&](DomBuilder& b) { return b.binary(v); }); }
+    bool start_object(std::size_t n) override {
+        return value(Value::Object, [&](DomBuilder& b) { return b.start_object(n); });
+    }
+    bool start_array(std::size_t n) override {
+        return value(Value::Array, [&](DomBuilder& b) { return b.start_array(n); });
+    }
+    bool end_object() override { return close([](DomBuilder& b) { return b.end_object(); }); }
+    bool end_array() override { return close([](DomBuilder& b) { return b.end_array(); }); }
     bool key(string_t& key) override {
-        Open& top = stack_.back();
-        role_ = 0;
-        if (top.frame == Frame::Root) {
-            const std::uint8_t bit = key == "objects" ? 1 : 0;
-            role_ = noteKey(key, bit, rootGiven_, rootMistake_) ? kKeyChildren : 0;
-        } else if (top.frame == Frame::Entry) {
-            EntryShape& entry = entries_[top.entry];
-            std::optional<KeyMistake> mistake;
-            role_ = noteKey(key, entryKey(key), entry.given, mistake);
-            if (mistake && entry.mistake == EntryShape::kNoMistake) {
-                entry.mistake = static_cast<std::uint32_t>(mistakes_.size());
-                mistakes_.push_back(std::move(*mistake));
-            }
-        }
+        if (capture_) return capture_->builder.key(key);
+        const Open& top = stack_.back();
+        role_ = top.frame == Frame::Root ? rootKey(key) : top.frame == Frame::Entry ? entryKey(top.entry, key) : 0;
+        if (top.frame == Frame::Entry && captures(role_)) captureKey_ = key;
         return true;
     }
 
-    // What was read.
-    bool rootIsObject = false;
-    bool objectsIsArray = false;
+    bool rootIsObject() const { return rootIsObject_; }
+    bool objectsIsArray() const { return objectsIsArray_; }
+    /// Entries met so far.
+    std::uint32_t entryCount() const { return entries_; }
+
+protected:
+    enum class Value { Scalar, String, Object, Array };
+
+    /// The role of the value of a top-level key: kKeyChildren for the "objects" to walk, else 0.
+    virtual std::uint8_t rootKey(const std::string& key) = 0;
+    /// The role of the value of an entry's key: its EntryKey bit, kKeyChildren to walk its
+    /// children, 0 to pass it over.
+    virtual std::uint8_t entryKey(std::uint32_t entry, const std::string& key) = 0;
+    /// Entry `entry` (pre-order) begins: element `place` of the top level (`parent` kTopLevel)
+    /// or of `parent`'s children.
+    virtual void entryBegins(std::uint32_t entry, std::uint32_t parent, std::uint32_t place, Value kind) = 0;
+    /// The value of an entry's key with `role` (not captured): `text` when it is a string.
+    virtual void entryValue(std::uint32_t, std::uint8_t, Value, string_t*) {}
+    /// Ends an entry that is a JSON object.
+    virtual void entryEnds(std::uint32_t) {}
+    /// Whether a value of this role is read whole and handed to `captured`.
+    virtual bool captures(std::uint8_t) const { return false; }
+    virtual void captured(std::uint32_t, const std::string&, Json) {}
+
+private:
+    enum class Frame : std::uint8_t { Root, Objects, Entry, Children, Skip };
+    struct Open {
+        Frame frame;
+        std::uint32_t entry = 0;  ///< Entry, Children: the entry
+        std::uint32_t count = 0;  ///< Objects, Children: the elements so far
+    };
+    /// The value being read into a DOM.
+    struct Capture {
+        Capture() : builder(value) {}
+        Json value;
+        DomBuilder builder;
+        std::size_t depth = 0;
+    };
+
+    /// A value where the parser stands: what it means depends on the open frame and the key
+    /// before it.
+    template <class Event>
+    bool value(Value kind, Event&& event, string_t* text = nullptr) {
+        const bool container = kind == Value::Object || kind == Value::Array;
+        if (capture_) {
+            event(capture_->builder);
+            if (container) ++capture_->depth;
+            else if (capture_->depth == 0) handOver();
+            return true;
+        }
+        const std::uint8_t role = std::exchange(role_, 0);
+        Frame opens = Frame::Skip;
+        std::uint32_t entry = 0;
+        if (stack_.empty()) {
+            rootIsObject_ = kind == Value::Object;
+            if (rootIsObject_) opens = Frame::Root;
+        } else {
+            Open& top = stack_.back();
+            if (top.frame == Frame::Root && role == kKeyChildren) {
+                objectsIsArray_ = kind == Value::Array;
+                if (objectsIsArray_) opens = Frame::Objects;
+            } else if (top.frame == Frame::Objects || top.frame == Frame::Children) {
+                entry = entries_++;
+                entryBegins(entry, top.frame == Frame::Children ? top.entry : kTopLevel, top.count++, kind);
+                if (kind == Value::Object) opens = Frame::Entry;
+            } else if (top.frame == Frame::Entry && role != 0) {
+                entry = top.entry;
+                if (captures(role)) {
+                    capture_.emplace();
+                    event(capture_->builder);
+                    if (container) ++capture_->depth;
+                    else handOver();
+                    return true;
+                }
+                entryValue(entry, role, kind, text);
+                if (role == kKeyChildren && kind == Value::Array) opens = Frame::Children;
+            }
+        }
+        if (container) stack_.push_back({opens, entry, 0});
+        return true;
+    }
+
+    template <class Event>
+    bool close(Event&& event) {
+        if (capture_) {
+            event(capture_->builder);
+            if (--capture_->depth == 0) handOver();
+            return true;
+        }
+        if (stack_.back().frame == Frame::Entry) entryEnds(stack_.back().entry);
+        stack_.pop_back();
+        return true;
+    }
+
+    void handOver() {
+        Json value = std::move(capture_->value);
+        capture_.reset();
+        captured(stack_.back().entry, captureKey_, std::move(value));
+    }
+
+    std::vector<Open> stack_;
+    std::optional<Capture> capture_;
+    std::string captureKey_;
+    std::uint8_t role_ = 0;
+    std::uint32_t entries_ = 0;
+    bool rootIsObject_ = false;
+    bool objectsIsArray_ = false;
+};
+
+/// The first pass: the file's top level and the shape of every object entry, in pre-order.
+class ShapeReader final : public SceneWalker {
+public:
     std::uint8_t rootGiven() const { return rootGiven_; }
     const std::optional<KeyMistake>& rootMistake() const { return rootMistake_; }
     std::deque<EntryShape>& entries() { return entries_; }
@@ -347,77 +460,37 @@ public:
     const std::vector<KeyMistake>& mistakes() const { return mistakes_; }
 
 private:
-    enum class Value { Scalar, String, Object, Array };
-    struct Open {
-        Frame frame;
-        std::uint32_t entry = 0;  ///< Entry, Children: the entry
-        std::uint32_t count = 0;  ///< Objects, Children: the elements so far
-    };
-
-    /// A value where the parser stands: what it means depends on the open frame and the key
-    /// before it.
-    bool value(Value kind, string_t* text = nullptr) {
-        const std::uint8_t role = std::exchange(role_, 0);
-        Frame opens = Frame::Skip;
-        std::uint32_t entry = 0;
-        if (stack_.empty()) {
-            rootIsObject = kind == Value::Object;
-            opens = Frame::Root;
-        } else {
-            Open& top = stack_.back();
-            switch (top.frame) {
-                case Frame::Root:
-                    if (role == kKeyChildren) {
-                        objectsIsArray = kind == Value::Array;
-                        opens = Frame::Objects;
-                    }
-                    break;
-                case Frame::Objects:
-                case Frame::Children: {
-                    EntryShape shape;
-                    if (top.frame == Frame::Children) {
-                        shape.parent = top.entry;
-                        shape.depth = entries_[top.entry].depth + 1;
-                    }
-                    shape.place = top.count++;
-                    shape.isObject = kind == Value::Object;
-                    entry = static_cast<std::uint32_t>(entries_.size());
-                    entries_.push_back(std::move(shape));
-                    opens = Frame::Entry;
-                    break;
-                }
-                case Frame::Entry: {
-                    EntryShape& shape = entries_[top.entry];
-                    if (role == kKeyName && kind == Value::String) {
-                        shape.nameIsString = true;
-                        shape.name = std::move(*text);
-                    } else if (role == kKeyClass) {
-                        shape.classIndex = kind == Value::String ? classIndex(*text) : EntryShape::kClassNotString;
-                    } else if (role == kKeyChildren) {
-                        shape.childrenIsArray = kind == Value::Array;
-                        opens = Frame::Children;
-                        entry = top.entry;
-                    }
-                    break;
-                }
-                case Frame::Skip:
-                    break;
-            }
-        }
-        if (kind == Value::Object || kind == Value::Array) {
-            // Only the container the frame expects is read into; anything else is passed over.
-            const bool expected = (opens == Frame::Root && kind == Value::Object) ||
-                                  (opens == Frame::Objects && kind == Value::Array) ||
-                                  (opens == Frame::Entry && kind == Value::Object) ||
-                                  (opens == Frame::Children && kind == Value::Array);
-            stack_.push_back({expected ? opens : Frame::Skip, entry, 0});
-        }
-        return true;
+    std::uint8_t rootKey(const std::string& key) override {
+        return noteKey(key, key == "objects" ? 1 : 0, rootGiven_, rootMistake_) ? kKeyChildren : 0;
     }
-
-    bool close() {
-        stack_.pop_back();
-        return true;
+    std::uint8_t entryKey(std::uint32_t entry, const std::string& key) override {
+        EntryShape& shape = entries_[entry];
+        std::optional<KeyMistake> mistake;
+        const std::uint8_t role = noteKey(key, entryKeyBit(key), shape.given, mistake);
+        if (mistake && shape.mistake == EntryShape::kNoMistake) {
+            shape.mistake = static_cast<std::uint32_t>(mistakes_.size());
+            mistakes_.push_back(std::move(*mistake));
+        }
+        return role;
+    }
+    void entryBegins(std::uint32_t, std::uint32_t parent, std::uint32_t place, Value kind) override {
+        EntryShape shape;
+        shape.parent = parent;
+        if (parent != kTopLevel) shape.depth = entries_[parent].depth + 1;
+        shape.place = place;
+        shape.isObject = kind == Value::Object;
+        entries_.push_back(std::move(shape));
+    }
+    void entryValue(std::uint32_t entry, std::uint8_t role, Value kind, string_t* text) override {
+        EntryShape& shape = entries_[entry];
+        if (role == kKeyName && kind == Value::String) {
+            shape.nameIsString = true;
+            shape.name = std::move(*text);
+        } else if (role == kKeyClass) {
+            shape.classIndex = kind == Value::String ? classIndex(*text) : EntryShape::kClassNotString;
+        } else if (role == kKeyChildren) {
+            shape.childrenIsArray = kind == Value::Array;
+        }
     }
 
     std::uint32_t classIndex(const std::string& name) {
@@ -426,8 +499,6 @@ private:
         return it->second;
     }
 
-    std::vector<Open> stack_;
-    std::uint8_t role_ = 0;
     std::uint8_t rootGiven_ = 0;
     std::optional<KeyMistake> rootMistake_;
     std::deque<EntryShape> entries_;
@@ -482,9 +553,9 @@ private:
     std::vector<std::uint8_t> createObjects(const TextPass& pass, const TextPrefix& prefix) {
         ShapeReader shape;
         if (!pass(shape)) failParse(shape.error(), shape.errorPosition(), prefix, file_);
-        if (!shape.rootIsObject) fail("", "", "the file must hold a JSON object with the key \"objects\"");
+        if (!shape.rootIsObject()) fail("", "", "the file must hold a JSON object with the key \"objects\"");
         if (shape.rootMistake()) failKey("", *shape.rootMistake(), {"objects"}, "a scene file");
-        if (!(shape.rootGiven() & 1) || !shape.objectsIsArray)
+        if (!(shape.rootGiven() & 1) || !shape.objectsIsArray())
             fail("", "objects", "the file must hold a JSON object whose \"objects\" is an array");
 
         std::deque<EntryShape>& entries = shape.entries();
@@ -494,7 +565,7 @@ private:
         const auto& factories = host_.factories();
         for (EntryShape& entry : entries) {
             const std::string label =
-                entry.parent == EntryShape::kTopLevel
+                entry.parent == kTopLevel
                     ? "objects[" + std::to_string(entry.place) + "]"
                     : host_.nameOf(made_[entry.parent]) + ".children[" + std::to_string(entry.place) + "]";
             if (!entry.isObject) fail(label, "", "an object must be a JSON object");
@@ -510,7 +581,7 @@ private:
             if (entry.depth > kMaxDepth)
                 fail(name, "children", "child lists nested deeper than " + std::to_string(kMaxDepth));
 
-            const Handle parent = entry.parent == EntryShape::kTopLevel ? Handle() : made_[entry.parent];
+            const Handle parent = entry.parent == kTopLevel ? Handle() : made_[entry.parent];
             Handle handle;
             if (entry.classIndex == EntryShape::kClassNotString) fail(name, "class", "the class must be a string");
             if (entry.classIndex != EntryShape::kNoClass) {
@@ -720,149 +791,64 @@ private:
     bool editing_ = false;
 };
 
-/// Follows the structure as the first pass did and hands each object's "position",
-/// "orientation" and "attributes" values, read into a small DOM, to `configure`.
-class JsonSceneBuilder::EditReader final : public nlohmann::json_sax<Json> {
+/// The second pass: hands each object's "position", "orientation" and "attributes" values,
+/// read into a small DOM, to `configure`, in pre-order.
+class JsonSceneBuilder::EditReader final : public SceneWalker {
 public:
     EditReader(JsonSceneBuilder& builder, const std::vector<std::uint8_t>& edits) : builder_(builder), edits_(edits) {
         drain();
     }
 
-    bool null() override { return value(Value::Scalar, [](DomBuilder& b) { return b.null(); }); }
-    bool boolean(bool v) override { return value(Value::Scalar, [&](DomBuilder& b) { return b.boolean(v); }); }
-    bool number_integer(number_integer_t v) override {
-        return value(Value::Scalar, [&](DomBuilder& b) { return b.number_integer(v); });
-    }
-    bool number_unsigned(number_unsigned_t v) override {
-        return value(Value::Scalar, [&](DomBuilder& b) { return b.number_unsigned(v); });
-    }
-    bool number_float(number_float_t v, const string_t& text) override {
-        return value(Value::Scalar, [&](DomBuilder& b) { return b.number_float(v, text); });
-    }
-    bool string(string_t& v) override { return value(Value::Scalar, [&](DomBuilder& b) { return b.string(v); }); }
-    bool binary(binary_t& v) override { return value(Value::Scalar, [&](DomBuilder& b) { return b.binary(v); }); }
-    bool start_object(std::size_t n) override {
-        return value(Value::Object, [&](DomBuilder& b) { return b.start_object(n); });
-    }
-    bool start_array(std::size_t n) override {
-        return value(Value::Array, [&](DomBuilder& b) { return b.start_array(n); });
-    }
-    bool end_object() override { return close([](DomBuilder& b) { return b.end_object(); }); }
-    bool end_array() override { return close([](DomBuilder& b) { return b.end_array(); }); }
-    bool key(string_t& key) override {
-        if (capture_) return capture_->builder.key(key);
-        Open& top = stack_.back();
-        role_ = 0;
-        if (top.frame == Frame::Root && key == "objects") role_ = kKeyChildren;
-        if (top.frame == Frame::Entry) {
-            const std::uint8_t bit = entryKey(key);
-            if (bit & top.pending) {
-                role_ = bit;
-                top.pending &= static_cast<std::uint8_t>(~bit);
-                captureKey_ = key;
-            } else if (bit == kKeyChildren) {
-                role_ = kKeyChildren;
-            }
-        }
-        return true;
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-        changed();
-    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { changed(); }
 
     /// Called after the pass: every object must have been configured.
     void finish() {
         drain();
-        if (next_ != edits_.size() || entries_ != edits_.size()) changed();
+        if (next_ != edits_.size() || entryCount() != edits_.size()) changed();
     }
 
 private:
-    enum class Value { Scalar, Object, Array };
-    struct Open {
-        Frame frame;
-        std::uint32_t entry = 0;
-        std::uint8_t pending = 0;  ///< Entry: the edit keys not yet read
-        Json edit;                 ///< Entry: the values read
-    };
-    /// The value being read into a DOM.
-    struct Capture {
-        Capture() : builder(value) {}
-        Json value;
-        DomBuilder builder;
-        std::size_t depth = 0;
+    /// An entry being read: the edit keys not yet read and the values read.
+    struct OpenEntry {
+        std::uint32_t entry;
+        std::uint8_t pending;
+        Json edit;
     };
 
-    [[noreturn]] void changed() const {
-        builder_.fail("", "", "the file changed while it was being read");
-    }
+    [[noreturn]] void changed() const { builder_.fail("", "", "the file changed while it was being read"); }
 
-    template <class Event>
-    bool value(Value kind, Event&& event) {
-        if (capture_) {
-            event(capture_->builder);
-            if (kind != Value::Scalar) ++capture_->depth;
-            else if (capture_->depth == 0) captured();
-            return true;
+    std::uint8_t rootKey(const std::string& key) override { return key == "objects" ? kKeyChildren : 0; }
+    std::uint8_t entryKey(std::uint32_t, const std::string& key) override {
+        const std::uint8_t bit = entryKeyBit(key);
+        OpenEntry& open = open_.back();
+        if (bit & open.pending) {
+            open.pending &= static_cast<std::uint8_t>(~bit);
+            return bit;
         }
-        const std::uint8_t role = std::exchange(role_, 0);
-        Frame opens = Frame::Skip;
-        std::uint32_t entry = 0;
-        std::uint8_t pending = 0;
-        if (stack_.empty()) {
-            opens = Frame::Root;
-        } else {
-            Open& top = stack_.back();
-            if (top.frame == Frame::Root && role == kKeyChildren) {
-                opens = Frame::Objects;
-            } else if (top.frame == Frame::Objects || top.frame == Frame::Children) {
-                if (kind != Value::Object || entries_ >= edits_.size()) changed();
-                entry = entries_++;
-                pending = edits_[entry];
-                opens = Frame::Entry;
-            } else if (top.frame == Frame::Entry && (role & kEditKeys)) {
-                capture_.emplace();
-                event(capture_->builder);
-                if (kind != Value::Scalar) ++capture_->depth;
-                else captured();
-                return true;
-            } else if (top.frame == Frame::Entry && role == kKeyChildren) {
-                opens = Frame::Children;
-                entry = top.entry;
-            }
-        }
-        if (kind != Value::Scalar) {
-            stack_.push_back({opens, entry, pending, Json()});
-            if (opens == Frame::Entry && pending == 0) complete(stack_.back());
-        }
-        return true;
+        return bit == kKeyChildren ? bit : 0;
     }
-
-    template <class Event>
-    bool close(Event&& event) {
-        if (capture_) {
-            event(capture_->builder);
-            if (--capture_->depth == 0) captured();
-            return true;
-        }
-        if (stack_.back().frame == Frame::Entry && stack_.back().pending != 0) changed();
-        stack_.pop_back();
-        return true;
+    void entryBegins(std::uint32_t entry, std::uint32_t, std::uint32_t, Value kind) override {
+        if (kind != Value::Object || entry >= edits_.size()) changed();
+        open_.push_back({entry, edits_[entry], Json()});
+        if (open_.back().pending == 0) complete(open_.back());
     }
-
-    /// A value of the open entry has been read whole.
-    void captured() {
-        Open& top = stack_.back();
-        if (!top.edit.is_object()) top.edit = Json::object();
-        top.edit[captureKey_] = std::move(capture_->value);
-        capture_.reset();
-        if (top.pending == 0) complete(top);
+    void entryEnds(std::uint32_t) override {
+        if (open_.back().pending != 0) changed();
+        open_.pop_back();
+    }
+    bool captures(std::uint8_t role) const override { return (role & kEditKeys) != 0; }
+    void captured(std::uint32_t, const std::string& key, Json value) override {
+        OpenEntry& open = open_.back();
+        if (!open.edit.is_object()) open.edit = Json::object();
+        open.edit[key] = std::move(value);
+        if (open.pending == 0) complete(open);
     }
 
     /// Every edit value of an entry is read: it is set now if every entry before it is.
-    void complete(Open& entry) {
-        if (edits_[entry.entry] == 0) return;  // nothing to set; `drain` passes over it
-        waiting_.emplace(entry.entry, std::move(entry.edit));
-        entry.edit = Json();
+    void complete(OpenEntry& open) {
+        if (edits_[open.entry] == 0) return;  // nothing to set; `drain` passes over it
+        waiting_.emplace(open.entry, std::move(open.edit));
+        open.edit = Json();
         drain();
     }
 
@@ -880,12 +866,8 @@ private:
 
     JsonSceneBuilder& builder_;
     const std::vector<std::uint8_t>& edits_;
-    std::vector<Open> stack_;
-    std::optional<Capture> capture_;
-    std::string captureKey_;
-    std::uint8_t role_ = 0;
-    std::uint32_t entries_ = 0;  ///< entries met so far
-    std::size_t next_ = 0;       ///< the first entry not yet configured
+    std::vector<OpenEntry> open_;
+    std::size_t next_ = 0;  ///< the first entry not yet configured
     std::map<std::uint32_t, Json> waiting_;
 };
 
