@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "host/Flight.h"
+#include "flight/Flight.h"
 #include "host/Host.h"
-#include "host/InProcessModule.h"
-#include "host/SceneFile.h"
+#include "module/InProcessModule.h"
+#include "scene/SceneFile.h"
 #include "iterator/SCOCameraSystemIterator.h"
 #include "path/SCOCameraSystemPath.h"
 #include "studio/server/StudioJson.h"

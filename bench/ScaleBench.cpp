@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "host/Host.h"
-#include "host/InProcessModule.h"
-#include "host/SceneFile.h"
+#include "module/InProcessModule.h"
+#include "scene/SceneFile.h"
 
 namespace {
 

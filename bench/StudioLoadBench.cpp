@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "host/Host.h"
-#include "host/InProcessModule.h"
-#include "host/SceneFile.h"
+#include "module/InProcessModule.h"
+#include "scene/SceneFile.h"
 #include "studio/server/StudioServer.h"
 
 namespace {

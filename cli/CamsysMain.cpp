@@ -23,17 +23,17 @@
 #include <thread>
 #include <vector>
 
-#include "host/AtomicFile.h"
-#include "host/Flight.h"
-#include "host/FlightAnalysis.h"
-#include "host/FlightImport.h"
-#include "host/GltfExport.h"
-#include "host/GltfImport.h"
+#include "base/AtomicFile.h"
+#include "flight/Flight.h"
+#include "flight/FlightAnalysis.h"
+#include "flight/PathFit.h"
+#include "exchange/GltfExport.h"
+#include "exchange/GltfImport.h"
 #include "host/Host.h"
-#include "host/Lint.h"
-#include "host/Picture.h"
-#include "host/Profile.h"
-#include "host/SceneFile.h"
+#include "flight/lint/Lint.h"
+#include "pictures/Picture.h"
+#include "pictures/Profile.h"
+#include "scene/SceneFile.h"
 #include "studio/server/StudioServer.h"
 
 #ifndef CAMSYS_PLUGIN_BUILT

@@ -7,7 +7,7 @@
 
 #include "EditorInterfaces.h"
 #include "IClassStorage.h"
-#include "Runtime.h"
+#include "ModuleRuntime.h"
 
 CVar<float> RtsObject::AngleStep{static_cast<float>(3.141592653589793 / 32.0)};
 CVar<float> RtsObject::SecondStep{16.0f};

@@ -8,7 +8,7 @@
 #include "Geometry.h"
 #include "Guid.h"
 #include "IClassStorage.h"
-#include "Runtime.h"
+#include "ModuleRuntime.h"
 
 namespace {
 

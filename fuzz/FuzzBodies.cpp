@@ -12,7 +12,7 @@
 #include "framework/InterfacePtr.h"
 #include "framework/RenderEngine.h"
 #include "host/Host.h"
-#include "host/InProcessModule.h"
+#include "module/InProcessModule.h"
 #include "iterator/SCOCameraSystemIterator.h"
 #include "path/SCOCameraSystemPath.h"
 #include "tests/support/LiteralBox.h"

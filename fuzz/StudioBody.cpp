@@ -11,8 +11,8 @@
 
 #include "fuzz/FuzzBodies.h"
 #include "host/Host.h"
-#include "host/InProcessModule.h"
-#include "host/SceneFile.h"
+#include "module/InProcessModule.h"
+#include "scene/SceneFile.h"
 #include "studio/server/StudioServer.h"
 
 namespace fuzz {

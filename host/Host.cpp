@@ -11,8 +11,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "framework/Runtime.h"
-#include "host/Streams.h"
+#include "framework/ModuleRuntime.h"
+#include "host/ClassStorage.h"
 
 namespace host {
 

@@ -58,7 +58,7 @@ public:
     /// Loads the plug-in library at `pluginPath` (throws std::runtime_error with the loader's
     /// text), hands it the runtime and reads its factories.
     explicit Host(const std::string& pluginPath);
-    /// The same with entry points linked into the process (see InProcessModule.h).
+    /// The same with entry points linked into the process (see module/InProcessModule.h).
     Host(SetIRTSFunction setIRTS, GetObjectFactoriesFunction getObjectFactories);
     /// Destroys every object, then closes the plug-in.
     ///

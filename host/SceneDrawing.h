@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "framework/Guid.h"
-#include "host/RecordingRenderer.h"
+#include "render/RecordingRenderer.h"
 
 namespace host {
 

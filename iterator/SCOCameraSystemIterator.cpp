@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "framework/IClassStorage.h"
-#include "framework/Runtime.h"
+#include "framework/ModuleRuntime.h"
 
 namespace {
 

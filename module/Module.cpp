@@ -1,5 +1,5 @@
 // The plug-in's two exported entry points.
-#include "framework/Runtime.h"
+#include "framework/ModuleRuntime.h"
 #include "module/CameraSystemFactories.h"
 
 /// Stores the runtime pointer (both copies). Called once, before any object exists; never

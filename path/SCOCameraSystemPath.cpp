@@ -10,7 +10,7 @@
 #include "CubicSpline.h"
 #include "framework/IClassStorage.h"
 #include "framework/RenderEngine.h"
-#include "framework/Runtime.h"
+#include "framework/ModuleRuntime.h"
 #include "waypoint/SCOCameraSystemWaypoint.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "framework/IClassStorage.h"
 #include "framework/RenderEngine.h"
-#include "framework/Runtime.h"
+#include "framework/ModuleRuntime.h"
 
 namespace {
 

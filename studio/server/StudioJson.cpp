@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "framework/Attribute.h"
-#include "host/SceneFile.h"
+#include "scene/SceneFile.h"
 
 namespace studio {
 

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "host/Flight.h"
-#include "host/FlightAnalysis.h"
+#include "flight/Flight.h"
+#include "flight/FlightAnalysis.h"
 #include "host/Host.h"
-#include "host/Picture.h"
+#include "pictures/Picture.h"
 
 namespace studio {
 

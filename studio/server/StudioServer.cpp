@@ -19,12 +19,12 @@
 #include <stdexcept>
 
 #include "framework/InterfacePtr.h"
-#include "host/AtomicFile.h"
-#include "host/Flight.h"
-#include "host/FlightAnalysis.h"
-#include "host/Lint.h"
-#include "host/SceneEditor.h"
-#include "host/SceneFile.h"
+#include "base/AtomicFile.h"
+#include "flight/Flight.h"
+#include "flight/FlightAnalysis.h"
+#include "flight/lint/Lint.h"
+#include "scene/SceneEditor.h"
+#include "scene/SceneFile.h"
 #include "studio/server/Assets.h"
 #include "studio/server/StudioJson.h"
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "framework/Runtime.h"
+#include "framework/ModuleRuntime.h"
 #include "host/Host.h"
 #include "tests/support/InProcessHost.h"
 

@@ -26,7 +26,7 @@ for file in bin/camsys bin/camsys-info lib/camerasystem/libcamerasystem.so lib/l
   [[ -e $prefix/$file ]] || fail "missing $file"
 done
 # The contract is the framework's headers and nothing of the host or the tool.
-[[ ! -e $prefix/include/camerasystem/host && ! -e $prefix/include/camerasystem/framework/Runtime.h ]] ||
+[[ ! -e $prefix/include/camerasystem/host && ! -e $prefix/include/camerasystem/framework/ModuleRuntime.h ]] ||
   fail "host or plug-in-internal headers among the contract headers"
 
 # Moved away from where it was installed: the programs still find their plug-in and libraries.
@@ -80,10 +80,15 @@ for build in minimal-host-cmake/minimal-host minimal-host-pc; do
   diff -u "$work/scene.csv" "$work/flight.csv" >&2 || fail "$build flies differently from camsys fly (diff above)"
 done
 
-# The stand-in host's headers compile from the prefix as well: the framework's runtime pointer
-# (which a host that uses the framework's helpers sets) and the host itself.
-printf '#include <framework/Runtime.h>\n#include <host/Host.h>\nint main() { SetModuleRuntime(nullptr); }\n' \
-  >"$work/host-headers.cpp"
+# The stand-in host's headers compile from the prefix as well, every one of them: the framework's
+# runtime pointer (which a host that uses the framework's helpers sets), the host and what it is
+# built on. None of them reaches for the tool's parts, which are not installed.
+{
+  for header in "$prefix"/include/camerasystem-host/*/*.h; do
+    echo "#include <${header#"$prefix"/include/camerasystem-host/}>"
+  done
+  echo 'int main() { SetModuleRuntime(nullptr); }'
+} >"$work/host-headers.cpp"
 # shellcheck disable=SC2046
 c++ $(pkg-config --cflags camerasystem) -I"$prefix/include/camerasystem-host" -c "$work/host-headers.cpp" \
   -o "$work/host-headers.o" || fail "the stand-in host's installed headers do not compile"

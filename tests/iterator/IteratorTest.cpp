@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/Host.h"
-#include "host/InProcessModule.h"
+#include "module/InProcessModule.h"
 #include "iterator/SCOCameraSystemIterator.h"
 #include "tests/support/Bytes.h"
 #include "tests/support/FakePath.h"

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "host/RecordingRenderer.h"
+#include "render/RecordingRenderer.h"
 #include "path/SCOCameraSystemPath.h"
 #include "tests/support/Bytes.h"
 #include "tests/support/InProcessHost.h"

@@ -15,9 +15,9 @@
 #include <set>
 #include <sstream>
 
-#include "host/Flight.h"
-#include "host/InProcessModule.h"
-#include "host/SceneFile.h"
+#include "flight/Flight.h"
+#include "module/InProcessModule.h"
+#include "scene/SceneFile.h"
 #include "studio/server/StudioJson.h"
 #include "studio/server/StudioServer.h"
 

@@ -17,8 +17,8 @@
 #include <sstream>
 #include <thread>
 
-#include "host/InProcessModule.h"
-#include "host/SceneFile.h"
+#include "module/InProcessModule.h"
+#include "scene/SceneFile.h"
 #include "studio/server/StudioJson.h"
 #include "studio/server/StudioServer.h"
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "host/Host.h"
-#include "host/InProcessModule.h"
+#include "module/InProcessModule.h"
 
 namespace testing_support {
 

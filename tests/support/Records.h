@@ -6,7 +6,7 @@
 #include <cstddef>
 
 #include "framework/ISerialize.h"
-#include "host/Streams.h"
+#include "host/ClassStorage.h"
 #include "tests/support/Bytes.h"
 
 namespace testing_support {

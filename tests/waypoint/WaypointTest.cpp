@@ -6,7 +6,7 @@
 #include <numbers>
 #include <vector>
 
-#include "host/RecordingRenderer.h"
+#include "render/RecordingRenderer.h"
 #include "tests/support/Bytes.h"
 #include "tests/support/FakePath.h"
 #include "tests/support/InProcessHost.h"

@@ -1,0 +1,206 @@
+#include "flight/FlightAnalysis.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace host {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kDegrees = 180.0 / kPi;
+
+using Vec = std::array<double, 3>;
+constexpr Vec kNaNVec{kNaN, kNaN, kNaN};
+
+Vec sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+Vec scale(const Vec& a, double f) { return {a[0] * f, a[1] * f, a[2] * f}; }
+double dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+Vec cross(const Vec& a, const Vec& b) {
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+double norm(const Vec& a) { return std::sqrt(dot(a, a)); }
+
+/// A point in double; NaN in every coordinate when one is not finite, so that every measure
+/// built on it is NaN (an infinite eye has no speed, and no distance to anything).
+Vec point(const _Point3<float>& p) { return IsFinite(p) ? Vec{p.x, p.y, p.z} : kNaNVec; }
+
+/// The eye's rotation in double with unit columns: c[k] is column k (right, forward, up) as a
+/// world direction. `ok` is false when a column is zero or not finite.
+struct Frame {
+    std::array<Vec, 3> c;
+    bool ok = true;
+};
+
+Frame frame(const _CMatrix3<float>& m) {
+    Frame f;
+    for (int k = 0; k < 3; ++k) {
+        const Vec column{m.m[0][k], m.m[1][k], m.m[2][k]};
+        const double length = norm(column);
+        f.ok = f.ok && std::isfinite(length) && length > 0;
+        f.c[k] = scale(column, 1.0 / length);
+    }
+    return f;
+}
+
+/// The angle between the forward axes, theta = atan2(|f x g|, f . g), in radians (well
+/// conditioned for small angles, unlike acos).
+double turnAngle(const Frame& a, const Frame& b) {
+    const Vec &f = a.c[1], &g = b.c[1];
+    return std::atan2(norm(cross(f, g)), dot(f, g));
+}
+
+/// The twist about a's forward axis f of the relative rotation Q = R_b * R_a^T (which takes
+/// frame a to frame b: Q R_a = R_b), in radians in (-pi, pi], right-hand rule about f.
+///
+/// Swing-twist: Q = S * T with T a rotation about f and S about an axis perpendicular to f, so
+/// that S takes f to Q f = g by the shortest turn. With Q's unit quaternion (w, v) the twist
+/// angle is 2 * atan2(v . f, w); the sign of the quaternion changes the angle by 2 pi only.
+double twistAngle(const Frame& a, const Frame& b) {
+    double q[3][3];  // Q[r][s] = sum_k R_b[r][k] R_a[s][k] = sum_k b.c[k][r] a.c[k][s]
+    for (int r = 0; r < 3; ++r)
+        for (int s = 0; s < 3; ++s) q[r][s] = b.c[0][r] * a.c[0][s] + b.c[1][r] * a.c[1][s] + b.c[2][r] * a.c[2][s];
+    // The quaternion of Q (Shepperd: divide by the largest of 4w^2, 4x^2, 4y^2, 4z^2); only the
+    // direction of (w, v) matters to the atan2, so the common factor 1/4 is left out.
+    const double trace = q[0][0] + q[1][1] + q[2][2];
+    double w, v[3];
+    if (trace >= q[0][0] && trace >= q[1][1] && trace >= q[2][2]) {
+        w = 1 + trace;
+        v[0] = q[2][1] - q[1][2], v[1] = q[0][2] - q[2][0], v[2] = q[1][0] - q[0][1];
+    } else {
+        const int i = q[0][0] >= q[1][1] && q[0][0] >= q[2][2] ? 0 : q[1][1] >= q[2][2] ? 1 : 2;
+        const int j = (i + 1) % 3, k = (i + 2) % 3;
+        v[i] = 1 + q[i][i] - q[j][j] - q[k][k];
+        v[j] = q[i][j] + q[j][i];
+        v[k] = q[i][k] + q[k][i];
+        w = q[k][j] - q[j][k];
+    }
+    const Vec& f = a.c[1];
+    double angle = 2 * std::atan2(v[0] * f[0] + v[1] * f[1] + v[2] * f[2], w);
+    if (angle > kPi) angle -= 2 * kPi;
+    if (angle <= -kPi) angle += 2 * kPi;
+    return angle;
+}
+
+}  // namespace
+
+const char* markWord(FlightMark::Kind kind) {
+    switch (kind) {
+        case FlightMark::Kind::Waypoint:
+            return "waypoint";
+        case FlightMark::Kind::Pause:
+            return "pause";
+        case FlightMark::Kind::Cut:
+            return "cut";
+    }
+    return "waypoint";
+}
+
+FlightAnalysis analyseFlight(const FlightAnalysisInput& input) {
+    const std::vector<FlightTick>& ticks = input.ticks;
+    const std::vector<FlightWaypoint>& waypoints = input.waypoints;
+    const std::size_t n = ticks.size();
+    auto waypointAt = [&](ULong index) { return index < waypoints.size() ? &waypoints[index] : nullptr; };
+
+    FlightAnalysis out;
+    out.ticks.resize(n);
+    if (n == 0) return out;
+
+    // Marks, each with its place in the flight: the ms since the first tick, as a signed 64-bit
+    // number so that a pause that began before the first tick sorts first; elapsed times are
+    // unsigned differences, so the order holds across the wrap at 2^32.
+    struct Placed {
+        std::int64_t at;
+        FlightMark mark;
+    };
+    std::vector<Placed> marks;
+    auto place = [&](std::size_t i, ULong time, FlightMark::Kind kind, ULong end, ULong waypoint) {
+        const std::int64_t tick = ULong(ticks[i].time - ticks[0].time);
+        // How far before the tick the mark lies (a pause begins at its segment start, usually
+        // between two ticks); signed, so that a start after the tick does not read as 2^32 back.
+        const std::int64_t lag = static_cast<std::int32_t>(ticks[i].time - time);
+        marks.push_back({tick - lag, {kind, time, end, waypoint}});
+    };
+
+    Vec previousVelocity = kNaNVec, previousAcceleration = kNaNVec;
+    Vec previousPosition = point(ticks[0].eye.Origin);
+    Frame previousFrame = frame(ticks[0].eye.Orientation);
+    for (std::size_t i = 0; i < n; ++i) {
+        const FlightTick& tick = ticks[i];
+        TickMeasures& m = out.ticks[i];
+        const Vec position = point(tick.eye.Origin);
+        const Frame eyeFrame = frame(tick.eye.Orientation);
+
+        // Marks. A new segment is a new (waypoint, segment start) pair.
+        const bool first = i == 0;
+        const bool newIndex = first || tick.waypoint != ticks[i - 1].waypoint;
+        const bool newSegment = newIndex || tick.segmentStart != ticks[i - 1].segmentStart;
+        // Cut: the index leaves a waypoint whose Time2Next is 0 (the end of a part); the camera
+        // jumps to the next part. Marked at the first tick of the new index, naming the waypoint
+        // of the cut: the one left, or one passed within the tick (a short part between two ticks).
+        bool cut = false;
+        ULong cutWaypoint = 0;
+        if (newIndex && !first)
+            for (ULong k = ticks[i - 1].waypoint; k < tick.waypoint && k < waypoints.size(); ++k)
+                if (waypoints[k].time2Next == 0) {
+                    cut = true;
+                    cutWaypoint = k;
+                    break;
+                }
+        if (cut) place(i, tick.time, FlightMark::Kind::Cut, tick.time, cutWaypoint);
+        if (newIndex) place(i, tick.time, FlightMark::Kind::Waypoint, tick.time, tick.waypoint);
+        const FlightWaypoint* current = waypointAt(tick.waypoint);
+        if (newSegment && current && current->pauseTime > 0)
+            // Pause: from the segment start to segment start + PauseTime (mod 2^32).
+            place(i, tick.segmentStart, FlightMark::Kind::Pause, ULong(tick.segmentStart + current->pauseTime),
+                  tick.waypoint);
+
+        // dt_i = (t_i - t_{i-1}) / 1000 s, the unsigned difference (times wrap modulo 2^32). A
+        // difference is defined only with an earlier tick, a non-zero dt and no cut at this tick
+        // (a cut's jump is not motion); NaN then spreads to the later differences on its own:
+        //   v_i = (p_i - p_{i-1}) / dt_i            speed        = |v_i|         (NaN at the cut)
+        //   a_i = (v_i - v_{i-1}) / dt_i            acceleration = |a_i|         (and the next)
+        //   j_i = (a_i - a_{i-1}) / dt_i            jerk         = |j_i|         (and the next two)
+        const double dt = first ? 0.0 : ULong(tick.time - ticks[i - 1].time) / 1000.0;
+        const bool defined = !first && dt > 0 && !cut;
+        const double rate = defined ? 1.0 / dt : kNaN;
+        const Vec velocity = defined ? scale(sub(position, previousPosition), rate) : kNaNVec;
+        const Vec acceleration = defined ? scale(sub(velocity, previousVelocity), rate) : kNaNVec;
+        const Vec jerk = defined ? scale(sub(acceleration, previousAcceleration), rate) : kNaNVec;
+        m.speed = norm(velocity);
+        m.acceleration = norm(acceleration);
+        m.jerk = norm(jerk);
+
+        // Rates of the frame, also undefined across a cut:
+        //   angularRate = atan2(|f_{i-1} x f_i|, f_{i-1} . f_i) / dt_i       in degrees per second
+        //   rollRate    = -twist(R_i R_{i-1}^T about f_{i-1}) / dt_i         in degrees per second
+        // rollRate is positive counter-clockwise looking along forward (the right axis rising
+        // towards up), as a rising "Roll" of the waypoints turns the camera: the left-hand sense
+        // about forward, hence the minus on the right-hand twist.
+        const bool frames = defined && previousFrame.ok && eyeFrame.ok;
+        m.angularRate = frames ? turnAngle(previousFrame, eyeFrame) * kDegrees * rate : kNaN;
+        m.rollRate = frames ? -twistAngle(previousFrame, eyeFrame) * kDegrees * rate : kNaN;
+
+        m.fov = tick.fov;
+        // targetDistance = |eye - target|: the destination, else the target of the tick's waypoint.
+        const std::optional<_Point3<float>>& target = input.destination ? input.destination
+                                                      : current         ? current->target
+                                                                        : std::nullopt;
+        m.targetDistance = target ? norm(sub(position, point(*target))) : kNaN;
+
+        previousPosition = position;
+        previousFrame = eyeFrame;
+        previousVelocity = velocity;
+        previousAcceleration = acceleration;
+    }
+
+    std::stable_sort(marks.begin(), marks.end(), [](const Placed& a, const Placed& b) { return a.at < b.at; });
+    out.marks.reserve(marks.size());
+    for (const Placed& p : marks) out.marks.push_back(p.mark);
+    return out;
+}
+
+}  // namespace host

@@ -1,0 +1,74 @@
+#pragma once
+/// Derived measures of a recorded flight: how fast the eye moves and turns, per tick, and where
+/// the flight reaches waypoints, pauses and cuts. Used by the studio's plots; meant also for a
+/// profile command and a linter.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "flight/Flight.h"
+
+namespace host {
+
+/// What the analysis knows of one switched-on waypoint of the flown path, by its index among
+/// the switched-on ones (the iterator's "ActualWayPointIndex").
+struct FlightWaypoint {
+    std::string name;
+    ULong time2Next = 1000;
+    ULong pauseTime = 0;
+    /// Where the object its "PointsTo" names stands, when it names one.
+    std::optional<_Point3<float>> target;
+};
+
+struct FlightAnalysisInput {
+    std::vector<FlightTick> ticks;
+    std::vector<FlightWaypoint> waypoints;
+    /// Where the iterator's "MovingDestination" stands, when it names one; it takes the place of
+    /// every waypoint's target.
+    std::optional<_Point3<float>> destination;
+};
+
+/// Measures of one tick. Times are milliseconds, so rates are per second (x 1000). A measure
+/// that is not defined at a tick (the first ticks of a difference, a difference across a cut,
+/// a tick without a target) is NaN.
+struct TickMeasures {
+    double speed = 0;           ///< distance units per second
+    double acceleration = 0;    ///< units per second^2
+    double jerk = 0;            ///< units per second^3
+    double angularRate = 0;     ///< turn of the forward axis, degrees per second
+    double rollRate = 0;        ///< turn about the forward axis, degrees per second (signed)
+    double fov = 1;             ///< the field-of-view value
+    double targetDistance = 0;  ///< eye to the target or destination
+};
+
+/// A moment of the flight worth a mark on a timeline.
+struct FlightMark {
+    enum class Kind { Waypoint, Pause, Cut };
+    Kind kind = Kind::Waypoint;
+    ULong time = 0;      ///< the first tick at which it shows
+    ULong end = 0;       ///< a pause's end (its start plus "PauseTime"); `time` for the others
+    ULong waypoint = 0;  ///< index of the waypoint reached, pausing, or cut away from
+};
+
+/// "waypoint", "pause" or "cut".
+const char* markWord(FlightMark::Kind kind);
+
+struct FlightAnalysis {
+    std::vector<TickMeasures> ticks;  ///< one per tick of the input
+    std::vector<FlightMark> marks;    ///< in order of time
+};
+
+FlightAnalysis analyseFlight(const FlightAnalysisInput& input);
+
+}  // namespace host
+
+namespace host {
+
+/// The analysis input of a flight of `iterator` in `host`'s scene: the switched-on waypoints of
+/// the path it names ("Path"), in flight order, with their times and look-at targets, and the
+/// position of its "MovingDestination". A missing path gives no waypoints.
+FlightAnalysisInput flightAnalysisInput(const Host& host, const Handle& iterator, std::vector<FlightTick> ticks);
+
+}  // namespace host

@@ -1,0 +1,281 @@
+#include "flight/PathFit.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "host/HostObjects.h"
+#include "scene/SceneFile.h"
+
+namespace host {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr const char* kColumns = "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov";
+
+struct Vec {
+    double x, y, z;
+};
+Vec operator-(const Vec& a, const Vec& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+double dot(const Vec& a, const Vec& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec cross(const Vec& a, const Vec& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+double norm(const Vec& a) { return std::sqrt(dot(a, a)); }
+Vec scaled(const Vec& a, double f) { return {a.x * f, a.y * f, a.z * f}; }
+
+Vec position(const _CCoordSystem<float>& eye) { return {eye.Origin.x, eye.Origin.y, eye.Origin.z}; }
+/// Column `k` of the orientation: 0 right, 1 forward, 2 up.
+Vec axis(const _CCoordSystem<float>& eye, int k) {
+    return {eye.Orientation.m[0][k], eye.Orientation.m[1][k], eye.Orientation.m[2][k]};
+}
+
+/// The angle between two view directions in degrees, atan2(|f x g|, f . g) (well conditioned
+/// where they nearly agree).
+double viewAngle(const _CCoordSystem<float>& a, const _CCoordSystem<float>& b) {
+    const Vec f = axis(a, 1), g = axis(b, 1);
+    return std::atan2(norm(cross(f, g)), dot(f, g)) * 180.0 / kPi;
+}
+
+/// The roll (degrees) that the iterator's frame needs to turn its unrolled up axis into the
+/// eye's. The iterator builds s = f x (0, 0, 1) / |.|, u = s x f and rolls by r:
+/// u' = cos r u - sin r s; so cos r = U . u and sin r = -U . s for the eye's up axis U.
+/// A view straight up or down has no unrolled frame: `otherwise` then.
+double rollOf(const _CCoordSystem<float>& eye, double otherwise) {
+    const Vec f = axis(eye, 1), up = axis(eye, 2);
+    const Vec side = cross(f, {0, 0, 1});
+    const double length = norm(side);
+    if (!(length > 1e-6)) return otherwise;
+    const Vec s = scaled(side, 1.0 / length);
+    const Vec u = cross(s, f);
+    return std::atan2(-dot(up, s), dot(up, u)) * 180.0 / kPi;
+}
+
+[[noreturn]] void refuse(const std::string& file, const std::string& where, const std::string& why) {
+    throw SceneError(file, where, "", why);
+}
+
+}  // namespace
+
+std::vector<RecordedEye> readRecordingCsv(const std::string& text, const std::string& file) {
+    std::istringstream lines(text);
+    std::string line;
+    if (!std::getline(lines, line) || (line.erase(line.find_last_not_of("\r") + 1), line != kColumns))
+        refuse(file, "line 1", std::string("a recording has camsys fly's header: ") + kColumns);
+    std::vector<RecordedEye> samples;
+    for (std::size_t number = 2; std::getline(lines, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        const std::string where = "line " + std::to_string(number);
+        std::vector<std::string> fields;
+        std::istringstream row(line);
+        for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
+        if (fields.size() != 15) refuse(file, where, "has " + std::to_string(fields.size()) + " fields, not 15");
+        RecordedEye sample;
+        std::uint64_t time = 0;
+        const auto [end, error] = std::from_chars(fields[0].data(), fields[0].data() + fields[0].size(), time);
+        if (error != std::errc() || end != fields[0].data() + fields[0].size() || time > 0xFFFFFFFFu)
+            refuse(file, where, "time \"" + fields[0] + "\" is no whole number from 0 to 4294967295");
+        sample.time = static_cast<ULong>(time);
+        float values[13];
+        for (int k = 0; k < 13; ++k) {
+            const std::string& field = fields[2 + k];
+            const auto [at, problem] = std::from_chars(field.data(), field.data() + field.size(), values[k]);
+            if (problem != std::errc() || at != field.data() + field.size())
+                refuse(file, where, "\"" + field + "\" is no number");
+        }
+        sample.eye.Origin = {values[0], values[1], values[2]};
+        sample.eye.Orientation = _CMatrix3<float>(values[3], values[4], values[5], values[6], values[7], values[8],
+                                                  values[9], values[10], values[11]);
+        sample.fov = values[12];
+        samples.push_back(sample);
+    }
+    checkRecording(samples, file);
+    return samples;
+}
+
+void checkRecording(const std::vector<RecordedEye>& samples, const std::string& file) {
+    if (samples.size() < 2)
+        refuse(file, "",
+               "a recording of " + std::to_string(samples.size()) +
+                   " sample(s) has no move to fit; it takes two at least");
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const RecordedEye& s = samples[i];
+        const std::string where = "sample " + std::to_string(i) + " (time " + std::to_string(s.time) + ")";
+        const float* values = &s.eye.Origin.x;
+        bool finite = std::isfinite(s.fov) && s.fov > 0;
+        for (int k = 0; k < 3; ++k) finite = finite && std::isfinite(values[k]);
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) finite = finite && std::isfinite(s.eye.Orientation.m[r][c]);
+        if (!finite) refuse(file, where, "has a value that is not a finite number (or a field of view <= 0)");
+        for (int k = 0; k < 3; ++k) {
+            const Vec a = axis(s.eye, k), b = axis(s.eye, (k + 1) % 3);
+            if (std::fabs(norm(a) - 1) > 1e-3 || std::fabs(dot(a, b)) > 1e-3)
+                refuse(file, where, "has an orientation that is no rotation (its columns are not unit and orthogonal)");
+        }
+        if (i == 0) continue;
+        const ULong step = s.time - samples[i - 1].time;
+        if (step == 0 || step >= 0x80000000u)
+            refuse(file, where,
+                   "does not come after time " + std::to_string(samples[i - 1].time) +
+                       ": the times of a recording must increase");
+    }
+}
+
+namespace {
+
+/// One waypoint of the path being fitted: a sample, and how it takes part.
+struct Chosen {
+    std::size_t sample;
+    bool cutAfter = false;  ///< the last of its part: Time2Next 0, the next waypoint waits
+};
+
+/// The scene of waypoints at `chosen` (sorted samples) with a hold waypoint after the last one:
+/// without it the flight would end at the last waypoint's time, and the iterator shows the
+/// tick before on the tick that ends a flight.
+std::string sceneOf(const std::vector<RecordedEye>& samples, const std::vector<Chosen>& chosen) {
+    using Json = nlohmann::ordered_json;
+    Json waypoints = Json::array();
+    double roll = 0;
+    const auto waypoint = [&](std::size_t n, std::size_t i, ULong time2Next, ULong pause) {
+        const RecordedEye& s = samples[i];
+        // The nearest turn to the roll before, so that the spline does not spin the long way.
+        const double raw = rollOf(s.eye, roll);
+        roll = raw + 360.0 * std::round((roll - raw) / 360.0);
+        Json orientation = Json::array();
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) orientation.push_back(s.eye.Orientation.m[r][c]);
+        Json attributes = {
+            {"Range", 1}, {"Roll", static_cast<float>(roll)}, {"FOVFac", 1.0f / s.fov}, {"Time2Next", time2Next}};
+        if (pause) attributes["PauseTime"] = pause;
+        return Json{{"name", "W" + std::to_string(n)},
+                    {"class", "SCOCameraSystemWaypoint"},
+                    {"position", {s.eye.Origin.x, s.eye.Origin.y, s.eye.Origin.z}},
+                    {"orientation", orientation},
+                    {"attributes", attributes}};
+    };
+    // The hold lasts one step of the recording (its last).
+    const std::size_t lastSample = chosen.back().sample;
+    const ULong step = lastSample > 0 ? samples[lastSample].time - samples[lastSample - 1].time : 1000;
+    for (std::size_t n = 0; n < chosen.size(); ++n) {
+        const std::size_t i = chosen[n].sample;
+        const bool last = n + 1 == chosen.size();
+        ULong time2Next = last ? step : static_cast<ULong>(samples[chosen[n + 1].sample].time - samples[i].time);
+        if (chosen[n].cutAfter) time2Next = 0;
+        const ULong pause = n > 0 && chosen[n - 1].cutAfter ? samples[i].time - samples[chosen[n - 1].sample].time : 0;
+        waypoints.push_back(waypoint(n, i, time2Next, pause));
+    }
+    Json hold = waypoint(chosen.size(), lastSample, 1000, 0);
+    hold["name"] = "Hold";
+    waypoints.push_back(hold);
+    const Json scene = {
+        {"objects",
+         {{{"name", "Flight"}, {"class", "SCOCameraSystemPath"}, {"children", waypoints}},
+          {{"name", "Cam"}, {"class", "SCOCameraSystemIterator"}, {"attributes", {{"Path", "Flight"}}}}}}};
+    return scene.dump(2) + "\n";
+}
+
+/// The eyes the plug-in's flight of `scene` shows at the recording's times: activated at the
+/// first, ticked at every one.
+std::vector<_CCoordSystem<float>> flyAtSampleTimes(Host& host, const std::string& scene,
+                                                   const std::vector<RecordedEye>& samples) {
+    std::vector<Handle> roots;
+    for (const SceneNode& node : sceneTree(host)) roots.push_back(node.object);
+    host.runtime().remove(roots);
+    loadJsonScene(host, scene, "(the imported path)");
+    const Handle iterator = host.find("Cam");
+    GameCamera* camera = host.camera();
+    camera->reset();
+    // At the times since the first sample: a recording across the clock's wrap would otherwise
+    // meet the iterator's unsigned comparisons (see Known limits in the README).
+    host.activate(iterator, 0);
+    host.runtime().deliverRequests();
+    std::vector<_CCoordSystem<float>> eyes;
+    eyes.reserve(samples.size());
+    for (const RecordedEye& s : samples) {
+        host.run(iterator, s.time - samples.front().time);
+        host.runtime().deliverRequests();
+        camera->readEye();
+        eyes.push_back(camera->eye());
+    }
+    host.runtime().discardRequests();
+    camera->reset();
+    return eyes;
+}
+
+}  // namespace
+
+ImportResult importRecording(Host& host, const std::vector<RecordedEye>& samples, const ImportOptions& options) {
+    checkRecording(samples, "");
+    if (!host.camera()) host.createCamera("", true);
+
+    // Cuts: a step of the eye ten times the median step (of those that move) and longer than
+    // four tolerances is a jump, not a move.
+    std::vector<double> steps;
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        const double d = norm(position(samples[i].eye) - position(samples[i - 1].eye));
+        if (d > 0) steps.push_back(d);
+    }
+    double median = 0;
+    if (!steps.empty()) {
+        std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+        median = steps[steps.size() / 2];
+    }
+    std::set<std::size_t> cutAfter;  // sample indices that end a part
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        const double d = norm(position(samples[i].eye) - position(samples[i - 1].eye));
+        if (d > 10 * median && d > 4 * options.tolerance) cutAfter.insert(i - 1);
+    }
+
+    std::set<std::size_t> chosen = {0, samples.size() - 1};
+    for (const std::size_t i : cutAfter) chosen.insert({i, i + 1});
+
+    ImportResult result;
+    result.parts = cutAfter.size() + 1;
+    for (;;) {
+        std::vector<Chosen> list;
+        for (const std::size_t i : chosen) list.push_back({i, cutAfter.contains(i)});
+        const std::string scene = sceneOf(samples, list);
+        const std::vector<_CCoordSystem<float>> eyes = flyAtSampleTimes(host, scene, samples);
+        ++result.rounds;
+
+        // The worst sample of every stretch between neighbouring waypoints, by the larger of its
+        // distance and angle as shares of their tolerances.
+        result.worstDistance = result.worstAngle = 0;
+        std::vector<std::size_t> insert;
+        std::size_t worst = 0;
+        double worstScore = 0;
+        const auto score = [&](double distance, double angle) {
+            return std::max(distance / options.tolerance, angle / options.angle);
+        };
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            const double distance = norm(position(eyes[i]) - position(samples[i].eye));
+            const double angle = viewAngle(eyes[i], samples[i].eye);
+            result.worstDistance = std::max(result.worstDistance, std::isfinite(distance) ? distance : INFINITY);
+            result.worstAngle = std::max(result.worstAngle, std::isfinite(angle) ? angle : 180.0);
+            const double s = std::isfinite(distance) && std::isfinite(angle) ? score(distance, angle) : INFINITY;
+            if (!chosen.contains(i) && s > worstScore) {
+                worstScore = s;
+                worst = i;
+            }
+            // A stretch ends at the next chosen sample: its worst joins if out of tolerance.
+            if (chosen.contains(i + 1) || i + 1 == samples.size()) {
+                if (worstScore > 1) insert.push_back(worst);
+                worstScore = 0;
+            }
+        }
+        result.withinTolerance = result.worstDistance <= options.tolerance && result.worstAngle <= options.angle;
+        // A recording so rough that every other sample would be a waypoint is no path worth
+        // fitting further (and each fit flies it whole): the fit so far, outside the tolerance.
+        if (insert.empty() || chosen.size() + 1 >= options.maxWaypoints || chosen.size() > samples.size() / 2) {
+            result.sceneJson = scene;
+            result.waypoints = chosen.size() + 1;
+            return result;
+        }
+        for (const std::size_t i : insert) chosen.insert(i);
+    }
+}
+
+}  // namespace host

@@ -1,0 +1,90 @@
+#pragma once
+/// The scene linter: what a level designer would want to hear about a camera flight before a
+/// player sees it. `camsys lint` and the studio's `/api/lint` both call `lintScene`, so both
+/// report the same findings.
+///
+/// Every check asks the plug-in through the host (the waypoints' own segment curves, a recorded
+/// flight and its analysis): the linter re-implements nothing it judges.
+///
+///   id                    severity  what
+///   time-backward         warning   a segment's distance over time falls: the camera flies back
+///   overshoot             warning   a segment's eye leaves the box of its two waypoints by more
+///                                   than `overshoot` times the segment's length
+///   speed-jump            warning   the speeds just before and just after a waypoint without a
+///                                   pause differ by more than a factor `speedJump`
+///   acceleration, jerk    warning   a peak of the flight analysis over `acceleration`, `jerk`
+///   roll-long-way         warning   Roll changes by more than 180 degrees between neighbours
+///   view-vertical         warning   the view comes within `viewVertical` degrees of +z or -z
+///   short-segment         warning   two neighbours with (nearly) the same eye and view
+///   cut-with-ease         warning   ease flags or a pause on a cut, a pause just after one
+///   single-waypoint-part  warning   a part (between cuts) of one waypoint
+///   dangling-reference    error     Path, PointsTo or MovingDestination naming nothing or the
+///                                   wrong kind of object
+///   switched-off          info      a switched-off waypoint; warning where it ends the flight
+///   bad-fov               error     FOVFac not above 0 or not finite
+///   bad-range             error     Range not above 0 or not finite
+///   clock-wrap            warning   the flight started at `start` is still on when the clock wraps
+///                                   past 2^32: it ends at once or holds for good
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "flight/Flight.h"
+#include "host/Host.h"
+
+namespace host {
+
+/// How much a finding matters: info never fails a lint, warning and error do.
+enum class LintSeverity { Info, Warning, Error };
+
+/// "info", "warning" or "error".
+const char* severityWord(LintSeverity severity);
+
+/// One thing the linter found.
+struct LintFinding {
+    std::string id;  ///< the check, kebab-case, stable across versions
+    LintSeverity severity = LintSeverity::Warning;
+    std::string object;  ///< the object it concerns (mostly a waypoint)
+    /// Where in a flight: the tick's clock time, as `camsys fly` prints it.
+    std::optional<ULong> time;
+    /// Where on a path: its distance scale (the waypoints' DistanceSum).
+    std::optional<double> distance;
+    std::string text;  ///< one line, with the number that triggered it
+};
+
+/// What to check and how strictly.
+struct LintOptions {
+    /// The iterator whose flight is checked; none: the flights of every iterator of the scene.
+    std::optional<Handle> iterator;
+    ULong start = 0;                ///< activation time of the flights
+    ULong step = 16;                ///< time between ticks
+    std::size_t maxTicks = 100000;  ///< flight checks see at most this many ticks
+    double overshoot = 0.25;        ///< excursion from the waypoints' box / segment length
+    double speedJump = 3;           ///< ratio of the speeds either side of a waypoint
+    double acceleration = 200;      ///< scene units per second^2
+    double jerk = 10000;            ///< scene units per second^3
+    double viewVertical = 2;        ///< degrees from straight up or down
+};
+
+/// Flies one iterator for the flight checks. The studio passes its own (it keeps flights and
+/// their iterator states); the default is `recordFlight`.
+using LintFlight = std::function<FlightRecording(const Handle& iterator, const FlightOptions& options)>;
+
+/// Every finding of the scene in `host`, sorted by the objects' order in the scene (pre-order),
+/// then in the order of the checks above. Path checks cover every path of the scene; flight
+/// checks fly `options.iterator`, or each iterator. The flights need the game camera.
+std::vector<LintFinding> lintScene(Host& host, const LintOptions& options, const LintFlight& fly = {});
+
+/// True when a finding is a warning or an error: the lint fails.
+bool lintFails(const std::vector<LintFinding>& findings);
+
+/// One line per finding: "FILE: OBJECT: id: text".
+std::string lintText(const std::string& file, const std::vector<LintFinding>& findings);
+
+/// The findings as a JSON array of {id, severity, object, time, distance, text} (null for an
+/// absent time or distance).
+std::string lintJson(const std::vector<LintFinding>& findings);
+
+}  // namespace host

@@ -1,9 +1,0 @@
-#include "Runtime.h"
-
-IRTS* pIRTS = nullptr;
-IRTS* pCameraSystemIRTS = nullptr;
-
-void SetModuleRuntime(IRTS* runtime) {
-    pIRTS = runtime;
-    pCameraSystemIRTS = runtime;
-}

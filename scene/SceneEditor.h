@@ -1,0 +1,120 @@
+#pragma once
+/// Live editing of the scene the host holds, the way the editor the plug-in was made for does
+/// it, with undo and redo.
+///
+/// Every change reaches the plug-in objects through the editor's own path and nothing else:
+/// - a position: the object's "ObjectPos" set, then its `OnPositionChanged` (editor feedback)
+///   where it has one, which refits a waypoint's path; and every object whose reference
+///   attribute names the moved one hears `OnAttributChanged` of that attribute (a waypoint
+///   aimed at a moved target aims again, as a fresh load of the scene would have it);
+/// - an attribute: set through the object's attribute table with the scene loader's checks and
+///   conversions, then `OnAttributChanged` with its name;
+/// - creating, deleting and reordering objects: the host's child lists, then a refit
+///   (`RefreshCubicData`) of every path whose child list changed.
+///
+/// A change is all or nothing. Values are checked before anything is touched, and a value an
+/// object refuses half way puts the whole scene back as it was. Undo is exact for the same
+/// reason: before a change the editor keeps the scene's .sco image, and undoing loads it again
+/// (GUIDs, names, child order and every object's own record as they were; the objects'
+/// `AfterLoad` runs as after loading a file). Consecutive position changes of one object with
+/// the same gesture name (the steps of a drag) make one undo step.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/Host.h"
+#include "scene/SceneFile.h"
+
+namespace host {
+
+/// What a change did, for those who keep results derived from the scene.
+enum class EditEffect {
+    /// Only positions of waypoints changed (their paths refitted): the times of every flight
+    /// and which objects it activates are as before.
+    WaypointPositions,
+    /// Anything else, the scene replaced by undo, redo or a reload included.
+    Other,
+};
+
+class SceneEditor {
+public:
+    explicit SceneEditor(Host& host) : host_(host) {}
+    SceneEditor(const SceneEditor&) = delete;
+    SceneEditor& operator=(const SceneEditor&) = delete;
+
+    /// Applies `json` to `object`: any of "position", "orientation" and "attributes" as in a scene
+    /// file's entry; keys in `otherKeys` are the caller's. `name`: a new unique name. `gesture`:
+    /// see above. Throws SceneError (the scene unchanged).
+    EditEffect edit(const Handle& object, std::string_view json, const std::vector<std::string>& otherKeys,
+                    std::string_view gesture = {}, const std::optional<std::string>& name = std::nullopt);
+
+    /// A new object: of `className` (empty: a plain host object), named `name` (empty: a free
+    /// name from the class), in `parent`'s child list at `index` (past the end: appended; a null
+    /// parent: top level), with the entries of `json` as `edit` takes them. `copyOf`, when given,
+    /// lends its class (when `className` is empty), orientation and attribute values first.
+    /// Returns the new object. Throws SceneError.
+    Handle create(std::string className, std::string name, const Handle& parent, std::size_t index,
+                  std::string_view json, const std::vector<std::string>& otherKeys, const Handle& copyOf = Handle());
+    /// Deletes the object and everything in its child list. Throws SceneError.
+    void remove(const Handle& object);
+    /// Moves the object into `parent`'s child list at `index`. Throws SceneError.
+    void move(const Handle& object, const Handle& parent, std::size_t index);
+    /// Replaces the whole scene by the one `load` builds into the emptied host (a reload from
+    /// disk); on failure the scene stays as it was and the exception propagates.
+    void replace(const std::string& label, const std::function<void(Host&)>& load);
+
+    /// Undoes or redoes the last change; false when there is none.
+    bool undo();
+    bool redo();
+
+    /// Counts every change, undo and redo: a new number means a new scene.
+    std::uint64_t revision() const { return revision_; }
+    /// What the changes on the undo stack (oldest first) and the redo stack (next first) did.
+    std::vector<std::string> undoLabels() const;
+    std::vector<std::string> redoLabels() const;
+    /// The undo history keeps at most this many changes (the oldest go first).
+    static constexpr std::size_t kMaxHistory = 200;
+
+private:
+    struct Step {
+        std::string label;
+        std::vector<std::uint8_t> image;  ///< the scene on the other side of the step
+        std::string gesture;              ///< for merging drag steps
+        Handle object;
+    };
+
+    /// Runs `change` after keeping the scene's image for undo; restores the image when it throws.
+    template <typename Change>
+    void record(std::string label, Change change, std::string_view gesture = {}, const Handle& object = Handle());
+    /// Replaces the scene by `image`.
+    void restore(std::span<const std::uint8_t> image);
+    /// Tells every object whose reference attribute names `moved` that the attribute changed.
+    void notifyReferrers(const Handle& moved);
+    /// `RefreshCubicData` of the object when it is a path.
+    void refit(const Handle& path);
+    [[noreturn]] void fail(const Handle& object, const std::string& attribute, const std::string& reason) const;
+    std::string freeName(const std::string& stem) const;
+
+    /// A reference attribute of `from` that names `target`.
+    struct Reference {
+        Handle target;
+        Handle from;
+        std::string attribute;
+    };
+    bool inSceneTree(const Handle& object) const;
+
+    Host& host_;
+    /// Every reference of the scene, while only positions change; rebuilt after other changes.
+    std::optional<std::vector<Reference>> references_;
+    bool keepsReferences_ = false;  ///< the change being recorded moves objects only
+    std::vector<Step> undo_;
+    std::vector<Step> redo_;
+    std::uint64_t revision_ = 0;
+};
+
+}  // namespace host

@@ -1,0 +1,379 @@
+// `camsys export` in-process: the files written are read back with tinygltf and their camera
+// animation, sampled as glTF defines it, is compared with the flight that `recordFlight` flies;
+// the nodes with the scene file itself.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "flight/Flight.h"
+#include "flight/FlightAnalysis.h"
+#include "exchange/GltfExport.h"
+#include "host/Host.h"
+#include "module/InProcessModule.h"
+#include "scene/SceneFile.h"
+#include "tests/support/GltfRead.h"
+
+using testing_support::GltfFile;
+using testing_support::nodeNamed;
+using testing_support::readGltf;
+using testing_support::sample;
+using testing_support::turn;
+using Vec = std::array<double, 3>;
+
+namespace {
+
+const std::string kFlythrough = CAMSYS_EXAMPLES "/flythrough.json";
+const std::string kMinimal = CAMSYS_EXAMPLES "/minimal.json";
+constexpr double kPi = 3.14159265358979323846;
+
+/// World (x, y, z), z up, in glTF's axes, y up: (x, z, -y).
+Vec gltfAxes(double x, double y, double z) { return {x, z, -y}; }
+
+Vec unit(const Vec& v) {
+    const double n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    return {v[0] / n, v[1] / n, v[2] / n};
+}
+
+/// Column `c` of a matrix stored row by row, as a unit vector in glTF's axes.
+Vec axis(const _CMatrix3<float>& m, int c) { return unit(gltfAxes(m.m[0][c], m.m[1][c], m.m[2][c])); }
+
+::testing::AssertionResult near(const Vec& actual, const Vec& expected, double tolerance, const std::string& what) {
+    for (int c = 0; c < 3; ++c)
+        if (!(std::abs(actual[c] - expected[c]) <= tolerance * std::max(1.0, std::abs(expected[c]))))
+            return ::testing::AssertionFailure()
+                   << what << ": (" << actual[0] << ", " << actual[1] << ", " << actual[2] << ") != (" << expected[0]
+                   << ", " << expected[1] << ", " << expected[2] << ")";
+    return ::testing::AssertionSuccess();
+}
+
+Vec toVec(const std::vector<double>& v) { return {v.at(0), v.at(1), v.at(2)}; }
+
+/// A node's placement in glTF's world: its parents' translations and rotations composed.
+struct World {
+    Vec t{0, 0, 0};
+    std::vector<double> q{0, 0, 0, 1};
+};
+
+World worldOf(const World& parent, const tinygltf::Node& node) {
+    const Vec local = node.translation.empty() ? Vec{0, 0, 0} : toVec(node.translation);
+    const std::vector<double> r = node.rotation.empty() ? std::vector<double>{0, 0, 0, 1} : node.rotation;
+    const Vec turned = turn(parent.q, local);
+    const auto& p = parent.q;
+    // Hamilton product p r.
+    return {
+        {parent.t[0] + turned[0], parent.t[1] + turned[1], parent.t[2] + turned[2]},
+        {p[3] * r[0] + p[0] * r[3] + p[1] * r[2] - p[2] * r[1], p[3] * r[1] - p[0] * r[2] + p[1] * r[3] + p[2] * r[0],
+         p[3] * r[2] + p[0] * r[1] - p[1] * r[0] + p[2] * r[3], p[3] * r[3] - p[0] * r[0] - p[1] * r[1] - p[2] * r[2]}};
+}
+
+/// Every object of the scene file `scene` against the model's nodes: a node of its name below
+/// its parent's (the scene's roots at the top), its children in order, its class in `extras`,
+/// its world position the file's in glTF's axes, and its world axes the file's orientation
+/// (x = right, -z = forward, y = up), or aimed at its "PointsTo" target, or the identity.
+void checkSceneNodes(const tinygltf::Model& model, const nlohmann::json& scene) {
+    std::map<std::string, Vec> positions;
+    std::function<void(const nlohmann::json&)> collect = [&](const nlohmann::json& list) {
+        for (const auto& o : list) {
+            const std::vector<double> at = o.value("position", std::vector<double>{0, 0, 0});
+            positions[o["name"]] = {at[0], at[1], at[2]};
+            collect(o.value("children", nlohmann::json::array()));
+        }
+    };
+    collect(scene["objects"]);
+    std::function<void(const nlohmann::json&, const World&, const std::vector<int>&)> check = [&](const nlohmann::json&
+                                                                                                      object,
+                                                                                                  const World& parent,
+                                                                                                  const std::vector<
+                                                                                                      int>& siblings) {
+        const std::string name = object["name"];
+        const int index = nodeNamed(model, name);
+        ASSERT_GE(index, 0) << name;
+        EXPECT_NE(std::find(siblings.begin(), siblings.end(), index), siblings.end()) << name << " below its parent";
+        const tinygltf::Node& node = model.nodes[index];
+        const World world = worldOf(parent, node);
+        const Vec at = positions[name];
+        EXPECT_TRUE(near(world.t, gltfAxes(at[0], at[1], at[2]), 1e-9, name));
+        if (object.contains("class")) {
+            EXPECT_EQ(node.extras.Get("class").Get<std::string>(), object["class"]) << name;
+        }
+        const Vec right = turn(world.q, {1, 0, 0}), up = turn(world.q, {0, 1, 0}), view = turn(world.q, {0, 0, -1});
+        const auto attributes = object.value("attributes", nlohmann::json::object());
+        if (attributes.contains("PointsTo")) {
+            const Vec to = positions.at(attributes["PointsTo"]);
+            const Vec aim = unit(gltfAxes(to[0] - at[0], to[1] - at[1], to[2] - at[2]));
+            EXPECT_TRUE(near(view, aim, 1e-6, name + " looks at its target"));
+        } else {
+            const std::vector<double> m = object.value("orientation", std::vector<double>{1, 0, 0, 0, 1, 0, 0, 0, 1});
+            EXPECT_TRUE(near(right, unit(gltfAxes(m[0], m[3], m[6])), 1e-6, name + " right"));
+            EXPECT_TRUE(near(view, unit(gltfAxes(m[1], m[4], m[7])), 1e-6, name + " forward"));
+            EXPECT_TRUE(near(up, unit(gltfAxes(m[2], m[5], m[8])), 1e-6, name + " up"));
+        }
+        std::vector<int> children;
+        for (const auto& child : object.value("children", nlohmann::json::array()))
+            children.push_back(nodeNamed(model, child["name"]));
+        EXPECT_EQ(node.children, children) << name;
+        for (const auto& child : object.value("children", nlohmann::json::array())) check(child, world, node.children);
+    };
+    for (const auto& object : scene["objects"]) check(object, {}, model.scenes.at(0).nodes);
+}
+
+/// The example flown by Cam, its recorded flight as the oracle, and the export in both forms.
+class GltfExport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host::loadSceneFile(host, kFlythrough);
+        host.createCamera();
+        iterator = host.find("Cam");
+        flight = host::recordFlight(host, iterator, options);
+        ASSERT_GT(flight.ticks.size(), 100u);
+        for (const char* extension : {".gltf", ".glb"}) {
+            const std::string path = ::testing::TempDir() + "camsys-export" + extension;
+            host::exportGltf(host, iterator, options, path);
+            files.push_back(readGltf(path));
+            std::remove(path.c_str());
+        }
+    }
+
+    /// Seconds of tick `i` since the first tick, as a float key time.
+    float seconds(std::size_t i) const { return float((flight.ticks[i].time - flight.ticks[0].time) / 1000.0); }
+
+    /// The sampler that drives `path` ("translation", "rotation" or "pointer") in the one animation.
+    testing_support::Keys keysOf(const GltfFile& file, const std::string& path) const {
+        const tinygltf::Animation& animation = file.model.animations.at(0);
+        for (const tinygltf::AnimationChannel& channel : animation.channels)
+            if (channel.target_path == path) {
+                const tinygltf::AnimationSampler& sampler = animation.samplers.at(channel.sampler);
+                EXPECT_EQ(sampler.interpolation, "LINEAR");
+                return testing_support::keys(file.model, sampler);
+            }
+        ADD_FAILURE() << "no channel for " << path;
+        return {};
+    }
+
+    /// Index of the first tick after the cut: the flight leaves W4 (index 4 of the switched-on
+    /// waypoints, Time2Next 0) for W5.
+    std::size_t cutTick() const {
+        for (std::size_t i = 1; i < flight.ticks.size(); ++i)
+            if (flight.ticks[i - 1].waypoint == 4 && flight.ticks[i].waypoint == 5) return i;
+        ADD_FAILURE() << "the flight has no cut";
+        return 0;
+    }
+
+    host::Host host{&SetIRTS, &GetObjectFactories};
+    Handle iterator;
+    host::FlightOptions options;
+    host::FlightRecording flight;
+    std::vector<GltfFile> files;  ///< .gltf, .glb
+};
+
+TEST_F(GltfExport, CameraAnimationSampledAtEveryTickIsTheFlownEye) {
+    const std::size_t cut = cutTick();
+    for (const GltfFile& file : files) {
+        const tinygltf::Model& model = file.model;
+        const int camera = nodeNamed(model, "Cam eye");
+        ASSERT_GE(camera, 0);
+        for (const tinygltf::AnimationChannel& channel : model.animations.at(0).channels) {
+            if (channel.target_path != "pointer") {
+                EXPECT_EQ(channel.target_node, camera) << channel.target_path;
+            }
+        }
+        const auto position = keysOf(file, "translation"), rotation = keysOf(file, "rotation");
+        const auto yfov = keysOf(file, "pointer");
+        ASSERT_EQ(position.width, 3);
+        ASSERT_EQ(rotation.width, 4);
+        ASSERT_EQ(yfov.width, 1);
+        for (std::size_t k = 1; k < position.times.size(); ++k)
+            ASSERT_LT(position.times[k - 1], position.times[k]) << "key times increase strictly";
+
+        double worstAxis = 0;
+        for (std::size_t i = 0; i < flight.ticks.size(); ++i) {
+            const host::FlightTick& tick = flight.ticks[i];
+            const double t = seconds(i);
+            const std::string at = "tick " + std::to_string(tick.time);
+            const Vec eye = gltfAxes(tick.eye.Origin.x, tick.eye.Origin.y, tick.eye.Origin.z);
+            ASSERT_TRUE(near(toVec(sample(position, t, false)), eye, 1e-5, at));
+            // The node's axes: x = right, y = up, -z = forward (columns 0, 2, 1 of the eye).
+            const std::vector<double> q = sample(rotation, t, true);
+            const Vec right = turn(q, {1, 0, 0}), up = turn(q, {0, 1, 0}), back = turn(q, {0, 0, 1});
+            const Vec forward = {-back[0], -back[1], -back[2]};
+            for (const auto& [got, want] :
+                 {std::pair{right, axis(tick.eye.Orientation, 0)}, std::pair{forward, axis(tick.eye.Orientation, 1)},
+                  std::pair{up, axis(tick.eye.Orientation, 2)}})
+                for (int c = 0; c < 3; ++c) worstAxis = std::max(worstAxis, std::abs(got[c] - want[c]));
+            const double expectedYfov = 2 * std::atan(std::tan(kPi / 6) / tick.fov);
+            ASSERT_NEAR(sample(yfov, t, false)[0], expectedYfov, 1e-6 * expectedYfov) << at;
+
+            // Between two ticks the camera moves in a straight line from one eye to the next,
+            // except into the cut's tick: there it holds the eye before and jumps at the tick.
+            if (i + 1 < flight.ticks.size()) {
+                const host::FlightTick& next = flight.ticks[i + 1];
+                const Vec after = gltfAxes(next.eye.Origin.x, next.eye.Origin.y, next.eye.Origin.z);
+                const Vec middle =
+                    i + 1 == cut ? eye : Vec{(eye[0] + after[0]) / 2, (eye[1] + after[1]) / 2, (eye[2] + after[2]) / 2};
+                ASSERT_TRUE(near(toVec(sample(position, (t + seconds(i + 1)) / 2, false)), middle, 1e-5,
+                                 "between " + at + " and the next"));
+            }
+        }
+        EXPECT_LT(worstAxis, 2e-6) << "the camera's axes against the eye's orientation";
+    }
+}
+
+TEST_F(GltfExport, CutJumpsAtItsTickAndBreaksThePath) {
+    const std::size_t cut = cutTick();
+    const auto eyeOf = [&](std::size_t i) {
+        const auto& o = flight.ticks[i].eye.Origin;
+        return gltfAxes(o.x, o.y, o.z);
+    };
+    for (const GltfFile& file : files) {
+        const auto position = keysOf(file, "translation");
+        // One key per tick, and one more at the cut: the eye before it, held until the float
+        // just below the cut's time.
+        ASSERT_EQ(position.times.size(), flight.ticks.size() + 1);
+        const std::size_t k = cut + 1;  // the cut's own key
+        EXPECT_EQ(position.times[k], seconds(cut));
+        EXPECT_EQ(position.times[k - 1], std::nextafter(seconds(cut), -std::numeric_limits<float>::infinity()));
+        EXPECT_EQ(position.times[k - 2], seconds(cut - 1));
+        const auto key = [&](std::size_t j) {
+            return Vec{position.values[3 * j], position.values[3 * j + 1], position.values[3 * j + 2]};
+        };
+        EXPECT_TRUE(near(key(k), eyeOf(cut), 1e-6, "the cut's key"));
+        EXPECT_TRUE(near(key(k - 1), eyeOf(cut - 1), 1e-6, "the held key"));
+        EXPECT_TRUE(near(key(k - 2), eyeOf(cut - 1), 1e-6, "the key before the cut"));
+        EXPECT_GT(std::abs(key(k)[0] - key(k - 1)[0]) + std::abs(key(k)[2] - key(k - 1)[2]), 1.0) << "a jump";
+
+        // The path: two LINE_STRIPs, up to the cut and from it, through every eye.
+        ASSERT_EQ(file.model.meshes.size(), 1u);
+        const auto& pieces = file.model.meshes[0].primitives;
+        ASSERT_EQ(pieces.size(), 2u);
+        std::vector<float> vertices;
+        for (const tinygltf::Primitive& piece : pieces) {
+            EXPECT_EQ(piece.mode, 3);
+            const std::vector<float> v = testing_support::floats(file.model, piece.attributes.at("POSITION"));
+            vertices.insert(vertices.end(), v.begin(), v.end());
+        }
+        EXPECT_EQ(file.model.accessors.at(pieces[0].attributes.at("POSITION")).count, cut);
+        ASSERT_EQ(vertices.size(), 3 * flight.ticks.size());
+        for (std::size_t i = 0; i < flight.ticks.size(); ++i)
+            ASSERT_TRUE(near({vertices[3 * i], vertices[3 * i + 1], vertices[3 * i + 2]}, eyeOf(i), 1e-6,
+                             "path vertex " + std::to_string(i)));
+        const int pathNode = nodeNamed(file.model, "Cam flown path");
+        ASSERT_GE(pathNode, 0);
+        EXPECT_EQ(file.model.nodes[pathNode].mesh, 0);
+    }
+}
+
+TEST_F(GltfExport, NodesAreTheSceneFileInGltfAxes) {
+    std::ifstream in(kFlythrough);
+    const nlohmann::json scene = nlohmann::json::parse(in);
+    for (const GltfFile& file : files) {
+        const tinygltf::Model& model = file.model;
+        ASSERT_EQ(model.scenes.size(), 1u);
+        const std::vector<int>& roots = model.scenes[0].nodes;
+        checkSceneNodes(model, scene);
+
+        // The camera: a root node with the perspective camera whose yfov the pointer animates.
+        const int camera = nodeNamed(model, "Cam eye");
+        ASSERT_GE(camera, 0);
+        EXPECT_NE(std::find(roots.begin(), roots.end(), camera), roots.end());
+        EXPECT_EQ(model.nodes[camera].camera, 0);
+        ASSERT_EQ(model.cameras.size(), 1u);
+        EXPECT_EQ(model.cameras[0].type, "perspective");
+        EXPECT_NEAR(model.cameras[0].perspective.yfov, 2 * std::atan(std::tan(kPi / 6) / flight.ticks[0].fov), 1e-12);
+        EXPECT_EQ(model.extensionsUsed, std::vector<std::string>{"KHR_animation_pointer"});
+        int pointers = 0;
+        for (const auto& channel : file.json["animations"][0]["channels"]) {
+            if (channel["target"]["path"] != "pointer") continue;
+            ++pointers;
+            EXPECT_FALSE(channel["target"].contains("node")) << "KHR_animation_pointer targets have no node";
+            EXPECT_EQ(channel["target"]["extensions"]["KHR_animation_pointer"]["pointer"],
+                      "/cameras/0/perspective/yfov");
+        }
+        EXPECT_EQ(pointers, 1);
+        EXPECT_FALSE(file.json["cameras"][0]["perspective"].contains("zfar")) << "no far plane";
+    }
+}
+
+TEST_F(GltfExport, FlightEventsAndCutsInTheAnimationExtras) {
+    ASSERT_FALSE(flight.events.empty());
+    for (const GltfFile& file : files) {
+        const tinygltf::Value& extras = file.model.animations.at(0).extras;
+        EXPECT_EQ(extras.Get("iterator").Get<std::string>(), "Cam");
+        const tinygltf::Value& events = extras.Get("events");
+        ASSERT_EQ(events.ArrayLen(), flight.events.size());
+        for (std::size_t i = 0; i < flight.events.size(); ++i) {
+            const host::FlightEvent& event = flight.events[i];
+            EXPECT_EQ(events.Get(int(i)).Get("event").Get<std::string>(), host::eventWord(event.kind));
+            EXPECT_EQ(events.Get(int(i)).Get("detail").Get<std::string>(), event.detail);
+            EXPECT_DOUBLE_EQ(events.Get(int(i)).Get("time").GetNumberAsDouble(),
+                             (event.time - flight.ticks[0].time) / 1000.0);
+        }
+        const tinygltf::Value& cuts = extras.Get("cuts");
+        ASSERT_EQ(cuts.ArrayLen(), 1u);
+        EXPECT_DOUBLE_EQ(cuts.Get(0).GetNumberAsDouble(),
+                         (flight.ticks[cutTick()].time - flight.ticks[0].time) / 1000.0);
+    }
+}
+
+TEST(GltfExportNodes, NestedTurnedObjectsKeepTheirWorldPlacement) {
+    // A turned parent (90 degrees about z, then tilted) with children of their own orientation.
+    const char* const text = R"({ "objects": [
+      { "name": "Base", "position": [10, 20, 30], "orientation": [0, -1, 0, 0.8, 0, -0.6, 0.6, 0, 0.8],
+        "children": [
+          { "name": "Arm", "position": [13, 21, 28], "children": [
+              { "name": "Hand", "position": [-4, 5, 6], "orientation": [0, 0, 1, 0, 1, 0, -1, 0, 0] } ] },
+          { "name": "Path", "class": "SCOCameraSystemPath", "children": [
+              { "name": "A", "class": "SCOCameraSystemWaypoint", "position": [0, 0, 5] },
+              { "name": "B", "class": "SCOCameraSystemWaypoint", "position": [40, 30, 5] } ] } ] },
+      { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { "Path": "Path" } } ] })";
+    host::Host host(&SetIRTS, &GetObjectFactories);
+    host::loadJsonScene(host, text, "nested.json");
+    host.createCamera();
+    const host::GltfFlight built = host::buildGltf(host, host.find("Cam"), {});
+    checkSceneNodes(built.model, nlohmann::json::parse(text));
+}
+
+TEST(GltfExportTimes, KeysCountInSecondsFromTheFirstTick) {
+    host::Host host(&SetIRTS, &GetObjectFactories);
+    host::loadSceneFile(host, kFlythrough);
+    host.createCamera();
+    // Activated 7.3 s before the clock wraps, ticked every 20 ms for 5 s: before the cut, and
+    // before the segment whose end passes 2^32 (there the flight races through its last
+    // segments: see Known limits); absolute times as float seconds would be half a second apart.
+    const host::FlightOptions options{4294960000u, 20, 250};
+    const host::GltfFlight built = host::buildGltf(host, host.find("Cam"), options);
+    ASSERT_EQ(built.flight.ticks.size(), 250u);
+    const auto& animation = built.model.animations.at(0);
+    const std::vector<float> times = testing_support::floats(built.model, animation.samplers.at(0).input);
+    ASSERT_EQ(times.size(), built.flight.ticks.size());  // no cut in this part of the flight
+    for (std::size_t i = 0; i < times.size(); ++i) EXPECT_EQ(times[i], float(i * 20 / 1000.0)) << i;
+}
+
+TEST(GltfExportTimes, RefusesFlightsThatCannotBeAnimatedAndOtherExtensions) {
+    host::Host host(&SetIRTS, &GetObjectFactories);
+    host::loadSceneFile(host, kMinimal);
+    host.createCamera();
+    const Handle cam = host.find("Cam");
+    EXPECT_THROW(host::buildGltf(host, cam, {0, 0, 100}), std::invalid_argument) << "every tick at one time";
+    EXPECT_THROW(host::buildGltf(host, cam, {0, 16, 0}), std::invalid_argument) << "no tick";
+    const std::string path = ::testing::TempDir() + "camsys-export.obj";
+    EXPECT_THROW(host::exportGltf(host, cam, {}, path), std::invalid_argument);
+    EXPECT_FALSE(std::ifstream(path).good()) << "nothing written";
+
+    EXPECT_EQ(host::gltfContainerOf("a/b.GLTF"), host::GltfContainer::Json);
+    EXPECT_EQ(host::gltfContainerOf("b.glb"), host::GltfContainer::Binary);
+    EXPECT_EQ(host::gltfContainerOf("b.gltf.bak"), std::nullopt);
+    EXPECT_EQ(host::gltfContainerOf("dir.glb/file"), std::nullopt);
+    EXPECT_EQ(host::gltfContainerOf("glb"), std::nullopt);
+}
+
+}  // namespace

@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "flight/FlightAnalysis.h"
+
+namespace {
+
+using host::analyseFlight;
+using host::FlightAnalysisInput;
+using host::FlightMark;
+using host::FlightTick;
+using Kind = FlightMark::Kind;
+
+constexpr double kRad = 3.14159265358979323846 / 180.0;
+
+/// The camera's frame as the iterator builds it: forward turned by `yaw` degrees about +z from
+/// +y, then rolled by `roll` degrees (up <- up cos r - right sin r: the right axis rises).
+_CMatrix3<float> frame(double yaw, double roll) {
+    const double c = std::cos(yaw * kRad), s = std::sin(yaw * kRad), cr = std::cos(roll * kRad),
+                 sr = std::sin(roll * kRad);
+    const double f[3] = {-s, c, 0}, right[3] = {c, s, 0};
+    const double up[3] = {-right[0] * sr, -right[1] * sr, cr};
+    const double r[3] = {f[1] * up[2] - f[2] * up[1], f[2] * up[0] - f[0] * up[2], f[0] * up[1] - f[1] * up[0]};
+    return _CMatrix3<float>(r[0], f[0], up[0], r[1], f[1], up[1], r[2], f[2], up[2]);
+}
+
+FlightTick tick(ULong time, _Point3<float> p, ULong waypoint = 0, ULong segmentStart = 0,
+                _CMatrix3<float> m = _CMatrix3<float>(1.0f)) {
+    FlightTick t;
+    t.time = time;
+    t.waypoint = waypoint;
+    t.segmentStart = segmentStart;
+    t.eye.Origin = p;
+    t.eye.Orientation = m;
+    return t;
+}
+
+void expectMark(const FlightMark& m, Kind kind, ULong time, ULong end, ULong waypoint) {
+    EXPECT_EQ(m.kind, kind);
+    EXPECT_EQ(m.time, time);
+    EXPECT_EQ(m.end, end);
+    EXPECT_EQ(m.waypoint, waypoint);
+}
+
+TEST(FlightAnalysis, StraightFlightAtConstantSpeed) {
+    // (0.75, 1, 0) every 250 ms: 1.25 units per quarter second, 5 units/s.
+    FlightAnalysisInput in;
+    for (int k = 0; k < 5; ++k) in.ticks.push_back(tick(1000 + 250 * k, {0.75f * k, 1.0f * k, 2.0f}));
+    const host::FlightAnalysis a = analyseFlight(in);
+    ASSERT_EQ(a.ticks.size(), 5u);
+    EXPECT_TRUE(std::isnan(a.ticks[0].speed) && std::isnan(a.ticks[0].angularRate) && std::isnan(a.ticks[0].rollRate));
+    EXPECT_TRUE(std::isnan(a.ticks[1].acceleration) && std::isnan(a.ticks[2].jerk));
+    for (int k = 1; k < 5; ++k) {
+        EXPECT_EQ(a.ticks[k].speed, 5.0);
+        EXPECT_EQ(a.ticks[k].angularRate, 0.0);
+        EXPECT_EQ(a.ticks[k].rollRate, 0.0);
+        EXPECT_EQ(a.ticks[k].fov, 1.0);
+        EXPECT_TRUE(std::isnan(a.ticks[k].targetDistance));
+    }
+    for (int k = 2; k < 5; ++k) EXPECT_EQ(a.ticks[k].acceleration, 0.0);
+    for (int k = 3; k < 5; ++k) EXPECT_EQ(a.ticks[k].jerk, 0.0);
+    ASSERT_EQ(a.marks.size(), 1u);  // waypoint 0 reached at the start
+    expectMark(a.marks[0], Kind::Waypoint, 1000, 1000, 0);
+}
+
+TEST(FlightAnalysis, ConstantAcceleration) {
+    // x = t^2 (a = 2) at t = k/8 s: v_k = (k^2 - (k-1)^2) / 64 / (1/8) = (2k - 1) / 8, a = 2.
+    FlightAnalysisInput in;
+    for (int k = 0; k < 6; ++k) in.ticks.push_back(tick(125 * k, {k * k / 64.0f, 0, 0}));
+    const host::FlightAnalysis a = analyseFlight(in);
+    for (int k = 1; k < 6; ++k) EXPECT_EQ(a.ticks[k].speed, (2 * k - 1) / 8.0);
+    for (int k = 2; k < 6; ++k) EXPECT_EQ(a.ticks[k].acceleration, 2.0);
+    for (int k = 3; k < 6; ++k) EXPECT_EQ(a.ticks[k].jerk, 0.0);
+}
+
+TEST(FlightAnalysis, TurnAndRollRates) {
+    // Forward turning about +z at 90 deg/s (9 degrees per 100 ms): no roll. Then rolling at
+    // +-45 deg/s with the forward axis still; positive is the right axis rising (counter-
+    // clockwise looking along forward), the sense of the waypoints' "Roll".
+    FlightAnalysisInput turn, roll, back;
+    for (int k = 0; k < 4; ++k) {
+        turn.ticks.push_back(tick(100 * k, {0, 0, 0}, 0, 0, frame(30 + 9.0 * k, 0)));
+        roll.ticks.push_back(tick(100 * k, {0, 0, 0}, 0, 0, frame(30, 4.5 * k)));
+        back.ticks.push_back(tick(100 * k, {0, 0, 0}, 0, 0, frame(30, -4.5 * k)));
+    }
+    EXPECT_GT(roll.ticks[1].eye.Orientation.m[2][0], 0.0f);  // the right axis has risen
+    const host::FlightAnalysis t = analyseFlight(turn), r = analyseFlight(roll), b = analyseFlight(back);
+    for (int k = 1; k < 4; ++k) {
+        EXPECT_NEAR(t.ticks[k].angularRate, 90.0, 1e-3);
+        EXPECT_NEAR(t.ticks[k].rollRate, 0.0, 1e-3);
+        EXPECT_EQ(t.ticks[k].speed, 0.0);
+        EXPECT_NEAR(r.ticks[k].angularRate, 0.0, 1e-3);
+        EXPECT_NEAR(r.ticks[k].rollRate, 45.0, 1e-3);
+        EXPECT_NEAR(b.ticks[k].rollRate, -45.0, 1e-3);
+    }
+    // Half a turn of roll in one tick reads 180 (the wrap keeps (-180, 180]), not 0.
+    FlightAnalysisInput half;
+    half.ticks = {tick(0, {0, 0, 0}, 0, 0, frame(0, 0)), tick(1000, {0, 0, 0}, 0, 0, frame(0, 180))};
+    EXPECT_NEAR(std::abs(analyseFlight(half).ticks[1].rollRate), 180.0, 1e-3);
+}
+
+TEST(FlightAnalysis, CutAndWaypointMarks) {
+    // W0 ends a part (Time2Next 0): the camera jumps from x = 3 to x = 100 at tick 4, then moves
+    // 1 unit per 100 ms; W1 -> W2 at tick 8 is an ordinary transition.
+    FlightAnalysisInput in;
+    in.waypoints = {{"W0", 0, 0, {}}, {"W1", 1000, 0, {}}, {"W2", 1000, 0, {}}};
+    const ULong index[10] = {0, 0, 0, 0, 1, 1, 1, 1, 2, 2};
+    for (int k = 0; k < 10; ++k)
+        in.ticks.push_back(tick(100 * k, {k < 4 ? k * 1.0f : 96.0f + k, 0, 0}, index[k], k < 4 ? 0 : 400));
+    const host::FlightAnalysis a = analyseFlight(in);
+    EXPECT_EQ(a.ticks[3].speed, 10.0);
+    EXPECT_TRUE(std::isnan(a.ticks[4].speed) && std::isnan(a.ticks[4].angularRate));
+    EXPECT_TRUE(std::isnan(a.ticks[4].acceleration) && std::isnan(a.ticks[5].acceleration));
+    EXPECT_TRUE(std::isnan(a.ticks[4].jerk) && std::isnan(a.ticks[5].jerk) && std::isnan(a.ticks[6].jerk));
+    EXPECT_TRUE(std::isnan(a.ticks[4].rollRate));
+    EXPECT_EQ(a.ticks[5].speed, 10.0);
+    EXPECT_EQ(a.ticks[6].acceleration, 0.0);
+    EXPECT_EQ(a.ticks[7].jerk, 0.0);
+    EXPECT_EQ(a.ticks[5].angularRate, 0.0);
+    ASSERT_EQ(a.marks.size(), 4u);
+    expectMark(a.marks[0], Kind::Waypoint, 0, 0, 0);
+    expectMark(a.marks[1], Kind::Cut, 400, 400, 0);
+    expectMark(a.marks[2], Kind::Waypoint, 400, 400, 1);
+    expectMark(a.marks[3], Kind::Waypoint, 800, 800, 2);
+
+    // A part passed within one tick: from W0 straight to W2 across W1, which ends its part.
+    in.waypoints[0].time2Next = 1000;
+    in.waypoints[1].time2Next = 0;
+    const ULong skipping[10] = {0, 0, 0, 0, 2, 2, 2, 2, 2, 2};
+    for (int k = 0; k < 10; ++k) in.ticks[k].waypoint = skipping[k];
+    const host::FlightAnalysis b = analyseFlight(in);
+    EXPECT_TRUE(std::isnan(b.ticks[4].speed)) << "the jump across the cut is no motion";
+    ASSERT_EQ(b.marks.size(), 3u);
+    expectMark(b.marks[1], Kind::Cut, 400, 400, 1);
+}
+
+TEST(FlightAnalysis, PauseMarks) {
+    // W1 pauses 300 ms; reached at 1250 (between the ticks at 1200 and 1300), and again in a
+    // second segment of the same index starting at 2000 (a loop): one pause per segment.
+    FlightAnalysisInput in;
+    in.waypoints = {{"W0", 1000, 0, {}}, {"W1", 1000, 300, {}}};
+    in.ticks = {tick(1200, {0, 0, 0}, 0, 200), tick(1300, {0, 0, 0}, 1, 1250), tick(1400, {0, 0, 0}, 1, 1250),
+                tick(2000, {0, 0, 0}, 1, 2000)};
+    const host::FlightAnalysis a = analyseFlight(in);
+    ASSERT_EQ(a.marks.size(), 4u);
+    expectMark(a.marks[0], Kind::Waypoint, 1200, 1200, 0);
+    expectMark(a.marks[1], Kind::Pause, 1250, 1550, 1);  // before the tick that shows W1
+    expectMark(a.marks[2], Kind::Waypoint, 1300, 1300, 1);
+    expectMark(a.marks[3], Kind::Pause, 2000, 2300, 1);
+}
+
+TEST(FlightAnalysis, TargetDistance) {
+    FlightAnalysisInput in;
+    in.waypoints = {{"W0", 1000, 0, _Point3<float>{3, 4, 0}}, {"W1", 1000, 0, {}}};
+    in.ticks = {tick(0, {0, 0, 0}, 0), tick(100, {0, 0, 12}, 0), tick(200, {0, 0, 0}, 1), tick(300, {0, 0, 0}, 7)};
+    const host::FlightAnalysis a = analyseFlight(in);
+    EXPECT_EQ(a.ticks[0].targetDistance, 5.0);
+    EXPECT_EQ(a.ticks[1].targetDistance, 13.0);          // |(3, 4, -12)|
+    EXPECT_TRUE(std::isnan(a.ticks[2].targetDistance));  // W1 has no target
+    EXPECT_TRUE(std::isnan(a.ticks[3].targetDistance));  // index past the list
+    in.destination = _Point3<float>{0, 6, 8};            // takes the place of every target
+    const host::FlightAnalysis d = analyseFlight(in);
+    EXPECT_EQ(d.ticks[0].targetDistance, 10.0);
+    EXPECT_EQ(d.ticks[1].targetDistance, std::sqrt(36.0 + 16.0));
+    EXPECT_EQ(d.ticks[3].targetDistance, 10.0);
+}
+
+TEST(FlightAnalysis, TimesWrapAround) {
+    // Ticks 100 ms apart across 2^32; the pause that starts before the wrap ends after it.
+    const ULong start = 0xFFFFFF38u;  // 2^32 - 200
+    FlightAnalysisInput in;
+    in.waypoints = {{"W0", 1000, 400, {}}};
+    for (ULong k = 0; k < 5; ++k) in.ticks.push_back(tick(start + 100 * k, {2.0f * k, 0, 0}, 0, start));
+    const host::FlightAnalysis a = analyseFlight(in);
+    for (int k = 1; k < 5; ++k) EXPECT_EQ(a.ticks[k].speed, 20.0);
+    EXPECT_EQ(a.ticks[4].acceleration, 0.0);
+    ASSERT_EQ(a.marks.size(), 2u);
+    expectMark(a.marks[0], Kind::Waypoint, start, start, 0);
+    expectMark(a.marks[1], Kind::Pause, start, 200, 0);
+}
+
+TEST(FlightAnalysis, DegenerateInputs) {
+    EXPECT_TRUE(analyseFlight({}).ticks.empty());
+    EXPECT_TRUE(analyseFlight({}).marks.empty());
+
+    FlightAnalysisInput one;
+    one.ticks = {tick(5, {1, 2, 3})};
+    one.ticks[0].fov = 1.5f;
+    const host::FlightAnalysis o = analyseFlight(one);
+    ASSERT_EQ(o.ticks.size(), 1u);
+    EXPECT_TRUE(std::isnan(o.ticks[0].speed) && std::isnan(o.ticks[0].jerk) && std::isnan(o.ticks[0].rollRate));
+    EXPECT_EQ(o.ticks[0].fov, 1.5);
+    ASSERT_EQ(o.marks.size(), 1u);  // index 0 past an empty list: a mark, but no pause or cut
+
+    // A repeated time, a non-finite eye and a zero matrix: NaN where they take part, then back.
+    FlightAnalysisInput bad;
+    bad.destination = _Point3<float>{0, 0, 0};
+    const float inf = std::numeric_limits<float>::infinity();
+    bad.ticks = {tick(0, {0, 0, 0}),         tick(0, {1, 0, 0}),   tick(100, {2, 0, 0}),
+                 tick(200, {inf, 0, 0}),     tick(300, {4, 0, 0}), tick(400, {5, 0, 0}, 0, 0, _CMatrix3<float>(0.0f)),
+                 tick(500, {6, 0, 0}, 0, 0), tick(600, {7, 0, 0})};
+    const host::FlightAnalysis b = analyseFlight(bad);
+    EXPECT_TRUE(std::isnan(b.ticks[1].speed) && std::isnan(b.ticks[1].angularRate));  // dt = 0
+    EXPECT_EQ(b.ticks[2].speed, 10.0);
+    EXPECT_TRUE(std::isnan(b.ticks[3].speed) && std::isnan(b.ticks[4].speed));  // from and to infinity
+    EXPECT_TRUE(std::isnan(b.ticks[3].targetDistance));
+    EXPECT_EQ(b.ticks[3].angularRate, 0.0);  // the frame is still good
+    EXPECT_TRUE(std::isnan(b.ticks[5].rollRate) && std::isnan(b.ticks[6].angularRate));
+    EXPECT_EQ(b.ticks[5].speed, 10.0);
+    EXPECT_EQ(b.ticks[7].rollRate, 0.0);
+    EXPECT_EQ(b.ticks[7].targetDistance, 7.0);
+}
+
+}  // namespace

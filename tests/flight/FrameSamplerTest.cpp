@@ -1,0 +1,149 @@
+// Frames resumed from remembered iterator states against frames flown from the activation:
+// the same ticks to the bit, wherever the time falls and in whatever order they are asked for.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "flight/Flight.h"
+#include "host/Host.h"
+#include "module/InProcessModule.h"
+#include "scene/SceneFile.h"
+
+using host::FlightTick;
+using host::FrameSampler;
+using host::Host;
+
+namespace {
+
+/// Cuts, pauses, a switched-off waypoint and plain objects in the gaps (activated in flight).
+const char* const kScene = R"({ "objects": [
+  { "name": "Tower", "position": [40, 120, 15] },
+  { "name": "Flight", "class": "SCOCameraSystemPath", "children": [
+      { "name": "Intro", "position": [1, 2, 3] },
+      { "name": "W0", "class": "SCOCameraSystemWaypoint", "position": [0, 0, 10],
+        "attributes": { "PointsTo": "Tower", "Time2Next": 2000, "PauseTime": 500 } },
+      { "name": "Gate", "position": [30, 10, 0] },
+      { "name": "W1", "class": "SCOCameraSystemWaypoint", "position": [60, 20, 12],
+        "attributes": { "Time2Next": 0, "EaseIn": true } },
+      { "name": "W2", "class": "SCOCameraSystemWaypoint", "position": [90, -20, 14],
+        "attributes": { "Time2Next": 1300, "PauseTime": 250, "EaseOut": true } },
+      { "name": "W3", "class": "SCOCameraSystemWaypoint", "position": [120, 0, 20],
+        "attributes": { "Time2Next": 700, "FOVFac": 2 } },
+      { "name": "W4", "class": "SCOCameraSystemWaypoint", "position": [150, 40, 25] },
+      { "name": "Off", "class": "SCOCameraSystemWaypoint", "position": [95, -25, 14],
+        "attributes": { "IsOn": false } },
+      { "name": "Finale", "position": [160, 40, 25] } ] },
+  { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { "Path": "Flight" } } ] })";
+
+std::unique_ptr<Host> sceneHost(const std::string& json) {
+    auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
+    host::loadJsonScene(*host, json, "scene.json");
+    host->createCamera();
+    return host;
+}
+
+::testing::AssertionResult sameTick(const FlightTick& a, const FlightTick& b) {
+    if (a.time != b.time || a.waypoint != b.waypoint || a.segmentStart != b.segmentStart)
+        return ::testing::AssertionFailure() << "time " << a.time << "/" << b.time << ", waypoint " << a.waypoint << "/"
+                                             << b.waypoint << ", segment " << a.segmentStart << "/" << b.segmentStart;
+    if (std::memcmp(&a.eye, &b.eye, sizeof a.eye) != 0 || std::memcmp(&a.fov, &b.fov, sizeof a.fov) != 0)
+        return ::testing::AssertionFailure() << "the eye differs at " << a.time;
+    return ::testing::AssertionSuccess();
+}
+
+/// Times around every tick of a flight, past its end and (wrapped) before its start, shuffled.
+std::vector<ULong> probeTimes(const host::FlightRecording& flight, ULong start) {
+    std::vector<ULong> times;
+    for (std::size_t i = 0; i < flight.ticks.size(); i += 7)
+        for (const ULong d : {0u, 1u, 9u}) times.push_back(flight.ticks[i].time + d);
+    const ULong end = flight.ticks.back().time;
+    for (const ULong t : {end + 16, end + 40, end + 100000, start - 1, start - 16, start + 3}) times.push_back(t);
+    std::mt19937 random(7);
+    std::shuffle(times.begin(), times.end(), random);
+    return times;
+}
+
+}  // namespace
+
+TEST(FrameSampler, ResumedFramesEqualFramesFlownFromTheActivation) {
+    // A clock that does not wrap; one that wraps where the last segment ends (which ends it at
+    // once); one that wraps just before segment 2 ends, so that the ticks after the wrap stay
+    // in segment 2 for good while a single Run at their time from the activation stays in
+    // segment 0: states of ticks after a wrap must not serve frames at those times.
+    const ULong stuck = 0xFFFFFFFFu - 4050 - 7;
+    for (const ULong start : {0u, 0xFFFFF000u, stuck}) {
+        SCOPED_TRACE(start);
+        auto host = sceneHost(kScene);
+        const Handle cam = host->find("Cam");
+        FrameSampler sampler;
+        const std::size_t maxTicks = start == stuck ? 400 : 100000;
+        const host::FlightRecording flight = sampler.record(*host, cam, {start, 16, maxTicks});
+        ASSERT_EQ(flight.hitLimit, start == stuck);
+        ASSERT_TRUE(flight.cameraTaken);
+        EXPECT_GT(sampler.remembered(), 3u);
+        // The recording is the plain recording.
+        const host::FlightRecording plain = host::recordFlight(*host, cam, {start, 16, maxTicks});
+        ASSERT_EQ(plain.ticks.size(), flight.ticks.size());
+        for (std::size_t i = 0; i < plain.ticks.size(); ++i) ASSERT_TRUE(sameTick(plain.ticks[i], flight.ticks[i]));
+
+        std::size_t resumed = 0;
+        for (const ULong t : probeTimes(flight, start)) {
+            for (const ULong step : {16u, 5u}) {
+                const FlightTick fast = sampler.sample(*host, cam, start, step, t);
+                resumed += sampler.lastSampleResumed();
+                ASSERT_TRUE(sameTick(fast, host::sampleFlight(*host, cam, start, step, t)))
+                    << "t " << t << " step " << step;
+            }
+        }
+        EXPECT_GT(resumed, 100u) << "frames should mostly resume";
+        // Every tick of the flight before the clock wraps, from the sampler.
+        for (std::size_t i = 0; i < flight.ticks.size() && flight.ticks[i].time >= start; i += 13)
+            ASSERT_TRUE(sameTick(sampler.sample(*host, cam, start, 16, flight.ticks[i].time), flight.ticks[i]));
+    }
+}
+
+TEST(FrameSampler, LearnsFromItsOwnFramesAndForgets) {
+    auto host = sceneHost(kScene);
+    const Handle cam = host->find("Cam");
+    FrameSampler sampler;
+    const FlightTick first = sampler.sample(*host, cam, 0, 16, 3000);
+    EXPECT_FALSE(sampler.lastSampleResumed());
+    EXPECT_TRUE(sameTick(first, host::sampleFlight(*host, cam, 0, 16, 3000)));
+    for (const ULong t : {3001u, 4500u, 4000u, 2999u}) {
+        EXPECT_TRUE(sameTick(sampler.sample(*host, cam, 0, 16, t), host::sampleFlight(*host, cam, 0, 16, t)));
+        EXPECT_EQ(sampler.lastSampleResumed(), t - 16 >= 2984) << t;
+    }
+    // Another activation time is another flight.
+    sampler.sample(*host, cam, 100, 16, 4000);
+    EXPECT_FALSE(sampler.lastSampleResumed());
+    sampler.forget();
+    EXPECT_EQ(sampler.remembered(), 0u);
+    sampler.sample(*host, cam, 100, 16, 4000);
+    EXPECT_FALSE(sampler.lastSampleResumed());
+}
+
+TEST(FrameSampler, FliesFromTheActivationWhenItsEffectsMatter) {
+    // An iterator in a gap takes the camera when it is activated; one that does not grab the
+    // camera is never placed. Neither flight may skip its activation.
+    std::string live = kScene;
+    live.replace(live.find(R"({ "name": "Gate", "position": [30, 10, 0] })"),
+                 std::strlen(R"({ "name": "Gate", "position": [30, 10, 0] })"),
+                 R"({ "name": "Other", "class": "SCOCameraSystemIterator", "attributes": { "Path": "Flight" } })");
+    std::string idle = kScene;
+    idle.replace(idle.find(R"("Path": "Flight" } } ] })"), std::strlen(R"("Path": "Flight" } } ] })"),
+                 R"("Path": "Flight", "GrabCamera": false } } ] })");
+    for (const std::string& scene : {live, idle}) {
+        auto host = sceneHost(scene);
+        const Handle cam = host->find("Cam");
+        FrameSampler sampler;
+        sampler.record(*host, cam, {0, 16, 1000});
+        for (const ULong t : {100u, 3000u, 5000u, 2500u, 7000u}) {
+            ASSERT_TRUE(sameTick(sampler.sample(*host, cam, 0, 16, t), host::sampleFlight(*host, cam, 0, 16, t)));
+            EXPECT_FALSE(sampler.lastSampleResumed()) << t;
+        }
+        EXPECT_EQ(sampler.remembered(), 0u);
+    }
+}

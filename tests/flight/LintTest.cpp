@@ -1,0 +1,303 @@
+// The scene linter: for each check a minimal scene that shows that fault and no other, a clean
+// scene that shows none, the thresholds, and the bundled example's findings.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/Host.h"
+#include "module/InProcessModule.h"
+#include "flight/lint/Lint.h"
+#include "scene/SceneFile.h"
+
+using host::Host;
+using host::LintFinding;
+using host::LintOptions;
+
+namespace {
+
+/// One waypoint of a fixture: its name, position and attributes (the inside of a JSON object).
+struct Wp {
+    std::string name;
+    std::string position;
+    std::string attributes = "";
+    std::string extra = "";  ///< more keys of the entry, e.g. an orientation
+};
+
+/// A scene with the plain object Tower, the path P of `waypoints` and the iterator Cam that
+/// flies it (`camAttributes` replaces its attributes).
+std::string sceneJson(const std::vector<Wp>& waypoints, const std::string& camAttributes = R"("Path": "P")") {
+    std::string children;
+    for (const Wp& w : waypoints)
+        children += (children.empty() ? "" : ",\n") + std::string(R"({ "name": ")") + w.name +
+                    R"(", "class": "SCOCameraSystemWaypoint", "position": )" + w.position + w.extra +
+                    R"(, "attributes": { )" + w.attributes + " } }";
+    return R"({ "objects": [ { "name": "Tower", "position": [0, 50, 0] },
+        { "name": "P", "class": "SCOCameraSystemPath", "children": [ )" +
+           children + R"( ] },
+        { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { )" +
+           camAttributes + " } } ] }";
+}
+
+/// A straight path along x at 1 unit per second: nothing to find.
+std::vector<Wp> straight() {
+    return {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
+            {"W1", "[10, 0, 0]", R"("Time2Next": 10000)"},
+            {"W2", "[20, 0, 0]"}};
+}
+
+struct Linted {
+    std::unique_ptr<Host> host;
+    std::vector<LintFinding> findings;
+
+    std::multiset<std::string> ids() const {
+        std::multiset<std::string> out;
+        for (const LintFinding& f : findings) out.insert(f.id);
+        return out;
+    }
+    std::set<std::string> idSet() const {
+        const std::multiset<std::string> all = ids();
+        return {all.begin(), all.end()};
+    }
+    std::string listing() const { return host::lintText("scene", findings); }
+};
+
+/// Loads `json`, gives the scene its camera, lets `edit` change it and lints it.
+template <class Edit>
+Linted lint(const std::string& json, LintOptions options, Edit edit) {
+    Linted out{std::make_unique<Host>(SetIRTS, GetObjectFactories), {}};
+    host::loadJsonScene(*out.host, json, "scene.json");
+    out.host->createCamera();
+    edit(*out.host);
+    out.findings = host::lintScene(*out.host, options);
+    return out;
+}
+Linted lint(const std::string& json, LintOptions options = {}) {
+    return lint(json, options, [](Host&) {});
+}
+
+using Ids = std::set<std::string>;
+
+}  // namespace
+
+TEST(Lint, CleanPathHasNoFindings) {
+    const Linted clean = lint(sceneJson(straight()));
+    EXPECT_TRUE(clean.findings.empty()) << clean.listing();
+    EXPECT_FALSE(host::lintFails(clean.findings));
+    EXPECT_EQ(host::lintJson(clean.findings), "[]\n");
+}
+
+TEST(Lint, PathCurvesAndValues) {
+    // Each scene shows exactly one kind of fault.
+    struct Case {
+        const char* id;
+        std::vector<Wp> waypoints;
+    };
+    const std::vector<Case> cases = {
+        // 1 unit, then 0.1 in 10 s, then 1 unit: the distance-over-time spline swings back.
+        {"time-backward",
+         {{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
+          {"W1", "[1, 0, 0]", R"("Time2Next": 10000)"},
+          {"W2", "[1.1, 0, 0]", R"("Time2Next": 1000)"},
+          {"W3", "[2.1, 0, 0]"}}},
+        // W2 turns to look at the tower while the eye moves 1 unit: the path's distance (eye
+        // and view) runs 50 units there, and the eye's fit over it swings 8 units wide.
+        {"overshoot",
+         {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
+          {"W1", "[10, 0, 0]", R"("Time2Next": 50000)"},
+          {"W2", "[10, 1, 0]", R"("PointsTo": "Tower")"}}},
+        {"roll-long-way",
+         {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Roll": 170)"}, {"W1", "[10, 0, 0]", R"("Roll": -170)"}}},
+        // W0 looks straight up (forward axis +z).
+        {"view-vertical",
+         {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)", R"(, "orientation": [1, 0, 0, 0, 0, -1, 0, 1, 0])"},
+          {"W1", "[10, 0, 0]"}}},
+        {"short-segment", {{"W0", "[0, 0, 0]"}, {"W1", "[0, 0, 0]"}}},
+        {"bad-fov", {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "FOVFac": 0)"}, {"W1", "[10, 0, 0]"}}},
+        {"bad-fov", {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "FOVFac": "NaN")"}, {"W1", "[10, 0, 0]"}}},
+        {"bad-range", {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Range": 0)"}, {"W1", "[10, 0, 0]"}}},
+        {"bad-range", {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Range": -2)"}, {"W1", "[10, 0, 0]"}}},
+    };
+    for (const Case& c : cases) {
+        const Linted linted = lint(sceneJson(c.waypoints));
+        EXPECT_EQ(linted.idSet(), Ids{c.id}) << linted.listing();
+        EXPECT_TRUE(host::lintFails(linted.findings));
+    }
+
+    // Where and why: the overshoot on W1's segment, with the number that triggered it.
+    const Linted swing = lint(sceneJson(cases[1].waypoints));
+    ASSERT_EQ(swing.findings.size(), 1u);
+    const LintFinding& f = swing.findings[0];
+    EXPECT_EQ(f.object, "W1");
+    EXPECT_EQ(f.severity, host::LintSeverity::Warning);
+    ASSERT_TRUE(f.distance);
+    EXPECT_GT(*f.distance, 10.2);  // within W1's segment: DistanceSum 10.2 to about 60
+    EXPECT_LT(*f.distance, 61);
+    EXPECT_FALSE(f.time);
+    EXPECT_NE(f.text.find("threshold 0.25"), std::string::npos) << f.text;
+    // A looser threshold lets it pass.
+    LintOptions loose;
+    loose.overshoot = 100;
+    EXPECT_TRUE(lint(sceneJson(cases[1].waypoints), loose).findings.empty());
+}
+
+TEST(Lint, FlightSpeeds) {
+    // W1's EaseIn slows the camera to a stop at W1 and starts it again at full speed.
+    const std::string eased = sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
+                                         {"W1", "[10, 0, 0]", R"("Time2Next": 10000, "EaseIn": true)"},
+                                         {"W2", "[20, 0, 0]"}});
+    const Linted jump = lint(eased);
+    EXPECT_EQ(jump.idSet(), Ids{"speed-jump"}) << jump.listing();
+    ASSERT_EQ(jump.findings.size(), 1u);
+    EXPECT_EQ(jump.findings[0].object, "W1");
+    // Reached at 10 s; the first tick that shows the new speed.
+    ASSERT_TRUE(jump.findings[0].time);
+    EXPECT_GE(*jump.findings[0].time, 10000u);
+    EXPECT_LE(*jump.findings[0].time, 10032u);
+    LintOptions lenient;
+    lenient.speedJump = 1e9;
+    EXPECT_TRUE(lint(eased, lenient).findings.empty());
+
+    // At 10 units/s into a pause and out of it: the camera stops dead and starts at full speed
+    // (a pause is no speed jump: the stop is asked for, its hardness is not).
+    const Linted stop = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
+                                        {"W1", "[10, 0, 0]", R"("Time2Next": 1000, "PauseTime": 500)"},
+                                        {"W2", "[20, 0, 0]"}}));
+    EXPECT_EQ(stop.ids(), (std::multiset<std::string>{"acceleration", "acceleration"})) << stop.listing();
+    for (const LintFinding& f : stop.findings) EXPECT_EQ(f.object, "W1");
+
+    // W1 is reached slowing down (its EaseIn eases the arrival) and left speeding up (its own
+    // flags): the speed is continuous (0), the acceleration turns from -160 to +160 units/s^2
+    // at once: jerk only.
+    const Linted jerk = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
+                                        {"W1", "[40, 0, 0]", R"("Time2Next": 1000, "EaseIn": true, "EaseOut": true)"},
+                                        {"W2", "[80, 0, 0]"}}));
+    EXPECT_EQ(jerk.idSet(), Ids{"jerk"}) << jerk.listing();
+    ASSERT_FALSE(jerk.findings.empty());
+    EXPECT_EQ(jerk.findings[0].object, "W1");
+
+    // Passing a cut within one tick (no tick at the cut's index) is no motion: no speed there.
+    const Linted cut = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
+                                       {"W1", "[10, 0, 0]", R"("Time2Next": 0)"},
+                                       {"W2", "[100, 0, 0]", R"("Time2Next": 1000)"},
+                                       {"W3", "[110, 0, 0]"}}));
+    EXPECT_TRUE(cut.findings.empty()) << cut.listing();
+}
+
+TEST(Lint, CutsPartsAndSwitchedOff) {
+    // A cut at W1: EaseOut there eases nothing; a pause on W2 holds the camera at W1.
+    const std::vector<Wp> cut = {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
+                                 {"W1", "[10, 0, 0]", R"("Time2Next": 0, "EaseOut": true)"},
+                                 {"W2", "[20, 0, 0]", R"("Time2Next": 10000, "PauseTime": 400)"},
+                                 {"W3", "[30, 0, 0]"}};
+    const Linted eased = lint(sceneJson(cut));
+    EXPECT_EQ(eased.ids(), (std::multiset<std::string>{"cut-with-ease", "cut-with-ease"})) << eased.listing();
+    EXPECT_EQ(eased.findings[0].object, "W1");
+    EXPECT_EQ(eased.findings[1].object, "W2");
+
+    // A cut at W1 leaves W2 a part of its own: the flight ends on reaching it.
+    const Linted single = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
+                                          {"W1", "[10, 0, 0]", R"("Time2Next": 0)"},
+                                          {"W2", "[20, 0, 0]"}}));
+    EXPECT_EQ(single.idSet(), Ids{"single-waypoint-part"}) << single.listing();
+    EXPECT_EQ(single.findings[0].object, "W2");
+    EXPECT_EQ(lint(sceneJson({{"W0", "[0, 0, 0]"}})).idSet(), Ids{"single-waypoint-part"});
+
+    // A switched-off waypoint at the end is left out (info); between switched-on ones it ends
+    // the flight at the one before it (warning).
+    std::vector<Wp> trailing = straight();
+    trailing.push_back({"Off", "[30, 0, 0]", R"("IsOn": false)"});
+    const Linted info = lint(sceneJson(trailing));
+    EXPECT_EQ(info.idSet(), Ids{"switched-off"}) << info.listing();
+    EXPECT_EQ(info.findings[0].severity, host::LintSeverity::Info);
+    EXPECT_FALSE(host::lintFails(info.findings));
+    std::vector<Wp> middle = straight();
+    middle.insert(middle.begin() + 2, {"Off", "[15, 5, 0]", R"("IsOn": false)"});
+    const Linted early = lint(sceneJson(middle));
+    EXPECT_EQ(early.idSet(), Ids{"switched-off"}) << early.listing();
+    EXPECT_EQ(early.findings[0].severity, host::LintSeverity::Warning);
+    EXPECT_NE(early.findings[0].text.find("ends its flight there, never reaching W2"), std::string::npos);
+}
+
+TEST(Lint, ReferencesAndClock) {
+    // Every reference that names nothing, the wrong kind of object or the object itself.
+    const std::vector<std::pair<std::string, std::string>> cams = {
+        {R"("Path": null)", "Cam"},
+        {R"("Path": "Tower")", "Cam"},
+        {R"("Path": "P", "MovingDestination": "Cam")", "Cam"},
+        {R"("Path": "P", "MovingDestination": "P")", "Cam"},
+    };
+    for (const auto& [attributes, object] : cams) {
+        const Linted linted = lint(sceneJson(straight(), attributes));
+        EXPECT_EQ(linted.idSet(), Ids{"dangling-reference"}) << attributes << "\n" << linted.listing();
+        EXPECT_EQ(linted.findings[0].object, object);
+        EXPECT_EQ(linted.findings[0].severity, host::LintSeverity::Error);
+    }
+    std::vector<Wp> aimed = straight();
+    aimed[2].attributes = R"("PointsTo": "P")";  // the path has no position of its own
+    EXPECT_EQ(lint(sceneJson(aimed)).idSet(), Ids{"dangling-reference"});
+    // A reference to an object that is no longer in the scene.
+    const Linted gone = lint(sceneJson(straight()), {}, [](Host& host) {
+        host.setReference(host.find("W2"), "PointsTo", Handle(_GUID{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}}));
+    });
+    EXPECT_EQ(gone.idSet(), Ids{"dangling-reference"}) << gone.listing();
+    EXPECT_NE(gone.findings[0].text.find("not in the scene"), std::string::npos);
+
+    // A flight across the clock's wrap: started 1 s before it, the first segment ends past 2^32
+    // and the flight ends at its first tick; started 15 s before, the second one does, at the
+    // tick that enters it; with ticks that leave a segment's end between the last tick before
+    // the wrap and 2^32, the camera is stuck at W1 after the wrap.
+    struct Wrap {
+        ULong start, step;
+        const char* object;
+        ULong time;
+    };
+    for (const Wrap& w : {Wrap{4294966296u, 16, "W0", 4294966296u}, Wrap{4294952296u, 16, "W1", 4294962296u},
+                          Wrap{4294957291u, 15, "W0", 0}}) {
+        LintOptions late;
+        late.start = w.start;
+        late.step = w.step;
+        const Linted wrap = lint(sceneJson(straight()), late);
+        EXPECT_EQ(wrap.idSet(), Ids{"clock-wrap"}) << wrap.listing();
+        EXPECT_EQ(wrap.findings[0].object, w.object);
+        EXPECT_EQ(wrap.findings[0].time, w.time);
+    }
+    // Ending before the last tick before the wrap is fine.
+    LintOptions early;
+    early.start = 4294967296u - 20000u - 16u;
+    EXPECT_TRUE(lint(sceneJson(straight()), early).findings.empty());
+}
+
+TEST(Lint, BundledExampleFindings) {
+    // examples/flythrough.json shows every feature on purpose, so these are expected (README):
+    // W0's EaseIn eases the arrival at W1, so after its pause the camera leaves W0 at full
+    // speed and stops at W1 before leaving it at full speed again; W3 is reached at full speed
+    // into its pause; W4 eases to a stop before its cut; W5's pause holds at W4; Draft is off.
+    auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
+    host::loadSceneFile(*host, CAMSYS_EXAMPLES "/flythrough.json");
+    host->createCamera();
+    const std::vector<LintFinding> findings = host::lintScene(*host, {});
+    std::vector<std::pair<std::string, std::string>> seen;
+    for (const LintFinding& f : findings) seen.emplace_back(f.object, f.id);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"W0", "acceleration"},  {"W1", "speed-jump"},    {"W3", "acceleration"},
+        {"W4", "cut-with-ease"}, {"W5", "cut-with-ease"}, {"Draft", "switched-off"}};
+    EXPECT_EQ(seen, expected) << host::lintText("flythrough.json", findings);
+    // Both iterators fly the same eye positions: each speed fault is reported once.
+    LintOptions chase;
+    chase.iterator = host->find("Chase");
+    EXPECT_EQ(host::lintScene(*host, chase).size(), findings.size());
+
+    // The JSON form: one object per finding, null where a finding has no time or distance.
+    const std::string json = host::lintJson(findings);
+    EXPECT_EQ(json.rfind(R"([
+  {"id":"acceleration","severity":"warning","object":"W0","time":512,"distance":null,"text":)",
+                         0),
+              0u)
+        << json;
+    EXPECT_NE(json.find(R"("id":"switched-off","severity":"info","object":"Draft","time":null,"distance":null)"),
+              std::string::npos);
+}

@@ -1,0 +1,135 @@
+// The free-flight recorder: a recording becomes a path of few waypoints whose flight, flown
+// again from the scene it wrote, stays within the tolerances at every recorded time; bad
+// recordings are refused with the reason.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "flight/Flight.h"
+#include "flight/PathFit.h"
+#include "host/Host.h"
+#include "module/InProcessModule.h"
+#include "scene/SceneFile.h"
+
+using host::Host;
+using host::RecordedEye;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+/// An eye at `p` looking along `f` (unit, not vertical), up from world +z, as samples of a
+/// hand-held camera would be.
+RecordedEye eye(ULong time, double px, double py, double pz, double fx, double fy, double fz, float fov = 1.0f) {
+    const double fl = std::sqrt(fx * fx + fy * fy + fz * fz);
+    fx /= fl, fy /= fl, fz /= fl;
+    double sx = fy, sy = -fx, sz = 0;  // f x (0, 0, 1)
+    const double sl = std::sqrt(sx * sx + sy * sy);
+    sx /= sl, sy /= sl;
+    const double ux = sy * fz - sz * fy, uy = sz * fx - sx * fz, uz = sx * fy - sy * fx;
+    RecordedEye e;
+    e.time = time;
+    e.eye.Origin = {static_cast<float>(px), static_cast<float>(py), static_cast<float>(pz)};
+    e.eye.Orientation = _CMatrix3<float>(static_cast<float>(sx), static_cast<float>(fx), static_cast<float>(ux),
+                                         static_cast<float>(sy), static_cast<float>(fy), static_cast<float>(uy),
+                                         static_cast<float>(sz), static_cast<float>(fz), static_cast<float>(uz));
+    e.fov = fov;
+    return e;
+}
+
+/// The imported scene flown again (by `camsys fly`'s own recorder) at the recording's times,
+/// compared sample by sample: the largest distance and view angle (degrees).
+std::pair<double, double> deviation(const std::string& scene, const std::vector<RecordedEye>& samples) {
+    Host host(SetIRTS, GetObjectFactories);
+    host::loadJsonScene(host, scene, "imported.json");
+    host.createCamera();
+    const ULong step = samples[1].time - samples[0].time;
+    const host::FlightRecording flight = host::recordFlight(host, host.find("Cam"), {samples[0].time, step, 1000000});
+    EXPECT_GE(flight.ticks.size(), samples.size());
+    double distance = 0, angle = 0;
+    for (std::size_t i = 0; i < samples.size() && i < flight.ticks.size(); ++i) {
+        EXPECT_EQ(flight.ticks[i].time, samples[i].time);
+        const auto& a = flight.ticks[i].eye;
+        const auto& b = samples[i].eye;
+        const double dx = a.Origin.x - b.Origin.x, dy = a.Origin.y - b.Origin.y, dz = a.Origin.z - b.Origin.z;
+        distance = std::max(distance, std::sqrt(dx * dx + dy * dy + dz * dz));
+        double dot = 0;
+        for (int r = 0; r < 3; ++r) dot += static_cast<double>(a.Orientation.m[r][1]) * b.Orientation.m[r][1];
+        angle = std::max(angle, std::acos(std::clamp(dot, -1.0, 1.0)) * 180 / kPi);
+    }
+    return {distance, angle};
+}
+
+}  // namespace
+
+TEST(FlightImport, RecordingsBecomeFewWaypointsWithinTheTolerance) {
+    struct Case {
+        const char* name;
+        std::vector<RecordedEye> samples;
+        std::size_t mostWaypoints;
+    };
+    std::vector<Case> cases;
+    // A circle of radius 50 in 8 s, looking at its centre, rising and zooming slowly.
+    Case circle{"circle", {}, 40};
+    for (int k = 0; k <= 500; ++k) {
+        const double a = 2 * kPi * k / 500.0;
+        circle.samples.push_back(eye(1000 + 16 * k, 50 * std::cos(a), 50 * std::sin(a), 10 + 0.02 * k, -std::cos(a),
+                                     -std::sin(a), -0.1, static_cast<float>(1 + 0.001 * k)));
+    }
+    cases.push_back(circle);
+    // A figure eight looking along its way, with a jump (a cut) half way.
+    Case eight{"figure eight", {}, 80};
+    for (int k = 0; k <= 600; ++k) {
+        const double t = 2 * kPi * k / 600.0;
+        const double x = 80 * std::sin(t), y = 40 * std::sin(2 * t), shift = k > 300 ? 500 : 0;
+        eight.samples.push_back(eye(16 * k, x + shift, y, 5, 80 * std::cos(t), 80 * std::cos(2 * t), 0));
+    }
+    cases.push_back(eight);
+    // The example's flight as camsys fly records it (pauses, easing, a cut).
+    Case example{"example", {}, 645 / 5};
+    {
+        Host host(SetIRTS, GetObjectFactories);
+        host::loadSceneFile(host, CAMSYS_EXAMPLES "/flythrough.json");
+        host.createCamera();
+        for (const host::FlightTick& t : host::recordFlight(host, host.find("Cam"), {}).ticks)
+            example.samples.push_back({t.time, t.eye, t.fov});
+    }
+    cases.push_back(example);
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Host host(SetIRTS, GetObjectFactories);
+        const host::ImportResult result = host::importRecording(host, c.samples, {0.25, 1.0});
+        EXPECT_TRUE(result.withinTolerance) << result.worstDistance << " units, " << result.worstAngle << " degrees";
+        EXPECT_LE(result.waypoints, c.mostWaypoints);
+        const auto [distance, angle] = deviation(result.sceneJson, c.samples);
+        EXPECT_LE(distance, 0.25);
+        EXPECT_LE(angle, 1.0);
+        EXPECT_NEAR(distance, result.worstDistance, 1e-9) << "the fit measured another flight than it wrote";
+        EXPECT_EQ(result.parts, std::string(c.name) == "circle" ? 1u : 2u);
+    }
+}
+
+TEST(FlightImport, BadRecordingsAreRefusedWithTheReason) {
+    const std::string header = "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov\n";
+    const std::string good = "0,0,1,2,3,1,0,0,0,1,0,0,0,1,1\n";
+    const auto refusal = [&](const std::string& text) -> std::string {
+        try {
+            host::readRecordingCsv(text, "rec.csv");
+        } catch (const host::SceneError& error) {
+            return error.what();
+        }
+        return "(accepted)";
+    };
+    EXPECT_NE(refusal(header + good).find("has no move to fit"), std::string::npos);
+    EXPECT_NE(refusal(header + good + "16,0,nan,2,3,1,0,0,0,1,0,0,0,1,1\n").find("not a finite number"),
+              std::string::npos);
+    EXPECT_NE(refusal(header + "16,0,1,2,3,1,0,0,0,1,0,0,0,1,1\n" + good).find("times of a recording must increase"),
+              std::string::npos);
+    EXPECT_NE(refusal(header + good + "16,0,1,2,3,2,0,0,0,1,0,0,0,1,1\n").find("no rotation"), std::string::npos);
+    EXPECT_NE(refusal("time,x\n" + good).find("header"), std::string::npos);
+    EXPECT_NE(refusal(header + good + "16,0,1,2\n").find("4 fields"), std::string::npos);
+    EXPECT_EQ(refusal(header + good + "16,0,1,2,3,1,0,0,0,1,0,0,0,1,1\n"), "(accepted)");
+}

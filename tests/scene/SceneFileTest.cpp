@@ -1,0 +1,220 @@
+// Scene files in-process: JSON loading and export, the .sco image and its refusals.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "host/Host.h"
+#include "module/InProcessModule.h"
+#include "scene/SceneFile.h"
+#include "tests/support/Bytes.h"
+
+using host::Host;
+using host::SceneError;
+using testing_support::Bytes;
+
+namespace {
+
+const char* const kScene = R"({ "objects": [
+  { "name": "Tower", "position": [40, 120, 15] },
+  { "name": "Flight", "class": "SCOCameraSystemPath", "children": [
+      { "name": "W0", "class": "SCOCameraSystemWaypoint", "position": [0, 0, 10],
+        "attributes": { "PointsTo": "Tower", "Time2Next": 2000, "PauseTime": 500 } },
+      { "name": "Gate", "position": [30, 10, 0] },
+      { "name": "W1", "class": "SCOCameraSystemWaypoint", "position": [60, 20, 12],
+        "orientation": [1, 0, 0, 0, 1, 0, 0, 0, 1],
+        "attributes": { "Range": 0.1, "Roll": -0.0, "FOVFac": "NaN", "EaseIn": true,
+                        "Time2Next": 4294967295 } } ] },
+  { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { "Path": "Flight" } } ] })";
+
+std::unique_ptr<Host> makeHost() { return std::make_unique<Host>(SetIRTS, GetObjectFactories); }
+/// A host holding the scene of kScene.
+std::unique_ptr<Host> sceneHost() {
+    auto host = makeHost();
+    host::loadJsonScene(*host, kScene, "scene.json");
+    return host;
+}
+
+/// The SceneError that `load` throws, or a failure.
+template <class Load>
+SceneError refusal(Load load) {
+    try {
+        load();
+    } catch (const SceneError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no SceneError";
+    return SceneError("", "", "", "");
+}
+
+}  // namespace
+
+TEST(SceneFile, JsonBuildsTheSceneThroughTheAttributeTables) {
+    auto host = sceneHost();
+    const Handle flight = host->find("Flight"), w0 = host->find("W0"), w1 = host->find("W1");
+    EXPECT_EQ(host->descriptor(flight)->children(), (std::vector<Handle>{w0, host->find("Gate"), w1}));
+    EXPECT_EQ(host->getReference(host->find("Cam"), "Path"), flight);
+    EXPECT_EQ(host->getULong(w1, "Time2Next"), 4294967295u);
+    // Floats are the float the text denotes, without a detour through double rounding.
+    EXPECT_EQ(host->getFloat(w1, "Range"), 0.1f);
+    EXPECT_TRUE(std::signbit(*host->getFloat(w1, "Roll")));
+    EXPECT_TRUE(std::isnan(*host->getFloat(w1, "FOVFac")));
+    // AfterLoad ran: the path refitted, so W0 was aimed at the tower, |(40, 120, 5)| away.
+    EXPECT_NEAR(*host->getFloat(w0, "Range"), std::sqrt(40.0 * 40 + 120 * 120 + 5 * 5), 1e-4);
+}
+
+TEST(SceneFile, ScoLayoutAndExportAreFixedPointsThroughJsonAndSco) {
+    auto first = sceneHost();
+    // Magic, version 1, object count; per object the class, own and parent GUIDs, the name and
+    // exactly the record the object's Serialize writes, each with its length.
+    Bytes expected = Bytes().raw("CAMSCO\x1A\n", 8).u32(1).u32(6);
+    const auto& factories = first->factories();  // path, iterator, waypoint; -1: a plain object
+    const std::tuple<const char*, const char*, int> objects[] = {{"Tower", "", -1},   {"Flight", "", 0},
+                                                                 {"W0", "Flight", 2}, {"Gate", "Flight", -1},
+                                                                 {"W1", "Flight", 2}, {"Cam", "", 1}};
+    for (const auto& [name, parentName, factory] : objects) {
+        const Handle object = first->find(name), parent = *parentName ? first->find(parentName) : Handle();
+        const _GUID classGuid = factory < 0 ? host::kPlainObjectClassGuid : factories[factory].classGuid;
+        const std::vector<std::uint8_t> record = *first->save(object);
+        expected.raw(&classGuid, 16).raw(&object.Guid, 16).raw(&parent.Guid, 16);
+        expected.u32(std::strlen(name)).raw(name, std::strlen(name)).u32(record.size());
+        expected.raw(record.data(), record.size());
+    }
+    const std::vector<std::uint8_t> image = host::saveScoImage(*first);
+    EXPECT_EQ(image, expected.data);
+
+    const std::string text = host::exportJson(*first);
+    for (const char* value : {"\"Roll\": -0.0,", "\"FOVFac\": \"NaN\",", "\"Range\": 0.1,"})
+        EXPECT_NE(text.find(value), std::string::npos) << value;
+    first.reset();
+    auto fromText = makeHost();
+    host::loadJsonScene(*fromText, text, "export.json");
+    EXPECT_EQ(host::exportJson(*fromText), text);
+    EXPECT_EQ(host::saveScoImage(*fromText), image);
+    fromText.reset();
+    auto fromImage = makeHost();
+    host::loadScoScene(*fromImage, image, "scene.sco");
+    EXPECT_EQ(host::exportJson(*fromImage), text);
+    EXPECT_EQ(host::saveScoImage(*fromImage), image) << "objects come back under their stored GUIDs";
+}
+
+TEST(SceneFile, KeyOrderAndReadingFromAFileChangeNothing) {
+    // The loader reads a file twice without holding it; objects whose values come after their
+    // children (the path's "attributes" after every waypoint), and names and classes after
+    // everything else, must build the same scene as the canonical text.
+    std::function<nlohmann::ordered_json(const nlohmann::ordered_json&)> reversed =
+        [&](const nlohmann::ordered_json& value) {
+            if (value.is_array()) {
+                nlohmann::ordered_json out = nlohmann::ordered_json::array();
+                for (const auto& element : value) out.push_back(reversed(element));
+                return out;
+            }
+            if (!value.is_object()) return value;
+            nlohmann::ordered_json out = nlohmann::ordered_json::object();
+            for (auto it = value.end(); it != value.begin();) {
+                --it;
+                out[it.key()] = reversed(it.value());
+            }
+            return out;
+        };
+    auto withPathAttributes = nlohmann::ordered_json::parse(kScene);
+    withPathAttributes["objects"][1]["attributes"] = {{"ShowPath", false}};
+    auto canonical = makeHost();
+    host::loadJsonScene(*canonical, withPathAttributes.dump(), "scene.json");
+    const std::string expected = host::exportJson(*canonical);
+
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("camsys-reversed-" + std::to_string(::getpid()) + ".json");
+    std::ofstream(file) << reversed(withPathAttributes).dump(2);
+    auto fromFile = makeHost();
+    const std::vector<Handle> loaded = host::loadSceneFile(*fromFile, file.string());
+    std::filesystem::remove(file);
+    EXPECT_EQ(loaded.size(), 6u);
+    EXPECT_EQ(host::exportJson(*fromFile), expected);
+
+    // The first mistake in a DOM walk's order wins: an unknown key before a repeat, the repeat
+    // before a later unknown key, an object before its children.
+    const std::pair<const char*, const char*> firstMistakes[] = {
+        {R"({"objects":[{"name":"A","bogus":1,"name":"B"}]})", "bogus"},
+        {R"({"objects":[{"name":"A","name":"B","bogus":1}]})", "name"},
+        {R"({"objects":[{"children":[{"name":"B","bogus":1}],"name":"A","also":2}]})", "also"},
+    };
+    for (const auto& [text, key] : firstMistakes) {
+        auto host = makeHost();
+        const SceneError error = refusal([&] { host::loadJsonScene(*host, text, "first.json"); });
+        EXPECT_EQ(error.attribute(), key) << text;
+    }
+}
+
+TEST(SceneFile, CorruptScoImagesAreRefusedNeverCrash) {
+    const std::vector<std::uint8_t> image = host::saveScoImage(*sceneHost());
+    // Every truncation is refused, naming where it stopped.
+    for (std::size_t length = 0; length < image.size(); ++length) {
+        auto host = makeHost();
+        const SceneError error = refusal([&] { host::loadScoScene(*host, {image.data(), length}, "cut.sco"); });
+        EXPECT_EQ(error.file(), "cut.sco");
+        EXPECT_FALSE(error.attribute().empty()) << error.what();
+    }
+    // Random damage either loads or is refused; the seed is fixed so a failure repeats.
+    std::mt19937 random(20240611);
+    for (int trial = 0; trial < 120; ++trial) {
+        std::vector<std::uint8_t> damaged = image;
+        for (unsigned f = 0, flips = 1 + random() % 4; f < flips; ++f)
+            damaged[16 + random() % (damaged.size() - 16)] = static_cast<std::uint8_t>(random());
+        auto host = makeHost();
+        try {
+            host::loadScoScene(*host, damaged, "damaged.sco");
+        } catch (const SceneError&) {
+        }
+    }
+}
+
+TEST(SceneFile, JsonMistakesNameFileObjectAndAttribute) {
+    // Text, object, attribute, a part of the reason. The command-line tests check the other
+    // mistakes with their whole message.
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+        {R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint","attributes":{"PauseTime":1.5}}]})", "W",
+         "PauseTime", "integer"},
+        {R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint","attributes":{"Roll":-1e39}}]})", "W", "Roll",
+         "range"},
+        {R"({"objects":[{"name":"A"},{"name":"B","children":[{"name":"A"}]}]})", "A", "name", "used"},
+        {R"({"objects":[{"name":"A","position":[1,2,3],"position":[4,5,6]}]})", "A", "position", "twice"},
+        {R"({"objects":[{"class":"SCOCameraSystemPath"}]})", "objects[0]", "name", "name"},
+    };
+    for (auto [text, object, attribute, reason] : cases) {
+        auto host = makeHost();
+        const SceneError error = refusal([&] { host::loadJsonScene(*host, text, "broken.json"); });
+        EXPECT_EQ(error.file(), "broken.json");
+        EXPECT_EQ(error.object(), object) << text;
+        EXPECT_EQ(error.attribute(), attribute) << text;
+        EXPECT_NE(error.reason().find(reason), std::string::npos) << error.reason();
+    }
+
+    // A key repeated thousands of times (about 150 KB) is refused as quickly as one repeat: the
+    // parse stays linear in the repeats. A cubic parse took tens of seconds here.
+    for (const char* holder : {"object", "attributes"}) {
+        const bool inAttributes = std::string(holder) == "attributes";
+        std::string text = inAttributes ? R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint","attributes":{)"
+                                        : R"({"objects":[{"name":"A",)";
+        for (int i = 0; i < 8000; ++i) text += inAttributes ? R"("Roll":1.5,)" : R"("position":[1,2,3],)";
+        text += inAttributes ? R"("Roll":1.5}}]})" : R"("position":[1,2,3]}]})";
+        auto host = makeHost();
+        const auto begin = std::chrono::steady_clock::now();
+        const SceneError error = refusal([&] { host::loadJsonScene(*host, text, "repeats.json"); });
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+        EXPECT_EQ(error.attribute(), inAttributes ? "Roll" : "position") << holder;
+        EXPECT_NE(error.reason().find("twice"), std::string::npos) << error.reason();
+        EXPECT_LT(took.count(), 2.0) << holder;
+    }
+}
