@@ -10,8 +10,6 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "host/ClassStorage.h"
-
 namespace host {
 
 namespace {
@@ -81,11 +79,11 @@ void writeFileAtomically(const std::string& path, const FileWriter& write) {
 
 void writeFileAtomically(const std::string& path, std::string_view bytes) {
     writeFileAtomically(path, [&](const std::string& file) {
-        FileStream out(file, FileStream::Mode::Save);
-        if (!out.isOpen()) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-        const bool written = out.Write(bytes.data(), static_cast<ULong>(bytes.size())) >= 0;
+        std::FILE* out = std::fopen(file.c_str(), "wb");
+        if (!out) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+        const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
         // errno tells why a write or the close failed (a full disk, a broken pipe).
-        if (!out.close() || !written) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+        if (std::fclose(out) != 0 || !written) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
     });
 }
 

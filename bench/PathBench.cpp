@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Heap.h"
 #include "flight/Flight.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"

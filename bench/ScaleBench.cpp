@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Heap.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
 #include "scene/SceneFile.h"

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/Heap.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
 #include "scene/SceneFile.h"

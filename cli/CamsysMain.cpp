@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "base/AtomicFile.h"
+#include "base/Heap.h"
 #include "flight/Flight.h"
 #include "flight/FlightAnalysis.h"
 #include "flight/PathFit.h"
@@ -153,15 +154,15 @@ Handle chooseIterator(const host::Host& host, const std::vector<Handle>& scene, 
         const auto found =
             std::find_if(scene.begin(), scene.end(), [&](const Handle& h) { return host.nameOf(h) == name; });
         if (found == scene.end())
-            throw host::SceneError(file, name, "",
+            throw host::InputError(file, name, "",
                                    "no object has this name (iterators: " + (names.empty() ? "none" : names) + ")");
         if (std::find(iterators.begin(), iterators.end(), *found) == iterators.end())
-            throw host::SceneError(file, name, "", "the object is no iterator: it has no eye (ISCO_HasEye)");
+            throw host::InputError(file, name, "", "the object is no iterator: it has no eye (ISCO_HasEye)");
         return *found;
     }
-    if (iterators.empty()) throw host::SceneError(file, "", "", "the scene has no iterator");
+    if (iterators.empty()) throw host::InputError(file, "", "", "the scene has no iterator");
     if (iterators.size() > 1)
-        throw host::SceneError(file, "", "",
+        throw host::InputError(file, "", "",
                                "the scene has " + std::to_string(iterators.size()) + " iterators (" + names +
                                    "); choose one with --iterator");
     return iterators.front();
@@ -281,7 +282,7 @@ int exportFlight(host::Host& host, const FlyOptions& options) {
         flight = host::exportGltf(host, iterator, {options.start, options.step, options.maxTicks}, options.output);
     } catch (const std::invalid_argument& error) {
         // A flight that cannot be animated (a step of 0, no tick) is a matter of the input.
-        throw host::SceneError(options.scene, host.nameOf(iterator), "", error.what());
+        throw host::InputError(options.scene, host.nameOf(iterator), "", error.what());
     }
     for (const host::FlightEvent& event : flight.events)
         std::fprintf(stderr, "%u,%s,%s\n", event.time, host::eventWord(event.kind), event.detail.c_str());
@@ -306,7 +307,7 @@ int importCommand(host::Host& host, const ImportCommand& command) {
         samples = host::readRecordingGltf(file);
     } else {
         std::ifstream in(file, std::ios::binary);
-        if (!in) throw host::SceneError(file, "", "", "cannot read the recording");
+        if (!in) throw host::InputError(file, "", "", "cannot read the recording");
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         samples = host::readRecordingCsv(text, file);
     }
@@ -384,7 +385,7 @@ int studioCommand(host::Host& host, const StudioCommand& options) {
     try {
         server = std::make_unique<studio::StudioServer>(host, studioOptions);
     } catch (const std::invalid_argument& error) {
-        throw host::SceneError(options.scene, "", "", error.what());
+        throw host::InputError(options.scene, "", "", error.what());
     }
     server->bind();
     if (!studio::isLoopback(options.address))
@@ -611,7 +612,7 @@ static int runCamsys(int argc, char** argv) {
         if (saveCommand->parsed()) return save(host, saveScene, saveOutput);
         if (studioCommandLine->parsed()) return studioCommand(host, studioOptions);
         return load(host, loadScene, loadOutput);
-    } catch (const host::SceneError& error) {
+    } catch (const host::InputError& error) {
         std::fprintf(stderr, "camsys: %s\n", error.what());
         return kExitBadInput;
     } catch (const UsageError& error) {

@@ -8,6 +8,7 @@
 #include <exception>
 #include <string>
 
+#include "base/GuidText.h"
 #include "host/Host.h"
 
 #ifndef CAMSYS_VERSION
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
             std::string groups;
             for (const std::string& group : factory.groups) groups += (groups.empty() ? "" : ",") + group;
             std::printf("%s %s version %d groups %s\n", factory.className.c_str(),
-                        host::formatGuid(factory.classGuid).c_str(), factory.version, groups.c_str());
+                        host::guidToText(factory.classGuid).c_str(), factory.version, groups.c_str());
         }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "camsys-info: %s\n", error.what());

@@ -11,14 +11,13 @@
 
 #include "base/AtomicFile.h"
 #include "flight/FlightAnalysis.h"
-#include "exchange/GltfMath.h"
+#include "base/Vec.h"
 #include "scene/SceneFile.h"
 
 namespace host {
 
 namespace {
 
-using namespace gltf;
 
 /// No turn.
 constexpr Quat kIdentity = {0, 0, 0, 1};
@@ -29,14 +28,14 @@ constexpr int kArrayBuffer = TINYGLTF_TARGET_ARRAY_BUFFER;
 
 /// World (x, y, z), z up, as glTF (x, z, -y), y up (C in the header). Adding 0.0 turns the
 /// negative zero of -0 into a plain 0.
-Vec toGltf(double x, double y, double z) { return {x + 0.0, z + 0.0, -y + 0.0}; }
-Vec toGltf(const _Point3<float>& p) { return toGltf(p.x, p.y, p.z); }
+Vec3 toGltf(double x, double y, double z) { return {x + 0.0, z + 0.0, -y + 0.0}; }
+Vec3 toGltf(const _Point3<float>& p) { return toGltf(p.x, p.y, p.z); }
 
 /// Column `c` of an orientation (stored row by row) in glTF's axes.
-Vec column(const _CMatrix3<float>& m, int c) { return toGltf(m.m[0][c], m.m[1][c], m.m[2][c]); }
+Vec3 column(const _CMatrix3<float>& m, int c) { return toGltf(m.m[0][c], m.m[1][c], m.m[2][c]); }
 
 /// `v` scaled to length 1; nothing when its length is zero or not finite.
-std::optional<Vec> unit(const Vec& v) {
+std::optional<Vec3> unit(const Vec3& v) {
     const double length = std::sqrt(dot(v, v));
     if (!(length > 0) || !std::isfinite(length)) return std::nullopt;
     return scale(v, 1.0 / length);
@@ -48,13 +47,13 @@ std::optional<Vec> unit(const Vec& v) {
 /// shear) keeps its forward axis, and its up axis as far as it is square to forward; the
 /// right axis follows from them. One without a forward or up direction exports as no turn.
 Quat nodeRotation(const _CMatrix3<float>& orientation) {
-    const std::optional<Vec> forward = unit(column(orientation, 1));
+    const std::optional<Vec3> forward = unit(column(orientation, 1));
     if (!forward) return kIdentity;
-    const Vec rawUp = column(orientation, 2);
-    const std::optional<Vec> up = unit(sub(rawUp, scale(*forward, dot(rawUp, *forward))));
+    const Vec3 rawUp = column(orientation, 2);
+    const std::optional<Vec3> up = unit(sub(rawUp, scale(*forward, dot(rawUp, *forward))));
     if (!up) return kIdentity;
-    const Vec right = cross(*forward, *up);
-    const Vec back = scale(*forward, -1);
+    const Vec3 right = cross(*forward, *up);
+    const Vec3 back = scale(*forward, -1);
     // r[i][j]: component i of the node's axis j (x = right, y = up, z = back).
     const double r[3][3] = {
         {right[0], (*up)[0], back[0]}, {right[1], (*up)[1], back[1]}, {right[2], (*up)[2], back[2]}};
@@ -81,7 +80,7 @@ Quat nodeRotation(const _CMatrix3<float>& orientation) {
 
 /// A node's placement in glTF's world.
 struct Placement {
-    Vec translation{0, 0, 0};
+    Vec3 translation{0, 0, 0};
     Quat rotation = kIdentity;
 };
 
@@ -169,11 +168,11 @@ int addSceneNode(const Host& host, tinygltf::Model& model, const SceneNode& node
     // difference turned back by the parent's rotation.
     const Quat back = conjugate(parent.rotation);
     const Quat rotation = multiply(back, world.rotation);
-    const Vec translation = rotate(back, sub(world.translation, parent.translation));
+    const Vec3 translation = rotate(back, sub(world.translation, parent.translation));
 
     tinygltf::Node gltfNode;
     gltfNode.name = host.nameOf(node.object);
-    if (translation != Vec{0, 0, 0}) gltfNode.translation.assign(translation.begin(), translation.end());
+    if (translation != Vec3{0, 0, 0}) gltfNode.translation.assign(translation.begin(), translation.end());
     if (rotation != kIdentity) gltfNode.rotation.assign(rotation.begin(), rotation.end());
     if (host.runtime().kind(node.object) == ObjectKind::Module) {
         tinygltf::Value::Object extras;
@@ -190,7 +189,7 @@ int addSceneNode(const Host& host, tinygltf::Model& model, const SceneNode& node
 }
 
 /// Appends `v` as three floats.
-void appendVec(std::vector<float>& out, const Vec& v) {
+void appendVec(std::vector<float>& out, const Vec3& v) {
     for (double c : v) out.push_back(float(c));
 }
 

@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Vec.h"
 #include "flight/Flight.h"
 #include "host/Host.h"
 
@@ -47,7 +48,7 @@ namespace host {
 
 /// The base vertical field of view, in radians, that the iterator's factor divides (60 degrees,
 /// as in the studio).
-inline constexpr double kGltfBaseYfov = 60.0 * 3.14159265358979323846 / 180.0;
+inline constexpr double kGltfBaseYfov = 60.0 * kPi / 180.0;
 
 /// The two forms of a glTF file.
 enum class GltfContainer {

@@ -14,7 +14,7 @@
 #include <stdexcept>
 
 #include "exchange/GltfExport.h"
-#include "exchange/GltfMath.h"
+#include "base/Vec.h"
 #include "scene/SceneFile.h"
 
 namespace host {
@@ -22,17 +22,12 @@ namespace host {
 namespace {
 
 using Json = nlohmann::json;
-using gltf::multiply;
-using gltf::Quat;
-using gltf::rotate;
-using gltf::Vec;
 
-constexpr double kPi = 3.14159265358979323846;
 
 /// What reading refuses, naming the file.
 struct Reader {
     std::string path;
-    [[noreturn]] void fail(const std::string& why) const { throw SceneError(path, "", "", why); }
+    [[noreturn]] void fail(const std::string& why) const { throw InputError(path, "", "", why); }
 };
 
 std::string readBytes(const Reader& r, const std::string& path) {
@@ -207,7 +202,7 @@ Track track(const Reader& r, const Document& doc, const Json& sampler, int width
 /// A node's fixed placement: rotation, then translation (scale is not a camera's).
 struct Placement {
     Quat rotation{0, 0, 0, 1};
-    Vec translation{0, 0, 0};
+    Vec3 translation{0, 0, 0};
 };
 
 Placement placementOf(const Reader& r, const Json& node) {
@@ -235,7 +230,7 @@ Placement placementOf(const Reader& r, const Json& node) {
 }
 
 /// glTF (x, y, z) with y up to the world with z up: (x, -z, y), the export's conversion undone.
-_Point3<float> toWorld(const Vec& g) {
+_Point3<float> toWorld(const Vec3& g) {
     return {static_cast<float>(g[0]), static_cast<float>(-g[2]), static_cast<float>(g[1])};
 }
 
@@ -311,7 +306,7 @@ std::vector<RecordedEye> readGltf(const Reader& r) {
         const double t = key;
         const double ms = std::round(static_cast<double>(t) * 1000.0);
         if (!(ms >= 0 && ms <= 4294967295.0)) r.fail("an animation key at " + std::to_string(t) + " s");
-        Vec position = own.translation;
+        Vec3 position = own.translation;
         Quat q = own.rotation;
         if (translation) {
             const std::vector<double> v = translation->at(t);
@@ -325,7 +320,7 @@ std::vector<RecordedEye> readGltf(const Reader& r) {
         if (!(length > 0)) r.fail("a rotation key of length 0");
         for (double& c : q) c /= length;
         for (auto p = parents.rbegin(); p != parents.rend(); ++p) {
-            const Vec turned = rotate(p->rotation, position);
+            const Vec3 turned = rotate(p->rotation, position);
             position = {turned[0] + p->translation[0], turned[1] + p->translation[1], turned[2] + p->translation[2]};
             q = multiply(p->rotation, q);
         }
@@ -355,7 +350,7 @@ std::vector<RecordedEye> readRecordingGltf(const std::string& path) {
     const Reader r{path};
     try {
         return readGltf(r);
-    } catch (const SceneError&) {
+    } catch (const InputError&) {
         throw;
     } catch (const Json::exception& error) {
         // A member of the wrong type or an index the file does not have.

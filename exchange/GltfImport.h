@@ -18,7 +18,7 @@ namespace host {
 /// those times as glTF interpolates them (LINEAR, spherical for rotations, or STEP); the node's
 /// parents' fixed transforms are applied. The field of view becomes the iterator's factor by
 /// the studio's convention: factor = tan(30 degrees) / tan(yfov / 2).
-/// Throws SceneError naming `path` for a file that is no glTF this reads (external buffers
+/// Throws InputError naming `path` for a file that is no glTF this reads (external buffers
 /// beside a .gltf are read; other URIs are not), no animated camera node, or a bad accessor,
 /// and as `checkRecording`.
 std::vector<RecordedEye> readRecordingGltf(const std::string& path);

@@ -6,7 +6,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "scene/SceneFile.h"
+#include "base/Decimal.h"
 
 namespace host {
 
@@ -362,15 +362,15 @@ std::string flightCsv(const FlightRecording& flight) {
         csv += std::to_string(tick.waypoint);
         for (const float value : {tick.eye.Origin.x, tick.eye.Origin.y, tick.eye.Origin.z}) {
             csv += ',';
-            csv += formatFloat(value);
+            csv += floatToDecimal(value);
         }
         for (const auto& row : tick.eye.Orientation.m)
             for (const float value : row) {
                 csv += ',';
-                csv += formatFloat(value);
+                csv += floatToDecimal(value);
             }
         csv += ',';
-        csv += formatFloat(tick.fov);
+        csv += floatToDecimal(tick.fov);
         csv += '\n';
     }
     return csv;

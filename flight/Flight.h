@@ -165,7 +165,7 @@ FlightRecording recordFlight(Host& host, const Handle& iterator, const FlightOpt
 /// equals that tick of the recorded flight.
 FlightTick sampleFlight(Host& host, const Handle& iterator, ULong start, ULong step, ULong time);
 
-/// The flight as CSV: the header, then one line per tick; floats as `formatFloat` writes them.
+/// The flight as CSV: the header, then one line per tick; floats as `floatToDecimal` writes them.
 std::string flightCsv(const FlightRecording& flight);
 
 }  // namespace host

@@ -5,40 +5,31 @@
 #include <cmath>
 #include <limits>
 
+#include "base/Vec.h"
+
 namespace host {
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kDegrees = 180.0 / kPi;
 
-using Vec = std::array<double, 3>;
-constexpr Vec kNaNVec{kNaN, kNaN, kNaN};
-
-Vec sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-Vec scale(const Vec& a, double f) { return {a[0] * f, a[1] * f, a[2] * f}; }
-double dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-Vec cross(const Vec& a, const Vec& b) {
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-double norm(const Vec& a) { return std::sqrt(dot(a, a)); }
+constexpr Vec3 kNaNVec{kNaN, kNaN, kNaN};
 
 /// A point in double; NaN in every coordinate when one is not finite, so that every measure
 /// built on it is NaN (an infinite eye has no speed, and no distance to anything).
-Vec point(const _Point3<float>& p) { return IsFinite(p) ? Vec{p.x, p.y, p.z} : kNaNVec; }
+Vec3 point(const _Point3<float>& p) { return IsFinite(p) ? Vec3{p.x, p.y, p.z} : kNaNVec; }
 
 /// The eye's rotation in double with unit columns: c[k] is column k (right, forward, up) as a
 /// world direction. `ok` is false when a column is zero or not finite.
 struct Frame {
-    std::array<Vec, 3> c;
+    std::array<Vec3, 3> c;
     bool ok = true;
 };
 
 Frame frame(const _CMatrix3<float>& m) {
     Frame f;
     for (int k = 0; k < 3; ++k) {
-        const Vec column{m.m[0][k], m.m[1][k], m.m[2][k]};
+        const Vec3 column{m.m[0][k], m.m[1][k], m.m[2][k]};
         const double length = norm(column);
         f.ok = f.ok && std::isfinite(length) && length > 0;
         f.c[k] = scale(column, 1.0 / length);
@@ -49,7 +40,7 @@ Frame frame(const _CMatrix3<float>& m) {
 /// The angle between the forward axes, theta = atan2(|f x g|, f . g), in radians (well
 /// conditioned for small angles, unlike acos).
 double turnAngle(const Frame& a, const Frame& b) {
-    const Vec &f = a.c[1], &g = b.c[1];
+    const Vec3 &f = a.c[1], &g = b.c[1];
     return std::atan2(norm(cross(f, g)), dot(f, g));
 }
 
@@ -78,7 +69,7 @@ double twistAngle(const Frame& a, const Frame& b) {
         v[k] = q[i][k] + q[k][i];
         w = q[k][j] - q[j][k];
     }
-    const Vec& f = a.c[1];
+    const Vec3& f = a.c[1];
     double angle = 2 * std::atan2(v[0] * f[0] + v[1] * f[1] + v[2] * f[2], w);
     if (angle > kPi) angle -= 2 * kPi;
     if (angle <= -kPi) angle += 2 * kPi;
@@ -125,13 +116,13 @@ FlightAnalysis analyseFlight(const FlightAnalysisInput& input) {
         marks.push_back({tick - lag, {kind, time, end, waypoint}});
     };
 
-    Vec previousVelocity = kNaNVec, previousAcceleration = kNaNVec;
-    Vec previousPosition = point(ticks[0].eye.Origin);
+    Vec3 previousVelocity = kNaNVec, previousAcceleration = kNaNVec;
+    Vec3 previousPosition = point(ticks[0].eye.Origin);
     Frame previousFrame = frame(ticks[0].eye.Orientation);
     for (std::size_t i = 0; i < n; ++i) {
         const FlightTick& tick = ticks[i];
         TickMeasures& m = out.ticks[i];
-        const Vec position = point(tick.eye.Origin);
+        const Vec3 position = point(tick.eye.Origin);
         const Frame eyeFrame = frame(tick.eye.Orientation);
 
         // Marks. A new segment is a new (waypoint, segment start) pair.
@@ -167,9 +158,9 @@ FlightAnalysis analyseFlight(const FlightAnalysisInput& input) {
         const double dt = first ? 0.0 : ULong(tick.time - ticks[i - 1].time) / 1000.0;
         const bool defined = !first && dt > 0 && !cut;
         const double rate = defined ? 1.0 / dt : kNaN;
-        const Vec velocity = defined ? scale(sub(position, previousPosition), rate) : kNaNVec;
-        const Vec acceleration = defined ? scale(sub(velocity, previousVelocity), rate) : kNaNVec;
-        const Vec jerk = defined ? scale(sub(acceleration, previousAcceleration), rate) : kNaNVec;
+        const Vec3 velocity = defined ? scale(sub(position, previousPosition), rate) : kNaNVec;
+        const Vec3 acceleration = defined ? scale(sub(velocity, previousVelocity), rate) : kNaNVec;
+        const Vec3 jerk = defined ? scale(sub(acceleration, previousAcceleration), rate) : kNaNVec;
         m.speed = norm(velocity);
         m.acceleration = norm(acceleration);
         m.jerk = norm(jerk);

@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "base/Vec.h"
 #include "host/HostObjects.h"
 #include "scene/SceneFile.h"
 
@@ -14,28 +15,18 @@ namespace host {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr const char* kColumns = "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov";
 
-struct Vec {
-    double x, y, z;
-};
-Vec operator-(const Vec& a, const Vec& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-double dot(const Vec& a, const Vec& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Vec cross(const Vec& a, const Vec& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-double norm(const Vec& a) { return std::sqrt(dot(a, a)); }
-Vec scaled(const Vec& a, double f) { return {a.x * f, a.y * f, a.z * f}; }
-
-Vec position(const _CCoordSystem<float>& eye) { return {eye.Origin.x, eye.Origin.y, eye.Origin.z}; }
+Vec3 position(const _CCoordSystem<float>& eye) { return vec3FromPoint(eye.Origin); }
 /// Column `k` of the orientation: 0 right, 1 forward, 2 up.
-Vec axis(const _CCoordSystem<float>& eye, int k) {
+Vec3 axis(const _CCoordSystem<float>& eye, int k) {
     return {eye.Orientation.m[0][k], eye.Orientation.m[1][k], eye.Orientation.m[2][k]};
 }
 
 /// The angle between two view directions in degrees, atan2(|f x g|, f . g) (well conditioned
 /// where they nearly agree).
 double viewAngle(const _CCoordSystem<float>& a, const _CCoordSystem<float>& b) {
-    const Vec f = axis(a, 1), g = axis(b, 1);
+    const Vec3 f = axis(a, 1), g = axis(b, 1);
     return std::atan2(norm(cross(f, g)), dot(f, g)) * 180.0 / kPi;
 }
 
@@ -44,17 +35,17 @@ double viewAngle(const _CCoordSystem<float>& a, const _CCoordSystem<float>& b) {
 /// u' = cos r u - sin r s; so cos r = U . u and sin r = -U . s for the eye's up axis U.
 /// A view straight up or down has no unrolled frame: `otherwise` then.
 double rollOf(const _CCoordSystem<float>& eye, double otherwise) {
-    const Vec f = axis(eye, 1), up = axis(eye, 2);
-    const Vec side = cross(f, {0, 0, 1});
+    const Vec3 f = axis(eye, 1), up = axis(eye, 2);
+    const Vec3 side = cross(f, {0, 0, 1});
     const double length = norm(side);
     if (!(length > 1e-6)) return otherwise;
-    const Vec s = scaled(side, 1.0 / length);
-    const Vec u = cross(s, f);
+    const Vec3 s = scale(side, 1.0 / length);
+    const Vec3 u = cross(s, f);
     return std::atan2(-dot(up, s), dot(up, u)) * 180.0 / kPi;
 }
 
 [[noreturn]] void refuse(const std::string& file, const std::string& where, const std::string& why) {
-    throw SceneError(file, where, "", why);
+    throw InputError(file, where, "", why);
 }
 
 }  // namespace
@@ -111,7 +102,7 @@ void checkRecording(const std::vector<RecordedEye>& samples, const std::string& 
             for (int c = 0; c < 3; ++c) finite = finite && std::isfinite(s.eye.Orientation.m[r][c]);
         if (!finite) refuse(file, where, "has a value that is not a finite number (or a field of view <= 0)");
         for (int k = 0; k < 3; ++k) {
-            const Vec a = axis(s.eye, k), b = axis(s.eye, (k + 1) % 3);
+            const Vec3 a = axis(s.eye, k), b = axis(s.eye, (k + 1) % 3);
             if (std::fabs(norm(a) - 1) > 1e-3 || std::fabs(dot(a, b)) > 1e-3)
                 refuse(file, where, "has an orientation that is no rotation (its columns are not unit and orthogonal)");
         }
@@ -215,7 +206,7 @@ ImportResult importRecording(Host& host, const std::vector<RecordedEye>& samples
     // four tolerances is a jump, not a move.
     std::vector<double> steps;
     for (std::size_t i = 1; i < samples.size(); ++i) {
-        const double d = norm(position(samples[i].eye) - position(samples[i - 1].eye));
+        const double d = norm(sub(position(samples[i].eye), position(samples[i - 1].eye)));
         if (d > 0) steps.push_back(d);
     }
     double median = 0;
@@ -225,7 +216,7 @@ ImportResult importRecording(Host& host, const std::vector<RecordedEye>& samples
     }
     std::set<std::size_t> cutAfter;  // sample indices that end a part
     for (std::size_t i = 1; i < samples.size(); ++i) {
-        const double d = norm(position(samples[i].eye) - position(samples[i - 1].eye));
+        const double d = norm(sub(position(samples[i].eye), position(samples[i - 1].eye)));
         if (d > 10 * median && d > 4 * options.tolerance) cutAfter.insert(i - 1);
     }
 
@@ -251,7 +242,7 @@ ImportResult importRecording(Host& host, const std::vector<RecordedEye>& samples
             return std::max(distance / options.tolerance, angle / options.angle);
         };
         for (std::size_t i = 0; i < samples.size(); ++i) {
-            const double distance = norm(position(eyes[i]) - position(samples[i].eye));
+            const double distance = norm(sub(position(eyes[i]), position(samples[i].eye)));
             const double angle = viewAngle(eyes[i], samples[i].eye);
             result.worstDistance = std::max(result.worstDistance, std::isfinite(distance) ? distance : INFINITY);
             result.worstAngle = std::max(result.worstAngle, std::isfinite(angle) ? angle : 180.0);

@@ -21,11 +21,11 @@ struct RecordedEye {
 };
 
 /// The samples of a CSV with `camsys fly`'s header (time, waypoint, x, y, z, m00 ... m22, fov).
-/// Throws SceneError (naming `file` and the line) for another header, a short row, a value that
+/// Throws InputError (naming `file` and the line) for another header, a short row, a value that
 /// is not a number, and for what `checkRecording` refuses.
 std::vector<RecordedEye> readRecordingCsv(const std::string& text, const std::string& file);
 
-/// Refuses (SceneError naming `file`) a recording that cannot become a path: fewer than two
+/// Refuses (InputError naming `file`) a recording that cannot become a path: fewer than two
 /// samples, a value that is not finite, times that do not increase (as 32-bit clock times:
 /// each step forward by less than 2^31), an orientation that is not a rotation.
 void checkRecording(const std::vector<RecordedEye>& samples, const std::string& file);

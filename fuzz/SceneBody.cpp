@@ -40,7 +40,7 @@ void fuzzScene(std::span<const std::uint8_t> input) {
         host::Host host(SetIRTS, GetObjectFactories);
         try {
             load(host, input);
-        } catch (const host::SceneError&) {
+        } catch (const host::InputError&) {
             return;  // refused, with the scene error: fine
         } catch (const std::exception& error) {
             broken("the loader threw something else than a scene error", error.what());

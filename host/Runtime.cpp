@@ -4,17 +4,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/GuidText.h"
 #include "framework/RtsObject.h"
 
 namespace host {
-
-std::string formatGuid(const _GUID& g) {
-    char text[39];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, unsigned{g.Data2},
-                  unsigned{g.Data3}, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
-                  g.Data4[7]);
-    return text;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Descriptor: position p names children_[p - 1].
@@ -127,7 +120,7 @@ Handle Runtime::add(std::string name, const Handle& parent, ObjectKind kind, con
 Handle Runtime::addWithGuid(const _GUID& guid, std::string name, const Handle& parent, ObjectKind kind,
                             const ObjectMaker& make) {
     if (CGUID(guid).IsNull()) throw std::invalid_argument("null object GUID");
-    if (entry(CGUID(guid))) throw std::invalid_argument("object GUID in use: " + formatGuid(guid));
+    if (entry(CGUID(guid))) throw std::invalid_argument("object GUID in use: " + guidToText(guid));
     checkNewEntry(name, parent);
     // A GUID of our own form moves the counter past it, so that our next one is still new.
     const _GUID own = makeGuid(1);
@@ -139,7 +132,7 @@ Handle Runtime::addWithGuid(const _GUID& guid, std::string name, const Handle& p
 
 void Runtime::checkNewEntry(const std::string& name, const Handle& parent) const {
     if (!name.empty() && names_.contains(name)) throw std::invalid_argument("object name in use: " + name);
-    if (!parent.IsNull() && !entry(parent)) throw std::invalid_argument("unknown parent " + formatGuid(parent.Guid));
+    if (!parent.IsNull() && !entry(parent)) throw std::invalid_argument("unknown parent " + guidToText(parent.Guid));
 }
 
 Handle Runtime::addEntry(const _GUID& guid, const _GUID& secondGuid, std::string name, const Handle& parent,
@@ -155,7 +148,7 @@ Handle Runtime::addEntry(const _GUID& guid, const _GUID& secondGuid, std::string
         // Both callers checked the GUID; an object made behind their back is no reason to
         // overwrite an entry that the indexes point into.
         delete made;
-        throw std::logic_error("object GUID in use: " + formatGuid(guid));
+        throw std::logic_error("object GUID in use: " + guidToText(guid));
     }
     Entry& e = node->second;
     // Map nodes never move, so the slot stays valid. GUIDs from a file may carry any number:
@@ -246,7 +239,7 @@ void Runtime::remove(const std::vector<Handle>& objects) {
 
 void Runtime::rename(const Handle& object, std::string name) {
     auto found = entries_.find(keyOf(object));
-    if (found == entries_.end()) throw std::invalid_argument("unknown object " + formatGuid(object.Guid));
+    if (found == entries_.end()) throw std::invalid_argument("unknown object " + guidToText(object.Guid));
     Entry& e = found->second;
     if (name == e.name) return;
     if (name.empty()) throw std::invalid_argument("an object's name cannot be empty");
@@ -258,10 +251,10 @@ void Runtime::rename(const Handle& object, std::string name) {
 
 void Runtime::moveChild(const Handle& object, const Handle& parent, std::size_t index) {
     auto found = entries_.find(keyOf(object));
-    if (found == entries_.end()) throw std::invalid_argument("unknown object " + formatGuid(object.Guid));
+    if (found == entries_.end()) throw std::invalid_argument("unknown object " + guidToText(object.Guid));
     Descriptor& moved = *found->second.descriptor;
     if (!parent.IsNull()) {
-        if (!entry(parent)) throw std::invalid_argument("unknown parent " + formatGuid(parent.Guid));
+        if (!entry(parent)) throw std::invalid_argument("unknown parent " + guidToText(parent.Guid));
         for (Handle up = parent; !up.IsNull(); up = entries_.find(keyOf(up))->second.descriptor->parent())
             if (up == object) throw std::invalid_argument("an object cannot go into its own child list");
     }

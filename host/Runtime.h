@@ -14,9 +14,6 @@
 
 namespace host {
 
-/// `guid` in registry form: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, upper-case hex.
-std::string formatGuid(const _GUID& guid);
-
 /// [host imp] The host record behind one object: whether it may hand out interfaces, its
 /// parent, and its ordered child list.
 ///

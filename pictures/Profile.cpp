@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/Decimal.h"
 #include "pictures/Picture.h"
 
 namespace host {
@@ -42,13 +43,6 @@ std::vector<double> elapsedTimes(const std::vector<FlightTick>& ticks) {
 }
 
 namespace {
-
-/// The shortest decimal that reads back to the same double.
-std::string decimal(double value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
 
 /// "%.4g" of a value, for people.
 std::string readable(double value) {
@@ -95,7 +89,7 @@ std::string profileCsv(const FlightAnalysisInput& input, const FlightAnalysis& a
         for (const ProfileQuantity& quantity : kProfileQuantities) {
             const double value = analysis.ticks[i].*quantity.member;
             csv += ',';
-            if (std::isfinite(value)) csv += decimal(value);
+            if (std::isfinite(value)) csv += doubleToDecimal(value);
         }
         csv += '\n';
     }

@@ -26,7 +26,7 @@ bool isWaypoint(const Host& host, const Handle& object) { return host.className(
 }  // namespace
 
 void SceneEditor::fail(const Handle& object, const std::string& attribute, const std::string& reason) const {
-    throw SceneError(kEdits, object.IsNull() ? "" : host_.nameOf(object), attribute, reason);
+    throw InputError(kEdits, object.IsNull() ? "" : host_.nameOf(object), attribute, reason);
 }
 
 std::string SceneEditor::freeName(const std::string& stem) const {

@@ -49,7 +49,7 @@ public:
 
     /// Applies `json` to `object`: any of "position", "orientation" and "attributes" as in a scene
     /// file's entry; keys in `otherKeys` are the caller's. `name`: a new unique name. `gesture`:
-    /// see above. Throws SceneError (the scene unchanged).
+    /// see above. Throws InputError (the scene unchanged).
     EditEffect edit(const Handle& object, std::string_view json, const std::vector<std::string>& otherKeys,
                     std::string_view gesture = {}, const std::optional<std::string>& name = std::nullopt);
 
@@ -57,12 +57,12 @@ public:
     /// name from the class), in `parent`'s child list at `index` (past the end: appended; a null
     /// parent: top level), with the entries of `json` as `edit` takes them. `copyOf`, when given,
     /// lends its class (when `className` is empty), orientation and attribute values first.
-    /// Returns the new object. Throws SceneError.
+    /// Returns the new object. Throws InputError.
     Handle create(std::string className, std::string name, const Handle& parent, std::size_t index,
                   std::string_view json, const std::vector<std::string>& otherKeys, const Handle& copyOf = Handle());
-    /// Deletes the object and everything in its child list. Throws SceneError.
+    /// Deletes the object and everything in its child list. Throws InputError.
     void remove(const Handle& object);
-    /// Moves the object into `parent`'s child list at `index`. Throws SceneError.
+    /// Moves the object into `parent`'s child list at `index`. Throws InputError.
     void move(const Handle& object, const Handle& parent, std::size_t index);
     /// Replaces the whole scene by the one `load` builds into the emptied host (a reload from
     /// disk); on failure the scene stays as it was and the exception propagates.

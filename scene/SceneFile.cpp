@@ -21,6 +21,8 @@
 
 #include "base/AtomicFile.h"
 #include "base/ByteOrder.h"
+#include "base/Decimal.h"
+#include "base/GuidText.h"
 #include "host/ClassStorage.h"
 
 namespace host {
@@ -189,7 +191,7 @@ using TextPrefix = std::function<std::string(std::size_t)>;
         reason = "malformed JSON at line " + std::to_string(line) + ", column " + std::to_string(column) + ": " +
                  (at == std::string::npos ? reason : reason.substr(at + 12));
     }
-    throw SceneError(file, "", "", reason);
+    throw InputError(file, "", "", reason);
 }
 
 TextPrefix prefixOf(std::string_view text) {
@@ -522,7 +524,7 @@ public:
 
 private:
     [[noreturn]] void fail(const std::string& object, const std::string& attribute, const std::string& reason) const {
-        throw SceneError(file_, object, attribute, reason);
+        throw InputError(file_, object, attribute, reason);
     }
 
     [[noreturn]] void failKey(const std::string& object, const KeyMistake& mistake,
@@ -917,7 +919,7 @@ private:
 
     void writeObject(const SceneNode& node, std::size_t depth) {
         const std::string& name = host_.nameOf(node.object);
-        if (name.empty()) throw SceneError("", formatGuid(node.object.Guid), "name", "a scene object has no name");
+        if (name.empty()) throw InputError("", guidToText(node.object.Guid), "name", "a scene object has no name");
         std::vector<std::string> fields;
         fields.push_back("\"name\": " + jsonString(name));
         if (host_.runtime().kind(node.object) == ObjectKind::Module)
@@ -957,12 +959,12 @@ private:
     std::string attributeValue(const Handle& handle, const std::string& name, const Attribute& record,
                                const std::string& key) const {
         const auto bytes = host_.getAttribute(handle, record);
-        if (!bytes) throw SceneError("", name, key, "the object did not give the attribute's value");
+        if (!bytes) throw InputError("", name, key, "the object did not give the attribute's value");
         std::optional<std::string> text = attributeJson(host_, record, *bytes);
         if (!text) {
             _GUID target{};
             std::memcpy(&target, bytes->data(), std::min(bytes->size(), sizeof target));
-            throw SceneError("", name, key, "refers to " + formatGuid(target) + ", which is no object of the scene");
+            throw InputError("", name, key, "refers to " + guidToText(target) + ", which is no object of the scene");
         }
         return std::move(*text);
     }
@@ -980,7 +982,7 @@ _GUID scoClassGuid(const Host& host, const Handle& handle) {
     const std::string className = host.className(handle);
     for (const FactoryInfo& f : host.factories())
         if (f.className == className) return f.classGuid;
-    throw SceneError("", host.nameOf(handle), "class", "no factory makes the class " + quoteName(className));
+    throw InputError("", host.nameOf(handle), "class", "no factory makes the class " + quoteName(className));
 }
 
 void collectPreOrder(const std::vector<SceneNode>& nodes, std::vector<Handle>& out) {
@@ -999,7 +1001,7 @@ void writeSco(Host& host, StreamBase& out) {
     out.StoreULong(static_cast<ULong>(objects.size()));
     for (const Handle& handle : objects) {
         const std::string& name = host.nameOf(handle);
-        if (name.empty()) throw SceneError("", formatGuid(handle.Guid), "name", "a scene object has no name");
+        if (name.empty()) throw InputError("", guidToText(handle.Guid), "name", "a scene object has no name");
         const Descriptor* descriptor = host.descriptor(handle);
         for (const _GUID& guid :
              {scoClassGuid(host, handle), handle.Guid, descriptor ? descriptor->parent().Guid : _GUID{}})
@@ -1007,7 +1009,7 @@ void writeSco(Host& host, StreamBase& out) {
         out.StoreULong(static_cast<ULong>(name.size()));
         out.Write(name.data(), static_cast<ULong>(name.size()));
         const std::optional<std::vector<std::uint8_t>> record = host.save(handle);
-        if (!record) throw SceneError("", name, "record", "its Serialize refused to write the record");
+        if (!record) throw InputError("", name, "record", "its Serialize refused to write the record");
         out.StoreULong(static_cast<ULong>(record->size()));
         out.Write(record->data(), static_cast<ULong>(record->size()));
     }
@@ -1065,12 +1067,12 @@ public:
             const std::span<const std::uint8_t> record = chunk("record");
             if (!host_.find(name).IsNull()) fail("name", "the name is used by another object");
             if (CGUID(objectGuid).IsNull()) fail("GUID", "the object's GUID is null");
-            if (host_.object(Handle(objectGuid))) fail("GUID", formatGuid(objectGuid) + " is used by another object");
+            if (host_.object(Handle(objectGuid))) fail("GUID", guidToText(objectGuid) + " is used by another object");
             std::size_t depth = 1;
             if (!CGUID(parentGuid).IsNull()) {
                 const auto parent = placeOf(parentGuid);
                 if (!parent)
-                    fail("parent GUID", formatGuid(parentGuid) + " is not an object before this one in the file");
+                    fail("parent GUID", guidToText(parentGuid) + " is not an object before this one in the file");
                 depth = depths[*parent] + std::size_t{1};
                 if (depth > kMaxDepth)
                     fail("parent GUID", "child lists nested deeper than " + std::to_string(kMaxDepth));
@@ -1093,7 +1095,7 @@ public:
 
 private:
     [[noreturn]] void fail(const std::string& field, const std::string& reason) const {
-        throw SceneError(file_, label_, field, reason);
+        throw InputError(file_, label_, field, reason);
     }
     std::size_t remaining() const { return bytes_.size() - position_; }
 
@@ -1136,9 +1138,9 @@ private:
             return made;
         }
         std::vector<std::string> classes;
-        for (const FactoryInfo& f : host_.factories()) classes.push_back(f.className + " " + formatGuid(f.classGuid));
-        classes.push_back("plain objects " + formatGuid(kPlainObjectClassGuid));
-        fail("class GUID", "unknown class " + formatGuid(classGuid) + "; the classes are " + joinNames(classes));
+        for (const FactoryInfo& f : host_.factories()) classes.push_back(f.className + " " + guidToText(f.classGuid));
+        classes.push_back("plain objects " + guidToText(kPlainObjectClassGuid));
+        fail("class GUID", "unknown class " + guidToText(classGuid) + "; the classes are " + joinNames(classes));
     }
 
     /// Every reference of a loaded object names nothing or an object of the file.
@@ -1157,7 +1159,7 @@ private:
                 _GUID target;
                 std::memcpy(&target, value->data(), sizeof target);
                 if (!CGUID(target).IsNull() && !std::binary_search(guids.begin(), guids.end(), guidBytes(target)))
-                    fail(attributeName(record), "refers to " + formatGuid(target) + ", which is no object of the file");
+                    fail(attributeName(record), "refers to " + guidToText(target) + ", which is no object of the file");
             }
         }
     }
@@ -1172,23 +1174,6 @@ private:
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-
-namespace {
-std::string joinError(const std::string& file, const std::string& object, const std::string& attribute,
-                      const std::string& reason) {
-    std::string text;
-    for (const std::string* part : {&file, &object, &attribute})
-        if (!part->empty()) text += *part + ": ";
-    return text + reason;
-}
-}  // namespace
-
-SceneError::SceneError(std::string file, std::string object, std::string attribute, std::string reason)
-    : std::runtime_error(joinError(file, object, attribute, reason)),
-      file_(std::move(file)),
-      object_(std::move(object)),
-      attribute_(std::move(attribute)),
-      reason_(std::move(reason)) {}
 
 std::vector<SceneNode> sceneTree(const Host& host) {
     std::vector<SceneNode> roots;
@@ -1217,13 +1202,13 @@ std::vector<Handle> buildJsonScene(Host& host, std::string_view text, const std:
 std::vector<Handle> buildJsonSceneFile(Host& host, const std::string& path) {
     auto open = [&path] {
         std::ifstream in(path, std::ios::binary);
-        if (!in) throw SceneError(path, "", "", std::string("cannot open the file: ") + std::strerror(errno));
+        if (!in) throw InputError(path, "", "", std::string("cannot open the file: ") + std::strerror(errno));
         return in;
     };
     const TextPass pass = [&](nlohmann::json_sax<Json>& handler) {
         std::ifstream in = open();
         const bool parsed = Json::sax_parse(in, &handler);
-        if (in.bad()) throw SceneError(path, "", "", std::string("cannot read the file: ") + std::strerror(errno));
+        if (in.bad()) throw InputError(path, "", "", std::string("cannot read the file: ") + std::strerror(errno));
         return parsed;
     };
     const TextPrefix prefix = [&](std::size_t position) {
@@ -1270,17 +1255,17 @@ std::vector<Handle> loadSceneFile(Host& host, const std::string& path) {
     if (path == "-") {
         // Standard input, JSON or .sco by its content like a file; it can be read only once.
         bytes.assign(std::istreambuf_iterator<char>(std::cin.rdbuf()), std::istreambuf_iterator<char>());
-        if (std::cin.bad()) throw SceneError(path, "", "", "cannot read standard input");
+        if (std::cin.bad()) throw InputError(path, "", "", "cannot read standard input");
         loaded = fromMemory();
     } else {
         std::error_code error;
         if (std::filesystem::is_directory(path, error))
-            throw SceneError(path, "", "", "is a directory, not a scene file");
+            throw InputError(path, "", "", "is a directory, not a scene file");
         std::ifstream in(path, std::ios::binary);
-        if (!in) throw SceneError(path, "", "", std::string("cannot open the file: ") + std::strerror(errno));
+        if (!in) throw InputError(path, "", "", std::string("cannot open the file: ") + std::strerror(errno));
         char magic[sizeof kScoMagic] = {};
         in.read(magic, sizeof magic);
-        if (in.bad()) throw SceneError(path, "", "", std::string("cannot read the file: ") + std::strerror(errno));
+        if (in.bad()) throw InputError(path, "", "", std::string("cannot read the file: ") + std::strerror(errno));
         const bool sco = in.gcount() == sizeof magic && std::memcmp(magic, kScoMagic, sizeof magic) == 0;
         if (!sco && std::filesystem::is_regular_file(path, error)) {
             // A JSON file is read where it lies, twice, rather than held with its parse.
@@ -1293,7 +1278,7 @@ std::vector<Handle> loadSceneFile(Host& host, const std::string& path) {
             if (const auto size = std::filesystem::file_size(path, error); !error && size > 0) bytes.reserve(size);
             bytes.assign(magic, magic + in.gcount());
             bytes.insert(bytes.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            if (in.bad()) throw SceneError(path, "", "", std::string("cannot read the file: ") + std::strerror(errno));
+            if (in.bad()) throw InputError(path, "", "", std::string("cannot read the file: ") + std::strerror(errno));
             loaded = fromMemory();
         }
     }
@@ -1327,7 +1312,7 @@ std::string jsonFloat(float value) {
     if (std::isinf(value)) return value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
     // "-0" would read back as the integer 0.
     if (value == 0 && std::signbit(value)) return "-0.0";
-    return formatFloat(value);
+    return floatToDecimal(value);
 }
 
 std::optional<std::string> attributeJson(const Host& host, const Attribute& record,
@@ -1361,12 +1346,6 @@ std::optional<std::string> attributeJson(const Host& host, const Attribute& reco
             return jsonString(host.nameOf(Handle(target)));
         }
     }
-}
-
-std::string formatFloat(float value) {
-    char text[64];
-    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
-    return ec == std::errc() ? std::string(text, end) : std::string("nan");
 }
 
 }  // namespace host

@@ -41,25 +41,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/InputError.h"
 #include "host/Host.h"
 
 namespace host {
-
-/// A mistake in a scene file, with the file, the object and the attribute (or key) it concerns;
-/// the latter two may be empty. `what()` is "file: object: attribute: reason" without the
-/// empty parts.
-class SceneError : public std::runtime_error {
-public:
-    SceneError(std::string file, std::string object, std::string attribute, std::string reason);
-
-    const std::string& file() const { return file_; }
-    const std::string& object() const { return object_; }
-    const std::string& attribute() const { return attribute_; }
-    const std::string& reason() const { return reason_; }
-
-private:
-    std::string file_, object_, attribute_, reason_;
-};
 
 /// Class GUID under which a .sco stores the host's plain objects (their record is the
 /// `RtsObject` base record, which carries the position): {484F5354-0000-0000-504C-41494E4F424A},
@@ -96,7 +81,7 @@ struct ObjectEdit {
 /// Reads an edit of `object`: the JSON object `json` with any of "position", "orientation" and
 /// "attributes" as in a scene file's entry (references name objects of the scene), plus the
 /// keys in `otherKeys`, which are left to the caller. Checks everything and applies nothing.
-/// Throws SceneError in the loader's words, `file` naming the text.
+/// Throws InputError in the loader's words, `file` naming the text.
 ObjectEdit readObjectEdit(Host& host, const Handle& object, std::string_view json,
                           const std::vector<std::string>& otherKeys, const std::string& file);
 
@@ -105,27 +90,27 @@ bool isScoImage(std::span<const std::uint8_t> bytes);
 
 /// Builds the scene described by the JSON `text` in `host`, then runs `AfterLoad` on each new
 /// object in order. Returns the new objects in pre-order. `file` names the text in errors.
-/// Throws SceneError; objects made before the mistake was found stay in the host.
+/// Throws InputError; objects made before the mistake was found stay in the host.
 std::vector<Handle> loadJsonScene(Host& host, std::string_view text, const std::string& file);
 /// The same for a .sco image.
 std::vector<Handle> loadScoScene(Host& host, std::span<const std::uint8_t> bytes, const std::string& file);
 /// Reads the file at `path` and loads it by its content: .sco when it starts with the magic,
 /// JSON otherwise. A regular JSON file is read twice where it lies instead of being held with
 /// its parse (a file changed between the two readings is refused); `-`, pipes and devices are
-/// read once into memory. Throws SceneError, also when the file cannot be read.
+/// read once into memory. Throws InputError, also when the file cannot be read.
 std::vector<Handle> loadSceneFile(Host& host, const std::string& path);
 
 /// The scene as JSON: every object with its name, class, position, orientation (left out when
 /// it is exactly the identity), the values of its own class's attributes of the types above,
 /// and its children. Floats are written as the shortest decimal that reads back to the same
 /// float (negative zero as -0.0). Loading the text and exporting again gives the same text.
-/// Throws SceneError for an object without a name or with a reference outside the scene.
+/// Throws InputError for an object without a name or with a reference outside the scene.
 std::string exportJson(const Host& host);
-/// The scene as a .sco image. Throws SceneError for an object without a name, of a class no
+/// The scene as a .sco image. Throws InputError for an object without a name, of a class no
 /// factory makes, or whose `Serialize` answers 0.
 std::vector<std::uint8_t> saveScoImage(Host& host);
 /// Writes the .sco image through a file stream, complete or not at all (`writeFileAtomically`).
-/// Throws SceneError as `saveScoImage`, std::runtime_error when the file cannot be written.
+/// Throws InputError as `saveScoImage`, std::runtime_error when the file cannot be written.
 void saveScoFile(Host& host, const std::string& path);
 
 /// `text` as a JSON string (invalid UTF-8 replaced).
@@ -139,9 +124,5 @@ std::string jsonFloat(float value);
 /// the scene.
 std::optional<std::string> attributeJson(const Host& host, const Attribute& record,
                                          std::span<const std::uint8_t> value);
-
-/// `value` as the shortest decimal that reads back to the same float ("nan", "inf" and "-inf"
-/// for the values without one).
-std::string formatFloat(float value);
 
 }  // namespace host

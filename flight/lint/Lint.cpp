@@ -12,6 +12,8 @@
 #include <tuple>
 #include <utility>
 
+#include "base/Decimal.h"
+#include "base/Vec.h"
 #include "framework/CameraInterfaces.h"
 #include "framework/InterfacePtr.h"
 #include "flight/FlightAnalysis.h"
@@ -21,8 +23,6 @@ namespace host {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kDegrees = 180.0 / kPi;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 /// Samples per segment where a check walks a segment's curves. The curves are cubics: 64
@@ -47,11 +47,6 @@ constexpr std::string_view kCheckOrder[] = {
     "cut-with-ease",      "clock-wrap",    "speed-jump", "acceleration",  "jerk",
 };
 
-using Vec = std::array<double, 3>;
-
-Vec vec(const _Point3<float>& p) { return {p.x, p.y, p.z}; }
-Vec sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-double norm(const Vec& a) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); }
 
 /// A number for a finding's text: three significant digits, whole numbers from 1000 on.
 std::string number(double x) {
@@ -69,7 +64,7 @@ std::string number(double x) {
 struct Stop {
     std::string name;
     CInterfacePtr<ISCO_CSWayPoint> waypoint;
-    Vec eye{}, view{};  ///< the values the path fits: GetPara(0..2) and GetPara(3..5)
+    Vec3 eye{}, view{};  ///< the values the path fits: GetPara(0..2) and GetPara(3..5)
     double roll = 0;    ///< degrees
     ULong time2Next = 0;
     ULong pause = 0;
@@ -318,7 +313,7 @@ private:
         //   excess(p) = |(max(lo - p, 0, p - hi)) per axis|,
         // against the threshold times the segment's length |P[b] - P[a]|.
         const double length = b.distanceSum - a.distanceSum;
-        Vec lo, hi;
+        Vec3 lo, hi;
         for (int axis = 0; axis < 3; ++axis) {
             lo[axis] = std::min(a.eye[axis], b.eye[axis]);
             hi[axis] = std::max(a.eye[axis], b.eye[axis]);
@@ -328,7 +323,7 @@ private:
             const float s = static_cast<float>(length * i / kSamples);
             COrientation sample{};
             a.waypoint->CalcOrientationAtDistance(s, sample);
-            const Vec p = vec(sample.Position);
+            const Vec3 p = vec3FromPoint(sample.Position);
             double squared = 0;
             for (int axis = 0; axis < 3; ++axis) {
                 const double outside = std::max({lo[axis] - p[axis], p[axis] - hi[axis], 0.0});
@@ -371,7 +366,7 @@ private:
     /// one it had.
     void viewVertical(const std::vector<Stop>& stops, std::size_t first, std::size_t end) {
         struct Sample {
-            Vec view;
+            Vec3 view;
             std::size_t stop;
             double distance;
         };
@@ -382,14 +377,14 @@ private:
                 const float s = static_cast<float>(length * i / kSamples);
                 COrientation sample{};
                 stops[k].waypoint->CalcOrientationAtDistance(s, sample);
-                samples.push_back({vec(sample.View), k, stops[k].distanceSum + s});
+                samples.push_back({vec3FromPoint(sample.View), k, stops[k].distanceSum + s});
             }
         }
         samples.push_back({stops[end - 1].view, end - 1, stops[end - 1].distanceSum});
 
         // The angle from the vertical axis: atan2(|(x, y)|, |z|), in degrees; none for a view
         // vector of no length (bad-range says why).
-        auto angle = [](const Vec& v) {
+        auto angle = [](const Vec3& v) {
             return norm(v) > 0 ? std::atan2(std::hypot(v[0], v[1]), std::fabs(v[2])) * kDegrees : kInfinity;
         };
         for (std::size_t i = 0; i < samples.size();) {
@@ -685,7 +680,7 @@ std::string lintJson(const std::vector<LintFinding>& findings) {
         out += "{\"id\":" + jsonString(f.id) + ",\"severity\":" + jsonString(severityWord(f.severity)) +
                ",\"object\":" + jsonString(f.object) + ",\"time\":" + (f.time ? std::to_string(*f.time) : "null") +
                ",\"distance\":" +
-               (f.distance && std::isfinite(*f.distance) ? formatFloat(static_cast<float>(*f.distance)) : "null") +
+               (f.distance && std::isfinite(*f.distance) ? floatToDecimal(static_cast<float>(*f.distance)) : "null") +
                ",\"text\":" + jsonString(f.text) + "}";
     }
     out += findings.empty() ? "]\n" : "\n]\n";

@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "base/Decimal.h"
+#include "base/GuidText.h"
 #include "framework/Attribute.h"
 #include "scene/SceneFile.h"
 
@@ -16,6 +18,7 @@ namespace studio {
 
 namespace {
 
+using host::doubleToDecimal;
 using host::jsonFloat;
 using host::jsonString;
 
@@ -51,9 +54,7 @@ void appendMeasure(std::string& out, double value) {
         out += "null";
         return;
     }
-    char text[32];
-    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
-    out.append(text, end);
+    out += doubleToDecimal(value);
 }
 
 std::string attributeName(const Attribute& record) {
@@ -73,7 +74,7 @@ std::string attributeValue(const host::Host& host, const Handle& object, const A
     if (std::optional<std::string> text = host::attributeJson(host, record, *bytes)) return std::move(*text);
     _GUID target{};
     std::memcpy(&target, bytes->data(), std::min(bytes->size(), sizeof target));
-    return jsonString(host::formatGuid(target));
+    return jsonString(host::guidToText(target));
 }
 
 std::string nameOrNull(const host::Host& host, const Handle& object) {
@@ -86,7 +87,7 @@ void appendObject(std::string& out, const host::Host& host, const host::SceneNod
     out += "{\"name\":" + jsonString(host.nameOf(object));
     out += ",\"class\":";
     out += host.runtime().kind(object) == host::ObjectKind::Module ? jsonString(host.className(object)) : "null";
-    out += ",\"guid\":" + jsonString(host::formatGuid(object.Guid));
+    out += ",\"guid\":" + jsonString(host::guidToText(object.Guid));
     out += ",\"parent\":" + nameOrNull(host, parent);
     out += ",\"children\":[";
     for (std::size_t i = 0; i < node.children.size(); ++i)

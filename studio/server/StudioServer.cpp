@@ -506,7 +506,7 @@ struct StudioServer::State {
             return {200, route(request)};
         } catch (const BadRequest& error) {
             return {400, errorJson(error.what())};
-        } catch (const host::SceneError& error) {
+        } catch (const host::InputError& error) {
             return {400, errorJson(error.what(), error.object(), error.attribute())};
         } catch (const Conflict& error) {
             std::string body = errorJson(error.what());
@@ -592,7 +592,7 @@ struct StudioServer::State {
     Handle sceneObject(const std::string& name, const char* role = "object") const {
         const Handle found = host.find(name);
         if (found.IsNull() || !inScene(found))
-            throw host::SceneError("", name, "", std::string("no ") + role + " of the scene is named \"" + name + "\"");
+            throw host::InputError("", name, "", std::string("no ") + role + " of the scene is named \"" + name + "\"");
         return found;
     }
 

@@ -118,7 +118,7 @@ TEST(FlightImport, BadRecordingsAreRefusedWithTheReason) {
     const auto refusal = [&](const std::string& text) -> std::string {
         try {
             host::readRecordingCsv(text, "rec.csv");
-        } catch (const host::SceneError& error) {
+        } catch (const host::InputError& error) {
             return error.what();
         }
         return "(accepted)";

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/GuidText.h"
 #include "host/Host.h"
 
 TEST(PluginLibrary, ListsPathIteratorWaypointThenNull) {
@@ -25,7 +26,7 @@ TEST(PluginLibrary, ListsPathIteratorWaypointThenNull) {
         const host::FactoryInfo& info = host.factories()[i];
         EXPECT_EQ(info.factory, table[i]);
         EXPECT_EQ(info.className, name);
-        EXPECT_EQ(host::formatGuid(info.classGuid), guid);
+        EXPECT_EQ(host::guidToText(info.classGuid), guid);
         EXPECT_EQ(info.version, version);
         EXPECT_EQ(info.groups, std::vector<std::string>{"Camera"}) << name;
     }

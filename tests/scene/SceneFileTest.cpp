@@ -21,7 +21,7 @@
 #include "tests/support/Bytes.h"
 
 using host::Host;
-using host::SceneError;
+using host::InputError;
 using testing_support::Bytes;
 
 namespace {
@@ -46,16 +46,16 @@ std::unique_ptr<Host> sceneHost() {
     return host;
 }
 
-/// The SceneError that `load` throws, or a failure.
+/// The InputError that `load` throws, or a failure.
 template <class Load>
-SceneError refusal(Load load) {
+InputError refusal(Load load) {
     try {
         load();
-    } catch (const SceneError& error) {
+    } catch (const InputError& error) {
         return error;
     }
-    ADD_FAILURE() << "no SceneError";
-    return SceneError("", "", "", "");
+    ADD_FAILURE() << "no InputError";
+    return InputError("", "", "", "");
 }
 
 }  // namespace
@@ -152,7 +152,7 @@ TEST(SceneFile, KeyOrderAndReadingFromAFileChangeNothing) {
     };
     for (const auto& [text, key] : firstMistakes) {
         auto host = makeHost();
-        const SceneError error = refusal([&] { host::loadJsonScene(*host, text, "first.json"); });
+        const InputError error = refusal([&] { host::loadJsonScene(*host, text, "first.json"); });
         EXPECT_EQ(error.attribute(), key) << text;
     }
 }
@@ -162,7 +162,7 @@ TEST(SceneFile, CorruptScoImagesAreRefusedNeverCrash) {
     // Every truncation is refused, naming where it stopped.
     for (std::size_t length = 0; length < image.size(); ++length) {
         auto host = makeHost();
-        const SceneError error = refusal([&] { host::loadScoScene(*host, {image.data(), length}, "cut.sco"); });
+        const InputError error = refusal([&] { host::loadScoScene(*host, {image.data(), length}, "cut.sco"); });
         EXPECT_EQ(error.file(), "cut.sco");
         EXPECT_FALSE(error.attribute().empty()) << error.what();
     }
@@ -175,7 +175,7 @@ TEST(SceneFile, CorruptScoImagesAreRefusedNeverCrash) {
         auto host = makeHost();
         try {
             host::loadScoScene(*host, damaged, "damaged.sco");
-        } catch (const SceneError&) {
+        } catch (const InputError&) {
         }
     }
 }
@@ -194,7 +194,7 @@ TEST(SceneFile, JsonMistakesNameFileObjectAndAttribute) {
     };
     for (auto [text, object, attribute, reason] : cases) {
         auto host = makeHost();
-        const SceneError error = refusal([&] { host::loadJsonScene(*host, text, "broken.json"); });
+        const InputError error = refusal([&] { host::loadJsonScene(*host, text, "broken.json"); });
         EXPECT_EQ(error.file(), "broken.json");
         EXPECT_EQ(error.object(), object) << text;
         EXPECT_EQ(error.attribute(), attribute) << text;
@@ -211,7 +211,7 @@ TEST(SceneFile, JsonMistakesNameFileObjectAndAttribute) {
         text += inAttributes ? R"("Roll":1.5}}]})" : R"("position":[1,2,3]}]})";
         auto host = makeHost();
         const auto begin = std::chrono::steady_clock::now();
-        const SceneError error = refusal([&] { host::loadJsonScene(*host, text, "repeats.json"); });
+        const InputError error = refusal([&] { host::loadJsonScene(*host, text, "repeats.json"); });
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
         EXPECT_EQ(error.attribute(), inAttributes ? "Roll" : "position") << holder;
         EXPECT_NE(error.reason().find("twice"), std::string::npos) << error.reason();
