@@ -4,7 +4,8 @@
 import * as THREE from 'three';
 import { Labels } from './labels.js';
 import { watchSize } from './view3d.js';
-import { formatNumber, verticalFov } from './flight.js';
+import { verticalFov } from './flight.js';
+import { formatNumber } from './format.js';
 
 export const FOV_HELP = 'Field of view: the eye\'s fov value divides the tangent of half the base vertical angle, ' +
   'vfov = 2·atan(tan(base/2) / fov); fov 2 zooms in twice, 0.5 out. The base (default 60°) is the game\'s own ' +

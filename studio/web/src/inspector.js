@@ -9,7 +9,8 @@
 // value on Enter or when it loses focus, Escape restores it. What the server refuses leaves
 // the scene as it was: the field shows the scene's value again with the server's reason.
 
-import { formatNumber, jsonFloat } from './flight.js';
+import { formatNumber } from './format.js';
+import { jsonFloat } from './wire.js';
 import { fieldText, parseField, TYPE } from './edits.js';
 
 export const TYPE_NAMES = { 3: 'float', 5: 'point', 8: 'bool', 10: 'object pos', 12: 'unsigned', 32: 'reference' };

@@ -3,7 +3,7 @@
 // the messages the flight itself raised). Folded away by default with a count in its header;
 // it opens by itself when the runtime had something to say.
 
-import { formatTime } from './flight.js';
+import { formatTime } from './format.js';
 
 /**
  * A side panel folded away by default: a head with `title` and a count that opens and closes

@@ -3,7 +3,7 @@
 // runtime's messages) that scrubs when dragged. The marks are painted once into a layer of
 // their own; a time change only copies it and draws the playhead.
 
-import { formatNumber, formatTime, niceStep } from './flight.js';
+import { formatNumber, formatTime, niceStep } from './format.js';
 
 export const PLOT_LEFT = 64;   // CSS px left of the plots' drawing area (their y axis); the track matches it
 export const PLOT_RIGHT = 14;

@@ -7,7 +7,7 @@ import * as THREE from 'three';
 import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
 import { Labels } from './labels.js';
 import { HELPER_LAYER, speedGradientCss } from './world.js';
-import { formatNumber } from './flight.js';
+import { formatNumber } from './format.js';
 
 /** Calls `onResize(width, height)` with the CSS size of `element` whenever it changes. */
 export function watchSize(element, onResize) {

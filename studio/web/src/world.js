@@ -8,7 +8,9 @@ import * as THREE from 'three';
 import { LineSegments2 } from 'three/addons/lines/LineSegments2.js';
 import { LineSegmentsGeometry } from 'three/addons/lines/LineSegmentsGeometry.js';
 import { LineMaterial } from 'three/addons/lines/LineMaterial.js';
-import { niceStep, verticalFov } from './flight.js';
+import { verticalFov } from './flight.js';
+import { niceStep } from './format.js';
+import { Emitter } from './emitter.js';
 
 export const HELPER_LAYER = 1;
 
@@ -67,12 +69,12 @@ function brighten(colour, offset, out, at) {
   out[at + 3] = Math.max(0.35, colour[offset + 3] ?? 1);
 }
 
-export class World {
+export class World extends Emitter {
   constructor(state) {
+    super();
     this.state = state;
     this.scene = new THREE.Scene();
     this.scene.background = new THREE.Color(COLOURS.background);
-    this.listeners = [];
     this.bounds = new THREE.Box3(new THREE.Vector3(-10, -10, 0), new THREE.Vector3(10, 10, 10));
     this.extent = 20;
     this.gridStep = 1;
@@ -107,8 +109,8 @@ export class World {
   }
 
   /** `listener()` runs whenever what the views show changed. */
-  onChange(listener) { this.listeners.push(listener); }
-  changed() { for (const listener of this.listeners) listener(); }
+  onChange(listener) { this.on('change', listener); }
+  changed() { this.emit('change'); }
 
   // -- The scene's objects ------------------------------------------------------------------------
 
