@@ -4,7 +4,7 @@
 // The timeline marks the same findings (timeline.js).
 
 import { formatTime } from './format.js';
-import { foldedPanel } from './messages.js';
+import { foldedPanel } from './panel.js';
 
 export class Findings {
   constructor(root, state) {

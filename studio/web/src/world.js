@@ -11,10 +11,10 @@ import { LineMaterial } from 'three/addons/lines/LineMaterial.js';
 import { verticalFov } from './flight.js';
 import { niceStep } from './format.js';
 import { Emitter } from './emitter.js';
+import { WAYPOINT } from './edits.js';
 
 export const HELPER_LAYER = 1;
 
-const WAYPOINT = 'SCOCameraSystemWaypoint';
 const COLOURS = {
   background: 0x14171c,
   waypoint: new THREE.Color(0xf0a830),
