@@ -6,7 +6,8 @@
 import * as THREE from 'three';
 import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
 import { ViewBase } from './viewbase.js';
-import { HELPER_LAYER, speedGradientCss } from './world.js';
+import { HELPER_LAYER } from './world.js';
+import { speedGradientCss } from './colours.js';
 import { formatNumber } from './format.js';
 
 export class View3D extends ViewBase {
