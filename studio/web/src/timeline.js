@@ -14,10 +14,10 @@ const MARK_COLOURS = {
   'lint-warning': '#ffb347', 'lint-error': '#ff4d6d',
 };
 
-/** Every mark of the flight in elapsed time: analysis marks and the flight's events. */
 /** The closest two waypoint lines may stand, in CSS pixels. */
 export const MIN_MARK_GAP = 5;
 
+/** Every mark of the flight in elapsed time: analysis marks and the flight's events. */
 export function flightMarks(state) {
   const marks = [];
   if (state.analysis)
