@@ -2,35 +2,23 @@
 // looking along its forward axis with its up axis up, through its field of view.
 
 import * as THREE from 'three';
-import { Labels } from './labels.js';
-import { watchSize } from './view3d.js';
-import { formatNumber, verticalFov } from './flight.js';
+import { ViewBase } from './viewbase.js';
+import { verticalFov } from './flight.js';
+import { formatNumber } from './format.js';
 
 export const FOV_HELP = 'Field of view: the eye\'s fov value divides the tangent of half the base vertical angle, ' +
   'vfov = 2·atan(tan(base/2) / fov); fov 2 zooms in twice, 0.5 out. The base (default 60°) is the game\'s own ' +
   'vertical angle at fov 1: change it to match the game.';
 
-export class CameraView {
+export class CameraView extends ViewBase {
   constructor(container, world, state, surface) {
-    this.container = container;
-    this.world = world;
-    this.state = state;
-    this.surface = surface;
-    this.width = 1;
-    this.height = 1;
-    this.renderer = surface.add(this) ? surface.renderer : null;
-    this.camera = new THREE.PerspectiveCamera(60, 16 / 9, 0.05, 10000);
-    this.labels = new Labels(container);
+    super(container, world, state, surface, new THREE.PerspectiveCamera(60, 16 / 9, 0.05, 10000));
     this.axes = new Float32Array(9);
     this.basis = new THREE.Matrix4();
     this.right = new THREE.Vector3();
     this.up = new THREE.Vector3();
     this.back = new THREE.Vector3();
     this.makeOverlay();
-    world.onChange(() => this.invalidate());
-    state.on('scene', () => this.labels.set(world.labelEntries()));
-    state.on('options', () => { this.labels.visible = state.options.showLabels; this.invalidate(); });
-    watchSize(container, (w, h) => this.resize(w, h));
   }
 
   makeOverlay() {
@@ -44,17 +32,9 @@ export class CameraView {
     this.empty = overlay.querySelector('[data-role=empty]');
   }
 
-  resize(width, height) {
-    this.width = width;
-    this.height = height;
-    this.camera.aspect = width / height;
-    this.world.setAspect(width / height);
-    this.invalidate();
-  }
-
-  invalidate() {
-    this.surface.invalidate();
-    if (!this.renderer) this.update();
+  /** The frustum the 3D view draws takes the camera view's shape. */
+  aspectChanged(aspect) {
+    this.world.setAspect(aspect);
   }
 
   /** Puts the camera at the eye of the current tick; false when there is none. */
@@ -90,7 +70,7 @@ export class CameraView {
 
   draw(renderer) {
     if (this.update()) {
-      renderer.render(this.world.scene, this.camera);
+      this.renderWorld(renderer);
       return;
     }
     // No eye: the view shows the world's background and nothing in it.

@@ -4,33 +4,7 @@
 // (their line columns as base64 float32) and the page patches the drawing it holds. Pure
 // functions without the DOM, so that node's test runner can check them.
 
-import { base64Bytes } from './flight.js';
-
-/** A base64 column of 4-byte little-endian values as a typed array of `Type`. */
-function column(text, Type) {
-  const bytes = base64Bytes(text);
-  if (bytes.length % 4) throw new Error('a drawing column is not a whole number of 4-byte values');
-  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-  const out = new Type(bytes.length / 4);
-  const read = Type === Int32Array ? (i) => view.getInt32(4 * i, true) : (i) => view.getFloat32(4 * i, true);
-  for (let i = 0; i < out.length; ++i) out[i] = read(i);
-  return out;
-}
-
-/** A group of a change answer with its line columns as typed arrays. */
-function decodeGroup(group) {
-  const { lines } = group;
-  return {
-    ...group,
-    lines: {
-      from: column(lines.from, Float32Array),
-      to: column(lines.to, Float32Array),
-      width: column(lines.width, Float32Array),
-      colour: column(lines.colour, Float32Array),
-      flag: column(lines.flag, Int32Array),
-    },
-  };
-}
+import { decodeDrawGroup } from './wire.js';
 
 /**
  * The drawing `held` (an /api/draw answer, or what this made of one) with `changes` (a change
@@ -44,7 +18,7 @@ export function applyDrawChanges(held, changes) {
   const changed = changes.groups || [];
   const removed = new Set(changes.removed || []);
   if (removed.has(null) || changed.some((g) => g.object === null || g.object === undefined)) return null;
-  const replaced = new Map(changed.map((g) => [g.object, decodeGroup(g)]));
+  const replaced = new Map(changed.map((g) => [g.object, decodeDrawGroup(g)]));
   const groups = [];
   for (const group of held.groups) {
     if (removed.has(group.object)) continue;

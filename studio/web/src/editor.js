@@ -15,7 +15,7 @@
 // answer of a change the server made, drags' steps aside), 'error' (an ApiError of a change
 // nobody else reports, e.g. during a drag).
 
-import { Emitter } from './state.js';
+import { Emitter } from './emitter.js';
 import { Latest } from './edits.js';
 import { applyDrawChanges } from './drawing.js';
 import { joinFlights } from './flight.js';

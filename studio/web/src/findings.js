@@ -3,8 +3,8 @@
 // and explanation. A click selects the object and moves the playhead to the finding's time.
 // The timeline marks the same findings (timeline.js).
 
-import { formatTime } from './flight.js';
-import { foldedPanel } from './messages.js';
+import { formatTime } from './format.js';
+import { foldedPanel } from './panel.js';
 
 export class Findings {
   constructor(root, state) {

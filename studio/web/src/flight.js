@@ -2,53 +2,11 @@
 // answers, the tick shown at a time, and the camera conventions. Pure functions without the
 // DOM, so that node's test runner can check them.
 
+import { base64Bytes, jsonFloat, littleEndianColumn } from './wire.js';
+
 export const FLIGHT_COLUMNS = ['time', 'waypoint', 'x', 'y', 'z', 'm00', 'm01', 'm02', 'm10', 'm11', 'm12',
   'm20', 'm21', 'm22', 'fov'];
 const UINT_COLUMNS = new Set(['time', 'waypoint']);
-
-/** A JSON float: a number, or one of the words JSON has no number for; null stays NaN. */
-export function jsonFloat(value) {
-  if (typeof value === 'number') return value;
-  if (value === 'NaN') return NaN;
-  if (value === 'Infinity') return Infinity;
-  if (value === '-Infinity') return -Infinity;
-  return NaN;
-}
-
-const BASE64 = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/';
-const DIGIT = new Int16Array(128).fill(-1);
-for (let i = 0; i < 64; ++i) DIGIT[BASE64.charCodeAt(i)] = i;
-
-/** Standard base64 (padded or not) to bytes; anything else in the text is refused. */
-export function base64Bytes(text) {
-  let end = text.length;
-  while (end > 0 && text[end - 1] === '=') --end;
-  if (end % 4 === 1 || text.length - end > 2) throw new Error('base64 text has a bad length');
-  const bytes = new Uint8Array(Math.floor((end * 3) / 4));
-  let bits = 0, count = 0, out = 0;
-  for (let i = 0; i < end; ++i) {
-    const code = text.charCodeAt(i);
-    const digit = code < 128 ? DIGIT[code] : -1;
-    if (digit < 0) throw new Error(`base64 text has a bad character at ${i}`);
-    bits = (bits << 6) | digit;
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      bytes[out++] = (bits >> count) & 0xff;
-    }
-  }
-  return bytes;
-}
-
-/** A column of 4-byte little-endian values, whatever the machine's own byte order. */
-function littleEndianColumn(bytes, unsigned) {
-  if (bytes.length % 4) throw new Error('a column is not a whole number of 4-byte values');
-  const n = bytes.length / 4;
-  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-  const column = unsigned ? new Uint32Array(n) : new Float32Array(n);
-  for (let i = 0; i < n; ++i) column[i] = unsigned ? view.getUint32(4 * i, true) : view.getFloat32(4 * i, true);
-  return column;
-}
 
 /**
  * A flight answer (either encoding) as typed columns: `time`, `waypoint` Uint32Array, the eye's
@@ -66,7 +24,7 @@ export function decodeFlight(answer) {
     if (raw === undefined) throw new Error(`the flight has no column "${name}"`);
     const unsigned = UINT_COLUMNS.has(name);
     let column;
-    if (typeof raw === 'string') column = littleEndianColumn(base64Bytes(raw), unsigned);
+    if (typeof raw === 'string') column = littleEndianColumn(base64Bytes(raw), unsigned ? Uint32Array : Float32Array);
     else if (unsigned) column = Uint32Array.from(raw);
     else column = Float32Array.from(raw, jsonFloat);
     if (column.length !== rows) throw new Error(`the flight's column "${name}" has ${column.length} rows, not ${rows}`);
@@ -140,15 +98,6 @@ export function verticalFov(fov, baseDegrees = 60) {
   return Math.min(179, Math.max(0.1, degrees));
 }
 
-/** A spacing of 1, 2 or 5 × 10^k such that `extent` spans about `lines` of them. */
-export function niceStep(extent, lines = 10) {
-  if (!(extent > 0) || !Number.isFinite(extent)) return 1;
-  const raw = extent / lines;
-  const power = 10 ** Math.floor(Math.log10(raw));
-  const f = raw / power;
-  return (f < 1.5 ? 1 : f < 3.5 ? 2 : f < 7.5 ? 5 : 10) * power;
-}
-
 /**
  * The eye's axes at tick `i` into `out` (9 numbers: right, forward, up as world vectors): the
  * columns of the orientation matrix, which the flight gives row by row.
@@ -158,18 +107,4 @@ export function eyeAxes(flight, i, out) {
   out[3] = flight.m01[i]; out[4] = flight.m11[i]; out[5] = flight.m21[i];
   out[6] = flight.m02[i]; out[7] = flight.m12[i]; out[8] = flight.m22[i];
   return out;
-}
-
-/** Times as the page shows them: seconds with milliseconds ("12.345 s"). */
-export function formatTime(ms) {
-  return `${(ms / 1000).toFixed(3)} s`;
-}
-
-/** A measure with a few significant digits, or "–" where it is not defined. */
-export function formatNumber(value, digits = 4) {
-  if (value === null || value === undefined || Number.isNaN(value)) return '–';
-  if (!Number.isFinite(value)) return value > 0 ? '∞' : '−∞';
-  const magnitude = Math.abs(value);
-  if (magnitude !== 0 && (magnitude >= 1e6 || magnitude < 1e-3)) return value.toExponential(digits - 1);
-  return String(Number(value.toPrecision(digits)));
 }

@@ -11,7 +11,7 @@ import * as THREE from 'three';
 import { TransformControls } from 'three/addons/controls/TransformControls.js';
 import { HELPER_LAYER } from './world.js';
 import { WAYPOINT } from './edits.js';
-import { formatNumber } from './flight.js';
+import { formatNumber } from './format.js';
 
 const ROTATION_SNAP = THREE.MathUtils.degToRad(15);
 

@@ -1,6 +1,6 @@
-// The object list (a tree by parent, as the scene nests its objects) and the inspector of the
-// selected object: its attribute table as the plug-in reports it, row by row in table order,
-// with name, type, value and the class that declares it, and its name and position.
+// The inspector of the selected object: its attribute table as the plug-in reports it, row by
+// row in table order, with name, type, value and the class that declares it, and its name and
+// position.
 //
 // Attributes the table marks as editable (the first of the record's flags; the others, such
 // as a path's bounds or an iterator's progress, are computed by the plug-in) get an editor for
@@ -9,84 +9,15 @@
 // value on Enter or when it loses focus, Escape restores it. What the server refuses leaves
 // the scene as it was: the field shows the scene's value again with the server's reason.
 
-import { formatNumber, jsonFloat } from './flight.js';
+import { formatNumber } from './format.js';
+import { jsonFloat } from './wire.js';
 import { fieldText, parseField, TYPE } from './edits.js';
+import { el } from './dom.js';
 
 export const TYPE_NAMES = { 3: 'float', 5: 'point', 8: 'bool', 10: 'object pos', 12: 'unsigned', 32: 'reference' };
 
-function classKind(object) {
-  if (!object.class) return { icon: '◆', kind: 'object', title: 'host object' };
-  if (object.class === 'SCOCameraSystemWaypoint') return { icon: '●', kind: 'waypoint', title: object.class };
-  if (object.class === 'SCOCameraSystemPath') return { icon: '⟿', kind: 'path', title: object.class };
-  if (object.class === 'SCOCameraSystemIterator') return { icon: '◉', kind: 'iterator', title: object.class };
-  return { icon: '■', kind: 'module', title: object.class };
-}
-
-function el(tag, className, text) {
-  const e = document.createElement(tag);
-  if (className) e.className = className;
-  if (text !== undefined) e.textContent = text;
-  return e;
-}
-
 const floatText = (v) => formatNumber(jsonFloat(v), 6);
 const vectorText = (v) => (Array.isArray(v) ? `(${v.map(floatText).join(', ')})` : String(v));
-
-export class ObjectList {
-  constructor(root, state) {
-    this.state = state;
-    this.rows = new Map();
-    root.innerHTML = '<input class="filter" type="search" placeholder="filter objects" aria-label="filter objects"><ul class="tree" role="tree"></ul>';
-    this.filter = root.querySelector('.filter');
-    this.tree = root.querySelector('.tree');
-    this.filter.addEventListener('input', () => this.applyFilter());
-    this.tree.addEventListener('click', (e) => {
-      const row = e.target.closest('[data-name]');
-      if (row) state.select(row.dataset.name);
-    });
-    state.on('scene', () => this.build());
-    state.on('select', (name) => this.highlight(name));
-  }
-
-  build() {
-    const objects = this.state.scene.objects;
-    const depth = new Map();
-    this.tree.replaceChildren();
-    this.rows.clear();
-    for (const o of objects) {
-      const d = o.parent && depth.has(o.parent) ? depth.get(o.parent) + 1 : 0;
-      depth.set(o.name, d);
-      const { icon, kind, title } = classKind(o);
-      const row = el('li', `node node-${kind}`);
-      row.dataset.name = o.name;
-      row.setAttribute('role', 'treeitem');
-      row.style.paddingLeft = `${8 + d * 16}px`;
-      const iconEl = el('span', 'icon', icon);
-      iconEl.title = title;
-      row.append(iconEl, el('span', 'name', o.name), el('span', 'cls muted', o.class ? o.class.replace('SCOCameraSystem', '') : ''));
-      if (o.class === 'SCOCameraSystemWaypoint' && this.state.attribute(o.name, 'IsOn') === false) row.classList.add('off');
-      if (this.state.scene.iterator === o.name) row.classList.add('current');
-      this.tree.appendChild(row);
-      this.rows.set(o.name, row);
-    }
-    this.highlight(this.state.selection);
-    this.applyFilter();
-  }
-
-  applyFilter() {
-    const text = this.filter.value.trim().toLowerCase();
-    for (const [name, row] of this.rows) row.hidden = !!text && !name.toLowerCase().includes(text);
-  }
-
-  highlight(name) {
-    for (const row of this.tree.querySelectorAll('.selected')) row.classList.remove('selected');
-    const row = this.rows.get(name);
-    if (row) {
-      row.classList.add('selected');
-      row.scrollIntoView({ block: 'nearest' });
-    }
-  }
-}
 
 const isEditable = (record) => Array.isArray(record.flags) && !!record.flags[0] && record.type !== TYPE.objectPos;
 

@@ -5,7 +5,7 @@
 
 import uPlot from 'uplot';
 import { flightMarks, MIN_MARK_GAP, PLOT_LEFT, PLOT_RIGHT } from './timeline.js';
-import { formatNumber, formatTime } from './flight.js';
+import { formatNumber, formatTime } from './format.js';
 
 export const MEASURES = [
   { key: 'speed', label: 'speed', colour: '#4fc3f7', on: true },

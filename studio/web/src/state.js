@@ -8,18 +8,9 @@
 //   'play'                               playback started or stopped
 //   'options'                            a view option changed (base field of view...)
 
-import { eyeAxes, jsonFloat, tickAt } from './flight.js';
-
-export class Emitter {
-  constructor() { this.listeners = new Map(); }
-  on(event, listener) {
-    if (!this.listeners.has(event)) this.listeners.set(event, []);
-    this.listeners.get(event).push(listener);
-  }
-  emit(event, ...args) {
-    for (const listener of this.listeners.get(event) || []) listener(...args);
-  }
-}
+import { Emitter } from './emitter.js';
+import { eyeAxes, tickAt } from './flight.js';
+import { jsonFloat } from './wire.js';
 
 export class StudioState extends Emitter {
   constructor() {

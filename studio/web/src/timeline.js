@@ -3,7 +3,7 @@
 // runtime's messages) that scrubs when dragged. The marks are painted once into a layer of
 // their own; a time change only copies it and draws the playhead.
 
-import { formatNumber, formatTime, niceStep } from './flight.js';
+import { formatNumber, formatTime, niceStep } from './format.js';
 
 export const PLOT_LEFT = 64;   // CSS px left of the plots' drawing area (their y axis); the track matches it
 export const PLOT_RIGHT = 14;
@@ -14,10 +14,10 @@ const MARK_COLOURS = {
   'lint-warning': '#ffb347', 'lint-error': '#ff4d6d',
 };
 
-/** Every mark of the flight in elapsed time: analysis marks and the flight's events. */
 /** The closest two waypoint lines may stand, in CSS pixels. */
 export const MIN_MARK_GAP = 5;
 
+/** Every mark of the flight in elapsed time: analysis marks and the flight's events. */
 export function flightMarks(state) {
   const marks = [];
   if (state.analysis)

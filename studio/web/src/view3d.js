@@ -5,33 +5,17 @@
 
 import * as THREE from 'three';
 import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
-import { Labels } from './labels.js';
-import { HELPER_LAYER, speedGradientCss } from './world.js';
-import { formatNumber } from './flight.js';
+import { ViewBase } from './viewbase.js';
+import { HELPER_LAYER } from './world.js';
+import { speedGradientCss } from './colours.js';
+import { formatNumber } from './format.js';
 
-/** Calls `onResize(width, height)` with the CSS size of `element` whenever it changes. */
-export function watchSize(element, onResize) {
-  const observer = new ResizeObserver(() => {
-    const width = Math.max(1, element.clientWidth), height = Math.max(1, element.clientHeight);
-    onResize(width, height);
-  });
-  observer.observe(element);
-}
-
-export class View3D {
+export class View3D extends ViewBase {
   constructor(container, world, state, surface) {
-    this.container = container;
-    this.world = world;
-    this.state = state;
-    this.surface = surface;
-    this.width = 1;
-    this.height = 1;
-    this.renderer = surface.add(this) ? surface.renderer : null;
-    this.camera = new THREE.PerspectiveCamera(45, 1, 0.1, 10000);
+    super(container, world, state, surface, new THREE.PerspectiveCamera(45, 1, 0.1, 10000));
     this.camera.up.set(0, 0, 1);
     this.camera.layers.enable(HELPER_LAYER);
     this.camera.position.set(-60, -80, 60);
-    this.labels = new Labels(container);
     this.makeOverlay();
     this.framed = false;
     this.gizmoGrabbed = false;
@@ -45,17 +29,13 @@ export class View3D {
       this.controls.addEventListener('change', () => this.invalidate());
       this.listenForPicks(container);
     }
-    world.onChange(() => this.invalidate());
     state.on('scene', () => {
-      this.labels.set(world.labelEntries());
       if (!this.framed) { this.frame(null); this.framed = true; }
       this.showGrid();
     });
     state.on('draw', () => this.showGrid());
     state.on('flight', () => this.showLegend());
     state.on('select', (name) => { this.labels.setHighlight(name); this.invalidate(); });
-    state.on('options', () => { this.labels.visible = state.options.showLabels; this.invalidate(); });
-    watchSize(container, (w, h) => this.resize(w, h));
   }
 
   makeOverlay() {
@@ -89,23 +69,14 @@ export class View3D {
       `${clipped ? '≥ ' : ''}${formatNumber(range[1], 3)} ${unit}${clipped ? ` (max ${formatNumber(range[2], 3)})` : ''}`;
   }
 
-  resize(width, height) {
-    this.width = width;
-    this.height = height;
-    this.camera.aspect = width / height;
+  aspectChanged() {
     this.camera.updateProjectionMatrix();
-    this.invalidate();
-  }
-
-  invalidate() {
-    this.surface.invalidate();
-    if (!this.renderer) this.labels.update(this.camera, this.width, this.height);
   }
 
   draw(renderer) {
     if (this.world.trajectoryMaterial) this.world.trajectoryMaterial.resolution.set(this.width, this.height);
-    renderer.render(this.world.scene, this.camera);
-    this.labels.update(this.camera, this.width, this.height);
+    this.renderWorld(renderer);
+    this.update();
   }
 
   /** Looks at the object `name`, or at the whole scene when it is null. */

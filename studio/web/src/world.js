@@ -8,71 +8,25 @@ import * as THREE from 'three';
 import { LineSegments2 } from 'three/addons/lines/LineSegments2.js';
 import { LineSegmentsGeometry } from 'three/addons/lines/LineSegmentsGeometry.js';
 import { LineMaterial } from 'three/addons/lines/LineMaterial.js';
-import { niceStep, verticalFov } from './flight.js';
+import { verticalFov } from './flight.js';
+import { buildGrid } from './grid.js';
+import { brighten, COLOURS } from './colours.js';
+import { trajectorySegments } from './trajectory.js';
+import { EyeHelpers } from './eye.js';
+import { Emitter } from './emitter.js';
+import { WAYPOINT } from './edits.js';
 
 export const HELPER_LAYER = 1;
 
-const WAYPOINT = 'SCOCameraSystemWaypoint';
-const COLOURS = {
-  background: 0x14171c,
-  waypoint: new THREE.Color(0xf0a830),
-  waypointOff: new THREE.Color(0x6b6f78),
-  object: new THREE.Color(0x3cc8b4),
-  module: new THREE.Color(0x8f9bff),
-  selected: new THREE.Color(0xffffff),
-  link: 0xc678dd,
-  destination: 0x56d4ff,
-  frustum: 0xffe066,
-  ground: 0x181c23,
-  gridMinor: 0x2a3039,
-  gridMajor: 0x3a414c,
-};
+/** Markers and labels tell waypoints, the plug-in's other objects and the host's objects apart. */
+const markerKind = (o) => (o.class === WAYPOINT ? 'waypoint' : o.class ? 'module' : 'object');
 
-/** The speed colour scale (dark blue, cyan, green, yellow, red) at `t` in 0..1 into `out`. */
-const SCALE = [[0.19, 0.07, 0.23], [0.12, 0.56, 0.98], [0.1, 0.86, 0.58], [0.64, 0.99, 0.24], [0.98, 0.73, 0.21],
-  [0.8, 0.13, 0.06]];
-export function speedColour(t, out) {
-  const x = Math.min(1, Math.max(0, Number.isFinite(t) ? t : 0)) * (SCALE.length - 1);
-  const i = Math.min(SCALE.length - 2, Math.floor(x));
-  const f = x - i;
-  for (let c = 0; c < 3; ++c) out[c] = SCALE[i][c] + (SCALE[i + 1][c] - SCALE[i][c]) * f;
-  return out;
-}
-/**
- * The speeds the colours span: the lowest to the 99th percentile, so that one spike does not
- * leave the rest of the flight in a single colour; the top colour then means "this or more".
- * [lo, hi, max], or null when no speed is defined.
- */
-export function colourRange(values) {
-  const finite = values.filter((v) => v !== null && Number.isFinite(v)).sort((a, b) => a - b);
-  if (!finite.length) return null;
-  const max = finite[finite.length - 1];
-  return [finite[0], finite[Math.min(finite.length - 1, Math.floor(0.99 * finite.length))], max];
-}
-export function speedGradientCss() {
-  return `linear-gradient(90deg, ${SCALE.map((c, i) => `rgb(${c.map((v) => Math.round(v * 255)).join(',')}) ${(100 * i) / (SCALE.length - 1)}%`).join(', ')})`;
-}
-
-/**
- * The editor draws for a light background; on this dark one its greys and dark greens would
- * vanish. Each colour keeps its hue and is brought up to a bright value.
- */
-function brighten(colour, offset, out, at) {
-  const r = colour[offset], g = colour[offset + 1], b = colour[offset + 2];
-  const m = Math.max(r, g, b);
-  const s = m > 0 ? Math.min(0.95 / m, 4) : 0;
-  out[at] = 0.15 + 0.85 * Math.min(1, r * s);
-  out[at + 1] = 0.15 + 0.85 * Math.min(1, g * s);
-  out[at + 2] = 0.15 + 0.85 * Math.min(1, b * s);
-  out[at + 3] = Math.max(0.35, colour[offset + 3] ?? 1);
-}
-
-export class World {
+export class World extends Emitter {
   constructor(state) {
+    super();
     this.state = state;
     this.scene = new THREE.Scene();
     this.scene.background = new THREE.Color(COLOURS.background);
-    this.listeners = [];
     this.bounds = new THREE.Box3(new THREE.Vector3(-10, -10, 0), new THREE.Vector3(10, 10, 10));
     this.extent = 20;
     this.gridStep = 1;
@@ -81,10 +35,8 @@ export class World {
     this.positions = new Map();     // name -> Vector3
     this.aspect = 16 / 9;
     this.axes = new Float32Array(9);
-    this.eye = new THREE.Vector3();
     this.hasEye = false;
     this.tmp = new THREE.Vector3();
-    this.corner = new THREE.Vector3();
     this.tmpMatrix = new THREE.Matrix4();
 
     this.content = new THREE.Group();
@@ -95,7 +47,11 @@ export class World {
     this.links = null;
     this.trajectory = null;
     this.speedRange = null;
-    this.makeEyeHelpers();
+    this.eyeHelpers = new EyeHelpers();
+    for (const o of this.eyeHelpers.objects()) {
+      o.layers.set(HELPER_LAYER);
+      this.scene.add(o);
+    }
     this.makeSelectionMarker();
 
     state.on('scene', () => this.setScene());
@@ -107,8 +63,8 @@ export class World {
   }
 
   /** `listener()` runs whenever what the views show changed. */
-  onChange(listener) { this.listeners.push(listener); }
-  changed() { for (const listener of this.listeners) listener(); }
+  onChange(listener) { this.on('change', listener); }
+  changed() { this.emit('change'); }
 
   // -- The scene's objects ------------------------------------------------------------------------
 
@@ -129,8 +85,7 @@ export class World {
     };
     for (const o of objects) {
       if (!o.position) continue;
-      const kind = o.class === WAYPOINT ? 'waypoint' : o.class ? 'module' : 'object';
-      kinds[kind].list.push(o);
+      kinds[markerKind(o)].list.push(o);
     }
     const matrix = new THREE.Matrix4();
     for (const [kind, { geometry, list }] of Object.entries(kinds)) {
@@ -189,36 +144,7 @@ export class World {
     this.extent = Math.max(1, box.getSize(this.tmp).length());
   }
 
-  makeGrid() {
-    for (const child of [...this.grid.children]) { this.grid.remove(child); child.geometry.dispose(); child.material.dispose(); }
-    const step = niceStep(Math.max(this.bounds.max.x - this.bounds.min.x, this.bounds.max.y - this.bounds.min.y, 1), 12);
-    this.gridStep = step;
-    const major = step * 5;
-    const x0 = Math.floor(this.bounds.min.x / major - 1) * major, x1 = Math.ceil(this.bounds.max.x / major + 1) * major;
-    const y0 = Math.floor(this.bounds.min.y / major - 1) * major, y1 = Math.ceil(this.bounds.max.y / major + 1) * major;
-    const minor = [], majorLines = [];
-    for (let x = x0; x <= x1 + step / 2; x += step) (Math.round(x / step) % 5 ? minor : majorLines).push(x, y0, 0, x, y1, 0);
-    for (let y = y0; y <= y1 + step / 2; y += step) (Math.round(y / step) % 5 ? minor : majorLines).push(x0, y, 0, x1, y, 0);
-    const segments = (points, colour) => {
-      const geometry = new THREE.BufferGeometry();
-      geometry.setAttribute('position', new THREE.Float32BufferAttribute(points, 3));
-      return new THREE.LineSegments(geometry, new THREE.LineBasicMaterial({ color: colour }));
-    };
-    this.grid.add(segments(minor, COLOURS.gridMinor), segments(majorLines, COLOURS.gridMajor));
-    // A faint ground under the grid: in the camera view it gives the horizon and the height.
-    const ground = new THREE.Mesh(new THREE.PlaneGeometry(x1 - x0, y1 - y0),
-      new THREE.MeshBasicMaterial({ color: COLOURS.ground, side: THREE.DoubleSide, transparent: true, opacity: 0.75,
-        depthWrite: false, polygonOffset: true,
-        polygonOffsetFactor: 1, polygonOffsetUnits: 1 }));
-    ground.position.set((x0 + x1) / 2, (y0 + y1) / 2, 0);
-    this.grid.add(ground);
-    // The world's axes through the origin: x red, y green, z (up) blue.
-    const axes = new THREE.BufferGeometry();
-    const a = major;
-    axes.setAttribute('position', new THREE.Float32BufferAttribute([0, 0, 0, a, 0, 0, 0, 0, 0, 0, a, 0, 0, 0, 0, 0, 0, a], 3));
-    axes.setAttribute('color', new THREE.Float32BufferAttribute([1, .3, .3, 1, .3, .3, .4, 1, .4, .4, 1, .4, .4, .6, 1, .4, .6, 1], 3));
-    this.grid.add(new THREE.LineSegments(axes, new THREE.LineBasicMaterial({ vertexColors: true })));
-  }
+  makeGrid() { this.gridStep = buildGrid(this.grid, this.bounds); }
 
   /** Dashed lines from each waypoint to the object its "PointsTo" names. */
   makeLinks() {
@@ -237,7 +163,7 @@ export class World {
     this.links.computeLineDistances();
     this.links.layers.set(HELPER_LAYER);
     this.content.add(this.links);
-    this.destination.material.dashSize = this.destination.material.gapSize = dash;
+    this.eyeHelpers.setDash(dash);
   }
 
   // -- The editor's drawing -----------------------------------------------------------------------
@@ -305,34 +231,12 @@ export class World {
     this.speedRange = null;
     const n = flight.rows;
     if (n >= 2) {
-      const speed = analysis && analysis.rows === n ? analysis.data.speed : null;
-      const range = speed ? colourRange(speed) : null;
-      const [lo, hi] = range || [0, 0];
+      const { positions, colours, range } = trajectorySegments(flight, analysis);
       this.speedRange = range;
-      // Ticks after a cut start a new piece: the jump is not flown, so it is not drawn.
-      const cuts = new Set((analysis ? analysis.marks : []).filter((m) => m.kind === 'cut').map((m) => m.time));
-      const positions = new Float32Array((n - 1) * 6);
-      const colours = new Float32Array((n - 1) * 6);
-      const c = [0, 0, 0];
-      let s = 0, last = 0;
-      const colourAt = (i) => {
-        const value = speed ? speed[i] : null;
-        if (value !== null && Number.isFinite(value)) last = value;
-        return speedColour(hi > lo ? (last - lo) / (hi - lo) : 0.5, c);
-      };
-      colourAt(0);
-      for (let i = 0; i + 1 < n; ++i) {
-        if (cuts.has(flight.time[i + 1])) continue;
-        positions[6 * s] = flight.x[i]; positions[6 * s + 1] = flight.y[i]; positions[6 * s + 2] = flight.z[i];
-        positions[6 * s + 3] = flight.x[i + 1]; positions[6 * s + 4] = flight.y[i + 1]; positions[6 * s + 5] = flight.z[i + 1];
-        colours.set(colourAt(i), 6 * s);
-        colours.set(colourAt(i + 1), 6 * s + 3);
-        ++s;
-      }
-      if (s > 0) {
+      if (positions.length > 0) {
         const geometry = new LineSegmentsGeometry();
-        geometry.setPositions(positions.subarray(0, 6 * s));
-        geometry.setColors(colours.subarray(0, 6 * s));
+        geometry.setPositions(positions);
+        geometry.setColors(colours);
         this.trajectoryMaterial ||= new LineMaterial({ linewidth: 3, vertexColors: true, worldUnits: false });
         this.trajectory = new LineSegments2(geometry, this.trajectoryMaterial);
         this.trajectory.layers.set(HELPER_LAYER);
@@ -351,25 +255,6 @@ export class World {
     this.setTime();
   }
 
-  makeEyeHelpers() {
-    // Apex to the four far corners, the far rectangle, and a triangle over its top edge for up.
-    const geometry = new THREE.BufferGeometry();
-    geometry.setAttribute('position', new THREE.BufferAttribute(new Float32Array(20 * 3), 3));
-    this.frustum = new THREE.LineSegments(geometry, new THREE.LineBasicMaterial({ color: COLOURS.frustum }));
-    this.frustum.frustumCulled = false;
-    this.eyeMarker = new THREE.Mesh(new THREE.SphereGeometry(1, 16, 10), new THREE.MeshBasicMaterial({ color: COLOURS.frustum }));
-    const line = new THREE.BufferGeometry();
-    line.setAttribute('position', new THREE.BufferAttribute(new Float32Array(6), 3));
-    line.setAttribute('lineDistance', new THREE.BufferAttribute(new Float32Array(2), 1));
-    this.destination = new THREE.Line(line, new THREE.LineDashedMaterial({ color: COLOURS.destination, dashSize: 1, gapSize: 1 }));
-    this.destination.frustumCulled = false;
-    for (const o of [this.frustum, this.eyeMarker, this.destination]) {
-      o.layers.set(HELPER_LAYER);
-      o.visible = false;
-      this.scene.add(o);
-    }
-  }
-
   /** The camera view's width / height: the frustum drawn here has the same shape. */
   setAspect(aspect) {
     if (Math.abs(aspect - this.aspect) < 1e-3) return;
@@ -381,43 +266,10 @@ export class World {
   setTime() {
     const shown = this.state.shownEye(this.axes);
     this.hasEye = !!shown;
-    this.frustum.visible = this.eyeMarker.visible = this.hasEye;
-    this.destination.visible = this.hasEye && !!this.destinationTarget;
-    if (!this.hasEye) { this.changed(); return; }
-    const a = this.axes;
-    this.eye.set(shown.x, shown.y, shown.z);
-    const length = this.extent * 0.06;
-    const h = length * Math.tan((verticalFov(shown.fov, this.state.options.fovBase) * Math.PI) / 360);
-    const w = h * this.aspect;
-    const p = this.frustum.geometry.getAttribute('position');
-    const e = this.eye;
-    const corner = (k, sx, sy) => {
-      const c = this.corner.set(e.x + length * a[3] + w * sx * a[0] + h * sy * a[6],
-        e.y + length * a[4] + w * sx * a[1] + h * sy * a[7], e.z + length * a[5] + w * sx * a[2] + h * sy * a[8]);
-      p.setXYZ(k, c.x, c.y, c.z);
-    };
-    const corners = [[-1, -1], [1, -1], [1, 1], [-1, 1]];
-    for (let k = 0; k < 4; ++k) {
-      p.setXYZ(2 * k, e.x, e.y, e.z);
-      corner(2 * k + 1, corners[k][0], corners[k][1]);
-      corner(8 + 2 * k, corners[k][0], corners[k][1]);
-      corner(8 + 2 * k + 1, corners[(k + 1) % 4][0], corners[(k + 1) % 4][1]);
-    }
-    corner(16, -0.6, 1.1); corner(17, 0, 1.5); corner(18, 0, 1.5); corner(19, 0.6, 1.1);
-    p.needsUpdate = true;
-    this.frustum.geometry.computeBoundingSphere();
-    this.eyeMarker.position.copy(e);
-    this.eyeMarker.scale.setScalar(this.extent * 0.004);
-    if (this.destinationTarget) {
-      const t = this.destinationTarget;
-      const dp = this.destination.geometry.getAttribute('position');
-      dp.setXYZ(0, e.x, e.y, e.z);
-      dp.setXYZ(1, t.x, t.y, t.z);
-      dp.needsUpdate = true;
-      const dd = this.destination.geometry.getAttribute('lineDistance');
-      dd.setX(1, e.distanceTo(t));
-      dd.needsUpdate = true;
-    }
+    if (shown) {
+      this.eyeHelpers.place(shown, this.axes, this.extent, verticalFov(shown.fov, this.state.options.fovBase), this.aspect,
+        this.destinationTarget);
+    } else this.eyeHelpers.hide();
     this.changed();
   }
 
@@ -471,7 +323,7 @@ export class World {
   labelEntries() {
     return this.state.scene.objects.filter((o) => o.position).map((o) => ({
       name: o.name, position: o.position,
-      kind: o.class === WAYPOINT ? 'waypoint' : o.class ? 'module' : 'object',
+      kind: markerKind(o),
     }));
   }
 }

@@ -5,7 +5,9 @@
 
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { base64Bytes, decodeFlight, FLIGHT_COLUMNS, joinFlights, niceStep, tickAt, verticalFov } from '../../../studio/web/src/flight.js';
+import { decodeFlight, FLIGHT_COLUMNS, joinFlights, tickAt, verticalFov } from '../../../studio/web/src/flight.js';
+import { niceStep } from '../../../studio/web/src/format.js';
+import { base64Bytes } from '../../../studio/web/src/wire.js';
 import { StudioState } from '../../../studio/web/src/state.js';
 import { Latest, parseField, placeAfter, placeNew, shifted, TYPE } from '../../../studio/web/src/edits.js';
 import { Editor } from '../../../studio/web/src/editor.js';

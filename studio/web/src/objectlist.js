@@ -1,0 +1,69 @@
+// The object list: the scene's objects as a tree by parent (as the scene nests them), with an
+// icon for each kind, a filter by name, and the selection highlighted; a click selects.
+
+import { ITERATOR, PATH, WAYPOINT } from './edits.js';
+import { el } from './dom.js';
+
+function classKind(object) {
+  if (!object.class) return { icon: '◆', kind: 'object', title: 'host object' };
+  if (object.class === WAYPOINT) return { icon: '●', kind: 'waypoint', title: object.class };
+  if (object.class === PATH) return { icon: '⟿', kind: 'path', title: object.class };
+  if (object.class === ITERATOR) return { icon: '◉', kind: 'iterator', title: object.class };
+  return { icon: '■', kind: 'module', title: object.class };
+}
+
+export class ObjectList {
+  constructor(root, state) {
+    this.state = state;
+    this.rows = new Map();
+    root.innerHTML = '<input class="filter" type="search" placeholder="filter objects" aria-label="filter objects"><ul class="tree" role="tree"></ul>';
+    this.filter = root.querySelector('.filter');
+    this.tree = root.querySelector('.tree');
+    this.filter.addEventListener('input', () => this.applyFilter());
+    this.tree.addEventListener('click', (e) => {
+      const row = e.target.closest('[data-name]');
+      if (row) state.select(row.dataset.name);
+    });
+    state.on('scene', () => this.build());
+    state.on('select', (name) => this.highlight(name));
+  }
+
+  build() {
+    const objects = this.state.scene.objects;
+    const depth = new Map();
+    this.tree.replaceChildren();
+    this.rows.clear();
+    for (const o of objects) {
+      const d = o.parent && depth.has(o.parent) ? depth.get(o.parent) + 1 : 0;
+      depth.set(o.name, d);
+      const { icon, kind, title } = classKind(o);
+      const row = el('li', `node node-${kind}`);
+      row.dataset.name = o.name;
+      row.setAttribute('role', 'treeitem');
+      row.style.paddingLeft = `${8 + d * 16}px`;
+      const iconEl = el('span', 'icon', icon);
+      iconEl.title = title;
+      row.append(iconEl, el('span', 'name', o.name), el('span', 'cls muted', o.class ? o.class.replace('SCOCameraSystem', '') : ''));
+      if (o.class === WAYPOINT && this.state.attribute(o.name, 'IsOn') === false) row.classList.add('off');
+      if (this.state.scene.iterator === o.name) row.classList.add('current');
+      this.tree.appendChild(row);
+      this.rows.set(o.name, row);
+    }
+    this.highlight(this.state.selection);
+    this.applyFilter();
+  }
+
+  applyFilter() {
+    const text = this.filter.value.trim().toLowerCase();
+    for (const [name, row] of this.rows) row.hidden = !!text && !name.toLowerCase().includes(text);
+  }
+
+  highlight(name) {
+    for (const row of this.tree.querySelectorAll('.selected')) row.classList.remove('selected');
+    const row = this.rows.get(name);
+    if (row) {
+      row.classList.add('selected');
+      row.scrollIntoView({ block: 'nearest' });
+    }
+  }
+}
