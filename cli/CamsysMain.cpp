@@ -28,12 +28,13 @@
 #include "flight/Flight.h"
 #include "flight/FlightAnalysis.h"
 #include "flight/PathFit.h"
+#include "exchange/FlightCsv.h"
 #include "exchange/GltfExport.h"
 #include "exchange/GltfImport.h"
 #include "host/Host.h"
 #include "flight/lint/Lint.h"
 #include "pictures/Picture.h"
-#include "pictures/Profile.h"
+#include "pictures/ProfilePlot.h"
 #include "scene/SceneFile.h"
 #include "studio/server/StudioServer.h"
 
@@ -203,7 +204,7 @@ int fly(host::Host& host, const FlyOptions& options) {
     if (flight.hitLimit)
         std::fprintf(stderr, "camsys: warning: %s still flies after %zu ticks (--max-ticks)\n",
                      host.nameOf(iterator).c_str(), flight.ticks.size());
-    writeOutput(options.output, host::flightCsv(flight));
+    writeOutput(options.output, host::flightToCsv(flight));
     return 0;
 }
 
@@ -262,8 +263,8 @@ int profile(host::Host& host, const ProfileOptions& options) {
                               std::to_string(flight.ticks.size()) + " ticks of " + std::to_string(options.flight.step) +
                               " ms";
     // The table first: a table that cannot be written leaves the picture as it was too.
-    if (!options.csv.empty()) host::writeFileAtomically(options.csv, host::profileCsv(input, analysis));
-    host::writeProfile(output, title, input, analysis, flight.events);
+    if (!options.csv.empty()) host::writeFileAtomically(options.csv, host::profileToCsv(input, analysis));
+    host::writeProfilePlotFile(output, title, input, analysis, flight.events);
     writeOutput("", host::profileSummary(input, analysis));
     return 0;
 }
@@ -279,7 +280,8 @@ int exportFlight(host::Host& host, const FlyOptions& options) {
     host.createCamera("", true);
     host::FlightRecording flight;
     try {
-        flight = host::exportGltf(host, iterator, {options.start, options.step, options.maxTicks}, options.output);
+        flight = host::recordFlight(host, iterator, {options.start, options.step, options.maxTicks});
+        host::writeGltfFile(host, iterator, {options.start, options.step, options.maxTicks}, flight, options.output);
     } catch (const std::invalid_argument& error) {
         // A flight that cannot be animated (a step of 0, no tick) is a matter of the input.
         throw host::InputError(options.scene, host.nameOf(iterator), "", error.what());
@@ -306,10 +308,7 @@ int importCommand(host::Host& host, const ImportCommand& command) {
     if (host::gltfContainerOf(file)) {
         samples = host::readRecordingGltf(file);
     } else {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) throw host::InputError(file, "", "", "cannot read the recording");
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        samples = host::readRecordingCsv(text, file);
+        samples = host::loadFlightCsvFile(file);
     }
     const host::ImportResult result = host::importRecording(host, samples, command.options);
     writeOutput(command.output, result.sceneJson);

@@ -1,5 +1,7 @@
 #include "exchange/GltfExport.h"
 
+#include <tiny_gltf.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -244,41 +246,16 @@ std::string glb(std::string json, std::string_view bin) {
     return out;
 }
 
-}  // namespace
+/// Seconds since the first tick, on the clock that wraps at 2^32 ms.
+double secondsSince(ULong first, ULong time) { return double(ULong(time - first)) / 1000.0; }
 
-std::optional<GltfContainer> gltfContainerOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
-    std::string extension = path.substr(dot);
-    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (extension == ".gltf") return GltfContainer::Json;
-    if (extension == ".glb") return GltfContainer::Binary;
-    return std::nullopt;
-}
-
-GltfFlight buildGltf(Host& host, const Handle& iterator, const FlightOptions& options) {
-    GltfFlight out;
-    tinygltf::Model& model = out.model;
-    model.asset.version = "2.0";
-    model.asset.generator = "camsys export";
-
-    // The scene as loaded, before the flight moves anything (it restores all it moves).
-    tinygltf::Scene scene;
-    scene.name = host.nameOf(iterator);
-    for (const SceneNode& root : sceneTree(host)) scene.nodes.push_back(addSceneNode(host, model, root, {}));
-
-    out.flight = recordFlight(host, iterator, options);
-    const std::vector<FlightTick>& ticks = out.flight.ticks;
-    const std::string& name = host.nameOf(iterator);
+/// The ticks' key times in float seconds since the first tick; refuses a flight that glTF
+/// cannot animate (see `flightToGltf`).
+std::vector<float> tickSecondsOf(const std::vector<FlightTick>& ticks) {
     if (ticks.empty()) throw std::invalid_argument("the flight has no tick to animate (--max-ticks 0)");
-
-    // Seconds since the first tick, on the clock that wraps at 2^32 ms.
-    const ULong first = ticks.front().time;
-    auto seconds = [first](ULong time) { return double(ULong(time - first)) / 1000.0; };
     std::vector<float> tickSeconds;
     for (std::size_t i = 0; i < ticks.size(); ++i) {
-        tickSeconds.push_back(float(seconds(ticks[i].time)));
+        tickSeconds.push_back(float(secondsSince(ticks.front().time, ticks[i].time)));
         if (i > 0 && !(tickSeconds[i] > tickSeconds[i - 1]))
             throw std::invalid_argument("the tick times do not increase at tick " + std::to_string(i) + " (" +
                                         std::to_string(ticks[i].time) +
@@ -295,21 +272,30 @@ GltfFlight buildGltf(Host& host, const Handle& iterator, const FlightOptions& op
             throw std::invalid_argument("at tick " + std::to_string(ticks[i].time) +
                                         " the eye is not finite or its field-of-view factor not positive");
     }
+    return tickSeconds;
+}
 
-    // Cuts, as the analysis finds them: the index of the first tick of each new part.
+/// The flight's cuts, as the analysis finds them.
+struct Cuts {
+    std::vector<bool> at;         ///< per tick: the first tick of a new part
+    std::vector<double> seconds;  ///< each cut's time since the first tick
+};
+
+Cuts cutsOf(const Host& host, const Handle& iterator, const std::vector<FlightTick>& ticks) {
     const FlightAnalysis analysis = analyseFlight(flightAnalysisInput(host, iterator, ticks));
-    std::vector<bool> cutAt(ticks.size(), false);
-    std::vector<double> cutSeconds;
+    Cuts cuts{std::vector<bool>(ticks.size(), false), {}};
     for (const FlightMark& mark : analysis.marks) {
         if (mark.kind != FlightMark::Kind::Cut) continue;
         for (std::size_t i = 1; i < ticks.size(); ++i)
-            if (ticks[i].time == mark.time) cutAt[i] = true;
-        cutSeconds.push_back(seconds(mark.time));
+            if (ticks[i].time == mark.time) cuts.at[i] = true;
+        cuts.seconds.push_back(secondsSince(ticks.front().time, mark.time));
     }
+    return cuts;
+}
 
-    BufferBuilder buffer(model);
-
-    // The flown path: one LINE_STRIP per piece between cuts; a piece of one tick draws nothing.
+/// The flown path: one LINE_STRIP per piece between cuts; a piece of one tick draws nothing.
+tinygltf::Mesh pathMeshOf(BufferBuilder& buffer, const std::vector<FlightTick>& ticks, const Cuts& cuts,
+                          const std::string& name) {
     std::vector<float> positions;
     for (const FlightTick& t : ticks) appendVec(positions, toGltf(t.eye.Origin));
     const int positionView = buffer.addView(positions, kArrayBuffer, 3 * sizeof(float));
@@ -317,7 +303,7 @@ GltfFlight buildGltf(Host& host, const Handle& iterator, const FlightOptions& op
     path.name = name + " flown path";
     for (std::size_t begin = 0; begin < ticks.size();) {
         std::size_t end = begin + 1;
-        while (end < ticks.size() && !cutAt[end]) ++end;
+        while (end < ticks.size() && !cuts.at[end]) ++end;
         if (end - begin >= 2) {
             tinygltf::Primitive piece;
             piece.mode = TINYGLTF_MODE_LINE_STRIP;
@@ -326,58 +312,61 @@ GltfFlight buildGltf(Host& host, const Handle& iterator, const FlightOptions& op
         }
         begin = end;
     }
+    return path;
+}
 
-    // The camera's keys: one per tick; before a cut's tick the eye of the tick before, held
-    // until the float time just below the cut (see the header).
-    std::vector<float> keyTimes, translations, rotations, yfovs;
+/// The camera's animation keys, as floats in glTF's axes.
+struct CameraKeys {
+    std::vector<float> times, translations, rotations, yfovs;
+};
+
+/// One key per tick; before a cut's tick the eye of the tick before, held until the float time
+/// just below the cut (see the header).
+CameraKeys cameraKeysOf(const std::vector<FlightTick>& ticks, const std::vector<float>& tickSeconds,
+                        const Cuts& cuts) {
+    CameraKeys keys;
     Quat previous = kIdentity;
     auto addKey = [&](float time, const FlightTick& t) {
-        keyTimes.push_back(time);
-        appendVec(translations, toGltf(t.eye.Origin));
+        keys.times.push_back(time);
+        appendVec(keys.translations, toGltf(t.eye.Origin));
         Quat q = nodeRotation(t.eye.Orientation);
         // q and -q are the same turn; keeping neighbours on one side makes every player take the
         // short way between them.
         if (q[0] * previous[0] + q[1] * previous[1] + q[2] * previous[2] + q[3] * previous[3] < 0)
             for (double& c : q) c = -c;
         previous = q;
-        for (double c : q) rotations.push_back(float(c));
-        yfovs.push_back(float(yfovOf(t.fov)));
+        for (double c : q) keys.rotations.push_back(float(c));
+        keys.yfovs.push_back(float(yfovOf(t.fov)));
     };
     for (std::size_t i = 0; i < ticks.size(); ++i) {
-        if (cutAt[i]) {
+        if (cuts.at[i]) {
             const float held = std::nextafter(tickSeconds[i], -std::numeric_limits<float>::infinity());
             if (held > tickSeconds[i - 1]) addKey(held, ticks[i - 1]);
         }
         addKey(tickSeconds[i], ticks[i]);
     }
+    return keys;
+}
 
+/// The perspective camera, at the first tick's field of view.
+tinygltf::Camera cameraOf(const std::string& name, float firstFov) {
     tinygltf::Camera camera;
     camera.type = "perspective";
     camera.name = name;
-    camera.perspective.yfov = yfovOf(ticks.front().fov);
+    camera.perspective.yfov = yfovOf(firstFov);
     // The engine's near plane is not the plug-in's to know; a tenth of a unit keeps close
     // objects visible at the scale of the scenes. No far plane: an infinite projection.
     camera.perspective.znear = 0.1;
-    model.cameras.push_back(camera);
+    return camera;
+}
 
-    tinygltf::Node cameraNode;
-    cameraNode.name = name + " eye";
-    cameraNode.camera = 0;
-    model.nodes.push_back(cameraNode);
-    const int cameraIndex = int(model.nodes.size() - 1);
-    scene.nodes.push_back(cameraIndex);
-    if (!path.primitives.empty()) {
-        model.meshes.push_back(path);
-        tinygltf::Node pathNode;
-        pathNode.name = path.name;
-        pathNode.mesh = 0;
-        model.nodes.push_back(pathNode);
-        scene.nodes.push_back(int(model.nodes.size() - 1));
-    }
-
+/// The animation of the camera node `cameraNode`: translation, rotation and (through
+/// KHR_animation_pointer) the first camera's yfov, all on the same key times.
+tinygltf::Animation cameraAnimationOf(BufferBuilder& buffer, const CameraKeys& keys, int cameraNode,
+                                      const std::string& name) {
     tinygltf::Animation animation;
     animation.name = name + " flight";
-    const int input = buffer.add(keyTimes, 1, 0, true);
+    const int input = buffer.add(keys.times, 1, 0, true);
     auto channel = [&](const std::vector<float>& values, int width, const std::string& targetPath) {
         tinygltf::AnimationSampler sampler;
         sampler.input = input;
@@ -389,47 +378,91 @@ GltfFlight buildGltf(Host& host, const Handle& iterator, const FlightOptions& op
         out.target_path = targetPath;
         return out;
     };
-    tinygltf::AnimationChannel translation = channel(translations, 3, "translation");
-    translation.target_node = cameraIndex;
-    tinygltf::AnimationChannel rotation = channel(rotations, 4, "rotation");
-    rotation.target_node = cameraIndex;
-    tinygltf::AnimationChannel yfov = channel(yfovs, 1, "pointer");
+    tinygltf::AnimationChannel translation = channel(keys.translations, 3, "translation");
+    translation.target_node = cameraNode;
+    tinygltf::AnimationChannel rotation = channel(keys.rotations, 4, "rotation");
+    rotation.target_node = cameraNode;
+    tinygltf::AnimationChannel yfov = channel(keys.yfovs, 1, "pointer");
     tinygltf::Value::Object pointer;
     pointer["pointer"] = tinygltf::Value(std::string("/cameras/0/perspective/yfov"));
     yfov.target_extensions["KHR_animation_pointer"] = tinygltf::Value(std::move(pointer));
     animation.channels = {translation, rotation, yfov};
-    model.extensionsUsed.push_back("KHR_animation_pointer");
+    return animation;
+}
 
-    // What happened in the flight, on the animation's clock.
+/// What happened in the flight, on the animation's clock: the animation's `extras`.
+tinygltf::Value flightExtrasOf(const std::string& name, const FlightOptions& options, const FlightRecording& flight,
+                               const Cuts& cuts) {
+    const ULong first = flight.ticks.front().time;
     tinygltf::Value::Array events;
-    for (const FlightEvent& event : out.flight.events) {
+    for (const FlightEvent& event : flight.events) {
         tinygltf::Value::Object entry;
-        entry["time"] = tinygltf::Value(seconds(event.time));
+        entry["time"] = tinygltf::Value(secondsSince(first, event.time));
         entry["event"] = tinygltf::Value(std::string(eventWord(event.kind)));
         entry["detail"] = tinygltf::Value(event.detail);
         events.emplace_back(std::move(entry));
     }
-    tinygltf::Value::Array cuts;
-    for (double s : cutSeconds) cuts.emplace_back(s);
+    tinygltf::Value::Array cutSeconds;
+    for (double s : cuts.seconds) cutSeconds.emplace_back(s);
     tinygltf::Value::Object extras;
     extras["iterator"] = tinygltf::Value(name);
     extras["start"] = tinygltf::Value(double(options.start));
     extras["step"] = tinygltf::Value(double(options.step));
     extras["firstTick"] = tinygltf::Value(double(first));
-    extras["ticks"] = tinygltf::Value(double(ticks.size()));
-    extras["endedByLimit"] = tinygltf::Value(out.flight.hitLimit);
+    extras["ticks"] = tinygltf::Value(double(flight.ticks.size()));
+    extras["endedByLimit"] = tinygltf::Value(flight.hitLimit);
     extras["events"] = tinygltf::Value(std::move(events));
-    extras["cuts"] = tinygltf::Value(std::move(cuts));
-    animation.extras = tinygltf::Value(std::move(extras));
+    extras["cuts"] = tinygltf::Value(std::move(cutSeconds));
+    return tinygltf::Value(std::move(extras));
+}
+
+/// The whole model: the scene's nodes, the camera node, the path's node, the animation.
+tinygltf::Model flightToModel(const Host& host, const Handle& iterator, const FlightOptions& options,
+                              const FlightRecording& flight) {
+    tinygltf::Model model;
+    model.asset.version = "2.0";
+    model.asset.generator = "camsys export";
+    tinygltf::Scene scene;
+    scene.name = host.nameOf(iterator);
+    for (const SceneNode& root : sceneTree(host)) scene.nodes.push_back(addSceneNode(host, model, root, {}));
+
+    const std::vector<FlightTick>& ticks = flight.ticks;
+    const std::string& name = host.nameOf(iterator);
+    const std::vector<float> tickSeconds = tickSecondsOf(ticks);
+    const Cuts cuts = cutsOf(host, iterator, ticks);
+    BufferBuilder buffer(model);
+    tinygltf::Mesh path = pathMeshOf(buffer, ticks, cuts, name);
+    const CameraKeys keys = cameraKeysOf(ticks, tickSeconds, cuts);
+
+    model.cameras.push_back(cameraOf(name, ticks.front().fov));
+    tinygltf::Node cameraNode;
+    cameraNode.name = name + " eye";
+    cameraNode.camera = 0;
+    model.nodes.push_back(cameraNode);
+    const int cameraIndex = int(model.nodes.size() - 1);
+    scene.nodes.push_back(cameraIndex);
+    if (!path.primitives.empty()) {
+        tinygltf::Node pathNode;
+        pathNode.name = path.name;
+        pathNode.mesh = 0;
+        model.meshes.push_back(std::move(path));
+        model.nodes.push_back(pathNode);
+        scene.nodes.push_back(int(model.nodes.size() - 1));
+    }
+
+    tinygltf::Animation animation = cameraAnimationOf(buffer, keys, cameraIndex, name);
+    model.extensionsUsed.push_back("KHR_animation_pointer");
+    animation.extras = flightExtrasOf(name, options, flight, cuts);
     model.animations.push_back(std::move(animation));
 
     buffer.finish();
     model.scenes.push_back(std::move(scene));
     model.defaultScene = 0;
-    return out;
+    return model;
 }
 
-std::string gltfBytes(const tinygltf::Model& model, GltfContainer container) {
+/// The model as the bytes of a file of the given form.
+std::string modelToBytes(const tinygltf::Model& model, GltfContainer container) {
     tinygltf::TinyGLTF writer;
     std::ostringstream stream;
     const bool binary = container == GltfContainer::Binary;
@@ -451,12 +484,29 @@ std::string gltfBytes(const tinygltf::Model& model, GltfContainer container) {
     return glb(fixJson(written.substr(20, jsonLength), false), bin);
 }
 
-FlightRecording exportGltf(Host& host, const Handle& iterator, const FlightOptions& options, const std::string& path) {
+}  // namespace
+
+std::optional<GltfContainer> gltfContainerOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
+    std::string extension = path.substr(dot);
+    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (extension == ".gltf") return GltfContainer::Json;
+    if (extension == ".glb") return GltfContainer::Binary;
+    return std::nullopt;
+}
+
+std::string flightToGltf(const Host& host, const Handle& iterator, const FlightOptions& options,
+                         const FlightRecording& flight, GltfContainer container) {
+    return modelToBytes(flightToModel(host, iterator, options, flight), container);
+}
+
+void writeGltfFile(const Host& host, const Handle& iterator, const FlightOptions& options,
+                   const FlightRecording& flight, const std::string& path) {
     const std::optional<GltfContainer> container = gltfContainerOf(path);
     if (!container) throw std::invalid_argument("the export must be a .gltf or .glb file: " + path);
-    GltfFlight built = buildGltf(host, iterator, options);
-    writeFileAtomically(path, gltfBytes(built.model, *container));
-    return std::move(built.flight);
+    writeFileAtomically(path, flightToGltf(host, iterator, options, flight, *container));
 }
 
 }  // namespace host

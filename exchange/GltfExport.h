@@ -33,12 +33,8 @@
 /// - the flight's activations, deactivation and messages in the animation's `extras`, with
 ///   their times in seconds on the same clock, and the cuts' times.
 
-#include <tiny_gltf.h>
-
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "base/Vec.h"
 #include "flight/Flight.h"
@@ -59,25 +55,20 @@ enum class GltfContainer {
 /// The form a file name asks for by its extension (".gltf" or ".glb", any letter case).
 std::optional<GltfContainer> gltfContainerOf(const std::string& path);
 
-/// A model built from a flight, with the flight it was built from.
-struct GltfFlight {
-    tinygltf::Model model;
-    FlightRecording flight;
-};
+/// The asset described above, as the bytes of a file of the given form: `flight` is the flight
+/// of `iterator` recorded with `options` (`recordFlight`), and `host` holds the scene it was
+/// flown in, as the recording left it. Nothing is flown here. Throws std::invalid_argument when
+/// the flight cannot be animated: no tick, tick times that do not increase (a step of 0, a
+/// flight longer than 2^32 ms, or times too close together for float seconds), an eye that is
+/// not finite or a field-of-view factor that is not positive; or when an object's position is
+/// not finite.
+std::string flightToGltf(const Host& host, const Handle& iterator, const FlightOptions& options,
+                         const FlightRecording& flight, GltfContainer container);
 
-/// Flies `iterator` as `recordFlight` does (the scene needs a game camera; the scene is left as
-/// it was) and builds the model described above. Throws std::invalid_argument when the flight
-/// cannot be animated: no tick, tick times that do not increase (a step of 0, a flight longer
-/// than 2^32 ms, or times too close together for float seconds), an eye that is not finite or a
-/// field-of-view factor that is not positive.
-GltfFlight buildGltf(Host& host, const Handle& iterator, const FlightOptions& options);
-
-/// The model as the bytes of a file of the given form.
-std::string gltfBytes(const tinygltf::Model& model, GltfContainer container);
-
-/// `buildGltf`, written to `path` complete or not at all (`writeFileAtomically`) in the form its
-/// extension names; returns the flight. Throws std::invalid_argument for another extension and
-/// as `buildGltf`, std::runtime_error when the file cannot be written.
-FlightRecording exportGltf(Host& host, const Handle& iterator, const FlightOptions& options, const std::string& path);
+/// `flightToGltf`, written to `path` complete or not at all (`writeFileAtomically`) in the form
+/// its extension names. Throws std::invalid_argument for another extension and as
+/// `flightToGltf`, std::runtime_error when the file cannot be written.
+void writeGltfFile(const Host& host, const Handle& iterator, const FlightOptions& options,
+                   const FlightRecording& flight, const std::string& path);
 
 }  // namespace host

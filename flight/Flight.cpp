@@ -6,7 +6,6 @@
 #include <optional>
 #include <stdexcept>
 
-#include "base/Decimal.h"
 
 namespace host {
 
@@ -346,34 +345,6 @@ FlightTick FrameSampler::sample(Host& host, const Handle& iterator, ULong start,
     else if (!activationsInert(host, logFrom))
         forget();  // a later gap holds a live object
     return readTick(host, iterator, time);
-}
-
-std::string flightCsv(const FlightRecording& flight) {
-    std::string csv;
-    for (const char* column : kFlightColumns) {
-        if (!csv.empty()) csv += ',';
-        csv += column;
-    }
-    csv += '\n';
-    csv.reserve(csv.size() + flight.ticks.size() * 160);
-    for (const FlightTick& tick : flight.ticks) {
-        csv += std::to_string(tick.time);
-        csv += ',';
-        csv += std::to_string(tick.waypoint);
-        for (const float value : {tick.eye.Origin.x, tick.eye.Origin.y, tick.eye.Origin.z}) {
-            csv += ',';
-            csv += floatToDecimal(value);
-        }
-        for (const auto& row : tick.eye.Orientation.m)
-            for (const float value : row) {
-                csv += ',';
-                csv += floatToDecimal(value);
-            }
-        csv += ',';
-        csv += floatToDecimal(tick.fov);
-        csv += '\n';
-    }
-    return csv;
 }
 
 }  // namespace host

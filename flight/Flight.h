@@ -147,8 +147,8 @@ private:
     std::map<ULong, Resume> chain_;
 };
 
-/// The CSV header line of a flight, without the line end:
-/// "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov".
+/// The columns of a flight's table, as `camsys fly` writes it (exchange/FlightCsv.h) and the
+/// studio serves it: "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov".
 extern const char* const kFlightColumns[15];
 
 /// Flies `iterator` as `Host::fly` does (the scene needs a game camera) and records every tick
@@ -164,8 +164,5 @@ FlightRecording recordFlight(Host& host, const Handle& iterator, const FlightOpt
 /// sample that cannot be placed. Then the same restoring as `recordFlight`. At a tick's time it
 /// equals that tick of the recorded flight.
 FlightTick sampleFlight(Host& host, const Handle& iterator, ULong start, ULong step, ULong time);
-
-/// The flight as CSV: the header, then one line per tick; floats as `floatToDecimal` writes them.
-std::string flightCsv(const FlightRecording& flight);
 
 }  // namespace host

@@ -1,7 +1,6 @@
 #include "flight/PathFit.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -14,8 +13,6 @@
 namespace host {
 
 namespace {
-
-constexpr const char* kColumns = "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov";
 
 Vec3 position(const _CCoordSystem<float>& eye) { return vec3FromPoint(eye.Origin); }
 /// Column `k` of the orientation: 0 right, 1 forward, 2 up.
@@ -49,43 +46,6 @@ double rollOf(const _CCoordSystem<float>& eye, double otherwise) {
 }
 
 }  // namespace
-
-std::vector<RecordedEye> readRecordingCsv(const std::string& text, const std::string& file) {
-    std::istringstream lines(text);
-    std::string line;
-    if (!std::getline(lines, line) || (line.erase(line.find_last_not_of("\r") + 1), line != kColumns))
-        refuse(file, "line 1", std::string("a recording has camsys fly's header: ") + kColumns);
-    std::vector<RecordedEye> samples;
-    for (std::size_t number = 2; std::getline(lines, line); ++number) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        const std::string where = "line " + std::to_string(number);
-        std::vector<std::string> fields;
-        std::istringstream row(line);
-        for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
-        if (fields.size() != 15) refuse(file, where, "has " + std::to_string(fields.size()) + " fields, not 15");
-        RecordedEye sample;
-        std::uint64_t time = 0;
-        const auto [end, error] = std::from_chars(fields[0].data(), fields[0].data() + fields[0].size(), time);
-        if (error != std::errc() || end != fields[0].data() + fields[0].size() || time > 0xFFFFFFFFu)
-            refuse(file, where, "time \"" + fields[0] + "\" is no whole number from 0 to 4294967295");
-        sample.time = static_cast<ULong>(time);
-        float values[13];
-        for (int k = 0; k < 13; ++k) {
-            const std::string& field = fields[2 + k];
-            const auto [at, problem] = std::from_chars(field.data(), field.data() + field.size(), values[k]);
-            if (problem != std::errc() || at != field.data() + field.size())
-                refuse(file, where, "\"" + field + "\" is no number");
-        }
-        sample.eye.Origin = {values[0], values[1], values[2]};
-        sample.eye.Orientation = _CMatrix3<float>(values[3], values[4], values[5], values[6], values[7], values[8],
-                                                  values[9], values[10], values[11]);
-        sample.fov = values[12];
-        samples.push_back(sample);
-    }
-    checkRecording(samples, file);
-    return samples;
-}
 
 void checkRecording(const std::vector<RecordedEye>& samples, const std::string& file) {
     if (samples.size() < 2)

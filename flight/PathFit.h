@@ -1,7 +1,8 @@
 #pragma once
 /// The free-flight recorder: a camera move recorded elsewhere (a CSV in `camsys fly`'s columns,
-/// or the samples of a glTF camera animation) becomes an editable path of far fewer waypoints,
-/// whose own flight, flown by the plug-in, stays within a tolerance of the recording.
+/// or the samples of a glTF camera animation, both read in exchange/) becomes an editable path
+/// of far fewer waypoints, whose own flight, flown by the plug-in, stays within a tolerance of
+/// the recording.
 
 #include <cstddef>
 #include <string>
@@ -19,11 +20,6 @@ struct RecordedEye {
     _CCoordSystem<float> eye;
     float fov = 1.0f;
 };
-
-/// The samples of a CSV with `camsys fly`'s header (time, waypoint, x, y, z, m00 ... m22, fov).
-/// Throws InputError (naming `file` and the line) for another header, a short row, a value that
-/// is not a number, and for what `checkRecording` refuses.
-std::vector<RecordedEye> readRecordingCsv(const std::string& text, const std::string& file);
 
 /// Refuses (InputError naming `file`) a recording that cannot become a path: fewer than two
 /// samples, a value that is not finite, times that do not increase (as 32-bit clock times:

@@ -13,6 +13,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "flight/Flight.h"
@@ -127,6 +128,17 @@ void checkSceneNodes(const tinygltf::Model& model, const nlohmann::json& scene) 
     for (const auto& object : scene["objects"]) check(object, {}, model.scenes.at(0).nodes);
 }
 
+/// `iterator`'s flight of `options` exported as .gltf and read back with tinygltf, with the flight.
+std::pair<GltfFile, host::FlightRecording> exported(host::Host& host, const Handle& iterator,
+                                                    const host::FlightOptions& options) {
+    host::FlightRecording flight = host::recordFlight(host, iterator, options);
+    const std::string path = ::testing::TempDir() + "camsys-export-built.gltf";
+    host::writeGltfFile(host, iterator, options, flight, path);
+    GltfFile file = readGltf(path);
+    std::remove(path.c_str());
+    return {std::move(file), std::move(flight)};
+}
+
 /// The example flown by Cam, its recorded flight as the oracle, and the export in both forms.
 class GltfExport : public ::testing::Test {
 protected:
@@ -138,7 +150,7 @@ protected:
         ASSERT_GT(flight.ticks.size(), 100u);
         for (const char* extension : {".gltf", ".glb"}) {
             const std::string path = ::testing::TempDir() + "camsys-export" + extension;
-            host::exportGltf(host, iterator, options, path);
+            host::writeGltfFile(host, iterator, options, flight, path);
             files.push_back(readGltf(path));
             std::remove(path.c_str());
         }
@@ -338,8 +350,7 @@ TEST(GltfExportNodes, NestedTurnedObjectsKeepTheirWorldPlacement) {
     host::Host host(&SetIRTS, &GetObjectFactories);
     host::loadJsonScene(host, text, "nested.json");
     host.createCamera();
-    const host::GltfFlight built = host::buildGltf(host, host.find("Cam"), {});
-    checkSceneNodes(built.model, nlohmann::json::parse(text));
+    checkSceneNodes(exported(host, host.find("Cam"), {}).first.model, nlohmann::json::parse(text));
 }
 
 TEST(GltfExportTimes, KeysCountInSecondsFromTheFirstTick) {
@@ -350,11 +361,11 @@ TEST(GltfExportTimes, KeysCountInSecondsFromTheFirstTick) {
     // before the segment whose end passes 2^32 (there the flight races through its last
     // segments: see Known limits); absolute times as float seconds would be half a second apart.
     const host::FlightOptions options{4294960000u, 20, 250};
-    const host::GltfFlight built = host::buildGltf(host, host.find("Cam"), options);
-    ASSERT_EQ(built.flight.ticks.size(), 250u);
-    const auto& animation = built.model.animations.at(0);
-    const std::vector<float> times = testing_support::floats(built.model, animation.samplers.at(0).input);
-    ASSERT_EQ(times.size(), built.flight.ticks.size());  // no cut in this part of the flight
+    const auto [file, flight] = exported(host, host.find("Cam"), options);
+    ASSERT_EQ(flight.ticks.size(), 250u);
+    const auto& animation = file.model.animations.at(0);
+    const std::vector<float> times = testing_support::floats(file.model, animation.samplers.at(0).input);
+    ASSERT_EQ(times.size(), flight.ticks.size());  // no cut in this part of the flight
     for (std::size_t i = 0; i < times.size(); ++i) EXPECT_EQ(times[i], float(i * 20 / 1000.0)) << i;
 }
 
@@ -363,10 +374,13 @@ TEST(GltfExportTimes, RefusesFlightsThatCannotBeAnimatedAndOtherExtensions) {
     host::loadSceneFile(host, kMinimal);
     host.createCamera();
     const Handle cam = host.find("Cam");
-    EXPECT_THROW(host::buildGltf(host, cam, {0, 0, 100}), std::invalid_argument) << "every tick at one time";
-    EXPECT_THROW(host::buildGltf(host, cam, {0, 16, 0}), std::invalid_argument) << "no tick";
+    const auto bytesOf = [&](const host::FlightOptions& options) {
+        return host::flightToGltf(host, cam, options, host::recordFlight(host, cam, options), host::GltfContainer::Json);
+    };
+    EXPECT_THROW(bytesOf({0, 0, 100}), std::invalid_argument) << "every tick at one time";
+    EXPECT_THROW(bytesOf({0, 16, 0}), std::invalid_argument) << "no tick";
     const std::string path = ::testing::TempDir() + "camsys-export.obj";
-    EXPECT_THROW(host::exportGltf(host, cam, {}, path), std::invalid_argument);
+    EXPECT_THROW(host::writeGltfFile(host, cam, {}, host::recordFlight(host, cam, {}), path), std::invalid_argument);
     EXPECT_FALSE(std::ifstream(path).good()) << "nothing written";
 
     EXPECT_EQ(host::gltfContainerOf("a/b.GLTF"), host::GltfContainer::Json);

@@ -1,6 +1,5 @@
 // The free-flight recorder: a recording becomes a path of few waypoints whose flight, flown
-// again from the scene it wrote, stays within the tolerances at every recorded time; bad
-// recordings are refused with the reason.
+// again from the scene it wrote, stays within the tolerances at every recorded time.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -110,26 +109,4 @@ TEST(FlightImport, RecordingsBecomeFewWaypointsWithinTheTolerance) {
         EXPECT_NEAR(distance, result.worstDistance, 1e-9) << "the fit measured another flight than it wrote";
         EXPECT_EQ(result.parts, std::string(c.name) == "circle" ? 1u : 2u);
     }
-}
-
-TEST(FlightImport, BadRecordingsAreRefusedWithTheReason) {
-    const std::string header = "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov\n";
-    const std::string good = "0,0,1,2,3,1,0,0,0,1,0,0,0,1,1\n";
-    const auto refusal = [&](const std::string& text) -> std::string {
-        try {
-            host::readRecordingCsv(text, "rec.csv");
-        } catch (const host::InputError& error) {
-            return error.what();
-        }
-        return "(accepted)";
-    };
-    EXPECT_NE(refusal(header + good).find("has no move to fit"), std::string::npos);
-    EXPECT_NE(refusal(header + good + "16,0,nan,2,3,1,0,0,0,1,0,0,0,1,1\n").find("not a finite number"),
-              std::string::npos);
-    EXPECT_NE(refusal(header + "16,0,1,2,3,1,0,0,0,1,0,0,0,1,1\n" + good).find("times of a recording must increase"),
-              std::string::npos);
-    EXPECT_NE(refusal(header + good + "16,0,1,2,3,2,0,0,0,1,0,0,0,1,1\n").find("no rotation"), std::string::npos);
-    EXPECT_NE(refusal("time,x\n" + good).find("header"), std::string::npos);
-    EXPECT_NE(refusal(header + good + "16,0,1,2\n").find("4 fields"), std::string::npos);
-    EXPECT_EQ(refusal(header + good + "16,0,1,2,3,1,0,0,0,1,0,0,0,1,1\n"), "(accepted)");
 }

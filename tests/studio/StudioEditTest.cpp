@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 
+#include "exchange/FlightCsv.h"
 #include "flight/Flight.h"
 #include "module/InProcessModule.h"
 #include "scene/SceneFile.h"
@@ -414,7 +415,7 @@ TEST_F(StudioEditTest, SaveWritesWhatCamsysFliesAndNeverOverwritesChangesOnDisk)
         Studio again(file);
         EXPECT_TRUE(sameText(again.text("/api/flight"), flown));
         EXPECT_TRUE(sameText(run("'" CAMSYS_EXE "' fly --iterator Cam '" + file.string() + "'"),
-                             host::flightCsv(host::recordFlight(again.host, again.host.find("Cam"), {}))));
+                             host::flightToCsv(host::recordFlight(again.host, again.host.find("Cam"), {}))));
     }
 
     // Another editor writes the file: saving says so, overwriting is a choice.

@@ -10,7 +10,7 @@
 #include <random>
 #include <sstream>
 
-#include "pictures/Profile.h"
+#include "pictures/ProfilePlot.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ TEST(Profile, PeaksAndSummaryOfAKnownFlight) {
     EXPECT_NE(summary.find("target_distance: not defined in this flight"), std::string::npos) << summary;
 
     // The table: a header, a row per tick, undefined measures as empty fields.
-    const std::string csv = host::profileCsv(in, analysis);
+    const std::string csv = host::profileToCsv(in, analysis);
     std::istringstream lines(csv);
     std::string header, first;
     std::getline(lines, header);
@@ -86,12 +86,12 @@ TEST(Profile, PicturesHaveAPanelPerQuantity) {
     const std::vector<host::FlightEvent> events = {{4500, host::FlightEvent::Kind::Activate, "Gate"}};
 
     const auto png = folder / "profile.png";
-    host::writeProfile(png.string(), "a test flight", in, analysis, events, 900);
+    host::writeProfilePlotFile(png.string(), "a test flight", in, analysis, events, 900);
     std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> image(
         cairo_image_surface_create_from_png(png.c_str()), &cairo_surface_destroy);
     ASSERT_EQ(cairo_surface_status(image.get()), CAIRO_STATUS_SUCCESS);
     EXPECT_EQ(cairo_image_surface_get_width(image.get()), 900);
-    EXPECT_EQ(cairo_image_surface_get_height(image.get()), host::profileHeight());
+    EXPECT_EQ(cairo_image_surface_get_height(image.get()), host::profilePlotHeight());
     const unsigned char* data = cairo_image_surface_get_data(image.get());
     const int stride = cairo_image_surface_get_stride(image.get());
     const auto pixel = [&](int x, int y) {
@@ -100,7 +100,7 @@ TEST(Profile, PicturesHaveAPanelPerQuantity) {
     };
     // Each panel: white somewhere in its empty right part (above the curve, below the title),
     // and some pixel of the curve's blue in it; the gaps between panels are not white.
-    const int height = host::profileHeight();
+    const int height = host::profilePlotHeight();
     const int panels = static_cast<int>(host::kProfileQuantities.size());
     const int panel = (height - 64 - 34) / panels;  // panel and gap, as laid out
     int curves = 0;
@@ -119,10 +119,10 @@ TEST(Profile, PicturesHaveAPanelPerQuantity) {
     EXPECT_GE(curves, 5) << "speed, acceleration, jerk, rates and fov are drawn; the target distance is not defined";
 
     const auto svg = folder / "profile.svg";
-    host::writeProfile(svg.string(), "a test flight", in, analysis, events);
+    host::writeProfilePlotFile(svg.string(), "a test flight", in, analysis, events);
     const std::string text = slurp(svg);
     EXPECT_NE(text.find("<svg"), std::string::npos);
     EXPECT_NE(text.find("width=\"1600\""), std::string::npos);
-    EXPECT_THROW(host::writeProfile((folder / "profile.gif").string(), "", in, analysis, events), std::runtime_error);
+    EXPECT_THROW(host::writeProfilePlotFile((folder / "profile.gif").string(), "", in, analysis, events), std::runtime_error);
     std::filesystem::remove_all(folder);
 }

@@ -1,100 +1,13 @@
-#include "pictures/Profile.h"
+#include "pictures/ProfilePlot.h"
 
 #include <cairo.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
 
-#include "base/Decimal.h"
 #include "pictures/Picture.h"
 
 namespace host {
-
-const std::array<ProfileQuantity, 7> kProfileQuantities = {{
-    {"speed", "speed", "units/s", &TickMeasures::speed},
-    {"acceleration", "acceleration", "units/s\u00b2", &TickMeasures::acceleration},
-    {"jerk", "jerk", "units/s\u00b3", &TickMeasures::jerk},
-    {"angular_rate", "angular rate of the view", "\u00b0/s", &TickMeasures::angularRate},
-    {"roll_rate", "roll rate", "\u00b0/s", &TickMeasures::rollRate},
-    {"fov", "field of view", "factor", &TickMeasures::fov},
-    {"target_distance", "distance to the look-at target", "units", &TickMeasures::targetDistance},
-}};
-
-std::array<ProfilePeak, 7> profilePeaks(const FlightAnalysis& analysis) {
-    std::array<ProfilePeak, 7> peaks{};
-    for (std::size_t q = 0; q < kProfileQuantities.size(); ++q) {
-        ProfilePeak& peak = peaks[q];
-        for (std::size_t i = 0; i < analysis.ticks.size(); ++i) {
-            const double value = analysis.ticks[i].*kProfileQuantities[q].member;
-            if (!std::isfinite(value)) continue;
-            if (!peak.defined || std::fabs(value) > std::fabs(peak.value)) peak = {true, value, i};
-        }
-    }
-    return peaks;
-}
-
-std::vector<double> elapsedTimes(const std::vector<FlightTick>& ticks) {
-    std::vector<double> elapsed(ticks.size(), 0.0);
-    for (std::size_t i = 1; i < ticks.size(); ++i)
-        elapsed[i] = elapsed[i - 1] + static_cast<ULong>(ticks[i].time - ticks[i - 1].time);
-    return elapsed;
-}
-
-namespace {
-
-/// "%.4g" of a value, for people.
-std::string readable(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4g", value);
-    return text;
-}
-
-/// The name of the waypoint the camera leaves at `tick` (its segment's first waypoint).
-std::string waypointAt(const FlightAnalysisInput& input, std::size_t tick) {
-    const ULong index = input.ticks[tick].waypoint;
-    if (index < input.waypoints.size() && !input.waypoints[index].name.empty()) return input.waypoints[index].name;
-    return "waypoint " + std::to_string(index);
-}
-
-}  // namespace
-
-std::string profileSummary(const FlightAnalysisInput& input, const FlightAnalysis& analysis) {
-    const std::array<ProfilePeak, 7> peaks = profilePeaks(analysis);
-    const std::vector<double> elapsed = elapsedTimes(input.ticks);
-    std::string out;
-    for (std::size_t q = 0; q < kProfileQuantities.size(); ++q) {
-        const ProfileQuantity& quantity = kProfileQuantities[q];
-        out += quantity.key;
-        out += ": ";
-        if (!peaks[q].defined) {
-            out += "not defined in this flight\n";
-            continue;
-        }
-        const std::size_t i = peaks[q].tick;
-        out += "max " + readable(peaks[q].value) + " " + quantity.unit + " at " + readable(elapsed[i] / 1000.0) +
-               " s (tick " + std::to_string(i) + ", time " + std::to_string(input.ticks[i].time) + ", leaving " +
-               waypointAt(input, i) + ")\n";
-    }
-    return out;
-}
-
-std::string profileCsv(const FlightAnalysisInput& input, const FlightAnalysis& analysis) {
-    std::string csv = "time,waypoint";
-    for (const ProfileQuantity& quantity : kProfileQuantities) csv += std::string(",") + quantity.key;
-    csv += '\n';
-    for (std::size_t i = 0; i < input.ticks.size() && i < analysis.ticks.size(); ++i) {
-        csv += std::to_string(input.ticks[i].time) + "," + std::to_string(input.ticks[i].waypoint);
-        for (const ProfileQuantity& quantity : kProfileQuantities) {
-            const double value = analysis.ticks[i].*quantity.member;
-            csv += ',';
-            if (std::isfinite(value)) csv += doubleToDecimal(value);
-        }
-        csv += '\n';
-    }
-    return csv;
-}
 
 namespace {
 
@@ -153,13 +66,13 @@ struct Mark {
 
 }  // namespace
 
-int profileHeight() {
+int profilePlotHeight() {
     return static_cast<int>(kHeader + kProfileQuantities.size() * (kPanelHeight + kPanelGap) + kAxisBand);
 }
 
-void writeProfile(const std::string& path, const std::string& title, const FlightAnalysisInput& input,
+void writeProfilePlotFile(const std::string& path, const std::string& title, const FlightAnalysisInput& input,
                   const FlightAnalysis& analysis, const std::vector<FlightEvent>& events, int width) {
-    const int height = profileHeight();
+    const int height = profilePlotHeight();
     const std::vector<double> elapsed = elapsedTimes(input.ticks);
     const double duration = elapsed.empty() ? 0.0 : elapsed.back();
     const ULong first = input.ticks.empty() ? 0 : input.ticks.front().time;
@@ -252,7 +165,7 @@ void writeProfile(const std::string& path, const std::string& title, const Fligh
                 cairo_line_to(cr, plotRight, std::round(y(v)) + 0.5);
                 cairo_stroke(cr);
                 setColour(cr, kText);
-                const std::string label = readable(std::fabs(v) < valueStep * 1e-9 ? 0.0 : v);
+                const std::string label = readableNumber(std::fabs(v) < valueStep * 1e-9 ? 0.0 : v);
                 text(cr, plotLeft - 6 - textWidth(cr, label), y(v) + 4, label);
             }
             for (double t = 0; duration > 0 && t <= duration; t += timeStep) {
@@ -313,7 +226,7 @@ void writeProfile(const std::string& path, const std::string& title, const Fligh
             text(cr, plotLeft + 8, top + 16, std::string(quantity.title) + " (" + quantity.unit + ")", true);
             const std::string peak =
                 !any ? "not defined in this flight"
-                     : "max " + readable(peaks[q].value) + " at " + readable(elapsed[peaks[q].tick] / 1000.0) + " s";
+                     : "max " + readableNumber(peaks[q].value) + " at " + readableNumber(elapsed[peaks[q].tick] / 1000.0) + " s";
             text(cr, plotRight - 8 - textWidth(cr, peak), top + 16, peak);
         }
 
@@ -321,7 +234,7 @@ void writeProfile(const std::string& path, const std::string& title, const Fligh
         const double axis = kHeader + kProfileQuantities.size() * (kPanelHeight + kPanelGap);
         setColour(cr, kText);
         for (double t = 0; duration > 0 && t <= duration; t += timeStep) {
-            const std::string label = readable(t / 1000.0) + " s";
+            const std::string label = readableNumber(t / 1000.0) + " s";
             text(cr, x(t) - textWidth(cr, label) / 2, axis + 14, label);
         }
     });

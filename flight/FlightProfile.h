@@ -1,7 +1,7 @@
 #pragma once
-/// A flight's profile for a report: the analysis's measures over time as stacked panels (PNG or
-/// SVG), each measure's largest value and where it occurs, and the table behind them. The
-/// measures are the studio's (host/FlightAnalysis.h); nothing is computed a second way here.
+/// A flight's profile for a report: the analysis's measures over time, each measure's largest
+/// value and where it occurs, and the table behind them; pictures/ProfilePlot.h draws them. The
+/// measures are the studio's (flight/FlightAnalysis.h); nothing is computed a second way here.
 
 #include <array>
 #include <cstddef>
@@ -45,16 +45,9 @@ std::string profileSummary(const FlightAnalysisInput& input, const FlightAnalysi
 
 /// The table behind the panels as CSV: time, waypoint, then the quantities' keys; an undefined
 /// value is an empty field, numbers the shortest decimals that read back to the same double.
-std::string profileCsv(const FlightAnalysisInput& input, const FlightAnalysis& analysis);
+std::string profileToCsv(const FlightAnalysisInput& input, const FlightAnalysis& analysis);
 
-/// Writes the panels as PNG or SVG (by the extension of `path`), `width` wide, with a title and
-/// the flight's marks: waypoints reached (named), pauses (shaded), cuts, and the activations,
-/// deactivation and messages of `events`. Same errors as `writePicture`.
-void writeProfile(const std::string& path, const std::string& title, const FlightAnalysisInput& input,
-                  const FlightAnalysis& analysis, const std::vector<FlightEvent>& events, int width = 1600);
-
-/// The height of the picture `writeProfile` makes: a band for the title and the names, a panel
-/// per quantity, and the time axis.
-int profileHeight();
+/// `value` as "%.4g" writes it: numbers for people, in the summary and on the plot's axes.
+std::string readableNumber(double value);
 
 }  // namespace host
