@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <vector>
 
@@ -21,6 +22,10 @@ namespace {
 using host::doubleToDecimal;
 using host::jsonFloat;
 using host::jsonString;
+using Json = nlohmann::ordered_json;
+
+/// `json` as the studio writes it: compact, invalid UTF-8 replaced (as `jsonString` does).
+std::string dumped(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 /// Appends `count` floats to a comma-separated list (a comma first unless `list` is empty).
 void appendFloats(std::string& list, const float* values, std::size_t count) {
@@ -339,28 +344,28 @@ std::string drawJson(const host::Host& host, const host::SceneDrawing& drawing, 
     return out + ",\"dropped\":" + std::to_string(drawing.dropped) + "}";
 }
 
-std::string flightJson(const host::FlightRecording& flight, std::string_view iterator, bool f32) {
-    std::string out = "{\"iterator\":" + jsonString(iterator) + ",\"columns\":[";
-    for (std::size_t i = 0; i < 15; ++i) out += std::string(i ? "," : "") + '"' + host::kFlightColumns[i] + '"';
-    out += "],\"rows\":" + std::to_string(flight.ticks.size());
-    out += ",\"encoding\":";
-    out += f32 ? "\"f32\"" : "\"json\"";
-    out += ",\"data\":{";
-    out.reserve(out.size() + flight.ticks.size() * (f32 ? 90 : 160));
+JsonObject flightObject(const host::FlightRecording& flight, std::string_view iterator, bool f32) {
+    Json columns = Json::array();
+    for (const char* column : host::kFlightColumns) columns.push_back(column);
+    std::string data = "{";
+    data.reserve(flight.ticks.size() * (f32 ? 90 : 160));
     forEachColumn([&](int column, auto value) {
-        if (column) out += ',';
-        out += '"' + std::string(host::kFlightColumns[column]) + "\":";
-        appendColumn(out, flight.ticks, f32, value);
+        if (column) data += ',';
+        data += jsonString(host::kFlightColumns[column]) + ':';
+        appendColumn(data, flight.ticks, f32, value);
     });
-    out += "},\"events\":[";
-    for (std::size_t i = 0; i < flight.events.size(); ++i) {
-        const host::FlightEvent& e = flight.events[i];
-        out += std::string(i ? "," : "") + "{\"time\":" + std::to_string(e.time) + ",\"kind\":\"" +
-               host::eventWord(e.kind) + "\",\"detail\":" + jsonString(e.detail) + "}";
-    }
-    out += "],\"hitLimit\":";
-    out += flight.hitLimit ? "true" : "false";
-    return out + "}";
+    data += '}';
+    Json events = Json::array();
+    for (const host::FlightEvent& e : flight.events)
+        events.push_back({{"time", e.time}, {"kind", host::eventWord(e.kind)}, {"detail", e.detail}});
+    JsonObject out;
+    out.text("iterator", iterator).value("columns", dumped(columns)).number("rows", flight.ticks.size());
+    out.text("encoding", f32 ? "f32" : "json").value("data", std::move(data)).value("events", dumped(events));
+    return std::move(out.flag("hitLimit", flight.hitLimit));
+}
+
+std::string flightJson(const host::FlightRecording& flight, std::string_view iterator, bool f32) {
+    return flightObject(flight, iterator, f32).json();
 }
 
 std::string frameJson(const host::FlightTick& tick) {
@@ -418,22 +423,61 @@ std::string analysisJson(const host::FlightAnalysisInput& input, const host::Fli
     return out + "]}";
 }
 
+std::string messageList(const std::vector<host::MessageRecord>& messages) {
+    Json list = Json::array();
+    for (const host::MessageRecord& m : messages)
+        list.push_back({{"time", m.time}, {"level", m.level}, {"location", m.location}, {"text", m.text}});
+    return dumped(list);
+}
+
 std::string messagesJson(const std::vector<host::MessageRecord>& messages) {
-    std::string out = "{\"messages\":[";
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-        const host::MessageRecord& m = messages[i];
-        out += std::string(i ? "," : "") + "{\"time\":" + std::to_string(m.time) +
-               ",\"level\":" + std::to_string(m.level) + ",\"location\":" + jsonString(m.location) +
-               ",\"text\":" + jsonString(m.text) + "}";
-    }
-    return out + "]}";
+    return JsonObject().value("messages", messageList(messages)).json();
+}
+
+JsonObject errorObject(std::string_view reason, std::string_view object, std::string_view attribute) {
+    JsonObject out;
+    out.text("error", reason);
+    if (!object.empty()) out.text("object", object);
+    if (!attribute.empty()) out.text("attribute", attribute);
+    return out;
 }
 
 std::string errorJson(std::string_view reason, std::string_view object, std::string_view attribute) {
-    std::string out = "{\"error\":" + jsonString(reason);
-    if (!object.empty()) out += ",\"object\":" + jsonString(object);
-    if (!attribute.empty()) out += ",\"attribute\":" + jsonString(attribute);
-    return out + "}";
+    return errorObject(reason, object, attribute).json();
+}
+
+JsonObject& JsonObject::value(std::string_view key, std::string json) {
+    members_.emplace_back(jsonString(key), std::move(json));
+    return *this;
+}
+
+JsonObject& JsonObject::text(std::string_view key, std::string_view text) { return value(key, jsonString(text)); }
+
+JsonObject& JsonObject::number(std::string_view key, std::uint64_t number) {
+    return value(key, std::to_string(number));
+}
+
+JsonObject& JsonObject::flag(std::string_view key, bool flag) { return value(key, flag ? "true" : "false"); }
+
+JsonObject& JsonObject::members(const JsonObject& other) {
+    members_.insert(members_.end(), other.members_.begin(), other.members_.end());
+    return *this;
+}
+
+std::string JsonObject::json() const {
+    std::size_t size = 2;
+    for (const auto& [key, value] : members_) size += key.size() + value.size() + 2;
+    std::string out;
+    out.reserve(size);
+    out += '{';
+    for (const auto& [key, value] : members_) {
+        if (out.size() > 1) out += ',';
+        out += key;
+        out += ':';
+        out += value;
+    }
+    out += '}';
+    return out;
 }
 
 }  // namespace studio

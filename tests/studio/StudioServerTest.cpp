@@ -266,7 +266,16 @@ TEST_F(StudioServerTest, RefusesForeignRequestsAndBadQueries) {
     };
     // The token: required for the API, by header or query; not for the page.
     EXPECT_EQ(status(bare, "/api/scene"), 403);
-    EXPECT_EQ(status(bare, "/api/scene?token=" + std::string(64, '0')), 403);
+    // Tokens one character off, at either end, by query and by header: every character counts.
+    const std::string token = server_->token();
+    const auto changed = [](std::string text, std::size_t at) {
+        text[at] = text[at] == '0' ? '1' : '0';
+        return text;
+    };
+    for (const std::string& wrong : {changed(token, 0), changed(token, token.size() - 1)}) {
+        EXPECT_EQ(status(bare, "/api/scene?token=" + wrong), 403);
+        EXPECT_EQ(status(bare, "/api/scene", {{"Authorization", "Bearer " + wrong}}), 403);
+    }
     EXPECT_EQ(status(bare, "/api/scene?token=" + server_->token()), 200);
     EXPECT_EQ(status(bare, "/api/scene", {{"Authorization", "Bearer x" + server_->token()}}), 403);
     EXPECT_EQ(status(bare, "/"), 200);

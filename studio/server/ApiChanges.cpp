@@ -1,0 +1,172 @@
+// The API's changes of the scene and its file, and the history of changes.
+
+#include <algorithm>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "studio/server/Api.h"
+#include "studio/server/ApiErrors.h"
+#include "studio/server/Query.h"
+
+namespace studio {
+
+namespace {
+
+using Json = nlohmann::json;
+
+/// The body of a change: a JSON object (empty: {}). Refused with 409 when it names a revision
+/// other than `revision`, the scene's.
+Json changeBody(const Request& request, std::initializer_list<std::string_view> known, std::uint64_t revision) {
+    // JSON only: a form's body would be read as query parameters, and pages of other sites can
+    // post forms (the token stops them too).
+    const std::string type = lowerCase(request.headers.contentType);
+    if (!request.body.empty() && type.rfind("application/json", 0) != 0)
+        throw BadRequest("a change's body must be JSON (Content-Type: application/json)");
+    Query(request, {});
+    Json body = Json::object();
+    if (!request.body.empty()) {
+        body = Json::parse(request.body, nullptr, false);
+        if (body.is_discarded() || !body.is_object()) throw BadRequest("the body must be a JSON object");
+    }
+    for (const auto& [key, value] : body.items())
+        if (key != "revision" && std::find(known.begin(), known.end(), key) == known.end())
+            throw BadRequest("unknown key \"" + key + "\" in the body");
+    if (const auto given = body.find("revision"); given != body.end()) {
+        if (!given->is_number_unsigned()) throw BadRequest("\"revision\" must be a whole number");
+        if (given->get<std::uint64_t>() != revision)
+            throw Conflict("the scene has changed since revision " + std::to_string(given->get<std::uint64_t>()) +
+                               " (another tab or script edited it); reload the scene",
+                           JsonObject().number("revision", revision));
+    }
+    return body;
+}
+
+std::string textOf(const Json& body, const char* key, bool required = false) {
+    const auto found = body.find(key);
+    if (found == body.end() || found->is_null()) {
+        if (required) throw BadRequest(std::string("\"") + key + "\" is missing");
+        return {};
+    }
+    if (!found->is_string()) throw BadRequest(std::string("\"") + key + "\" must be a string");
+    return found->get<std::string>();
+}
+
+}  // namespace
+
+std::string Api::getHistory(const Request& request, const std::string&) {
+    Query(request, {});
+    const host::SceneEditor& editor = session_.editor();
+    return JsonObject()
+        .number("revision", editor.revision())
+        .value("undo", nlohmann::json(editor.undoLabels()).dump(-1, ' ', false, Json::error_handler_t::replace))
+        .value("redo", nlohmann::json(editor.redoLabels()).dump(-1, ' ', false, Json::error_handler_t::replace))
+        .json();
+}
+
+std::string Api::patchObject(const Request& request, const std::string& name) {
+    const Json body =
+        changeBody(request, {"position", "orientation", "attributes", "name", "gesture"}, session_.editor().revision());
+    const Handle object = session_.sceneObject(name);
+    const std::string gesture = textOf(body, "gesture");
+    std::optional<std::string> rename;
+    if (body.contains("name")) rename = textOf(body, "name", true);
+    return session_
+        .changed(
+            [&] {
+                return session_.editor().edit(object, request.body, {"name", "gesture", "revision"}, gesture, rename);
+            },
+            // Only the steps of one gesture answer with the drawing's changes; other edits, the
+            // whole drawing.
+            {}, gesture.empty() ? std::string() : gesture + "\n" + name)
+        .json();
+}
+
+std::string Api::createObject(const Request& request, const std::string&) {
+    const Json body =
+        changeBody(request, {"class", "name", "parent", "index", "position", "orientation", "attributes", "copyOf"},
+                   session_.editor().revision());
+    const std::string parentName = textOf(body, "parent");
+    const Handle parent = parentName.empty() ? Handle() : session_.sceneObject(parentName, "parent");
+    const std::string copyName = textOf(body, "copyOf");
+    const Handle copyOf = copyName.empty() ? Handle() : session_.sceneObject(copyName);
+    std::size_t index = std::numeric_limits<std::size_t>::max();
+    if (const auto at = body.find("index"); at != body.end()) {
+        if (!at->is_number_unsigned()) throw BadRequest("\"index\" must be a whole number");
+        index = at->get<std::size_t>();
+    }
+    Handle made;
+    JsonObject answer = session_.changed([&] {
+        made = session_.editor().create(textOf(body, "class"), textOf(body, "name"), parent, index, request.body,
+                                        {"class", "name", "parent", "index", "copyOf", "revision"}, copyOf);
+        return host::EditEffect::Other;
+    });
+    return answer.text("object", session_.host().nameOf(made)).json();
+}
+
+std::string Api::deleteObject(const Request& request, const std::string& name) {
+    changeBody(request, {}, session_.editor().revision());
+    const Handle object = session_.sceneObject(name);
+    return session_
+        .changed([&] {
+            session_.editor().remove(object);
+            return host::EditEffect::Other;
+        })
+        .json();
+}
+
+std::string Api::moveObject(const Request& request, const std::string& name) {
+    const Json body = changeBody(request, {"parent", "index"}, session_.editor().revision());
+    const Handle object = session_.sceneObject(name);
+    const std::string parentName = textOf(body, "parent");
+    const Handle parent = parentName.empty() ? Handle() : session_.sceneObject(parentName, "parent");
+    const auto at = body.find("index");
+    if (at == body.end() || !at->is_number_unsigned()) throw BadRequest("\"index\" (a whole number) is missing");
+    return session_
+        .changed([&] {
+            session_.editor().move(object, parent, at->get<std::size_t>());
+            return host::EditEffect::Other;
+        })
+        .json();
+}
+
+std::string Api::undo(const Request& request, const std::string&) { return undoOrRedo(request, true); }
+
+std::string Api::redo(const Request& request, const std::string&) { return undoOrRedo(request, false); }
+
+std::string Api::undoOrRedo(const Request& request, bool undo) {
+    host::SceneEditor& editor = session_.editor();
+    changeBody(request, {}, editor.revision());
+    const std::vector<std::string> labels = undo ? editor.undoLabels() : editor.redoLabels();
+    if (labels.empty()) throw Conflict(undo ? "there is nothing to undo" : "there is nothing to redo", {});
+    const std::string label = undo ? labels.back() : labels.front();
+    return session_
+        .changed(
+            [&] {
+                if (undo)
+                    editor.undo();
+                else
+                    editor.redo();
+                return host::EditEffect::Other;
+            },
+            JsonObject().text("label", label))
+        .json();
+}
+
+std::string Api::save(const Request& request, const std::string&) {
+    const Json body = changeBody(request, {"as", "overwrite"}, session_.editor().revision());
+    bool overwrite = false;
+    if (const auto o = body.find("overwrite"); o != body.end()) {
+        if (!o->is_boolean()) throw BadRequest("\"overwrite\" must be true or false");
+        overwrite = o->get<bool>();
+    }
+    std::optional<std::string> as;
+    if (body.contains("as")) as = textOf(body, "as");
+    return file_.save(as, overwrite);
+}
+
+std::string Api::reload(const Request& request, const std::string&) {
+    changeBody(request, {}, session_.editor().revision());
+    return file_.reload().json();
+}
+
+}  // namespace studio

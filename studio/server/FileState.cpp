@@ -1,0 +1,111 @@
+#include "studio/server/FileState.h"
+
+#include <filesystem>
+#include <fstream>
+#include <span>
+
+#include "base/AtomicFile.h"
+#include "scene/SceneFile.h"
+#include "studio/server/ApiErrors.h"
+
+namespace studio {
+
+namespace {
+
+std::optional<std::string> readFileIf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool isSco(const std::string& bytes) {
+    return host::isScoImage(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+}  // namespace
+
+FileState::FileState(Session& session, std::string file) : session_(session), file_(std::move(file)) {
+    if (std::optional<std::string> bytes = readFileIf(file_)) {
+        bytes_ = std::move(bytes);
+        sco_ = isSco(*bytes_);
+    }
+}
+
+std::string FileState::status() const {
+    const bool onDisk = std::filesystem::exists(file_);
+    const std::uint64_t revision = session_.editor().revision();
+    return JsonObject()
+        .text("file", file_)
+        .text("format", sco_ ? "sco" : "json")
+        .number("revision", revision)
+        .flag("unsaved", revision != savedRevision_)
+        .flag("changedOnDisk", !onDisk || readFileIf(file_).value_or(std::string()) != bytes_)
+        .json();
+}
+
+std::pair<std::string, bool> FileState::target(const std::optional<std::string>& as) const {
+    if (file_ == "-" && !as) throw BadRequest("the scene came from standard input: save it under a name (save as)");
+    if (!as) return {file_, sco_};
+    const std::string& name = *as;
+    if (name.empty() || name.find('/') != std::string::npos || name.find('\\') != std::string::npos ||
+        name.front() == '.' || name.find('\0') != std::string::npos)
+        throw BadRequest("save as takes a plain file name in the scene's folder (no folder, no leading dot)");
+    const bool json = name.ends_with(".json");
+    if (!json && !name.ends_with(".sco")) throw BadRequest("save as takes a name ending in .json or .sco");
+    return {(std::filesystem::path(file_).parent_path() / name).string(), !json};
+}
+
+std::string FileState::save(const std::optional<std::string>& as, bool overwrite) {
+    const auto [path, asSco] = target(as);
+    if (!overwrite) {
+        if (path == file_) {
+            const std::optional<std::string> now = readFileIf(file_);
+            if (now != bytes_)
+                throw Conflict(file_ + (now ? " changed on disk" : " was removed") +
+                                   " since it was loaded or saved; reload it, or save with overwrite",
+                               JsonObject().flag("changedOnDisk", true));
+        } else if (std::filesystem::exists(path)) {
+            throw Conflict(path + " exists; save with overwrite to replace it", JsonObject().flag("exists", true));
+        }
+    }
+    std::string bytes;
+    if (asSco) {
+        const std::vector<std::uint8_t> image = host::saveScoImage(session_.host());
+        bytes.assign(image.begin(), image.end());
+    } else {
+        bytes = host::exportJson(session_.host());
+    }
+    try {
+        host::writeFileAtomically(path, bytes);
+    } catch (const std::exception& error) {
+        throw Conflict(std::string("cannot save: ") + error.what(), {});
+    }
+    file_ = path;
+    sco_ = asSco;
+    bytes_ = std::move(bytes);
+    savedRevision_ = session_.editor().revision();
+    return status();
+}
+
+JsonObject FileState::reload() {
+    const std::optional<std::string> bytes = readFileIf(file_);
+    if (!bytes) throw BadRequest("cannot read " + file_);
+    const bool sco = isSco(*bytes);
+    JsonObject answer = session_.changed([&] {
+        session_.editor().replace("reload " + std::filesystem::path(file_).filename().string(), [&](host::Host& h) {
+            const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes->data()),
+                                                     bytes->size());
+            if (sco)
+                host::loadScoScene(h, data, file_);
+            else
+                host::loadJsonScene(h, *bytes, file_);
+        });
+        return host::EditEffect::Other;
+    });
+    bytes_ = *bytes;
+    sco_ = sco;
+    savedRevision_ = session_.editor().revision();
+    return answer;
+}
+
+}  // namespace studio

@@ -1,0 +1,123 @@
+#include "studio/server/Session.h"
+
+#include <algorithm>
+
+#include "framework/InterfacePtr.h"
+#include "scene/SceneFile.h"
+
+namespace studio {
+
+Session::Session(host::Host& host) : host_(host), editor_(host) {
+    findIterators();
+    takeSceneMessages();
+}
+
+Handle Session::iteratorNamed(const std::string& name) const {
+    for (const Handle& it : iterators_)
+        if (host_.nameOf(it) == name) return it;
+    return Handle();
+}
+
+Handle Session::sceneObject(const std::string& name, const char* role) const {
+    const Handle found = host_.find(name);
+    if (!found.IsNull()) {
+        const host::ObjectKind kind = host_.runtime().kind(found);
+        if (kind == host::ObjectKind::Module || kind == host::ObjectKind::Plain) return found;
+    }
+    throw host::InputError("", name, "", std::string("no ") + role + " of the scene is named \"" + name + "\"");
+}
+
+const host::PartialFlight& Session::flight(const Handle& iterator, const host::FlightOptions& options,
+                                           std::size_t ticks) {
+    const FlightKey key{iterator, options};
+    if (!flightKey_ || !(*flightKey_ == key)) {
+        flightKey_.reset();
+        flight_ = {};
+        flightKey_ = key;
+    }
+    try {
+        sandboxed([&] { frames_.extend(host_, iterator, options, flight_, ticks); });
+    } catch (...) {
+        flightKey_.reset();
+        throw;
+    }
+    return flight_;
+}
+
+std::string Session::frame(const Handle& iterator, ULong start, ULong step, ULong time) {
+    const FrameKey key{iterator, start, step, time};
+    if (frameKey_ && *frameKey_ == key) return frame_;
+    frameKey_.reset();
+    frame_ = frameJson(sandboxed([&] { return frames_.sample(host_, iterator, start, step, time); }));
+    frameKey_ = key;
+    return frame_;
+}
+
+std::string Session::draw() {
+    lastDrawing_ = host_.drawScene();
+    takeSceneMessages();
+    drawGesture_.clear();
+    return drawJson(host_, lastDrawing_);
+}
+
+const std::vector<host::MessageRecord>& Session::sceneMessages() {
+    takeSceneMessages();
+    return sceneMessages_;
+}
+
+void Session::takeSceneMessages() {
+    const auto& log = host_.messages();
+    sceneMessages_.insert(sceneMessages_.end(), log.begin() + static_cast<std::ptrdiff_t>(sortedMessages_), log.end());
+    sortedMessages_ = log.size();
+}
+
+std::size_t Session::beginChange() {
+    takeSceneMessages();
+    return host_.messages().size();
+}
+
+JsonObject Session::endChange(host::EditEffect effect, std::size_t from, const JsonObject& extra,
+                              const std::string& gesture) {
+    // No cached flight survives a change; frames resume only where the times of the flight
+    // cannot have changed.
+    flightKey_.reset();
+    frameKey_.reset();
+    if (effect != host::EditEffect::WaypointPositions) frames_.forget();
+    findIterators();
+    const std::vector<host::MessageRecord> caused(host_.messages().begin() + static_cast<std::ptrdiff_t>(from),
+                                                  host_.messages().end());
+    JsonObject answer;
+    answer.number("revision", editor_.revision()).members(extra);
+    if (!gesture.empty() && gesture == drawGesture_) {
+        host::SceneDrawing drawing = host_.drawScene();
+        takeSceneMessages();
+        answer.value("drawChanges", drawJson(host_, drawing, &lastDrawing_));
+        lastDrawing_ = std::move(drawing);
+    } else {
+        answer.value("draw", draw());
+        drawGesture_ = gesture;
+    }
+    return std::move(answer.value("messages", messageList(caused)));
+}
+
+void Session::findIterators() {
+    const Handle was = current_;
+    iterators_.clear();
+    for (const host::SceneNode& root : host::sceneTree(host_)) {
+        // Pre-order, as the scene lists its objects.
+        std::vector<const host::SceneNode*> stack{&root};
+        while (!stack.empty()) {
+            const host::SceneNode* node = stack.back();
+            stack.pop_back();
+            if (host_.runtime().kind(node->object) == host::ObjectKind::Module &&
+                node->object.GetInterface(kIdHasEye, nullptr))
+                iterators_.push_back(node->object);
+            for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
+                stack.push_back(&*child);
+        }
+    }
+    const bool still = std::any_of(iterators_.begin(), iterators_.end(), [&](const Handle& h) { return h == was; });
+    current_ = still ? was : iterators_.empty() ? Handle() : iterators_.front();
+}
+
+}  // namespace studio
