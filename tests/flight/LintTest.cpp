@@ -142,6 +142,16 @@ TEST(Lint, PathCurvesAndValues) {
     LintOptions loose;
     loose.overshoot = 100;
     EXPECT_TRUE(lint(sceneJson(cases[1].waypoints), loose).findings.empty());
+
+    // roll-long-way takes a turn of more than 180 degrees: a half turn, either way, is none.
+    auto rolled = [](const std::string& from, const std::string& to) {
+        return sceneJson(
+            {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Roll": )" + from}, {"W1", "[10, 0, 0]", R"("Roll": )" + to}});
+    };
+    EXPECT_TRUE(lint(rolled("-90", "90")).findings.empty());
+    EXPECT_TRUE(lint(rolled("30", "-150")).findings.empty());
+    EXPECT_EQ(lint(rolled("-90", "90.5")).idSet(), Ids{"roll-long-way"});
+    EXPECT_EQ(lint(rolled("30", "-150.5")).idSet(), Ids{"roll-long-way"});
 }
 
 TEST(Lint, FlightSpeeds) {
