@@ -115,7 +115,7 @@ public:
                 std::fprintf(stderr, "%u,message,%s: %s\n", m.time, m.location.c_str(), m.text.c_str());
             } else {
                 const host::ActivationRecord& a = activations[activation_++];
-                std::fprintf(stderr, "%u,%s,%s\n", a.time, host::eventName(a.kind), a.name.c_str());
+                std::fprintf(stderr, "%u,%s,%s\n", a.time, host::activationWord(a.kind), a.name.c_str());
             }
         }
     }
