@@ -27,6 +27,7 @@
 #include "base/Heap.h"
 #include "flight/Flight.h"
 #include "flight/FlightAnalysis.h"
+#include "flight/FlightAnalysisInput.h"
 #include "flight/PathFit.h"
 #include "exchange/GltfExport.h"
 #include "exchange/GltfImport.h"

@@ -11,6 +11,7 @@
 
 #include "base/AtomicFile.h"
 #include "flight/FlightAnalysis.h"
+#include "flight/FlightAnalysisInput.h"
 #include "base/Vec.h"
 #include "scene/SceneFile.h"
 

@@ -22,6 +22,7 @@
 #include "base/AtomicFile.h"
 #include "flight/Flight.h"
 #include "flight/FlightAnalysis.h"
+#include "flight/FlightAnalysisInput.h"
 #include "flight/lint/Lint.h"
 #include "scene/SceneEditor.h"
 #include "scene/SceneFile.h"
