@@ -27,6 +27,7 @@
 #include "base/Heap.h"
 #include "flight/Flight.h"
 #include "flight/FlightAnalysis.h"
+#include "flight/FlightAnalysisInput.h"
 #include "flight/PathFit.h"
 #include "exchange/FlightCsv.h"
 #include "exchange/GltfExport.h"
@@ -116,7 +117,7 @@ public:
                 std::fprintf(stderr, "%u,message,%s: %s\n", m.time, m.location.c_str(), m.text.c_str());
             } else {
                 const host::ActivationRecord& a = activations[activation_++];
-                std::fprintf(stderr, "%u,%s,%s\n", a.time, host::eventName(a.kind), a.name.c_str());
+                std::fprintf(stderr, "%u,%s,%s\n", a.time, host::activationWord(a.kind), a.name.c_str());
             }
         }
     }

@@ -13,6 +13,7 @@
 
 #include "base/AtomicFile.h"
 #include "flight/FlightAnalysis.h"
+#include "flight/FlightAnalysisInput.h"
 #include "base/Vec.h"
 #include "scene/SceneFile.h"
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "host/Host.h"
 
 namespace host {
 
@@ -15,13 +16,36 @@ const char* const kFlightColumns[15] = {"time", "waypoint", "x",   "y",   "z",  
 const char* eventWord(FlightEvent::Kind kind) {
     switch (kind) {
         case FlightEvent::Kind::Activate:
-            return "activate";
+            return activationWord(ActivationKind::Activate);
         case FlightEvent::Kind::Deactivate:
-            return "deactivate";
+            return activationWord(ActivationKind::Deactivate);
         case FlightEvent::Kind::Message:
             break;
     }
     return "message";
+}
+
+EventCursor eventCursorAtEnd(const Host& host) { return {host.activationLog().size(), host.messages().size()}; }
+
+void takeEvents(const Host& host, EventCursor& cursor, std::vector<FlightEvent>& out) {
+    const auto& activations = host.activationLog();
+    const auto& messages = host.messages();
+    std::size_t& a = cursor.activations;
+    std::size_t& m = cursor.messages;
+    while (a < activations.size() || m < messages.size()) {
+        const bool messageFirst =
+            a == activations.size() || (m < messages.size() && messages[m].sequence < activations[a].sequence);
+        if (messageFirst) {
+            const MessageRecord& message = messages[m++];
+            out.push_back({message.time, FlightEvent::Kind::Message, message.location + ": " + message.text});
+        } else {
+            const ActivationRecord& activation = activations[a++];
+            out.push_back({activation.time,
+                           activation.kind == ActivationKind::Activate ? FlightEvent::Kind::Activate
+                                                                       : FlightEvent::Kind::Deactivate,
+                           activation.name});
+        }
+    }
 }
 
 namespace {
@@ -37,8 +61,7 @@ public:
         if (!record)
             throw std::invalid_argument("the iterator's Serialize failed: it cannot be restored after a flight");
         record_ = std::move(*record);
-        activations_ = host.activationLog().size();
-        messages_ = host.messages().size();
+        events_ = eventCursorAtEnd(host);
         clock_ = host.runtime().now();
         if (GameCamera* camera = host.camera()) camera->reset();
     }
@@ -54,32 +77,13 @@ public:
     FlightSandbox& operator=(const FlightSandbox&) = delete;
 
     /// Moves the events logged since the last call into `out`, in the order they happened.
-    void takeEvents(std::vector<FlightEvent>& out) {
-        const auto& activations = host_.activationLog();
-        const auto& messages = host_.messages();
-        while (activations_ < activations.size() || messages_ < messages.size()) {
-            const bool messageFirst =
-                activations_ == activations.size() ||
-                (messages_ < messages.size() && messages[messages_].sequence < activations[activations_].sequence);
-            if (messageFirst) {
-                const MessageRecord& m = messages[messages_++];
-                out.push_back({m.time, FlightEvent::Kind::Message, m.location + ": " + m.text});
-            } else {
-                const ActivationRecord& a = activations[activations_++];
-                out.push_back(
-                    {a.time,
-                     a.kind == ActivationKind::Activate ? FlightEvent::Kind::Activate : FlightEvent::Kind::Deactivate,
-                     a.name});
-            }
-        }
-    }
+    void takeEvents(std::vector<FlightEvent>& out) { host::takeEvents(host_, events_, out); }
 
 private:
     Host& host_;
     Handle iterator_;
     std::vector<std::uint8_t> record_;
-    std::size_t activations_ = 0;
-    std::size_t messages_ = 0;
+    EventCursor events_;
     ULong clock_ = 0;
 };
 
@@ -131,14 +135,10 @@ namespace {
 /// camera's read. `afterRun(t)` sees the iterator after the Run at t.
 template <typename AfterRun>
 void runSample(Host& host, const Handle& iterator, ULong start, ULong step, ULong time, AfterRun afterRun) {
-    Runtime& runtime = host.runtime();
-    GameCamera* camera = host.camera();
     const bool tickBefore = step != 0 && ULong(time - start) >= step;
     for (const ULong tick : {ULong(time - step), time}) {
         if (tick != time && !tickBefore) continue;
-        host.run(iterator, tick);
-        runtime.deliverRequests();
-        if (camera) camera->readEye();
+        host.tick(iterator, tick);
         afterRun(tick);
     }
 }
@@ -200,9 +200,7 @@ bool FrameSampler::resumeAt(Host& host, const Handle& iterator, const Resume& at
         !host.setULong(iterator, "ActualWayPointTime", at.segmentStart))
         throw std::logic_error("the iterator's segment can be read but not set");
     if (!host.setObjectPos(iterator, at.eye)) return false;
-    host.run(iterator, at.run);
-    host.runtime().deliverRequests();
-    camera->readEye();
+    host.tick(iterator, at.run);
     // The eye is twelve floats without padding; bits, so that NaN and -0 compare as they are.
     static_assert(sizeof(_CCoordSystem<float>) == 12 * sizeof(float));
     const _CCoordSystem<float> eye = camera->eye();
@@ -258,22 +256,14 @@ void FrameSampler::extend(Host& host, const Handle& iterator, const FlightOption
         held = resumeAt(host, iterator, {last.waypoint, last.segmentStart, last.time, last.eye, last.fov});
         std::vector<FlightEvent> again;  // the last tick's, recorded with it
         sandbox.takeEvents(again);
-        GameCamera* camera = host.camera();
         ULong latestRun = last.time;
         for (ULong time = last.time + options.step; held && recording.ticks.size() < ticks; time += options.step) {
-            host.run(iterator, time);
-            const std::size_t logged = host.activationLog().size();
-            host.runtime().deliverRequests();
-            camera->readEye();
+            const bool ended = host.tick(iterator, time);
             recording.ticks.push_back(readTick(host, iterator, time));
             latestRun = std::max(latestRun, time);
             if (resumable_) remember(host, latestRun, time);
             sandbox.takeEvents(events);
-            const auto& log = host.activationLog();
-            if (std::any_of(log.begin() + static_cast<std::ptrdiff_t>(logged), log.end(),
-                            [&](const ActivationRecord& a) {
-                                return a.kind == ActivationKind::Deactivate && a.target == iterator;
-                            })) {
+            if (ended) {
                 flight.ended = true;
                 break;
             }

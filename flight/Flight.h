@@ -16,9 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "host/Host.h"
+#include "framework/Geometry.h"
+#include "framework/Guid.h"
+#include "framework/Types.h"
 
 namespace host {
+
+class Host;
 
 /// One tick of a flight: the eye as the game camera read it after the tick, with the
 /// iterator's waypoint index and segment start ("ActualWayPointIndex", "ActualWayPointTime").
@@ -38,8 +42,22 @@ struct FlightEvent {
     std::string detail;  ///< the target's name, or "Location: text" for a message
 };
 
-/// "activate", "deactivate" or "message".
+/// "activate", "deactivate" (the activation log's words, `activationWord`) or "message".
 const char* eventWord(FlightEvent::Kind kind);
+
+/// A place in the runtime's activation log and message log: what lies before it is taken.
+struct EventCursor {
+    std::size_t activations = 0;
+    std::size_t messages = 0;
+};
+
+/// The cursor past everything the runtime of `host` has logged so far.
+EventCursor eventCursorAtEnd(const Host& host);
+
+/// Appends what the runtime logged from `cursor` on to `out`, activations and messages as one
+/// list in the order they happened (the runtime numbers both in one sequence), and moves
+/// `cursor` past it.
+void takeEvents(const Host& host, EventCursor& cursor, std::vector<FlightEvent>& out);
 
 /// How to fly: the activation time, the time between ticks and the most ticks to run.
 struct FlightOptions {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "base/Vec.h"
@@ -76,6 +77,71 @@ double twistAngle(const Frame& a, const Frame& b) {
     return angle;
 }
 
+/// The marks of a flight, each with its place in the flight: the ms since the first tick, as a
+/// signed 64-bit number so that a pause that began before the first tick sorts first; elapsed
+/// times are unsigned differences, so the order holds across the wrap at 2^32.
+class MarkList {
+public:
+    MarkList(const std::vector<FlightTick>& ticks, const std::vector<FlightWaypoint>& waypoints)
+        : ticks_(ticks), waypoints_(waypoints) {}
+
+    /// Marks what tick i shows first; true when the camera cut to another part at it.
+    bool markTick(std::size_t i) {
+        const FlightTick& tick = ticks_[i];
+        // A new segment is a new (waypoint, segment start) pair.
+        const bool first = i == 0;
+        const bool newIndex = first || tick.waypoint != ticks_[i - 1].waypoint;
+        const bool newSegment = newIndex || tick.segmentStart != ticks_[i - 1].segmentStart;
+        // Cut: the index leaves a waypoint whose Time2Next is 0 (the end of a part); the camera
+        // jumps to the next part. Marked at the first tick of the new index, naming the waypoint
+        // of the cut: the one left, or one passed within the tick (a short part between two ticks).
+        bool cut = false;
+        ULong cutWaypoint = 0;
+        if (newIndex && !first)
+            for (ULong k = ticks_[i - 1].waypoint; k < tick.waypoint && k < waypoints_.size(); ++k)
+                if (waypoints_[k].time2Next == 0) {
+                    cut = true;
+                    cutWaypoint = k;
+                    break;
+                }
+        if (cut) place(i, tick.time, FlightMark::Kind::Cut, tick.time, cutWaypoint);
+        if (newIndex) place(i, tick.time, FlightMark::Kind::Waypoint, tick.time, tick.waypoint);
+        const FlightWaypoint* current = tick.waypoint < waypoints_.size() ? &waypoints_[tick.waypoint] : nullptr;
+        if (newSegment && current && current->pauseTime > 0)
+            // Pause: from the segment start to segment start + PauseTime (mod 2^32).
+            place(i, tick.segmentStart, FlightMark::Kind::Pause, ULong(tick.segmentStart + current->pauseTime),
+                  tick.waypoint);
+        return cut;
+    }
+
+    /// The marks in order of their place; marks at one place in the order marked.
+    std::vector<FlightMark> sorted() {
+        std::stable_sort(marks_.begin(), marks_.end(), [](const Placed& a, const Placed& b) { return a.at < b.at; });
+        std::vector<FlightMark> out;
+        out.reserve(marks_.size());
+        for (const Placed& p : marks_) out.push_back(p.mark);
+        return out;
+    }
+
+private:
+    struct Placed {
+        std::int64_t at;
+        FlightMark mark;
+    };
+
+    void place(std::size_t i, ULong time, FlightMark::Kind kind, ULong end, ULong waypoint) {
+        const std::int64_t tick = ULong(ticks_[i].time - ticks_[0].time);
+        // How far before the tick the mark lies (a pause begins at its segment start, usually
+        // between two ticks); signed, so that a start after the tick does not read as 2^32 back.
+        const std::int64_t lag = static_cast<std::int32_t>(ticks_[i].time - time);
+        marks_.push_back({tick - lag, {kind, time, end, waypoint}});
+    }
+
+    const std::vector<FlightTick>& ticks_;
+    const std::vector<FlightWaypoint>& waypoints_;
+    std::vector<Placed> marks_;
+};
+
 }  // namespace
 
 const char* markWord(FlightMark::Kind kind) {
@@ -94,28 +160,12 @@ FlightAnalysis analyseFlight(const FlightAnalysisInput& input) {
     const std::vector<FlightTick>& ticks = input.ticks;
     const std::vector<FlightWaypoint>& waypoints = input.waypoints;
     const std::size_t n = ticks.size();
-    auto waypointAt = [&](ULong index) { return index < waypoints.size() ? &waypoints[index] : nullptr; };
 
     FlightAnalysis out;
     out.ticks.resize(n);
     if (n == 0) return out;
 
-    // Marks, each with its place in the flight: the ms since the first tick, as a signed 64-bit
-    // number so that a pause that began before the first tick sorts first; elapsed times are
-    // unsigned differences, so the order holds across the wrap at 2^32.
-    struct Placed {
-        std::int64_t at;
-        FlightMark mark;
-    };
-    std::vector<Placed> marks;
-    auto place = [&](std::size_t i, ULong time, FlightMark::Kind kind, ULong end, ULong waypoint) {
-        const std::int64_t tick = ULong(ticks[i].time - ticks[0].time);
-        // How far before the tick the mark lies (a pause begins at its segment start, usually
-        // between two ticks); signed, so that a start after the tick does not read as 2^32 back.
-        const std::int64_t lag = static_cast<std::int32_t>(ticks[i].time - time);
-        marks.push_back({tick - lag, {kind, time, end, waypoint}});
-    };
-
+    MarkList marks(ticks, waypoints);
     Vec3 previousVelocity = kNaNVec, previousAcceleration = kNaNVec;
     Vec3 previousPosition = point(ticks[0].eye.Origin);
     Frame previousFrame = frame(ticks[0].eye.Orientation);
@@ -124,30 +174,9 @@ FlightAnalysis analyseFlight(const FlightAnalysisInput& input) {
         TickMeasures& m = out.ticks[i];
         const Vec3 position = point(tick.eye.Origin);
         const Frame eyeFrame = frame(tick.eye.Orientation);
-
-        // Marks. A new segment is a new (waypoint, segment start) pair.
         const bool first = i == 0;
-        const bool newIndex = first || tick.waypoint != ticks[i - 1].waypoint;
-        const bool newSegment = newIndex || tick.segmentStart != ticks[i - 1].segmentStart;
-        // Cut: the index leaves a waypoint whose Time2Next is 0 (the end of a part); the camera
-        // jumps to the next part. Marked at the first tick of the new index, naming the waypoint
-        // of the cut: the one left, or one passed within the tick (a short part between two ticks).
-        bool cut = false;
-        ULong cutWaypoint = 0;
-        if (newIndex && !first)
-            for (ULong k = ticks[i - 1].waypoint; k < tick.waypoint && k < waypoints.size(); ++k)
-                if (waypoints[k].time2Next == 0) {
-                    cut = true;
-                    cutWaypoint = k;
-                    break;
-                }
-        if (cut) place(i, tick.time, FlightMark::Kind::Cut, tick.time, cutWaypoint);
-        if (newIndex) place(i, tick.time, FlightMark::Kind::Waypoint, tick.time, tick.waypoint);
-        const FlightWaypoint* current = waypointAt(tick.waypoint);
-        if (newSegment && current && current->pauseTime > 0)
-            // Pause: from the segment start to segment start + PauseTime (mod 2^32).
-            place(i, tick.segmentStart, FlightMark::Kind::Pause, ULong(tick.segmentStart + current->pauseTime),
-                  tick.waypoint);
+        const bool cut = marks.markTick(i);
+        const FlightWaypoint* current = tick.waypoint < waypoints.size() ? &waypoints[tick.waypoint] : nullptr;
 
         // dt_i = (t_i - t_{i-1}) / 1000 s, the unsigned difference (times wrap modulo 2^32). A
         // difference is defined only with an earlier tick, a non-zero dt and no cut at this tick
@@ -188,9 +217,7 @@ FlightAnalysis analyseFlight(const FlightAnalysisInput& input) {
         previousAcceleration = acceleration;
     }
 
-    std::stable_sort(marks.begin(), marks.end(), [](const Placed& a, const Placed& b) { return a.at < b.at; });
-    out.marks.reserve(marks.size());
-    for (const Placed& p : marks) out.marks.push_back(p.mark);
+    out.marks = marks.sorted();
     return out;
 }
 

@@ -63,12 +63,3 @@ struct FlightAnalysis {
 FlightAnalysis analyseFlight(const FlightAnalysisInput& input);
 
 }  // namespace host
-
-namespace host {
-
-/// The analysis input of a flight of `iterator` in `host`'s scene: the switched-on waypoints of
-/// the path it names ("Path"), in flight order, with their times and look-at targets, and the
-/// position of its "MovingDestination". A missing path gives no waypoints.
-FlightAnalysisInput flightAnalysisInput(const Host& host, const Handle& iterator, std::vector<FlightTick> ticks);
-
-}  // namespace host

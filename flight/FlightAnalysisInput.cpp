@@ -1,6 +1,8 @@
+#include "flight/FlightAnalysisInput.h"
+
 #include "framework/CameraInterfaces.h"
 #include "framework/InterfacePtr.h"
-#include "flight/FlightAnalysis.h"
+#include "host/Host.h"
 
 namespace host {
 

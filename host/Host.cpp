@@ -398,34 +398,38 @@ void Host::run(const Handle& handle, ULong time) {
     if (RtsObject* object = runtime_.object(handle)) rts(object)->Run(time);
 }
 
+bool Host::tick(const Handle& iterator, ULong time) {
+    run(iterator, time);
+    const std::size_t logged = runtime_.activationLog().size();
+    runtime_.deliverRequests();
+    if (GameCamera* gameCamera = camera()) gameCamera->readEye();
+    const auto& log = runtime_.activationLog();
+    for (std::size_t i = logged; i < log.size(); ++i)
+        if (log[i].kind == ActivationKind::Deactivate && log[i].target == iterator) return true;
+    return false;
+}
+
 FlightResult Host::fly(const Handle& iterator, ULong start, ULong step, std::size_t maxTicks,
                        const TickCallback& onTick) {
     FlightResult result;
-    RtsObject* object = runtime_.object(iterator);
-    if (!object) return result;
+    if (!runtime_.object(iterator)) return result;
 
     // Activation counts as part of the first tick's time: what it asks for is delivered at once.
     activate(iterator, start);
     runtime_.deliverRequests();
 
-    GameCamera* gameCamera = camera();
+    const GameCamera* gameCamera = camera();
     result.cameraTaken = gameCamera && gameCamera->master() == iterator;
     ULong time = start;
     for (std::size_t index = 0; index < maxTicks; ++index, time += step) {
-        runtime_.setNow(time);
-        rts(object)->Run(time);
-        const std::size_t logged = runtime_.activationLog().size();
-        runtime_.deliverRequests();
-        if (gameCamera) gameCamera->readEye();
+        const bool ended = tick(iterator, time);
         if (onTick) {
             static const _CCoordSystem<float> noEye;
             onTick(time, index, gameCamera ? gameCamera->eye() : noEye, gameCamera ? gameCamera->fov() : 1.0f);
         }
         result.ticks = index + 1;
         result.lastTime = time;
-        const auto& log = runtime_.activationLog();
-        for (std::size_t i = logged; i < log.size(); ++i)
-            if (log[i].kind == ActivationKind::Deactivate && log[i].target == iterator) return result;
+        if (ended) return result;
     }
     result.hitLimit = true;
     return result;

@@ -158,10 +158,12 @@ public:
     void deactivate(const Handle& object, ULong time);
     /// One tick of one object: the clock is set to `time`, then the object's `Run`.
     void run(const Handle& object, ULong time);
-    /// Flies `iterator`: activates it at `start`, then ticks at start, start + step, ...
-    /// (modulo 2^32). Each tick: the clock is set, the iterator's `Run`, the activation requests
-    /// delivered, the camera reads the eye, `onTick`. Stops after the tick in which the iterator
-    /// was deactivated, or after `maxTicks` ticks.
+    /// One tick of a flight: the clock is set to `time`, the iterator's `Run`, the activation
+    /// requests delivered, the camera reads the eye. True when the tick deactivated `iterator`.
+    bool tick(const Handle& iterator, ULong time);
+    /// Flies `iterator`: activates it at `start`, then ticks (`tick`) at start, start + step, ...
+    /// (modulo 2^32), each followed by `onTick`. Stops after the tick in which the iterator was
+    /// deactivated, or after `maxTicks` ticks.
     FlightResult fly(const Handle& iterator, ULong start, ULong step, std::size_t maxTicks,
                      const TickCallback& onTick = {});
 

@@ -60,7 +60,7 @@ bool TypeRegistry::GetTypeInfo(ULong typeCode, void*, std::int32_t* byteSize, vo
     return true;
 }
 
-const char* eventName(ActivationKind kind) { return kind == ActivationKind::Activate ? "activate" : "deactivate"; }
+const char* activationWord(ActivationKind kind) { return kind == ActivationKind::Activate ? "activate" : "deactivate"; }
 
 // ---------------------------------------------------------------------------------------------
 // Object registry

@@ -93,7 +93,7 @@ struct MessageRecord {
 
 enum class ActivationKind { Activate, Deactivate };
 /// "activate" or "deactivate": the event word of the activation log.
-const char* eventName(ActivationKind kind);
+const char* activationWord(ActivationKind kind);
 
 /// An `ActivateObject` or `DeactivateObject` call, with the clock time of the tick that asked.
 struct ActivationRequest {

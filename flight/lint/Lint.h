@@ -4,27 +4,8 @@
 /// report the same findings.
 ///
 /// Every check asks the plug-in through the host (the waypoints' own segment curves, a recorded
-/// flight and its analysis): the linter re-implements nothing it judges.
-///
-///   id                    severity  what
-///   time-backward         warning   a segment's distance over time falls: the camera flies back
-///   overshoot             warning   a segment's eye leaves the box of its two waypoints by more
-///                                   than `overshoot` times the segment's length
-///   speed-jump            warning   the speeds just before and just after a waypoint without a
-///                                   pause differ by more than a factor `speedJump`
-///   acceleration, jerk    warning   a peak of the flight analysis over `acceleration`, `jerk`
-///   roll-long-way         warning   Roll changes by more than 180 degrees between neighbours
-///   view-vertical         warning   the view comes within `viewVertical` degrees of +z or -z
-///   short-segment         warning   two neighbours with (nearly) the same eye and view
-///   cut-with-ease         warning   ease flags or a pause on a cut, a pause just after one
-///   single-waypoint-part  warning   a part (between cuts) of one waypoint
-///   dangling-reference    error     Path, PointsTo or MovingDestination naming nothing or the
-///                                   wrong kind of object
-///   switched-off          info      a switched-off waypoint; warning where it ends the flight
-///   bad-fov               error     FOVFac not above 0 or not finite
-///   bad-range             error     Range not above 0 or not finite
-///   clock-wrap            warning   the flight started at `start` is still on when the clock wraps
-///                                   past 2^32: it ends at once or holds for good
+/// flight and its analysis): the linter re-implements nothing it judges. The checks, their
+/// severities and thresholds are the table of `lintChecks` (flight/lint/Checks.h).
 
 #include <functional>
 #include <optional>
@@ -32,15 +13,11 @@
 #include <vector>
 
 #include "flight/Flight.h"
-#include "host/Host.h"
+#include "flight/lint/Checks.h"
 
 namespace host {
 
-/// How much a finding matters: info never fails a lint, warning and error do.
-enum class LintSeverity { Info, Warning, Error };
-
-/// "info", "warning" or "error".
-const char* severityWord(LintSeverity severity);
+class Host;
 
 /// One thing the linter found.
 struct LintFinding {
@@ -73,7 +50,7 @@ struct LintOptions {
 using LintFlight = std::function<FlightRecording(const Handle& iterator, const FlightOptions& options)>;
 
 /// Every finding of the scene in `host`, sorted by the objects' order in the scene (pre-order),
-/// then in the order of the checks above. Path checks cover every path of the scene; flight
+/// then in the order of `lintCheckOrder`. Path checks cover every path of the scene; flight
 /// checks fly `options.iterator`, or each iterator. The flights need the game camera.
 std::vector<LintFinding> lintScene(Host& host, const LintOptions& options, const LintFlight& fly = {});
 
@@ -84,7 +61,8 @@ bool lintFails(const std::vector<LintFinding>& findings);
 std::string lintText(const std::string& file, const std::vector<LintFinding>& findings);
 
 /// The findings as a JSON array of {id, severity, object, time, distance, text} (null for an
-/// absent time or distance).
+/// absent time or distance). Written by hand: the distances are the shortest decimals of their
+/// floats (`floatToDecimal`), byte for byte.
 std::string lintJson(const std::vector<LintFinding>& findings);
 
 }  // namespace host

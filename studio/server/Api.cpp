@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "flight/FlightAnalysis.h"
+#include "flight/FlightAnalysisInput.h"
 #include "flight/lint/Lint.h"
 #include "studio/server/ApiErrors.h"
 #include "studio/server/Query.h"

@@ -2,8 +2,10 @@
 // scene that shows none, the thresholds, and the bundled example's findings.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -142,6 +144,16 @@ TEST(Lint, PathCurvesAndValues) {
     LintOptions loose;
     loose.overshoot = 100;
     EXPECT_TRUE(lint(sceneJson(cases[1].waypoints), loose).findings.empty());
+
+    // roll-long-way takes a turn of more than 180 degrees: a half turn, either way, is none.
+    auto rolled = [](const std::string& from, const std::string& to) {
+        return sceneJson(
+            {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Roll": )" + from}, {"W1", "[10, 0, 0]", R"("Roll": )" + to}});
+    };
+    EXPECT_TRUE(lint(rolled("-90", "90")).findings.empty());
+    EXPECT_TRUE(lint(rolled("30", "-150")).findings.empty());
+    EXPECT_EQ(lint(rolled("-90", "90.5")).idSet(), Ids{"roll-long-way"});
+    EXPECT_EQ(lint(rolled("30", "-150.5")).idSet(), Ids{"roll-long-way"});
 }
 
 TEST(Lint, FlightSpeeds) {
@@ -300,4 +312,29 @@ TEST(Lint, BundledExampleFindings) {
         << json;
     EXPECT_NE(json.find(R"("id":"switched-off","severity":"info","object":"Draft","time":null,"distance":null)"),
               std::string::npos);
+}
+
+TEST(Lint, CheckTableIsTheReadmes) {
+    // README.md's lint table is the check table rendered, byte for byte: edit Checks.cpp, then
+    // paste lintCheckTableMarkdown() into the README.
+    std::ifstream in(CAMSYS_README);
+    std::stringstream readme;
+    readme << in.rdbuf();
+    const std::string table = host::lintCheckTableMarkdown();
+    EXPECT_NE(readme.str().find("\n\n" + table + "\n"), std::string::npos) << table;
+
+    // The listing order names each check of the table once.
+    std::multiset<std::string_view> ids, listed;
+    for (const host::LintCheck& check : host::lintChecks()) ids.insert(check.ids.begin(), check.ids.end());
+    listed.insert(host::lintCheckOrder().begin(), host::lintCheckOrder().end());
+    EXPECT_EQ(ids, listed);
+
+    // The help's text: every row, no markdown, lines within 100 columns.
+    const std::string text = host::lintCheckTableText();
+    EXPECT_EQ(text.find('`'), std::string::npos);
+    EXPECT_EQ(text.find("\\|"), std::string::npos);
+    EXPECT_NE(text.find("  acceleration, jerk (warning): a run of ticks"), std::string::npos) << text;
+    EXPECT_NE(text.find("Threshold: 200 units/s^2"), std::string::npos) << text;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 100u) << line;
 }

@@ -3,6 +3,7 @@
 // golden hash of a whole flight.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -240,6 +241,39 @@ TEST(Iterator, SegmentTimingPausesAndWrap) {
     s.host.activate(s.iterator, 0xFFFFFF00u);
     s.run(0xFFFFFF00u);
     EXPECT_TRUE(it.ActualWayPointIndex == 2u && it.ActualWayPointTime == 3700u - 0x100u);
+}
+
+TEST(Iterator, CutEndsItsSegmentAtTheTickThatReachesIt) {
+    // W1's Time2Next of 0 is a cut: its segment lasts T(1) + P(2) = P(2) and starts where
+    // segment 0 ends, 1000 after the activation. Without a pause on W2 the Run that ends segment
+    // 0 passes the cut too and places the eye on W2; a pause on W2 is held at W1, before the cut.
+    // Ticks every 100 land on the segment's end, ticks every 300 pass it.
+    for (const ULong pause : {0u, 300u})
+        for (const ULong step : {100u, 300u}) {
+            Scene s;
+            s.waypoint("W0", {0, 0, 0}, 1000);
+            s.waypoint("W1", {10, 0, 0}, 0);
+            s.waypoint("W2", {100, 0, 0}, 1000, pause);
+            s.waypoint("W3", {110, 0, 0});
+            auto& it = s.it();
+            const ULong a = 7000, cutEnd = 1000 + pause;
+            s.host.activate(s.iterator, a);
+            for (ULong t = 0; t <= cutEnd + 600; t += step) {
+                s.run(a + t);
+                const float x = s.eye().Origin.x;
+                const std::string at = "pause " + std::to_string(pause) + ", tick " + std::to_string(t);
+                if (t < 1000) {
+                    EXPECT_TRUE(it.ActualWayPointIndex == 0u && x < 10) << at;
+                } else if (t < cutEnd) {
+                    EXPECT_TRUE(it.ActualWayPointIndex == 1u && it.ActualWayPointTime == a + 1000) << at;
+                    EXPECT_NEAR(x, 10, 1e-4) << at;
+                } else {
+                    EXPECT_TRUE(it.ActualWayPointIndex == 2u && it.ActualWayPointTime == a + cutEnd) << at;
+                    // On W2 at the tick that passes the cut, then on W2's segment.
+                    EXPECT_TRUE(t == cutEnd ? std::fabs(x - 100) < 1e-4f : x > 100 && x < 110) << at << ": " << x;
+                }
+            }
+        }
 }
 
 TEST(Iterator, EasingLawsAndTheirSelection) {

@@ -1,0 +1,163 @@
+#include "flight/lint/Checks.h"
+
+namespace host {
+
+namespace {
+
+/// The order in which the findings of one object are listed: what breaks the scene, then the
+/// path's shape, then the flight.
+constexpr std::string_view kCheckOrder[] = {
+    "dangling-reference", "bad-fov",       "bad-range",  "switched-off",  "single-waypoint-part",
+    "short-segment",      "roll-long-way", "overshoot",  "time-backward", "view-vertical",
+    "cut-with-ease",      "clock-wrap",    "speed-jump", "acceleration",  "jerk",
+};
+
+constexpr std::size_t kTextWidth = 100;
+
+/// Markdown to plain text: no code marks, bars unescaped, powers spelled with ^.
+std::string plain(std::string_view markdown) {
+    std::string out;
+    for (std::size_t i = 0; i < markdown.size(); ++i) {
+        if (markdown[i] == '`') continue;
+        if (markdown.compare(i, 2, "\\|") == 0) {
+            out += '|';
+            ++i;
+        } else if (markdown.compare(i, 2, "²") == 0) {
+            out += "^2";
+            ++i;
+        } else if (markdown.compare(i, 2, "³") == 0) {
+            out += "^3";
+            ++i;
+        } else {
+            out += markdown[i];
+        }
+    }
+    return out;
+}
+
+/// `text` as lines of at most kTextWidth columns (a longer word stands alone), the first
+/// indented by `first` spaces, the others by `rest`.
+std::string wrapped(const std::string& text, std::size_t first, std::size_t rest) {
+    std::string out, line(first, ' ');
+    std::size_t indent = first;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t space = text.find(' ', at);
+        const std::size_t end = space == std::string::npos ? text.size() : space;
+        const std::string_view word(text.data() + at, end - at);
+        if (line.size() > indent && line.size() + 1 + word.size() > kTextWidth) {
+            out += line + "\n";
+            indent = rest;
+            line.assign(rest, ' ');
+        }
+        if (line.size() > indent) line += ' ';
+        line += word;
+        at = end + 1;
+    }
+    return out + line + "\n";
+}
+
+}  // namespace
+
+const char* severityWord(LintSeverity severity) {
+    switch (severity) {
+        case LintSeverity::Info:
+            return "info";
+        case LintSeverity::Warning:
+            return "warning";
+        case LintSeverity::Error:
+            return "error";
+    }
+    return "warning";
+}
+
+const std::vector<LintCheck>& lintChecks() {
+    using enum LintSeverity;
+    static const std::vector<LintCheck> checks = {
+        {{"time-backward"},
+         Warning,
+         "a segment's distance over time (`CalcDistanceAtTime` on [0, `Time2Next`]) falls: the camera flies back",
+         "a fall above 1e-6 of the distance"},
+        {{"overshoot"},
+         Warning,
+         "the eye along a segment leaves the box of its two waypoints' eyes",
+         "0.25 of the eyes' distance (`--overshoot`), at least 0.01 units"},
+        {{"speed-jump"},
+         Warning,
+         "the speeds over the last tick before a waypoint without a pause and the first after it differ",
+         "ratio 3 (`--speed-jump`)"},
+        {{"acceleration", "jerk"},
+         Warning,
+         "a run of ticks above the threshold, at its peak; not where a speed jump (or, for jerk, an acceleration "
+         "peak) explains it",
+         "200 units/s² (`--acceleration`), 10000 units/s³ (`--jerk`)"},
+        {{"roll-long-way"},
+         Warning,
+         "`Roll` changes by more than 180 degrees between neighbours: the fit turns the long way",
+         "180 degrees"},
+        {{"view-vertical"},
+         Warning,
+         "the fitted view vector comes near straight up or down, where roll is undefined",
+         "2 degrees (`--vertical`)"},
+        {{"short-segment"},
+         Warning,
+         "neighbours with the same eye and view (\\|dP\\| + \\|dQ\\|): the camera stands still for `Time2Next`",
+         "0.01 units"},
+        {{"cut-with-ease"},
+         Warning,
+         "on a cut (`Time2Next` 0, not the last waypoint): `EaseIn` (the camera slows to a stop before the cut), "
+         "`EaseOut` (no effect) or a pause (held before the cut); a pause on the waypoint after it (held at the cut, "
+         "not there)",
+         ""},
+        {{"single-waypoint-part"},
+         Warning,
+         "a part of one waypoint: held only for the pauses between two cuts, never shown at the end",
+         ""},
+        {{"clock-wrap"},
+         Warning,
+         "started at `--start`, the flight is still on at the last tick before 2^32: if that segment ends past "
+         "2^32 the flight ends at once; if not, the tick after the wrap compares as earlier than the segment's end "
+         "and the camera holds there for good",
+         ""},
+        {{"dangling-reference"},
+         Error,
+         "`Path` naming nothing or no path; `PointsTo` or `MovingDestination` naming an object not in the scene, "
+         "the object itself or one without a position (a path, an iterator)",
+         ""},
+        {{"switched-off"},
+         Info,
+         "a switched-off waypoint; a warning between switched-on ones: the iterator takes the one before it for "
+         "the last and ends the flight there",
+         ""},
+        {{"bad-fov", "bad-range"}, Error, "`FOVFac`, `Range` not above 0 or not finite", ""},
+    };
+    return checks;
+}
+
+std::span<const std::string_view> lintCheckOrder() { return kCheckOrder; }
+
+std::string lintCheckTableMarkdown() {
+    std::string out = "| id | severity | finds | threshold |\n|---|---|---|---|\n";
+    for (const LintCheck& check : lintChecks()) {
+        std::string ids;
+        for (const std::string_view id : check.ids) ids += (ids.empty() ? "`" : ", `") + std::string(id) + "`";
+        for (const std::string_view cell :
+             {std::string_view(ids), std::string_view(severityWord(check.severity)), check.finds, check.threshold})
+            out += cell.empty() ? "| " : "| " + std::string(cell) + " ";
+        out += "|\n";
+    }
+    return out;
+}
+
+std::string lintCheckTableText() {
+    std::string out = "Checks:\n";
+    for (const LintCheck& check : lintChecks()) {
+        std::string ids;
+        for (const std::string_view id : check.ids) ids += (ids.empty() ? "" : ", ") + std::string(id);
+        std::string line = ids + " (" + severityWord(check.severity) + "): " + plain(check.finds) + ".";
+        if (!check.threshold.empty()) line += " Threshold: " + plain(check.threshold) + ".";
+        out += wrapped(line, 2, 6);
+    }
+    return out;
+}
+
+}  // namespace host

@@ -1,0 +1,68 @@
+#pragma once
+/// What the checks of one lint share: the driver (Lint.cpp) runs them, PathChecks.cpp checks
+/// the scene's objects and each path's waypoints and segment curves, FlightChecks.cpp the
+/// recorded flights. Internal to the linter.
+
+#include <cstddef>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "base/Vec.h"
+#include "flight/lint/Lint.h"
+#include "framework/CameraInterfaces.h"
+#include "framework/InterfacePtr.h"
+#include "host/Host.h"
+
+namespace host {
+
+/// A number for a finding's text: three significant digits, whole numbers from 1000 on.
+std::string lintNumber(double x);
+
+/// A switched-on waypoint of a path, with what the checks read of it.
+struct Stop {
+    std::string name;
+    CInterfacePtr<ISCO_CSWayPoint> waypoint;
+    Vec3 eye{}, view{};  ///< the values the path fits: GetPara(0..2) and GetPara(3..5)
+    double roll = 0;     ///< degrees
+    ULong time2Next = 0;
+    ULong pause = 0;
+    bool easeIn = false, easeOut = false;
+    double distanceSum = 0;
+};
+
+/// The switched-on waypoints of a path in child order, and how many of them an iterator flies.
+struct PathStops {
+    std::vector<Stop> stops;
+    std::size_t flown = 0;
+};
+
+/// Collects the findings of one lint, each said once.
+class Linter {
+public:
+    Linter(Host& host, const LintOptions& options) : host(host), options(options) {}
+
+    Host& host;
+    const LintOptions& options;
+    std::vector<LintFinding> findings;
+
+    void add(std::string_view id, LintSeverity severity, const std::string& object, std::optional<ULong> time,
+             std::optional<double> distance, std::string text);
+
+private:
+    std::set<std::tuple<std::string, std::string, std::optional<ULong>, std::optional<double>, std::string>> seen_;
+};
+
+/// `dangling-reference` on one object.
+void checkReferences(Linter& linter, const Handle& object);
+/// `bad-fov` and `bad-range` on one object.
+void checkValues(Linter& linter, const Handle& object);
+/// Every check of one path's waypoints and segment curves. Returns its stops for the flights.
+PathStops checkPath(Linter& linter, const Handle& path);
+/// The flight checks of one iterator's flight over `path`.
+void checkFlight(Linter& linter, const PathStops& path, const FlightRecording& recording);
+
+}  // namespace host
