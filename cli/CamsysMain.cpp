@@ -34,7 +34,9 @@
 #include "flight/lint/Lint.h"
 #include "pictures/Picture.h"
 #include "pictures/Profile.h"
+#include "scene/JsonSceneWriter.h"
 #include "scene/SceneFile.h"
+#include "scene/ScoFile.h"
 #include "studio/server/StudioServer.h"
 
 #ifndef CAMSYS_PLUGIN_BUILT
@@ -224,7 +226,7 @@ int save(host::Host& host, const std::string& scene, const std::string& output) 
     EventPrinter events(host);
     host::loadSceneFile(host, scene);
     events.flush();
-    host::saveScoFile(host, output);
+    host::writeScoFile(host, output);
     return 0;
 }
 
@@ -232,7 +234,7 @@ int load(host::Host& host, const std::string& scene, const std::string& output) 
     EventPrinter events(host);
     host::loadSceneFile(host, scene);
     events.flush();
-    writeOutput(output, host::exportJson(host));
+    writeOutput(output, host::sceneToJson(host));
     return 0;
 }
 

@@ -12,7 +12,7 @@
 #include "base/AtomicFile.h"
 #include "flight/FlightAnalysis.h"
 #include "base/Vec.h"
-#include "scene/SceneFile.h"
+#include "scene/SceneTree.h"
 
 namespace host {
 

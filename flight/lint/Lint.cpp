@@ -17,7 +17,8 @@
 #include "framework/CameraInterfaces.h"
 #include "framework/InterfacePtr.h"
 #include "flight/FlightAnalysis.h"
-#include "scene/SceneFile.h"
+#include "scene/AttributeValues.h"
+#include "scene/SceneTree.h"
 
 namespace host {
 

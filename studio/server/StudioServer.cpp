@@ -24,7 +24,12 @@
 #include "flight/FlightAnalysis.h"
 #include "flight/lint/Lint.h"
 #include "scene/SceneEditor.h"
+#include "scene/AttributeValues.h"
+#include "scene/JsonSceneReader.h"
+#include "scene/JsonSceneWriter.h"
 #include "scene/SceneFile.h"
+#include "scene/SceneTree.h"
+#include "scene/ScoFile.h"
 #include "studio/server/Assets.h"
 #include "studio/server/StudioJson.h"
 
@@ -772,10 +777,10 @@ struct StudioServer::State {
         }
         std::string bytes;
         if (asSco) {
-            const std::vector<std::uint8_t> image = host::saveScoImage(host);
+            const std::vector<std::uint8_t> image = host::sceneToScoImage(host);
             bytes.assign(image.begin(), image.end());
         } else {
-            bytes = host::exportJson(host);
+            bytes = host::sceneToJson(host);
         }
         try {
             host::writeFileAtomically(target, bytes);
