@@ -169,6 +169,24 @@ TEST(SceneFile, CorruptScoImagesAreRefusedNeverCrash) {
         EXPECT_EQ(error.file(), "cut.sco");
         EXPECT_FALSE(error.attribute().empty()) << error.what();
     }
+    // Bytes beyond what the image describes: one after the last object, and one more in the
+    // first object's record (its length grown to hold it), which its Serialize leaves unread.
+    std::vector<std::uint8_t> appended = image;
+    appended.push_back(0);
+    const std::size_t nameLength = image[16 + 48] | image[16 + 49] << 8;
+    const std::size_t lengthAt = 16 + 48 + 4 + nameLength;  // Tower's record length, then its record
+    std::vector<std::uint8_t> grown = image;
+    grown[lengthAt] += 1;
+    grown.insert(grown.begin() + static_cast<std::ptrdiff_t>(lengthAt + 4 + image[lengthAt]), 0);
+    for (const auto& [damaged, object, field, reason] :
+         {std::tuple(&appended, "", "", "1 bytes follow the last object"),
+          std::tuple(&grown, "Tower", "record", "1 bytes of the record were left unread")}) {
+        auto host = makeHost();
+        const InputError error = refusal([&] { host::loadScoScene(*host, *damaged, "long.sco"); });
+        EXPECT_EQ(error.object(), object);
+        EXPECT_EQ(error.attribute(), field);
+        EXPECT_NE(error.reason().find(reason), std::string::npos) << error.reason();
+    }
     // Random damage either loads or is refused; the seed is fixed so a failure repeats.
     std::mt19937 random(20240611);
     for (int trial = 0; trial < 120; ++trial) {
