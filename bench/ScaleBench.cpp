@@ -27,6 +27,7 @@
 #include "host/Host.h"
 #include "module/InProcessModule.h"
 #include "scene/SceneFile.h"
+#include "scene/ScoFile.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ const SceneFiles& sceneFiles(int n) {
     }
     host::Host host(&SetIRTS, &GetObjectFactories);
     host::loadSceneFile(host, files.json);
-    host::saveScoFile(host, files.sco);
+    host::writeScoFile(host, files.sco);
     files.jsonBytes = std::filesystem::file_size(files.json);
     files.scoBytes = std::filesystem::file_size(files.sco);
     return made.emplace(n, files).first->second;
@@ -162,7 +163,7 @@ void save(benchmark::State& state, int n) {
     std::size_t peak = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        peak = peakAbove([&] { host::saveScoFile(*scene.host, out); });
+        peak = peakAbove([&] { host::writeScoFile(*scene.host, out); });
         rows[n].saveSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     rows[n].savePeak = peak;

@@ -24,7 +24,7 @@
 #include "base/Heap.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
-#include "scene/SceneFile.h"
+#include "scene/JsonSceneReader.h"
 #include "studio/server/StudioServer.h"
 
 namespace {

@@ -36,7 +36,9 @@
 #include "flight/lint/Lint.h"
 #include "pictures/Picture.h"
 #include "pictures/ProfilePlot.h"
+#include "scene/JsonSceneWriter.h"
 #include "scene/SceneFile.h"
+#include "scene/ScoFile.h"
 #include "studio/server/StudioServer.h"
 
 #ifndef CAMSYS_PLUGIN_BUILT
@@ -226,7 +228,7 @@ int save(host::Host& host, const std::string& scene, const std::string& output) 
     EventPrinter events(host);
     host::loadSceneFile(host, scene);
     events.flush();
-    host::saveScoFile(host, output);
+    host::writeScoFile(host, output);
     return 0;
 }
 
@@ -234,7 +236,7 @@ int load(host::Host& host, const std::string& scene, const std::string& output) 
     EventPrinter events(host);
     host::loadSceneFile(host, scene);
     events.flush();
-    writeOutput(output, host::exportJson(host));
+    writeOutput(output, host::sceneToJson(host));
     return 0;
 }
 

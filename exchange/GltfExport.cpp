@@ -15,7 +15,7 @@
 #include "flight/FlightAnalysis.h"
 #include "flight/FlightAnalysisInput.h"
 #include "base/Vec.h"
-#include "scene/SceneFile.h"
+#include "scene/SceneTree.h"
 
 namespace host {
 

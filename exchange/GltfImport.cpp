@@ -15,7 +15,7 @@
 
 #include "exchange/GltfExport.h"
 #include "base/Vec.h"
-#include "scene/SceneFile.h"
+#include "base/InputError.h"
 
 namespace host {
 

@@ -8,7 +8,8 @@
 
 #include "base/Vec.h"
 #include "host/HostObjects.h"
-#include "scene/SceneFile.h"
+#include "scene/JsonSceneReader.h"
+#include "scene/SceneTree.h"
 
 namespace host {
 

@@ -11,7 +11,10 @@
 #include "fuzz/FuzzBodies.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
+#include "scene/JsonSceneReader.h"
+#include "scene/JsonSceneWriter.h"
 #include "scene/SceneFile.h"
+#include "scene/ScoFile.h"
 
 namespace fuzz {
 
@@ -46,8 +49,8 @@ void fuzzScene(std::span<const std::uint8_t> input) {
             broken("the loader threw something else than a scene error", error.what());
         }
         try {
-            exported = host::exportJson(host);
-            image = host::saveScoImage(host);
+            exported = host::sceneToJson(host);
+            image = host::sceneToScoImage(host);
         } catch (const std::exception& error) {
             broken("a loaded scene does not save", error.what());
         }
@@ -62,7 +65,7 @@ void fuzzScene(std::span<const std::uint8_t> input) {
         } catch (const std::exception& error) {
             broken(sco ? "the saved .sco does not load" : "the exported JSON does not load", error.what());
         }
-        const std::string twice = host::exportJson(again);
+        const std::string twice = host::sceneToJson(again);
         if (twice != exported)
             broken(sco ? "the .sco round trip changes the scene" : "the JSON export is no fixed point",
                    exported + "\n----\n" + twice);
@@ -91,7 +94,7 @@ std::vector<std::vector<std::uint8_t>> sceneSeeds() {
     for (const std::string* text : {&scene, &minimal}) {
         host::Host host(SetIRTS, GetObjectFactories);
         host::loadJsonScene(host, *text, "seed.json");
-        seeds.push_back(host::saveScoImage(host));
+        seeds.push_back(host::sceneToScoImage(host));
     }
     return seeds;
 }

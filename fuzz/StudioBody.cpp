@@ -12,7 +12,9 @@
 #include "fuzz/FuzzBodies.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
-#include "scene/SceneFile.h"
+#include "scene/JsonSceneReader.h"
+#include "scene/JsonSceneWriter.h"
+#include "scene/ScoFile.h"
 #include "studio/server/StudioServer.h"
 
 namespace fuzz {
@@ -51,7 +53,7 @@ constexpr std::array<std::pair<const char*, const char*>, 7> kRequests = {{
 
 std::string exportOf(host::Host& host) {
     try {
-        return host::exportJson(host);
+        return host::sceneToJson(host);
     } catch (const std::exception& error) {
         broken(std::string("a scene the studio holds does not export: ") + error.what());
     }
@@ -77,7 +79,7 @@ void fuzzStudio(std::span<const std::uint8_t> input) {
         if (const std::size_t hole = target.find('%'); hole != std::string::npos)
             target.replace(hole, 1, target.starts_with("/api/frame") ? std::to_string(length) : name);
 
-        const std::vector<std::uint8_t> before = host::saveScoImage(host);
+        const std::vector<std::uint8_t> before = host::sceneToScoImage(host);
         std::pair<int, std::string> answer;
         try {
             answer = server.call(method, target, body);
@@ -89,7 +91,7 @@ void fuzzStudio(std::span<const std::uint8_t> input) {
             broken(std::string(method) + " " + target + " answered " + std::to_string(status) + " " + text +
                    "\nbody: " + body);
         if (status != 200) {
-            if (host::saveScoImage(host) != before)
+            if (host::sceneToScoImage(host) != before)
                 broken(std::string(method) + " " + target + " was refused (" + text +
                        ") but changed the scene\nbody: " + body);
             continue;
@@ -103,7 +105,7 @@ void fuzzStudio(std::span<const std::uint8_t> input) {
             broken(std::string("after ") + method + " " + target + " the export does not load: " + error.what() + "\n" +
                    exported);
         }
-        if (host::exportJson(again) != exported)
+        if (host::sceneToJson(again) != exported)
             broken(std::string("after ") + method + " " + target + " the export is no fixed point\n" + exported);
     }
 }

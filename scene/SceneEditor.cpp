@@ -7,6 +7,9 @@
 
 #include "framework/CameraInterfaces.h"
 #include "framework/InterfacePtr.h"
+#include "scene/ObjectEdit.h"
+#include "scene/SceneTree.h"
+#include "scene/ScoFile.h"
 
 namespace host {
 
@@ -50,7 +53,7 @@ void SceneEditor::notifyReferrers(const Handle& moved) {
     if (!references_) {
         references_.emplace();
         for (const Handle& object : host_.runtime().objects()) {
-            if (host_.runtime().kind(object) != ObjectKind::Module || !inSceneTree(object)) continue;
+            if (host_.runtime().kind(object) != ObjectKind::Module || !isSceneObject(host_, object)) continue;
             for (const Attribute& record : host_.ownAttributes(object)) {
                 if (record.Type != kTypeGuidRef) continue;
                 const std::optional<std::vector<std::uint8_t>> value = host_.getAttribute(object, record);
@@ -66,18 +69,8 @@ void SceneEditor::notifyReferrers(const Handle& moved) {
             host_.notifyAttributeChanged(reference.from, reference.attribute);
 }
 
-bool SceneEditor::inSceneTree(const Handle& object) const {
-    // Objects below the camera or a registry are not part of the scene.
-    Handle top = object;
-    for (Handle up = parentOf(host_, object); !up.IsNull(); up = parentOf(host_, up)) top = up;
-    const ObjectKind kind = host_.runtime().kind(top);
-    return kind == ObjectKind::Module || kind == ObjectKind::Plain;
-}
-
 void SceneEditor::restore(std::span<const std::uint8_t> image) {
-    std::vector<Handle> roots;
-    for (const SceneNode& node : sceneTree(host_)) roots.push_back(node.object);
-    host_.runtime().remove(roots);
+    removeScene(host_);
     loadScoScene(host_, image, "the scene kept for undo");
 }
 
@@ -90,7 +83,7 @@ void SceneEditor::record(std::string label, Change change, std::string_view gest
     // Whether this change keeps the references found (it moves objects only), for this change alone.
     const bool keepsReferences = std::exchange(keepsReferences_, false);
     std::vector<std::uint8_t> before;
-    if (!joins) before = saveScoImage(host_);
+    if (!joins) before = sceneToScoImage(host_);
     try {
         change();
     } catch (...) {
@@ -125,19 +118,15 @@ EditEffect SceneEditor::edit(const Handle& object, std::string_view json, const 
     record(
         std::move(label),
         [&] {
-            if (moves) {
-                _CCoordSystem<float> frame = host_.getObjectPos(object).value_or(_CCoordSystem<float>());
-                if (change.position) frame.Origin = *change.position;
-                if (change.orientation) frame.Orientation = *change.orientation;
-                if (!host_.setObjectPos(object, frame)) fail(object, "ObjectPos", "the object refused its position");
-                host_.notifyPositionChanged(object);
-                notifyReferrers(object);
-            }
-            for (const ObjectEdit::Value& value : change.attributes) {
-                if (!host_.setAttribute(object, value.record, value.bytes))
-                    fail(object, value.name, "the object refused the value");
-                host_.notifyAttributeChanged(object, value.name);
-            }
+            // The editor's feedback as each value lands: a moved object refits and its aimers aim again.
+            const EditNotices notices{[&] {
+                                          host_.notifyPositionChanged(object);
+                                          notifyReferrers(object);
+                                      },
+                                      [&](const std::string& attribute) {
+                                          host_.notifyAttributeChanged(object, attribute);
+                                      }};
+            applyObjectEdit(host_, object, change, kEdits, notices);
             if (name) host_.runtime().rename(object, *name);
         },
         onlyMoves ? gesture : std::string_view(), object);
@@ -175,16 +164,7 @@ Handle SceneEditor::create(std::string className, std::string name, const Handle
                 for (const Attribute& record : host_.ownAttributes(copyOf))
                     if (const auto value = host_.getAttribute(copyOf, record)) host_.setAttribute(made, record, *value);
         }
-        const ObjectEdit change = readObjectEdit(host_, made, json, otherKeys, kEdits);
-        if (change.position || change.orientation) {
-            _CCoordSystem<float> frame = host_.getObjectPos(made).value_or(_CCoordSystem<float>());
-            if (change.position) frame.Origin = *change.position;
-            if (change.orientation) frame.Orientation = *change.orientation;
-            if (!host_.setObjectPos(made, frame)) fail(made, "ObjectPos", "the object refused its position");
-        }
-        for (const ObjectEdit::Value& value : change.attributes)
-            if (!host_.setAttribute(made, value.record, value.bytes))
-                fail(made, value.name, "the object refused the value");
+        applyObjectEdit(host_, made, readObjectEdit(host_, made, json, otherKeys, kEdits), kEdits);
         host_.afterLoad(made);
         refit(parent);
     });
@@ -243,9 +223,7 @@ void SceneEditor::move(const Handle& object, const Handle& parent, std::size_t i
 
 void SceneEditor::replace(const std::string& label, const std::function<void(Host&)>& load) {
     record(label, [&] {
-        std::vector<Handle> roots;
-        for (const SceneNode& node : sceneTree(host_)) roots.push_back(node.object);
-        host_.runtime().remove(roots);
+        removeScene(host_);
         load(host_);
     });
 }
@@ -254,7 +232,7 @@ bool SceneEditor::undo() {
     if (undo_.empty()) return false;
     Step step = std::move(undo_.back());
     undo_.pop_back();
-    std::vector<std::uint8_t> now = saveScoImage(host_);
+    std::vector<std::uint8_t> now = sceneToScoImage(host_);
     restore(step.image);
     references_.reset();
     step.image = std::move(now);
@@ -268,7 +246,7 @@ bool SceneEditor::redo() {
     if (redo_.empty()) return false;
     Step step = std::move(redo_.back());
     redo_.pop_back();
-    std::vector<std::uint8_t> now = saveScoImage(host_);
+    std::vector<std::uint8_t> now = sceneToScoImage(host_);
     restore(step.image);
     references_.reset();
     step.image = std::move(now);

@@ -27,8 +27,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/InputError.h"
 #include "host/Host.h"
-#include "scene/SceneFile.h"
 
 namespace host {
 
@@ -106,7 +106,6 @@ private:
         Handle from;
         std::string attribute;
     };
-    bool inSceneTree(const Handle& object) const;
 
     Host& host_;
     /// Every reference of the scene, while only positions change; rebuilt after other changes.

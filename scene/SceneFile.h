@@ -1,7 +1,8 @@
 #pragma once
-/// Scene files: a scene described in JSON, and the binary .sco image of a built scene.
+/// Scene files: a scene described in JSON, and the binary .sco image of a built scene. This is
+/// the formats' one description; the readers and writers beside it follow it.
 ///
-/// JSON (what a person writes, and what `exportJson` prints):
+/// JSON (what a person writes, and what `sceneToJson` prints):
 ///
 ///   { "objects": [ { "name": "Tower", "position": [40, 120, 15] },
 ///                  { "name": "Flight", "class": "SCOCameraSystemPath", "children": [ ... ] },
@@ -32,13 +33,14 @@
 ///
 /// GUIDs are 16 raw bytes: Data1, Data2, Data3 little-endian, then Data4. Objects keep their
 /// GUIDs, so the references inside the records stay valid.
+///
+/// Where each part lives: scene/JsonSceneReader.h and scene/JsonSceneWriter.h (JSON),
+/// scene/ScoFile.h (.sco), scene/AttributeValues.h (values as JSON), scene/ObjectEdit.h (an
+/// entry's values as an edit), scene/SceneTree.h (which objects are the scene, and their order).
 
 #include <cstdint>
-#include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/InputError.h"
@@ -55,74 +57,14 @@ inline constexpr std::uint8_t kScoMagic[8] = {'C', 'A', 'M', 'S', 'C', 'O', 0x1A
 /// The .sco format version written and read.
 inline constexpr ULong kScoFormatVersion = 1;
 
-/// One object of a scene and the scene objects in its child list.
-struct SceneNode {
-    Handle object;
-    std::vector<SceneNode> children;
-};
-
-/// The scene the host holds: its plug-in objects and plain objects, as trees from the objects
-/// without a parent, in order of creation. Objects of other kinds (the camera, registries) and
-/// what hangs below them are not part of it.
-std::vector<SceneNode> sceneTree(const Host& host);
-
-/// What an edit gives one object, converted as a scene file's entry would be, not yet applied.
-struct ObjectEdit {
-    struct Value {
-        std::string name;  ///< the attribute's name
-        Attribute record;  ///< its entry in the object's attribute table
-        std::vector<std::uint8_t> bytes;
-    };
-    std::optional<_Point3<float>> position;
-    std::optional<_CMatrix3<float>> orientation;  ///< rows
-    std::vector<Value> attributes;                ///< in the order given
-};
-
-/// Reads an edit of `object`: the JSON object `json` with any of "position", "orientation" and
-/// "attributes" as in a scene file's entry (references name objects of the scene), plus the
-/// keys in `otherKeys`, which are left to the caller. Checks everything and applies nothing.
-/// Throws InputError in the loader's words, `file` naming the text.
-ObjectEdit readObjectEdit(Host& host, const Handle& object, std::string_view json,
-                          const std::vector<std::string>& otherKeys, const std::string& file);
-
 /// True when `bytes` start with the .sco magic.
 bool isScoImage(std::span<const std::uint8_t> bytes);
 
-/// Builds the scene described by the JSON `text` in `host`, then runs `AfterLoad` on each new
-/// object in order. Returns the new objects in pre-order. `file` names the text in errors.
-/// Throws InputError; objects made before the mistake was found stay in the host.
-std::vector<Handle> loadJsonScene(Host& host, std::string_view text, const std::string& file);
-/// The same for a .sco image.
-std::vector<Handle> loadScoScene(Host& host, std::span<const std::uint8_t> bytes, const std::string& file);
 /// Reads the file at `path` and loads it by its content: .sco when it starts with the magic,
-/// JSON otherwise. A regular JSON file is read twice where it lies instead of being held with
-/// its parse (a file changed between the two readings is refused); `-`, pipes and devices are
-/// read once into memory. Throws InputError, also when the file cannot be read.
+/// JSON otherwise, then runs `AfterLoad` on each new object in order. A regular JSON file is
+/// read twice where it lies instead of being held with its parse (a file changed between the two
+/// readings is refused); `-`, pipes and devices are read once into memory. Returns the new
+/// objects in pre-order. Throws InputError, also when the file cannot be read.
 std::vector<Handle> loadSceneFile(Host& host, const std::string& path);
-
-/// The scene as JSON: every object with its name, class, position, orientation (left out when
-/// it is exactly the identity), the values of its own class's attributes of the types above,
-/// and its children. Floats are written as the shortest decimal that reads back to the same
-/// float (negative zero as -0.0). Loading the text and exporting again gives the same text.
-/// Throws InputError for an object without a name or with a reference outside the scene.
-std::string exportJson(const Host& host);
-/// The scene as a .sco image. Throws InputError for an object without a name, of a class no
-/// factory makes, or whose `Serialize` answers 0.
-std::vector<std::uint8_t> saveScoImage(Host& host);
-/// Writes the .sco image through a file stream, complete or not at all (`writeFileAtomically`).
-/// Throws InputError as `saveScoImage`, std::runtime_error when the file cannot be written.
-void saveScoFile(Host& host, const std::string& path);
-
-/// `text` as a JSON string (invalid UTF-8 replaced).
-std::string jsonString(std::string_view text);
-/// `value` as a scene file writes a float: the shortest decimal that reads back to the same
-/// float, -0.0 for negative zero, and the strings "NaN", "Infinity", "-Infinity".
-std::string jsonFloat(float value);
-/// One attribute value (`value`: the bytes its getter wrote) as a scene file writes it, by type
-/// code: a float, [x, y, z], true/false, an integer, or the referenced object's name or null.
-/// "null" for a type a scene file does not carry; nothing for a reference to an object outside
-/// the scene.
-std::optional<std::string> attributeJson(const Host& host, const Attribute& record,
-                                         std::span<const std::uint8_t> value);
 
 }  // namespace host

@@ -8,21 +8,10 @@
 
 #include "base/Decimal.h"
 #include "flight/lint/Linter.h"
-#include "scene/SceneFile.h"
+#include "scene/AttributeValues.h"
+#include "scene/SceneTree.h"
 
 namespace host {
-
-namespace {
-
-/// The scene's objects in pre-order.
-void preOrder(const std::vector<SceneNode>& nodes, std::vector<Handle>& out) {
-    for (const SceneNode& node : nodes) {
-        out.push_back(node.object);
-        preOrder(node.children, out);
-    }
-}
-
-}  // namespace
 
 std::string lintNumber(double x) {
     if (std::isnan(x)) return "NaN";
@@ -43,8 +32,7 @@ void Linter::add(std::string_view id, LintSeverity severity, const std::string& 
 }
 
 std::vector<LintFinding> lintScene(Host& host, const LintOptions& options, const LintFlight& fly) {
-    std::vector<Handle> objects;
-    preOrder(sceneTree(host), objects);
+    const std::vector<Handle> objects = sceneObjects(host);
 
     Linter linter(host, options);
     std::vector<std::pair<Handle, PathStops>> paths;

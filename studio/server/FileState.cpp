@@ -5,7 +5,10 @@
 #include <span>
 
 #include "base/AtomicFile.h"
+#include "scene/JsonSceneReader.h"
+#include "scene/JsonSceneWriter.h"
 #include "scene/SceneFile.h"
+#include "scene/ScoFile.h"
 #include "studio/server/ApiErrors.h"
 
 namespace studio {
@@ -70,10 +73,10 @@ std::string FileState::save(const std::optional<std::string>& as, bool overwrite
     }
     std::string bytes;
     if (asSco) {
-        const std::vector<std::uint8_t> image = host::saveScoImage(session_.host());
+        const std::vector<std::uint8_t> image = host::sceneToScoImage(session_.host());
         bytes.assign(image.begin(), image.end());
     } else {
-        bytes = host::exportJson(session_.host());
+        bytes = host::sceneToJson(session_.host());
     }
     try {
         host::writeFileAtomically(path, bytes);

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "framework/InterfacePtr.h"
-#include "scene/SceneFile.h"
+#include "scene/SceneTree.h"
 
 namespace studio {
 
@@ -20,10 +20,7 @@ Handle Session::iteratorNamed(const std::string& name) const {
 
 Handle Session::sceneObject(const std::string& name, const char* role) const {
     const Handle found = host_.find(name);
-    if (!found.IsNull()) {
-        const host::ObjectKind kind = host_.runtime().kind(found);
-        if (kind == host::ObjectKind::Module || kind == host::ObjectKind::Plain) return found;
-    }
+    if (!found.IsNull() && host::isSceneObject(host_, found)) return found;
     throw host::InputError("", name, "", std::string("no ") + role + " of the scene is named \"" + name + "\"");
 }
 
@@ -103,19 +100,9 @@ JsonObject Session::endChange(host::EditEffect effect, std::size_t from, const J
 void Session::findIterators() {
     const Handle was = current_;
     iterators_.clear();
-    for (const host::SceneNode& root : host::sceneTree(host_)) {
-        // Pre-order, as the scene lists its objects.
-        std::vector<const host::SceneNode*> stack{&root};
-        while (!stack.empty()) {
-            const host::SceneNode* node = stack.back();
-            stack.pop_back();
-            if (host_.runtime().kind(node->object) == host::ObjectKind::Module &&
-                node->object.GetInterface(kIdHasEye, nullptr))
-                iterators_.push_back(node->object);
-            for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
-                stack.push_back(&*child);
-        }
-    }
+    for (const Handle& object : host::sceneObjects(host_))
+        if (host_.runtime().kind(object) == host::ObjectKind::Module && object.GetInterface(kIdHasEye, nullptr))
+            iterators_.push_back(object);
     const bool still = std::any_of(iterators_.begin(), iterators_.end(), [&](const Handle& h) { return h == was; });
     current_ = still ? was : iterators_.empty() ? Handle() : iterators_.front();
 }

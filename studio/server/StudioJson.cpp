@@ -13,7 +13,8 @@
 #include "base/Decimal.h"
 #include "base/GuidText.h"
 #include "framework/Attribute.h"
-#include "scene/SceneFile.h"
+#include "scene/AttributeValues.h"
+#include "scene/SceneTree.h"
 
 namespace studio {
 

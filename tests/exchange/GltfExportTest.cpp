@@ -21,6 +21,7 @@
 #include "exchange/GltfExport.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
+#include "scene/JsonSceneReader.h"
 #include "scene/SceneFile.h"
 #include "tests/support/GltfRead.h"
 

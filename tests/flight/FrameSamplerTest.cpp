@@ -10,7 +10,7 @@
 #include "flight/Flight.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
-#include "scene/SceneFile.h"
+#include "scene/JsonSceneReader.h"
 
 using host::FlightTick;
 using host::FrameSampler;

@@ -13,6 +13,7 @@
 #include "host/Host.h"
 #include "module/InProcessModule.h"
 #include "flight/lint/Lint.h"
+#include "scene/JsonSceneReader.h"
 #include "scene/SceneFile.h"
 
 using host::Host;

@@ -10,6 +10,7 @@
 #include "flight/PathFit.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
+#include "scene/JsonSceneReader.h"
 #include "scene/SceneFile.h"
 
 using host::Host;

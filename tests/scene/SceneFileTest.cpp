@@ -17,7 +17,10 @@
 
 #include "host/Host.h"
 #include "module/InProcessModule.h"
+#include "scene/JsonSceneReader.h"
+#include "scene/JsonSceneWriter.h"
 #include "scene/SceneFile.h"
+#include "scene/ScoFile.h"
 #include "tests/support/Bytes.h"
 
 using host::Host;
@@ -91,22 +94,22 @@ TEST(SceneFile, ScoLayoutAndExportAreFixedPointsThroughJsonAndSco) {
         expected.u32(std::strlen(name)).raw(name, std::strlen(name)).u32(record.size());
         expected.raw(record.data(), record.size());
     }
-    const std::vector<std::uint8_t> image = host::saveScoImage(*first);
+    const std::vector<std::uint8_t> image = host::sceneToScoImage(*first);
     EXPECT_EQ(image, expected.data);
 
-    const std::string text = host::exportJson(*first);
+    const std::string text = host::sceneToJson(*first);
     for (const char* value : {"\"Roll\": -0.0,", "\"FOVFac\": \"NaN\",", "\"Range\": 0.1,"})
         EXPECT_NE(text.find(value), std::string::npos) << value;
     first.reset();
     auto fromText = makeHost();
     host::loadJsonScene(*fromText, text, "export.json");
-    EXPECT_EQ(host::exportJson(*fromText), text);
-    EXPECT_EQ(host::saveScoImage(*fromText), image);
+    EXPECT_EQ(host::sceneToJson(*fromText), text);
+    EXPECT_EQ(host::sceneToScoImage(*fromText), image);
     fromText.reset();
     auto fromImage = makeHost();
     host::loadScoScene(*fromImage, image, "scene.sco");
-    EXPECT_EQ(host::exportJson(*fromImage), text);
-    EXPECT_EQ(host::saveScoImage(*fromImage), image) << "objects come back under their stored GUIDs";
+    EXPECT_EQ(host::sceneToJson(*fromImage), text);
+    EXPECT_EQ(host::sceneToScoImage(*fromImage), image) << "objects come back under their stored GUIDs";
 }
 
 TEST(SceneFile, KeyOrderAndReadingFromAFileChangeNothing) {
@@ -132,7 +135,7 @@ TEST(SceneFile, KeyOrderAndReadingFromAFileChangeNothing) {
     withPathAttributes["objects"][1]["attributes"] = {{"ShowPath", false}};
     auto canonical = makeHost();
     host::loadJsonScene(*canonical, withPathAttributes.dump(), "scene.json");
-    const std::string expected = host::exportJson(*canonical);
+    const std::string expected = host::sceneToJson(*canonical);
 
     const std::filesystem::path file =
         std::filesystem::temp_directory_path() / ("camsys-reversed-" + std::to_string(::getpid()) + ".json");
@@ -141,7 +144,7 @@ TEST(SceneFile, KeyOrderAndReadingFromAFileChangeNothing) {
     const std::vector<Handle> loaded = host::loadSceneFile(*fromFile, file.string());
     std::filesystem::remove(file);
     EXPECT_EQ(loaded.size(), 6u);
-    EXPECT_EQ(host::exportJson(*fromFile), expected);
+    EXPECT_EQ(host::sceneToJson(*fromFile), expected);
 
     // The first mistake in a DOM walk's order wins: an unknown key before a repeat, the repeat
     // before a later unknown key, an object before its children.
@@ -158,13 +161,31 @@ TEST(SceneFile, KeyOrderAndReadingFromAFileChangeNothing) {
 }
 
 TEST(SceneFile, CorruptScoImagesAreRefusedNeverCrash) {
-    const std::vector<std::uint8_t> image = host::saveScoImage(*sceneHost());
+    const std::vector<std::uint8_t> image = host::sceneToScoImage(*sceneHost());
     // Every truncation is refused, naming where it stopped.
     for (std::size_t length = 0; length < image.size(); ++length) {
         auto host = makeHost();
         const InputError error = refusal([&] { host::loadScoScene(*host, {image.data(), length}, "cut.sco"); });
         EXPECT_EQ(error.file(), "cut.sco");
         EXPECT_FALSE(error.attribute().empty()) << error.what();
+    }
+    // Bytes beyond what the image describes: one after the last object, and one more in the
+    // first object's record (its length grown to hold it), which its Serialize leaves unread.
+    std::vector<std::uint8_t> appended = image;
+    appended.push_back(0);
+    const std::size_t nameLength = image[16 + 48] | image[16 + 49] << 8;
+    const std::size_t lengthAt = 16 + 48 + 4 + nameLength;  // Tower's record length, then its record
+    std::vector<std::uint8_t> grown = image;
+    grown[lengthAt] += 1;
+    grown.insert(grown.begin() + static_cast<std::ptrdiff_t>(lengthAt + 4 + image[lengthAt]), 0);
+    for (const auto& [damaged, object, field, reason] :
+         {std::tuple(&appended, "", "", "1 bytes follow the last object"),
+          std::tuple(&grown, "Tower", "record", "1 bytes of the record were left unread")}) {
+        auto host = makeHost();
+        const InputError error = refusal([&] { host::loadScoScene(*host, *damaged, "long.sco"); });
+        EXPECT_EQ(error.object(), object);
+        EXPECT_EQ(error.attribute(), field);
+        EXPECT_NE(error.reason().find(reason), std::string::npos) << error.reason();
     }
     // Random damage either loads or is refused; the seed is fixed so a failure repeats.
     std::mt19937 random(20240611);

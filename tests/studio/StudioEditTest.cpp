@@ -18,7 +18,9 @@
 #include "exchange/FlightCsv.h"
 #include "flight/Flight.h"
 #include "module/InProcessModule.h"
+#include "scene/JsonSceneWriter.h"
 #include "scene/SceneFile.h"
+#include "scene/ScoFile.h"
 #include "studio/server/StudioJson.h"
 #include "studio/server/StudioServer.h"
 
@@ -68,7 +70,7 @@ struct Studio {
         return {status, Json::parse(text, nullptr, false)};
     }
     std::string text(const std::string& target) { return server->call("GET", target).second; }
-    std::vector<std::uint8_t> image() { return host::saveScoImage(host); }
+    std::vector<std::uint8_t> image() { return host::sceneToScoImage(host); }
 
     fs::path path;
     host::Host host{&SetIRTS, &GetObjectFactories};
@@ -112,7 +114,7 @@ protected:
     /// (The fresh host is made after the studio's answers: hosts of one plug-in nest.)
     void expectAsFreshlyLoaded(const std::string& what) {
         const fs::path exported = folder / "exported.json";
-        writeText(exported, host::exportJson(studio->host));
+        writeText(exported, host::sceneToJson(studio->host));
         const std::vector<std::string> live = views(*studio);
         std::vector<std::string> loaded;
         {
@@ -408,7 +410,7 @@ TEST_F(StudioEditTest, SaveWritesWhatCamsysFliesAndNeverOverwritesChangesOnDisk)
     auto [status, saved] = studio->call("POST", "/api/save", "{}");
     ASSERT_EQ(status, 200) << saved.dump();
     EXPECT_EQ(saved["unsaved"], false);
-    EXPECT_EQ(readText(file), host::exportJson(studio->host));
+    EXPECT_EQ(readText(file), host::sceneToJson(studio->host));
     // The saved file flies as the studio flies it, in `camsys fly` too.
     const std::string flown = studio->text("/api/flight");
     {
@@ -428,7 +430,7 @@ TEST_F(StudioEditTest, SaveWritesWhatCamsysFliesAndNeverOverwritesChangesOnDisk)
     EXPECT_EQ(saved["changedOnDisk"], true);
     EXPECT_EQ(readText(file), theirs);
     EXPECT_EQ(studio->call("POST", "/api/save", R"({"overwrite": true})").first, 200);
-    EXPECT_EQ(readText(file), host::exportJson(studio->host));
+    EXPECT_EQ(readText(file), host::sceneToJson(studio->host));
 
     // Save as: plain names in the same folder only, .sco by its name, never onto another file.
     for (const char* name : {"../up.json", "sub/x.json", ".hidden.json", "x.txt", "", "a\\b.json"})
@@ -448,10 +450,10 @@ TEST_F(StudioEditTest, SaveWritesWhatCamsysFliesAndNeverOverwritesChangesOnDisk)
     writeText(folder / "other.json", readText(CAMSYS_EXAMPLES "/flythrough.json"));
     ASSERT_EQ(studio->call("POST", "/api/reload").first, 200);
     // (As JSON: objects made from a JSON file get new GUIDs.)
-    const std::string reloaded = host::exportJson(studio->host);
+    const std::string reloaded = host::sceneToJson(studio->host);
     {
         Studio example(CAMSYS_EXAMPLES "/flythrough.json");
-        EXPECT_EQ(reloaded, host::exportJson(example.host));
+        EXPECT_EQ(reloaded, host::sceneToJson(example.host));
     }
     EXPECT_EQ(studio->call("GET", "/api/status").second["unsaved"], false);
     ASSERT_EQ(studio->call("POST", "/api/undo").first, 200);

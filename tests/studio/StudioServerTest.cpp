@@ -19,6 +19,7 @@
 
 #include "module/InProcessModule.h"
 #include "scene/SceneFile.h"
+#include "scene/ScoFile.h"
 #include "studio/server/StudioJson.h"
 #include "studio/server/StudioServer.h"
 
@@ -155,7 +156,7 @@ TEST_F(StudioServerTest, SceneListingMatchesTheFile) {
 }
 
 TEST_F(StudioServerTest, FlightAndFramesEqualCamsysFly) {
-    const std::vector<std::uint8_t> before = host::saveScoImage(host_);
+    const std::vector<std::uint8_t> before = host::sceneToScoImage(host_);
     for (const std::string& arguments :
          {std::string("--iterator Cam"), std::string("--iterator Chase --start 1000 --step 33")}) {
         SCOPED_TRACE(arguments);
@@ -215,7 +216,7 @@ TEST_F(StudioServerTest, FlightAndFramesEqualCamsysFly) {
         }
     }
     // Flying and sampling left every record of the scene as it was.
-    EXPECT_EQ(host::saveScoImage(host_), before);
+    EXPECT_EQ(host::sceneToScoImage(host_), before);
 }
 
 TEST_F(StudioServerTest, DrawingAnalysisAndMessages) {
@@ -258,7 +259,7 @@ TEST_F(StudioServerTest, DrawingAnalysisAndMessages) {
 }
 
 TEST_F(StudioServerTest, RefusesForeignRequestsAndBadQueries) {
-    const std::vector<std::uint8_t> before = host::saveScoImage(host_);
+    const std::vector<std::uint8_t> before = host::sceneToScoImage(host_);
     httplib::Client bare("127.0.0.1", port_);
     const auto status = [&](httplib::Client& client, const std::string& path, const httplib::Headers& headers = {}) {
         const httplib::Result result = client.Get(path, headers);
@@ -305,7 +306,7 @@ TEST_F(StudioServerTest, RefusesForeignRequestsAndBadQueries) {
     const httplib::Result big = client_->Post("/api/scene", std::string(studio::kMaxBodyBytes + 1, 'x'), "text/plain");
     ASSERT_TRUE(big);
     EXPECT_EQ(big->status, 413);
-    EXPECT_EQ(host::saveScoImage(host_), before);
+    EXPECT_EQ(host::sceneToScoImage(host_), before);
 }
 
 TEST_F(StudioServerTest, PageCompressedOnceAnswersAsTheyAre) {
@@ -389,7 +390,7 @@ TEST_F(StudioServerTest, TenThousandMalformedRequestsChangeNothing) {
     // of 100 kB, bytes that are no HTTP at all, with idle connections held open throughout.
     // Every answer is a refusal (4xx), none is a server error, and afterwards the scene is as it
     // was and the server still serves.
-    const std::vector<std::uint8_t> before = host::saveScoImage(host_);
+    const std::vector<std::uint8_t> before = host::sceneToScoImage(host_);
     std::vector<int> idle;
     for (int i = 0; i < 20; ++i) {
         const int fd = connectLoopback(port_);
@@ -452,7 +453,7 @@ TEST_F(StudioServerTest, TenThousandMalformedRequestsChangeNothing) {
     EXPECT_GT(statuses[400], 2500);
     EXPECT_EQ(statuses[-1], 0) << "connections refused";
     EXPECT_EQ(statuses[0], 0) << "requests left without an answer";
-    EXPECT_EQ(host::saveScoImage(host_), before);
+    EXPECT_EQ(host::sceneToScoImage(host_), before);
     EXPECT_EQ(get("/api/status").first, 200);
 }
 

@@ -1,0 +1,49 @@
+#pragma once
+/// An edit of one object: a scene file entry's "position", "orientation" and "attributes",
+/// read and checked apart from setting them.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/InputError.h"
+#include "host/Host.h"
+
+namespace host {
+
+/// What an edit gives one object, converted as a scene file's entry would be, not yet applied.
+struct ObjectEdit {
+    struct Value {
+        std::string name;  ///< the attribute's name
+        Attribute record;  ///< its entry in the object's attribute table
+        std::vector<std::uint8_t> bytes;
+    };
+    std::optional<_Point3<float>> position;
+    std::optional<_CMatrix3<float>> orientation;  ///< rows
+    std::vector<Value> attributes;                ///< in the order given
+};
+
+/// Reads an edit of `object`: the JSON object `json` with any of "position", "orientation" and
+/// "attributes" as in a scene file's entry (references name objects of the scene), plus the
+/// keys in `otherKeys`, which are left to the caller. Checks everything and applies nothing.
+/// Throws InputError in the loader's words, `file` naming the text.
+ObjectEdit readObjectEdit(Host& host, const Handle& object, std::string_view json,
+                          const std::vector<std::string>& otherKeys, const std::string& file);
+
+/// Told as `applyObjectEdit` goes: after the position and orientation are set, and after each
+/// attribute is set (with its name).
+struct EditNotices {
+    std::function<void()> moved;
+    std::function<void(const std::string& attribute)> attributeSet;
+};
+
+/// Sets what `edit` gives `object`: its position and orientation (the ones not given kept) as
+/// one "ObjectPos", then the attributes in order. Throws InputError (`file`, the object's name,
+/// the attribute) at the first value the object refuses; what was set before it stays set.
+void applyObjectEdit(Host& host, const Handle& object, const ObjectEdit& edit, const std::string& file,
+                     const EditNotices& notices = {});
+
+}  // namespace host

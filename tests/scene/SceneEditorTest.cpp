@@ -1,0 +1,205 @@
+// The scene editor: undo and redo give back every byte, a drag is one undo step, and a change an
+// object refuses half way leaves nothing of itself behind.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "framework/IClassStorage.h"
+#include "framework/RtsObject.h"
+#include "framework/RtsObjectFactory.h"
+#include "host/Host.h"
+#include "module/InProcessModule.h"
+#include "scene/JsonSceneReader.h"
+#include "scene/JsonSceneWriter.h"
+#include "scene/SceneEditor.h"
+#include "scene/ScoFile.h"
+
+using host::EditEffect;
+using host::Host;
+using host::InputError;
+using host::SceneEditor;
+
+namespace {
+
+/// A class whose "Limit" refuses negative values: the one way to see an object say no.
+class Picky final : public RtsObject {
+public:
+    using RtsObject::RtsObject;
+    bool QueryInterface(ULong id, void** out) override { return BaseQueryInterface(id, out); }
+    void ReleaseInterface() override { BaseReleaseInterface(); }
+    bool GetAttributeInfo(ULong index, Attribute* attr, char* className, bool includeParents) override {
+        const Attribute table[] = {
+            MakeAttribute("Level", kTypeFloat, true, true, true, &getLevel, &setLevel),
+            MakeAttribute("Limit", kTypeFloat, true, true, true, &getLimit, &setLimit),
+            Attribute{},
+        };
+        return DescribeAttribute(table, 2, "Picky", index, attr, className, includeParents);
+    }
+    int Serialize(IClassStorage* storage) override {
+        if (storage->IsLoading()) {
+            storage->LoadFloat(&level_).LoadFloat(&limit_);
+        } else {
+            storage->StoreFloat(level_).StoreFloat(limit_);
+        }
+        return RtsObject::Serialize(storage);
+    }
+
+private:
+    static Picky* picky(RtsObject* o) { return static_cast<Picky*>(o); }
+    static bool getLevel(RtsObject* o, void* v) { return CopyAttributeOut(v, picky(o)->level_); }
+    static bool setLevel(RtsObject* o, void* v) { return CopyAttributeIn(picky(o)->level_, v); }
+    static bool getLimit(RtsObject* o, void* v) { return CopyAttributeOut(v, picky(o)->limit_); }
+    static bool setLimit(RtsObject* o, void* v) {
+        float value;
+        std::memcpy(&value, v, sizeof value);
+        return !(value < 0) && CopyAttributeIn(picky(o)->limit_, v);
+    }
+
+    float level_ = 0;
+    float limit_ = 0;
+};
+
+class PickyFactory final : public RtsObjectFactory {
+public:
+    PickyFactory() { SetClassName("Picky"); }
+    RtsObject* New(const CGUID& guid, const CGUID& second, ISCODescriptor* descriptor) override {
+        return new Picky(guid, second, descriptor);
+    }
+    _GUID GetClassGUID() const override { return {0x7E57C1A5, 1, 2, {'P', 'I', 'C', 'K', 'Y', 0, 0, 0}}; }
+};
+
+/// The plug-in's factories and Picky's.
+RtsObjectFactory** factoriesWithPicky() {
+    static PickyFactory picky;
+    static RtsObjectFactory* factories[] = {GetObjectFactories()[0], GetObjectFactories()[1],
+                                            GetObjectFactories()[2], &picky, nullptr};
+    return factories;
+}
+
+const char* const kScene = R"({ "objects": [
+  { "name": "Tower", "position": [40, 120, 15] },
+  { "name": "Flight", "class": "SCOCameraSystemPath", "children": [
+      { "name": "W0", "class": "SCOCameraSystemWaypoint", "position": [0, 0, 10],
+        "attributes": { "PointsTo": "Tower", "Time2Next": 2000 } },
+      { "name": "W1", "class": "SCOCameraSystemWaypoint", "position": [60, 20, 12] },
+      { "name": "W2", "class": "SCOCameraSystemWaypoint", "position": [90, 40, 12] } ] },
+  { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { "Path": "Flight" } },
+  { "name": "P", "class": "Picky", "position": [1, 2, 3], "attributes": { "Level": 1, "Limit": 2 } } ] })";
+
+class SceneEditorTest : public testing::Test {
+protected:
+    SceneEditorTest() { host::loadJsonScene(host, kScene, "scene.json"); }
+
+    /// The scene, both ways it is written: the .sco image holds every object's own record.
+    struct Snapshot {
+        std::vector<std::uint8_t> image;
+        std::string json;
+        bool operator==(const Snapshot&) const = default;
+    };
+    Snapshot snapshot() { return {host::sceneToScoImage(host), host::sceneToJson(host)}; }
+    Handle find(const char* name) const { return host.find(name); }
+
+    Host host{&SetIRTS, &factoriesWithPicky};
+    SceneEditor editor{host};
+};
+
+TEST_F(SceneEditorTest, UndoAndRedoGiveBackEveryByte) {
+    // Each kind of change, undone one by one back to the start and redone to the end.
+    std::vector<Snapshot> states{snapshot()};
+    editor.edit(find("W0"), R"({"position": [5, 6, 7], "attributes": {"Time2Next": 500}})", {});
+    states.push_back(snapshot());
+    editor.edit(find("Cam"), R"({"attributes": {"Path": null}})", {}, {}, std::string("Camera"));
+    states.push_back(snapshot());
+    editor.create("SCOCameraSystemWaypoint", "W3", find("Flight"), 1, R"({"position": [1, 1, 1]})", {});
+    states.push_back(snapshot());
+    editor.move(find("W2"), find("Flight"), 0);
+    states.push_back(snapshot());
+    editor.remove(find("Tower"));
+    states.push_back(snapshot());
+    EXPECT_EQ(editor.undoLabels(),
+              (std::vector<std::string>{"edit W0", "edit Cam", "add W3", "reorder W2", "delete Tower"}));
+    for (std::size_t i = 1; i < states.size(); ++i) EXPECT_NE(states[i], states[i - 1]) << "change " << i;
+
+    for (std::size_t i = states.size() - 1; i > 0; --i) {
+        ASSERT_TRUE(editor.undo());
+        EXPECT_EQ(snapshot(), states[i - 1]) << "undo to state " << i - 1;
+    }
+    EXPECT_FALSE(editor.undo());
+    for (std::size_t i = 1; i < states.size(); ++i) {
+        ASSERT_TRUE(editor.redo());
+        EXPECT_EQ(snapshot(), states[i]) << "redo to state " << i;
+    }
+    EXPECT_FALSE(editor.redo());
+
+    // A new change after an undo drops what could have been redone.
+    ASSERT_TRUE(editor.undo());
+    editor.edit(find("W1"), R"({"position": [0, 0, 0]})", {});
+    EXPECT_TRUE(editor.redoLabels().empty());
+}
+
+TEST_F(SceneEditorTest, ADragsStepsAreOneUndoStep) {
+    const Snapshot before = snapshot();
+    const Handle w1 = find("W1");
+    std::uint64_t revision = editor.revision();
+    for (float x : {61.0f, 62.0f, 63.0f}) {
+        const std::string json = R"({"position": [)" + std::to_string(x) + R"(, 20, 12]})";
+        EXPECT_EQ(editor.edit(w1, json, {}, "drag-1"), EditEffect::WaypointPositions);
+        EXPECT_GT(editor.revision(), revision) << "every step is a new scene";
+        revision = editor.revision();
+    }
+    EXPECT_EQ(editor.undoLabels(), std::vector<std::string>{"move W1"});
+    EXPECT_EQ(host.getObjectPos(w1)->Origin.x, 63.0f);
+    const Snapshot dragged = snapshot();
+
+    // Another gesture, or the same gesture name on another object, starts a step of its own;
+    // so does a step that changes more than the position.
+    editor.edit(w1, R"({"position": [64, 20, 12]})", {}, "drag-2");
+    editor.edit(find("W0"), R"({"position": [1, 0, 10]})", {}, "drag-2");
+    editor.edit(find("W0"), R"({"position": [2, 0, 10], "attributes": {"Time2Next": 1}})", {}, "drag-2");
+    EXPECT_EQ(editor.undoLabels().size(), 4u);
+
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(editor.undo());
+    EXPECT_EQ(snapshot(), dragged);
+    ASSERT_TRUE(editor.undo());
+    EXPECT_EQ(snapshot(), before) << "one undo takes back the whole drag";
+    ASSERT_TRUE(editor.redo());
+    EXPECT_EQ(snapshot(), dragged);
+}
+
+TEST_F(SceneEditorTest, AValueRefusedHalfWayLeavesNothingOfTheChange) {
+    const Snapshot before = snapshot();
+    const std::uint64_t revision = editor.revision();
+    auto refused = [&](auto change) {
+        try {
+            change();
+        } catch (const InputError& error) {
+            EXPECT_EQ(error.attribute(), "Limit");
+            EXPECT_NE(error.reason().find("refused"), std::string::npos) << error.reason();
+            return;
+        }
+        ADD_FAILURE() << "the change was not refused";
+    };
+    // The position and "Level" are set before "Limit" is refused.
+    refused([&] {
+        editor.edit(find("P"), R"({"position": [9, 9, 9], "attributes": {"Level": 5, "Limit": -1}})", {}, "drag");
+    });
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_EQ(*host.getFloat(find("P"), "Level"), 1.0f);
+    // A refused drag step neither joins nor starts a step.
+    refused([&] { editor.edit(find("P"), R"({"position": [8, 8, 8], "attributes": {"Limit": -2}})", {}, "drag"); });
+    // A new object whose values are refused is not left in the scene.
+    refused([&] { editor.create("Picky", "Q", Handle(), 0, R"({"attributes": {"Level": 3, "Limit": -1}})", {}); });
+    EXPECT_TRUE(find("Q").IsNull());
+
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_EQ(editor.revision(), revision);
+    EXPECT_TRUE(editor.undoLabels().empty());
+    // The values the object takes still go in.
+    editor.edit(find("P"), R"({"attributes": {"Level": 5, "Limit": 0}})", {});
+    EXPECT_EQ(*host.getFloat(find("P"), "Level"), 5.0f);
+}
+
+}  // namespace
