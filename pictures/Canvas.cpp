@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "base/AtomicFile.h"
+#include "base/Vec.h"
 
 namespace host {
 
@@ -95,9 +96,7 @@ void Canvas::rectangle(double x, double y, double width, double height) {
     cairo_rectangle(context_.cr, x, y, width, height);
 }
 
-void Canvas::arc(double x, double y, double radius, double from, double to) {
-    cairo_arc(context_.cr, x, y, radius, from, to);
-}
+void Canvas::circle(double x, double y, double radius) { cairo_arc(context_.cr, x, y, radius, 0.0, 2.0 * kPi); }
 
 void Canvas::fill() { cairo_fill(context_.cr); }
 

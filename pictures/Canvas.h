@@ -53,8 +53,8 @@ public:
     void lineTo(double x, double y);
     void closePath();
     void rectangle(double x, double y, double width, double height);
-    /// An arc about (x, y) from angle `from` to `to` (radians, clockwise on screen).
-    void arc(double x, double y, double radius, double from, double to);
+    /// A full circle about (x, y), begun at angle 0.
+    void circle(double x, double y, double radius);
     void fill();
     void stroke();
 

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <functional>
 #include <limits>
-#include <numbers>
 
 namespace host {
 
@@ -29,7 +28,6 @@ constexpr double kMinPixelWidth = 1.0;
 /// Cairo works in 24.8 fixed point; a width from a huge world value must stay far below that.
 constexpr double kMaxPixelWidth = 65536.0;
 constexpr std::size_t kMaxLabelBytes = 80;
-constexpr double kFullTurn = 2.0 * std::numbers::pi;
 
 constexpr Rgba kBackground{0.965, 0.965, 0.955, 1.0};
 constexpr Rgba kPlotBackground{1.0, 1.0, 1.0, 1.0};
@@ -238,7 +236,7 @@ void fillBand(Canvas& canvas, Pixel a, Pixel b, double halfA, double halfB) {
     const double dx = b.x - a.x, dy = b.y - a.y;
     const double length = std::hypot(dx, dy);
     if (!(length > 1e-9)) {
-        canvas.arc(a.x, a.y, std::max(halfA, halfB), 0.0, kFullTurn);
+        canvas.circle(a.x, a.y, std::max(halfA, halfB));
         canvas.fill();
         return;
     }
@@ -280,7 +278,7 @@ void View::drawCall(Canvas& canvas, const DrawCall& call) const {
 void View::drawLabel(Canvas& canvas, const PictureLabel& label) const {
     const Pixel at = project(toWorld(label.position));
     canvas.setColour(kText);
-    canvas.arc(at.x, at.y, kLabelDotRadius, 0.0, kFullTurn);
+    canvas.circle(at.x, at.y, kLabelDotRadius);
     canvas.fill();
 
     const std::string text = printable(label.text);

@@ -196,7 +196,7 @@ void drawCurve(Canvas& canvas, const Panel& panel, const TimeAxis& time, const s
     canvas.stroke();
     if (peak.defined) {
         canvas.setColour(kPeak);
-        canvas.arc(time.x(elapsed[peak.tick]), panel.y(peak.value), 3.5, 0, 2 * 3.14159265358979);
+        canvas.circle(time.x(elapsed[peak.tick]), panel.y(peak.value), 3.5);
         canvas.fill();
     }
 }
