@@ -304,7 +304,7 @@ struct ImportCommand {
 };
 
 /// A recorded camera move as an editable path: the fewest waypoints whose flight stays within
-/// the tolerances of the recording (see host/FlightImport.h); reports the fit.
+/// the tolerances of the recording (see flight/PathFit.h); reports the fit.
 int importCommand(host::Host& host, const ImportCommand& command) {
     const std::string& file = command.recording;
     std::vector<host::RecordedEye> samples;

@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "base/Vec.h"
 #include "host/HostObjects.h"
-#include "scene/JsonSceneReader.h"
+#include "scene/JsonSceneWriter.h"
 #include "scene/SceneTree.h"
 
 namespace host {
@@ -62,6 +60,8 @@ void checkRecording(const std::vector<RecordedEye>& samples, const std::string& 
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 3; ++c) finite = finite && std::isfinite(s.eye.Orientation.m[r][c]);
         if (!finite) refuse(file, where, "has a value that is not a finite number (or a field of view <= 0)");
+        // The path's waypoints carry the factor 1 / fov, which must be a float too.
+        if (!std::isfinite(1.0f / s.fov)) refuse(file, where, "has a field of view too small to invert");
         for (int k = 0; k < 3; ++k) {
             const Vec3 a = axis(s.eye, k), b = axis(s.eye, (k + 1) % 3);
             if (std::fabs(norm(a) - 1) > 1e-3 || std::fabs(dot(a, b)) > 1e-3)
@@ -84,29 +84,25 @@ struct Chosen {
     bool cutAfter = false;  ///< the last of its part: Time2Next 0, the next waypoint waits
 };
 
-/// The scene of waypoints at `chosen` (sorted samples) with a hold waypoint after the last one:
-/// without it the flight would end at the last waypoint's time, and the iterator shows the
-/// tick before on the tick that ends a flight.
-std::string sceneOf(const std::vector<RecordedEye>& samples, const std::vector<Chosen>& chosen) {
-    using Json = nlohmann::ordered_json;
-    Json waypoints = Json::array();
+/// One waypoint's values, in the order a scene file lists them.
+struct WaypointValues {
+    std::string name;
+    const RecordedEye* sample;
+    float roll;
+    ULong time2Next, pause;
+};
+
+/// The waypoints at `chosen` (sorted samples) and a hold waypoint after the last one: without
+/// it the flight would end at the last waypoint's time, and the iterator shows the tick before
+/// on the tick that ends a flight.
+std::vector<WaypointValues> waypointsOf(const std::vector<RecordedEye>& samples, const std::vector<Chosen>& chosen) {
+    std::vector<WaypointValues> waypoints;
     double roll = 0;
-    const auto waypoint = [&](std::size_t n, std::size_t i, ULong time2Next, ULong pause) {
-        const RecordedEye& s = samples[i];
+    const auto waypoint = [&](std::string name, std::size_t i, ULong time2Next, ULong pause) {
         // The nearest turn to the roll before, so that the spline does not spin the long way.
-        const double raw = rollOf(s.eye, roll);
+        const double raw = rollOf(samples[i].eye, roll);
         roll = raw + 360.0 * std::round((roll - raw) / 360.0);
-        Json orientation = Json::array();
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 3; ++c) orientation.push_back(s.eye.Orientation.m[r][c]);
-        Json attributes = {
-            {"Range", 1}, {"Roll", static_cast<float>(roll)}, {"FOVFac", 1.0f / s.fov}, {"Time2Next", time2Next}};
-        if (pause) attributes["PauseTime"] = pause;
-        return Json{{"name", "W" + std::to_string(n)},
-                    {"class", "SCOCameraSystemWaypoint"},
-                    {"position", {s.eye.Origin.x, s.eye.Origin.y, s.eye.Origin.z}},
-                    {"orientation", orientation},
-                    {"attributes", attributes}};
+        waypoints.push_back({std::move(name), &samples[i], static_cast<float>(roll), time2Next, pause});
     };
     // The hold lasts one step of the recording (its last).
     const std::size_t lastSample = chosen.back().sample;
@@ -117,26 +113,49 @@ std::string sceneOf(const std::vector<RecordedEye>& samples, const std::vector<C
         ULong time2Next = last ? step : static_cast<ULong>(samples[chosen[n + 1].sample].time - samples[i].time);
         if (chosen[n].cutAfter) time2Next = 0;
         const ULong pause = n > 0 && chosen[n - 1].cutAfter ? samples[i].time - samples[chosen[n - 1].sample].time : 0;
-        waypoints.push_back(waypoint(n, i, time2Next, pause));
+        waypoint("W" + std::to_string(n), i, time2Next, pause);
     }
-    Json hold = waypoint(chosen.size(), lastSample, 1000, 0);
-    hold["name"] = "Hold";
-    waypoints.push_back(hold);
-    const Json scene = {
-        {"objects",
-         {{{"name", "Flight"}, {"class", "SCOCameraSystemPath"}, {"children", waypoints}},
-          {{"name", "Cam"}, {"class", "SCOCameraSystemIterator"}, {"attributes", {{"Path", "Flight"}}}}}}};
-    return scene.dump(2) + "\n";
+    waypoint("Hold", lastSample, 1000, 0);
+    return waypoints;
 }
 
-/// The eyes the plug-in's flight of `scene` shows at the recording's times: activated at the
-/// first, ticked at every one.
-std::vector<_CCoordSystem<float>> flyAtSampleTimes(Host& host, const std::string& scene,
-                                                   const std::vector<RecordedEye>& samples) {
-    std::vector<Handle> roots;
-    for (const SceneNode& node : sceneTree(host)) roots.push_back(node.object);
-    host.runtime().remove(roots);
-    loadJsonScene(host, scene, "(the imported path)");
+/// Refuses a value the plug-in would not take (it takes every value written here).
+void expect(bool taken, const std::string& object, const std::string& attribute) {
+    if (!taken) throw InputError("(the imported path)", object, attribute, "the object refused the value");
+}
+
+/// Replaces the scene in `host` by the path "Flight" of `waypoints` and the iterator "Cam"
+/// flying it, built as loading its scene file builds it: every object created first, in
+/// pre-order; then each one's position before its attributes, in the file's order; then
+/// `AfterLoad` on each in pre-order.
+void buildPath(Host& host, const std::vector<WaypointValues>& waypoints) {
+    removeScene(host);
+
+    std::vector<Handle> made = {host.create("SCOCameraSystemPath", "Flight")};
+    for (const WaypointValues& w : waypoints) made.push_back(host.create("SCOCameraSystemWaypoint", w.name, made[0]));
+    const Handle iterator = host.create("SCOCameraSystemIterator", "Cam");
+    made.push_back(iterator);
+
+    for (std::size_t k = 0; k < waypoints.size(); ++k) {
+        const WaypointValues& w = waypoints[k];
+        const Handle& handle = made[k + 1];
+        _CCoordSystem<float> frame;
+        frame.Origin = w.sample->eye.Origin;
+        frame.Orientation = w.sample->eye.Orientation;
+        expect(host.setObjectPos(handle, frame), w.name, "ObjectPos");
+        expect(host.setFloat(handle, "Range", 1.0f), w.name, "Range");
+        expect(host.setFloat(handle, "Roll", w.roll), w.name, "Roll");
+        expect(host.setFloat(handle, "FOVFac", 1.0f / w.sample->fov), w.name, "FOVFac");
+        expect(host.setULong(handle, "Time2Next", w.time2Next), w.name, "Time2Next");
+        if (w.pause) expect(host.setULong(handle, "PauseTime", w.pause), w.name, "PauseTime");
+    }
+    expect(host.setReference(iterator, "Path", made[0]), "Cam", "Path");
+    for (const Handle& handle : made) host.afterLoad(handle);
+}
+
+/// The eyes the camera shows in the flight of the iterator "Cam" at the recording's times:
+/// activated at the first, ticked at every one.
+std::vector<_CCoordSystem<float>> flyAtSampleTimes(Host& host, const std::vector<RecordedEye>& samples) {
     const Handle iterator = host.find("Cam");
     GameCamera* camera = host.camera();
     camera->reset();
@@ -147,9 +166,7 @@ std::vector<_CCoordSystem<float>> flyAtSampleTimes(Host& host, const std::string
     std::vector<_CCoordSystem<float>> eyes;
     eyes.reserve(samples.size());
     for (const RecordedEye& s : samples) {
-        host.run(iterator, s.time - samples.front().time);
-        host.runtime().deliverRequests();
-        camera->readEye();
+        host.tick(iterator, s.time - samples.front().time);
         eyes.push_back(camera->eye());
     }
     host.runtime().discardRequests();
@@ -189,8 +206,10 @@ ImportResult importRecording(Host& host, const std::vector<RecordedEye>& samples
     for (;;) {
         std::vector<Chosen> list;
         for (const std::size_t i : chosen) list.push_back({i, cutAfter.contains(i)});
-        const std::string scene = sceneOf(samples, list);
-        const std::vector<_CCoordSystem<float>> eyes = flyAtSampleTimes(host, scene, samples);
+        buildPath(host, waypointsOf(samples, list));
+        // Written before the flight, as a load of the file finds it.
+        const std::string scene = sceneToJson(host);
+        const std::vector<_CCoordSystem<float>> eyes = flyAtSampleTimes(host, samples);
         ++result.rounds;
 
         // The worst sample of every stretch between neighbouring waypoints, by the larger of its

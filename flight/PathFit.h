@@ -33,7 +33,7 @@ struct ImportOptions {
 };
 
 struct ImportResult {
-    std::string sceneJson;      ///< the path "Flight" of the waypoints and the iterator "Cam"
+    std::string sceneJson;      ///< the path "Flight" of the waypoints and the iterator "Cam", as `sceneToJson` writes it
     std::size_t waypoints = 0;  ///< how many the path has
     std::size_t parts = 0;      ///< pieces between cuts (a jump of the eye)
     double worstDistance = 0;   ///< largest distance of its flight from the recording

@@ -1,20 +1,11 @@
 #include "pictures/Picture.h"
 
-#include <cairo-svg.h>
-#include <cairo.h>
-
 #include <algorithm>
-#include <cctype>
+#include <array>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <limits>
-#include <memory>
-#include <numbers>
-#include <stdexcept>
-
-#include "base/AtomicFile.h"
 
 namespace host {
 
@@ -36,10 +27,7 @@ constexpr int kMaxGridLines = 1000;
 constexpr double kMinPixelWidth = 1.0;
 /// Cairo works in 24.8 fixed point; a width from a huge world value must stay far below that.
 constexpr double kMaxPixelWidth = 65536.0;
-/// Cairo's limit for image surfaces, and ours for both formats.
-constexpr int kMaxPictureSize = 32767;
 constexpr std::size_t kMaxLabelBytes = 80;
-constexpr double kFullTurn = 2.0 * std::numbers::pi;
 
 constexpr Rgba kBackground{0.965, 0.965, 0.955, 1.0};
 constexpr Rgba kPlotBackground{1.0, 1.0, 1.0, 1.0};
@@ -74,8 +62,7 @@ Rgba colourOf(const std::array<float, 4>& c) {
     return {channel(c[0]), channel(c[1]), channel(c[2]), channel(c[3])};
 }
 
-
-/// Names come from the host and may hold anything; Cairo refuses text that is not UTF-8 and
+/// Names come from the host and may hold anything; the canvas refuses text that is not UTF-8 and
 /// would put the whole drawing into its error state. Invalid bytes and control characters
 /// become '?', and long names are cut at a character boundary.
 std::string printable(const std::string& text) {
@@ -110,16 +97,6 @@ std::string printable(const std::string& text) {
         i += length;
     }
     return out;
-}
-
-/// The smallest of 1, 2 or 5 times a power of ten that is at least `raw`; 0 when there is none.
-double niceStep(double raw) {
-    if (!(raw > 0.0) || !std::isfinite(raw)) return 0.0;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    if (!(power > 0.0) || !std::isfinite(power)) return 0.0;
-    for (double factor : {1.0, 2.0, 5.0, 10.0})
-        if (power * factor >= raw) return power * factor;
-    return power * 10.0;
 }
 
 /// One orthographic view: world (u, v) -> screen, u to the right, v up, the same scale on both.
@@ -169,22 +146,21 @@ public:
     /// A width in world units as pixels, at least `kMinPixelWidth`.
     double pixels(double worldLength) const { return std::clamp(worldLength * scale_, kMinPixelWidth, kMaxPixelWidth); }
 
-    void drawFrame(cairo_t* cr) const;
-    void drawGrid(cairo_t* cr) const;
-    void drawCall(cairo_t* cr, const DrawCall& call) const;
-    void drawLabel(cairo_t* cr, const PictureLabel& label) const;
-    void drawEmptyNote(cairo_t* cr) const;
-    /// Restricts drawing to the frame below the title, so nothing spills into the other view.
-    void clip(cairo_t* cr) const {
-        cairo_rectangle(cr, left_, top_ + kTitleHeight, width_, std::max(0.0, height_ - kTitleHeight));
-        cairo_clip(cr);
+    void drawFrame(Canvas& canvas) const;
+    void drawGrid(Canvas& canvas) const;
+    void drawCall(Canvas& canvas, const DrawCall& call) const;
+    void drawLabel(Canvas& canvas, const PictureLabel& label) const;
+    void drawEmptyNote(Canvas& canvas) const;
+    /// Runs `draw` restricted to the frame below the title, so nothing spills into the other view.
+    void clipped(Canvas& canvas, const std::function<void()>& draw) const {
+        canvas.clipped(left_, top_ + kTitleHeight, width_, std::max(0.0, height_ - kTitleHeight), draw);
     }
     bool hasExtent() const { return hasExtent_; }
 
 private:
     /// World distance between grid lines; 0 when the scale gives none.
     double gridStep() const { return hasExtent_ ? niceStep(kGridPixels / scale_) : 0.0; }
-    void gridLines(cairo_t* cr, bool vertical, double step) const;
+    void gridLines(Canvas& canvas, bool vertical, double step) const;
 
     const char* title_;
     int vertical_;
@@ -196,16 +172,16 @@ private:
     double scale_ = 1.0, centreU_ = 0.0, centreV_ = 0.0;
 };
 
-void View::drawFrame(cairo_t* cr) const {
-    setColour(cr, kPlotBackground);
-    cairo_rectangle(cr, left_, top_ + kTitleHeight, width_, std::max(0.0, height_ - kTitleHeight));
-    cairo_fill(cr);
-    setColour(cr, kFrame);
-    cairo_set_line_width(cr, 1.0);
-    cairo_rectangle(cr, left_ + 0.5, top_ + 0.5, std::max(0.0, width_ - 1.0), std::max(0.0, height_ - 1.0));
-    cairo_move_to(cr, left_, top_ + kTitleHeight + 0.5);
-    cairo_line_to(cr, left_ + width_, top_ + kTitleHeight + 0.5);
-    cairo_stroke(cr);
+void View::drawFrame(Canvas& canvas) const {
+    canvas.setColour(kPlotBackground);
+    canvas.rectangle(left_, top_ + kTitleHeight, width_, std::max(0.0, height_ - kTitleHeight));
+    canvas.fill();
+    canvas.setColour(kFrame);
+    canvas.setLineWidth(1.0);
+    canvas.rectangle(left_ + 0.5, top_ + 0.5, std::max(0.0, width_ - 1.0), std::max(0.0, height_ - 1.0));
+    canvas.moveTo(left_, top_ + kTitleHeight + 0.5);
+    canvas.lineTo(left_ + width_, top_ + kTitleHeight + 0.5);
+    canvas.stroke();
 
     char text[128];
     const double step = gridStep();
@@ -213,14 +189,12 @@ void View::drawFrame(cairo_t* cr) const {
         std::snprintf(text, sizeof text, "%s    grid %g", title_, step);
     else
         std::snprintf(text, sizeof text, "%s", title_);
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
-    cairo_set_font_size(cr, kTitleFontSize);
-    setColour(cr, kText);
-    cairo_move_to(cr, left_ + 10.0, top_ + 0.5 * kTitleHeight + 0.35 * kTitleFontSize);
-    cairo_show_text(cr, text);
+    canvas.setFont(FontFace::Bold, kTitleFontSize);
+    canvas.setColour(kText);
+    canvas.text(left_ + 10.0, top_ + 0.5 * kTitleHeight + 0.35 * kTitleFontSize, text);
 }
 
-void View::gridLines(cairo_t* cr, bool vertical, double step) const {
+void View::gridLines(Canvas& canvas, bool vertical, double step) const {
     // Lines at every multiple of `step` the frame below the title shows; the world range comes
     // from the frame's pixel bounds, screen = plot centre + (world - centre) * scale.
     const double frameTop = top_ + kTitleHeight, frameBottom = top_ + height_;
@@ -234,52 +208,52 @@ void View::gridLines(cairo_t* cr, bool vertical, double step) const {
     for (int i = 0; i <= static_cast<int>(count); ++i) {
         const double value = first + i * step;
         const bool axis = std::fabs(value) < 0.5 * step;
-        setColour(cr, axis ? kAxis : kGrid);
+        canvas.setColour(axis ? kAxis : kGrid);
         if (vertical) {
             const double x = std::round(project({value, centreV_, centreV_}).x) + 0.5;
-            cairo_move_to(cr, x, frameTop);
-            cairo_line_to(cr, x, frameBottom);
+            canvas.moveTo(x, frameTop);
+            canvas.lineTo(x, frameBottom);
         } else {
             const double y = std::round(project({centreU_, value, value}).y) + 0.5;
-            cairo_move_to(cr, left_, y);
-            cairo_line_to(cr, left_ + width_, y);
+            canvas.moveTo(left_, y);
+            canvas.lineTo(left_ + width_, y);
         }
-        cairo_stroke(cr);
+        canvas.stroke();
     }
 }
 
-void View::drawGrid(cairo_t* cr) const {
+void View::drawGrid(Canvas& canvas) const {
     const double step = gridStep();
     if (step <= 0.0) return;
-    cairo_set_line_width(cr, 1.0);
-    gridLines(cr, true, step);
-    gridLines(cr, false, step);
+    canvas.setLineWidth(1.0);
+    gridLines(canvas, true, step);
+    gridLines(canvas, false, step);
 }
 
 /// Fills a band from `a`, `halfA` wide on each side, to `b`, `halfB` wide: a trapezoid across
 /// the screen direction of the line. A line seen end-on is a disc of the larger half width.
-void fillBand(cairo_t* cr, Pixel a, Pixel b, double halfA, double halfB) {
+void fillBand(Canvas& canvas, Pixel a, Pixel b, double halfA, double halfB) {
     const double dx = b.x - a.x, dy = b.y - a.y;
     const double length = std::hypot(dx, dy);
     if (!(length > 1e-9)) {
-        cairo_arc(cr, a.x, a.y, std::max(halfA, halfB), 0.0, kFullTurn);
-        cairo_fill(cr);
+        canvas.circle(a.x, a.y, std::max(halfA, halfB));
+        canvas.fill();
         return;
     }
     const double nx = -dy / length, ny = dx / length;  // unit normal on screen
-    cairo_move_to(cr, a.x + nx * halfA, a.y + ny * halfA);
-    cairo_line_to(cr, b.x + nx * halfB, b.y + ny * halfB);
-    cairo_line_to(cr, b.x - nx * halfB, b.y - ny * halfB);
-    cairo_line_to(cr, a.x - nx * halfA, a.y - ny * halfA);
-    cairo_close_path(cr);
-    cairo_fill(cr);
+    canvas.moveTo(a.x + nx * halfA, a.y + ny * halfA);
+    canvas.lineTo(b.x + nx * halfB, b.y + ny * halfB);
+    canvas.lineTo(b.x - nx * halfB, b.y - ny * halfB);
+    canvas.lineTo(a.x - nx * halfA, a.y - ny * halfA);
+    canvas.closePath();
+    canvas.fill();
 }
 
-void View::drawCall(cairo_t* cr, const DrawCall& call) const {
+void View::drawCall(Canvas& canvas, const DrawCall& call) const {
     const World from = toWorld(call.from), to = toWorld(call.to);
     if (call.kind == DrawKind::Line) {
-        setColour(cr, colourOf(call.colour));
-        fillBand(cr, project(from), project(to), 0.5 * pixels(lengthOf(call.widthFrom)),
+        canvas.setColour(colourOf(call.colour));
+        fillBand(canvas, project(from), project(to), 0.5 * pixels(lengthOf(call.widthFrom)),
                  0.5 * pixels(lengthOf(call.widthTo)));
         return;
     }
@@ -294,52 +268,45 @@ void View::drawCall(cairo_t* cr, const DrawCall& call) const {
     const World base{to.x - d.x * t, to.y - d.y * t, to.z - d.z * t};  // base = tip - dir * head
     const Pixel start = project(from), tip = project(to), headBase = project(base);
 
-    setColour(cr, colourOf(call.colour));
-    if (t < 1.0) fillBand(cr, start, headBase, shaftHalf, shaftHalf);
+    canvas.setColour(colourOf(call.colour));
+    if (t < 1.0) fillBand(canvas, start, headBase, shaftHalf, shaftHalf);
     // The head is a band that narrows from its full width at the base to nothing at the tip.
-    setColour(cr, colourOf(call.colour2));
-    fillBand(cr, headBase, tip, headHalf, 0.0);
+    canvas.setColour(colourOf(call.colour2));
+    fillBand(canvas, headBase, tip, headHalf, 0.0);
 }
 
-void View::drawLabel(cairo_t* cr, const PictureLabel& label) const {
+void View::drawLabel(Canvas& canvas, const PictureLabel& label) const {
     const Pixel at = project(toWorld(label.position));
-    setColour(cr, kText);
-    cairo_arc(cr, at.x, at.y, kLabelDotRadius, 0.0, kFullTurn);
-    cairo_fill(cr);
+    canvas.setColour(kText);
+    canvas.circle(at.x, at.y, kLabelDotRadius);
+    canvas.fill();
 
     const std::string text = printable(label.text);
     if (text.empty()) return;
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, kLabelFontSize);
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, text.c_str(), &extents);
+    canvas.setFont(FontFace::Regular, kLabelFontSize);
+    const TextExtents extents = canvas.measure(text);
     const double x = at.x + kLabelOffset, y = at.y - kLabelOffset;
     // A light backdrop keeps the name legible over lines and grid.
-    setColour(cr, kLabelBackdrop);
-    cairo_rectangle(cr, x + extents.x_bearing - 2.0, y + extents.y_bearing - 2.0, extents.width + 4.0,
-                    extents.height + 4.0);
-    cairo_fill(cr);
-    setColour(cr, kText);
-    cairo_move_to(cr, x, y);
-    cairo_show_text(cr, text.c_str());
+    canvas.setColour(kLabelBackdrop);
+    canvas.rectangle(x + extents.xBearing - 2.0, y + extents.yBearing - 2.0, extents.width + 4.0, extents.height + 4.0);
+    canvas.fill();
+    canvas.setColour(kText);
+    canvas.text(x, y, text);
 }
 
-void View::drawEmptyNote(cairo_t* cr) const {
-    const char* text = "(nothing drawn)";
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_ITALIC, CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, kLabelFontSize);
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, text, &extents);
-    setColour(cr, kFrame);
-    cairo_move_to(cr, plotLeft_ + 0.5 * (plotWidth_ - extents.width) - extents.x_bearing, plotTop_ + 0.5 * plotHeight_);
-    cairo_show_text(cr, text);
+void View::drawEmptyNote(Canvas& canvas) const {
+    const std::string text = "(nothing drawn)";
+    canvas.setFont(FontFace::Italic, kLabelFontSize);
+    const TextExtents extents = canvas.measure(text);
+    canvas.setColour(kFrame);
+    // Centred by its ink, which an italic face sets off from the pen.
+    canvas.text(plotLeft_ + 0.5 * (plotWidth_ - extents.width) - extents.xBearing, plotTop_ + 0.5 * plotHeight_, text);
 }
 
-/// Draws both views of the scene onto `cr`, a surface of `width` x `height`.
-void render(cairo_t* cr, const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels, int width,
+/// Draws both views of the scene onto `canvas`, `width` x `height`.
+void render(Canvas& canvas, const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels, int width,
             int height) {
-    setColour(cr, kBackground);
-    cairo_paint(cr);
+    canvas.paint(kBackground);
 
     const double half = std::floor(0.5 * width);
     const double inner = std::max(1.0, height - 2.0 * kFrameInset);
@@ -350,15 +317,10 @@ void render(cairo_t* cr, const std::vector<DrawCall>& calls, const std::vector<P
 
     // Room for the widest name right of its point (text, offset and backdrop).
     double labelRoom = 0.0;
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, kLabelFontSize);
-    for (const PictureLabel& label : labels) {
-        if (!isFinite(label.position)) continue;
-        const std::string text = printable(label.text);
-        cairo_text_extents_t extents;
-        cairo_text_extents(cr, text.c_str(), &extents);
-        labelRoom = std::max(labelRoom, kLabelOffset + extents.x_advance + 4.0);
-    }
+    canvas.setFont(FontFace::Regular, kLabelFontSize);
+    for (const PictureLabel& label : labels)
+        if (isFinite(label.position))
+            labelRoom = std::max(labelRoom, kLabelOffset + canvas.measure(printable(label.text)).xAdvance + 4.0);
 
     for (View& view : views) {
         for (const DrawCall& call : calls) {
@@ -372,96 +334,28 @@ void render(cairo_t* cr, const std::vector<DrawCall>& calls, const std::vector<P
     }
 
     for (const View& view : views) {
-        view.drawFrame(cr);
-        cairo_save(cr);
-        view.clip(cr);
-        if (!view.hasExtent()) {
-            view.drawEmptyNote(cr);
-        } else {
-            view.drawGrid(cr);
+        view.drawFrame(canvas);
+        view.clipped(canvas, [&] {
+            if (!view.hasExtent()) {
+                view.drawEmptyNote(canvas);
+                return;
+            }
+            view.drawGrid(canvas);
             // In the order the objects drew: later calls paint over earlier ones, as in the editor.
             for (const DrawCall& call : calls)
-                if (isDrawable(call)) view.drawCall(cr, call);
+                if (isDrawable(call)) view.drawCall(canvas, call);
             for (const PictureLabel& label : labels)
-                if (isFinite(label.position)) view.drawLabel(cr, label);
-        }
-        cairo_restore(cr);
+                if (isFinite(label.position)) view.drawLabel(canvas, label);
+        });
     }
-}
-
-struct SurfaceDeleter {
-    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct ContextDeleter {
-    void operator()(cairo_t* c) const { cairo_destroy(c); }
-};
-using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-using ContextPtr = std::unique_ptr<cairo_t, ContextDeleter>;
-
-void check(cairo_status_t status, const std::string& what) {
-    if (status != CAIRO_STATUS_SUCCESS) throw std::runtime_error(what + ": " + cairo_status_to_string(status));
-}
-
-/// Renders onto `surface` and reports any failure of Cairo along the way.
-void renderOnto(cairo_surface_t* surface, const std::function<void(cairo_t*)>& paint, const std::string& path) {
-    check(cairo_surface_status(surface), "cannot create picture " + path);
-    ContextPtr cr(cairo_create(surface));
-    paint(cr.get());
-    check(cairo_status(cr.get()), "cannot draw picture " + path);
-}
-
-enum class Format { Png, Svg };
-
-/// The extension of `path` in lower case ("" when it has none).
-std::string extensionOf(const std::string& path) {
-    std::string extension = std::filesystem::path(path).extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
-}
-
-Format formatOf(const std::string& path) {
-    const std::string extension = extensionOf(path);
-    if (extension == ".png") return Format::Png;
-    if (extension == ".svg") return Format::Svg;
-    throw std::runtime_error("unknown picture format \"" + extension + "\" of " + path + " (use .png or .svg)");
 }
 
 }  // namespace
 
-void setColour(cairo_t* cr, const Rgba& c) { cairo_set_source_rgba(cr, c.r, c.g, c.b, c.a); }
-
-bool isPicturePath(const std::string& path) {
-    const std::string extension = extensionOf(path);
-    return extension == ".png" || extension == ".svg";
-}
-
-void writeCairoPicture(const std::string& path, int width, int height, const std::function<void(cairo_t*)>& paint) {
-    const Format format = formatOf(path);
-    if (width < 1 || height < 1 || width > kMaxPictureSize || height > kMaxPictureSize)
-        throw std::runtime_error("picture size " + std::to_string(width) + " x " + std::to_string(height) +
-                                 " out of range 1..32767");
-
-    writeFileAtomically(path, [&](const std::string& temporary) {
-        if (format == Format::Png) {
-            SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
-            renderOnto(surface.get(), paint, path);
-            cairo_surface_flush(surface.get());
-            check(cairo_surface_write_to_png(surface.get(), temporary.c_str()), "cannot write picture " + path);
-        } else {
-            SurfacePtr surface(cairo_svg_surface_create(temporary.c_str(), width, height));
-            renderOnto(surface.get(), paint, path);
-            // Finishing writes the rest of the file; its errors show in the surface's status.
-            cairo_surface_finish(surface.get());
-            check(cairo_surface_status(surface.get()), "cannot write picture " + path);
-        }
-    });
-}
-
 void writePicture(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels, const std::string& path,
                   const PictureOptions& options) {
-    writeCairoPicture(path, options.width, options.height,
-                      [&](cairo_t* cr) { render(cr, calls, labels, options.width, options.height); });
+    writeCanvasFile(path, options.width, options.height,
+                    [&](Canvas& canvas) { render(canvas, calls, labels, options.width, options.height); });
 }
 
 }  // namespace host

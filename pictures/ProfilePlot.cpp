@@ -1,11 +1,9 @@
 #include "pictures/ProfilePlot.h"
 
-#include <cairo.h>
-
 #include <algorithm>
 #include <cmath>
 
-#include "pictures/Picture.h"
+#include "pictures/Canvas.h"
 
 namespace host {
 
@@ -32,29 +30,18 @@ constexpr Rgba kCut{0.85, 0.15, 0.15, 0.9};
 constexpr Rgba kEvent{0.15, 0.6, 0.3, 0.9};
 constexpr Rgba kPeak{0.85, 0.35, 0.05, 1};
 
-void text(cairo_t* cr, double x, double y, const std::string& s, bool bold = false) {
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
-                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, kFontSize);
-    cairo_move_to(cr, x, y);
-    cairo_show_text(cr, s.c_str());
+/// Sets the face, then writes `s` with its pen at `x`.
+void text(Canvas& canvas, double x, double y, const std::string& s, bool bold = false) {
+    canvas.setFont(bold ? FontFace::Bold : FontFace::Regular, kFontSize);
+    canvas.text(x, y, s);
 }
 
-double textWidth(cairo_t* cr, const std::string& s) {
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, s.c_str(), &extents);
-    return extents.x_advance;
-}
+/// The advance of `s` in the face set last: the layout measures a text before `text` sets the
+/// text's own face, so a text that follows a bold one is measured bold.
+double textWidth(const Canvas& canvas, const std::string& s) { return canvas.measure(s).xAdvance; }
 
-/// 1, 2 or 5 times a power of ten, about `span / lines` (at least a millionth of the span).
-double niceStep(double span, double lines) {
-    if (!(span > 0) || !std::isfinite(span)) return 1.0;
-    const double raw = span / lines;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (const double m : {1.0, 2.0, 5.0, 10.0})
-        if (raw <= m * power) return m * power;
-    return 10.0 * power;
-}
+/// A grid step for `span` cut into about `lines`; 1 when there is no span.
+double stepFor(double span, double lines) { return span > 0 && std::isfinite(span) ? niceStep(span / lines) : 1.0; }
 
 /// A vertical mark across every panel at elapsed time `ms`.
 struct Mark {
@@ -64,20 +51,11 @@ struct Mark {
     bool dashed = false;
 };
 
-}  // namespace
-
-int profilePlotHeight() {
-    return static_cast<int>(kHeader + kProfileQuantities.size() * (kPanelHeight + kPanelGap) + kAxisBand);
-}
-
-void writeProfilePlotFile(const std::string& path, const std::string& title, const FlightAnalysisInput& input,
-                  const FlightAnalysis& analysis, const std::vector<FlightEvent>& events, int width) {
-    const int height = profilePlotHeight();
-    const std::vector<double> elapsed = elapsedTimes(input.ticks);
-    const double duration = elapsed.empty() ? 0.0 : elapsed.back();
+/// The flight's marks and events as marks, at elapsed times.
+std::vector<Mark> marksOf(const FlightAnalysisInput& input, const FlightAnalysis& analysis,
+                          const std::vector<FlightEvent>& events) {
     const ULong first = input.ticks.empty() ? 0 : input.ticks.front().time;
     const auto since = [&](ULong time) { return static_cast<double>(static_cast<ULong>(time - first)); };
-
     std::vector<Mark> marks;
     for (const FlightMark& m : analysis.marks) {
         const std::string name = m.waypoint < input.waypoints.size() ? input.waypoints[m.waypoint].name : "";
@@ -96,146 +74,187 @@ void writeProfilePlotFile(const std::string& path, const std::string& title, con
             marks.push_back({since(e.time), since(e.time), kEvent, word + e.detail, true});
         }
     }
-    const std::array<ProfilePeak, 7> peaks = profilePeaks(analysis);
+    return marks;
+}
 
-    writeCairoPicture(path, width, height, [&](cairo_t* cr) {
-        const double plotLeft = kLeft, plotRight = width - kRight, plotWidth = std::max(1.0, plotRight - plotLeft);
-        const auto x = [&](double ms) {
-            return plotLeft + (duration > 0 ? std::clamp(ms / duration, 0.0, 1.0) : 0.0) * plotWidth;
-        };
-        setColour(cr, kBackground);
-        cairo_paint(cr);
-        setColour(cr, kText);
-        text(cr, plotLeft, 20, title, true);
+/// Time across the picture: the plot's edges and where an elapsed time lies.
+struct TimeAxis {
+    double left, right, width;
+    double duration;  ///< ms
+    double x(double ms) const { return left + (duration > 0 ? std::clamp(ms / duration, 0.0, 1.0) : 0.0) * width; }
+};
 
-        // Names of the marks in the header band, left to right in two rows so that neighbours do
-        // not collide (a name that finds no room is left out; its line still shows), kept inside
-        // the picture at the right end.
-        std::vector<const Mark*> named;
-        for (const Mark& m : marks)
-            if (!m.name.empty()) named.push_back(&m);
-        std::stable_sort(named.begin(), named.end(), [](const Mark* a, const Mark* b) { return a->from < b->from; });
-        double lastEnd[2] = {-1e9, -1e9};
-        for (const Mark* m : named) {
-            const double w = textWidth(cr, m->name);
-            const double at = std::min(x(m->from) + 2, width - 4 - w);
-            const int row = at > lastEnd[0] ? 0 : (at > lastEnd[1] ? 1 : -1);
-            if (row < 0) continue;
-            setColour(cr, m->colour);
-            text(cr, at, 40 + 16 * row, m->name);
-            lastEnd[row] = at + w + 6;
+/// Names of the marks in the header band, left to right in two rows so that neighbours do not
+/// collide (a name that finds no room is left out; its line still shows), kept inside the
+/// picture at the right end.
+void drawMarkNames(Canvas& canvas, const std::vector<Mark>& marks, const TimeAxis& time, int width) {
+    std::vector<const Mark*> named;
+    for (const Mark& m : marks)
+        if (!m.name.empty()) named.push_back(&m);
+    std::stable_sort(named.begin(), named.end(), [](const Mark* a, const Mark* b) { return a->from < b->from; });
+    double lastEnd[2] = {-1e9, -1e9};
+    for (const Mark* m : named) {
+        const double w = textWidth(canvas, m->name);
+        const double at = std::min(time.x(m->from) + 2, width - 4 - w);
+        const int row = at > lastEnd[0] ? 0 : (at > lastEnd[1] ? 1 : -1);
+        if (row < 0) continue;
+        canvas.setColour(m->colour);
+        text(canvas, at, 40 + 16 * row, m->name);
+        lastEnd[row] = at + w + 6;
+    }
+}
+
+/// One quantity's panel: its place and value range.
+struct Panel {
+    double top, bottom;
+    double low = 0, high = 0;  ///< the values shown, bottom to top
+    bool any = false;          ///< a finite value at some tick
+    double y(double v) const { return bottom - (v - low) / (high - low) * kPanelHeight; }
+};
+
+/// The value range: the finite values and 0, with a little room.
+Panel panelFor(std::size_t q, const FlightAnalysis& analysis) {
+    Panel panel;
+    panel.top = kHeader + q * (kPanelHeight + kPanelGap);
+    panel.bottom = panel.top + kPanelHeight;
+    double& low = panel.low;
+    double& high = panel.high;
+    for (const TickMeasures& t : analysis.ticks) {
+        const double v = t.*kProfileQuantities[q].member;
+        if (!std::isfinite(v)) continue;
+        low = std::min(low, v);
+        high = std::max(high, v);
+        panel.any = true;
+    }
+    // A constant measure sits mid-panel; others keep a margin on both sides, so that a curve
+    // along 0 does not hide under the frame.
+    if (high - low <= 0) {
+        const double half = std::max(1.0, std::fabs(high)) * 0.5;
+        low -= half;
+        high += half;
+    }
+    const double pad = 0.08 * (high - low);
+    low -= pad;
+    high += pad;
+    return panel;
+}
+
+void drawGrid(Canvas& canvas, const Panel& panel, const TimeAxis& time, double timeStep) {
+    canvas.setLineWidth(1);
+    const double valueStep = stepFor(panel.high - panel.low, 4);
+    for (double v = std::ceil(panel.low / valueStep) * valueStep; v <= panel.high; v += valueStep) {
+        canvas.setColour(kGrid);
+        canvas.moveTo(time.left, std::round(panel.y(v)) + 0.5);
+        canvas.lineTo(time.right, std::round(panel.y(v)) + 0.5);
+        canvas.stroke();
+        canvas.setColour(kText);
+        const std::string label = readableNumber(std::fabs(v) < valueStep * 1e-9 ? 0.0 : v);
+        text(canvas, time.left - 6 - textWidth(canvas, label), panel.y(v) + 4, label);
+    }
+    for (double t = 0; time.duration > 0 && t <= time.duration; t += timeStep) {
+        canvas.setColour(kGrid);
+        canvas.moveTo(std::round(time.x(t)) + 0.5, panel.top);
+        canvas.lineTo(std::round(time.x(t)) + 0.5, panel.bottom);
+        canvas.stroke();
+    }
+}
+
+/// Marks behind the curve (spans shaded, moments as lines), then the curve, broken where the
+/// measure is not defined (first ticks, across a cut), and its peak.
+void drawCurve(Canvas& canvas, const Panel& panel, const TimeAxis& time, const std::vector<Mark>& marks,
+               const std::vector<double>& elapsed, const FlightAnalysis& analysis, std::size_t q,
+               const ProfilePeak& peak) {
+    for (const Mark& m : marks) {
+        canvas.setColour(m.colour);
+        if (m.to > m.from) {
+            canvas.rectangle(time.x(m.from), panel.top, std::max(1.0, time.x(m.to) - time.x(m.from)), kPanelHeight);
+            canvas.fill();
+            continue;
         }
+        canvas.setDash(m.dashed ? 4 : 0);
+        canvas.moveTo(std::round(time.x(m.from)) + 0.5, panel.top);
+        canvas.lineTo(std::round(time.x(m.from)) + 0.5, panel.bottom);
+        canvas.stroke();
+        canvas.setDash(0);
+    }
 
-        const double timeStep = niceStep(duration / 1000.0, 10) * 1000.0;
+    canvas.setColour(kCurve);
+    canvas.setLineWidth(1.5);
+    bool drawing = false;
+    for (std::size_t i = 0; i < analysis.ticks.size() && i < elapsed.size(); ++i) {
+        const double v = analysis.ticks[i].*kProfileQuantities[q].member;
+        if (!std::isfinite(v)) {
+            drawing = false;
+            continue;
+        }
+        if (drawing)
+            canvas.lineTo(time.x(elapsed[i]), panel.y(v));
+        else
+            canvas.moveTo(time.x(elapsed[i]), panel.y(v));
+        drawing = true;
+    }
+    canvas.stroke();
+    if (peak.defined) {
+        canvas.setColour(kPeak);
+        canvas.circle(time.x(elapsed[peak.tick]), panel.y(peak.value), 3.5);
+        canvas.fill();
+    }
+}
+
+/// The panel's frame, its quantity's name and where its peak is.
+void drawPanelFrame(Canvas& canvas, const Panel& panel, const TimeAxis& time, const ProfileQuantity& quantity,
+                    const ProfilePeak& peak, const std::vector<double>& elapsed) {
+    canvas.setColour(kFrame);
+    canvas.setLineWidth(1);
+    canvas.rectangle(time.left + 0.5, panel.top + 0.5, time.width - 1, kPanelHeight - 1);
+    canvas.stroke();
+    canvas.setColour(kText);
+    text(canvas, time.left + 8, panel.top + 16, std::string(quantity.title) + " (" + quantity.unit + ")", true);
+    const std::string where =
+        !panel.any ? "not defined in this flight"
+                   : "max " + readableNumber(peak.value) + " at " + readableNumber(elapsed[peak.tick] / 1000.0) + " s";
+    text(canvas, time.right - 8 - textWidth(canvas, where), panel.top + 16, where);
+}
+
+}  // namespace
+
+int profilePlotHeight() {
+    return static_cast<int>(kHeader + kProfileQuantities.size() * (kPanelHeight + kPanelGap) + kAxisBand);
+}
+
+void writeProfilePlotFile(const std::string& path, const std::string& title, const FlightAnalysisInput& input,
+                          const FlightAnalysis& analysis, const std::vector<FlightEvent>& events, int width) {
+    const std::vector<double> elapsed = elapsedTimes(input.ticks);
+    const std::vector<Mark> marks = marksOf(input, analysis, events);
+    const std::array<ProfilePeak, 7> peaks = profilePeaks(analysis);
+    const double right = width - kRight;
+    const TimeAxis time{kLeft, right, std::max(1.0, right - kLeft), elapsed.empty() ? 0.0 : elapsed.back()};
+
+    writeCanvasFile(path, width, profilePlotHeight(), [&](Canvas& canvas) {
+        canvas.paint(kBackground);
+        canvas.setColour(kText);
+        text(canvas, time.left, 20, title, true);
+        drawMarkNames(canvas, marks, time, width);
+
+        const double timeStep = stepFor(time.duration / 1000.0, 10) * 1000.0;
         for (std::size_t q = 0; q < kProfileQuantities.size(); ++q) {
-            const ProfileQuantity& quantity = kProfileQuantities[q];
-            const double top = kHeader + q * (kPanelHeight + kPanelGap), bottom = top + kPanelHeight;
-            setColour(cr, kPanel);
-            cairo_rectangle(cr, plotLeft, top, plotWidth, kPanelHeight);
-            cairo_fill(cr);
-
-            // The value range: the finite values and 0, with a little room.
-            double low = 0, high = 0;
-            bool any = false;
-            for (const TickMeasures& t : analysis.ticks) {
-                const double v = t.*quantity.member;
-                if (!std::isfinite(v)) continue;
-                low = std::min(low, v);
-                high = std::max(high, v);
-                any = true;
-            }
-            // A constant measure sits mid-panel; others keep a margin on both sides, so that a
-            // curve along 0 does not hide under the frame.
-            if (high - low <= 0) {
-                const double half = std::max(1.0, std::fabs(high)) * 0.5;
-                low -= half;
-                high += half;
-            }
-            const double pad = 0.08 * (high - low);
-            low -= pad;
-            high += pad;
-            const auto y = [&](double v) { return bottom - (v - low) / (high - low) * kPanelHeight; };
-
-            // Grid and values.
-            cairo_set_line_width(cr, 1);
-            const double valueStep = niceStep(high - low, 4);
-            for (double v = std::ceil(low / valueStep) * valueStep; v <= high; v += valueStep) {
-                setColour(cr, kGrid);
-                cairo_move_to(cr, plotLeft, std::round(y(v)) + 0.5);
-                cairo_line_to(cr, plotRight, std::round(y(v)) + 0.5);
-                cairo_stroke(cr);
-                setColour(cr, kText);
-                const std::string label = readableNumber(std::fabs(v) < valueStep * 1e-9 ? 0.0 : v);
-                text(cr, plotLeft - 6 - textWidth(cr, label), y(v) + 4, label);
-            }
-            for (double t = 0; duration > 0 && t <= duration; t += timeStep) {
-                setColour(cr, kGrid);
-                cairo_move_to(cr, std::round(x(t)) + 0.5, top);
-                cairo_line_to(cr, std::round(x(t)) + 0.5, bottom);
-                cairo_stroke(cr);
-            }
-
-            // Marks behind the curve: spans shaded, moments as lines.
-            cairo_save(cr);
-            cairo_rectangle(cr, plotLeft, top, plotWidth, kPanelHeight);
-            cairo_clip(cr);
-            for (const Mark& m : marks) {
-                setColour(cr, m.colour);
-                if (m.to > m.from) {
-                    cairo_rectangle(cr, x(m.from), top, std::max(1.0, x(m.to) - x(m.from)), kPanelHeight);
-                    cairo_fill(cr);
-                    continue;
-                }
-                const double dash = 4;
-                cairo_set_dash(cr, &dash, m.dashed ? 1 : 0, 0);
-                cairo_move_to(cr, std::round(x(m.from)) + 0.5, top);
-                cairo_line_to(cr, std::round(x(m.from)) + 0.5, bottom);
-                cairo_stroke(cr);
-                cairo_set_dash(cr, nullptr, 0, 0);
-            }
-
-            // The curve, broken where the measure is not defined (first ticks, across a cut).
-            setColour(cr, kCurve);
-            cairo_set_line_width(cr, 1.5);
-            bool drawing = false;
-            for (std::size_t i = 0; i < analysis.ticks.size() && i < elapsed.size(); ++i) {
-                const double v = analysis.ticks[i].*quantity.member;
-                if (!std::isfinite(v)) {
-                    drawing = false;
-                    continue;
-                }
-                if (drawing)
-                    cairo_line_to(cr, x(elapsed[i]), y(v));
-                else
-                    cairo_move_to(cr, x(elapsed[i]), y(v));
-                drawing = true;
-            }
-            cairo_stroke(cr);
-            if (peaks[q].defined) {
-                setColour(cr, kPeak);
-                cairo_arc(cr, x(elapsed[peaks[q].tick]), y(peaks[q].value), 3.5, 0, 2 * 3.14159265358979);
-                cairo_fill(cr);
-            }
-            cairo_restore(cr);
-
-            setColour(cr, kFrame);
-            cairo_set_line_width(cr, 1);
-            cairo_rectangle(cr, plotLeft + 0.5, top + 0.5, plotWidth - 1, kPanelHeight - 1);
-            cairo_stroke(cr);
-            setColour(cr, kText);
-            text(cr, plotLeft + 8, top + 16, std::string(quantity.title) + " (" + quantity.unit + ")", true);
-            const std::string peak =
-                !any ? "not defined in this flight"
-                     : "max " + readableNumber(peaks[q].value) + " at " + readableNumber(elapsed[peaks[q].tick] / 1000.0) + " s";
-            text(cr, plotRight - 8 - textWidth(cr, peak), top + 16, peak);
+            const Panel panel = panelFor(q, analysis);
+            canvas.setColour(kPanel);
+            canvas.rectangle(time.left, panel.top, time.width, kPanelHeight);
+            canvas.fill();
+            drawGrid(canvas, panel, time, timeStep);
+            canvas.clipped(time.left, panel.top, time.width, kPanelHeight,
+                           [&] { drawCurve(canvas, panel, time, marks, elapsed, analysis, q, peaks[q]); });
+            drawPanelFrame(canvas, panel, time, kProfileQuantities[q], peaks[q], elapsed);
         }
 
         // The time axis under the last panel.
         const double axis = kHeader + kProfileQuantities.size() * (kPanelHeight + kPanelGap);
-        setColour(cr, kText);
-        for (double t = 0; duration > 0 && t <= duration; t += timeStep) {
+        canvas.setColour(kText);
+        canvas.setFont(FontFace::Regular, kFontSize);
+        for (double t = 0; time.duration > 0 && t <= time.duration; t += timeStep) {
             const std::string label = readableNumber(t / 1000.0) + " s";
-            text(cr, x(t) - textWidth(cr, label) / 2, axis + 14, label);
+            canvas.text(time.x(t), axis + 14, label, TextAnchor::Centre);
         }
     });
 }

@@ -11,9 +11,9 @@ namespace host {
 
 /// Writes the panels as PNG or SVG (by the extension of `path`), `width` wide, with a title and
 /// the flight's marks: waypoints reached (named), pauses (shaded), cuts, and the activations,
-/// deactivation and messages of `events`. Same errors as `writePicture`.
+/// deactivation and messages of `events`. Throws as `writeCanvasFile`.
 void writeProfilePlotFile(const std::string& path, const std::string& title, const FlightAnalysisInput& input,
-                  const FlightAnalysis& analysis, const std::vector<FlightEvent>& events, int width = 1600);
+                          const FlightAnalysis& analysis, const std::vector<FlightEvent>& events, int width = 1600);
 
 /// The height of the picture `writeProfilePlotFile` makes: a band for the title and the names, a panel
 /// per quantity, and the time axis.

@@ -11,6 +11,7 @@
 #include "host/Host.h"
 #include "module/InProcessModule.h"
 #include "scene/JsonSceneReader.h"
+#include "scene/JsonSceneWriter.h"
 #include "scene/SceneFile.h"
 
 using host::Host;
@@ -40,10 +41,12 @@ RecordedEye eye(ULong time, double px, double py, double pz, double fx, double f
 }
 
 /// The imported scene flown again (by `camsys fly`'s own recorder) at the recording's times,
-/// compared sample by sample: the largest distance and view angle (degrees).
+/// compared sample by sample: the largest distance and view angle (degrees). The scene is
+/// written as `camsys load` writes it: loading it and writing it again gives the same text.
 std::pair<double, double> deviation(const std::string& scene, const std::vector<RecordedEye>& samples) {
     Host host(SetIRTS, GetObjectFactories);
     host::loadJsonScene(host, scene, "imported.json");
+    EXPECT_EQ(host::sceneToJson(host), scene);
     host.createCamera();
     const ULong step = samples[1].time - samples[0].time;
     const host::FlightRecording flight = host::recordFlight(host, host.find("Cam"), {samples[0].time, step, 1000000});
@@ -109,5 +112,18 @@ TEST(FlightImport, RecordingsBecomeFewWaypointsWithinTheTolerance) {
         EXPECT_LE(angle, 1.0);
         EXPECT_NEAR(distance, result.worstDistance, 1e-9) << "the fit measured another flight than it wrote";
         EXPECT_EQ(result.parts, std::string(c.name) == "circle" ? 1u : 2u);
+    }
+}
+
+TEST(FlightImport, AFieldOfViewTooSmallToInvertIsRefused) {
+    // Its waypoint's factor 1 / fov would be no float.
+    std::vector<RecordedEye> samples = {eye(0, 0, 0, 0, 1, 0, 0), eye(16, 1, 0, 0, 1, 0, 0, 1e-39f)};
+    Host host(SetIRTS, GetObjectFactories);
+    try {
+        host::importRecording(host, samples, {});
+        ADD_FAILURE() << "imported";
+    } catch (const host::InputError& e) {
+        EXPECT_NE(std::string(e.what()).find("sample 1 (time 16)"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("too small to invert"), std::string::npos) << e.what();
     }
 }
