@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "base/AtomicFile.h"
+#include "cli/CliSupport.h"
 #include "base/Heap.h"
 #include "flight/Flight.h"
 #include "flight/FlightAnalysis.h"
@@ -37,17 +38,19 @@
 #include "scene/SceneFile.h"
 #include "studio/server/StudioServer.h"
 
-#ifndef CAMSYS_PLUGIN_BUILT
-#define CAMSYS_PLUGIN_BUILT "../module/libcamerasystem.so"
-#endif
 #ifndef CAMSYS_VERSION
 #define CAMSYS_VERSION "unknown"
 #endif
 
 namespace {
 
-constexpr int kExitBadInput = 2;
-constexpr int kExitFailure = 1;
+using host::chooseIterator;
+using host::EventPrinter;
+using host::kExitBadInput;
+using host::kExitFailure;
+using host::UsageError;
+using host::writeOutput;
+using FlyOptions = host::FlightArguments;
 
 const char* const kFormats = R"(Scene files (SCENE may be either; the content decides):
   JSON   { "objects": [ { "name": "Tower", "position": [40, 120, 15] },
@@ -73,121 +76,6 @@ Every output file is written under a temporary name and renamed: a failure leave
 file. Exit status: 0 done, 2 bad input (camsys: FILE: OBJECT: ATTRIBUTE: what), 1 other
 failures. The plug-in: --plugin, else $CAMSYS_PLUGIN, else the one installed beside camsys
 (../lib/camerasystem/), else the one built with camsys.)";
-
-/// A number option that must be finite: CLI11's range checks let NaN through (every comparison
-/// with it is false), which would turn a threshold or a tolerance off without a word.
-const CLI::Validator kFinite(
-    [](std::string& text) {
-        char* end = nullptr;
-        const double value = std::strtod(text.c_str(), &end);
-        return std::isfinite(value) ? std::string() : std::string("must be a finite number: " + text);
-    },
-    "FINITE");
-
-/// Thrown for a mistake on the command line that the parser cannot see.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-/// The plug-in to load: the option, else the environment, else the one built with the tool.
-std::string pluginPath(const std::string& option) {
-    if (!option.empty()) return option;
-    const char* fromEnvironment = std::getenv("CAMSYS_PLUGIN");
-    if (fromEnvironment && *fromEnvironment) return fromEnvironment;
-    return host::defaultPluginPath(CAMSYS_PLUGIN_BUILT);
-}
-
-/// Prints the runtime's activations, deactivations and messages as "time,event,detail" lines,
-/// in the order they happened, each once.
-class EventPrinter {
-public:
-    explicit EventPrinter(const host::Host& host) : host_(host) {}
-
-    void flush() {
-        const auto& activations = host_.activationLog();
-        const auto& messages = host_.messages();
-        while (activation_ < activations.size() || message_ < messages.size()) {
-            const bool messageFirst =
-                activation_ == activations.size() ||
-                (message_ < messages.size() && messages[message_].sequence < activations[activation_].sequence);
-            if (messageFirst) {
-                const host::MessageRecord& m = messages[message_++];
-                std::fprintf(stderr, "%u,message,%s: %s\n", m.time, m.location.c_str(), m.text.c_str());
-            } else {
-                const host::ActivationRecord& a = activations[activation_++];
-                std::fprintf(stderr, "%u,%s,%s\n", a.time, host::eventName(a.kind), a.name.c_str());
-            }
-        }
-    }
-
-private:
-    const host::Host& host_;
-    std::size_t activation_ = 0;
-    std::size_t message_ = 0;
-};
-
-/// A write to standard output failed (a full disk, a closed pipe): the reason as errno has it.
-struct WriteError : std::runtime_error {
-    WriteError() : std::runtime_error(std::string("write error: ") + std::strerror(errno)) {}
-};
-
-/// Writes `text` to `path`, or to standard output when `path` is empty or "-".
-void writeOutput(const std::string& path, const std::string& text) {
-    if (!path.empty() && path != "-") {
-        host::writeFileAtomically(path, text);
-        return;
-    }
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) throw WriteError();
-}
-
-/// The iterator to fly: the one named, else the only object of the scene with an eye.
-Handle chooseIterator(const host::Host& host, const std::vector<Handle>& scene, const std::string& file,
-                      const std::string& name) {
-    std::vector<Handle> iterators;
-    std::string names;
-    for (const Handle& handle : scene) {
-        if (!handle.GetInterface(kIdHasEye, nullptr)) continue;
-        iterators.push_back(handle);
-        names += (names.empty() ? "" : ", ") + host.nameOf(handle);
-    }
-    if (!name.empty()) {
-        const auto found =
-            std::find_if(scene.begin(), scene.end(), [&](const Handle& h) { return host.nameOf(h) == name; });
-        if (found == scene.end())
-            throw host::InputError(file, name, "",
-                                   "no object has this name (iterators: " + (names.empty() ? "none" : names) + ")");
-        if (std::find(iterators.begin(), iterators.end(), *found) == iterators.end())
-            throw host::InputError(file, name, "", "the object is no iterator: it has no eye (ISCO_HasEye)");
-        return *found;
-    }
-    if (iterators.empty()) throw host::InputError(file, "", "", "the scene has no iterator");
-    if (iterators.size() > 1)
-        throw host::InputError(file, "", "",
-                               "the scene has " + std::to_string(iterators.size()) + " iterators (" + names +
-                                   "); choose one with --iterator");
-    return iterators.front();
-}
-
-struct FlyOptions {
-    std::string scene;
-    std::string iterator;
-    ULong start = 0;
-    ULong step = 16;
-    std::size_t maxTicks = 100000;
-    std::string output;
-};
-
-/// SCENE, --iterator, --start, --step and --max-ticks: how every command that flies is told what
-/// to fly, with fly's defaults.
-void addFlightOptions(CLI::App* command, FlyOptions& options) {
-    command->add_option("SCENE", options.scene, "The scene file (JSON or .sco)")->required();
-    command->add_option("--iterator", options.iterator, "The iterator to fly (default: the only one)");
-    command->add_option("--start", options.start, "Time of the activation and the first tick")->capture_default_str();
-    command->add_option("--step", options.step, "Time between ticks (at least 1: time must move)")
-        ->check(CLI::Range(1u, 4294967295u))
-        ->capture_default_str();
-    command->add_option("--max-ticks", options.maxTicks, "Most ticks to run")->capture_default_str();
-}
 
 int fly(host::Host& host, const FlyOptions& options) {
     EventPrinter events(host);
@@ -446,7 +334,7 @@ static int runCamsys(int argc, char** argv) {
         "orientation row by row (columns right, forward, up); fov: its field-of-view value. Floats are the\n"
         "shortest decimals that read back to the same float. Activations, deactivations and messages go to\n"
         "standard error as lines time,event,detail (event: activate, deactivate or message).");
-    addFlightOptions(flyCommand, flyOptions);
+    host::addFlightOptions(*flyCommand, flyOptions);
     flyCommand->add_option("-o,--output", flyOptions.output, "The CSV file (default: standard output)");
 
     std::string drawScene, drawOutput;
@@ -463,7 +351,7 @@ static int runCamsys(int argc, char** argv) {
         "Fly an iterator and plot its flight for a report: speed, acceleration, jerk, angular rate, roll rate, "
         "field of view and distance to the look-at target over time, with waypoints, pauses, cuts and "
         "activations marked; prints each quantity's maximum and where it occurs.");
-    addFlightOptions(profileCommand, profileOptions.flight);
+    host::addFlightOptions(*profileCommand, profileOptions.flight);
     profileCommand->add_option("-o,--output", profileOptions.flight.output, "The picture: FILE.png or FILE.svg")
         ->required();
     profileCommand->add_option("--csv", profileOptions.csv, "Also write the measures per tick as CSV");
@@ -481,7 +369,7 @@ static int runCamsys(int argc, char** argv) {
         "yfov = 2 atan(tan(30 degrees) / fov). Activations, deactivations and messages are in the animation's\n"
         "extras. Axes: glTF has +y up and cameras look along -z; a world point (x, y, z) is (x, z, -y).\n"
         ".gltf embeds the buffer as a data URI; .glb is the binary container.");
-    addFlightOptions(exportCommand, exportOptions);
+    host::addFlightOptions(*exportCommand, exportOptions);
     exportCommand->add_option("-o,--output", exportOptions.output, "The glTF file: FILE.gltf or FILE.glb")->required();
 
     ImportCommand importOptions;
@@ -498,13 +386,13 @@ static int runCamsys(int argc, char** argv) {
         ->add_option("--tolerance", importOptions.options.tolerance,
                      "Largest distance of the path's eye from the recorded one")
         ->check(CLI::PositiveNumber)
-        ->check(kFinite)
+        ->check(host::kFiniteNumber)
         ->capture_default_str();
     importCommandLine
         ->add_option("--angle", importOptions.options.angle,
                      "Largest angle between the path's view direction and the recorded one (degrees)")
         ->check(CLI::PositiveNumber)
-        ->check(kFinite)
+        ->check(host::kFiniteNumber)
         ->capture_default_str();
 
     std::string saveScene, saveOutput;
@@ -546,21 +434,21 @@ static int runCamsys(int argc, char** argv) {
         ->add_option("--overshoot", lintOptions.options.overshoot,
                      "overshoot: largest excursion from a segment's box, in segment lengths")
         ->check(CLI::NonNegativeNumber)
-        ->check(kFinite)
+        ->check(host::kFiniteNumber)
         ->capture_default_str();
     lintCommand
         ->add_option("--speed-jump", lintOptions.options.speedJump,
                      "speed-jump: largest ratio of the speeds either side of a waypoint")
         ->check(CLI::PositiveNumber)
-        ->check(kFinite)
+        ->check(host::kFiniteNumber)
         ->capture_default_str();
     lintCommand->add_option("--acceleration", lintOptions.options.acceleration, "acceleration: largest, in units/s^2")
         ->check(CLI::NonNegativeNumber)
-        ->check(kFinite)
+        ->check(host::kFiniteNumber)
         ->capture_default_str();
     lintCommand->add_option("--jerk", lintOptions.options.jerk, "jerk: largest, in units/s^3")
         ->check(CLI::NonNegativeNumber)
-        ->check(kFinite)
+        ->check(host::kFiniteNumber)
         ->capture_default_str();
     lintCommand
         ->add_option("--vertical", lintOptions.options.viewVertical,
@@ -602,7 +490,7 @@ static int runCamsys(int argc, char** argv) {
     }
 
     try {
-        host::Host host(pluginPath(pluginOption));
+        host::Host host(host::pluginPath(pluginOption));
         if (flyCommand->parsed()) return fly(host, flyOptions);
         if (drawCommand->parsed()) return draw(host, drawScene, drawOutput);
         if (exportCommand->parsed()) return exportFlight(host, exportOptions);
