@@ -19,19 +19,24 @@ struct LintArguments {
     bool json = false;
 } arguments;
 
-// ---- The help footer: the checks, the fixed limits, the output and the exit status. ----
-std::string lintFooter() {
+/// The checks and their severities, as the help footer lists them.
+std::string lintChecksText() {
     return "Checks (id, severity): time-backward, overshoot, speed-jump, acceleration, jerk, roll-long-way,\n"
            "view-vertical, short-segment, cut-with-ease, single-waypoint-part, clock-wrap (warnings);\n"
            "dangling-reference, bad-fov, bad-range (errors); switched-off (info; a warning where it ends the\n"
-           "flight early). Path checks cover every path; flight checks fly --iterator, or every iterator.\n"
+           "flight early).";
+}
+
+/// The help footer: the checks, what they cover, the fixed limits, the output and the exit status.
+std::string lintFooter() {
+    return lintChecksText() +
+           " Path checks cover every path; flight checks fly --iterator, or every iterator.\n"
            "Fixed limits: a segment is short below 0.01 units of eye and view movement together; an overshoot\n"
            "counts from 0.01 units. Speeds are per tick, as the studio's plots show them.\n"
            "Output: FILE: OBJECT: id: text, or with --json an array of {id, severity, object, time, distance,\n"
            "text} (time: the tick's clock time; distance: on the path's DistanceSum scale; null where none).\n"
            "Exit status: 0 no finding above info, 1 a warning or an error, 2 bad input.";
 }
-// ---- End of the help footer. ----
 
 /// A threshold option of one check: at least 0 (`positive`: above 0) and finite.
 void addLimitOption(CLI::App& command, const std::string& name, double& limit, const std::string& help, bool positive) {
