@@ -13,6 +13,28 @@
 
 namespace host {
 
+std::string_view sceneFormatsSummary() {
+    return R"(Scene files (SCENE may be either; the content decides):
+  JSON   { "objects": [ { "name": "Tower", "position": [40, 120, 15] },
+                        { "name": "Flight", "class": "SCOCameraSystemPath", "children": [
+                            { "name": "W0", "class": "SCOCameraSystemWaypoint",
+                              "position": [0, 0, 10], "attributes": { "PointsTo": "Tower" } },
+                            ... ] },
+                        { "name": "Cam", "class": "SCOCameraSystemIterator",
+                          "attributes": { "Path": "Flight" } } ] }
+         name: unique in the file; class: a plug-in class (absent: a plain host object);
+         position [x, y, z]; orientation: nine floats row by row (default identity);
+         children: the child list, in order; attributes by name, by type: a number (float),
+         an integer 0..4294967295 (unsigned), true/false (bool), [x, y, z] (point), an
+         object's name or null (reference). "NaN", "Infinity", "-Infinity" stand for
+         those floats.
+  .sco   binary: magic "CAMSCO" 1A 0A, format version 1, object count, then per object in
+         depth-first pre-order: class GUID, GUID, parent GUID (16 bytes each), name and
+         record (each a 4-byte length and the bytes); the record is what the object's own
+         Serialize writes. Plain host objects have the class GUID
+         {484F5354-0000-0000-504C-41494E4F424A}.)";
+}
+
 namespace {
 
 [[noreturn]] void failRead(const std::string& path, const char* what) {

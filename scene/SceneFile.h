@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/InputError.h"
@@ -56,6 +57,10 @@ inline constexpr _GUID kPlainObjectClassGuid = {0x484F5354, 0, 0, {'P', 'L', 'A'
 inline constexpr std::uint8_t kScoMagic[8] = {'C', 'A', 'M', 'S', 'C', 'O', 0x1A, 0x0A};
 /// The .sco format version written and read.
 inline constexpr ULong kScoFormatVersion = 1;
+
+/// The two formats in brief, as a tool's help text gives them (`camsys --help`): the summary of
+/// the description above, kept beside it.
+std::string_view sceneFormatsSummary();
 
 /// True when `bytes` start with the .sco magic.
 bool isScoImage(std::span<const std::uint8_t> bytes);

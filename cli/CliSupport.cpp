@@ -1,0 +1,123 @@
+#include "cli/CliSupport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/AtomicFile.h"
+#include "base/InputError.h"
+#include "scene/SceneFile.h"
+
+#ifndef CAMSYS_PLUGIN_BUILT
+#define CAMSYS_PLUGIN_BUILT "../module/libcamerasystem.so"
+#endif
+
+namespace host {
+
+void EventPrinter::flush() {
+    std::vector<FlightEvent> events;
+    takeEvents(host_, cursor_, events);
+    for (const FlightEvent& e : events) std::fprintf(stderr, "%u,%s,%s\n", e.time, eventWord(e.kind), e.detail.c_str());
+}
+
+WriteError::WriteError() : std::runtime_error(std::string("write error: ") + std::strerror(errno)) {}
+
+const CLI::Validator kFiniteNumber(
+    [](std::string& text) {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        return std::isfinite(value) ? std::string() : std::string("must be a finite number: " + text);
+    },
+    "FINITE");
+
+std::string pluginPath(const std::string& option) {
+    if (!option.empty()) return option;
+    const char* fromEnvironment = std::getenv("CAMSYS_PLUGIN");
+    if (fromEnvironment && *fromEnvironment) return fromEnvironment;
+    return defaultPluginPath(CAMSYS_PLUGIN_BUILT);
+}
+
+std::vector<Handle> loadScene(Host& host, const std::string& file) {
+    EventPrinter events(host);
+    std::vector<Handle> scene = loadSceneFile(host, file);
+    events.flush();
+    return scene;
+}
+
+Handle chooseIterator(const Host& host, const std::vector<Handle>& scene, const std::string& file,
+                      const std::string& name) {
+    std::vector<Handle> iterators;
+    std::string names;
+    for (const Handle& handle : scene) {
+        if (!handle.GetInterface(kIdHasEye, nullptr)) continue;
+        iterators.push_back(handle);
+        names += (names.empty() ? "" : ", ") + host.nameOf(handle);
+    }
+    if (!name.empty()) {
+        const auto found =
+            std::find_if(scene.begin(), scene.end(), [&](const Handle& h) { return host.nameOf(h) == name; });
+        if (found == scene.end())
+            throw InputError(file, name, "",
+                             "no object has this name (iterators: " + (names.empty() ? "none" : names) + ")");
+        if (std::find(iterators.begin(), iterators.end(), *found) == iterators.end())
+            throw InputError(file, name, "", "the object is no iterator: it has no eye (ISCO_HasEye)");
+        return *found;
+    }
+    if (iterators.empty()) throw InputError(file, "", "", "the scene has no iterator");
+    if (iterators.size() > 1)
+        throw InputError(file, "", "",
+                         "the scene has " + std::to_string(iterators.size()) + " iterators (" + names +
+                             "); choose one with --iterator");
+    return iterators.front();
+}
+
+void addSceneArgument(CLI::App& command, std::string& scene) {
+    command.add_option("SCENE", scene, "The scene file (JSON or .sco)")->required();
+}
+
+void addClockOptions(CLI::App& command, ULong& start, ULong& step) {
+    command.add_option("--start", start, "Time of the activation and the first tick")->capture_default_str();
+    command.add_option("--step", step, "Time between ticks (at least 1: time must move)")
+        ->check(CLI::Range(1u, 4294967295u))
+        ->capture_default_str();
+}
+
+void addFlightOptions(CLI::App& command, FlightArguments& arguments) {
+    addSceneArgument(command, arguments.scene);
+    command.add_option("--iterator", arguments.iterator, "The iterator to fly (default: the only one)");
+    addClockOptions(command, arguments.start, arguments.step);
+    command.add_option("--max-ticks", arguments.maxTicks, "Most ticks to run")->capture_default_str();
+}
+
+Handle prepareFlight(Host& host, const FlightArguments& arguments) {
+    const std::vector<Handle> scene = loadScene(host, arguments.scene);
+    const Handle iterator = chooseIterator(host, scene, arguments.scene, arguments.iterator);
+    host.createCamera("", true);
+    return iterator;
+}
+
+void printFlightEvents(const FlightRecording& flight) {
+    for (const FlightEvent& event : flight.events)
+        std::fprintf(stderr, "%u,%s,%s\n", event.time, eventWord(event.kind), event.detail.c_str());
+}
+
+void warnIfStillFlying(const Host& host, const Handle& iterator, const FlightRecording& flight) {
+    if (flight.hitLimit)
+        std::fprintf(stderr, "camsys: warning: %s still flies after %zu ticks (--max-ticks)\n",
+                     host.nameOf(iterator).c_str(), flight.ticks.size());
+}
+
+void writeOutput(const std::string& path, const std::string& text) {
+    if (!path.empty() && path != "-") {
+        writeFileAtomically(path, text);
+        return;
+    }
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) throw WriteError();
+}
+
+void reportError(const std::exception& error) { std::fprintf(stderr, "camsys: %s\n", error.what()); }
+
+}  // namespace host

@@ -1,0 +1,93 @@
+// What camsys's commands share: the exit statuses, the plug-in to open, a scene loaded with its
+// messages reported, the iterator to fly and the options that say how to fly it, and output
+// written whole or not at all.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "flight/Flight.h"
+#include "host/Host.h"
+
+namespace host {
+
+/// Exit status 2: bad input (the message names file, object and attribute, or the mistake on the
+/// command line); 1: anything else (the plug-in cannot be loaded, an output cannot be written).
+constexpr int kExitBadInput = 2;
+constexpr int kExitFailure = 1;
+
+/// Thrown for a mistake on the command line that the parser cannot see.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+/// A write to standard output failed (a full disk, a closed pipe): the reason as errno has it.
+struct WriteError : std::runtime_error {
+    WriteError();
+};
+
+/// A number option that must be finite: CLI11's range checks let NaN through (every comparison
+/// with it is false), which would turn a threshold or a tolerance off without a word.
+extern const CLI::Validator kFiniteNumber;
+
+/// The plug-in to load: the option, else $CAMSYS_PLUGIN, else the one installed beside camsys,
+/// else the one built with the tool.
+std::string pluginPath(const std::string& option);
+
+/// Prints the runtime's activations, deactivations and messages on standard error as
+/// "time,event,detail" lines, in the order they happened, each once.
+class EventPrinter {
+public:
+    explicit EventPrinter(const Host& host) : host_(host) {}
+    /// Prints what happened since the last flush.
+    void flush();
+
+private:
+    const Host& host_;
+    EventCursor cursor_;
+};
+
+/// Loads the scene file into `host` and prints the activations, deactivations and messages that
+/// loading caused on standard error, as "time,event,detail" lines in the order they happened.
+std::vector<Handle> loadScene(Host& host, const std::string& file);
+
+/// The iterator to fly: the one named, else the only object of the scene with an eye.
+Handle chooseIterator(const Host& host, const std::vector<Handle>& scene, const std::string& file,
+                      const std::string& name);
+
+/// How a command that flies is told what to fly: the scene, the iterator and the clock, with
+/// fly's defaults; and where its result goes.
+struct FlightArguments {
+    std::string scene;
+    std::string iterator;
+    ULong start = 0;
+    ULong step = 16;
+    std::size_t maxTicks = 100000;
+    std::string output;
+};
+
+/// SCENE as most commands take it: the scene file, required.
+void addSceneArgument(CLI::App& command, std::string& scene);
+/// --start and --step: when the flight is activated and how far apart its ticks are.
+void addClockOptions(CLI::App& command, ULong& start, ULong& step);
+/// SCENE, --iterator, --start, --step and --max-ticks (not -o: each command words its own).
+void addFlightOptions(CLI::App& command, FlightArguments& arguments);
+
+/// Loads the scene, chooses its iterator and gives the host its game camera: a flight ready to fly.
+Handle prepareFlight(Host& host, const FlightArguments& arguments);
+/// The flight's activations, deactivations and messages on standard error, as fly prints them.
+void printFlightEvents(const FlightRecording& flight);
+/// Warns on standard error when the flight ended at --max-ticks rather than at its deactivation.
+void warnIfStillFlying(const Host& host, const Handle& iterator, const FlightRecording& flight);
+
+/// Writes `text` to `path` under a temporary name renamed at the end, or to standard output
+/// (checked: a failed write throws WriteError) when `path` is empty or "-".
+void writeOutput(const std::string& path, const std::string& text);
+
+/// Reports a failure on standard error as "camsys: what".
+void reportError(const std::exception& error);
+
+}  // namespace host

@@ -1,0 +1,77 @@
+// camsys lint: a scene's findings, one line each or as JSON.
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
+
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "flight/lint/Checks.h"
+#include "flight/lint/Lint.h"
+
+namespace host {
+
+namespace {
+
+/// The arguments of this run, as CLI11 fills them.
+struct LintArguments {
+    std::string scene;
+    std::string iterator;
+    LintOptions options;
+    bool json = false;
+} arguments;
+
+/// The help footer: the checks (from the linter's own table), what they cover, the fixed limits,
+/// the output and the exit status.
+std::string lintFooter() {
+    return lintCheckTableText() +
+           "Path checks cover every path; flight checks fly --iterator, or every iterator. Speeds are per\n"
+           "tick, as the studio's plots show them.\n"
+           "Output: FILE: OBJECT: id: text, or with --json an array of {id, severity, object, time, distance,\n"
+           "text} (time: the tick's clock time; distance: on the path's DistanceSum scale; null where none).\n"
+           "Exit status: 0 no finding above info, 1 a warning or an error, 2 bad input.";
+}
+
+/// A threshold option of one check: at least 0 (`positive`: above 0) and finite.
+void addLimitOption(CLI::App& command, const std::string& name, double& limit, const std::string& help, bool positive) {
+    command.add_option(name, limit, help)
+        ->check(positive ? CLI::Validator(CLI::PositiveNumber) : CLI::Validator(CLI::NonNegativeNumber))
+        ->check(kFiniteNumber)
+        ->capture_default_str();
+}
+
+}  // namespace
+
+void addLintOptions(CLI::App& command) {
+    command.footer(lintFooter());
+    addSceneArgument(command, arguments.scene);
+    command.add_option("--iterator", arguments.iterator, "The iterator to fly (default: every one)");
+    addClockOptions(command, arguments.options.start, arguments.options.step);
+    command.add_flag("--json", arguments.json, "Write the findings as JSON");
+    LintOptions& limits = arguments.options;
+    addLimitOption(command, "--overshoot", limits.overshoot,
+                   "overshoot: largest excursion from a segment's box, in segment lengths", false);
+    addLimitOption(command, "--speed-jump", limits.speedJump,
+                   "speed-jump: largest ratio of the speeds either side of a waypoint", true);
+    addLimitOption(command, "--acceleration", limits.acceleration, "acceleration: largest, in units/s^2", false);
+    addLimitOption(command, "--jerk", limits.jerk, "jerk: largest, in units/s^3", false);
+    command
+        .add_option("--vertical", limits.viewVertical,
+                    "view-vertical: least angle of the view from straight up or down (degrees)")
+        ->check(CLI::Range(0.0, 90.0))
+        ->capture_default_str();
+}
+
+/// The scene's findings (flight/lint/Lint.h) on standard output. Exit status 1 when one of them
+/// is a warning or an error, so that a build or a commit hook can stop on them.
+int runLint(Host& host) {
+    const std::vector<Handle> scene = loadScene(host, arguments.scene);
+    LintOptions options = arguments.options;
+    if (!arguments.iterator.empty())
+        options.iterator = chooseIterator(host, scene, arguments.scene, arguments.iterator);
+    host.createCamera("", true);
+    const std::vector<LintFinding> findings = lintScene(host, options);
+    writeOutput("", arguments.json ? lintJson(findings) : lintText(arguments.scene, findings));
+    return lintFails(findings) ? 1 : 0;
+}
+
+}  // namespace host

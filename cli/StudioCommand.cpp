@@ -1,0 +1,137 @@
+// camsys studio: the scene served as a local web page until Ctrl+C.
+#include <pthread.h>
+#include <spawn.h>
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/InputError.h"
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "studio/server/StudioServer.h"
+
+namespace host {
+
+namespace {
+
+/// The arguments of this run, as CLI11 fills them.
+struct StudioArguments {
+    std::string scene;
+    std::string iterator;
+    std::string address = "127.0.0.1";
+    int port = 8765;
+    bool noToken = false;
+    bool open = false;
+} arguments;
+
+/// Starts the desktop's browser on `url` when there is a desktop; says so when there is none.
+void openBrowser(const std::string& url) {
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr, "camsys studio: no desktop to open a browser on; open the URL yourself\n");
+        return;
+    }
+    pid_t child = 0;
+    std::string program = "xdg-open";
+    char* browserArguments[] = {program.data(), const_cast<char*>(url.c_str()), nullptr};
+    if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, browserArguments, environ) != 0)
+        std::fprintf(stderr, "camsys studio: cannot start xdg-open; open the URL yourself\n");
+}
+
+/// The scene loaded and the studio's server bound to its port, not yet serving.
+std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
+    const std::vector<Handle> scene = loadScene(host, arguments.scene);
+    if (!arguments.iterator.empty()) chooseIterator(host, scene, arguments.scene, arguments.iterator);
+    host.createCamera("", true);
+    studio::StudioOptions options{arguments.scene, arguments.iterator, arguments.address, arguments.port,
+                                  !arguments.noToken};
+    std::unique_ptr<studio::StudioServer> server;
+    try {
+        server = std::make_unique<studio::StudioServer>(host, options);
+    } catch (const std::invalid_argument& error) {
+        throw InputError(arguments.scene, "", "", error.what());
+    }
+    server->bind();
+    return server;
+}
+
+/// Says where the studio is, and warns where others can reach it.
+void announceStudio(const studio::StudioServer& server) {
+    if (!studio::isLoopback(arguments.address))
+        std::fprintf(stderr,
+                     "camsys studio: warning: listening on %s, reachable from other machines; anyone who "
+                     "learns the URL can use the studio\n",
+                     arguments.address.c_str());
+    if (arguments.noToken)
+        std::fprintf(stderr, "camsys studio: --no-token: every program on this machine can use the studio\n");
+    std::printf("camsys studio: %s\n", server.url().c_str());
+    std::fflush(stdout);
+    if (arguments.open) openBrowser(server.url());
+}
+
+/// Serves until one of `stopSignals` (blocked in every thread) comes.
+void serveUntilStopped(studio::StudioServer& server, const sigset_t& stopSignals) {
+    std::atomic<bool> finished = false;
+    std::thread stopper([&] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        // A stop that comes before the server listens is lost: repeat it until `run` returns.
+        while (!finished) {
+            server.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    server.run();
+    finished = true;
+    pthread_kill(stopper.native_handle(), SIGTERM);  // wakes the stopper when no signal came
+    stopper.join();
+}
+
+}  // namespace
+
+void addStudioOptions(CLI::App& command) {
+    command.footer(
+        "Prints the URL to open (camsys studio: http://127.0.0.1:PORT/?token=...). The server answers only\n"
+        "requests that carry the URL's token and name its own address (Host, Origin); Ctrl+C stops it.\n"
+        "The page and scripts use the same JSON API: /api/scene, /api/draw, /api/flight, /api/frame,\n"
+        "/api/analysis, /api/lint, /api/messages (see the README).");
+    addSceneArgument(command, arguments.scene);
+    command.add_option("--iterator", arguments.iterator, "The iterator shown first (default: the first)");
+    command.add_option("--port", arguments.port, "The port; 0 picks a free one")
+        ->check(CLI::Range(0, 65535))
+        ->capture_default_str();
+    command
+        .add_option("--host", arguments.address,
+                    "The address to listen on; anything but the loopback address is reachable from "
+                    "other machines")
+        ->capture_default_str();
+    command.add_flag("--no-token", arguments.noToken,
+                     "Serve without a token (for scripts; any local program can then use it)");
+    command.add_flag("--open", arguments.open, "Open the page in the desktop's browser");
+}
+
+int runStudio(Host& host) {
+    // SIGINT and SIGTERM wait for one thread that stops the server; the server's own threads,
+    // started later, inherit the blocked mask and never see them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    const std::unique_ptr<studio::StudioServer> server = openStudio(host);
+    announceStudio(*server);
+    serveUntilStopped(*server, stopSignals);
+    std::fprintf(stderr, "camsys studio: stopped\n");
+    return 0;
+}
+
+}  // namespace host
