@@ -25,12 +25,12 @@ FlightArguments exportArguments;
 struct ImportArguments {
     std::string recording;
     std::string output;
-    ImportOptions options;
+    PathFitOptions options;
 } importArguments;
 
 /// The samples of a recording: a glTF camera animation, else a CSV in fly's columns.
 std::vector<RecordedEye> readRecording(const std::string& file) {
-    return gltfContainerOf(file) ? readRecordingGltf(file) : loadFlightCsvFile(file);
+    return gltfContainerOf(file) ? loadGltfRecordingFile(file) : loadFlightCsvFile(file);
 }
 
 }  // namespace
@@ -90,7 +90,7 @@ void addImportOptions(CLI::App& command) {
 /// the tolerances of the recording (see flight/PathFit.h); reports the fit.
 int runImport(Host& host) {
     const std::vector<RecordedEye> samples = readRecording(importArguments.recording);
-    const ImportResult result = importRecording(host, samples, importArguments.options);
+    const PathFitResult result = fitPathToRecording(host, samples, importArguments.options);
     writeOutput(importArguments.output, result.sceneJson);
     std::fprintf(stderr,
                  "camsys import: %zu samples -> %zu waypoints (%.1f samples a waypoint) in %zu part(s), %zu fits; "

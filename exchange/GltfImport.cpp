@@ -346,7 +346,7 @@ std::vector<RecordedEye> readGltf(const Reader& r) {
 
 }  // namespace
 
-std::vector<RecordedEye> readRecordingGltf(const std::string& path) {
+std::vector<RecordedEye> loadGltfRecordingFile(const std::string& path) {
     const Reader r{path};
     try {
         return readGltf(r);

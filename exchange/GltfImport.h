@@ -21,6 +21,6 @@ namespace host {
 /// Throws InputError naming `path` for a file that is no glTF this reads (external buffers
 /// beside a .gltf are read; other URIs are not), no animated camera node, or a bad accessor,
 /// and as `checkRecording`.
-std::vector<RecordedEye> readRecordingGltf(const std::string& path);
+std::vector<RecordedEye> loadGltfRecordingFile(const std::string& path);
 
 }  // namespace host

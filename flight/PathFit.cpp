@@ -176,7 +176,7 @@ std::vector<_CCoordSystem<float>> flyAtSampleTimes(Host& host, const std::vector
 
 }  // namespace
 
-ImportResult importRecording(Host& host, const std::vector<RecordedEye>& samples, const ImportOptions& options) {
+PathFitResult fitPathToRecording(Host& host, const std::vector<RecordedEye>& samples, const PathFitOptions& options) {
     checkRecording(samples, "");
     if (!host.camera()) host.createCamera("", true);
 
@@ -201,7 +201,7 @@ ImportResult importRecording(Host& host, const std::vector<RecordedEye>& samples
     std::set<std::size_t> chosen = {0, samples.size() - 1};
     for (const std::size_t i : cutAfter) chosen.insert({i, i + 1});
 
-    ImportResult result;
+    PathFitResult result;
     result.parts = cutAfter.size() + 1;
     for (;;) {
         std::vector<Chosen> list;

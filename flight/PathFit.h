@@ -26,13 +26,13 @@ struct RecordedEye {
 /// each step forward by less than 2^31), an orientation that is not a rotation.
 void checkRecording(const std::vector<RecordedEye>& samples, const std::string& file);
 
-struct ImportOptions {
+struct PathFitOptions {
     double tolerance = 0.25;  ///< largest distance of the path's eye from the recorded one
     double angle = 1.0;       ///< largest angle (degrees) between their view directions
     std::size_t maxWaypoints = 100000;
 };
 
-struct ImportResult {
+struct PathFitResult {
     std::string sceneJson;      ///< the path "Flight" of the waypoints and the iterator "Cam", as `sceneToJson` writes it
     std::size_t waypoints = 0;  ///< how many the path has
     std::size_t parts = 0;      ///< pieces between cuts (a jump of the eye)
@@ -52,6 +52,6 @@ struct ImportResult {
 /// than four tolerances) is a cut (`Time2Next` 0, the time to the next sample as the next
 /// waypoint's `PauseTime`). The path is flown at the times since the first sample (its flight
 /// starts at 0). It stops short of the tolerance when half the samples are waypoints.
-ImportResult importRecording(Host& host, const std::vector<RecordedEye>& samples, const ImportOptions& options);
+PathFitResult fitPathToRecording(Host& host, const std::vector<RecordedEye>& samples, const PathFitOptions& options);
 
 }  // namespace host

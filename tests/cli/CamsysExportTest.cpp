@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tests/support/CamsysRun.h"
-#include "tests/support/GltfRead.h"
+#include "tests/exchange/GltfRead.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "module/InProcessModule.h"
 #include "scene/JsonSceneReader.h"
 #include "scene/SceneFile.h"
-#include "tests/support/GltfRead.h"
+#include "tests/exchange/GltfRead.h"
 
 using testing_support::GltfFile;
 using testing_support::nodeNamed;

@@ -44,7 +44,7 @@ TEST(GltfRoundTrip, ImportedSamplesAreTheRecordedTicks) {
         SCOPED_TRACE(extension);
         const std::string path = ::testing::TempDir() + "camsys-roundtrip" + extension;
         host::writeGltfFile(host, cam, options, flight, path);
-        const std::vector<host::RecordedEye> samples = host::readRecordingGltf(path);
+        const std::vector<host::RecordedEye> samples = host::loadGltfRecordingFile(path);
         std::remove(path.c_str());
         // The held eye before the cut gives way to the cut's tick: one sample per tick.
         ASSERT_EQ(samples.size(), flight.ticks.size());

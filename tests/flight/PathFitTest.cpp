@@ -104,7 +104,7 @@ TEST(FlightImport, RecordingsBecomeFewWaypointsWithinTheTolerance) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Host host(SetIRTS, GetObjectFactories);
-        const host::ImportResult result = host::importRecording(host, c.samples, {0.25, 1.0});
+        const host::PathFitResult result = host::fitPathToRecording(host, c.samples, {0.25, 1.0});
         EXPECT_TRUE(result.withinTolerance) << result.worstDistance << " units, " << result.worstAngle << " degrees";
         EXPECT_LE(result.waypoints, c.mostWaypoints);
         const auto [distance, angle] = deviation(result.sceneJson, c.samples);
@@ -120,7 +120,7 @@ TEST(FlightImport, AFieldOfViewTooSmallToInvertIsRefused) {
     std::vector<RecordedEye> samples = {eye(0, 0, 0, 0, 1, 0, 0), eye(16, 1, 0, 0, 1, 0, 0, 1e-39f)};
     Host host(SetIRTS, GetObjectFactories);
     try {
-        host::importRecording(host, samples, {});
+        host::fitPathToRecording(host, samples, {});
         ADD_FAILURE() << "imported";
     } catch (const host::InputError& e) {
         EXPECT_NE(std::string(e.what()).find("sample 1 (time 16)"), std::string::npos) << e.what();
