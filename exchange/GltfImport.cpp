@@ -234,113 +234,124 @@ _Point3<float> toWorld(const Vec3& g) {
     return {static_cast<float>(g[0]), static_cast<float>(-g[2]), static_cast<float>(g[1])};
 }
 
-}  // namespace
-
-namespace {
-
-std::vector<RecordedEye> readGltf(const Reader& r) {
-    const std::string& path = r.path;
-    const Document doc = load(r);
-    const Json& json = doc.json;
-    const Json nodes = json.value("nodes", Json::array());
-
-    // The first animated camera node, and its animation's channels.
-    std::optional<std::size_t> cameraNode;
-    const Json* animation = nullptr;
-    const Json animations = json.value("animations", Json::array());
-    for (const Json& a : animations) {
+/// The first camera node with a translation or rotation animation, and that animation.
+std::pair<std::size_t, const Json*> animatedCamera(const Reader& r, const Json& json, const Json& nodes) {
+    if (!json.contains("animations")) r.fail("no camera node with a translation or rotation animation");
+    for (const Json& a : json.at("animations")) {
         for (const Json& channel : a.value("channels", Json::array())) {
             const Json& target = channel.value("target", Json::object());
             if (!target.contains("node")) continue;
             const std::size_t node = target["node"].get<std::size_t>();
             const std::string what = target.value("path", "");
-            if (node < nodes.size() && nodes[node].contains("camera") &&
-                (what == "translation" || what == "rotation")) {
-                cameraNode = node;
-                animation = &a;
-                break;
-            }
+            if (node < nodes.size() && nodes[node].contains("camera") && (what == "translation" || what == "rotation"))
+                return {node, &a};
         }
-        if (cameraNode) break;
     }
-    if (!cameraNode) r.fail("no camera node with a translation or rotation animation");
-    const Json& node = nodes[*cameraNode];
-    const std::size_t camera = node["camera"].get<std::size_t>();
+    r.fail("no camera node with a translation or rotation animation");
+}
 
+/// The camera's animated channels, and the vertical field of view it has where none animates it.
+struct CameraTracks {
     std::optional<Track> translation, rotation, yfov;
+    double stillYfov = kPi / 3;
+};
+
+CameraTracks cameraTracks(const Reader& r, const Document& doc, std::size_t cameraNode, const Json& animation) {
+    const Json& json = doc.json;
+    const std::size_t camera = json["nodes"][cameraNode]["camera"].get<std::size_t>();
+    CameraTracks tracks;
     const std::string yfovPointer = "/cameras/" + std::to_string(camera) + "/perspective/yfov";
-    for (const Json& channel : animation->value("channels", Json::array())) {
+    for (const Json& channel : animation.value("channels", Json::array())) {
         const Json& target = channel.value("target", Json::object());
-        const Json& sampler = animation->at("samplers").at(channel.at("sampler").get<std::size_t>());
+        const Json& sampler = animation.at("samplers").at(channel.at("sampler").get<std::size_t>());
         const Json pointer = target.value("extensions", Json::object()).value("KHR_animation_pointer", Json::object());
         if (pointer.value("pointer", "") == yfovPointer) {
-            yfov = track(r, doc, sampler, 1);
-        } else if (target.value("node", std::size_t(-1)) == *cameraNode) {
-            if (target.value("path", "") == "translation") translation = track(r, doc, sampler, 3);
-            if (target.value("path", "") == "rotation") rotation = track(r, doc, sampler, 4);
+            tracks.yfov = track(r, doc, sampler, 1);
+        } else if (target.value("node", std::size_t(-1)) == cameraNode) {
+            if (target.value("path", "") == "translation") tracks.translation = track(r, doc, sampler, 3);
+            if (target.value("path", "") == "rotation") tracks.rotation = track(r, doc, sampler, 4);
         }
     }
-    const Placement own = placementOf(r, node);
-    double stillYfov = kPi / 3;
     if (const Json* perspective = &json.at("cameras").at(camera); perspective->contains("perspective"))
-        stillYfov = (*perspective)["perspective"].value("yfov", stillYfov);
+        tracks.stillYfov = (*perspective)["perspective"].value("yfov", tracks.stillYfov);
+    return tracks;
+}
 
-    // The parents' fixed placements, outermost first.
+/// The fixed placements of the nodes above `node`, outermost first.
+std::vector<Placement> parentPlacements(const Reader& r, const Json& nodes, std::size_t node) {
     std::map<std::size_t, std::size_t> parentOf;
     for (std::size_t i = 0; i < nodes.size(); ++i)
         for (const Json& child : nodes[i].value("children", Json::array())) parentOf[child.get<std::size_t>()] = i;
     std::vector<Placement> parents;
-    for (auto up = parentOf.find(*cameraNode); up != parentOf.end(); up = parentOf.find(up->second)) {
+    for (auto up = parentOf.find(node); up != parentOf.end(); up = parentOf.find(up->second)) {
         if (parents.size() >= nodes.size()) r.fail("the nodes above the camera form a cycle");
         parents.insert(parents.begin(), placementOf(r, nodes[up->second]));
     }
+    return parents;
+}
 
-    // A sample at every key of the camera's channels: a turn or a zoom between two moves counts.
+/// Every key time of the camera's channels, once each: a turn or a zoom between two moves counts.
+std::vector<float> keyTimesOf(const CameraTracks& tracks) {
     std::vector<float> keyTimes;
-    for (const std::optional<Track>* track : {&translation, &rotation, &yfov})
+    for (const std::optional<Track>* track : {&tracks.translation, &tracks.rotation, &tracks.yfov})
         if (*track) keyTimes.insert(keyTimes.end(), (*track)->times.begin(), (*track)->times.end());
     std::sort(keyTimes.begin(), keyTimes.end());
     keyTimes.erase(std::unique(keyTimes.begin(), keyTimes.end()), keyTimes.end());
+    return keyTimes;
+}
+
+/// The camera's eye at the animation's time `t` (seconds), in world axes.
+RecordedEye eyeAt(const Reader& r, const CameraTracks& tracks, const Placement& own,
+                  const std::vector<Placement>& parents, double t) {
+    const double ms = std::round(static_cast<double>(t) * 1000.0);
+    if (!(ms >= 0 && ms <= 4294967295.0)) r.fail("an animation key at " + std::to_string(t) + " s");
+    Vec3 position = own.translation;
+    Quat q = own.rotation;
+    if (tracks.translation) {
+        const std::vector<double> v = tracks.translation->at(t);
+        position = {v[0], v[1], v[2]};
+    }
+    if (tracks.rotation) {
+        const std::vector<double> v = tracks.rotation->at(t);
+        q = {v[0], v[1], v[2], v[3]};
+    }
+    const double length = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    if (!(length > 0)) r.fail("a rotation key of length 0");
+    for (double& c : q) c /= length;
+    for (auto p = parents.rbegin(); p != parents.rend(); ++p) {
+        const Vec3 turned = rotate(p->rotation, position);
+        position = {turned[0] + p->translation[0], turned[1] + p->translation[1], turned[2] + p->translation[2]};
+        q = multiply(p->rotation, q);
+    }
+    // The camera's axes: node x is right, y up, -z the view.
+    const _Point3<float> right = toWorld(rotate(q, {1, 0, 0}));
+    const _Point3<float> up = toWorld(rotate(q, {0, 1, 0}));
+    const _Point3<float> forward = toWorld(rotate(q, {0, 0, -1}));
+    RecordedEye sample;
+    sample.time = static_cast<ULong>(ms);
+    sample.eye.Origin = toWorld(position);
+    sample.eye.Orientation = _CMatrix3<float>(right.x, forward.x, up.x, right.y, forward.y, up.y, right.z, forward.z, up.z);
+    const double angle = tracks.yfov ? tracks.yfov->at(t)[0] : tracks.stillYfov;
+    sample.fov = static_cast<float>(std::tan(kGltfBaseYfov / 2) / std::tan(angle / 2));
+    return sample;
+}
+
+std::vector<RecordedEye> readGltf(const Reader& r) {
+    const Document doc = load(r);
+    const Json nodes = doc.json.value("nodes", Json::array());
+    const auto [cameraNode, animation] = animatedCamera(r, doc.json, nodes);
+    const CameraTracks tracks = cameraTracks(r, doc, cameraNode, *animation);
+    const Placement own = placementOf(r, nodes[cameraNode]);
+    const std::vector<Placement> parents = parentPlacements(r, nodes, cameraNode);
     std::vector<RecordedEye> samples;
-    for (const float key : keyTimes) {
-        const double t = key;
-        const double ms = std::round(static_cast<double>(t) * 1000.0);
-        if (!(ms >= 0 && ms <= 4294967295.0)) r.fail("an animation key at " + std::to_string(t) + " s");
-        Vec3 position = own.translation;
-        Quat q = own.rotation;
-        if (translation) {
-            const std::vector<double> v = translation->at(t);
-            position = {v[0], v[1], v[2]};
-        }
-        if (rotation) {
-            const std::vector<double> v = rotation->at(t);
-            q = {v[0], v[1], v[2], v[3]};
-        }
-        const double length = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
-        if (!(length > 0)) r.fail("a rotation key of length 0");
-        for (double& c : q) c /= length;
-        for (auto p = parents.rbegin(); p != parents.rend(); ++p) {
-            const Vec3 turned = rotate(p->rotation, position);
-            position = {turned[0] + p->translation[0], turned[1] + p->translation[1], turned[2] + p->translation[2]};
-            q = multiply(p->rotation, q);
-        }
-        // The camera's axes: node x is right, y up, -z the view.
-        const _Point3<float> right = toWorld(rotate(q, {1, 0, 0}));
-        const _Point3<float> up = toWorld(rotate(q, {0, 1, 0}));
-        const _Point3<float> forward = toWorld(rotate(q, {0, 0, -1}));
-        RecordedEye sample;
-        sample.time = static_cast<ULong>(ms);
-        sample.eye.Origin = toWorld(position);
-        sample.eye.Orientation =
-            _CMatrix3<float>(right.x, forward.x, up.x, right.y, forward.y, up.y, right.z, forward.z, up.z);
-        const double angle = yfov ? yfov->at(t)[0] : stillYfov;
-        sample.fov = static_cast<float>(std::tan(kGltfBaseYfov / 2) / std::tan(angle / 2));
+    for (const float key : keyTimesOf(tracks)) {
+        const RecordedEye sample = eyeAt(r, tracks, own, parents, key);
         // A key that rounds to the time of the one before gives way to it (the held eye an export
         // puts just before a cut, at the float below the cut's time).
         if (!samples.empty() && samples.back().time == sample.time) samples.pop_back();
         samples.push_back(sample);
     }
-    checkRecording(samples, path);
+    checkRecording(samples, r.path);
     return samples;
 }
 
