@@ -11,7 +11,7 @@
 #include "flight/FlightAnalysis.h"
 #include "flight/FlightAnalysisInput.h"
 #include "flight/FlightProfile.h"
-#include "pictures/Picture.h"
+#include "pictures/ScenePicture.h"
 #include "pictures/ProfilePlot.h"
 #include "render/RecordingRenderer.h"
 #include "scene/SceneFile.h"

@@ -1,6 +1,6 @@
 #pragma once
 /// A glTF camera animation read as a recorded camera move, for `camsys import`: the inverse of
-/// the export's conventions (host/GltfExport.h): glTF's +y up and a camera looking along its
+/// the export's conventions (exchange/GltfExport.h): glTF's +y up and a camera looking along its
 /// local -z become the world's +z up and a camera looking along its local +y.
 
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 /// What the scene's objects drew in the editor's 3D view, as the host records it: the calls,
 /// which object made which, and the labels of the waypoints. Pictures are made of it (the tool's
-/// Picture.h), the studio sends it to the page.
+/// ScenePicture.h), the studio sends it to the page.
 
 #include <cstddef>
 #include <string>

@@ -67,7 +67,7 @@ std::pair<double, double> deviation(const std::string& scene, const std::vector<
 
 }  // namespace
 
-TEST(FlightImport, RecordingsBecomeFewWaypointsWithinTheTolerance) {
+TEST(PathFit, RecordingsBecomeFewWaypointsWithinTheTolerance) {
     struct Case {
         const char* name;
         std::vector<RecordedEye> samples;
@@ -115,7 +115,7 @@ TEST(FlightImport, RecordingsBecomeFewWaypointsWithinTheTolerance) {
     }
 }
 
-TEST(FlightImport, AFieldOfViewTooSmallToInvertIsRefused) {
+TEST(PathFit, AFieldOfViewTooSmallToInvertIsRefused) {
     // Its waypoint's factor 1 / fov would be no float.
     std::vector<RecordedEye> samples = {eye(0, 0, 0, 0, 1, 0, 0), eye(16, 1, 0, 0, 1, 0, 0, 1e-39f)};
     Host host(SetIRTS, GetObjectFactories);

@@ -1,4 +1,4 @@
-#include "pictures/Picture.h"
+#include "pictures/ScenePicture.h"
 
 #include <algorithm>
 #include <array>

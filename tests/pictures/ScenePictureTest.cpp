@@ -10,7 +10,7 @@
 #include <iterator>
 #include <limits>
 
-#include "pictures/Picture.h"
+#include "pictures/ScenePicture.h"
 #include "tests/support/InProcessHost.h"
 
 namespace fs = std::filesystem;
