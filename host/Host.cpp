@@ -398,11 +398,14 @@ void Host::run(const Handle& handle, ULong time) {
     if (RtsObject* object = runtime_.object(handle)) rts(object)->Run(time);
 }
 
-bool Host::tick(const Handle& iterator, ULong time) {
-    run(iterator, time);
+bool Host::tick(const Handle& iterator, ULong time) { return tick(iterator, runtime_.object(iterator), camera(), time); }
+
+bool Host::tick(const Handle& iterator, RtsObject* object, GameCamera* gameCamera, ULong time) {
+    runtime_.setNow(time);
+    if (object) rts(object)->Run(time);
     const std::size_t logged = runtime_.activationLog().size();
     runtime_.deliverRequests();
-    if (GameCamera* gameCamera = camera()) gameCamera->readEye();
+    if (gameCamera) gameCamera->readEye();
     const auto& log = runtime_.activationLog();
     for (std::size_t i = logged; i < log.size(); ++i)
         if (log[i].kind == ActivationKind::Deactivate && log[i].target == iterator) return true;
@@ -412,17 +415,18 @@ bool Host::tick(const Handle& iterator, ULong time) {
 FlightResult Host::fly(const Handle& iterator, ULong start, ULong step, std::size_t maxTicks,
                        const TickCallback& onTick) {
     FlightResult result;
-    if (!runtime_.object(iterator)) return result;
+    RtsObject* object = runtime_.object(iterator);
+    if (!object) return result;
 
     // Activation counts as part of the first tick's time: what it asks for is delivered at once.
     activate(iterator, start);
     runtime_.deliverRequests();
 
-    const GameCamera* gameCamera = camera();
+    GameCamera* gameCamera = camera();
     result.cameraTaken = gameCamera && gameCamera->master() == iterator;
     ULong time = start;
     for (std::size_t index = 0; index < maxTicks; ++index, time += step) {
-        const bool ended = tick(iterator, time);
+        const bool ended = tick(iterator, object, gameCamera, time);
         if (onTick) {
             static const _CCoordSystem<float> noEye;
             onTick(time, index, gameCamera ? gameCamera->eye() : noEye, gameCamera ? gameCamera->fov() : 1.0f);

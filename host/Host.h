@@ -184,6 +184,8 @@ public:
     const Runtime& runtime() const { return runtime_; }
 
 private:
+    /// `tick` with the iterator's object and the camera already looked up (a flight's loop).
+    bool tick(const Handle& iterator, RtsObject* object, GameCamera* gameCamera, ULong time);
     void start();
     /// Finds the attribute record `name`; false when the object or the attribute is unknown.
     bool findAttribute(const Handle& object, std::string_view name, Attribute& record) const;

@@ -219,7 +219,9 @@ private:
     /// Sets one object's position, orientation and attributes.
     void configure(const Handle& handle, const Json& entry) {
         const std::string& name = host_.nameOf(handle);
-        applyObjectEdit(host_, handle, objectEditFromJson(host_, entry, handle, name, file_, scope_), file_);
+        ObjectEdit edit = objectEditFromJson(host_, entry, handle, name, file_, scope_);
+        edit.baseFrame = _CCoordSystem<float>();
+        applyObjectEdit(host_, handle, edit, file_);
     }
 
     Host& host_;

@@ -203,7 +203,8 @@ void applyObjectEdit(Host& host, const Handle& object, const ObjectEdit& edit, c
                      const EditNotices& notices) {
     const std::string& name = host.nameOf(object);
     if (edit.position || edit.orientation) {
-        _CCoordSystem<float> frame = host.getObjectPos(object).value_or(_CCoordSystem<float>());
+        _CCoordSystem<float> frame =
+            edit.baseFrame ? *edit.baseFrame : host.getObjectPos(object).value_or(_CCoordSystem<float>());
         if (edit.position) frame.Origin = *edit.position;
         if (edit.orientation) frame.Orientation = *edit.orientation;
         if (!host.setObjectPos(object, frame)) throw InputError(file, name, "ObjectPos", "the object refused its position");

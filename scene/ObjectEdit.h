@@ -24,6 +24,10 @@ struct ObjectEdit {
     std::optional<_Point3<float>> position;
     std::optional<_CMatrix3<float>> orientation;  ///< rows
     std::vector<Value> attributes;                ///< in the order given
+    /// The frame that a position or an orientation alone completes. Empty: the object's own,
+    /// read back; a loader that has just made the object knows it (the default frame) and
+    /// saves the read.
+    std::optional<_CCoordSystem<float>> baseFrame;
 };
 
 /// Reads an edit of `object`: the JSON object `json` with any of "position", "orientation" and
