@@ -6,9 +6,9 @@
 #include <span>
 #include <string>
 
-#include "host/Host.h"
-
 namespace host {
+
+class Host;
 
 /// One command of camsys. `addOptions` declares the command's arguments, its footer included, on
 /// its CLI11 subcommand, bound to where the command keeps them; `run` runs it on the opened host

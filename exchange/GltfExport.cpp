@@ -15,6 +15,7 @@
 #include "flight/FlightAnalysis.h"
 #include "flight/FlightAnalysisInput.h"
 #include "base/Vec.h"
+#include "host/Host.h"
 #include "scene/SceneTree.h"
 
 namespace host {

@@ -38,9 +38,11 @@
 
 #include "base/Vec.h"
 #include "flight/Flight.h"
-#include "host/Host.h"
+#include "framework/Guid.h"
 
 namespace host {
+
+class Host;
 
 /// The base vertical field of view, in radians, that the iterator's factor divides (60 degrees,
 /// as in the studio).

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "base/Vec.h"
+#include "host/Host.h"
 #include "host/HostObjects.h"
 #include "scene/JsonSceneWriter.h"
 #include "scene/SceneTree.h"

@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "host/Host.h"
+#include "framework/Geometry.h"
+#include "framework/Types.h"
 
 namespace host {
+
+class Host;
 
 /// One sample of a recorded camera move: the clock time (ms, 32-bit, may wrap), the eye (its
 /// orientation's columns are the camera's right, forward and up axes) and the field-of-view

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/Decimal.h"
+#include "host/Host.h"
 #include "scene/JsonDom.h"
 #include "scene/SceneTree.h"
 

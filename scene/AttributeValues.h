@@ -7,9 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "host/Host.h"
+#include "framework/Attribute.h"
 
 namespace host {
+
+class Host;
 
 /// Attribute types a scene file carries, with one value each.
 bool isSceneType(const Attribute& record);

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "base/InputError.h"
+#include "host/Host.h"
 #include "scene/JsonSceneWalker.h"
 #include "scene/MistakeWords.h"
 #include "scene/ObjectEditJson.h"

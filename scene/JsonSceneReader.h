@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "base/InputError.h"
-#include "host/Host.h"
+#include "framework/Guid.h"
 
 namespace host {
+
+class Host;
 
 /// Builds the scene described by the JSON `text` in `host`, then runs `AfterLoad` on each new
 /// object in order. Returns the new objects in pre-order. `file` names the text in errors.

@@ -7,6 +7,7 @@
 
 #include "base/GuidText.h"
 #include "base/InputError.h"
+#include "host/Host.h"
 #include "scene/AttributeValues.h"
 #include "scene/SceneTree.h"
 

@@ -4,9 +4,10 @@
 #include <string>
 
 #include "base/InputError.h"
-#include "host/Host.h"
 
 namespace host {
+
+class Host;
 
 /// The scene as JSON: every object with its name, class, position, orientation (left out when
 /// it is exactly the identity), the values of its own class's attributes of the types a scene

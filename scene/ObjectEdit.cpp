@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "base/InputError.h"
+#include "host/Host.h"
 #include "scene/AttributeValues.h"
 #include "scene/MistakeWords.h"
 #include "scene/ObjectEditJson.h"

@@ -10,9 +10,13 @@
 #include <vector>
 
 #include "base/InputError.h"
-#include "host/Host.h"
+#include "framework/Attribute.h"
+#include "framework/Geometry.h"
+#include "framework/Guid.h"
 
 namespace host {
+
+class Host;
 
 /// What an edit gives one object, converted as a scene file's entry would be, not yet applied.
 struct ObjectEdit {

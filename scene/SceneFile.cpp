@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "base/InputError.h"
+#include "host/Host.h"
 #include "scene/JsonSceneReader.h"
 #include "scene/ScoFile.h"
 

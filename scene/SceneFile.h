@@ -45,9 +45,12 @@
 #include <vector>
 
 #include "base/InputError.h"
-#include "host/Host.h"
+#include "framework/Guid.h"
+#include "framework/Types.h"
 
 namespace host {
+
+class Host;
 
 /// Class GUID under which a .sco stores the host's plain objects (their record is the
 /// `RtsObject` base record, which carries the position): {484F5354-0000-0000-504C-41494E4F424A},

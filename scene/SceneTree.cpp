@@ -1,5 +1,7 @@
 #include "scene/SceneTree.h"
 
+#include "host/Host.h"
+
 namespace host {
 
 namespace {

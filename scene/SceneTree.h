@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <vector>
 
-#include "host/Host.h"
+#include "framework/Guid.h"
 
 namespace host {
+
+class Host;
 
 /// Child lists nested deeper than this are refused by the loaders: the walks over the tree recurse.
 inline constexpr std::size_t kMaxSceneDepth = 1000;

@@ -11,6 +11,7 @@
 #include "base/GuidText.h"
 #include "base/InputError.h"
 #include "host/ClassStorage.h"
+#include "host/Host.h"
 #include "scene/AttributeValues.h"
 #include "scene/JsonDom.h"
 #include "scene/MistakeWords.h"

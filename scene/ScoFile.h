@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "base/InputError.h"
-#include "host/Host.h"
+#include "framework/Guid.h"
 
 namespace host {
+
+class Host;
 
 /// Builds the scene of the .sco image `bytes` in `host`, then runs `AfterLoad` on each new
 /// object in order. Returns the new objects in pre-order. `file` names the image in errors.
