@@ -30,6 +30,9 @@ inline Vec3 cross(const Vec3& a, const Vec3& b) {
 }
 inline double norm(const Vec3& a) { return std::sqrt(dot(a, a)); }
 
+/// The length of a quaternion (1 for a turn).
+inline double length(const Quat& q) { return std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]); }
+
 /// The inverse of a unit quaternion.
 inline Quat conjugate(const Quat& q) { return {-q[0], -q[1], -q[2], q[3]}; }
 

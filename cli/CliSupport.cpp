@@ -40,7 +40,7 @@ std::string pluginPath(const std::string& option) {
     return defaultPluginPath(CAMSYS_PLUGIN_BUILT);
 }
 
-std::vector<Handle> loadScene(Host& host, const std::string& file) {
+std::vector<Handle> loadSceneReportingEvents(Host& host, const std::string& file) {
     EventPrinter events(host);
     std::vector<Handle> scene = loadSceneFile(host, file);
     events.flush();
@@ -93,7 +93,7 @@ void addFlightOptions(CLI::App& command, FlightArguments& arguments) {
 }
 
 Handle prepareFlight(Host& host, const FlightArguments& arguments) {
-    const std::vector<Handle> scene = loadScene(host, arguments.scene);
+    const std::vector<Handle> scene = loadSceneReportingEvents(host, arguments.scene);
     const Handle iterator = chooseIterator(host, scene, arguments.scene, arguments.iterator);
     host.createCamera("", true);
     return iterator;

@@ -52,7 +52,7 @@ private:
 
 /// Loads the scene file into `host` and prints the activations, deactivations and messages that
 /// loading caused on standard error, as "time,event,detail" lines in the order they happened.
-std::vector<Handle> loadScene(Host& host, const std::string& file);
+std::vector<Handle> loadSceneReportingEvents(Host& host, const std::string& file);
 
 /// The iterator to fly: the one named, else the only object of the scene with an eye.
 Handle chooseIterator(const Host& host, const std::vector<Handle>& scene, const std::string& file,

@@ -49,7 +49,7 @@ int runDraw(Host& host) {
     if (drawing.dropped)
         std::fprintf(stderr, "camsys: warning: %zu drawing calls beyond the first %zu were not drawn\n",
                      drawing.dropped, RecordingRenderer::kMaxCalls);
-    writePictureFile(drawing.calls, drawing.labels, output);
+    writeScenePictureFile(output, drawing.calls, drawing.labels);
     return 0;
 }
 

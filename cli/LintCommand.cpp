@@ -64,7 +64,7 @@ void addLintOptions(CLI::App& command) {
 /// The scene's findings (flight/lint/Lint.h) on standard output. Exit status 1 when one of them
 /// is a warning or an error, so that a build or a commit hook can stop on them.
 int runLint(Host& host) {
-    const std::vector<Handle> scene = loadScene(host, arguments.scene);
+    const std::vector<Handle> scene = loadSceneReportingEvents(host, arguments.scene);
     LintOptions options = arguments.options;
     if (!arguments.iterator.empty())
         options.iterator = chooseIterator(host, scene, arguments.scene, arguments.iterator);

@@ -27,7 +27,7 @@ void addSaveOptions(CLI::App& command) {
 }
 
 int runSave(Host& host) {
-    loadScene(host, saveArguments.scene);
+    loadSceneReportingEvents(host, saveArguments.scene);
     writeScoFile(host, saveArguments.output);
     return 0;
 }
@@ -38,7 +38,7 @@ void addLoadOptions(CLI::App& command) {
 }
 
 int runLoad(Host& host) {
-    loadScene(host, loadArguments.scene);
+    loadSceneReportingEvents(host, loadArguments.scene);
     writeOutput(loadArguments.output, sceneToJson(host));
     return 0;
 }

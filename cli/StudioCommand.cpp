@@ -48,7 +48,7 @@ void openBrowser(const std::string& url) {
 
 /// The scene loaded and the studio's server bound to its port, not yet serving.
 std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
-    const std::vector<Handle> scene = loadScene(host, arguments.scene);
+    const std::vector<Handle> scene = loadSceneReportingEvents(host, arguments.scene);
     if (!arguments.iterator.empty()) chooseIterator(host, scene, arguments.scene, arguments.iterator);
     host.createCamera("", true);
     studio::StudioOptions options{arguments.scene, arguments.iterator, arguments.address, arguments.port,

@@ -77,8 +77,8 @@ Quat nodeRotation(const _CMatrix3<float>& orientation) {
         const double s = 2 * std::sqrt(1 + r[2][2] - r[0][0] - r[1][1]);
         q = {(r[0][2] + r[2][0]) / s, (r[1][2] + r[2][1]) / s, s / 4, (r[1][0] - r[0][1]) / s};
     }
-    const double length = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
-    for (double& c : q) c /= length;
+    const double size = length(q);
+    for (double& c : q) c /= size;
     return q;
 }
 

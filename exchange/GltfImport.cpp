@@ -315,9 +315,9 @@ RecordedEye eyeAt(const Reader& r, const CameraTracks& tracks, const Placement& 
         const std::vector<double> v = tracks.rotation->at(t);
         q = {v[0], v[1], v[2], v[3]};
     }
-    const double length = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
-    if (!(length > 0)) r.fail("a rotation key of length 0");
-    for (double& c : q) c /= length;
+    const double size = length(q);
+    if (!(size > 0)) r.fail("a rotation key of length 0");
+    for (double& c : q) c /= size;
     for (auto p = parents.rbegin(); p != parents.rend(); ++p) {
         const Vec3 turned = rotate(p->rotation, position);
         position = {turned[0] + p->translation[0], turned[1] + p->translation[1], turned[2] + p->translation[2]};

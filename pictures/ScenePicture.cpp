@@ -352,7 +352,7 @@ void render(Canvas& canvas, const std::vector<DrawCall>& calls, const std::vecto
 
 }  // namespace
 
-void writePictureFile(const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels, const std::string& path,
+void writeScenePictureFile(const std::string& path, const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels,
                   const PictureOptions& options) {
     writeCanvasFile(path, options.width, options.height,
                     [&](Canvas& canvas) { render(canvas, calls, labels, options.width, options.height); });

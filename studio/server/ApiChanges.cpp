@@ -58,8 +58,8 @@ std::string Api::getHistory(const Request& request, const std::string&) {
     const host::SceneEditor& editor = session_.editor();
     return JsonObject()
         .number("revision", editor.revision())
-        .value("undo", nlohmann::json(editor.undoLabels()).dump(-1, ' ', false, Json::error_handler_t::replace))
-        .value("redo", nlohmann::json(editor.redoLabels()).dump(-1, ' ', false, Json::error_handler_t::replace))
+        .value("undo", stringListJson(editor.undoLabels()))
+        .value("redo", stringListJson(editor.redoLabels()))
         .json();
 }
 

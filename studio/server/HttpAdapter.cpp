@@ -71,7 +71,7 @@ bool acceptsCoding(std::string_view header, std::string_view coding) {
 }
 
 /// The API's request of an HTTP request; the body only with `withBody`.
-Request requestOf(const httplib::Request& http, bool withBody) {
+Request requestFromHttp(const httplib::Request& http, bool withBody) {
     Request request;
     request.method = http.method;
     request.path = http.path;
@@ -122,7 +122,7 @@ void HttpAdapter::Server::configure() {
          "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'"},
     });
     http.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-        if (const std::optional<std::string> reason = guard.refusal(requestOf(request, false))) {
+        if (const std::optional<std::string> reason = guard.refusal(requestFromHttp(request, false))) {
             response.status = 403;
             response.set_content(errorJson(*reason), kJson);
             return httplib::Server::HandlerResponse::Handled;
@@ -175,7 +175,7 @@ void HttpAdapter::Server::servePage() {
 
 void HttpAdapter::Server::serveApi() {
     const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
-        Answer answer = api.serve(requestOf(request, true));
+        Answer answer = api.serve(requestFromHttp(request, true));
         response.status = answer.status;
         response.set_header("Cache-Control", "no-store");
         if (answer.status == 200)

@@ -424,6 +424,8 @@ std::string analysisJson(const host::FlightAnalysisInput& input, const host::Fli
     return out + "]}";
 }
 
+std::string stringListJson(const std::vector<std::string>& texts) { return dumped(Json(texts)); }
+
 std::string messageList(const std::vector<host::MessageRecord>& messages) {
     Json list = Json::array();
     for (const host::MessageRecord& m : messages)

@@ -64,6 +64,8 @@ std::string analysisJson(const host::FlightAnalysisInput& input, const host::Fli
 std::string messagesJson(const std::vector<host::MessageRecord>& messages);
 /// The same messages as a JSON array.
 std::string messageList(const std::vector<host::MessageRecord>& messages);
+/// Texts as a JSON array of strings (invalid UTF-8 replaced).
+std::string stringListJson(const std::vector<std::string>& texts);
 
 /// {"error": reason}, plus "object" and "attribute" when they are not empty.
 std::string errorJson(std::string_view reason, std::string_view object = {}, std::string_view attribute = {});

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The tool's outputs on the bundled examples, byte for byte against the committed digests:
 # fly (rows and standard error), draw (PNG and SVG), export (.gltf and .glb), profile (PNG, SVG and
-# CSV), lint --json, load and save. A change of any byte of them is a change of behaviour.
+# CSV), lint, load, save, and import of fly's rows. A change of any byte of them is a change of
+# behaviour.
 #   check-outputs.sh CAMSYS EXAMPLES            compare with outputs.sha256 beside this script
 #   check-outputs.sh CAMSYS EXAMPLES --update   write outputs.sha256 anew
 set -uo pipefail
@@ -26,6 +27,7 @@ for scene in flythrough minimal; do
   "$camsys" lint "$in" --json >"$out/$scene.lint.json"
   "$camsys" lint "$in" >"$out/$scene.lint.txt"
   "$camsys" load "$in" -o "$out/$scene.load.json"
+  "$camsys" import "$out/$scene.fly.csv" -o "$out/$scene.import.json" 2>/dev/null
   "$camsys" save "$in" "$out/$scene.sco"
   "$camsys" load "$out/$scene.sco" -o "$out/$scene.sco.json"
 done

@@ -73,12 +73,12 @@ TEST_F(PictureTest, DrawsTheSceneAsPngOrSvg) {
 
     // The picture: the requested size, not blank; the default size, the extension in any case,
     // and an empty drawing still framed; an SVG file.
-    host::writePictureFile(scene.calls, scene.labels, file("scene.png"), {640, 320});
-    host::writePictureFile({}, {}, file("EMPTY.PNG"));
+    host::writeScenePictureFile(file("scene.png"), scene.calls, scene.labels, {640, 320});
+    host::writeScenePictureFile(file("EMPTY.PNG"), {}, {});
     const Decoded png(file("scene.png")), empty(file("EMPTY.PNG"));
     EXPECT_TRUE(png.width == 640 && png.height == 320 && png.varied());
     EXPECT_TRUE(empty.width == 1600 && empty.height == 800 && empty.varied());
-    host::writePictureFile(scene.calls, scene.labels, file("scene.Svg"));
+    host::writeScenePictureFile(file("scene.Svg"), scene.calls, scene.labels);
     std::ifstream svg(file("scene.Svg"));
     const std::string text(std::istreambuf_iterator<char>(svg), {});
     EXPECT_TRUE(text.starts_with("<?xml") && text.find("<svg") != std::string::npos) << text.substr(0, 80);
@@ -87,7 +87,7 @@ TEST_F(PictureTest, DrawsTheSceneAsPngOrSvg) {
     const std::pair<const char*, host::PictureOptions> refused[] = {
         {"scene.jpg", {}}, {"scene", {}}, {"w.png", {0, 100}}, {"w.png", {40000, 9}}, {"no/x.svg", {}}};
     for (const auto& [name, size] : refused)
-        EXPECT_THROW(host::writePictureFile(scene.calls, {}, file(name), size), std::runtime_error) << name;
+        EXPECT_THROW(host::writeScenePictureFile(file(name), scene.calls, {}, size), std::runtime_error) << name;
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 3);
 }
 
@@ -97,10 +97,10 @@ TEST_F(PictureTest, NonFiniteAndDegenerateInputGivesAPictureAnyway) {
     host::RecordingRenderer recorder;
     const _Point3<float> p{7, 7, 7}, zero{0, 0, 0}, far{3e38f, -3e38f, 3e38f}, lost{nan, 0, -inf};
     recorder.DrawLine(&p, &p, 0.0f, 0.0f, kGrey, 1);
-    host::writePictureFile(recorder.calls(), {{p, "only"}}, file("clean.png"), {300, 150});
+    host::writeScenePictureFile(file("clean.png"), recorder.calls(), {{p, "only"}}, {300, 150});
     recorder.DrawLine(&p, &lost, 1, 1, kGrey, 0);
     recorder.DrawArrow(&lost, &p, 1, 1, 1, kGrey, kGrey, 0);
-    host::writePictureFile(recorder.calls(), {{p, "only"}, {lost, "lost"}}, file("dirty.png"), {300, 150});
+    host::writeScenePictureFile(file("dirty.png"), recorder.calls(), {{p, "only"}, {lost, "lost"}}, {300, 150});
     const Decoded clean(file("clean.png"));
     EXPECT_TRUE(clean.varied() && clean.pixels == Decoded(file("dirty.png")).pixels);
 
@@ -109,7 +109,7 @@ TEST_F(PictureTest, NonFiniteAndDegenerateInputGivesAPictureAnyway) {
     recorder.DrawLine(&zero, &far, nan, inf, odd, 0);
     recorder.DrawArrow(&far, &zero, inf, -1e30f, nan, odd, odd, 0);
     const std::vector<host::PictureLabel> names = {{zero, "bad \xff\xfe utf-8 \x01"}, {far, std::string(500, 'x')}};
-    for (const char* name : {"odd.png", "odd.svg"}) host::writePictureFile(recorder.calls(), names, file(name), {300, 150});
-    host::writePictureFile(recorder.calls(), names, file("tiny.png"), {1, 1});
+    for (const char* name : {"odd.png", "odd.svg"}) host::writeScenePictureFile(file(name), recorder.calls(), names, {300, 150});
+    host::writeScenePictureFile(file("tiny.png"), recorder.calls(), names, {1, 1});
     EXPECT_TRUE(Decoded(file("odd.png")).varied() && Decoded(file("tiny.png")).pixels.size() == 1u);
 }
