@@ -83,7 +83,8 @@ void writeFileAtomically(const std::string& path, std::string_view bytes) {
         if (!out) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
         const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
         // errno tells why a write or the close failed (a full disk, a broken pipe).
-        if (std::fclose(out) != 0 || !written) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+        if (std::fclose(out) != 0 || !written)
+            throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
     });
 }
 

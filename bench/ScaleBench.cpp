@@ -110,9 +110,8 @@ struct Row {
 std::map<int, Row> rows;
 
 void setCounters(benchmark::State& state, int n, std::size_t peak) {
-    state.counters["ns/waypoint"] =
-        benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
-                                                       benchmark::Counter::kInvert);
+    state.counters["ns/waypoint"] = benchmark::Counter(
+        static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.counters["peak B/waypoint"] = static_cast<double>(peak) / n;
 }
 
@@ -199,8 +198,7 @@ void printSummary() {
         const double w = n;
         std::printf("| %d | %.0f | %.0f | %.2f | %.0f | %.2f | %.0f | %.2f | %.0f | %.2f | %.0f |\n", n, r.scoBytes / w,
                     r.sceneLive / w, r.loadJsonSeconds * 1e6 / w, r.loadJsonPeak / w, r.loadScoSeconds * 1e6 / w,
-                    r.loadScoPeak / w, r.saveSeconds * 1e6 / w, r.savePeak / w, r.flySeconds * 1e6 / w,
-                    r.flyPeak / w);
+                    r.loadScoPeak / w, r.saveSeconds * 1e6 / w, r.savePeak / w, r.flySeconds * 1e6 / w, r.flyPeak / w);
     }
 }
 

@@ -107,9 +107,12 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const int value = std::atoi(argv[i + 1]);
-        if (option == "--seconds") seconds = value;
-        else if (option == "--pollers") pollers = value;
-        else if (option == "--waypoints") waypoints = value;
+        if (option == "--seconds")
+            seconds = value;
+        else if (option == "--pollers")
+            pollers = value;
+        else if (option == "--waypoints")
+            waypoints = value;
         else {
             std::fprintf(stderr, "usage: camsys_studio_load [--seconds S] [--pollers N] [--waypoints N]\n");
             return 2;
@@ -158,8 +161,8 @@ int main(int argc, char** argv) {
         for (int step = 0; next < end; ++step) {
             std::this_thread::sleep_until(next);
             next += kFramePeriod;
-            const std::string body = "{\"position\":[" + std::to_string(x + static_cast<float>(step % 32)) +
-                                     ",0,5],\"gesture\":\"drag\"}";
+            const std::string body =
+                "{\"position\":[" + std::to_string(x + static_cast<float>(step % 32)) + ",0,5],\"gesture\":\"drag\"}";
             drags.time(start, [&] { return client->Patch(target, auth, body, "application/json"); });
         }
     });
@@ -168,8 +171,9 @@ int main(int argc, char** argv) {
     serving.join();
 
     std::printf("%d s, %d pollers at 60 Hz, one drag at 60 Hz, n = %d\n\n", seconds, pollers, waypoints);
-    std::printf("| request | count | failed | p50 ms | p99 ms | max ms | max sent at ms |\n"
-                "|---|---:|---:|---:|---:|---:|---:|\n");
+    std::printf(
+        "| request | count | failed | p50 ms | p99 ms | max ms | max sent at ms |\n"
+        "|---|---:|---:|---:|---:|---:|---:|\n");
     frames.print("GET /api/frame");
     drags.print("PATCH (drag)");
     return frames.failures || drags.failures ? 1 : 0;

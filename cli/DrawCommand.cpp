@@ -11,8 +11,8 @@
 #include "flight/FlightAnalysis.h"
 #include "flight/FlightAnalysisInput.h"
 #include "flight/FlightProfile.h"
-#include "pictures/ScenePicture.h"
 #include "pictures/ProfilePlot.h"
+#include "pictures/ScenePicture.h"
 #include "render/RecordingRenderer.h"
 #include "scene/SceneFile.h"
 

@@ -12,16 +12,15 @@
 #include <stdexcept>
 
 #include "base/AtomicFile.h"
+#include "base/Vec.h"
 #include "flight/FlightAnalysis.h"
 #include "flight/FlightAnalysisInput.h"
-#include "base/Vec.h"
 #include "host/Host.h"
 #include "scene/SceneTree.h"
 
 namespace host {
 
 namespace {
-
 
 /// No turn.
 constexpr Quat kIdentity = {0, 0, 0, 1};
@@ -324,8 +323,7 @@ struct CameraKeys {
 
 /// One key per tick; before a cut's tick the eye of the tick before, held until the float time
 /// just below the cut (see the header).
-CameraKeys cameraKeysOf(const std::vector<FlightTick>& ticks, const std::vector<float>& tickSeconds,
-                        const Cuts& cuts) {
+CameraKeys cameraKeysOf(const std::vector<FlightTick>& ticks, const std::vector<float>& tickSeconds, const Cuts& cuts) {
     CameraKeys keys;
     Quat previous = kIdentity;
     auto addKey = [&](float time, const FlightTick& t) {

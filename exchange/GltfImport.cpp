@@ -13,16 +13,15 @@
 #include <optional>
 #include <stdexcept>
 
-#include "exchange/GltfExport.h"
-#include "base/Vec.h"
 #include "base/InputError.h"
+#include "base/Vec.h"
+#include "exchange/GltfExport.h"
 
 namespace host {
 
 namespace {
 
 using Json = nlohmann::json;
-
 
 /// What reading refuses, naming the file.
 struct Reader {
@@ -330,7 +329,8 @@ RecordedEye eyeAt(const Reader& r, const CameraTracks& tracks, const Placement& 
     RecordedEye sample;
     sample.time = static_cast<ULong>(ms);
     sample.eye.Origin = toWorld(position);
-    sample.eye.Orientation = _CMatrix3<float>(right.x, forward.x, up.x, right.y, forward.y, up.y, right.z, forward.z, up.z);
+    sample.eye.Orientation =
+        _CMatrix3<float>(right.x, forward.x, up.x, right.y, forward.y, up.y, right.z, forward.z, up.z);
     const double angle = tracks.yfov ? tracks.yfov->at(t)[0] : tracks.stillYfov;
     sample.fov = static_cast<float>(std::tan(kGltfBaseYfov / 2) / std::tan(angle / 2));
     return sample;

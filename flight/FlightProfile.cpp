@@ -67,9 +67,9 @@ std::string profileSummary(const FlightAnalysisInput& input, const FlightAnalysi
             continue;
         }
         const std::size_t i = peaks[q].tick;
-        out += "max " + readableNumber(peaks[q].value) + " " + quantity.unit + " at " + readableNumber(elapsed[i] / 1000.0) +
-               " s (tick " + std::to_string(i) + ", time " + std::to_string(input.ticks[i].time) + ", leaving " +
-               waypointAt(input, i) + ")\n";
+        out += "max " + readableNumber(peaks[q].value) + " " + quantity.unit + " at " +
+               readableNumber(elapsed[i] / 1000.0) + " s (tick " + std::to_string(i) + ", time " +
+               std::to_string(input.ticks[i].time) + ", leaving " + waypointAt(input, i) + ")\n";
     }
     return out;
 }

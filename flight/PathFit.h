@@ -36,7 +36,7 @@ struct PathFitOptions {
 };
 
 struct PathFitResult {
-    std::string sceneJson;      ///< the path "Flight" of the waypoints and the iterator "Cam", as `sceneToJson` writes it
+    std::string sceneJson;  ///< the path "Flight" of the waypoints and the iterator "Cam", as `sceneToJson` writes it
     std::size_t waypoints = 0;  ///< how many the path has
     std::size_t parts = 0;      ///< pieces between cuts (a jump of the eye)
     double worstDistance = 0;   ///< largest distance of its flight from the recording

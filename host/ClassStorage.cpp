@@ -3,8 +3,8 @@
 #include <bit>
 #include <cstring>
 
-#include "framework/ISerialize.h"
 #include "base/ByteOrder.h"
+#include "framework/ISerialize.h"
 
 namespace host {
 

@@ -1,11 +1,10 @@
 #include "host/Host.h"
 
-#include <map>
-#include <utility>
-
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <stdexcept>
+#include <utility>
 
 #include "framework/ModuleRuntime.h"
 #include "host/ClassStorage.h"
@@ -398,7 +397,9 @@ void Host::run(const Handle& handle, ULong time) {
     if (RtsObject* object = runtime_.object(handle)) rts(object)->Run(time);
 }
 
-bool Host::tick(const Handle& iterator, ULong time) { return tick(iterator, runtime_.object(iterator), camera(), time); }
+bool Host::tick(const Handle& iterator, ULong time) {
+    return tick(iterator, runtime_.object(iterator), camera(), time);
+}
 
 bool Host::tick(const Handle& iterator, RtsObject* object, GameCamera* gameCamera, ULong time) {
     runtime_.setNow(time);

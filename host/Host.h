@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "host/HostObjects.h"
-#include "host/SceneDrawing.h"
 #include "host/Plugin.h"
 #include "host/Runtime.h"
+#include "host/SceneDrawing.h"
 
 namespace host {
 

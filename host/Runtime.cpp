@@ -296,7 +296,7 @@ const std::string& Runtime::nameOf(const Handle& handle) const {
 
 Handle Runtime::fromLookupRef(ULong ref) const {
     return ref >= 1 && ref <= byLookupRef_.size() && byLookupRef_[ref - 1] ? handleOf(*byLookupRef_[ref - 1])
-                                                                               : Handle();
+                                                                           : Handle();
 }
 
 std::uint64_t Runtime::referencesHandedOut() const {

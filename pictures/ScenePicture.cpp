@@ -352,8 +352,8 @@ void render(Canvas& canvas, const std::vector<DrawCall>& calls, const std::vecto
 
 }  // namespace
 
-void writeScenePictureFile(const std::string& path, const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels,
-                  const PictureOptions& options) {
+void writeScenePictureFile(const std::string& path, const std::vector<DrawCall>& calls,
+                           const std::vector<PictureLabel>& labels, const PictureOptions& options) {
     writeCanvasFile(path, options.width, options.height,
                     [&](Canvas& canvas) { render(canvas, calls, labels, options.width, options.height); });
 }

@@ -20,7 +20,7 @@ struct PictureOptions {
 /// top view (x, y) left, side view (x, z) right, each fitted to the drawn extent with a margin,
 /// titled. Calls or labels with a non-finite coordinate are left out. The file appears complete
 /// or not at all. Throws as `writeCanvasFile`.
-void writeScenePictureFile(const std::string& path, const std::vector<DrawCall>& calls, const std::vector<PictureLabel>& labels,
-                  const PictureOptions& options = {});
+void writeScenePictureFile(const std::string& path, const std::vector<DrawCall>& calls,
+                           const std::vector<PictureLabel>& labels, const PictureOptions& options = {});
 
 }  // namespace host

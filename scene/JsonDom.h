@@ -9,10 +9,10 @@
 
 #include <cstddef>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
-#include <nlohmann/json.hpp>
 
 namespace host {
 

@@ -173,10 +173,9 @@ private:
 
     /// An entry's shape, name and nesting, before its object is made.
     void checkEntry(const EntryShape& entry, const ShapeReader& shape) const {
-        const std::string label =
-            entry.parent == kTopLevel
-                ? "objects[" + std::to_string(entry.place) + "]"
-                : host_.nameOf(made_[entry.parent]) + ".children[" + std::to_string(entry.place) + "]";
+        const std::string label = entry.parent == kTopLevel ? "objects[" + std::to_string(entry.place) + "]"
+                                                            : host_.nameOf(made_[entry.parent]) + ".children[" +
+                                                                  std::to_string(entry.place) + "]";
         if (!entry.isObject) fail(label, "", "an object must be a JSON object");
         if (!(entry.given & kKeyName) || !entry.nameIsString || entry.name.empty())
             fail(label, "name", "every object needs a name (a non-empty string)");
@@ -195,7 +194,8 @@ private:
     /// The entry's object, of its class (a plain object without one), in its parent's child list.
     Handle createObject(EntryShape& entry, const std::vector<std::string>& classes) {
         const Handle parent = entry.parent == kTopLevel ? Handle() : made_[entry.parent];
-        if (entry.classIndex == EntryShape::kNoClass) return host_.createPlain(std::move(entry.name), {0, 0, 0}, parent);
+        if (entry.classIndex == EntryShape::kNoClass)
+            return host_.createPlain(std::move(entry.name), {0, 0, 0}, parent);
         const std::string& className = classes[entry.classIndex];
         const auto& factories = host_.factories();
         const bool known = std::any_of(factories.begin(), factories.end(),

@@ -17,8 +17,8 @@ std::uint8_t entryKeyBit(std::string_view key) {
 }
 
 const std::vector<std::string>& entryKeyNames() {
-    static const std::vector<std::string> names = {"name", "class", "position", "orientation", "attributes",
-                                                   "children"};
+    static const std::vector<std::string> names = {"name",        "class",      "position",
+                                                   "orientation", "attributes", "children"};
     return names;
 }
 

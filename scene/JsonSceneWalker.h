@@ -39,8 +39,7 @@ struct KeyMistake {
 
 /// Notes a key of an object whose known keys so far are `given`; the first mistake goes to
 /// `mistake`. Returns the key's bit when this is its first appearance, 0 otherwise.
-std::uint8_t noteKey(const std::string& key, std::uint8_t bit, std::uint8_t& given,
-                     std::optional<KeyMistake>& mistake);
+std::uint8_t noteKey(const std::string& key, std::uint8_t bit, std::uint8_t& given, std::optional<KeyMistake>& mistake);
 
 /// The parent of a top-level entry.
 inline constexpr std::uint32_t kTopLevel = 0xFFFFFFFF;
@@ -51,8 +50,12 @@ inline constexpr std::uint32_t kTopLevel = 0xFFFFFFFF;
 /// DOM and handed over.
 class SceneWalker : public SaxReader {
 public:
-    bool null() override { return value(Value::Scalar, [](DomBuilder& b) { return b.null(); }); }
-    bool boolean(bool v) override { return value(Value::Scalar, [&](DomBuilder& b) { return b.boolean(v); }); }
+    bool null() override {
+        return value(Value::Scalar, [](DomBuilder& b) { return b.null(); });
+    }
+    bool boolean(bool v) override {
+        return value(Value::Scalar, [&](DomBuilder& b) { return b.boolean(v); });
+    }
     bool number_integer(number_integer_t v) override {
         return value(Value::Scalar, [&](DomBuilder& b) { return b.number_integer(v); });
     }
@@ -63,17 +66,24 @@ public:
         return value(Value::Scalar, [&](DomBuilder& b) { return b.number_float(v, text); });
     }
     bool string(string_t& v) override {
-        return value(Value::String, [&](DomBuilder& b) { return b.string(v); }, &v);
+        return value(
+            Value::String, [&](DomBuilder& b) { return b.string(v); }, &v);
     }
-    bool binary(binary_t& v) override { return value(Value::Scalar, [&](DomBuilder& b) { return b.binary(v); }); }
+    bool binary(binary_t& v) override {
+        return value(Value::Scalar, [&](DomBuilder& b) { return b.binary(v); });
+    }
     bool start_object(std::size_t n) override {
         return value(Value::Object, [&](DomBuilder& b) { return b.start_object(n); });
     }
     bool start_array(std::size_t n) override {
         return value(Value::Array, [&](DomBuilder& b) { return b.start_array(n); });
     }
-    bool end_object() override { return close([](DomBuilder& b) { return b.end_object(); }); }
-    bool end_array() override { return close([](DomBuilder& b) { return b.end_array(); }); }
+    bool end_object() override {
+        return close([](DomBuilder& b) { return b.end_object(); });
+    }
+    bool end_array() override {
+        return close([](DomBuilder& b) { return b.end_array(); });
+    }
     bool key(string_t& key) override;
 
     bool rootIsObject() const { return rootIsObject_; }
@@ -122,16 +132,20 @@ private:
         const bool container = kind == Value::Object || kind == Value::Array;
         if (capture_) {
             event(capture_->builder);
-            if (container) ++capture_->depth;
-            else if (capture_->depth == 0) handOver();
+            if (container)
+                ++capture_->depth;
+            else if (capture_->depth == 0)
+                handOver();
             return true;
         }
         const std::uint8_t role = std::exchange(role_, 0);
         if (!stack_.empty() && stack_.back().frame == Frame::Entry && role != 0 && captures(role)) {
             capture_.emplace();
             event(capture_->builder);
-            if (container) ++capture_->depth;
-            else handOver();
+            if (container)
+                ++capture_->depth;
+            else
+                handOver();
             return true;
         }
         Open opened = walk(kind, role, text);

@@ -154,8 +154,7 @@ private:
             fail(key, std::string("expects the name of an object of the ") + scope_.word + ", or null");
         const std::string& name = value.get_ref<const std::string&>();
         const Handle found = scope_.find(name);
-        if (found.IsNull())
-            fail(key, "refers to " + quoteName(name) + ", which is no object of the " + scope_.word);
+        if (found.IsNull()) fail(key, "refers to " + quoteName(name) + ", which is no object of the " + scope_.word);
         return found.Guid;
     }
 
@@ -208,7 +207,8 @@ void applyObjectEdit(Host& host, const Handle& object, const ObjectEdit& edit, c
             edit.baseFrame ? *edit.baseFrame : host.getObjectPos(object).value_or(_CCoordSystem<float>());
         if (edit.position) frame.Origin = *edit.position;
         if (edit.orientation) frame.Orientation = *edit.orientation;
-        if (!host.setObjectPos(object, frame)) throw InputError(file, name, "ObjectPos", "the object refused its position");
+        if (!host.setObjectPos(object, frame))
+            throw InputError(file, name, "ObjectPos", "the object refused its position");
         if (notices.moved) notices.moved();
     }
     for (const ObjectEdit::Value& value : edit.attributes) {

@@ -119,13 +119,12 @@ EditEffect SceneEditor::edit(const Handle& object, std::string_view json, const 
         std::move(label),
         [&] {
             // The editor's feedback as each value lands: a moved object refits and its aimers aim again.
-            const EditNotices notices{[&] {
-                                          host_.notifyPositionChanged(object);
-                                          notifyReferrers(object);
-                                      },
-                                      [&](const std::string& attribute) {
-                                          host_.notifyAttributeChanged(object, attribute);
-                                      }};
+            const EditNotices notices{
+                [&] {
+                    host_.notifyPositionChanged(object);
+                    notifyReferrers(object);
+                },
+                [&](const std::string& attribute) { host_.notifyAttributeChanged(object, attribute); }};
             applyObjectEdit(host_, object, change, kEdits, notices);
             if (name) host_.runtime().rename(object, *name);
         },

@@ -46,9 +46,10 @@ namespace {
 /// memory, for the caller to release.
 std::vector<Handle> buildSceneFile(Host& host, const std::string& path, std::vector<std::uint8_t>& bytes) {
     auto fromMemory = [&] {
-        return isScoImage(bytes) ? buildScoScene(host, bytes, path)
-                                 : buildJsonScene(host, std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                                                         bytes.size()), path);
+        return isScoImage(bytes)
+                   ? buildScoScene(host, bytes, path)
+                   : buildJsonScene(host, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                                    path);
     };
     if (path == "-") {
         // Standard input, JSON or .sco by its content like a file; it can be read only once.

@@ -167,9 +167,9 @@ std::string Api::getLint(const Request& request, const std::string&) {
     o.start = query.time("start", 0);
     o.step = query.time("step", 16);
     if (o.step == 0) throw BadRequest("query parameter \"step\" must be at least 1: time must move");
-    return host::lintJson(host::lintScene(session_.host(), o, [&](const Handle& iterator, const host::FlightOptions& f) {
-        return session_.flight(iterator, f).recording;
-    }));
+    return host::lintJson(host::lintScene(
+        session_.host(), o,
+        [&](const Handle& iterator, const host::FlightOptions& f) { return session_.flight(iterator, f).recording; }));
 }
 
 std::string Api::getMessages(const Request& request, const std::string&) {

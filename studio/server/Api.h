@@ -20,7 +20,7 @@ namespace studio {
 struct RequestHeaders {
     std::string host;
     std::optional<std::string> origin;
-    std::string fetchSite;      ///< Sec-Fetch-Site
+    std::string fetchSite;  ///< Sec-Fetch-Site
     std::string authorization;
     std::string contentType;
 };

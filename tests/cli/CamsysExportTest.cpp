@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/CamsysRun.h"
 #include "tests/exchange/GltfRead.h"
+#include "tests/support/CamsysRun.h"
 
 namespace {
 

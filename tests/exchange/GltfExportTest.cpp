@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "exchange/GltfExport.h"
 #include "flight/Flight.h"
 #include "flight/FlightAnalysis.h"
-#include "exchange/GltfExport.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
 #include "scene/JsonSceneReader.h"
@@ -376,7 +376,8 @@ TEST(GltfExportTimes, RefusesFlightsThatCannotBeAnimatedAndOtherExtensions) {
     host.createCamera();
     const Handle cam = host.find("Cam");
     const auto bytesOf = [&](const host::FlightOptions& options) {
-        return host::flightToGltf(host, cam, options, host::recordFlight(host, cam, options), host::GltfContainer::Json);
+        return host::flightToGltf(host, cam, options, host::recordFlight(host, cam, options),
+                                  host::GltfContainer::Json);
     };
     EXPECT_THROW(bytesOf({0, 0, 100}), std::invalid_argument) << "every tick at one time";
     EXPECT_THROW(bytesOf({0, 16, 0}), std::invalid_argument) << "no tick";

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "flight/lint/Lint.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
-#include "flight/lint/Lint.h"
 #include "scene/JsonSceneReader.h"
 #include "scene/SceneFile.h"
 

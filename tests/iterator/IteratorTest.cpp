@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "host/Host.h"
-#include "module/InProcessModule.h"
 #include "iterator/SCOCameraSystemIterator.h"
+#include "module/InProcessModule.h"
 #include "tests/support/Bytes.h"
 #include "tests/support/FakePath.h"
 #include "tests/support/Points.h"

@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "render/RecordingRenderer.h"
 #include "path/SCOCameraSystemPath.h"
+#include "render/RecordingRenderer.h"
 #include "tests/support/Bytes.h"
 #include "tests/support/InProcessHost.h"
 #include "tests/support/LiteralBox.h"

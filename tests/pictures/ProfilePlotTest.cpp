@@ -123,6 +123,7 @@ TEST(Profile, PicturesHaveAPanelPerQuantity) {
     const std::string text = slurp(svg);
     EXPECT_NE(text.find("<svg"), std::string::npos);
     EXPECT_NE(text.find("width=\"1600\""), std::string::npos);
-    EXPECT_THROW(host::writeProfilePlotFile((folder / "profile.gif").string(), "", in, analysis, events), std::runtime_error);
+    EXPECT_THROW(host::writeProfilePlotFile((folder / "profile.gif").string(), "", in, analysis, events),
+                 std::runtime_error);
     std::filesystem::remove_all(folder);
 }

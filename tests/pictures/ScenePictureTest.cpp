@@ -109,7 +109,8 @@ TEST_F(PictureTest, NonFiniteAndDegenerateInputGivesAPictureAnyway) {
     recorder.DrawLine(&zero, &far, nan, inf, odd, 0);
     recorder.DrawArrow(&far, &zero, inf, -1e30f, nan, odd, odd, 0);
     const std::vector<host::PictureLabel> names = {{zero, "bad \xff\xfe utf-8 \x01"}, {far, std::string(500, 'x')}};
-    for (const char* name : {"odd.png", "odd.svg"}) host::writeScenePictureFile(file(name), recorder.calls(), names, {300, 150});
+    for (const char* name : {"odd.png", "odd.svg"})
+        host::writeScenePictureFile(file(name), recorder.calls(), names, {300, 150});
     host::writeScenePictureFile(file("tiny.png"), recorder.calls(), names, {1, 1});
     EXPECT_TRUE(Decoded(file("odd.png")).varied() && Decoded(file("tiny.png")).pixels.size() == 1u);
 }

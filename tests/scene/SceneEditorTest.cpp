@@ -74,8 +74,8 @@ public:
 /// The plug-in's factories and Picky's.
 RtsObjectFactory** factoriesWithPicky() {
     static PickyFactory picky;
-    static RtsObjectFactory* factories[] = {GetObjectFactories()[0], GetObjectFactories()[1],
-                                            GetObjectFactories()[2], &picky, nullptr};
+    static RtsObjectFactory* factories[] = {GetObjectFactories()[0], GetObjectFactories()[1], GetObjectFactories()[2],
+                                            &picky, nullptr};
     return factories;
 }
 

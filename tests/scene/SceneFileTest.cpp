@@ -1,19 +1,17 @@
 // Scene files in-process: JSON loading and export, the .sco image and its refusals.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
-
-#include <unistd.h>
-
-#include <nlohmann/json.hpp>
 
 #include "host/Host.h"
 #include "module/InProcessModule.h"
