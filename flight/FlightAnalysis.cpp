@@ -80,6 +80,16 @@ double twistAngle(const Frame& a, const Frame& b) {
 /// The marks of a flight, each with its place in the flight: the ms since the first tick, as a
 /// signed 64-bit number so that a pause that began before the first tick sorts first; elapsed
 /// times are unsigned differences, so the order holds across the wrap at 2^32.
+///
+/// The times follow the iterator's segments: segment n leaves waypoint n at its start plus
+/// lead(n) = (n == 0 ? P(0) : 0), arrives at waypoint n+1 after T(n) and stands there for
+/// P(n+1); only then does the index become n+1 (P = "PauseTime", T = "Time2Next", mod 2^32):
+///   pause of W0      [s, s + P(0)]                                   (segment 0 only)
+///   W(n+1) reached   a = s + lead(n) + T(n)
+///   pause of W(n+1)  [a, a + P(n+1)]
+///   next start       a + P(n+1)
+/// After a cut (T(n) = 0) the camera stands at the end of its part for P(n+1) and shows W(n+1)
+/// only when the index moves on; that tick marks the cut and the waypoint.
 class MarkList {
 public:
     MarkList(const std::vector<FlightTick>& ticks, const std::vector<FlightWaypoint>& waypoints)
@@ -88,29 +98,35 @@ public:
     /// Marks what tick i shows first; true when the camera cut to another part at it.
     bool markTick(std::size_t i) {
         const FlightTick& tick = ticks_[i];
-        // A new segment is a new (waypoint, segment start) pair.
-        const bool first = i == 0;
-        const bool newIndex = first || tick.waypoint != ticks_[i - 1].waypoint;
-        const bool newSegment = newIndex || tick.segmentStart != ticks_[i - 1].segmentStart;
-        // Cut: the index leaves a waypoint whose Time2Next is 0 (the end of a part); the camera
-        // jumps to the next part. Marked at the first tick of the new index, naming the waypoint
-        // of the cut: the one left, or one passed within the tick (a short part between two ticks).
+        if (i == 0) {
+            place(i, tick.time, FlightMark::Kind::Waypoint, tick.time, tick.waypoint);
+            segment(i, tick.waypoint, tick.segmentStart);
+            return false;
+        }
+        const FlightTick& before = ticks_[i - 1];
+        if (tick.waypoint == before.waypoint && tick.segmentStart == before.segmentStart) return false;
+        if (tick.waypoint <= before.waypoint) {
+            // Set from outside (a restart): a segment of its own.
+            segment(i, tick.waypoint, tick.segmentStart);
+            return false;
+        }
+        // The index moved on, maybe across segments that passed between the ticks; each begins
+        // where the one before ended. Cut: the index leaves a waypoint whose Time2Next is 0 (the
+        // end of a part); marked at this tick, naming the first such waypoint left.
         bool cut = false;
-        ULong cutWaypoint = 0;
-        if (newIndex && !first)
-            for (ULong k = ticks_[i - 1].waypoint; k < tick.waypoint && k < waypoints_.size(); ++k)
-                if (waypoints_[k].time2Next == 0) {
-                    cut = true;
-                    cutWaypoint = k;
-                    break;
-                }
-        if (cut) place(i, tick.time, FlightMark::Kind::Cut, tick.time, cutWaypoint);
-        if (newIndex) place(i, tick.time, FlightMark::Kind::Waypoint, tick.time, tick.waypoint);
-        const FlightWaypoint* current = tick.waypoint < waypoints_.size() ? &waypoints_[tick.waypoint] : nullptr;
-        if (newSegment && current && current->pauseTime > 0)
-            // Pause: from the segment start to segment start + PauseTime (mod 2^32).
-            place(i, tick.segmentStart, FlightMark::Kind::Pause, ULong(tick.segmentStart + current->pauseTime),
-                  tick.waypoint);
+        ULong start = before.segmentStart;
+        for (ULong k = before.waypoint; k < tick.waypoint && k < waypoints_.size(); ++k) {
+            if (waypoints_[k].time2Next == 0) {
+                if (!cut) place(i, tick.time, FlightMark::Kind::Cut, tick.time, k);
+                cut = true;
+                place(i, tick.time, FlightMark::Kind::Waypoint, tick.time, k + 1);
+            }
+            if (k + 1 < tick.waypoint) {
+                start = ULong(start + duration(k));
+                segment(i, k + 1, start);
+            }
+        }
+        segment(i, tick.waypoint, tick.segmentStart);
         return cut;
     }
 
@@ -129,10 +145,37 @@ private:
         FlightMark mark;
     };
 
+    /// Whether the iterator flies a segment from waypoint n: one follows it, and it is no end.
+    bool flies(ULong n) const { return n + 1 < waypoints_.size() && !waypoints_[n].ends; }
+
+    ULong lead(ULong n) const { return n == 0 ? waypoints_[0].pauseTime : 0; }
+
+    ULong duration(ULong n) const {
+        if (!flies(n)) return 0;
+        return ULong(lead(n) + waypoints_[n].time2Next + waypoints_[n + 1].pauseTime);
+    }
+
+    /// The pauses and the arrival of segment n starting at `start`, first shown at tick i; an
+    /// arrival after the last tick is not yet part of the flight, nor a pause beginning then.
+    void segment(std::size_t i, ULong n, ULong start) {
+        if (!flies(n)) return;
+        const FlightWaypoint &here = waypoints_[n], &next = waypoints_[n + 1];
+        if (n == 0 && here.pauseTime > 0) place(i, start, FlightMark::Kind::Pause, ULong(start + here.pauseTime), 0);
+        const ULong arrival = ULong(start + lead(n) + here.time2Next);
+        const std::int64_t at = since(arrival), last = since(ticks_.back().time);
+        if (here.time2Next > 0 && at >= 0 && at <= last) place(i, arrival, FlightMark::Kind::Waypoint, arrival, n + 1);
+        if (next.pauseTime > 0 && at <= last)
+            place(i, arrival, FlightMark::Kind::Pause, ULong(arrival + next.pauseTime), n + 1);
+    }
+
+    /// The ms from the first tick to `time`, negative before it.
+    std::int64_t since(ULong time) const { return static_cast<std::int32_t>(time - ticks_.front().time); }
+
     void place(std::size_t i, ULong time, FlightMark::Kind kind, ULong end, ULong waypoint) {
         const std::int64_t tick = ULong(ticks_[i].time - ticks_[0].time);
-        // How far before the tick the mark lies (a pause begins at its segment start, usually
-        // between two ticks); signed, so that a start after the tick does not read as 2^32 back.
+        // How far before the tick the mark lies (a pause begins between two ticks, and an
+        // arrival may come after the tick that began its segment); signed, so that a time
+        // after the tick does not read as 2^32 back.
         const std::int64_t lag = static_cast<std::int32_t>(ticks_[i].time - time);
         marks_.push_back({tick - lag, {kind, time, end, waypoint}});
     }

@@ -20,6 +20,8 @@ struct FlightWaypoint {
     ULong pauseTime = 0;
     /// Where the object its "PointsTo" names stands, when it names one.
     std::optional<_Point3<float>> target;
+    /// The flight ends here though switched-on waypoints follow: the next waypoint child is off.
+    bool ends = false;
 };
 
 struct FlightAnalysisInput {
@@ -47,7 +49,9 @@ struct TickMeasures {
 struct FlightMark {
     enum class Kind { Waypoint, Pause, Cut };
     Kind kind = Kind::Waypoint;
-    ULong time = 0;      ///< the first tick at which it shows
+    /// When the camera arrives or a pause begins; the tick that shows it for a cut, the waypoint
+    /// after a cut and the waypoint of the first tick.
+    ULong time = 0;
     ULong end = 0;       ///< a pause's end (its start plus "PauseTime"); `time` for the others
     ULong waypoint = 0;  ///< index of the waypoint reached, pausing, or cut away from
 };

@@ -27,8 +27,10 @@ FlightAnalysisInput flightAnalysisInput(const Host& host, const Handle& iterator
     Descriptor* container = path ? host.descriptor(*path) : nullptr;
     if (!container) return input;
     // The iterator counts the switched-on waypoints of the child list, in order; so do we.
+    // The flight stops at a waypoint whose next waypoint child is off (the iterator looks one ahead).
     for (const Handle& child : container->children()) {
         CInterfacePtr<ISCO_CSWayPoint> waypoint(child);
+        if (waypoint && !waypoint->IsOn() && !input.waypoints.empty()) input.waypoints.back().ends = true;
         if (!waypoint || !waypoint->IsOn()) continue;
         input.waypoints.push_back({host.nameOf(child), waypoint->GetTime2Next(), waypoint->GetPauseTime(),
                                    referencedPosition(host, child, "PointsTo")});

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "flight/FlightAnalysis.h"
 
@@ -103,12 +104,13 @@ TEST(FlightAnalysis, TurnAndRollRates) {
 
 TEST(FlightAnalysis, CutAndWaypointMarks) {
     // W0 ends a part (Time2Next 0): the camera jumps from x = 3 to x = 100 at tick 4, then moves
-    // 1 unit per 100 ms; W1 -> W2 at tick 8 is an ordinary transition.
+    // 1 unit per 100 ms; W1 -> W2, reached at 800, is an ordinary transition.
     FlightAnalysisInput in;
-    in.waypoints = {{"W0", 0, 0, {}}, {"W1", 1000, 0, {}}, {"W2", 1000, 0, {}}};
+    in.waypoints = {{"W0", 0, 0, {}}, {"W1", 400, 0, {}}, {"W2", 1000, 0, {}}, {"W3", 1000, 0, {}}};
     const ULong index[10] = {0, 0, 0, 0, 1, 1, 1, 1, 2, 2};
+    const ULong start[10] = {0, 0, 0, 0, 400, 400, 400, 400, 800, 800};
     for (int k = 0; k < 10; ++k)
-        in.ticks.push_back(tick(100 * k, {k < 4 ? k * 1.0f : 96.0f + k, 0, 0}, index[k], k < 4 ? 0 : 400));
+        in.ticks.push_back(tick(100 * k, {k < 4 ? k * 1.0f : 96.0f + k, 0, 0}, index[k], start[k]));
     const host::FlightAnalysis a = analyseFlight(in);
     EXPECT_EQ(a.ticks[3].speed, 10.0);
     EXPECT_TRUE(std::isnan(a.ticks[4].speed) && std::isnan(a.ticks[4].angularRate));
@@ -126,29 +128,47 @@ TEST(FlightAnalysis, CutAndWaypointMarks) {
     expectMark(a.marks[3], Kind::Waypoint, 800, 800, 2);
 
     // A part passed within one tick: from W0 straight to W2 across W1, which ends its part.
-    in.waypoints[0].time2Next = 1000;
+    in.waypoints[0].time2Next = 350;
     in.waypoints[1].time2Next = 0;
+    in.waypoints[2].pauseTime = 50;
     const ULong skipping[10] = {0, 0, 0, 0, 2, 2, 2, 2, 2, 2};
     for (int k = 0; k < 10; ++k) in.ticks[k].waypoint = skipping[k];
     const host::FlightAnalysis b = analyseFlight(in);
     EXPECT_TRUE(std::isnan(b.ticks[4].speed)) << "the jump across the cut is no motion";
-    ASSERT_EQ(b.marks.size(), 3u);
-    expectMark(b.marks[1], Kind::Cut, 400, 400, 1);
+    // W1 reached at 350 and held there (the cut) for W2's pause; W2 shows at the next tick.
+    ASSERT_EQ(b.marks.size(), 5u);
+    expectMark(b.marks[1], Kind::Waypoint, 350, 350, 1);
+    expectMark(b.marks[2], Kind::Pause, 350, 400, 2);
+    expectMark(b.marks[3], Kind::Cut, 400, 400, 1);
+    expectMark(b.marks[4], Kind::Waypoint, 400, 400, 2);
 }
 
 TEST(FlightAnalysis, PauseMarks) {
-    // W1 pauses 300 ms; reached at 1250 (between the ticks at 1200 and 1300), and again in a
-    // second segment of the same index starting at 2000 (a loop): one pause per segment.
+    // The camera stands at W0 for its pause (0..100), flies to W1 (reached at 1100), stands there
+    // for W1's pause, and only then does the index move on, at 1400; W2 is reached at 2400. The
+    // first run of ticks sees every segment; the second passes segment 1 between two ticks.
     FlightAnalysisInput in;
-    in.waypoints = {{"W0", 1000, 0, {}}, {"W1", 1000, 300, {}}};
-    in.ticks = {tick(1200, {0, 0, 0}, 0, 200), tick(1300, {0, 0, 0}, 1, 1250), tick(1400, {0, 0, 0}, 1, 1250),
-                tick(2000, {0, 0, 0}, 1, 2000)};
-    const host::FlightAnalysis a = analyseFlight(in);
-    ASSERT_EQ(a.marks.size(), 4u);
-    expectMark(a.marks[0], Kind::Waypoint, 1200, 1200, 0);
-    expectMark(a.marks[1], Kind::Pause, 1250, 1550, 1);  // before the tick that shows W1
-    expectMark(a.marks[2], Kind::Waypoint, 1300, 1300, 1);
-    expectMark(a.marks[3], Kind::Pause, 2000, 2300, 1);
+    in.waypoints = {{"W0", 1000, 100, {}}, {"W1", 1000, 300, {}}, {"W2", 1000, 0, {}}};
+    for (ULong t = 0; t <= 2400; t += 200)
+        in.ticks.push_back(tick(t, {0, 0, 0}, t < 1400 ? 0 : t < 2400 ? 1 : 2, t < 1400 ? 0 : t < 2400 ? 1400 : 2400));
+    for (const auto& ticks : {in.ticks, std::vector<FlightTick>{in.ticks.front(), in.ticks.back()}}) {
+        in.ticks = ticks;
+        const host::FlightAnalysis a = analyseFlight(in);
+        ASSERT_EQ(a.marks.size(), 5u);
+        expectMark(a.marks[0], Kind::Waypoint, 0, 0, 0);
+        expectMark(a.marks[1], Kind::Pause, 0, 100, 0);
+        expectMark(a.marks[2], Kind::Waypoint, 1100, 1100, 1);
+        expectMark(a.marks[3], Kind::Pause, 1100, 1400, 1);
+        expectMark(a.marks[4], Kind::Waypoint, 2400, 2400, 2);
+    }
+    // Recorded only until 1000: W1 is not reached yet, nor its pause begun.
+    in.ticks.pop_back();
+    in.ticks.push_back(tick(1000, {0, 0, 0}, 0, 0));
+    EXPECT_EQ(analyseFlight(in).marks.size(), 2u);
+    // A flight that ends at W1 (the waypoint after it is switched off) arrives and stops there.
+    in.waypoints[1].ends = true;
+    in.ticks = {tick(0, {0, 0, 0}, 0, 0), tick(1400, {0, 0, 0}, 1, 1400), tick(3000, {0, 0, 0}, 1, 1400)};
+    EXPECT_EQ(analyseFlight(in).marks.size(), 4u);
 }
 
 TEST(FlightAnalysis, TargetDistance) {
@@ -171,7 +191,7 @@ TEST(FlightAnalysis, TimesWrapAround) {
     // Ticks 100 ms apart across 2^32; the pause that starts before the wrap ends after it.
     const ULong start = 0xFFFFFF38u;  // 2^32 - 200
     FlightAnalysisInput in;
-    in.waypoints = {{"W0", 1000, 400, {}}};
+    in.waypoints = {{"W0", 1000, 400, {}}, {"W1", 1000, 0, {}}};
     for (ULong k = 0; k < 5; ++k) in.ticks.push_back(tick(start + 100 * k, {2.0f * k, 0, 0}, 0, start));
     const host::FlightAnalysis a = analyseFlight(in);
     for (int k = 1; k < 5; ++k) EXPECT_EQ(a.ticks[k].speed, 20.0);
