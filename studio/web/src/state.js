@@ -143,10 +143,14 @@ export class StudioState extends Emitter {
     this.seek(this.flight.elapsed[i]);
   }
 
-  /** Times (elapsed) of the waypoints reached, from the analysis' marks. */
+  /** Times (elapsed) of the first ticks that show the waypoints reached (a mark stands at the arrival, between ticks). */
   waypointTimes() {
-    if (!this.analysis) return [];
-    return this.analysis.marks.filter((m) => m.kind === 'waypoint').map((m) => this.elapsedOf(m.time));
+    if (!this.analysis || !this.rows()) return [];
+    const elapsed = this.flight.elapsed;
+    return this.analysis.marks.filter((m) => m.kind === 'waypoint').map((m) => {
+      const at = this.elapsedOf(m.time), i = tickAt(elapsed, at);
+      return elapsed[i] < at && i + 1 < elapsed.length ? elapsed[i + 1] : elapsed[i];
+    });
   }
 
   /** To the next (`direction` 1) or previous (-1) waypoint reached; the ends of the flight past them. */
