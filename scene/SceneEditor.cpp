@@ -227,29 +227,20 @@ void SceneEditor::replace(const std::string& label, const std::function<void(Hos
     });
 }
 
-bool SceneEditor::undo() {
-    if (undo_.empty()) return false;
-    Step step = std::move(undo_.back());
-    undo_.pop_back();
-    std::vector<std::uint8_t> now = sceneToScoImage(host_);
-    restore(step.image);
-    references_.reset();
-    step.image = std::move(now);
-    step.gesture.clear();
-    redo_.push_back(std::move(step));
-    ++revision_;
-    return true;
-}
+bool SceneEditor::undo() { return takeStep(undo_, redo_); }
 
-bool SceneEditor::redo() {
-    if (redo_.empty()) return false;
-    Step step = std::move(redo_.back());
-    redo_.pop_back();
+bool SceneEditor::redo() { return takeStep(redo_, undo_); }
+
+bool SceneEditor::takeStep(std::vector<Step>& from, std::vector<Step>& to) {
+    if (from.empty()) return false;
+    Step step = std::move(from.back());
+    from.pop_back();
     std::vector<std::uint8_t> now = sceneToScoImage(host_);
     restore(step.image);
     references_.reset();
     step.image = std::move(now);
-    undo_.push_back(std::move(step));
+    step.gesture.clear();  // a step taken back is no drag that the next one continues
+    to.push_back(std::move(step));
     ++revision_;
     return true;
 }

@@ -88,6 +88,9 @@ private:
         Handle object;
     };
 
+    /// Puts the scene of the last step of `from` back and moves the step, now holding the scene
+    /// it replaced, to `to`; false when `from` is empty.
+    bool takeStep(std::vector<Step>& from, std::vector<Step>& to);
     /// Runs `change` after keeping the scene's image for undo; restores the image when it throws.
     template <typename Change>
     void record(std::string label, Change change, std::string_view gesture = {}, const Handle& object = Handle());
