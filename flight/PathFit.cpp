@@ -208,8 +208,6 @@ PathFitResult fitPathToRecording(Host& host, const std::vector<RecordedEye>& sam
         std::vector<Chosen> list;
         for (const std::size_t i : chosen) list.push_back({i, cutAfter.contains(i)});
         buildPath(host, waypointsOf(samples, list));
-        // Written before the flight, as a load of the file finds it.
-        const std::string scene = sceneToJson(host);
         const std::vector<_CCoordSystem<float>> eyes = flyAtSampleTimes(host, samples);
         ++result.rounds;
 
@@ -242,7 +240,9 @@ PathFitResult fitPathToRecording(Host& host, const std::vector<RecordedEye>& sam
         // A recording so rough that every other sample would be a waypoint is no path worth
         // fitting further (and each fit flies it whole): the fit so far, outside the tolerance.
         if (insert.empty() || chosen.size() + 1 >= options.maxWaypoints || chosen.size() > samples.size() / 2) {
-            result.sceneJson = scene;
+            // Written as a load of the file finds it: built afresh, not as the flight left it.
+            buildPath(host, waypointsOf(samples, list));
+            result.sceneJson = sceneToJson(host);
             result.waypoints = chosen.size() + 1;
             return result;
         }
