@@ -398,47 +398,22 @@ TEST_F(StudioServerTest, TenThousandMalformedRequestsChangeNothing) {
         idle.push_back(fd);
     }
     std::mt19937 random(20261207u);
-    auto pick = [&](const auto& list) {
-        return list[std::uniform_int_distribution<std::size_t>(0, list.size() - 1)(random)];
-    };
+    auto pick = [&](const auto& list) { return list[std::uniform_int_distribution<std::size_t>(0, list.size() - 1)(random)]; };
     auto bytes = [&](std::size_t count) {
         std::string text(count, '\0');
         for (char& c : text) c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random));
         return text;
     };
-    const std::vector<std::string> methods = {"GET",  "POST",    "PATCH", "DELETE", "PUT",
-                                              "HEAD", "OPTIONS", "BREW",  "get",    ""};
-    const std::vector<std::string> paths = {"/api/objects/W1",
-                                            "/api/objects/Nobody",
-                                            "/api/objects/W1/move",
-                                            "/api/objects",
-                                            "/api/undo",
-                                            "/api/redo",
-                                            "/api/save",
-                                            "/api/reload",
-                                            "/api/frame?t=",
-                                            "/api/flight?maxTicks=-1",
-                                            "/api/scene?x=%ZZ",
-                                            "/api/" + std::string(3000, 'a'),
-                                            "/../../etc/passwd",
-                                            "/assets/%2e%2e/x",
-                                            "*",
-                                            "/api/objects/%00"};
-    const std::vector<std::string> bodies = {"{",
-                                             "[]",
-                                             "null",
-                                             "\"x\"",
-                                             "{\"position\":[1,2",
-                                             "{\"position\":\"up\"}",
-                                             "{\"attributes\":{\"Nope\":1}}",
-                                             "{\"revision\":-1}",
-                                             "{\"name\":7}",
-                                             "{\"class\":\"NoSuchClass\",\"name\":\"X\"}",
-                                             "{\"parent\":\"Nobody\",\"index\":0}",
-                                             "{\"path\":\"/etc/passwd\"}",
-                                             "{\"attributes\":{\"Time2Next\":-5}}",
-                                             "\xff\xfe{}",
-                                             std::string(100, '{')};
+    const std::vector<std::string> methods = {"GET", "POST", "PATCH", "DELETE", "PUT", "HEAD", "OPTIONS", "BREW", "get", ""};
+    const std::vector<std::string> paths = {
+        "/api/objects/W1", "/api/objects/Nobody", "/api/objects/W1/move", "/api/objects", "/api/undo",
+        "/api/redo", "/api/save", "/api/reload", "/api/frame?t=", "/api/flight?maxTicks=-1", "/api/scene?x=%ZZ",
+        "/api/" + std::string(3000, 'a'), "/../../etc/passwd", "/assets/%2e%2e/x", "*", "/api/objects/%00"};
+    const std::vector<std::string> bodies = {
+        "{", "[]", "null", "\"x\"", "{\"position\":[1,2", "{\"position\":\"up\"}", "{\"attributes\":{\"Nope\":1}}",
+        "{\"revision\":-1}", "{\"name\":7}", "{\"class\":\"NoSuchClass\",\"name\":\"X\"}",
+        "{\"parent\":\"Nobody\",\"index\":0}", "{\"path\":\"/etc/passwd\"}", "{\"attributes\":{\"Time2Next\":-5}}",
+        "\xff\xfe{}", std::string(100, '{')};
     std::map<int, int> statuses;
     const std::string auth = "Authorization: Bearer " + server_->token() + "\r\n";
     const std::string hostLine = "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n";
@@ -454,8 +429,7 @@ TEST_F(StudioServerTest, TenThousandMalformedRequestsChangeNothing) {
                           std::string(studio::kMaxBodyBytes + 1 + i, '[');
                 break;
             case 2:  // a header of 100 kB
-                request =
-                    "GET /api/status HTTP/1.1\r\n" + hostLine + "X-Junk: " + std::string(100000, 'j') + "\r\n\r\n";
+                request = "GET /api/status HTTP/1.1\r\n" + hostLine + "X-Junk: " + std::string(100000, 'j') + "\r\n\r\n";
                 break;
             default: {  // a request line, headers and a body, mostly wrong
                 const std::string body = pick(bodies);
