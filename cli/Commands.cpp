@@ -33,6 +33,8 @@ const CliCommand kCommands[] = {
      "Load a scene (.sco or JSON), run AfterLoad as after loading, and print it back as JSON; "
      "JSON -> .sco -> JSON is a fixed point.",
      addLoadOptions, runLoad},
+    {"new", "Write a starter scene to a new file: a path with two waypoints and an iterator that flies it.",
+     addNewOptions, runNew},
     {"lint", "Check a scene's paths and flights for what a player would notice: one line per finding.", addLintOptions,
      runLint},
     {"studio",

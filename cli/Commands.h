@@ -42,6 +42,8 @@ void addSaveOptions(CLI::App& command);
 int runSave(Host& host);
 void addLoadOptions(CLI::App& command);
 int runLoad(Host& host);
+void addNewOptions(CLI::App& command);
+int runNew(Host& host);
 void addLintOptions(CLI::App& command);
 int runLint(Host& host);
 void addStudioOptions(CLI::App& command);

@@ -1,11 +1,14 @@
-// camsys save and camsys load: a scene built and written back, as binary .sco or as JSON.
+// camsys save, camsys load and camsys new: a scene built and written back, as binary .sco or as
+// JSON, and the scene a new file starts from.
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <string>
 
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "scene/JsonSceneWriter.h"
 #include "scene/ScoFile.h"
+#include "scene/StarterScene.h"
 
 namespace host {
 
@@ -18,6 +21,7 @@ struct SceneArguments {
 };
 SceneArguments saveArguments;
 SceneArguments loadArguments;
+SceneArguments newArguments;
 
 }  // namespace
 
@@ -40,6 +44,21 @@ void addLoadOptions(CLI::App& command) {
 int runLoad(Host& host) {
     loadSceneReportingEvents(host, loadArguments.scene);
     writeOutput(loadArguments.output, sceneToJson(host));
+    return 0;
+}
+
+void addNewOptions(CLI::App& command) {
+    command.add_option("SCENE", newArguments.scene, "The new scene file (.sco for a name ending in .sco, else JSON)")
+        ->required();
+    command.footer(
+        "The starter scene: a path \"Path\" with two waypoints, W1 at (0, 0, 2) and W2 eight units on along y (where both look),\n"
+        "and an iterator \"Cam\" that flies it. An existing file is never replaced.");
+}
+
+int runNew(Host& host) {
+    writeStarterSceneFile(host, newArguments.scene);
+    std::fprintf(stderr, "camsys: wrote %s; open it with camsys studio %s\n", newArguments.scene.c_str(),
+                 newArguments.scene.c_str());
     return 0;
 }
 

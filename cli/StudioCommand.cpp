@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -17,6 +18,7 @@
 #include "base/InputError.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "scene/StarterScene.h"
 #include "studio/server/StudioServer.h"
 
 namespace host {
@@ -46,9 +48,26 @@ void openBrowser(const std::string& url) {
         std::fprintf(stderr, "camsys studio: cannot start xdg-open; open the URL yourself\n");
 }
 
+/// True when `file` names nothing yet (not even a broken link): the studio starts it.
+bool startsNewFile(const std::string& file) {
+    std::error_code error;
+    return file != "-" &&
+           std::filesystem::symlink_status(file, error).type() == std::filesystem::file_type::not_found;
+}
+
 /// The scene loaded and the studio's server bound to its port, not yet serving.
 std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
-    const std::vector<Handle> scene = loadSceneReportingEvents(host, arguments.scene);
+    std::vector<Handle> scene;
+    if (startsNewFile(arguments.scene)) {
+        requireFolderOf(arguments.scene);
+        scene = loadStarterScene(host, arguments.scene);
+        std::fprintf(stderr,
+                     "camsys studio: %s does not exist yet: a starter scene opens, unsaved; the first save "
+                     "creates the file\n",
+                     arguments.scene.c_str());
+    } else {
+        scene = loadSceneReportingEvents(host, arguments.scene);
+    }
     if (!arguments.iterator.empty()) chooseIterator(host, scene, arguments.scene, arguments.iterator);
     host.createCamera("", true);
     studio::StudioOptions options{arguments.scene, arguments.iterator, arguments.address, arguments.port,

@@ -31,18 +31,21 @@ FileState::FileState(Session& session, std::string file) : session_(session), fi
     if (std::optional<std::string> bytes = readFileIf(file_)) {
         bytes_ = std::move(bytes);
         sco_ = isSco(*bytes_);
+    } else {
+        // A new file: its name says the format it gets on the first save.
+        sco_ = file_.ends_with(".sco");
     }
 }
 
 std::string FileState::status() const {
-    const bool onDisk = std::filesystem::exists(file_);
     const std::uint64_t revision = session_.editor().revision();
     return JsonObject()
         .text("file", file_)
         .text("format", sco_ ? "sco" : "json")
         .number("revision", revision)
-        .flag("unsaved", revision != savedRevision_)
-        .flag("changedOnDisk", !onDisk || readFileIf(file_).value_or(std::string()) != bytes_)
+        // A scene that has no file yet is unsaved until its first save creates it.
+        .flag("unsaved", revision != savedRevision_ || !bytes_)
+        .flag("changedOnDisk", readFileIf(file_) != bytes_)
         .json();
 }
 

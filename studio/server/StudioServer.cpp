@@ -32,8 +32,8 @@ struct StudioServer::State {
 StudioServer::StudioServer(host::Host& host, StudioOptions options) {
     auto state = std::make_unique<State>(host, std::move(options));
     Session& session = state->session;
-    if (session.iterators().empty()) throw std::invalid_argument("the scene has no iterator");
-    session.setCurrent(session.iterators().front());
+    // A scene without an iterator opens too: the page offers to add one.
+    if (!session.iterators().empty()) session.setCurrent(session.iterators().front());
     const std::string& wanted = state->options.iterator;
     if (!wanted.empty()) {
         const Handle found = session.iteratorNamed(wanted);

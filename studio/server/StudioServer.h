@@ -41,8 +41,7 @@ bool isLoopback(const std::string& address);
 class StudioServer {
 public:
     /// `host` holds the loaded scene with a game camera and outlives the server. Throws
-    /// std::invalid_argument when `options.iterator` names no iterator of the scene, or the
-    /// scene has none.
+    /// std::invalid_argument when `options.iterator` names no iterator of the scene.
     StudioServer(host::Host& host, StudioOptions options);
     ~StudioServer();
     StudioServer(const StudioServer&) = delete;

@@ -142,6 +142,39 @@ TEST_F(CamsysCli, BadInputExitsWith2AndLeavesOutputsAlone) {
     EXPECT_NE(result.err.find(": W0: record: its Serialize refused the record"), std::string::npos) << result.err;
 }
 
+TEST_F(CamsysCli, NewWritesAStarterSceneThatFliesAndNeverReplacesAFile) {
+    const std::string json = path("start.json"), sco = path("start.sco");
+    Result result = run({"new", json});
+    ASSERT_EQ(result.status, 0) << result.err;
+    ASSERT_EQ(run({"new", sco}).status, 0);
+    EXPECT_EQ(run({"load", sco}).out, run({"load", json}).out);
+
+    // Two waypoints a few units apart and an iterator: the flight goes from one to the other.
+    const std::vector<std::string> rows = split(run({"fly", json}).out, '\n');
+    ASSERT_GE(rows.size(), 10u);
+    const std::vector<std::string> first = split(rows[1], ','), last = split(rows[rows.size() - 2], ',');
+    const double travelled = std::hypot(std::stod(last[2]) - std::stod(first[2]),
+                                        std::stod(last[3]) - std::stod(first[3]), std::stod(last[4]) - std::stod(first[4]));
+    EXPECT_GT(travelled, 2);
+    EXPECT_LT(travelled, 20);
+    EXPECT_EQ(run({"lint", json}).status, 0) << "a starter scene has nothing to complain about";
+
+    // Never onto an existing file (nor a link), nor into a folder that is not there.
+    writeFile(json, "mine\n");
+    result = run({"new", json});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "camsys: " + json + ": the file exists; a new scene never replaces one\n");
+    EXPECT_EQ(readFile(json), "mine\n");
+    std::filesystem::create_symlink(path("nowhere.json"), path("link.json"));
+    EXPECT_EQ(run({"new", path("link.json")}).status, 2);
+    EXPECT_FALSE(std::filesystem::exists(path("nowhere.json")));
+    for (const char* command : {"new", "studio"}) {
+        result = run({command, path("missing/new.json")});
+        EXPECT_EQ(result.status, 2) << command;
+        EXPECT_NE(result.err.find("the folder " + path("missing") + " does not exist"), std::string::npos) << result.err;
+    }
+}
+
 TEST_F(CamsysCli, LintFindingsAndExitStatus) {
     // The example's findings (README), one line each, FILE: OBJECT: id: text; a warning fails.
     Result result = run({"lint", kFlythrough});

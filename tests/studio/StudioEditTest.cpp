@@ -21,6 +21,7 @@
 #include "scene/JsonSceneWriter.h"
 #include "scene/SceneFile.h"
 #include "scene/ScoFile.h"
+#include "scene/StarterScene.h"
 #include "studio/server/StudioJson.h"
 #include "studio/server/StudioServer.h"
 
@@ -59,8 +60,12 @@ std::string run(const std::string& command) {
 
 /// A host with the scene of `file` and a game camera, and a studio over it.
 struct Studio {
-    explicit Studio(const fs::path& file) : path(file) {
-        host::loadSceneFile(host, file.string());
+    /// `starter`: the file does not exist yet, and the studio starts it from the starter scene.
+    explicit Studio(const fs::path& file, bool starter = false) : path(file) {
+        if (starter)
+            host::loadStarterScene(host, file.string());
+        else
+            host::loadSceneFile(host, file.string());
         host.createCamera("", true);
         server = std::make_unique<studio::StudioServer>(
             host, studio::StudioOptions{file.string(), "", "127.0.0.1", 0, false});
@@ -458,4 +463,40 @@ TEST_F(StudioEditTest, SaveWritesWhatCamsysFliesAndNeverOverwritesChangesOnDisk)
     EXPECT_EQ(studio->call("GET", "/api/status").second["unsaved"], false);
     ASSERT_EQ(studio->call("POST", "/api/undo").first, 200);
     EXPECT_EQ(studio->image(), edited);
+}
+
+TEST_F(StudioEditTest, ANewFileIsUnsavedUntilItsFirstSaveAndAnEmptySceneCanBeBuiltUp) {
+    for (const char* name : {"new.json", "new.sco"}) {
+        SCOPED_TRACE(name);
+        Studio fresh(folder / name, true);
+        Json status = fresh.call("GET", "/api/status").second;
+        EXPECT_EQ(status["unsaved"], true);
+        EXPECT_EQ(status["changedOnDisk"], false) << "nothing was there to change";
+        EXPECT_EQ(status["format"], std::string(name).ends_with(".sco") ? "sco" : "json");
+        EXPECT_EQ(fresh.call("GET", "/api/flight").first, 200);
+        auto [code, saved] = fresh.call("POST", "/api/save", "{}");
+        ASSERT_EQ(code, 200) << saved.dump();
+        EXPECT_EQ(saved["unsaved"], false);
+        Studio reopened(folder / name);
+        EXPECT_TRUE(sameText(reopened.text("/api/flight"), fresh.text("/api/flight")));
+    }
+
+    // A scene with nothing in it opens; its flight is refused until a path with waypoints and an
+    // iterator are there.
+    writeText(folder / "empty.json", R"({"objects": []})");
+    Studio empty(folder / "empty.json");
+    Json scene = empty.call("GET", "/api/scene").second;
+    EXPECT_EQ(scene["iterators"], Json::array());
+    EXPECT_TRUE(scene["iterator"].is_null());
+    auto [code, refused] = empty.call("GET", "/api/flight");
+    EXPECT_EQ(code, 400);
+    EXPECT_EQ(refused["error"], "the scene has no iterator to fly");
+    for (const char* body : {R"({"class": "SCOCameraSystemPath", "name": "P"})",
+                             R"({"class": "SCOCameraSystemWaypoint", "parent": "P", "position": [0, 0, 2]})",
+                             R"({"class": "SCOCameraSystemWaypoint", "parent": "P", "position": [8, 0, 2]})",
+                             R"({"class": "SCOCameraSystemIterator", "name": "C", "attributes": {"Path": "P"}})"})
+        ASSERT_EQ(empty.call("POST", "/api/objects", body).first, 200) << body;
+    EXPECT_EQ(empty.call("GET", "/api/scene").second["iterator"], "C");
+    const Json flight = empty.call("GET", "/api/flight?encoding=json").second;
+    EXPECT_GT(flight["rows"].get<int>(), 10);
 }

@@ -5,6 +5,7 @@ import * as THREE from 'three';
 import { ViewBase } from './viewbase.js';
 import { verticalFov } from './flight.js';
 import { formatNumber } from './format.js';
+import { flightMissing } from './edits.js';
 
 export const FOV_HELP = 'Field of view: the eye\'s fov value divides the tangent of half the base vertical angle, ' +
   'vfov = 2·atan(tan(base/2) / fov); fov 2 zooms in twice, 0.5 out. The base (default 60°) is the game\'s own ' +
@@ -63,6 +64,10 @@ export class CameraView extends ViewBase {
   update() {
     const placed = this.placeCamera();
     this.empty.hidden = placed;
+    if (!placed) {
+      const why = flightMissing(this.state.objects, this.state.flightParams.iterator) || 'no flight';
+      if (this.empty.textContent !== why) this.empty.textContent = why;
+    }
     this.labels.visible = placed && this.state.options.showLabels;
     this.labels.update(this.camera, this.width, this.height);
     return placed;

@@ -5,7 +5,7 @@
 // iterators fly the selected path. Every action is one undo step on the server; what it
 // refuses is shown in its own words.
 
-import { ITERATOR, pathOf, placeAfter, placeNew, shifted, siblingsOf, WAYPOINT } from './edits.js';
+import { ITERATOR, PATH, pathOf, placeAfter, placeNew, shifted, siblingsOf, WAYPOINT } from './edits.js';
 
 const ACTIONS = [
   ['add', '+ Waypoint', 'Add a waypoint after the selected one (or at the end of the selected path)'],
@@ -16,6 +16,7 @@ const ACTIONS = [
   ['toggle', 'On/Off', 'Switch the selected waypoint on or off (IsOn)'],
   ['rename', 'Rename', 'Rename the selection (names are unique)'],
   ['target', '+ Target', 'Add a plain object (a look-at target) where the 3D view looks'],
+  ['path', '+ Path', 'Add an empty path; + Waypoint then adds its waypoints where the 3D view looks'],
   ['iterator', '+ Iterator', 'Add an iterator that flies the selected path'],
 ];
 
@@ -68,6 +69,7 @@ export class EditBar {
       toggle: !!o && o.class === WAYPOINT,
       rename: !!o,
       target: !!this.state.scene,
+      path: !!this.state.scene,
       iterator: !!this.state.scene,
     };
     for (const b of this.bar.querySelectorAll('button')) b.disabled = !enabled[b.dataset.act];
@@ -103,6 +105,10 @@ export class EditBar {
       toggle: () => editor.setAttribute(o.name, 'IsOn', this.state.attribute(o.name, 'IsOn') === false),
       rename: () => this.rename(),
       target: () => editor.create({ parent: null, position: centre() }),
+      path: async () => {
+        const name = await editor.create({ class: PATH, parent: null, position: centre() });
+        this.notify(`${name} added: + Waypoint adds its waypoints where the 3D view looks`, 'info');
+      },
       iterator: () => {
         const path = pathOf(objects, o && o.name);
         return editor.create({ class: ITERATOR, parent: null, ...(path ? { attributes: { Path: path } } : {}) });

@@ -263,7 +263,11 @@ export class Editor extends Emitter {
     this.setStatus(status);
     this.setHistory(history);
     const params = { ...this.state.flightParams };
-    if (!params.iterator) return;
+    // The iterator shown was deleted and none is left: the views say what is missing.
+    if (!params.iterator) {
+      if (this.state.flight || this.state.analysis) this.state.setFlight(null, null);
+      return;
+    }
     // Not awaited: the flight comes in parts, and changes (a drag's steps) go on meanwhile.
     this.loadFlight(params).catch((error) => this.emit('error', error));
   }

@@ -164,3 +164,21 @@ export class Latest {
     while (this.running) await this.running;
   }
 }
+
+/**
+ * What stops the scene from having a flight to show, in a sentence that says what to do; null
+ * when the iterator `iterator` (the one shown) flies a path of two waypoints or more.
+ */
+export function flightMissing(objects, iterator) {
+  const all = [...objects.values()];
+  const paths = all.filter((o) => o.class === PATH);
+  if (!paths.length) return 'The scene has no path: + Path adds one, + Waypoint its waypoints.';
+  const flier = iterator && objects.get(iterator);
+  if (!flier) return 'The scene has no iterator: select a path and press + Iterator.';
+  const path = flier.attributes.find((a) => a.name === 'Path')?.value;
+  if (!path || !objects.has(path)) return `${flier.name} flies no path: choose one as its Path in the inspector.`;
+  const waypoints = (objects.get(path).children || []).filter((n) => objects.get(n)?.class === WAYPOINT).length;
+  if (waypoints < 2)
+    return `${path} has ${waypoints ? 'one waypoint' : 'no waypoints'}: a flight needs two; select it and press + Waypoint.`;
+  return null;
+}

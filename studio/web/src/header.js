@@ -39,7 +39,7 @@ export class Header {
     });
     state.on('flight', (flight) => {
       const { iterator, step } = state.flightParams;
-      $('status').textContent = flight.complete === false ? `flying ${iterator}… ${flight.rows} ticks so far`
+      $('status').textContent = !flight ? 'no flight' : flight.complete === false ? `flying ${iterator}… ${flight.rows} ticks so far`
         : `${iterator}: ${flight.rows} ticks of ${step} ms`;
     });
 

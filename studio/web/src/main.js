@@ -87,8 +87,9 @@ async function load() {
   try {
     await editor.start(await early.status, await early.history);
   } catch (error) { showError(error); }
-  // The early flight is the scene's iterator in use, unless the server has none.
-  const flightRequest = loadFlight(scene.iterator && state.flightParams.iterator === scene.iterator ? early.flight : null);
+  // The early flight is the scene's iterator in use; a scene without one shows what is missing.
+  const flightRequest = !state.flightParams.iterator ? Promise.resolve(state.setFlight(null, null))
+    : loadFlight(state.flightParams.iterator === scene.iterator ? early.flight : null);
   try {
     state.setDraw(await early.draw);
   } catch (error) { showError(error); }

@@ -229,7 +229,7 @@ export class World extends Emitter {
     if (this.trajectory) { this.scene.remove(this.trajectory); this.trajectory.geometry.dispose(); }
     this.trajectory = null;
     this.speedRange = null;
-    const n = flight.rows;
+    const n = flight ? flight.rows : 0;
     if (n >= 2) {
       const { positions, colours, range } = trajectorySegments(flight, analysis);
       this.speedRange = range;

@@ -160,6 +160,78 @@ test('keys step ticks and jump to waypoints and the ends', { timeout: 10_000 }, 
   assert.equal(await text('[data-role=tick]'), `${rows} / ${rows}`);
 });
 
+test('every pause the timeline shades is where the flown eye stands still', { timeout: 15_000 }, async () => {
+  // As a person reads it: the tooltip of each shaded span, under the mouse.
+  const spans = await studio(() => window.studio.timeline.marks.filter((m) => m.kind === 'pause')
+    .map((m) => ({ label: m.label, x: (window.studio.timeline.x(m.at) + window.studio.timeline.x(m.end)) / 2 })));
+  assert.ok(spans.length >= 3, `${spans.length} pauses shaded`);
+  const track = await (await page.$('.track')).boundingBox();
+  for (const span of spans) {
+    await page.mouse.move(track.x + span.x, track.y + track.height / 2);
+    const tip = await page.$eval('.track .tooltip', (t) => t.textContent);
+    const m = new RegExp(`pause at ${span.label}: ([\\d.]+) s – ([\\d.]+) s`).exec(tip);
+    assert.ok(m, `the tooltip over the pause at ${span.label} says: ${tip}`);
+    const [from, to] = [Number(m[1]) * 1000, Number(m[2]) * 1000];
+    const moved = await studio((from, to) => {
+      const f = window.studio.state.flight;
+      let most = 0;
+      for (let i = 1; i < f.rows; ++i)
+        if (f.time[i - 1] >= from && f.time[i] <= to)
+          most = Math.max(most, Math.hypot(f.x[i] - f.x[i - 1], f.y[i] - f.y[i - 1], f.z[i] - f.z[i - 1]));
+      return most;
+    }, from, to);
+    assert.equal(moved, 0, `the eye moves during the pause at ${span.label} (${from}–${to} ms)`);
+  }
+  await page.mouse.move(0, 0);
+});
+
+test('a new file opens as the starter scene, unsaved; an empty scene says what is missing and is built up', { timeout: 40_000 }, async () => {
+  const empty = join(scratch, 'empty.json');
+  writeFileSync(empty, '{"objects": []}');
+  for (const [file, check] of [[join(scratch, 'new.json'), checkStarter], [empty, buildUp]]) {
+    const { child, url: otherUrl, output } = await startStudio(file);
+    const other = await browser.newPage();
+    const seen = [];
+    other.on('pageerror', (e) => seen.push(`page error: ${e.message}`));
+    try {
+      await other.goto(otherUrl, { waitUntil: 'domcontentloaded' });
+      await other.waitForFunction(() => window.studio && window.studio.ready, { timeout: 20_000 });
+      await check(other, output);
+      assert.deepEqual(seen, [], `the page reported:\n${seen.join('\n')}`);
+    } finally {
+      await other.close();
+      await stopStudio(child);
+    }
+  }
+});
+
+async function checkStarter(other, output) {
+  assert.match(output(), /does not exist yet: a starter scene opens, unsaved/);
+  const shown = await other.evaluate(() => ({ rows: window.studio.state.flight?.rows, objects: [...window.studio.state.objects.keys()],
+    unsaved: !document.getElementById('dirty').hidden }));
+  assert.ok(shown.rows > 10, `the starter flight has ${shown.rows} ticks`);
+  assert.deepEqual(shown.objects.sort(), ['Cam', 'Path', 'W1', 'W2']);
+  assert.ok(shown.unsaved, 'a file not yet written is not shown as saved');
+  await other.screenshot({ path: join(shots, 'studio-new.png') });
+}
+
+async function buildUp(other) {
+  const missing = () => other.$eval('#cameraView [data-role=empty]', (e) => (e.hidden ? '' : e.textContent));
+  assert.match(await missing(), /no path: \+ Path adds one/);
+  const act = async (name, expected) => {
+    await other.click(`button[data-act=${name}]`);
+    await other.waitForFunction((expected) => window.studio.state.objects.size === expected, { timeout: 5000 }, expected);
+  };
+  await act('path', 1);
+  assert.match(await missing(), /no iterator: select a path and press \+ Iterator/);
+  await act('add', 2);
+  await act('add', 3);
+  await act('iterator', 4);
+  await other.waitForFunction(() => window.studio.state.flight?.rows > 10, { timeout: 10_000 });
+  assert.equal(await missing(), '', 'the camera view still says something is missing');
+  await other.screenshot({ path: join(shots, 'studio-built-up.png') });
+}
+
 /** The attribute rows the inspector shows: {name: [type, value]}; an editor's value as its fields hold it. */
 const inspected = () => page.$$eval('.inspector tbody tr', (rows) => Object.fromEntries(rows.map((r) => {
   const cell = r.children[2];
