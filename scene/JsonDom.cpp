@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/InputError.h"
+#include "scene/MistakeWords.h"
 
 namespace host {
 
@@ -13,10 +14,27 @@ std::string unmarked(const std::string& key) {
     return start == std::string::npos ? std::string() : key.substr(start);
 }
 
-bool SaxReader::parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) {
+bool SaxReader::parse_error(std::size_t position, const std::string& token, const nlohmann::detail::exception& ex) {
     errorPosition_ = position;
     error_ = ex.what();
+    // 406: a number a double cannot hold. Named by its start: it may have a million digits.
+    if (ex.id == 406) {
+        overflow_ = true;
+        error_ = std::string(kOutOfFloatRange) + " (" +
+                 (token.size() <= 24 ? token : token.substr(0, 16) + "..., " + std::to_string(token.size()) + " characters") +
+                 ")";
+    }
     return false;
+}
+
+std::string DomBuilder::keyInReading() const {
+    std::vector<std::string> keys(keys_.begin(), keys_.end());
+    if (!stack_.empty() && stack_.back()->is_object()) keys.push_back(key_);
+    const auto attributes = std::find(keys.begin(), keys.end(), "attributes");
+    if (attributes != keys.end() && attributes + 1 != keys.end()) return unmarked(attributes[1]);
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key)
+        if (!key->empty()) return unmarked(*key);
+    return {};
 }
 
 bool DomBuilder::number_float(number_float_t value, const string_t& text) {
@@ -66,16 +84,19 @@ void failParse(std::string reason, std::size_t position, const TextPrefix& prefi
         const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
         const std::size_t lineStart = before.rfind('\n');
         const std::size_t column = before.size() - (lineStart == std::string::npos ? 0 : lineStart + 1) + 1;
-        reason = "malformed JSON at line " + std::to_string(line) + ", column " + std::to_string(column) + ": " +
-                 (at == std::string::npos ? reason : reason.substr(at + 12));
+        // A number out of range is no malformed JSON: it is said in the words of every other.
+        const bool overflow = reason.starts_with(kOutOfFloatRange);
+        reason = std::string(overflow ? "" : "malformed JSON ") + "at line " + std::to_string(line) + ", column " +
+                 std::to_string(column) + ": " + (at == std::string::npos ? reason : reason.substr(at + 12));
     }
     throw InputError(file, "", "", reason);
 }
 
-Json parseJson(std::string_view text, const std::string& file) {
+Json parseJson(std::string_view text, const std::string& file, const std::string& object) {
     Json root;
     DomBuilder builder(root);
     if (Json::sax_parse(text.begin(), text.end(), &builder)) return root;
+    if (builder.overflow() && !object.empty()) throw InputError(file, object, builder.keyInReading(), kOutOfFloatRange);
     failParse(builder.error(), builder.errorPosition(), prefixOf(text), file);
 }
 

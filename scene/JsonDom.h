@@ -30,8 +30,12 @@ public:
     bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) override;
     const std::string& error() const { return error_; }
     std::size_t errorPosition() const { return errorPosition_; }
+    /// True when the text stopped at a number beyond a double's range (the parser cannot go on
+    /// past one); `error()` then says so in the words of every other number beyond a float's.
+    bool overflow() const { return overflow_; }
 
 private:
+    bool overflow_ = false;
     std::string error_;
     std::size_t errorPosition_ = 0;
 };
@@ -40,6 +44,10 @@ private:
 class DomBuilder final : public SaxReader {
 public:
     explicit DomBuilder(Json& root) : root_(root) {}
+
+    /// The key the value being read when the text stopped belongs to: an attribute's name inside
+    /// "attributes", else the innermost key ("position", "orientation"); empty at the top.
+    std::string keyInReading() const;
 
     bool null() override { return put(nullptr); }
     bool boolean(bool value) override { return put(value); }
@@ -62,16 +70,20 @@ private:
         return true;
     }
     bool open(Json container) {
+        const bool inObject = !stack_.empty() && stack_.back()->is_object();
         stack_.push_back(place(std::move(container)));
+        keys_.push_back(inObject ? key_ : std::string());
         return true;
     }
     bool close() {
         stack_.pop_back();
+        keys_.pop_back();
         return true;
     }
 
     Json& root_;
     std::vector<Json*> stack_;
+    std::vector<std::string> keys_;  ///< the key each open container was placed under
     std::string key_;
 };
 
@@ -84,7 +96,8 @@ TextPrefix prefixOf(std::string_view text);
                             const std::string& file);
 
 /// The DOM of `text`; throws InputError naming `file` when it is no JSON.
-Json parseJson(std::string_view text, const std::string& file);
+/// `object` names the object the text is an edit of, for a number out of range.
+Json parseJson(std::string_view text, const std::string& file, const std::string& object = {});
 
 /// Whether `text` is valid UTF-8 (what a JSON string can hold).
 bool isUtf8(const std::string& text);

@@ -149,7 +149,14 @@ private:
     /// each object gives, by its place.
     std::vector<std::uint8_t> createObjects(const TextPass& pass, const TextPrefix& prefix) {
         ShapeReader shape;
-        if (!pass(shape)) failParse(shape.error(), shape.errorPosition(), prefix, file_);
+        if (!pass(shape)) {
+            if (shape.overflow()) {
+                const auto [entry, key] = shape.placeInReading();
+                if (entry != kTopLevel && shape.entries()[entry].nameIsString)
+                    fail(shape.entries()[entry].name, key, kOutOfFloatRange);
+            }
+            failParse(shape.error(), shape.errorPosition(), prefix, file_);
+        }
         if (!shape.rootIsObject()) fail("", "", "the file must hold a JSON object with the key \"objects\"");
         if (shape.rootMistake()) failKey("", *shape.rootMistake(), {"objects"}, "a scene file");
         if (!(shape.rootGiven() & 1) || !shape.objectsIsArray())

@@ -43,6 +43,7 @@ std::uint8_t noteKey(const std::string& key, std::uint8_t bit, std::uint8_t& giv
 bool SceneWalker::key(string_t& key) {
     if (capture_) return capture_->builder.key(key);
     const Open& top = stack_.back();
+    (top.frame == Frame::Entry ? entryKey_ : innerKey_) = key;
     role_ = top.frame == Frame::Root ? rootKey(key) : top.frame == Frame::Entry ? entryKey(top.entry, key) : 0;
     if (top.frame == Frame::Entry && captures(role_)) captureKey_ = key;
     return true;
@@ -70,6 +71,15 @@ SceneWalker::Open SceneWalker::walk(Value kind, std::uint8_t role, string_t* tex
         }
     }
     return {opens, entry, 0};
+}
+
+std::pair<std::uint32_t, std::string> SceneWalker::placeInReading() const {
+    for (auto open = stack_.rbegin(); open != stack_.rend(); ++open) {
+        if (open->frame != Frame::Entry) continue;
+        if (capture_) return {open->entry, captureKey_ == "attributes" ? capture_->builder.keyInReading() : captureKey_};
+        return {open->entry, entryKey_ == "attributes" && open != stack_.rbegin() ? innerKey_ : entryKey_};
+    }
+    return {kTopLevel, {}};
 }
 
 void SceneWalker::handOver() {

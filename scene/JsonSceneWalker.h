@@ -90,6 +90,9 @@ public:
     bool objectsIsArray() const { return objectsIsArray_; }
     /// Entries met so far.
     std::uint32_t entryCount() const { return entries_; }
+    /// Where the text stopped: the innermost entry (kTopLevel outside any) and the key of it the
+    /// value belongs to ("position", or an attribute's name inside "attributes").
+    std::pair<std::uint32_t, std::string> placeInReading() const;
 
 protected:
     enum class Value { Scalar, String, Object, Array };
@@ -171,6 +174,8 @@ private:
     void handOver();
 
     std::vector<Open> stack_;
+    std::string entryKey_;  ///< the last key of an entry
+    std::string innerKey_;  ///< the last key inside an entry's value
     std::optional<Capture> capture_;
     std::string captureKey_;
     std::uint8_t role_ = 0;

@@ -14,6 +14,10 @@ inline std::string joinNames(const std::vector<std::string>& names) {
     return text.empty() ? "none" : text;
 }
 
+/// Every number beyond the float's range, whether or not a double holds it (1e39, 1e400, a
+/// number of a thousand digits), is refused in these words.
+inline constexpr const char* kOutOfFloatRange = "the value is out of the range of a float";
+
 inline std::string quoteName(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 }  // namespace host

@@ -28,11 +28,13 @@ public:
         const auto position = entry.find("position");
         if (position != entry.end()) {
             const auto p = toFloats(*position, 3, "position", "the position must be [x, y, z]");
+            requireFinite(p, "position");
             edit.position = _Point3<float>{p[0], p[1], p[2]};
         }
         const auto orientation = entry.find("orientation");
         if (orientation != entry.end()) {
             const auto m = toFloats(*orientation, 9, "orientation", "the orientation must be nine numbers, row by row");
+            requireFinite(m, "orientation");
             _CMatrix3<float> rows;
             std::memcpy(&rows, m.data(), sizeof(float) * 9);
             edit.orientation = rows;
@@ -73,6 +75,13 @@ private:
         return values;
     }
 
+    /// Where an object stands is the host's, not a plug-in value taken raw: paths, pictures and
+    /// flights cannot place an object that is nowhere.
+    void requireFinite(const std::vector<float>& values, const std::string& what) const {
+        if (!std::all_of(values.begin(), values.end(), [](float v) { return std::isfinite(v); }))
+            fail(what, "the " + what + " must be finite numbers (no NaN or infinity)");
+    }
+
     /// The float a JSON value denotes; fails with `what` otherwise.
     float toFloat(const Json& value, const std::string& attribute, const std::string& what) const {
         if (value.is_number_integer()) {
@@ -82,7 +91,7 @@ private:
         if (value.is_number_float()) {
             const double d = value.get<double>();
             if (!(std::fabs(d) <= std::numeric_limits<float>::max()))
-                fail(attribute, "the value is out of the range of a float");
+                fail(attribute, kOutOfFloatRange);
             return static_cast<float>(d);
         }
         if (value.is_string()) {
@@ -183,10 +192,12 @@ ObjectEdit objectEditFromJson(const Host& host, const Json& entry, const Handle&
     return EntryReader(host, object, name, file, scope).read(entry);
 }
 
+void checkEditText(std::string_view json, const std::string& object) { parseJson(json, "", object); }
+
 ObjectEdit readObjectEdit(Host& host, const Handle& object, std::string_view json,
                           const std::vector<std::string>& otherKeys, const std::string& file) {
-    const Json entry = parseJson(json, file);
     const std::string& name = host.nameOf(object);
+    const Json entry = parseJson(json, file, name);
     if (!entry.is_object()) throw InputError(file, name, "", "the edit must be a JSON object");
     std::vector<std::string> known = {"position", "orientation", "attributes"};
     known.insert(known.end(), otherKeys.begin(), otherKeys.end());

@@ -34,6 +34,10 @@ struct ObjectEdit {
     std::optional<_CCoordSystem<float>> baseFrame;
 };
 
+/// Throws InputError in the loader's words when `json` is no JSON text; a number beyond the
+/// float's range is named with `object` and the key it was given for.
+void checkEditText(std::string_view json, const std::string& object);
+
 /// Reads an edit of `object`: the JSON object `json` with any of "position", "orientation" and
 /// "attributes" as in a scene file's entry (references name objects of the scene), plus the
 /// keys in `otherKeys`, which are left to the caller. Checks everything and applies nothing.

@@ -28,7 +28,7 @@ std::string_view sceneFormatsSummary() {
          children: the child list, in order; attributes by name, by type: a number (float),
          an integer 0..4294967295 (unsigned), true/false (bool), [x, y, z] (point), an
          object's name or null (reference). "NaN", "Infinity", "-Infinity" stand for
-         those floats.
+         those floats in attributes; positions and orientations are finite.
   .sco   binary: magic "CAMSCO" 1A 0A, format version 1, object count, then per object in
          depth-first pre-order: class GUID, GUID, parent GUID (16 bytes each), name and
          record (each a 4-byte length and the bytes); the record is what the object's own

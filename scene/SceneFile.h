@@ -15,7 +15,8 @@
 /// Attributes are set through the object's own attribute table, by name, converted by type
 /// code: a number for 3, an integer 0..4294967295 for 12, true/false for 8, [x, y, z] for 5, an
 /// object's name or null for 32. Where a float is expected, the strings "NaN", "Infinity" and
-/// "-Infinity" stand for the values JSON has no numbers for.
+/// "-Infinity" stand for the values JSON has no numbers for; positions and orientations must be
+/// finite. A number beyond the float's range is refused, whether a double holds it or not.
 ///
 /// .sco (little-endian; every count is checked against the bytes that remain):
 ///

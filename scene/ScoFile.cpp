@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -75,6 +76,7 @@ public:
         label_ = "";
         if (remaining() != 0) fail("", std::to_string(remaining()) + " bytes follow the last object (corrupt)");
         checkReferences();
+        checkPlaces();
         return std::move(loaded_);
     }
 
@@ -173,6 +175,22 @@ private:
         for (const FactoryInfo& f : host_.factories()) classes.push_back(f.className + " " + guidToText(f.classGuid));
         classes.push_back("plain objects " + guidToText(kPlainObjectClassGuid));
         fail("class GUID", "unknown class " + guidToText(classGuid) + "; the classes are " + joinNames(classes));
+    }
+
+    /// Every object stands somewhere: finite position and orientation, as JSON scenes and edits
+    /// require them.
+    void checkPlaces() {
+        for (const Handle& handle : loaded_) {
+            const std::optional<_CCoordSystem<float>> frame = host_.getObjectPos(handle);
+            if (!frame) continue;
+            label_ = host_.nameOf(handle);
+            const _Point3<float>& o = frame->Origin;
+            if (!std::isfinite(o.x) || !std::isfinite(o.y) || !std::isfinite(o.z))
+                fail("position", "the position must be finite numbers (no NaN or infinity)");
+            for (const auto& row : frame->Orientation.m)
+                for (const float v : row)
+                    if (!std::isfinite(v)) fail("orientation", "the orientation must be finite numbers (no NaN or infinity)");
+        }
     }
 
     /// Every reference of a loaded object names nothing or an object of the file.

@@ -4,6 +4,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "scene/ObjectEdit.h"
 #include "studio/server/Api.h"
 #include "studio/server/ApiErrors.h"
 #include "studio/server/Query.h"
@@ -15,8 +16,10 @@ namespace {
 using Json = nlohmann::json;
 
 /// The body of a change: a JSON object (empty: {}). Refused with 409 when it names a revision
-/// other than `revision`, the scene's.
-Json changeBody(const Request& request, std::initializer_list<std::string_view> known, std::uint64_t revision) {
+/// other than `revision`, the scene's. `object`: the object the change is to, for the words of
+/// a number out of range.
+Json changeBody(const Request& request, std::initializer_list<std::string_view> known, std::uint64_t revision,
+                const std::string& object = {}) {
     // JSON only: a form's body would be read as query parameters, and pages of other sites can
     // post forms (the token stops them too).
     const std::string type = lowerCase(request.headers.contentType);
@@ -26,6 +29,8 @@ Json changeBody(const Request& request, std::initializer_list<std::string_view> 
     Json body = Json::object();
     if (!request.body.empty()) {
         body = Json::parse(request.body, nullptr, false);
+        // What is not JSON is refused in the scene loader's words (where, and why).
+        if (body.is_discarded()) host::checkEditText(request.body, object);
         if (body.is_discarded() || !body.is_object()) throw BadRequest("the body must be a JSON object");
     }
     for (const auto& [key, value] : body.items())
@@ -65,7 +70,7 @@ std::string Api::getHistory(const Request& request, const std::string&) {
 
 std::string Api::patchObject(const Request& request, const std::string& name) {
     const Json body =
-        changeBody(request, {"position", "orientation", "attributes", "name", "gesture"}, session_.editor().revision());
+        changeBody(request, {"position", "orientation", "attributes", "name", "gesture"}, session_.editor().revision(), name);
     const Handle object = session_.sceneObject(name);
     const std::string gesture = textOf(body, "gesture");
     std::optional<std::string> rename;

@@ -17,6 +17,7 @@
 #include "module/InProcessModule.h"
 #include "scene/JsonSceneReader.h"
 #include "scene/JsonSceneWriter.h"
+#include "scene/ObjectEdit.h"
 #include "scene/SceneFile.h"
 #include "scene/ScoFile.h"
 #include "tests/support/Bytes.h"
@@ -236,4 +237,56 @@ TEST(SceneFile, JsonMistakesNameFileObjectAndAttribute) {
         EXPECT_NE(error.reason().find("twice"), std::string::npos) << error.reason();
         EXPECT_LT(took.count(), 2.0) << holder;
     }
+}
+
+TEST(SceneFile, EveryNumberBeyondAFloatIsRefusedInOneWayAndObjectsStandSomewhere) {
+    // Beyond a float, within a double or not, as a file's value and as an edit's.
+    const std::string huge = "1" + std::string(400000, '0');
+    for (const std::string& number : {std::string("1e39"), std::string("-1e39"), std::string("1e400"),
+                                      std::string("-1e309"), huge}) {
+        for (const bool asAttribute : {false, true}) {
+            const std::string value = asAttribute ? R"("attributes":{"Range":2,"Roll":)" + number + "}"
+                                                  : R"("position":[0,)" + number + ",0]";
+            const std::string text = R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint",)" + value + "}]}";
+            auto host = makeHost();
+            const InputError error = refusal([&] { host::loadJsonScene(*host, text, "f.json"); });
+            EXPECT_EQ(error.what(), std::string("f.json: W: ") + (asAttribute ? "Roll" : "position") +
+                                        ": the value is out of the range of a float")
+                << number.substr(0, 12);
+
+            auto edited = makeHost();
+            const Handle w = host::loadJsonScene(*edited, R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint"}]})",
+                                                 "w.json")[0];
+            const InputError editError =
+                refusal([&] { host::readObjectEdit(*edited, w, "{" + value + "}", {}, "edit"); });
+            EXPECT_EQ(editError.reason(), "the value is out of the range of a float") << number.substr(0, 12);
+            EXPECT_EQ(editError.attribute(), asAttribute ? "Roll" : "position");
+        }
+    }
+    auto host = makeHost();
+    EXPECT_NO_THROW(host::loadJsonScene(*host, R"({"objects":[{"name":"T","position":[3.4028235e38,0,0]}]})", "max.json"))
+        << "the largest float is a float";
+
+    // A plug-in value is taken raw (the plug-in stores what it is given); where an object stands
+    // is not: NaN and infinities are refused in files, in edits and in .sco images.
+    host = makeHost();
+    EXPECT_NO_THROW(host::loadJsonScene(
+        *host, R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint","attributes":{"Roll":"Infinity"}}]})", "raw"));
+    for (const char* place : {R"("position":["NaN",0,0])", R"("position":[0,"-Infinity",0])",
+                              R"("orientation":[1,0,0,0,"Infinity",0,0,0,1])"}) {
+        const std::string text = std::string(R"({"objects":[{"name":"T",)") + place + "}]}";
+        auto fresh = makeHost();
+        const InputError error = refusal([&] { host::loadJsonScene(*fresh, text, "f.json"); });
+        EXPECT_EQ(error.attribute(), std::string(place).substr(1, std::string(place).find('"', 1) - 1)) << place;
+        EXPECT_NE(error.reason().find("must be finite"), std::string::npos) << error.reason();
+    }
+    const Handle target = host::loadJsonScene(*host, R"({"objects":[{"name":"T","position":[1,2,3]}]})", "t.json")[0];
+    _CCoordSystem<float> nowhere;
+    nowhere.Origin.y = std::numeric_limits<float>::quiet_NaN();
+    ASSERT_TRUE(host->setObjectPos(target, nowhere));
+    const std::vector<std::uint8_t> image = host::sceneToScoImage(*host);
+    auto loaded = makeHost();
+    const InputError error = refusal([&] { host::loadScoScene(*loaded, image, "nowhere.sco"); });
+    EXPECT_EQ(error.object(), "T");
+    EXPECT_EQ(error.attribute(), "position");
 }

@@ -269,6 +269,9 @@ TEST_F(StudioEditTest, RefusedChangesChangeNothing) {
         {"PATCH", "/api/objects/W1", R"({"attributes": {"PointsTo": "Nowhere"}})", 400, "W1", "PointsTo"},
         {"PATCH", "/api/objects/W1", R"({"attributes": {"IsOn": 1}})", 400, "W1", "IsOn"},
         {"PATCH", "/api/objects/W1", R"({"position": [0, 0]})", 400, "W1", "position"},
+        {"PATCH", "/api/objects/W1", R"({"position": ["NaN", 0, 0]})", 400, "W1", "position"},
+        {"PATCH", "/api/objects/W1", R"({"position": [0, 1e400, 0]})", 400, "W1", "position"},
+        {"PATCH", "/api/objects/W1", R"({"attributes": {"Roll": -1e309}})", 400, "W1", "Roll"},
         {"PATCH", "/api/objects/W1", R"({"position": [0, 0, 0], "name": "W2"})", 400, "W1", "name"},
         {"PATCH", "/api/objects/W1", R"({"name": ""})", 400, "W1", "name"},
         {"PATCH", "/api/objects/W1", R"({"speed": 2})", 400, "", ""},
@@ -386,9 +389,9 @@ TEST_F(StudioEditTest, FlightsSentInPartsAreTheWholeFlightsRows) {
         check(query, 100);
     }
     // Ticks whose eye hangs on the eyes before them: samples the iterator cannot place (a
-    // waypoint at NaN keeps the last eye and field of view), and a look at a target standing
-    // where the camera pauses (the last axes are kept).
-    ASSERT_EQ(studio->call("PATCH", "/api/objects/W5", R"({"position": ["NaN", 0, 0]})").first, 200);
+    // waypoint as far as a float goes overflows the curves, and the last eye is kept), and a
+    // look at a target standing where the camera pauses (the last axes are kept).
+    ASSERT_EQ(studio->call("PATCH", "/api/objects/W5", R"({"position": [3e38, 0, 0]})").first, 200);
     check("iterator=Cam", 7);
     check("iterator=Cam", 50);
     const Json scene = Json::parse(studio->text("/api/scene"));

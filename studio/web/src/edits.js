@@ -29,8 +29,9 @@ export function parseField(type, text) {
   if (DECIMAL.test(t)) {
     const n = Number(t);
     if (Number.isFinite(n)) return { value: n };
-    // Beyond a double: as a float it is the infinity it rounds to; as an integer, out of range.
-    if (type === TYPE.float) return { value: n > 0 ? 'Infinity' : '-Infinity' };
+    // Beyond a double: sent as the largest double of its sign, which is beyond a float too, so
+    // the server refuses it by its one rule for every number out of a float's range.
+    if (type === TYPE.float) return { value: n > 0 ? Number.MAX_VALUE : -Number.MAX_VALUE };
   }
   return { value: t };
 }
