@@ -87,8 +87,8 @@ const std::vector<LintCheck>& lintChecks() {
          "ratio 3 (`--speed-jump`)"},
         {{"acceleration", "jerk"},
          Warning,
-         "a run of ticks above the threshold, at its peak; not where a speed jump (or, for jerk, an acceleration "
-         "peak) explains it",
+         "a run of ticks above the threshold (in an eased stretch above its ease's own peak times 1.25, where that is "
+         "higher), at its peak; not where a speed jump (or, for jerk, an acceleration peak) explains it",
          "200 units/s² (`--acceleration`), 10000 units/s³ (`--jerk`)"},
         {{"roll-long-way"},
          Warning,

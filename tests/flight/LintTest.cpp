@@ -2,6 +2,9 @@
 // scene that shows none, the thresholds, and the bundled example's findings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -198,6 +201,56 @@ TEST(Lint, FlightSpeeds) {
                                        {"W2", "[100, 0, 0]", R"("Time2Next": 1000)"},
                                        {"W3", "[110, 0, 0]"}}));
     EXPECT_TRUE(cut.findings.empty()) << cut.listing();
+}
+
+TEST(Lint, EasesAreJudgedByTheirOwnLaw) {
+    // W0 -> W1 -> W2 along x, 100 units a segment, each segment from rest to rest: W0's EaseOut
+    // and W1's EaseIn ease the first with the law f(u) = 3u^2 - 2u^3, W1's EaseOut and W2's
+    // EaseIn the second; W1's pause keeps the two apart.
+    auto scene = [](ULong first, ULong second) {
+        return sceneJson(
+            {{"W0", "[0, 0, 0]", R"("Time2Next": )" + std::to_string(first) + R"(, "EaseOut": true)"},
+             {"W1", "[100, 0, 0]",
+              R"("Time2Next": )" + std::to_string(second) + R"(, "PauseTime": 500, "EaseIn": true, "EaseOut": true)"},
+             {"W2", "[200, 0, 0]", R"("EaseIn": true)"}});
+    };
+    // The law's own peak acceleration, max |f''| L / T^2, with f'' from second differences of the
+    // law sampled densely.
+    auto law = [](double u) { return (3 - 2 * u) * u * u; };
+    double maxF2 = 0;
+    const double h = 1e-4;
+    for (double u = h; u < 1; u += h)
+        maxF2 = std::max(maxF2, std::fabs(law(u + h) - 2 * law(u) + law(u - h)) / (h * h));
+    const double peak = maxF2 * 100 / (1.4 * 1.4);
+    ASSERT_GT(peak, LintOptions{}.acceleration);  // the ease asks for more than the threshold
+
+    // In 1.4 s each, the eye accelerates as the laws ask: nothing to find.
+    const Linted designed = lint(scene(1400, 1400));
+    EXPECT_TRUE(designed.findings.empty()) << designed.listing();
+
+    // Squeezing the second ease into 0.4 s makes the path's pace, fitted through both segments,
+    // lurch on the first beyond its law's peak (times 1.25): found, with that peak.
+    const Linted squeezed = lint(scene(1400, 400));
+    EXPECT_EQ(squeezed.idSet(), Ids{"acceleration"}) << squeezed.listing();
+    char said[160];
+    std::snprintf(said, sizeof said, "(threshold %.3g: the ease's own peak of %.3g times 1.25)", 1.25 * peak, peak);
+    for (const LintFinding& f : squeezed.findings) EXPECT_NE(f.text.find(said), std::string::npos) << f.text;
+    // The same for the first ease squeezed.
+    EXPECT_EQ(lint(scene(400, 1400)).idSet(), Ids{"acceleration"});
+
+    // Raised thresholds govern where they are above the ease's own peaks.
+    LintOptions lenient;
+    lenient.acceleration = 1000;
+    lenient.jerk = 1e5;
+    EXPECT_TRUE(lint(scene(1400, 400), lenient).findings.empty());
+
+    // Two eases that meet at W1 without a pause reverse the acceleration at once (the jerk
+    // case of FlightSpeeds); the hint's pause between them separates them.
+    const Linted paused =
+        lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
+                        {"W1", "[40, 0, 0]", R"("Time2Next": 1000, "PauseTime": 500, "EaseIn": true, "EaseOut": true)"},
+                        {"W2", "[80, 0, 0]"}}));
+    EXPECT_TRUE(paused.findings.empty()) << paused.listing();
 }
 
 TEST(Lint, CutsPartsAndSwitchedOff) {
