@@ -366,6 +366,11 @@ TEST(Lint, BundledExampleFindings) {
         << json;
     EXPECT_NE(json.find(R"("id":"switched-off","severity":"info","object":"Draft","time":null,"distance":null)"),
               std::string::npos);
+    // Each finding carries its check's hint, in the JSON and on a line of its own in the text.
+    EXPECT_NE(json.find(R"(,"hint":")" + host::lintHint("switched-off") + "\"}\n]"), std::string::npos) << json;
+    const std::string text = host::lintText("flythrough.json", {findings.back()});
+    EXPECT_EQ(text, "flythrough.json: Draft: switched-off: " + findings.back().text +
+                        "\n  hint: " + host::lintHint("switched-off") + "\n");
 }
 
 TEST(Lint, CheckTableIsTheReadmes) {
@@ -376,6 +381,18 @@ TEST(Lint, CheckTableIsTheReadmes) {
     readme << in.rdbuf();
     const std::string table = host::lintCheckTableMarkdown();
     EXPECT_NE(readme.str().find("\n\n" + table + "\n"), std::string::npos) << table;
+
+    // Every check has a hint: one line, plain in the text forms.
+    for (const host::LintCheck& check : host::lintChecks()) {
+        EXPECT_FALSE(check.hint.empty()) << check.ids[0];
+        EXPECT_EQ(check.hint.find('\n'), std::string_view::npos) << check.hint;
+        for (const std::string_view id : check.ids) {
+            const std::string hint = host::lintHint(id);
+            EXPECT_FALSE(hint.empty()) << id;
+            EXPECT_EQ(hint.find('`'), std::string::npos) << hint;
+        }
+    }
+    EXPECT_EQ(host::lintHint("no-such-check"), "");
 
     // The listing order names each check of the table once.
     std::multiset<std::string_view> ids, listed;
@@ -389,6 +406,7 @@ TEST(Lint, CheckTableIsTheReadmes) {
     EXPECT_EQ(text.find("\\|"), std::string::npos);
     EXPECT_NE(text.find("  acceleration, jerk (warning): a run of ticks"), std::string::npos) << text;
     EXPECT_NE(text.find("Threshold: 200 units/s^2"), std::string::npos) << text;
+    EXPECT_NE(text.find("Hint: merge the waypoint into its"), std::string::npos) << text;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 100u) << line;
 }
