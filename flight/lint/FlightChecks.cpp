@@ -258,15 +258,15 @@ private:
     /// eased stretch of segment k when the ticks its measure differences, from i - width to i,
     /// overlap the segment's flight (from leaving k to arriving at k+1, pauses not included).
     double limit(std::size_t i, std::size_t width, double threshold, double EasePeaks::*field) const {
-        double limit = threshold;
-        if (i < width) return limit;
+        double allowed = threshold;
+        if (i < width) return allowed;
         const std::uint64_t from = elapsed_[i - width], to = elapsed_[i];
         const std::size_t first = std::min(ticks_[i - width].waypoint, ticks_[i].waypoint);
         const std::size_t last = std::max(ticks_[i - width].waypoint, ticks_[i].waypoint);
         for (std::size_t k = first; k <= last && k < easePeaks_.size(); ++k)
             if (from < schedule_.arrive[k + 1] && to > schedule_.move[k])
-                limit = std::max(limit, kEaseMargin * (easePeaks_[k].*field));
-        return limit;
+                allowed = std::max(allowed, kEaseMargin * (easePeaks_[k].*field));
+        return allowed;
     }
 
     /// Peaks: each run of ticks over their limit is one finding, at its highest tick, unless a
