@@ -26,8 +26,9 @@ std::string lintFooter() {
     return lintCheckTableText() +
            "Path checks cover every path; flight checks fly --iterator, or every iterator. Speeds are per\n"
            "tick, as the studio's plots show them.\n"
-           "Output: FILE: OBJECT: id: text, or with --json an array of {id, severity, object, time, distance,\n"
-           "text} (time: the tick's clock time; distance: on the path's DistanceSum scale; null where none).\n"
+           "Output: FILE: OBJECT: id: text, and under it \"  hint: \" with how to fix it; or with --json an\n"
+           "array of {id, severity, object, time, distance, text, hint} (time: the tick's clock time;\n"
+           "distance: on the path's DistanceSum scale; null where none).\n"
            "Exit status: 0 no finding above info, 1 a warning or an error, 2 bad input.";
 }
 

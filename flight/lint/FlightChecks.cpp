@@ -34,6 +34,75 @@ struct Schedule {
     }
 };
 
+/// Samples of a segment's eye curve for its length.
+constexpr int kLengthSamples = 64;
+/// How far past its law's own peak an eased stretch may go. The peaks below assume an eye at an
+/// even pace on its curve; the path's pace (its distance-over-time fit) and the eye's speed over
+/// that distance vary along a segment, the curve bends, and the ticks difference what they see,
+/// which on smooth designs comes to some 1.2 times the peak. A quarter more covers that, while a
+/// speed jump at an ease's end, a pace that lurches inside it (a neighbour's Time2Next far
+/// shorter) or two eases meeting at a waypoint with opposite accelerations (their steps add up)
+/// still show. The check table (Checks.cpp) names it.
+constexpr double kEaseMargin = 1.25;
+
+/// The iterator's time law for segment k (its SelectEaseLaw and EaseTime): the segment is eased
+/// when the waypoint it leaves or the one it arrives at has EaseIn. Then EaseOut on the leaving
+/// waypoint makes the start slow, and with EaseIn on the arriving one the end slow as well:
+///   EaseIn on k or k+1, no EaseOut on k         slow end     f(u) = u + u^2 - u^3
+///   EaseIn and EaseOut on k, no EaseIn on k+1   slow start   f(u) = 2u^2 - u^3
+///   EaseOut on k and EaseIn on k+1              both         f(u) = 3u^2 - 2u^3
+/// EaseOut with no EaseIn at either end eases nothing. The camera is where the segment is at
+/// time T f(e / T), e the time since it left k and T its Time2Next. Over a segment whose eye
+/// runs a length L at an even pace, the eye moves L f(e / T): its acceleration is L f''(u) / T^2
+/// and its jerk L f'''(u) / T^3, with f'' a line and f''' a constant:
+///   slow end    f'' = 2 - 6u   (2 .. -4)    f''' = -6
+///   slow start  f'' = 4 - 6u   (4 .. -2)    f''' = -6
+///   both        f'' = 6 - 12u  (6 .. -6)    f''' = -12
+/// so the peaks are A = L max|f''| / T^2 and L |f'''| / T^3. No law starts or ends with an f''
+/// of 0: the acceleration steps by up to A at the stretch's ends, which a tick of dt sees as a
+/// jerk of A / dt; the jerk's peak is the larger of the two.
+struct EaseLaw {
+    double maxF2 = 0;  ///< max |f''| on [0, 1]; 0: the segment is not eased
+    double maxF3 = 0;  ///< |f'''|
+};
+
+EaseLaw easeLawOf(const Stop& leaving, const Stop& arriving) {
+    if (!leaving.easeIn && !arriving.easeIn) return {};
+    if (!leaving.easeOut || !arriving.easeIn) return {4, 6};  // slow end, slow start
+    return {6, 12};                                           // both
+}
+
+/// The eye's path length from stop `a` to the next stop `b`, along a's own segment curve.
+double eyeLength(const Stop& a, const Stop& b) {
+    const double span = b.distanceSum - a.distanceSum;
+    double length = 0;
+    Vec3 last{};
+    for (int i = 0; i <= kLengthSamples; ++i) {
+        COrientation sample{};
+        a.waypoint->CalcOrientationAtDistance(static_cast<float>(span * i / kLengthSamples), sample);
+        const Vec3 p = vec3FromPoint(sample.Position);
+        if (i > 0) length += norm(sub(p, last));
+        last = p;
+    }
+    return length;
+}
+
+/// What an eased segment's own law asks of the eye (see EaseLaw), per tick of `step` ms: its
+/// peak acceleration and jerk, both 0 for a segment that is not eased.
+struct EasePeaks {
+    double acceleration = 0;  ///< units/s^2
+    double jerk = 0;          ///< units/s^3
+};
+
+EasePeaks easePeaksOf(const Stop& a, const Stop& b, ULong step) {
+    const EaseLaw law = easeLawOf(a, b);
+    if (law.maxF2 == 0 || a.time2Next == 0) return {};
+    const double length = eyeLength(a, b), time = a.time2Next / 1000.0, tick = step / 1000.0;
+    const double acceleration = length * law.maxF2 / (time * time);
+    const double jerk = std::max(length * law.maxF3 / (time * time * time), tick > 0 ? acceleration / tick : 0.0);
+    return {acceleration, jerk};
+}
+
 /// `clock-wrap`. The iterator compares a tick's time t with its segment's end E = S + dur
 /// as unsigned 32-bit numbers, which is right only while both lie on the same side of 2^32
 /// (counted from an activation before it). Segment k runs from S[k] to E[k] = S[k] + (k = 0 ? P[0] : 0) + T[k] +
@@ -97,6 +166,8 @@ public:
           elapsed_(n_),
           noMotion_(n_, false),
           explained_(n_ + 3, false) {
+        for (std::size_t k = 0; k + 1 < path.flown; ++k)
+            easePeaks_.push_back(easePeaksOf(stops_[k], stops_[k + 1], linter.options.step));
         // Elapsed ms since the activation, as unsigned differences summed: rising across a wrap.
         elapsed_[0] = static_cast<ULong>(ticks[0].time - linter.options.start);
         for (std::size_t i = 1; i < n_; ++i)
@@ -182,18 +253,34 @@ private:
         }
     }
 
-    /// Peaks: each run of ticks over the threshold is one finding, at its highest tick, unless a
+    /// The limit of a measure of tick i over `width` steps back: the threshold, or within an eased
+    /// stretch its law's own peak times kEaseMargin where that is higher. Tick i is within the
+    /// eased stretch of segment k when the ticks its measure differences, from i - width to i,
+    /// overlap the segment's flight (from leaving k to arriving at k+1, pauses not included).
+    double limit(std::size_t i, std::size_t width, double threshold, double EasePeaks::*field) const {
+        double allowed = threshold;
+        if (i < width) return allowed;
+        const std::uint64_t from = elapsed_[i - width], to = elapsed_[i];
+        const std::size_t first = std::min(ticks_[i - width].waypoint, ticks_[i].waypoint);
+        const std::size_t last = std::max(ticks_[i - width].waypoint, ticks_[i].waypoint);
+        for (std::size_t k = first; k <= last && k < easePeaks_.size(); ++k)
+            if (from < schedule_.arrive[k + 1] && to > schedule_.move[k])
+                allowed = std::max(allowed, kEaseMargin * (easePeaks_[k].*field));
+        return allowed;
+    }
+
+    /// Peaks: each run of ticks over their limit is one finding, at its highest tick, unless a
     /// tick of the run is explained already. `report(first, end, peak)`.
-    template <typename Value, typename Report>
-    void peaks(Value value, double threshold, Report report) const {
+    template <typename Value, typename Limit, typename Report>
+    void peaks(Value value, Limit limit, Report report) const {
         for (std::size_t i = 0; i < n_;) {
-            if (!(value(i) > threshold)) {
+            if (!(value(i) > limit(i))) {
                 ++i;
                 continue;
             }
             std::size_t end = i, peak = i;
             bool known = false;
-            for (; end < n_ && value(end) > threshold; ++end) {
+            for (; end < n_ && value(end) > limit(end); ++end) {
                 if (value(end) > value(peak)) peak = end;
                 known = known || explained_[end];
             }
@@ -202,18 +289,29 @@ private:
         }
     }
 
+    /// "(threshold T)", or where an ease allows more, "(threshold L: the ease's own peak of P times M)".
+    static std::string limitWords(double limit, double threshold) {
+        if (!(limit > threshold)) return "(threshold " + lintNumber(threshold) + ")";
+        return "(threshold " + lintNumber(limit) + ": the ease's own peak of " + lintNumber(limit / kEaseMargin) +
+               " times " + lintNumber(kEaseMargin) + ")";
+    }
+
     void accelerationAndJerk() {
-        const double accelerationLimit = linter_.options.acceleration, jerkLimit = linter_.options.jerk;
+        const double accelerationThreshold = linter_.options.acceleration, jerkThreshold = linter_.options.jerk;
         auto acceleration = [this](std::size_t i) { return this->acceleration(i); };
         auto jerk = [this](std::size_t i) { return this->jerk(i); };
+        auto accelerationLimit = [&](std::size_t i) {
+            return limit(i, 2, accelerationThreshold, &EasePeaks::acceleration);
+        };
+        auto jerkLimit = [&](std::size_t i) { return limit(i, 3, jerkThreshold, &EasePeaks::jerk); };
         std::vector<std::pair<std::size_t, std::size_t>> accelerationRuns;
         peaks(acceleration, accelerationLimit, [&](std::size_t first, std::size_t end, std::size_t peak) {
             accelerationRuns.emplace_back(first, end);
             // The speeds on either side of the run say what the peak does: start, stop, swerve.
             const double from = speed(first - 1), to = speed(end - 1);
             linter_.add("acceleration", LintSeverity::Warning, nearest(peak).name, ticks_[peak].time, {},
-                        "the eye's acceleration peaks at " + lintNumber(acceleration(peak)) + " units/s^2 (threshold " +
-                            lintNumber(accelerationLimit) + ")" +
+                        "the eye's acceleration peaks at " + lintNumber(acceleration(peak)) + " units/s^2 " +
+                            limitWords(accelerationLimit(peak), accelerationThreshold) +
                             (std::isnan(from) || std::isnan(to) ? std::string()
                                                                 : " as the speed goes from " + lintNumber(from) +
                                                                       " to " + lintNumber(to) + " units/s"));
@@ -221,8 +319,8 @@ private:
         for (const auto& [first, end] : accelerationRuns) explain(first > 0 ? first - 1 : 0, end + 1);
         peaks(jerk, jerkLimit, [&](std::size_t, std::size_t, std::size_t peak) {
             linter_.add("jerk", LintSeverity::Warning, nearest(peak).name, ticks_[peak].time, {},
-                        "the eye's jerk peaks at " + lintNumber(jerk(peak)) + " units/s^3 (threshold " +
-                            lintNumber(jerkLimit) + ")");
+                        "the eye's jerk peaks at " + lintNumber(jerk(peak)) + " units/s^3 " +
+                            limitWords(jerkLimit(peak), jerkThreshold));
         });
     }
 
@@ -236,6 +334,7 @@ private:
     std::vector<std::uint64_t> elapsed_;
     std::vector<bool> noMotion_;
     std::vector<bool> explained_;
+    std::vector<EasePeaks> easePeaks_;  ///< per segment k, from stop k
 };
 
 }  // namespace

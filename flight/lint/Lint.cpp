@@ -79,7 +79,8 @@ bool lintFails(const std::vector<LintFinding>& findings) {
 
 std::string lintText(const std::string& file, const std::vector<LintFinding>& findings) {
     std::string out;
-    for (const LintFinding& f : findings) out += file + ": " + f.object + ": " + f.id + ": " + f.text + "\n";
+    for (const LintFinding& f : findings)
+        out += file + ": " + f.object + ": " + f.id + ": " + f.text + "\n  hint: " + lintHint(f.id) + "\n";
     return out;
 }
 
@@ -92,7 +93,7 @@ std::string lintJson(const std::vector<LintFinding>& findings) {
                ",\"object\":" + jsonString(f.object) + ",\"time\":" + (f.time ? std::to_string(*f.time) : "null") +
                ",\"distance\":" +
                (f.distance && std::isfinite(*f.distance) ? floatToDecimal(static_cast<float>(*f.distance)) : "null") +
-               ",\"text\":" + jsonString(f.text) + "}";
+               ",\"text\":" + jsonString(f.text) + ",\"hint\":" + jsonString(lintHint(f.id)) + "}";
     }
     out += findings.empty() ? "]\n" : "\n]\n";
     return out;

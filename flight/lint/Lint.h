@@ -57,11 +57,12 @@ std::vector<LintFinding> lintScene(Host& host, const LintOptions& options, const
 /// True when a finding is a warning or an error: the lint fails.
 bool lintFails(const std::vector<LintFinding>& findings);
 
-/// One line per finding: "FILE: OBJECT: id: text".
+/// Two lines per finding: "FILE: OBJECT: id: text", then "  hint: " and its check's hint. The
+/// first line stands alone for a script that greps it; the hint's is indented.
 std::string lintText(const std::string& file, const std::vector<LintFinding>& findings);
 
-/// The findings as a JSON array of {id, severity, object, time, distance, text} (null for an
-/// absent time or distance). Written by hand: the distances are the shortest decimals of their
+/// The findings as a JSON array of {id, severity, object, time, distance, text, hint} (null for
+/// an absent time or distance). Written by hand: the distances are the shortest decimals of their
 /// floats (`floatToDecimal`), byte for byte.
 std::string lintJson(const std::vector<LintFinding>& findings);
 

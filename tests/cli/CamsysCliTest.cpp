@@ -176,13 +176,15 @@ TEST_F(CamsysCli, NewWritesAStarterSceneThatFliesAndNeverReplacesAFile) {
 }
 
 TEST_F(CamsysCli, LintFindingsAndExitStatus) {
-    // The example's findings (README), one line each, FILE: OBJECT: id: text; a warning fails.
+    // The example's findings (README), a line each, FILE: OBJECT: id: text, and under each an
+    // indented hint; a warning fails.
     Result result = run({"lint", kFlythrough});
     EXPECT_EQ(result.status, 1) << result.err;
     const std::vector<std::string> lines = split(result.out);
-    ASSERT_EQ(lines.size(), 6u) << result.out;
+    ASSERT_EQ(lines.size(), 12u) << result.out;
     EXPECT_TRUE(lines[0].starts_with(kFlythrough + ": W0: acceleration: ")) << lines[0];
-    EXPECT_TRUE(lines[5].starts_with(kFlythrough + ": Draft: switched-off: ")) << lines[5];
+    EXPECT_TRUE(lines[10].starts_with(kFlythrough + ": Draft: switched-off: ")) << lines[10];
+    for (std::size_t i = 1; i < lines.size(); i += 2) EXPECT_TRUE(lines[i].starts_with("  hint: ")) << lines[i];
     result = run({"lint", kFlythrough, "--json", "--acceleration", "1e9", "--jerk", "1e9"});
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(

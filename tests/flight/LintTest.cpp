@@ -2,6 +2,9 @@
 // scene that shows none, the thresholds, and the bundled example's findings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -200,6 +203,56 @@ TEST(Lint, FlightSpeeds) {
     EXPECT_TRUE(cut.findings.empty()) << cut.listing();
 }
 
+TEST(Lint, EasesAreJudgedByTheirOwnLaw) {
+    // W0 -> W1 -> W2 along x, 100 units a segment, each segment from rest to rest: W0's EaseOut
+    // and W1's EaseIn ease the first with the law f(u) = 3u^2 - 2u^3, W1's EaseOut and W2's
+    // EaseIn the second; W1's pause keeps the two apart.
+    auto scene = [](ULong first, ULong second) {
+        return sceneJson(
+            {{"W0", "[0, 0, 0]", R"("Time2Next": )" + std::to_string(first) + R"(, "EaseOut": true)"},
+             {"W1", "[100, 0, 0]",
+              R"("Time2Next": )" + std::to_string(second) + R"(, "PauseTime": 500, "EaseIn": true, "EaseOut": true)"},
+             {"W2", "[200, 0, 0]", R"("EaseIn": true)"}});
+    };
+    // The law's own peak acceleration, max |f''| L / T^2, with f'' from second differences of the
+    // law sampled densely.
+    auto law = [](double u) { return (3 - 2 * u) * u * u; };
+    double maxF2 = 0;
+    const double h = 1e-4;
+    for (double u = h; u < 1; u += h)
+        maxF2 = std::max(maxF2, std::fabs(law(u + h) - 2 * law(u) + law(u - h)) / (h * h));
+    const double peak = maxF2 * 100 / (1.4 * 1.4);
+    ASSERT_GT(peak, LintOptions{}.acceleration);  // the ease asks for more than the threshold
+
+    // In 1.4 s each, the eye accelerates as the laws ask: nothing to find.
+    const Linted designed = lint(scene(1400, 1400));
+    EXPECT_TRUE(designed.findings.empty()) << designed.listing();
+
+    // Squeezing the second ease into 0.4 s makes the path's pace, fitted through both segments,
+    // lurch on the first beyond its law's peak (times 1.25): found, with that peak.
+    const Linted squeezed = lint(scene(1400, 400));
+    EXPECT_EQ(squeezed.idSet(), Ids{"acceleration"}) << squeezed.listing();
+    char said[160];
+    std::snprintf(said, sizeof said, "(threshold %.3g: the ease's own peak of %.3g times 1.25)", 1.25 * peak, peak);
+    for (const LintFinding& f : squeezed.findings) EXPECT_NE(f.text.find(said), std::string::npos) << f.text;
+    // The same for the first ease squeezed.
+    EXPECT_EQ(lint(scene(400, 1400)).idSet(), Ids{"acceleration"});
+
+    // Raised thresholds govern where they are above the ease's own peaks.
+    LintOptions lenient;
+    lenient.acceleration = 1000;
+    lenient.jerk = 1e5;
+    EXPECT_TRUE(lint(scene(1400, 400), lenient).findings.empty());
+
+    // Two eases that meet at W1 without a pause reverse the acceleration at once (the jerk
+    // case of FlightSpeeds); the hint's pause between them separates them.
+    const Linted paused =
+        lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
+                        {"W1", "[40, 0, 0]", R"("Time2Next": 1000, "PauseTime": 500, "EaseIn": true, "EaseOut": true)"},
+                        {"W2", "[80, 0, 0]"}}));
+    EXPECT_TRUE(paused.findings.empty()) << paused.listing();
+}
+
 TEST(Lint, CutsPartsAndSwitchedOff) {
     // A cut at W1: EaseOut there eases nothing; a pause on W2 holds the camera at W1.
     const std::vector<Wp> cut = {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
@@ -313,6 +366,11 @@ TEST(Lint, BundledExampleFindings) {
         << json;
     EXPECT_NE(json.find(R"("id":"switched-off","severity":"info","object":"Draft","time":null,"distance":null)"),
               std::string::npos);
+    // Each finding carries its check's hint, in the JSON and on a line of its own in the text.
+    EXPECT_NE(json.find(R"(,"hint":")" + host::lintHint("switched-off") + "\"}\n]"), std::string::npos) << json;
+    const std::string text = host::lintText("flythrough.json", {findings.back()});
+    EXPECT_EQ(text, "flythrough.json: Draft: switched-off: " + findings.back().text +
+                        "\n  hint: " + host::lintHint("switched-off") + "\n");
 }
 
 TEST(Lint, CheckTableIsTheReadmes) {
@@ -323,6 +381,18 @@ TEST(Lint, CheckTableIsTheReadmes) {
     readme << in.rdbuf();
     const std::string table = host::lintCheckTableMarkdown();
     EXPECT_NE(readme.str().find("\n\n" + table + "\n"), std::string::npos) << table;
+
+    // Every check has a hint: one line, plain in the text forms.
+    for (const host::LintCheck& check : host::lintChecks()) {
+        EXPECT_FALSE(check.hint.empty()) << check.ids[0];
+        EXPECT_EQ(check.hint.find('\n'), std::string_view::npos) << check.hint;
+        for (const std::string_view id : check.ids) {
+            const std::string hint = host::lintHint(id);
+            EXPECT_FALSE(hint.empty()) << id;
+            EXPECT_EQ(hint.find('`'), std::string::npos) << hint;
+        }
+    }
+    EXPECT_EQ(host::lintHint("no-such-check"), "");
 
     // The listing order names each check of the table once.
     std::multiset<std::string_view> ids, listed;
@@ -336,6 +406,7 @@ TEST(Lint, CheckTableIsTheReadmes) {
     EXPECT_EQ(text.find("\\|"), std::string::npos);
     EXPECT_NE(text.find("  acceleration, jerk (warning): a run of ticks"), std::string::npos) << text;
     EXPECT_NE(text.find("Threshold: 200 units/s^2"), std::string::npos) << text;
+    EXPECT_NE(text.find("Hint: merge the waypoint into its"), std::string::npos) << text;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 100u) << line;
 }

@@ -1,6 +1,7 @@
 // The linter's findings of the flight shown (GET /api/lint, the same checks as `camsys lint`):
 // a folded panel like the messages', a row per finding with its severity, check, object, time
-// and explanation. A click selects the object and moves the playhead to the finding's time.
+// and explanation, and under it, muted, its check's hint of how to fix it. A click selects the
+// object and moves the playhead to the finding's time.
 // The timeline marks the same findings (timeline.js).
 
 import { formatTime } from './format.js';
@@ -32,7 +33,8 @@ export class Findings {
       row.dataset.index = String(index);
       row.title = 'select the object and go to the time';
       const when = f.time !== null && f.time !== undefined ? formatTime(f.time) : '';
-      for (const [cls, value] of [['when', when], ['what', f.id], ['where', f.object], ['text', f.text]]) {
+      const cells = [['when', when], ['what', f.id], ['where', f.object], ['text', f.text], ['hint', f.hint]];
+      for (const [cls, value] of cells) {
         const span = document.createElement('span');
         span.className = cls;
         span.textContent = value || '';

@@ -286,6 +286,8 @@ test('the linter\'s findings are listed as camsys lint finds them; a click goes 
   const tool = JSON.parse(lint.stdout);
   assert.deepEqual(await studio(() => window.studio.state.lint), tool, 'the page shows other findings than the tool');
   assert.equal(await page.$$eval('#findings .entry.finding', (rows) => rows.length), tool.length);
+  assert.deepEqual(await page.$$eval('#findings .entry.finding .hint', (spans) => spans.map((s) => s.textContent)),
+    tool.map((f) => f.hint), 'each finding shows its hint');
   const timed = tool.findIndex((f) => f.time !== null && f.object);
   assert.ok(timed >= 0, 'the example has a finding at a time');
   await page.click('#findings .panel-head');
