@@ -48,7 +48,7 @@ int runLoad(Host& host) {
 }
 
 void addNewOptions(CLI::App& command) {
-    command.add_option("SCENE", newArguments.scene, "The new scene file (.sco for a name ending in .sco, else JSON)")
+    command.add_option("SCENE", newArguments.scene, "The new scene file (.sco for a name ending in .sco, else JSON; - for standard output)")
         ->required();
     command.footer(
         "The starter scene: a path \"Path\" with two waypoints, W1 at (0, 0, 2) and W2 eight units on along y (where both look),\n"
@@ -56,6 +56,11 @@ void addNewOptions(CLI::App& command) {
 }
 
 int runNew(Host& host) {
+    if (newArguments.scene == "-") {
+        loadStarterScene(host, "-");
+        writeOutput("-", sceneToJson(host));
+        return 0;
+    }
     writeStarterSceneFile(host, newArguments.scene);
     std::fprintf(stderr, "camsys: wrote %s; open it with camsys studio %s\n", newArguments.scene.c_str(),
                  newArguments.scene.c_str());

@@ -148,6 +148,7 @@ TEST_F(CamsysCli, NewWritesAStarterSceneThatFliesAndNeverReplacesAFile) {
     ASSERT_EQ(result.status, 0) << result.err;
     ASSERT_EQ(run({"new", sco}).status, 0);
     EXPECT_EQ(run({"load", sco}).out, run({"load", json}).out);
+    EXPECT_EQ(run({"new", "-"}).out, readFile(json));
 
     // Two waypoints a few units apart and an iterator: the flight goes from one to the other.
     const std::vector<std::string> rows = split(run({"fly", json}).out, '\n');
