@@ -9,6 +9,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/InputError.h"
+#include "exchange/LevelFile.h"
 #include "scene/SceneFile.h"
 
 #ifndef CAMSYS_PLUGIN_BUILT
@@ -108,6 +109,16 @@ void warnIfStillFlying(const Host& host, const Handle& iterator, const FlightRec
     if (flight.hitLimit)
         std::fprintf(stderr, "camsys: warning: %s still flies after %zu ticks (--max-ticks)\n",
                      host.nameOf(iterator).c_str(), flight.ticks.size());
+}
+
+void addLevelOptions(CLI::App& command, LevelArguments& arguments) {
+    command.add_option("--level", arguments.file, "A level (glTF 2.0, .gltf or .glb) in place of the scene's own");
+    command.add_flag("--no-level", arguments.none, "No level, not even the scene's own");
+}
+
+std::optional<LevelMesh> levelFor(const std::string&, const LevelArguments& arguments) {
+    if (arguments.none || arguments.file.empty()) return std::nullopt;
+    return loadLevelFile(arguments.file);
 }
 
 void writeOutput(const std::string& path, const std::string& text) {

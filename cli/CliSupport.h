@@ -5,11 +5,13 @@
 
 #include <CLI/CLI.hpp>
 #include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "flight/Flight.h"
+#include "geometry/LevelMesh.h"
 #include "host/Host.h"
 
 namespace host {
@@ -75,6 +77,15 @@ void addSceneArgument(CLI::App& command, std::string& scene);
 void addClockOptions(CLI::App& command, ULong& start, ULong& step);
 /// SCENE, --iterator, --start, --step and --max-ticks (not -o: each command words its own).
 void addFlightOptions(CLI::App& command, FlightArguments& arguments);
+
+/// The level a command sees: --level FILE (over the scene's own), --no-level (none at all).
+struct LevelArguments {
+    std::string file;
+    bool none = false;
+};
+void addLevelOptions(CLI::App& command, LevelArguments& arguments);
+/// The level of the scene file `scene` as `arguments` choose it; none when there is none.
+std::optional<LevelMesh> levelFor(const std::string& scene, const LevelArguments& arguments);
 
 /// Loads the scene, chooses its iterator and gives the host its game camera: a flight ready to fly.
 Handle prepareFlight(Host& host, const FlightArguments& arguments);
