@@ -41,7 +41,7 @@ std::string FileState::status() const {
         .text("file", file_)
         .text("format", sco_ ? "sco" : "json")
         .number("revision", revision)
-        .flag("unsaved", revision != savedRevision_)
+        .flag("unsaved", session_.editor().sceneState() != savedState_)
         .flag("changedOnDisk", !onDisk || readFileIf(file_).value_or(std::string()) != bytes_)
         .json();
 }
@@ -86,7 +86,7 @@ std::string FileState::save(const std::optional<std::string>& as, bool overwrite
     file_ = path;
     sco_ = asSco;
     bytes_ = std::move(bytes);
-    savedRevision_ = session_.editor().revision();
+    savedState_ = session_.editor().sceneState();
     return status();
 }
 
@@ -107,7 +107,7 @@ JsonObject FileState::reload() {
     });
     bytes_ = *bytes;
     sco_ = sco;
-    savedRevision_ = session_.editor().revision();
+    savedState_ = session_.editor().sceneState();
     return answer;
 }
 
