@@ -109,11 +109,12 @@ export class Inspector {
     this.showError(key);
   }
 
-  /** Forgets the refusals made of another scene than the one now shown or on the server. */
+  /** Forgets the refusals made of another scene than the one now shown, or than a newer one on the server. */
   dropStale() {
-    const now = this.editor ? [this.editor.revision, this.editor.status && this.editor.status.revision] : [];
+    if (!this.editor) return;
+    const { revision, status } = this.editor;
     for (const [key, error] of [...this.errors])
-      if (now.some((r) => r !== null && r !== undefined && r !== error.revision)) {
+      if (error.revision !== revision || (status && status.revision > error.revision)) {
         this.errors.delete(key);
         this.showError(key);
       }
