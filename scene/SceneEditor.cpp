@@ -1,12 +1,15 @@
 #include "scene/SceneEditor.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
 
 #include "framework/CameraInterfaces.h"
+#include "base/Decimal.h"
 #include "framework/InterfacePtr.h"
+#include "scene/AttributeValues.h"
 #include "scene/ObjectEdit.h"
 #include "scene/SceneTree.h"
 #include "scene/ScoFile.h"
@@ -25,6 +28,38 @@ Handle parentOf(const Host& host, const Handle& object) {
 }
 
 bool isWaypoint(const Host& host, const Handle& object) { return host.className(object) == "SCOCameraSystemWaypoint"; }
+
+/// A float as the inspector's field shows it: the shortest decimal, or a scene file's word.
+std::string floatText(float value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+    return floatToDecimal(value);
+}
+
+std::string pointText(const _Point3<float>& p) {
+    return "(" + floatText(p.x) + ", " + floatText(p.y) + ", " + floatText(p.z) + ")";
+}
+
+/// An attribute value (the bytes its getter wrote) as the inspector shows it.
+std::string valueText(const Host& host, const Attribute& record, std::span<const std::uint8_t> bytes) {
+    auto read = [&](auto value) {
+        if (bytes.size() >= sizeof value) std::memcpy(&value, bytes.data(), sizeof value);
+        return value;
+    };
+    switch (record.Type) {
+        case kTypeFloat: return floatText(read(0.0f));
+        case kTypePoint: return pointText(read(_Point3<float>{}));
+        case kTypeBool: return read(std::uint8_t{0}) ? "true" : "false";
+        case kTypeULong: return std::to_string(read(ULong{0}));
+        case kTypeGuidRef: {
+            const _GUID target = read(_GUID{});
+            if (CGUID(target).IsNull()) return "none";
+            const std::string& name = host.nameOf(Handle(target));
+            return name.empty() ? "?" : name;
+        }
+        default: return "?";
+    }
+}
 
 }  // namespace
 
@@ -69,6 +104,22 @@ void SceneEditor::notifyReferrers(const Handle& moved) {
             host_.notifyAttributeChanged(reference.from, reference.attribute);
 }
 
+std::vector<SceneEditor::Reference> SceneEditor::references() const {
+    std::vector<Reference> found;
+    for (const Handle& from : host_.runtime().objects()) {
+        if (host_.runtime().kind(from) != ObjectKind::Module) continue;
+        for (const Attribute& record : host_.ownAttributes(from)) {
+            if (record.Type != kTypeGuidRef) continue;
+            const std::optional<std::vector<std::uint8_t>> value = host_.getAttribute(from, record);
+            if (!value || value->size() < sizeof(_GUID)) continue;
+            _GUID target;
+            std::memcpy(&target, value->data(), sizeof target);
+            if (!CGUID(target).IsNull()) found.push_back({Handle(target), from, attributeName(record)});
+        }
+    }
+    return found;
+}
+
 void SceneEditor::restore(std::span<const std::uint8_t> image) {
     removeScene(host_);
     loadScoScene(host_, image, "the scene kept for undo");
@@ -92,11 +143,48 @@ void SceneEditor::record(std::string label, Change change, std::string_view gest
         throw;
     }
     ++revision_;
+    const std::uint64_t was = std::exchange(state_, ++states_);
     if (!keepsReferences) references_.reset();
     if (joins) return;
     redo_.clear();
-    undo_.push_back({std::move(label), std::move(before), std::string(gesture), object});
+    undo_.push_back({std::move(label), std::move(before), std::string(gesture), object, was});
     if (undo_.size() > kMaxHistory) undo_.erase(undo_.begin());
+}
+
+std::string SceneEditor::editLabel(const Handle& object, const ObjectEdit& change,
+                                   const std::optional<std::string>& name, bool drag) const {
+    const std::string& subject = host_.nameOf(object);
+    if (drag) return (change.position ? "move " : "rotate ") + subject;
+    std::vector<std::string> parts;
+    if (name) parts.push_back("name");
+    if (change.position) parts.push_back("position");
+    if (change.orientation) parts.push_back("rotation");
+    for (const ObjectEdit::Value& value : change.attributes) parts.push_back(value.name);
+    if (parts.size() != 1) {
+        std::string label = subject;
+        for (std::size_t i = 0; i < parts.size(); ++i) label += (i ? ", " : " ") + parts[i];
+        return label;
+    }
+    if (name) return "rename " + subject + " -> " + *name;
+    if (change.orientation) return "rotate " + subject;
+    if (change.position) {
+        const std::optional<_CCoordSystem<float>> frame = host_.getObjectPos(object);
+        return subject + " position " + (frame ? pointText(frame->Origin) : "?") + " -> " + pointText(*change.position);
+    }
+    const ObjectEdit::Value& value = change.attributes.front();
+    const std::optional<std::vector<std::uint8_t>> was = host_.getAttribute(object, value.record);
+    return subject + " " + value.name + " " + (was ? valueText(host_, value.record, *was) : "?") + " -> " +
+           valueText(host_, value.record, value.bytes);
+}
+
+void SceneEditor::checkRotatable(const Handle& object, const ObjectEdit& change) const {
+    if (!change.orientation || !isWaypoint(host_, object)) return;
+    // The position lands before the attributes, so the waypoint's PointsTo decides, not the edit's.
+    const std::optional<Handle> target = host_.getReference(object, "PointsTo");
+    // A refit aims the waypoint at a target that is there: a rotation would not last.
+    if (!target || target->IsNull() || !host_.object(*target)) return;
+    fail(object, "",
+         "looks at " + host_.nameOf(*target) + ": its rotation follows the target; clear PointsTo to rotate it");
 }
 
 EditEffect SceneEditor::edit(const Handle& object, std::string_view json, const std::vector<std::string>& otherKeys,
@@ -106,14 +194,17 @@ EditEffect SceneEditor::edit(const Handle& object, std::string_view json, const 
     // The new name, checked before anything is touched.
     if (name) {
         if (name->empty()) fail(object, "name", "every object needs a name (a non-empty string)");
+        if (name->size() > kMaxNameBytes)
+            fail(object, "name", "a name has at most " + std::to_string(kMaxNameBytes) + " bytes; this one has " +
+                                     std::to_string(name->size()));
         const Handle other = host_.find(*name);
         if (!other.IsNull() && !(other == object)) fail(object, "name", "the name is used by another object");
     }
+    checkRotatable(object, change);
     const bool moves = change.position || change.orientation;
     const bool onlyMoves = moves && change.attributes.empty() && !name;
 
-    std::string label = "edit " + host_.nameOf(object);
-    if (onlyMoves) label = "move " + host_.nameOf(object);
+    std::string label = editLabel(object, change, name, onlyMoves && !gesture.empty());
     keepsReferences_ = onlyMoves;
     record(
         std::move(label),
@@ -170,39 +261,37 @@ Handle SceneEditor::create(std::string className, std::string name, const Handle
     return made;
 }
 
-void SceneEditor::remove(const Handle& object) {
+std::vector<SceneEditor::Referrer> SceneEditor::referrers(const Handle& object) const {
     if (!host_.object(object)) fail(object, "", "no such object");
+    auto inside = [&](const Handle& h) {
+        for (Handle up = h; !up.IsNull(); up = parentOf(host_, up))
+            if (up == object) return true;
+        return false;
+    };
+    std::vector<Referrer> found;
+    for (const Reference& reference : references())
+        if (inside(reference.target) && !inside(reference.from))
+            found.push_back({host_.nameOf(reference.from), reference.attribute, host_.nameOf(reference.target)});
+    return found;
+}
+
+std::vector<SceneEditor::Referrer> SceneEditor::remove(const Handle& object) {
+    std::vector<Referrer> cleared = referrers(object);
     const Handle parent = parentOf(host_, object);
     record("delete " + host_.nameOf(object), [&] {
         // The object goes with its children; what referred to any of them then refers to none
         // (as if set to none in the editor), so that the scene stays one that can be saved and
         // loaded: a scene file may name only objects it holds.
-        std::vector<_GUID> gone;
-        for (const Handle& h : host_.runtime().objects())
-            for (Handle up = h; !up.IsNull(); up = parentOf(host_, up))
-                if (up == object) {
-                    gone.push_back(h.Guid);
-                    break;
-                }
         host_.runtime().remove({object});
         refit(parent);
-        const std::vector<Handle> objects = host_.runtime().objects();
-        for (const Handle& from : objects) {
-            if (host_.runtime().kind(from) != ObjectKind::Module) continue;
-            for (const Attribute& attribute : host_.ownAttributes(from)) {
-                if (attribute.Type != kTypeGuidRef) continue;
-                std::optional<std::vector<std::uint8_t>> value = host_.getAttribute(from, attribute);
-                if (!value || value->size() < sizeof(_GUID) ||
-                    std::none_of(gone.begin(), gone.end(),
-                                 [&](const _GUID& g) { return std::memcmp(value->data(), &g, sizeof g) == 0; }))
-                    continue;
-                std::fill(value->begin(), value->begin() + sizeof(_GUID), std::uint8_t{0});
-                if (!host_.setAttribute(from, attribute, *value))
-                    fail(from, attribute.Name, "the object refused to refer to none");
-                host_.notifyAttributeChanged(from, attribute.Name);
-            }
+        for (const Referrer& referrer : cleared) {
+            const Handle from = host_.find(referrer.object);
+            if (!host_.setReference(from, referrer.attribute, Handle()))
+                fail(from, referrer.attribute, "the object refused to refer to none");
+            host_.notifyAttributeChanged(from, referrer.attribute);
         }
     });
+    return cleared;
 }
 
 void SceneEditor::move(const Handle& object, const Handle& parent, std::size_t index) {
@@ -239,6 +328,7 @@ bool SceneEditor::takeStep(std::vector<Step>& from, std::vector<Step>& to) {
     restore(step.image);
     references_.reset();
     step.image = std::move(now);
+    std::swap(step.state, state_);
     step.gesture.clear();  // a step taken back is no drag that the next one continues
     to.push_back(std::move(step));
     ++revision_;

@@ -32,6 +32,8 @@
 
 namespace host {
 
+struct ObjectEdit;
+
 /// What a change did, for those who keep results derived from the scene.
 enum class EditEffect {
     /// Only positions of waypoints changed (their paths refitted): the times of every flight
@@ -60,8 +62,18 @@ public:
     /// Returns the new object. Throws InputError.
     Handle create(std::string className, std::string name, const Handle& parent, std::size_t index,
                   std::string_view json, const std::vector<std::string>& otherKeys, const Handle& copyOf = Handle());
-    /// Deletes the object and everything in its child list. Throws InputError.
-    void remove(const Handle& object);
+    /// A reference by name: `object`'s attribute `attribute` names `target`.
+    struct Referrer {
+        std::string object;
+        std::string attribute;
+        std::string target;
+    };
+    /// The references into the object or its children from objects outside them: what `remove`
+    /// would clear. Throws InputError for an unknown object.
+    std::vector<Referrer> referrers(const Handle& object) const;
+    /// Deletes the object and everything in its child list; answers the references it cleared.
+    /// Throws InputError.
+    std::vector<Referrer> remove(const Handle& object);
     /// Moves the object into `parent`'s child list at `index`. Throws InputError.
     void move(const Handle& object, const Handle& parent, std::size_t index);
     /// Replaces the whole scene by the one `load` builds into the emptied host (a reload from
@@ -74,6 +86,11 @@ public:
 
     /// Counts every change, undo and redo: a new number means a new scene.
     std::uint64_t revision() const { return revision_; }
+    /// Names the scene as the history has it: a change makes a new one, and undoing or redoing
+    /// back to a scene gives its own again (what "saved" compares).
+    std::uint64_t sceneState() const { return state_; }
+    /// Object names are at most this many bytes (the plug-in's own name buffers hold 128).
+    static constexpr std::size_t kMaxNameBytes = 128;
     /// What the changes on the undo stack (oldest first) and the redo stack (next first) did.
     std::vector<std::string> undoLabels() const;
     std::vector<std::string> redoLabels() const;
@@ -86,6 +103,7 @@ private:
         std::vector<std::uint8_t> image;  ///< the scene on the other side of the step
         std::string gesture;              ///< for merging drag steps
         Handle object;
+        std::uint64_t state = 0;          ///< the `sceneState` of that scene
     };
 
     /// Puts the scene of the last step of `from` back and moves the step, now holding the scene
@@ -109,6 +127,14 @@ private:
         Handle from;
         std::string attribute;
     };
+    /// Every reference of the scene's plug-in objects to an object (none left out).
+    std::vector<Reference> references() const;
+
+    /// The label of an edit of `object`, with the values it replaces where there are few.
+    std::string editLabel(const Handle& object, const ObjectEdit& change, const std::optional<std::string>& name,
+                          bool drag) const;
+    /// Refuses to turn a waypoint whose `PointsTo` sets its rotation.
+    void checkRotatable(const Handle& object, const ObjectEdit& change) const;
 
     Host& host_;
     /// Every reference of the scene, while only positions change; rebuilt after other changes.
@@ -117,6 +143,8 @@ private:
     std::vector<Step> undo_;
     std::vector<Step> redo_;
     std::uint64_t revision_ = 0;
+    std::uint64_t state_ = 0;
+    std::uint64_t states_ = 0;  ///< the last `sceneState` handed out
 };
 
 }  // namespace host

@@ -12,11 +12,11 @@ plugin="framework module waypoint path iterator"
 declare -A allowed=(
   [framework]="framework" [module]="$plugin render" [waypoint]="$plugin render" [path]="$plugin render"
   [iterator]="$plugin render" [render]="framework render"
-  [base]="framework base" [host]="framework render base host"
-  [scene]="framework render base host scene" [flight]="framework render base host scene flight"
-  [exchange]="framework render base host scene flight exchange"
-  [pictures]="framework render base host scene flight pictures"
-  [studio]="framework render base host scene flight studio"
+  [base]="framework base" [geometry]="framework base geometry" [host]="framework render base host"
+  [scene]="framework render base host scene" [flight]="framework render base geometry host scene flight"
+  [exchange]="framework render base geometry host scene flight exchange"
+  [pictures]="framework render base geometry host scene flight pictures"
+  [studio]="framework render base geometry host scene flight studio"
 )
 for folder in "${!allowed[@]}"; do
   while IFS=: read -r file line; do

@@ -36,6 +36,7 @@ const std::vector<Api::Route>& Api::routes() {
         {"POST", "/api/save", &Api::save},
         {"POST", "/api/reload", &Api::reload},
         {"POST", "/api/objects/{name}/move", &Api::moveObject},
+        {"GET", "/api/objects/{name}/referrers", &Api::getReferrers},
         {"PATCH", "/api/objects/{name}", &Api::patchObject},
         {"DELETE", "/api/objects/{name}", &Api::deleteObject},
     };

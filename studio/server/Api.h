@@ -75,6 +75,7 @@ private:
     std::string createObject(const Request& request, const std::string&);
     std::string patchObject(const Request& request, const std::string& name);
     std::string deleteObject(const Request& request, const std::string& name);
+    std::string getReferrers(const Request& request, const std::string& name);
     std::string moveObject(const Request& request, const std::string& name);
     std::string undo(const Request& request, const std::string&);
     std::string redo(const Request& request, const std::string&);

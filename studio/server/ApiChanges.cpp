@@ -56,6 +56,15 @@ std::string textOf(const Json& body, const char* key, bool required = false) {
     return found->get<std::string>();
 }
 
+/// References by name as a JSON array of {object, attribute, target}.
+std::string referrersJson(const std::vector<host::SceneEditor::Referrer>& referrers) {
+    std::string json = "[";
+    for (const host::SceneEditor::Referrer& r : referrers)
+        json += (json.size() > 1 ? "," : "") +
+                JsonObject().text("object", r.object).text("attribute", r.attribute).text("target", r.target).json();
+    return json + "]";
+}
+
 }  // namespace
 
 std::string Api::getHistory(const Request& request, const std::string&) {
@@ -111,11 +120,18 @@ std::string Api::createObject(const Request& request, const std::string&) {
 std::string Api::deleteObject(const Request& request, const std::string& name) {
     changeBody(request, {}, session_.editor().revision());
     const Handle object = session_.sceneObject(name);
-    return session_
-        .changed([&] {
-            session_.editor().remove(object);
-            return host::EditEffect::Other;
-        })
+    std::vector<host::SceneEditor::Referrer> cleared;
+    JsonObject answer = session_.changed([&] {
+        cleared = session_.editor().remove(object);
+        return host::EditEffect::Other;
+    });
+    return answer.value("cleared", referrersJson(cleared)).json();
+}
+
+std::string Api::getReferrers(const Request& request, const std::string& name) {
+    Query(request, {});
+    return JsonObject()
+        .value("referrers", referrersJson(session_.editor().referrers(session_.sceneObject(name))))
         .json();
 }
 

@@ -44,7 +44,7 @@ std::string FileState::status() const {
         .text("format", sco_ ? "sco" : "json")
         .number("revision", revision)
         // A scene that has no file yet is unsaved until its first save creates it.
-        .flag("unsaved", revision != savedRevision_ || !bytes_)
+        .flag("unsaved", session_.editor().sceneState() != savedState_ || !bytes_)
         .flag("changedOnDisk", readFileIf(file_) != bytes_)
         .json();
 }
@@ -89,7 +89,7 @@ std::string FileState::save(const std::optional<std::string>& as, bool overwrite
     file_ = path;
     sco_ = asSco;
     bytes_ = std::move(bytes);
-    savedRevision_ = session_.editor().revision();
+    savedState_ = session_.editor().sceneState();
     return status();
 }
 
@@ -110,7 +110,7 @@ JsonObject FileState::reload() {
     });
     bytes_ = *bytes;
     sco_ = sco;
-    savedRevision_ = session_.editor().revision();
+    savedState_ = session_.editor().sceneState();
     return answer;
 }
 

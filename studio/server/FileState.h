@@ -35,7 +35,8 @@ private:
     bool sco_ = false;
     /// The bytes as loaded or saved; none when the file could not be read.
     std::optional<std::string> bytes_;
-    std::uint64_t savedRevision_ = 0;
+    /// The editor's `sceneState` of the scene as loaded or saved: undoing back to it is saved.
+    std::uint64_t savedState_ = 0;
 };
 
 }  // namespace studio

@@ -120,7 +120,8 @@ TEST_F(SceneEditorTest, UndoAndRedoGiveBackEveryByte) {
     editor.remove(find("Tower"));
     states.push_back(snapshot());
     EXPECT_EQ(editor.undoLabels(),
-              (std::vector<std::string>{"edit W0", "edit Cam", "add W3", "reorder W2", "delete Tower"}));
+              (std::vector<std::string>{"W0 position, Time2Next", "Cam name, Path", "add W3", "reorder W2",
+                                        "delete Tower"}));
     for (std::size_t i = 1; i < states.size(); ++i) EXPECT_NE(states[i], states[i - 1]) << "change " << i;
 
     for (std::size_t i = states.size() - 1; i > 0; --i) {
@@ -200,6 +201,87 @@ TEST_F(SceneEditorTest, AValueRefusedHalfWayLeavesNothingOfTheChange) {
     // The values the object takes still go in.
     editor.edit(find("P"), R"({"attributes": {"Level": 5, "Limit": 0}})", {});
     EXPECT_EQ(*host.getFloat(find("P"), "Level"), 5.0f);
+}
+
+TEST_F(SceneEditorTest, UndoLabelsNameTheAttributeAndItsValues) {
+    const Handle w0 = find("W0"), w1 = find("W1");
+    editor.edit(w1, R"({"attributes": {"Roll": 40}})", {});
+    editor.edit(w1, R"({"attributes": {"Roll": 0.1}})", {});
+    editor.edit(w1, R"({"attributes": {"FOVFac": "NaN"}})", {});
+    editor.edit(w1, R"({"attributes": {"EaseIn": true}})", {});
+    editor.edit(w1, R"({"attributes": {"PauseTime": 4294967295}})", {});
+    editor.edit(w0, R"({"attributes": {"PointsTo": null}})", {});
+    editor.edit(w0, R"({"position": [5, 6.25, -7]})", {});
+    editor.edit(w1, R"({"orientation": [0, 1, 0, -1, 0, 0, 0, 0, 1]})", {});
+    editor.edit(w1, R"({"attributes": {"Roll": -0.5, "FOVFac": 2}})", {});
+    editor.edit(w1, "{}", {}, {}, std::string("Start"));
+    editor.edit(w0, R"({"position": [1, 1, 1]})", {}, "drag-1");
+    EXPECT_EQ(editor.undoLabels(), (std::vector<std::string>{
+                                       "W1 Roll 0 -> 40",
+                                       "W1 Roll 40 -> 0.1",
+                                       "W1 FOVFac 1 -> NaN",
+                                       "W1 EaseIn false -> true",
+                                       "W1 PauseTime 0 -> 4294967295",
+                                       "W0 PointsTo Tower -> none",
+                                       "W0 position (0, 0, 10) -> (5, 6.25, -7)",
+                                       "rotate W1",
+                                       "W1 Roll, FOVFac",
+                                       "rename W1 -> Start",
+                                       "move W0",
+                                   }));
+    // Undo and redo keep the labels, and the scene states: back at a scene is that scene again.
+    const std::uint64_t end = editor.sceneState();
+    ASSERT_TRUE(editor.undo());
+    const std::uint64_t beforeDrag = editor.sceneState();
+    EXPECT_NE(beforeDrag, end);
+    EXPECT_EQ(editor.redoLabels(), std::vector<std::string>{"move W0"});
+    ASSERT_TRUE(editor.redo());
+    EXPECT_EQ(editor.sceneState(), end);
+    ASSERT_TRUE(editor.undo());
+    editor.edit(w0, R"({"position": [1, 1, 1]})", {});
+    EXPECT_NE(editor.sceneState(), end) << "the same edit made anew is a new scene state";
+    EXPECT_NE(editor.sceneState(), beforeDrag);
+}
+
+TEST_F(SceneEditorTest, RefusedRotationsNamesAndDeletionsSayWhy) {
+    const Snapshot before = snapshot();
+    auto reason = [&](auto change) -> std::string {
+        try {
+            change();
+        } catch (const InputError& error) {
+            return error.what();
+        }
+        return "(not refused)";
+    };
+    // W0 looks at Tower: a refit sets its rotation, so a rotation is refused, not lost.
+    const char* turn = R"({"orientation": [0, 1, 0, -1, 0, 0, 0, 0, 1]})";
+    EXPECT_EQ(reason([&] { editor.edit(find("W0"), turn, {}); }),
+              "W0: looks at Tower: its rotation follows the target; clear PointsTo to rotate it");
+    EXPECT_EQ(reason([&] { editor.edit(find("W0"), turn, {}, "drag-1"); }).substr(0, 20), "W0: looks at Tower: ");
+    EXPECT_EQ(reason([&] { editor.edit(find("W1"), "{}", {}, {}, std::string(129, 'n')); }),
+              "W1: name: a name has at most 128 bytes; this one has 129");
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_TRUE(editor.undoLabels().empty());
+    EXPECT_EQ(editor.revision(), 0u);
+
+    // Without the target the rotation stands.
+    editor.edit(find("W0"), R"({"attributes": {"PointsTo": null}})", {});
+    editor.edit(find("W0"), turn, {});
+    EXPECT_EQ(host.getObjectPos(find("W0"))->Orientation.m[0][1], 1.0f);
+    editor.edit(find("W1"), "{}", {}, {}, std::string(128, 'n'));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(editor.undo());
+
+    // Deleting names what referred to the object or its children from outside them.
+    using Referrers = std::vector<std::pair<std::string, std::string>>;
+    auto pairs = [](const std::vector<SceneEditor::Referrer>& list) {
+        Referrers out;
+        for (const auto& r : list) out.emplace_back(r.object + "." + r.attribute, r.target);
+        return out;
+    };
+    EXPECT_EQ(pairs(editor.referrers(find("Tower"))), (Referrers{{"W0.PointsTo", "Tower"}}));
+    EXPECT_EQ(pairs(editor.referrers(find("Flight"))), (Referrers{{"Cam.Path", "Flight"}}));
+    EXPECT_EQ(pairs(editor.remove(find("Tower"))), (Referrers{{"W0.PointsTo", "Tower"}}));
+    EXPECT_EQ(host.getReference(find("W0"), "PointsTo"), Handle());
 }
 
 }  // namespace

@@ -274,6 +274,9 @@ TEST_F(StudioEditTest, RefusedChangesChangeNothing) {
         {"PATCH", "/api/objects/W1", R"({"attributes": {"Roll": -1e309}})", 400, "W1", "Roll"},
         {"PATCH", "/api/objects/W1", R"({"position": [0, 0, 0], "name": "W2"})", 400, "W1", "name"},
         {"PATCH", "/api/objects/W1", R"({"name": ""})", 400, "W1", "name"},
+        {"PATCH", "/api/objects/W1", Json{{"name", std::string(129, 'n')}}.dump(), 400, "W1", "name"},
+        // W2 looks at Statue: a refit would turn it back at once.
+        {"PATCH", "/api/objects/W2", R"({"orientation": [0, 1, 0, -1, 0, 0, 0, 0, 1]})", 400, "W2", ""},
         {"PATCH", "/api/objects/W1", R"({"speed": 2})", 400, "", ""},
         {"PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 1, "Roll": 2}})", 400, "W1", "Roll"},
         {"PATCH", "/api/objects/W1", R"([1, 2])", 400, "", ""},
@@ -502,4 +505,64 @@ TEST_F(StudioEditTest, ANewFileIsUnsavedUntilItsFirstSaveAndAnEmptySceneCanBeBui
     EXPECT_EQ(empty.call("GET", "/api/scene").second["iterator"], "C");
     const Json flight = empty.call("GET", "/api/flight?encoding=json").second;
     EXPECT_GT(flight["rows"].get<int>(), 10);
+}
+
+TEST_F(StudioEditTest, TheSceneIsSavedWhileTheHistoryStandsAtTheSavedScene) {
+    auto unsaved = [&] { return studio->call("GET", "/api/status").second["unsaved"].get<bool>(); };
+    auto call = [&](const char* method, const char* target, const char* body = "") {
+        const auto [status, answer] = studio->call(method, target, body);
+        ASSERT_EQ(status, 200) << method << " " << target << ": " << answer.dump();
+    };
+    EXPECT_FALSE(unsaved());
+    call("PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 40}})");
+    EXPECT_TRUE(unsaved());
+    call("POST", "/api/undo");
+    EXPECT_FALSE(unsaved()) << "undone back to the file's scene";
+    call("POST", "/api/redo");
+    EXPECT_TRUE(unsaved());
+    call("POST", "/api/save", "{}");
+    EXPECT_FALSE(unsaved());
+    call("POST", "/api/undo");
+    EXPECT_TRUE(unsaved()) << "the saved scene is the one with the change";
+    call("POST", "/api/redo");
+    EXPECT_FALSE(unsaved());
+    // A drag's steps after saving: unsaved, and saved again once the drag is undone.
+    for (const char* body : {R"({"position": [1, 0, 10], "gesture": "g"})", R"({"position": [2, 0, 10], "gesture": "g"})"})
+        call("PATCH", "/api/objects/W0", body);
+    EXPECT_TRUE(unsaved());
+    call("POST", "/api/undo");
+    EXPECT_FALSE(unsaved());
+    // Another change where the saved one was undone is another scene, though as many steps deep.
+    call("POST", "/api/undo");
+    call("PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 41}})");
+    EXPECT_TRUE(unsaved());
+    EXPECT_TRUE(studio->call("GET", "/api/history").second["redo"].empty());
+}
+
+TEST_F(StudioEditTest, DeletingATargetNamesTheReferencesItClears) {
+    // Tower: W0, W3, W5 and W6 look at it. Flight: both iterators fly it.
+    const auto [status, referrers] = studio->call("GET", "/api/objects/Tower/referrers");
+    ASSERT_EQ(status, 200) << referrers.dump();
+    const Json towers = Json::parse(R"([{"object": "W0", "attribute": "PointsTo", "target": "Tower"},
+        {"object": "W3", "attribute": "PointsTo", "target": "Tower"}, {"object": "W5", "attribute": "PointsTo", "target": "Tower"},
+        {"object": "W6", "attribute": "PointsTo", "target": "Tower"}])");
+    EXPECT_EQ(referrers["referrers"], towers);
+    // References from inside a deleted object go with it; those to its children count.
+    const Json flight = studio->call("GET", "/api/objects/Flight/referrers").second["referrers"];
+    EXPECT_EQ(flight, Json::parse(R"([{"object": "Cam", "attribute": "Path", "target": "Flight"},
+        {"object": "Chase", "attribute": "Path", "target": "Flight"}])"));
+    EXPECT_EQ(studio->call("GET", "/api/objects/Statue/referrers").second["referrers"],
+              Json::parse(R"([{"object": "W2", "attribute": "PointsTo", "target": "Statue"}])"));
+    EXPECT_EQ(studio->call("GET", "/api/objects/Nobody/referrers").first, 400);
+
+    const auto [deleted, answer] = studio->call("DELETE", "/api/objects/Tower");
+    ASSERT_EQ(deleted, 200) << answer.dump();
+    EXPECT_EQ(answer["cleared"], towers);
+    const Json scene = Json::parse(studio->text("/api/scene"));
+    for (const Json& object : scene["objects"])
+        for (const Json& attribute : object["attributes"])
+            if (attribute["name"] == "PointsTo" && object["name"] != "W2" && object["name"] != "W4") {
+                EXPECT_TRUE(attribute["value"].is_null()) << object["name"];
+            }
+    EXPECT_EQ(studio->call("DELETE", "/api/objects/Gate").second["cleared"], Json::array());
 }

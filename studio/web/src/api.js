@@ -75,6 +75,8 @@ export class Api {
   create(body) { return this.send('POST', '/api/objects', body); }
   remove(name, body = {}) { return this.send('DELETE', objectPath(name), body); }
   move(name, body) { return this.send('POST', `${objectPath(name)}/move`, body); }
+  /** {referrers: [{object, attribute, target}]}: what refers to the object or its children. */
+  referrers(name) { return this.get(`${objectPath(name)}/referrers`); }
   undo(body = {}) { return this.send('POST', '/api/undo', body); }
   redo(body = {}) { return this.send('POST', '/api/redo', body); }
   reload(body = {}) { return this.send('POST', '/api/reload', body); }

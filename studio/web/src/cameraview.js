@@ -9,7 +9,8 @@ import { flightMissing } from './edits.js';
 
 export const FOV_HELP = 'Field of view: the eye\'s fov value divides the tangent of half the base vertical angle, ' +
   'vfov = 2·atan(tan(base/2) / fov); fov 2 zooms in twice, 0.5 out. The base (default 60°) is the game\'s own ' +
-  'vertical angle at fov 1: change it to match the game.';
+  'vertical angle at fov 1: change it to match the game. A waypoint\'s FOVFac reaches the eye as 1/FOVFac: ' +
+  'FOVFac 2 widens the view, 0.5 zooms in twice.';
 
 export class CameraView extends ViewBase {
   constructor(container, world, state, surface) {

@@ -6,6 +6,7 @@
 // refuses is shown in its own words.
 
 import { ITERATOR, PATH, pathOf, placeAfter, placeNew, shifted, siblingsOf, WAYPOINT } from './edits.js';
+import { ask } from './dialog.js';
 
 const ACTIONS = [
   ['add', '+ Waypoint', 'Add a waypoint after the selected one (or at the end of the selected path)'],
@@ -123,6 +124,23 @@ export class EditBar {
     const siblings = siblingsOf(this.state.objects, o.name);
     const i = siblings.indexOf(o.name);
     const next = siblings[i + 1] || siblings[i - 1] || o.parent || null;
-    await this.editor.change((revision) => this.editor.api.remove(o.name, { revision }), { select: next });
+    // What aims at it loses its reference: asked first, told after.
+    const { referrers } = await this.editor.api.referrers(o.name);
+    const names = [...new Set(referrers.map((r) => r.object))];
+    const listed = (list) => (list.length > 1 ? `${list.slice(0, -1).join(', ')} and ${list[list.length - 1]}` : list[0]);
+    if (names.length) {
+      const targets = [...new Set(referrers.map((r) => r.target))];
+      const choice = await ask({
+        title: `Delete ${o.name}?`,
+        text: `${listed(names)} ${names.length > 1 ? 'refer' : 'refers'} to ${listed(targets)} ` +
+          `(${[...new Set(referrers.map((r) => r.attribute))].join(', ')}): delete ${o.name} and clear ` +
+          `${names.length > 1 ? 'their references' : 'its reference'}?`,
+        buttons: [{ label: 'Delete', value: 'delete' }, { label: 'Cancel', value: null, primary: true }],
+      });
+      if (!choice) return;
+    }
+    const answer = await this.editor.change((revision) => this.editor.api.remove(o.name, { revision }), { select: next });
+    const cleared = (answer.cleared || []).map((r) => `${r.object} ${r.attribute}`);
+    if (cleared.length) this.notify(`deleted ${o.name}; cleared ${cleared.join(', ')} (undo brings them back)`);
   }
 }

@@ -92,8 +92,14 @@ export class Editor extends Emitter {
     this.setHistory(history);
   }
 
+  /** The status; a scene that another tab or a script changed meanwhile is fetched and shown. */
   async refreshStatus() {
-    try { this.setStatus(await this.api.status()); } catch { /* shown with the next change */ }
+    let status;
+    try { status = await this.api.status(); } catch { return; /* shown with the next change */ }
+    this.setStatus(status);
+    if (Number.isInteger(status.revision) && this.revision !== null && status.revision !== this.revision && !this.dragging)
+      this.enqueue(() => (this.status.revision !== this.revision ? this.refreshNow(true) : null))
+        .catch((error) => this.emit('error', error));
   }
 
   // -- Changes ------------------------------------------------------------------------------------

@@ -46,8 +46,9 @@ export class SceneFile {
           title: 'The file changed on disk',
           text: `${this.fileName()} was changed by another program since it was loaded or last saved. Reload it (your ` +
             'changes can be brought back with undo) or overwrite it with the scene shown here?',
-          buttons: [{ label: 'Reload from disk', value: 'reload' }, { label: 'Overwrite', value: 'overwrite', primary: true },
-            { label: 'Cancel', value: null }],
+          // Enter keeps both: overwriting the other program's change takes a click.
+          buttons: [{ label: 'Reload from disk', value: 'reload' }, { label: 'Overwrite', value: 'overwrite' },
+            { label: 'Cancel', value: null, primary: true }],
         });
         if (choice && choice.button === 'reload') await editor.reload().then(() => notify(`reloaded ${this.fileName()}`), fail);
         if (choice && choice.button === 'overwrite') await this.save({ ...body, overwrite: true });

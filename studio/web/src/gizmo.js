@@ -28,6 +28,17 @@ export function quaternionOf(rows, out = new THREE.Quaternion()) {
   return out.setFromRotationMatrix(matrix);
 }
 
+/**
+ * Why `name` cannot be turned, or null: a waypoint whose PointsTo names an object of the scene
+ * takes its rotation from that target at every refit (the server refuses such a turn too).
+ */
+export function rotationLock(state, name) {
+  const object = state.objects.get(name);
+  const target = object && object.class === WAYPOINT ? state.attribute(name, 'PointsTo') : null;
+  if (!target || !state.objects.has(target)) return null;
+  return `${name} looks at ${target}: its rotation follows the target; clear PointsTo to rotate it`;
+}
+
 const button = (act, label, title) => `<button data-act="${act}" title="${title}" aria-label="${title}">${label}</button>`;
 
 export class Gizmo {
@@ -101,7 +112,11 @@ export class Gizmo {
       this.bar.querySelector(`[data-act=${act}]`).classList.toggle('on', mode === act);
     const selected = this.state.objects.get(this.state.selection);
     this.bar.querySelector('[data-act=translate]').disabled = !this.name;
-    this.bar.querySelector('[data-act=rotate]').disabled = !this.name;
+    const rotate = this.bar.querySelector('[data-act=rotate]');
+    rotate.disabled = !this.name;
+    const lock = this.name && rotationLock(this.state, this.name);
+    rotate.classList.toggle('locked', !!lock);
+    rotate.title = lock || 'Rotate the selection about the world axes (R)';
     this.bar.querySelector('[data-act=aim]').disabled = !(selected && selected.class === WAYPOINT);
     this.bar.querySelector('[data-act=aim]').classList.toggle('on', !!this.aiming);
     this.stepNote.textContent = `(${formatNumber(this.world.gridStep)})`;
@@ -109,6 +124,11 @@ export class Gizmo {
 
   setMode(mode) {
     if (!this.controls || this.controls.dragging) return;
+    const lock = mode === 'rotate' && this.name && rotationLock(this.state, this.name);
+    if (lock) {
+      this.notify(lock, 'error');
+      mode = 'translate';
+    }
     this.controls.setMode(mode);
     this.showBar();
     this.view.invalidate();
@@ -140,6 +160,7 @@ export class Gizmo {
       quaternionOf(object.orientation, this.proxy.quaternion);
       this.proxy.updateMatrixWorld();
       this.controls.attach(this.proxy);
+      if (this.controls.mode === 'rotate' && rotationLock(this.state, this.name)) this.setMode('rotate');
     }
     this.showBar();
     this.view.invalidate();

@@ -7,17 +7,54 @@
 // their type: number fields (floats also take NaN and the infinities), a checkbox, three
 // fields for a point, a choice of the scene's objects for a reference. A field applies its
 // value on Enter or when it loses focus, Escape restores it. What the server refuses leaves
-// the scene as it was: the field shows the scene's value again with the server's reason.
+// the scene as it was: the field shows the scene's value again with the server's reason, until
+// the scene changes. The linter's findings of the object are shown at the field they name
+// (values the plug-in takes as they are, such as an infinite Roll, are marked at once), the
+// others under the object's head. A waypoint's FOVFac shows the vertical angle it gives.
 
 import { formatNumber } from './format.js';
 import { jsonFloat } from './wire.js';
-import { fieldText, parseField, TYPE } from './edits.js';
+import { fieldText, ITERATOR, parseField, PATH, TYPE, WAYPOINT } from './edits.js';
+import { verticalFov } from './flight.js';
 import { el } from './dom.js';
 
 export const TYPE_NAMES = { 3: 'float', 5: 'point', 8: 'bool', 10: 'object pos', 12: 'unsigned', 32: 'reference' };
 
 const floatText = (v) => formatNumber(jsonFloat(v), 6);
 const vectorText = (v) => (Array.isArray(v) ? `(${v.map(floatText).join(', ')})` : String(v));
+
+/**
+ * The vertical angle (degrees) that a waypoint's FOVFac gives the camera, as the camera view
+ * shows it: the eye hands out 1/FOVFac (100 for 0 and NaN), which divides the tangent of half
+ * the base angle. Null where that is no angle (a negative or infinite factor).
+ */
+export function fovFacDegrees(fovFac, baseDegrees) {
+  const eye = fovFac < 0 || fovFac > 0 ? 1 / fovFac : 100;
+  return Number.isFinite(eye) && eye > 0 ? verticalFov(eye, baseDegrees) : null;
+}
+
+/** Objects a reference attribute may name: a path for `Path`; else one with a position of its own, not `self`. */
+export function referable(attribute, object, self) {
+  if (attribute === 'Path') return object.class === PATH;
+  return object.name !== self && object.class !== PATH && object.class !== ITERATOR;
+}
+
+/**
+ * The linter's findings of `name` by the field they concern: a finding whose text begins with
+ * one of the object's attribute names names that attribute (the linter words them so); the
+ * rest under "".
+ */
+export function findingsByField(findings, name, attributes) {
+  const byField = new Map();
+  for (const f of findings || []) {
+    if (f.object !== name) continue;
+    let key = attributes.find((a) => f.text.startsWith(`${a} `)) || (f.id === 'switched-off' ? 'IsOn' : '');
+    if (key && !attributes.includes(key)) key = '';
+    if (!byField.has(key)) byField.set(key, []);
+    byField.get(key).push(f);
+  }
+  return byField;
+}
 
 const isEditable = (record) => Array.isArray(record.flags) && !!record.flags[0] && record.type !== TYPE.objectPos;
 
@@ -49,15 +86,38 @@ export class Inspector {
     this.root = root;
     this.state = state;
     this.editor = editor;
-    this.errors = new Map();   // field key -> the server's reason, for the object shown
+    this.errors = new Map();   // field key -> {text, revision}: the server's reason, for the object shown
     this.renaming = false;
     this.replacing = false;
     this.rebuilding = () => this.replacing;
     state.on('select', () => { this.errors.clear(); this.renaming = false; this.show(); });
-    // A refusal is news until the scene changes (an undo, another edit): then it is stale.
-    if (editor) editor.on('changed', () => this.errors.clear());
+    // A refusal is news until the scene changes (an undo, another edit, a drag, another tab):
+    // then it is stale.
+    if (editor) {
+      editor.on('changed', () => this.errors.clear());
+      editor.on('status', () => this.dropStale());
+    }
     state.on('scene', () => this.show());
+    state.on('lint', () => this.show());
+    state.on('options', (option) => { if (option === 'fovBase') this.show(); });
     this.show();
+  }
+
+  /** Notes the server's refusal of field `key`, for the scene as it is now. */
+  refuse(key, error) {
+    this.errors.set(key, { text: error.reason || error.message, revision: this.editor ? this.editor.revision : null });
+    this.showError(key);
+  }
+
+  /** Forgets the refusals made of another scene than the one now shown, or than a newer one on the server. */
+  dropStale() {
+    if (!this.editor) return;
+    const { revision, status } = this.editor;
+    for (const [key, error] of [...this.errors])
+      if (error.revision !== revision || (status && status.revision > error.revision)) {
+        this.errors.delete(key);
+        this.showError(key);
+      }
   }
 
   /** Sends `body` as a change of `name`; on refusal puts the field `key` back and says why. */
@@ -68,15 +128,14 @@ export class Inspector {
       this.showError(key);
     } catch (error) {
       reset();
-      this.errors.set(key, error.reason || error.message);
-      this.showError(key);
+      this.refuse(key, error);
     }
   }
 
   showError(key) {
     const box = this.root.querySelector(`[data-error-for="${CSS.escape(key)}"]`);
     if (!box) return;
-    const text = this.errors.get(key) || '';
+    const text = this.errors.has(key) ? this.errors.get(key).text : '';
     box.textContent = text;
     box.hidden = !text;
   }
@@ -134,7 +193,8 @@ export class Inspector {
         select.dataset.key = key;
         select.setAttribute('aria-label', record.name);
         select.append(new Option('none', ''));
-        for (const o of this.state.scene.objects) select.append(new Option(o.name, o.name));
+        for (const o of this.state.scene.objects)
+          if (referable(record.name, o, object.name) || o.name === v) select.append(new Option(o.name, o.name));
         if (v !== null && !this.state.objects.has(v)) select.append(new Option(`${v} (not in the scene)`, v));
         select.value = v === null ? '' : v;
         select.addEventListener('change', () => {
@@ -189,6 +249,26 @@ export class Inspector {
     return cell;
   }
 
+  /** The vertical angle a waypoint's FOVFac gives, at the page's base angle. */
+  fovNote(value) {
+    const degrees = fovFacDegrees(jsonFloat(value), this.state.options.fovBase);
+    const note = el('div', 'fov-note muted', degrees === null ? 'no field of view' : `${degrees.toFixed(1)}° vertical`);
+    note.title = `The eye hands the camera 1/FOVFac (100 for 0 and NaN): FOVFac 2 widens the view, 0.5 zooms in ` +
+      `twice. At the base vertical angle of ${this.state.options.fovBase}° (the header's option).`;
+    return note;
+  }
+
+  /** The linter's words about a field (or the object), as the findings panel has them. */
+  findingList(findings) {
+    const list = el('div', 'field-findings');
+    for (const f of findings) {
+      const line = el('div', `field-finding ${f.severity}`, `${f.id}: ${f.text}`);
+      line.dataset.finding = f.id;
+      list.append(line);
+    }
+    return list;
+  }
+
   /** Renaming: the title becomes a field (Enter applies, Escape cancels). */
   startRename() {
     if (!this.editor || !this.state.selection) return;
@@ -218,12 +298,12 @@ export class Inspector {
     const field = textField('name', object.name, 'name', (input) => {
       const name = input.value.trim();
       const reset = () => { input.value = input.dataset.original; };
-      if (!name || name === object.name) { reset(); this.endRename(); return; }
+      if (name === object.name) { reset(); this.endRename(); return; }
+      // An empty name goes too: the server says why it takes none.
       this.editor.rename(object.name, name).then(() => { this.renaming = false; this.errors.delete('name'); })
         .catch((error) => {
           reset();
-          this.errors.set('name', error.reason || error.message);
-          this.showError('name');
+          this.refuse('name', error);
           if (field.isConnected) { field.focus(); field.select(); }
         });
     }, this.rebuilding);
@@ -250,8 +330,11 @@ export class Inspector {
       root.append(el('div', 'empty muted', 'Select an object in the list or in the 3D view to see its attributes.'));
       return;
     }
+    this.dropStale();
+    const findings = findingsByField(this.state.lint, object.name, (object.attributes || []).map((a) => a.name));
     const head = el('div', 'inspector-head');
     head.append(...this.title(object), el('div', 'muted', object.class || 'host object (no plug-in class)'));
+    if (findings.has('')) head.append(this.findingList(findings.get('')));
     const facts = el('dl', 'facts');
     const fact = (k, v) => { facts.append(el('dt', '', k), typeof v === 'string' ? el('dd', '', v) : v); };
     fact('GUID', object.guid || '–');
@@ -283,7 +366,10 @@ export class Inspector {
       type.title = `type code ${record.type}`;
       const cls = el('td', 'cls muted', (record.class || '').replace(/^SCOCameraSystem/, ''));
       cls.title = record.class || '';
-      row.append(el('td', 'name', record.name), type, editable ? this.editorCell(object, record) : this.valueCell(record), cls);
+      const value = editable ? this.editorCell(object, record) : this.valueCell(record);
+      if (record.name === 'FOVFac' && object.class === WAYPOINT) value.append(this.fovNote(record.value));
+      if (findings.has(record.name)) value.append(this.findingList(findings.get(record.name)));
+      row.append(el('td', 'name', record.name), type, value, cls);
       body.append(row);
     }
     table.append(body);

@@ -26,6 +26,9 @@ export class ObjectList {
     });
     state.on('scene', () => this.build());
     state.on('select', (name) => this.highlight(name));
+    // A panel opened below shrinks the list: the selection stays in sight.
+    if (typeof ResizeObserver === 'function')
+      new ResizeObserver(() => this.rows.get(this.state.selection)?.scrollIntoView({ block: 'nearest' })).observe(this.tree);
   }
 
   build() {

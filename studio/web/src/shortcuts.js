@@ -1,7 +1,7 @@
 // The page's keys. With Ctrl (or Cmd): S saves, Shift+S saves as, Z undoes, Shift+Z and Y redo.
 // Alone: Space plays, the arrows step (with Shift: to the next waypoint), Home and End go to the
-// ends, F frames the selection, T and R switch the gizmo, Del deletes, Escape cancels aiming or
-// the selection. Keys go to a field being typed into, not to the studio.
+// ends, F frames the selection, T and R switch the gizmo, Del deletes, Escape closes the help,
+// else cancels aiming, else clears the selection. Keys go to a field being typed into, not to the studio.
 
 import { $ } from './dom.js';
 
@@ -37,7 +37,11 @@ export function listenForKeys({ state, view3d, gizmo, editBar, file }) {
       r: () => gizmo.setMode('rotate'),
       R: () => gizmo.setMode('rotate'),
       Delete: () => { if (state.selection) editBar.run('delete'); },
-      Escape: () => { if (!gizmo.cancelAim()) state.select(null); },
+      Escape: () => {
+        // The help lies over the 3D view: while it shows, a drag there would not do what one sees.
+        if (!$('help').hidden) { $('help').hidden = true; $('helpButton').setAttribute('aria-expanded', 'false'); return; }
+        if (!gizmo.cancelAim()) state.select(null);
+      },
     };
     const act = keys[e.key];
     if (!act) return;

@@ -1,0 +1,223 @@
+// The studio's editor as a new user meets it, in headless Chromium against a real `camsys
+// studio` on a copy of the example: where notices and panels are, what Esc closes, what the
+// inspector says beside a field (the field of view in degrees, the linter's words, refusals
+// that the scene has left behind), and the questions asked before a change one cannot see
+// (deleting what others aim at, overwriting a file changed on disk, turning a waypoint that
+// looks at a target).
+//
+// Where the program, the examples and the browser are: see harness.mjs.
+
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { copyFileSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { checkSetup, deadline, examples, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
+
+let server, url, token, browser, page, scratch, sceneFile;
+const problems = [];   // page errors and server faults; the refusals the test provokes are 400s
+
+const stop = () => stopAll({ browser, server, scratch });
+const timer = deadline('editor.test', stop);
+
+/** A request of the API as another tab or a script makes it. */
+async function api(method, path, body) {
+  const init = { method, headers: { Authorization: `Bearer ${token}` } };
+  if (body !== undefined) {
+    init.headers['Content-Type'] = 'application/json';
+    init.body = JSON.stringify(body);
+  }
+  const answer = await fetch(new URL(path, url), init);
+  return { status: answer.status, body: await answer.json() };
+}
+
+const studio = (fn, ...args) => page.evaluate(fn, ...args);
+const settled = () => studio(() => window.studio.editor.settled());
+const pause = (ms) => new Promise((r) => setTimeout(r, ms));
+const visible = (selector) => page.$eval(selector, (e) => !e.hidden);
+const box = (selector) => page.$eval(selector, (e) => {
+  const r = e.getBoundingClientRect();
+  return { left: r.left, top: r.top, right: r.right, bottom: r.bottom, height: r.height };
+});
+const select = async (name) => { await page.click(`.tree [data-name="${name}"]`); await settled(); };
+const cell = (attribute) => `.inspector tr[data-attribute="${attribute}"] td.value`;
+const cellText = (attribute) => page.$eval(cell(attribute), (e) => e.textContent);
+
+async function chord(keys, key) {
+  for (const k of keys) await page.keyboard.down(k);
+  await page.keyboard.press(key);
+  for (const k of [...keys].reverse()) await page.keyboard.up(k);
+}
+
+/** Types `text` over the inspector field `key` of the object shown and presses Enter. */
+async function typeInto(key, text) {
+  await page.click(`.inspector [data-key="${key}"]`);
+  await chord(['Control'], 'a');
+  if (text) await page.keyboard.type(text);
+  else await page.keyboard.press('Backspace');
+  await page.keyboard.press('Enter');
+  await settled();
+}
+
+before(async () => {
+  checkSetup();
+  scratch = mkdtempSync(join(tmpdir(), 'camsys-studio-editor-'));
+  sceneFile = join(scratch, 'flythrough.json');
+  copyFileSync(join(examples, 'flythrough.json'), sceneFile);
+  const started = await startStudio(sceneFile);
+  server = started.child;
+  url = started.url;
+  token = new URL(url).searchParams.get('token');
+  browser = await launchBrowser(join(scratch, 'browser'));
+  page = await browser.newPage();
+  page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
+  page.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
+  page.on('response', (r) => { if (r.status() >= 500) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
+  await page.goto(url, { waitUntil: 'domcontentloaded' });
+  await page.waitForFunction(() => window.studio && window.studio.ready, { timeout: 15_000 });
+});
+
+after(async () => {
+  await stop();
+  clearTimeout(timer);
+});
+
+test('notices stay in the window, Esc closes the help first, open findings leave the list and inspector room, long names stay in their boxes', { timeout: 40_000 }, async () => {
+  const message = 'W1: Time2Next: expects an integer from 0 to 4294967295; the start of this notice must be readable '.repeat(2);
+  await studio((text) => window.studio.editor.emit('error', new Error(text)), message);
+  const notice = await box('#notice');
+  const window_ = await studio(() => ({ width: innerWidth, height: innerHeight }));
+  assert.ok(notice.left >= 0 && notice.top >= 0 && notice.right <= window_.width && notice.bottom <= window_.height,
+    `the notice lies outside the window: ${JSON.stringify(notice)}`);
+  assert.equal(await page.$eval('#notice', (e) => e.textContent), message);
+
+  await select('W1');
+  await page.click('#helpButton');
+  assert.equal(await visible('#help'), true);
+  await page.keyboard.press('Escape');
+  assert.equal(await visible('#help'), false, 'Esc leaves the help open');
+  assert.equal(await studio(() => window.studio.state.selection), 'W1', 'the Esc that closed the help cleared the selection too');
+  await page.keyboard.press('Escape');
+  assert.equal(await studio(() => window.studio.state.selection), null);
+
+  await select('W2');
+  await page.click('#findings .panel-head');
+  await pause(100);
+  await page.screenshot({ path: join(shots, 'editor-findings-open.png') });
+  const rows = await page.$eval('.tree', (t) => t.clientHeight / t.querySelector('.node').getBoundingClientRect().height);
+  assert.ok(rows >= 4.5, `with the findings open the object list shows ${rows.toFixed(1)} rows`);
+  assert.ok((await box('#inspector')).height >= 180, 'with the findings open the inspector has no room');
+  const findings = await page.$eval('#findings .panel-body', (b) => ({ shown: b.clientHeight, all: b.scrollHeight }));
+  assert.ok(findings.shown > 60 && findings.shown < findings.all, `the findings do not scroll: ${JSON.stringify(findings)}`);
+  await page.click('#findings .panel-head');
+
+  // A long name: accepted up to the limit, then clipped where it shows; one past the limit is refused.
+  const long = `Intro${'o'.repeat(123)}`;
+  assert.equal((await api('PATCH', '/api/objects/Intro', { name: `${long}x` })).status, 400);
+  await studio((name) => window.studio.editor.rename('Intro', name), long);
+  await settled();
+  await select(long);
+  const side = await box('.side');
+  for (const selector of [`.tree [data-name="${long}"] .name`, '.inspector-head .title']) {
+    const shown = await box(selector);
+    assert.ok(shown.right <= side.right + 1, `${selector} runs out of the side panel: ${JSON.stringify(shown)}`);
+  }
+  assert.equal(await studio(() => document.documentElement.scrollWidth <= innerWidth), true, 'the page scrolls sideways');
+  await page.screenshot({ path: join(shots, 'editor-long-name.png') });
+
+  // An empty name is refused in so many words, at the name.
+  await page.click('.edit-bar [data-act="rename"]');
+  await typeInto('name', '');
+  assert.match(await page.$eval('[data-error-for="name"]', (e) => (e.hidden ? '' : e.textContent)), /needs a name/);
+  await page.keyboard.press('Escape');
+  await studio(() => window.studio.editor.rename(window.studio.state.selection, 'Intro'));
+  await settled();
+  assert.deepEqual(problems, []);
+});
+
+test('the inspector: FOVFac in degrees, the linter\'s words at the field, PointsTo offers what can be looked at, stale refusals go', { timeout: 40_000 }, async () => {
+  await select('W1');
+  // FOVFac 1.5: the eye hands out 1/1.5, which widens the base 60 degrees to 2 atan(1.5 tan 30°).
+  const degrees = (2 * Math.atan(1.5 * Math.tan(Math.PI / 6)) * 180) / Math.PI;
+  assert.match(await page.$eval(`${cell('FOVFac')} .fov-note`, (e) => e.textContent), new RegExp(`^${degrees.toFixed(1)}°`));
+
+  // Values the plug-in takes as they are: accepted, and marked at once in the linter's words.
+  await typeInto('attr:Roll', 'Infinity');
+  await typeInto('attr:FOVFac', '0');
+  assert.match(await cellText('Roll'), /roll-long-way: Roll goes from infinity/);
+  assert.match(await cellText('FOVFac'), /bad-fov: FOVFac is 0; it must be finite and above 0/);
+  await page.screenshot({ path: join(shots, 'editor-marked-values.png') });
+  await chord(['Control'], 'z');
+  await chord(['Control'], 'z');
+  await settled();
+  assert.doesNotMatch(await cellText('FOVFac'), /bad-fov/);
+
+  await select('W2');
+  const choices = await page.$$eval(`${cell('PointsTo')} select option`, (os) => os.map((o) => o.value));
+  for (const name of ['', 'Tower', 'Statue', 'W1', 'Gate']) assert.ok(choices.includes(name), `PointsTo does not offer ${name || 'none'}`);
+  for (const name of ['W2', 'Flight', 'Cam', 'Chase']) assert.ok(!choices.includes(name), `PointsTo offers ${name}`);
+
+  // A refusal stays until the field changes elsewhere (here another tab), then it is gone.
+  await typeInto('attr:Time2Next', 'abc');
+  const refusal = '[data-error-for="attr:Time2Next"]';
+  assert.equal(await visible(refusal), true, 'no refusal shown');
+  assert.equal((await api('PATCH', '/api/objects/W2', { attributes: { Time2Next: 900 } })).status, 200);
+  await studio(() => window.dispatchEvent(new Event('focus')));
+  await page.waitForFunction(() => window.studio.state.attribute('W2', 'Time2Next') === 900, { timeout: 5000 });
+  await settled();
+  assert.equal(await page.$eval('.inspector [data-key="attr:Time2Next"]', (e) => e.value), '900');
+  assert.equal(await visible(refusal), false, 'the refusal of a value since changed elsewhere stays');
+  assert.deepEqual(problems, []);
+});
+
+test('deleting a target asks, naming who aims at it, and says what it cleared; Enter on a file changed on disk overwrites nothing; a waypoint that looks at a target does not turn', { timeout: 40_000 }, async () => {
+  await chord(['Control'], 's');
+  await settled();
+  assert.equal(await visible('#dirty'), false);
+  await select('Tower');
+  await page.keyboard.press('Delete');
+  await page.waitForSelector('#dialog[open]');
+  const question = await page.$eval('#dialog', (d) => d.textContent);
+  assert.match(question, /W0, W3, W5 and W6 refer to Tower \(PointsTo\): delete Tower and clear their references\?/);
+  await page.screenshot({ path: join(shots, 'editor-delete-asks.png') });
+  await page.keyboard.press('Escape');
+  await settled();
+  assert.equal(await studio(() => window.studio.state.objects.has('Tower')), true, 'cancelled, yet deleted');
+  await page.keyboard.press('Delete');
+  await page.waitForSelector('#dialog[open]');
+  await page.click('#dialog button[data-value="delete"]');
+  await settled();
+  assert.equal(await studio(() => window.studio.state.objects.has('Tower')), false);
+  assert.match(await page.$eval('#notice', (e) => e.textContent), /cleared W0 PointsTo, W3 PointsTo, W5 PointsTo, W6 PointsTo/);
+  // Undone back to the file's scene, it is saved again.
+  assert.equal(await visible('#dirty'), true);
+  await chord(['Control'], 'z');
+  await settled();
+  assert.equal(await visible('#dirty'), false, 'undone back to the file, the scene still shows unsaved');
+
+  // A waypoint aimed at a target: R says why it does not turn, and the server refuses a turn.
+  await select('W2');
+  await page.keyboard.press('r');
+  assert.equal(await studio(() => window.studio.gizmo.controls.mode), 'translate');
+  assert.equal(await page.$eval('#notice', (e) => e.textContent),
+    'W2 looks at Statue: its rotation follows the target; clear PointsTo to rotate it');
+  const history = (await api('GET', '/api/history')).body;
+  const turn = await api('PATCH', '/api/objects/W2', { orientation: [0, 1, 0, -1, 0, 0, 0, 0, 1] });
+  assert.equal(turn.status, 400);
+  assert.deepEqual((await api('GET', '/api/history')).body, history, 'a refused turn left an undo step');
+  assert.equal((await api('GET', '/api/status')).body.unsaved, false);
+
+  // Another program writes the file: saving asks, and Enter keeps both as they are.
+  await typeInto('attr:Roll', '12');
+  const theirs = `${readFileSync(sceneFile, 'utf8')}\n`;
+  writeFileSync(sceneFile, theirs);
+  await chord(['Control'], 's');
+  await page.waitForSelector('#dialog[open]');
+  assert.equal(await studio(() => document.activeElement.textContent), 'Cancel');
+  await page.keyboard.press('Enter');
+  await pause(200);
+  assert.equal(await page.$('#dialog[open]'), null);
+  assert.equal(readFileSync(sceneFile, 'utf8'), theirs, 'Enter overwrote the other program\'s change');
+  assert.equal(await visible('#dirty'), true);
+  assert.deepEqual(problems, []);
+});
