@@ -35,6 +35,11 @@ const std::vector<Api::Route>& Api::routes() {
         {"POST", "/api/redo", &Api::redo},
         {"POST", "/api/save", &Api::save},
         {"POST", "/api/reload", &Api::reload},
+        {"GET", "/api/scene/file", &Api::getSceneFile},
+        {"GET", "/api/recovery", &Api::getRecovery},
+        {"GET", "/api/recovery/scene", &Api::getRecoveredScene},
+        {"POST", "/api/recovery/apply", &Api::applyRecovery},
+        {"POST", "/api/recovery/discard", &Api::discardRecovery},
         {"POST", "/api/objects/{name}/move", &Api::moveObject},
         {"PATCH", "/api/objects/{name}", &Api::patchObject},
         {"DELETE", "/api/objects/{name}", &Api::deleteObject},
@@ -44,6 +49,19 @@ const std::vector<Api::Route>& Api::routes() {
 
 Answer Api::serve(const Request& request) {
     std::lock_guard lock(mutex_);
+    gestureStep_ = false;
+    Answer answered = answer(request);
+    // After every request, refused ones too: a change journaled late is written by the next.
+    file_.keepJournal(gestureStep_);
+    return answered;
+}
+
+void Api::keepJournal(bool soon) {
+    std::lock_guard lock(mutex_);
+    file_.keepJournal(soon);
+}
+
+Answer Api::answer(const Request& request) {
     try {
         return {200, route(request)};
     } catch (const BadRequest& error) {
