@@ -4,7 +4,6 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "scene/JsonSceneWriter.h"
 #include "studio/server/Api.h"
 #include "studio/server/ApiErrors.h"
 #include "studio/server/Query.h"
@@ -173,7 +172,7 @@ std::string Api::reload(const Request& request, const std::string&) {
 
 std::string Api::getSceneFile(const Request& request, const std::string&) {
     Query(request, {});
-    return host::sceneToJson(session_.host());
+    return file_.sceneFileJson();
 }
 
 std::string Api::getRecovery(const Request& request, const std::string&) {

@@ -134,6 +134,14 @@ void FileState::keepJournal(bool soon) {
     journal_.keep(revision, revision != savedRevision_, soon);
 }
 
+std::string FileState::sceneFileJson() {
+    // The page keeps this after every change, for when the server is gone: one writing of the
+    // scene serves the journal and the page.
+    keepJournal(false);
+    if (const std::string* scene = journal_.sceneAt(session_.editor().revision())) return *scene;
+    return host::sceneToJson(session_.host());
+}
+
 std::string FileState::recovery() const {
     JsonObject answer = JsonObject().value("journal", journalStatus(journal_));
     const std::optional<FoundJournal>& found = journal_.found();

@@ -33,6 +33,8 @@ public:
     /// Brings the journal up to date after a request (`soon`: a drag's step). Never throws.
     void keepJournal(bool soon);
     const Journal& journal() const { return journal_; }
+    /// The scene as a JSON scene file (what saving as .json writes); the journal's when current.
+    std::string sceneFileJson();
     /// The journal kept and the one found at start, as GET /api/recovery answers.
     std::string recovery() const;
     /// Applies the found journal's scene as a change that can be undone. NotFound without one;

@@ -136,7 +136,9 @@ void Journal::write(std::uint64_t revision) {
         return;
     }
     try {
-        host::writeFileAtomically(path_, journalToText({base_, utcNow(), host::sceneToJson(host_)}));
+        std::string scene = host::sceneToJson(host_);
+        host::writeFileAtomically(path_, journalToText({base_, utcNow(), scene}));
+        written_ = {revision, std::move(scene)};
         owned_ = true;
         lastWrite_ = std::chrono::steady_clock::now();
         error_.clear();

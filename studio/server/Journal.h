@@ -71,6 +71,11 @@ public:
     /// Removes the found journal. Throws std::runtime_error when it cannot.
     void discardFound();
 
+    /// The scene as last journaled, when that was at `revision` (saves a second writing of it).
+    const std::string* sceneAt(std::uint64_t revision) const {
+        return keptRevision_ == revision && written_.first == revision && owned_ ? &written_.second : nullptr;
+    }
+
     bool enabled() const { return enabled_ && !path_.empty(); }
     const std::string& path() const { return path_; }
     /// Why the journal could not be written last time; empty when it was.
@@ -89,6 +94,7 @@ private:
     bool owned_ = false;  ///< the file at `path_` is this studio's journal
     std::optional<std::uint64_t> keptRevision_;
     std::chrono::steady_clock::time_point lastWrite_{};
+    std::pair<std::uint64_t, std::string> written_;  ///< the revision and scene last written
     std::string error_;
 };
 
