@@ -79,7 +79,8 @@ void settleRecovery(studio::StudioServer& server) {
         else if (arguments.discardRecovery && !note.empty())
             said = server.discardRecovery();
     } catch (const std::runtime_error& error) {
-        throw InputError(arguments.scene, "", "", error.what());
+        throw InputError(arguments.scene, "", "",
+                         std::string(error.what()) + "; without --recover the page offers them to download");
     }
     if (!said.empty()) std::printf("camsys studio: %s\n", said.c_str());
 }

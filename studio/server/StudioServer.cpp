@@ -57,23 +57,41 @@ int StudioServer::bind() {
     return s.port;
 }
 
-void StudioServer::run() {
-    // A drag's steps are journaled at most every kJournalGestureGap; this catches up with the
-    // last ones when no request follows, and on the way out.
-    std::mutex mutex;
-    std::condition_variable stopped;
-    bool running = true;
-    std::thread journaler([&] {
-        std::unique_lock lock(mutex);
-        while (!stopped.wait_for(lock, kJournalGestureGap / 4, [&] { return !running; })) state_->api.keepJournal(true);
-    });
-    state_->http.run();
-    {
-        std::lock_guard lock(mutex);
-        running = false;
+namespace {
+
+/// Journals a drag's last steps when no request follows them: looks every quarter of
+/// kJournalGestureGap, until destroyed.
+class JournalCatchUp {
+public:
+    explicit JournalCatchUp(Api& api)
+        : thread_([this, &api] {
+              std::unique_lock lock(mutex_);
+              while (!stopped_.wait_for(lock, kJournalGestureGap / 4, [&] { return !running_; })) api.keepJournal(true);
+          }) {}
+    ~JournalCatchUp() {
+        {
+            std::lock_guard lock(mutex_);
+            running_ = false;
+        }
+        stopped_.notify_one();
+        thread_.join();
     }
-    stopped.notify_one();
-    journaler.join();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool running_ = true;
+    std::thread thread_;
+};
+
+}  // namespace
+
+void StudioServer::run() {
+    {
+        const JournalCatchUp catchUp(state_->api);
+        state_->http.run();
+    }
+    // Stopped with unsaved changes: they stay in the journal for the next start.
     state_->api.keepJournal(false);
 }
 
