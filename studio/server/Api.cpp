@@ -50,9 +50,11 @@ const std::vector<Api::Route>& Api::routes() {
 Answer Api::serve(const Request& request) {
     std::lock_guard lock(mutex_);
     gestureStep_ = false;
+    const std::uint64_t revision = session_.editor().revision();
     Answer answered = answer(request);
-    // After every request, refused ones too: a change journaled late is written by the next.
-    file_.keepJournal(gestureStep_);
+    // A change is journaled at once, a drag's step at most every kJournalGestureGap: by a later
+    // request (the frames that follow each step) or by the server's catch-up.
+    file_.keepJournal(gestureStep_ || session_.editor().revision() == revision);
     return answered;
 }
 

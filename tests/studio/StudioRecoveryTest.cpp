@@ -14,6 +14,7 @@
 #include "module/InProcessModule.h"
 #include "scene/JsonSceneWriter.h"
 #include "scene/SceneFile.h"
+#include "studio/server/Journal.h"
 #include "studio/server/StudioServer.h"
 
 namespace fs = std::filesystem;
@@ -121,7 +122,7 @@ TEST_F(StudioRecoveryTest, TheJournalHoldsTheSceneWhileItHasUnsavedChanges) {
     EXPECT_FALSE(fs::exists(journal)) << "saving leaves the journal";
 
     // A drag's steps: the first is journaled at once, the next within kJournalGestureGap waits
-    // for a later request; save as takes the journal with it.
+    // for a request after the gap; save as takes the journal with it.
     const auto step = [&](int x) {
         const std::string body = R"({"position": [)" + std::to_string(x) + R"(, 0, 0], "gesture": "g"})";
         ASSERT_EQ(studio.call("PATCH", "/api/objects/W3", body).first, 200);
@@ -129,9 +130,11 @@ TEST_F(StudioRecoveryTest, TheJournalHoldsTheSceneWhileItHasUnsavedChanges) {
     step(1);
     const std::string first = readText(journal);
     step(2);
+    studio.text("/api/frame?t=100");
     EXPECT_EQ(readText(journal), first) << "two drag steps journaled within the gap";
-    studio.text("/api/status");
-    EXPECT_NE(readText(journal), first) << "the next request did not journal the drag's last step";
+    std::this_thread::sleep_for(studio::kJournalGestureGap);
+    studio.text("/api/frame?t=200");
+    EXPECT_NE(readText(journal), first) << "a request after the gap did not journal the drag's last step";
     EXPECT_NE(readText(journal).find("\"position\": [2, 0, 0]"), std::string::npos);
     ASSERT_EQ(studio.call("POST", "/api/save", R"({"as": "other.json"})").first, 200);
     EXPECT_FALSE(fs::exists(journal));

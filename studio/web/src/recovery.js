@@ -46,7 +46,8 @@ export class Recovery {
     if (error && error !== this.journalError) this.notify(`unsaved changes are not journaled: ${error}`, 'error');
     this.journalError = error || null;
     if (!status.unsaved) { this.kept = null; return; }
-    if (this.kept && this.kept.revision === status.revision) return;
+    // Not during a drag (its end refreshes the status): the scene file is written once a change.
+    if ((this.kept && this.kept.revision === status.revision) || this.editor.dragging) return;
     const asked = ++this.asked, revision = status.revision;
     this.api.get('/api/scene/file').then((scene) => {
       if (asked === this.asked) this.kept = { revision, scene };
