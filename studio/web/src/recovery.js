@@ -73,18 +73,21 @@ export class Recovery {
       if (choice && choice.button === 'discard') await this.discard();
       return;
     }
-    const choice = await ask({
-      title: 'Unsaved changes of another version',
-      text: `${found.refusal}. ${found.readable ? 'Download them as a scene file to compare, or discard them. ' : ''}` +
-        `Until then the changes made here are not journaled.`,
-      buttons: [...(found.readable ? [{ label: 'Download', value: 'download', primary: true }] : []),
-        { label: 'Discard them', value: 'discard' }, { label: 'Keep', value: null }],
-    });
-    if (choice && choice.button === 'download') {
+    const refusal = found.refusal.charAt(0).toUpperCase() + found.refusal.slice(1);
+    // Asked again after a download: then to discard them or keep them.
+    for (;;) {
+      const choice = await ask({
+        title: 'Unsaved changes of another version',
+        text: `${refusal}. ${found.readable ? 'Download them as a scene file to compare, or discard them. ' : ''}` +
+          'Until then the changes made here are not journaled.',
+        buttons: [...(found.readable ? [{ label: 'Download', value: 'download', primary: true }] : []),
+          { label: 'Discard them', value: 'discard' }, { label: 'Keep', value: null }],
+      });
+      if (!choice) return;
+      if (choice.button === 'discard') { await this.discard(); return; }
       const stem = downloadName(journal.replace(/^\.|\.camsys-recovery$/g, '')).replace(/\.json$/, '');
       downloadLink(await this.api.get('/api/recovery/scene'), `${stem}.recovered.json`).click();
     }
-    if (choice && choice.button === 'discard') await this.discard();
   }
 
   async recover(when) {
