@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <numbers>
@@ -23,6 +24,7 @@
 #include "module/InProcessModule.h"
 #include "path/SCOCameraSystemPath.h"
 #include "scene/SceneFile.h"
+#include "studio/server/Journal.h"
 #include "studio/server/StudioJson.h"
 #include "studio/server/StudioServer.h"
 #include "tests/support/LiteralBox.h"
@@ -352,6 +354,22 @@ void dragStep(benchmark::State& state, int n) {
     state.counters["answer bytes"] = static_cast<double>(bytes);
 }
 
+/// The recovery journal written after a change (the scene as JSON, written atomically to a file
+/// in the temporary folder) for the path of n waypoints, or the example (n = 0).
+void studioJournal(benchmark::State& state, int n) {
+    host::Host host{&SetIRTS, &GetObjectFactories};
+    if (n == 0)
+        host::loadSceneFile(host, CAMSYS_EXAMPLES_DIR "/flythrough.json");
+    else
+        makeWavyPath(host, n, "Long", true);
+    studio::Journal journal(host, true);
+    journal.follow((std::filesystem::temp_directory_path() / "camsys-bench-journal.json").string(), "none");
+    std::uint64_t revision = 0;
+    for (auto _ : state) journal.keep(++revision, true, false);
+    if (!journal.error().empty()) state.SkipWithError(journal.error().c_str());
+    journal.keep(++revision, false, false);  // removes it
+}
+
 /// What the page asks for after an edit that changes the flight, through `StudioServer::call`:
 /// the change (an attribute of a waypoint, which refits the path), then the first part of the
 /// flight anew (FLIGHT_PART_TICKS = 2048 ticks: the whole example, the first third of a path of
@@ -442,6 +460,10 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("StudioFlightJson", studioFlight, false)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("StudioFlightF32", studioFlight, true)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("StudioEditReflight/example", studioReflight, 0)->Unit(benchmark::kMillisecond);
+    for (int n : {0, 1000, 10000})
+        benchmark::RegisterBenchmark(("StudioJournal/" + (n ? std::to_string(n) : std::string("example"))).c_str(),
+                                     studioJournal, n)
+            ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("StudioEditReflight/1000", studioReflight, 1000)->Unit(benchmark::kMillisecond);
 
     benchmark::RunSpecifiedBenchmarks();

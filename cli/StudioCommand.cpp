@@ -33,6 +33,8 @@ struct StudioArguments {
     int port = 8765;
     bool noToken = false;
     bool open = false;
+    bool recover = false;
+    bool discardRecovery = false;
 } arguments;
 
 /// Starts the desktop's browser on `url` when there is a desktop; says so when there is none.
@@ -71,7 +73,7 @@ std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
     if (!arguments.iterator.empty()) chooseIterator(host, scene, arguments.scene, arguments.iterator);
     host.createCamera("", true);
     studio::StudioOptions options{arguments.scene, arguments.iterator, arguments.address, arguments.port,
-                                  !arguments.noToken};
+                                  !arguments.noToken, true};
     std::unique_ptr<studio::StudioServer> server;
     try {
         server = std::make_unique<studio::StudioServer>(host, options);
@@ -82,8 +84,28 @@ std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
     return server;
 }
 
+/// Recovers or discards the unsaved changes an earlier session left, as asked, and says so, or
+/// what there is, in the first line.
+void settleRecovery(studio::StudioServer& server) {
+    const std::string note = server.foundJournalNote();
+    std::string said = note;
+    try {
+        if (arguments.recover && note.empty())
+            std::fprintf(stderr, "camsys studio: --recover: no unsaved changes of %s were found\n",
+                         arguments.scene.c_str());
+        else if (arguments.recover)
+            said = server.recover();
+        else if (arguments.discardRecovery && !note.empty())
+            said = server.discardRecovery();
+    } catch (const std::runtime_error& error) {
+        throw InputError(arguments.scene, "", "",
+                         std::string(error.what()) + "; without --recover the page offers them to download");
+    }
+    if (!said.empty()) std::printf("camsys studio: %s\n", said.c_str());
+}
+
 /// Says where the studio is, and warns where others can reach it.
-void announceStudio(const studio::StudioServer& server) {
+void announceStudio(studio::StudioServer& server) {
     if (!studio::isLoopback(arguments.address))
         std::fprintf(stderr,
                      "camsys studio: warning: listening on %s, reachable from other machines; anyone who "
@@ -91,6 +113,7 @@ void announceStudio(const studio::StudioServer& server) {
                      arguments.address.c_str());
     if (arguments.noToken)
         std::fprintf(stderr, "camsys studio: --no-token: every program on this machine can use the studio\n");
+    settleRecovery(server);
     std::printf("camsys studio: %s\n", server.url().c_str());
     std::fflush(stdout);
     if (arguments.open) openBrowser(server.url());
@@ -121,7 +144,9 @@ void addStudioOptions(CLI::App& command) {
         "Prints the URL to open (camsys studio: http://127.0.0.1:PORT/?token=...). The server answers only\n"
         "requests that carry the URL's token and name its own address (Host, Origin); Ctrl+C stops it.\n"
         "The page and scripts use the same JSON API: /api/scene, /api/draw, /api/flight, /api/frame,\n"
-        "/api/analysis, /api/lint, /api/messages (see the README).");
+        "/api/analysis, /api/lint, /api/messages (see the README).\n"
+        "While the scene has unsaved changes they are kept in .SCENE.camsys-recovery beside it; after a crash\n"
+        "the next start says so, and the page offers to recover or discard them.");
     addSceneArgument(command, arguments.scene);
     command.add_option("--iterator", arguments.iterator, "The iterator shown first (default: the first)");
     command.add_option("--port", arguments.port, "The port; 0 picks a free one")
@@ -135,6 +160,11 @@ void addStudioOptions(CLI::App& command) {
     command.add_flag("--no-token", arguments.noToken,
                      "Serve without a token (for scripts; any local program can then use it)");
     command.add_flag("--open", arguments.open, "Open the page in the desktop's browser");
+    CLI::Option* recover = command.add_flag(
+        "--recover", arguments.recover,
+        "Apply the unsaved changes an earlier session left in .SCENE.camsys-recovery (as a change to undo)");
+    command.add_flag("--discard-recovery", arguments.discardRecovery, "Remove the unsaved changes an earlier session left")
+        ->excludes(recover);
 }
 
 int runStudio(Host& host) {

@@ -35,6 +35,11 @@ const std::vector<Api::Route>& Api::routes() {
         {"POST", "/api/redo", &Api::redo},
         {"POST", "/api/save", &Api::save},
         {"POST", "/api/reload", &Api::reload},
+        {"GET", "/api/scene/file", &Api::getSceneFile},
+        {"GET", "/api/recovery", &Api::getRecovery},
+        {"GET", "/api/recovery/scene", &Api::getRecoveredScene},
+        {"POST", "/api/recovery/apply", &Api::applyRecovery},
+        {"POST", "/api/recovery/discard", &Api::discardRecovery},
         {"POST", "/api/objects/{name}/move", &Api::moveObject},
         {"GET", "/api/objects/{name}/referrers", &Api::getReferrers},
         {"PATCH", "/api/objects/{name}", &Api::patchObject},
@@ -45,6 +50,21 @@ const std::vector<Api::Route>& Api::routes() {
 
 Answer Api::serve(const Request& request) {
     std::lock_guard lock(mutex_);
+    gestureStep_ = false;
+    const std::uint64_t revision = session_.editor().revision();
+    Answer answered = answer(request);
+    // A change is journaled at once, a drag's step at most every kJournalGestureGap: by a later
+    // request (the frames that follow each step) or by the server's catch-up.
+    file_.keepJournal(gestureStep_ || session_.editor().revision() == revision);
+    return answered;
+}
+
+void Api::keepJournal(bool soon) {
+    std::lock_guard lock(mutex_);
+    file_.keepJournal(soon);
+}
+
+Answer Api::answer(const Request& request) {
     try {
         return {200, route(request)};
     } catch (const BadRequest& error) {

@@ -52,6 +52,9 @@ public:
     /// Serves one request under `/api/`, one at a time (from any thread): 200 with the answer,
     /// 400, 404 or 409 with {"error": ...}. Other exceptions are faults and pass through.
     Answer serve(const Request& request);
+    /// Writes the recovery journal where a drag's steps left it behind (`soon`: only once
+    /// kJournalGestureGap has passed), between requests.
+    void keepJournal(bool soon);
 
 private:
     struct Route {
@@ -62,6 +65,7 @@ private:
     };
     static const std::vector<Route>& routes();
     std::string route(const Request& request);
+    Answer answer(const Request& request);
 
     std::string getScene(const Request& request, const std::string&);
     std::string getDraw(const Request& request, const std::string&);
@@ -82,6 +86,11 @@ private:
     std::string undoOrRedo(const Request& request, bool undo);
     std::string save(const Request& request, const std::string&);
     std::string reload(const Request& request, const std::string&);
+    std::string getSceneFile(const Request& request, const std::string&);
+    std::string getRecovery(const Request& request, const std::string&);
+    std::string getRecoveredScene(const Request& request, const std::string&);
+    std::string applyRecovery(const Request& request, const std::string&);
+    std::string discardRecovery(const Request& request, const std::string&);
 
     Handle iteratorOf(const Query& query) const;
     host::FlightOptions flightOptions(const Query& query) const;
@@ -89,6 +98,7 @@ private:
     Session& session_;
     FileState& file_;
     std::mutex mutex_;
+    bool gestureStep_ = false;  ///< the request being served is a drag's step
 };
 
 }  // namespace studio

@@ -82,6 +82,7 @@ std::string Api::patchObject(const Request& request, const std::string& name) {
         changeBody(request, {"position", "orientation", "attributes", "name", "gesture"}, session_.editor().revision(), name);
     const Handle object = session_.sceneObject(name);
     const std::string gesture = textOf(body, "gesture");
+    gestureStep_ = !gesture.empty();
     std::optional<std::string> rename;
     if (body.contains("name")) rename = textOf(body, "name", true);
     return session_
@@ -188,6 +189,33 @@ std::string Api::save(const Request& request, const std::string&) {
 std::string Api::reload(const Request& request, const std::string&) {
     changeBody(request, {}, session_.editor().revision());
     return file_.reload().json();
+}
+
+std::string Api::getSceneFile(const Request& request, const std::string&) {
+    Query(request, {});
+    return file_.sceneFileJson();
+}
+
+std::string Api::getRecovery(const Request& request, const std::string&) {
+    Query(request, {});
+    return file_.recovery();
+}
+
+std::string Api::getRecoveredScene(const Request& request, const std::string&) {
+    Query(request, {});
+    const std::optional<FoundJournal>& found = file_.journal().found();
+    if (!found || !found->entry) throw NotFound("no journal of unsaved changes was found that holds a scene");
+    return found->entry->scene;
+}
+
+std::string Api::applyRecovery(const Request& request, const std::string&) {
+    changeBody(request, {}, session_.editor().revision());
+    return file_.recover().json();
+}
+
+std::string Api::discardRecovery(const Request& request, const std::string&) {
+    changeBody(request, {}, session_.editor().revision());
+    return file_.discardRecovery();
 }
 
 }  // namespace studio

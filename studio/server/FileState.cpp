@@ -5,6 +5,7 @@
 #include <span>
 
 #include "base/AtomicFile.h"
+#include "scene/AttributeValues.h"
 #include "scene/JsonSceneReader.h"
 #include "scene/JsonSceneWriter.h"
 #include "scene/SceneFile.h"
@@ -21,13 +22,22 @@ std::optional<std::string> readFileIf(const std::string& path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+/// {"file": the journal kept (null: none), "error": why it could not be written (null: it was)}.
+std::string journalStatus(const Journal& journal) {
+    return JsonObject()
+        .value("file", journal.enabled() ? host::jsonString(journal.path()) : "null")
+        .value("error", journal.error().empty() ? "null" : host::jsonString(journal.error()))
+        .json();
+}
+
 bool isSco(const std::string& bytes) {
     return host::isScoImage(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 }  // namespace
 
-FileState::FileState(Session& session, std::string file) : session_(session), file_(std::move(file)) {
+FileState::FileState(Session& session, std::string file, bool journal)
+    : session_(session), file_(std::move(file)), journal_(session.host(), journal) {
     if (std::optional<std::string> bytes = readFileIf(file_)) {
         bytes_ = std::move(bytes);
         sco_ = isSco(*bytes_);
@@ -35,6 +45,7 @@ FileState::FileState(Session& session, std::string file) : session_(session), fi
         // A new file: its name says the format it gets on the first save.
         sco_ = file_.ends_with(".sco");
     }
+    journal_.follow(file_, versionOf(bytes_), true);
 }
 
 std::string FileState::status() const {
@@ -44,8 +55,9 @@ std::string FileState::status() const {
         .text("format", sco_ ? "sco" : "json")
         .number("revision", revision)
         // A scene that has no file yet is unsaved until its first save creates it.
-        .flag("unsaved", session_.editor().sceneState() != savedState_ || !bytes_)
+        .flag("unsaved", unsaved())
         .flag("changedOnDisk", readFileIf(file_) != bytes_)
+        .value("journal", journalStatus(journal_))
         .json();
 }
 
@@ -90,6 +102,7 @@ std::string FileState::save(const std::optional<std::string>& as, bool overwrite
     sco_ = asSco;
     bytes_ = std::move(bytes);
     savedState_ = session_.editor().sceneState();
+    journal_.follow(file_, versionOf(bytes_));
     return status();
 }
 
@@ -111,7 +124,63 @@ JsonObject FileState::reload() {
     bytes_ = *bytes;
     sco_ = sco;
     savedState_ = session_.editor().sceneState();
+    journal_.follow(file_, versionOf(bytes_));
     return answer;
+}
+
+}  // namespace studio
+
+namespace studio {
+
+void FileState::keepJournal(bool soon) {
+    const std::uint64_t revision = session_.editor().revision();
+    journal_.keep(revision, unsaved(), soon);
+}
+
+std::string FileState::sceneFileJson() {
+    // The page keeps this after every change, for when the server is gone: one writing of the
+    // scene serves the journal and the page.
+    keepJournal(false);
+    if (const std::string* scene = journal_.sceneAt(session_.editor().revision())) return *scene;
+    return host::sceneToJson(session_.host());
+}
+
+std::string FileState::recovery() const {
+    JsonObject answer = JsonObject().value("journal", journalStatus(journal_));
+    const std::optional<FoundJournal>& found = journal_.found();
+    if (!found) return answer.value("found", "null").json();
+    const std::string base = versionOf(bytes_);
+    JsonObject about = JsonObject().text("journal", found->path).flag("readable", found->entry.has_value());
+    if (found->entry) about.text("time", found->entry->time);
+    about.flag("matches", journalMatches(*found, base));
+    if (!journalMatches(*found, base)) about.text("refusal", journalRefusal(*found, file_, base));
+    return answer.value("found", about.json()).json();
+}
+
+JsonObject FileState::recover() {
+    const std::optional<FoundJournal>& found = journal_.found();
+    if (!found) throw NotFound("no unsaved changes of an earlier session were found beside " + file_);
+    const std::string base = versionOf(bytes_);
+    if (!journalMatches(*found, base))
+        throw Conflict(journalRefusal(*found, file_, base), JsonObject().flag("refused", true));
+    const std::string scene = found->entry->scene, path = found->path, time = found->entry->time;
+    JsonObject answer = session_.changed([&] {
+        session_.editor().replace("recover unsaved changes", [&](host::Host& h) { host::loadJsonScene(h, scene, path); });
+        return host::EditEffect::Other;
+    });
+    journal_.adoptFound();
+    return std::move(answer.text("recovered", time));
+}
+
+std::string FileState::discardRecovery() {
+    if (!journal_.found()) throw NotFound("no unsaved changes of an earlier session were found beside " + file_);
+    const std::string path = journal_.found()->path;
+    try {
+        journal_.discardFound();
+    } catch (const std::exception& error) {
+        throw Conflict(error.what(), {});
+    }
+    return JsonObject().text("discarded", path).json();
 }
 
 }  // namespace studio

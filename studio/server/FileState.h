@@ -7,16 +7,20 @@
 #include <optional>
 #include <string>
 
+#include "studio/server/Journal.h"
 #include "studio/server/Session.h"
 
 namespace studio {
 
 class FileState {
 public:
-    /// The scene of `session` came from `file`.
-    FileState(Session& session, std::string file);
+    /// The scene of `session` came from `file`. `journal`: keep the recovery journal of unsaved
+    /// changes beside it (see Journal.h), and look for one an earlier session left.
+    FileState(Session& session, std::string file, bool journal = false);
 
     const std::string& file() const { return file_; }
+    /// The version of the file as loaded or saved (see versionOf).
+    std::string version() const { return versionOf(bytes_); }
     /// The file, its format, the revision, whether it is saved and whether it changed on disk.
     std::string status() const;
     /// Saves the scene to the file, or with `as` to that name in the file's folder (its ending
@@ -25,6 +29,19 @@ public:
     std::string save(const std::optional<std::string>& as, bool overwrite);
     /// Loads the file again, as a change that can be undone.
     JsonObject reload();
+
+    /// Brings the journal up to date after a request (`soon`: a drag's step). Never throws.
+    void keepJournal(bool soon);
+    const Journal& journal() const { return journal_; }
+    /// The scene as a JSON scene file (what saving as .json writes); the journal's when current.
+    std::string sceneFileJson();
+    /// The journal kept and the one found at start, as GET /api/recovery answers.
+    std::string recovery() const;
+    /// Applies the found journal's scene as a change that can be undone. NotFound without one;
+    /// Conflict when it was made to another version of the file.
+    JsonObject recover();
+    /// Removes the found journal.
+    std::string discardRecovery();
 
 private:
     /// The path to save to and whether as .sco; BadRequest for a name save as does not take.
@@ -35,8 +52,11 @@ private:
     bool sco_ = false;
     /// The bytes as loaded or saved; none when the file could not be read.
     std::optional<std::string> bytes_;
+    /// True when the scene is not the one loaded or saved (a scene without its file yet is).
+    bool unsaved() const { return session_.editor().sceneState() != savedState_ || !bytes_; }
     /// The editor's `sceneState` of the scene as loaded or saved: undoing back to it is saved.
     std::uint64_t savedState_ = 0;
+    Journal journal_;
 };
 
 }  // namespace studio

@@ -1,9 +1,13 @@
 #include "studio/server/StudioServer.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "studio/server/Api.h"
+#include "studio/server/ApiErrors.h"
 #include "studio/server/FileState.h"
 #include "studio/server/Guard.h"
 #include "studio/server/HttpAdapter.h"
@@ -15,7 +19,7 @@ struct StudioServer::State {
     State(host::Host& host, StudioOptions o)
         : options(std::move(o)),
           session(host),
-          file(session, options.sceneFile),
+          file(session, options.sceneFile, options.journal),
           api(session, file),
           guard(options.address, options.requireToken),
           http(api, guard) {}
@@ -53,7 +57,75 @@ int StudioServer::bind() {
     return s.port;
 }
 
-void StudioServer::run() { state_->http.run(); }
+namespace {
+
+/// Journals a drag's last steps when no request follows them: looks every quarter of
+/// kJournalGestureGap, until destroyed.
+class JournalCatchUp {
+public:
+    explicit JournalCatchUp(Api& api)
+        : thread_([this, &api] {
+              std::unique_lock lock(mutex_);
+              while (!stopped_.wait_for(lock, kJournalGestureGap / 4, [&] { return !running_; })) api.keepJournal(true);
+          }) {}
+    ~JournalCatchUp() {
+        {
+            std::lock_guard lock(mutex_);
+            running_ = false;
+        }
+        stopped_.notify_one();
+        thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool running_ = true;
+    std::thread thread_;
+};
+
+}  // namespace
+
+void StudioServer::run() {
+    {
+        const JournalCatchUp catchUp(state_->api);
+        state_->http.run();
+    }
+    // Stopped with unsaved changes: they stay in the journal for the next start.
+    state_->api.keepJournal(false);
+}
+
+std::string StudioServer::foundJournalNote() const {
+    const FileState& file = state_->file;
+    const std::optional<FoundJournal>& found = file.journal().found();
+    return found ? studio::foundJournalNote(*found, file.file(), file.version()) : std::string();
+}
+
+std::string StudioServer::recover() {
+    FileState& file = state_->file;
+    const std::optional<FoundJournal> found = file.journal().found();
+    try {
+        file.recover();
+    } catch (const Conflict& error) {
+        throw std::runtime_error(error.what());
+    } catch (const NotFound& error) {
+        throw std::runtime_error(error.what());
+    }
+    state_->api.keepJournal(false);
+    return "recovered the unsaved changes from " + readableTime(found->entry->time) + " in " + found->path +
+           "; they are not saved yet (save to keep them, undo takes them back)";
+}
+
+std::string StudioServer::discardRecovery() {
+    const std::optional<FoundJournal> found = state_->file.journal().found();
+    if (!found) return {};
+    try {
+        state_->file.discardRecovery();
+    } catch (const Conflict& error) {
+        throw std::runtime_error(error.what());
+    }
+    return "discarded the unsaved changes in " + found->path;
+}
 
 void StudioServer::stop() {
     if (state_) state_->http.stop();

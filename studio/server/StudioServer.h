@@ -24,6 +24,7 @@ struct StudioOptions {
     std::string address = "127.0.0.1";  ///< the address to bind to
     int port = 8765;                    ///< 0: any free port
     bool requireToken = true;           ///< false: any local program may use the API
+    bool journal = false;               ///< keep the recovery journal of unsaved changes (Journal.h)
 };
 
 /// Threads that serve connections (each connection holds one while it is open).
@@ -59,6 +60,16 @@ public:
     /// Returns the status and the JSON answer.
     std::pair<int, std::string> call(const std::string& method, const std::string& target,
                                      const std::string& body = {});
+
+    /// What to tell the user about a journal of unsaved changes that an earlier session left
+    /// beside the scene's file; empty when there is none.
+    std::string foundJournalNote() const;
+    /// Applies that journal as a change that can be undone (the scene then has unsaved changes)
+    /// and says what it did. Throws std::runtime_error with the reason when it may not be
+    /// applied (made to another version of the file) or cannot be.
+    std::string recover();
+    /// Removes that journal and says so. Throws std::runtime_error when it cannot.
+    std::string discardRecovery();
 
     /// The URL to open, with the token when one is required.
     std::string url() const;

@@ -21,6 +21,7 @@ const objectPath = (name) => `/api/objects/${encodeURIComponent(name)}`;
 export class Api {
   constructor(search = globalThis.location ? globalThis.location.search : '') {
     this.token = new URLSearchParams(search).get('token') || '';
+    this.onUnreachable = null;  // called with the ApiError when the server cannot be reached
   }
 
   async get(path, params = {}) {
@@ -47,7 +48,9 @@ export class Api {
     try {
       response = await fetch(url, init);
     } catch (error) {
-      throw new ApiError(path, 0, `the studio server cannot be reached (${error.message}); is camsys studio still running?`);
+      const failure = new ApiError(path, 0, `the studio server cannot be reached (${error.message}); is camsys studio still running?`);
+      if (this.onUnreachable) this.onUnreachable(failure);
+      throw failure;
     }
     const text = await response.text();
     let answer;

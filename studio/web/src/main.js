@@ -19,6 +19,7 @@ import { Editor, FLIGHT_PART_TICKS } from './editor.js';
 import { Gizmo } from './gizmo.js';
 import { EditBar } from './editbar.js';
 import { SceneFile } from './file.js';
+import { Recovery } from './recovery.js';
 import { Header } from './header.js';
 import { listenForKeys } from './shortcuts.js';
 import { listenForSplitter } from './splitter.js';
@@ -67,6 +68,7 @@ window.studio = studio;
 
 editor.on('error', (error) => notify(error.reason || error.message, 'error'));
 const file = new SceneFile(state, editor, notify);
+const recovery = studio.recovery = new Recovery(api, editor, { notify });
 const header = new Header(state, editor, file, { loadFlight, showError });
 listenForSplitter($('splitter'));
 listenForKeys({ state, view3d, gizmo, editBar, file });
@@ -86,6 +88,7 @@ async function load() {
   state.setScene(scene);
   try {
     await editor.start(await early.status, await early.history);
+    recovery.start().catch(showError);
   } catch (error) { showError(error); }
   // The early flight is the scene's iterator in use; a scene without one shows what is missing.
   const flightRequest = !state.flightParams.iterator ? Promise.resolve(state.setFlight(null, null))

@@ -32,10 +32,10 @@ export function checkSetup() {
   mkdirSync(shots, { recursive: true });
 }
 
-/** Starts the studio on `scene` and resolves with the process, the URL it prints and its output so far. */
-export function startStudio(scene) {
+/** Starts the studio on `scene` (with `options`) and resolves with the process, the URL it prints and its output so far. */
+export function startStudio(scene, options = []) {
   return new Promise((started, reject) => {
-    const child = spawn(exe, ['studio', scene, '--port', '0'], { stdio: ['ignore', 'pipe', 'pipe'] });
+    const child = spawn(exe, ['studio', scene, '--port', '0', ...options], { stdio: ['ignore', 'pipe', 'pipe'] });
     let output = '';
     const fail = (why) => reject(new Error(`camsys studio ${why}; its output:\n${output || '(none)'}`));
     const timer = setTimeout(() => fail('printed no URL within 10 s'), 10_000);

@@ -1,0 +1,215 @@
+// The recovery journal through the studio's API (StudioServer::call) on a copy of the example: a
+// studio that ends without saving (destroyed here as a killed one would end: nothing runs at its
+// exit) leaves the scene beside the file, the next one recovers exactly the edited scene, saving
+// removes the journal, and a journal made to another version of the file is refused and kept.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "module/InProcessModule.h"
+#include "scene/JsonSceneWriter.h"
+#include "scene/SceneFile.h"
+#include "studio/server/Journal.h"
+#include "studio/server/StudioServer.h"
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+namespace {
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+/// FNV-1a of 64 bits, written out from its definition.
+std::string fnv1a64(const std::string& bytes) {
+    unsigned long long hash = 0xcbf29ce484222325ull;
+    for (const unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ull;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", hash);
+    return text;
+}
+
+/// A host with the scene of `file` and a game camera, and a studio over it keeping a journal.
+struct Studio {
+    explicit Studio(const fs::path& file, bool journal = true) {
+        host::loadSceneFile(host, file.string());
+        host.createCamera("", true);
+        server = std::make_unique<studio::StudioServer>(
+            host, studio::StudioOptions{file.string(), "", "127.0.0.1", 0, false, journal});
+    }
+    std::pair<int, Json> call(const std::string& method, const std::string& target, const std::string& body = {}) {
+        const auto [status, text] = server->call(method, target, body);
+        return {status, Json::parse(text, nullptr, false)};
+    }
+    std::string text(const std::string& target) { return server->call("GET", target).second; }
+
+    host::Host host{&SetIRTS, &GetObjectFactories};
+    std::unique_ptr<studio::StudioServer> server;
+};
+
+Json* objectNamed(Json& objects, const std::string& name) {
+    for (Json& object : objects) {
+        if (object["name"] == name) return &object;
+        if (object.contains("children"))
+            if (Json* found = objectNamed(object["children"], name)) return found;
+    }
+    return nullptr;
+}
+
+class StudioRecoveryTest : public testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("camsys-recovery-" + std::to_string(std::random_device()()));
+        fs::create_directories(folder);
+        file = folder / "scene.json";
+        journal = folder / ".scene.json.camsys-recovery";
+        fs::copy_file(CAMSYS_EXAMPLES "/flythrough.json", file);
+        original = readText(file);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    /// The edits below made to the file's JSON by hand, loaded afresh: the flight and the scene
+    /// the studio must show.
+    std::pair<std::string, std::string> editedByHand() {
+        Json scene = Json::parse(original);
+        (*objectNamed(scene["objects"], "W2"))["position"] = {12, -30, 9.5};
+        (*objectNamed(scene["objects"], "W1"))["attributes"]["Time2Next"] = 900;
+        const fs::path edited = folder / "edited.json";
+        writeText(edited, scene.dump());
+        Studio fresh(edited, false);
+        return {fresh.text("/api/flight"), host::sceneToJson(fresh.host)};
+    }
+
+    static void edit(Studio& studio) {
+        ASSERT_EQ(studio.call("PATCH", "/api/objects/W2", R"({"position": [12, -30, 9.5]})").first, 200);
+        ASSERT_EQ(studio.call("PATCH", "/api/objects/W1", R"({"attributes": {"Time2Next": 900}})").first, 200);
+    }
+
+    fs::path folder, file, journal;
+    std::string original;
+};
+
+}  // namespace
+
+TEST_F(StudioRecoveryTest, TheJournalHoldsTheSceneWhileItHasUnsavedChanges) {
+    Studio studio(file);
+    EXPECT_FALSE(fs::exists(journal)) << "a journal before any change";
+    EXPECT_EQ(studio.call("GET", "/api/status").second["journal"]["file"], journal.string());
+    edit(studio);
+    // The first line names the file's version as loaded and the time; the rest is the scene as
+    // saving it writes it, a scene file of its own.
+    const std::string text = readText(journal);
+    const std::size_t line = text.find('\n');
+    EXPECT_TRUE(text.starts_with("camsys-recovery 1 base=fnv1a64:" + fnv1a64(original) + " time=20")) << text.substr(0, line);
+    EXPECT_EQ(text.substr(line + 1), host::sceneToJson(studio.host));
+    EXPECT_EQ(text.substr(line + 1), studio.text("/api/scene/file"));
+
+    // An undo back to the saved scene is still an unsaved change: the journal follows it.
+    ASSERT_EQ(studio.call("POST", "/api/undo").first, 200);
+    EXPECT_EQ(readText(journal).substr(line + 1), host::sceneToJson(studio.host));
+    ASSERT_EQ(studio.call("POST", "/api/save").first, 200);
+    EXPECT_FALSE(fs::exists(journal)) << "saving leaves the journal";
+
+    // A drag's steps: the first is journaled at once, the next within kJournalGestureGap waits
+    // for a request after the gap; save as takes the journal with it.
+    const auto step = [&](int x) {
+        const std::string body = R"({"position": [)" + std::to_string(x) + R"(, 0, 0], "gesture": "g"})";
+        ASSERT_EQ(studio.call("PATCH", "/api/objects/W3", body).first, 200);
+    };
+    step(1);
+    const std::string first = readText(journal);
+    step(2);
+    studio.text("/api/frame?t=100");
+    EXPECT_EQ(readText(journal), first) << "two drag steps journaled within the gap";
+    std::this_thread::sleep_for(studio::kJournalGestureGap);
+    studio.text("/api/frame?t=200");
+    EXPECT_NE(readText(journal), first) << "a request after the gap did not journal the drag's last step";
+    EXPECT_NE(readText(journal).find("\"position\": [2, 0, 0]"), std::string::npos);
+    ASSERT_EQ(studio.call("POST", "/api/save", R"({"as": "other.json"})").first, 200);
+    EXPECT_FALSE(fs::exists(journal));
+    EXPECT_FALSE(fs::exists(folder / ".other.json.camsys-recovery"));
+    step(3);
+    EXPECT_TRUE(fs::exists(folder / ".other.json.camsys-recovery"));
+    ASSERT_EQ(studio.call("POST", "/api/reload").first, 200);
+    EXPECT_FALSE(fs::exists(folder / ".other.json.camsys-recovery")) << "the reloaded file has no unsaved changes";
+}
+
+TEST_F(StudioRecoveryTest, AStudioEndedWithoutSavingIsRecoveredToTheEditedScene) {
+    {
+        Studio killed(file);
+        edit(killed);
+    }
+    ASSERT_TRUE(fs::exists(journal));
+    const auto [flight, scene] = editedByHand();
+
+    Studio studio(file);
+    EXPECT_NE(studio.server->foundJournalNote().find("scene.json has unsaved changes from 20"), std::string::npos)
+        << studio.server->foundJournalNote();
+    const Json found = studio.call("GET", "/api/recovery").second["found"];
+    EXPECT_EQ(found["matches"], true);
+    EXPECT_EQ(found["journal"], journal.string());
+    EXPECT_EQ(host::sceneToJson(studio.host), host::sceneToJson(Studio(file, false).host)) << "applied unasked";
+    // Changes made before the choice do not overwrite the journal found.
+    const std::string kept = readText(journal);
+    ASSERT_EQ(studio.call("PATCH", "/api/objects/Tower", R"({"position": [1, 2, 3]})").first, 200);
+    EXPECT_EQ(readText(journal), kept);
+    EXPECT_NE(studio.call("GET", "/api/status").second["journal"]["error"], nullptr);
+
+    const auto [status, answer] = studio.call("POST", "/api/recovery/apply");
+    ASSERT_EQ(status, 200) << answer.dump();
+    EXPECT_EQ(studio.text("/api/flight"), flight);
+    EXPECT_EQ(host::sceneToJson(studio.host), scene);
+    EXPECT_EQ(studio.call("GET", "/api/status").second["unsaved"], true);
+    EXPECT_EQ(studio.call("GET", "/api/recovery").second["found"], nullptr);
+    EXPECT_EQ(studio.call("POST", "/api/recovery/apply").first, 404) << "applied twice";
+    // One undo step, and the journal is this studio's from now on.
+    EXPECT_EQ(studio.call("GET", "/api/history").second["undo"].back(), "recover unsaved changes");
+    ASSERT_EQ(studio.call("POST", "/api/undo").first, 200);
+    EXPECT_EQ(readText(journal).substr(readText(journal).find('\n') + 1), host::sceneToJson(studio.host));
+    ASSERT_EQ(studio.call("POST", "/api/redo").first, 200);
+    ASSERT_EQ(studio.call("POST", "/api/save").first, 200);
+    EXPECT_FALSE(fs::exists(journal));
+    EXPECT_EQ(readText(file), scene);
+}
+
+TEST_F(StudioRecoveryTest, AJournalOfAnotherVersionOfTheFileIsRefusedAndKept) {
+    {
+        Studio killed(file);
+        edit(killed);
+    }
+    const std::string kept = readText(journal);
+    writeText(file, original + "\n");  // the file changed since: a checkout, another editor
+
+    Studio studio(file);
+    const std::string note = studio.server->foundJournalNote();
+    EXPECT_NE(note.find("made to another version of " + file.string() + " (the file changed since)"),
+              std::string::npos)
+        << note;
+    EXPECT_EQ(studio.call("GET", "/api/recovery").second["found"]["matches"], false);
+    const std::string before = host::sceneToJson(studio.host);
+    const auto [status, refusal] = studio.call("POST", "/api/recovery/apply");
+    EXPECT_EQ(status, 409);
+    EXPECT_NE(refusal["error"].get<std::string>().find("not applied, and the journal is kept"), std::string::npos);
+    EXPECT_THROW(studio.server->recover(), std::runtime_error);
+    EXPECT_EQ(host::sceneToJson(studio.host), before);
+    EXPECT_EQ(readText(journal), kept);
+    // Its scene is there to take away, a scene file of its own.
+    EXPECT_EQ(studio.text("/api/recovery/scene"), kept.substr(kept.find('\n') + 1));
+
+    ASSERT_EQ(studio.call("POST", "/api/recovery/discard").first, 200);
+    EXPECT_FALSE(fs::exists(journal));
+    edit(studio);
+    EXPECT_TRUE(fs::exists(journal)) << "no journal after the found one was discarded";
+    EXPECT_EQ(studio.call("GET", "/api/status").second["journal"]["error"], nullptr);
+}
