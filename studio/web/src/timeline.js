@@ -190,13 +190,19 @@ export class Timeline {
     const r = this.readout;
     const flight = state.flight;
     this.track.dataset.playhead = x.toFixed(1);
-    if (!flight || state.tick < 0) return;
+    if (!flight || state.tick < 0) {
+      for (const field of [r.time, r.tick, r.waypoint, r.eye]) field.textContent = '–';
+      r.duration.textContent = '';
+      return;
+    }
     const i = state.tick;
     r.time.textContent = formatTime(flight.time[i]);
     r.duration.textContent = ` / ${formatTime(flight.time[flight.rows - 1])}`;
     r.tick.textContent = `${i + 1} / ${flight.rows}`;
     const name = state.waypointName(flight.waypoint[i]);
-    r.waypoint.textContent = `${flight.waypoint[i]}${name ? ` · ${name}` : ''}`;
+    // The iterator counts a waypoint reached once its pause is over: say where the camera stands.
+    const pause = this.marks.find((m) => m.kind === 'pause' && state.elapsed >= m.at && state.elapsed < m.end);
+    r.waypoint.textContent = `${flight.waypoint[i]}${name ? ` · ${name}` : ''}${pause ? ` · pausing at ${pause.label}` : ''}`;
     r.eye.textContent = `${formatNumber(flight.x[i], 4)}, ${formatNumber(flight.y[i], 4)}, ${formatNumber(flight.z[i], 4)}`;
     r.limit.hidden = !flight.hitLimit;
   }

@@ -181,6 +181,8 @@ test('every pause the timeline shades is where the flown eye stands still', { ti
       return most;
     }, from, to);
     assert.equal(moved, 0, `the eye moves during the pause at ${span.label} (${from}–${to} ms)`);
+    await page.mouse.click(track.x + span.x, track.y + track.height / 2);
+    assert.match(await text('[data-role=waypoint]'), new RegExp(`pausing at ${span.label}$`));
   }
   await page.mouse.move(0, 0);
 });
