@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -35,6 +36,7 @@ struct StudioArguments {
     bool open = false;
     bool recover = false;
     bool discardRecovery = false;
+    LevelArguments level;
 } arguments;
 
 /// Starts the desktop's browser on `url` when there is a desktop; says so when there is none.
@@ -57,6 +59,15 @@ bool startsNewFile(const std::string& file) {
            std::filesystem::symlink_status(file, error).type() == std::filesystem::file_type::not_found;
 }
 
+/// The level the page draws, as the bytes of a binary glTF; empty without one.
+std::string levelGlbFor(const std::string&, const LevelArguments& level) {
+    if (level.none || level.file.empty()) return {};
+    if (!level.file.ends_with(".glb")) throw InputError(level.file, "", "", "the studio draws levels given as .glb");
+    std::ifstream in(level.file, std::ios::binary);
+    if (!in) throw InputError(level.file, "", "", "cannot open the file");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 /// The scene loaded and the studio's server bound to its port, not yet serving.
 std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
     std::vector<Handle> scene;
@@ -74,6 +85,7 @@ std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
     host.createCamera("", true);
     studio::StudioOptions options{arguments.scene, arguments.iterator, arguments.address, arguments.port,
                                   !arguments.noToken, true};
+    options.level = levelGlbFor(arguments.scene, arguments.level);
     std::unique_ptr<studio::StudioServer> server;
     try {
         server = std::make_unique<studio::StudioServer>(host, options);
@@ -160,6 +172,7 @@ void addStudioOptions(CLI::App& command) {
     command.add_flag("--no-token", arguments.noToken,
                      "Serve without a token (for scripts; any local program can then use it)");
     command.add_flag("--open", arguments.open, "Open the page in the desktop's browser");
+    addLevelOptions(command, arguments.level);
     CLI::Option* recover = command.add_flag(
         "--recover", arguments.recover,
         "Apply the unsaved changes an earlier session left in .SCENE.camsys-recovery (as a change to undo)");

@@ -90,6 +90,7 @@ Request requestFromHttp(const httplib::Request& http, bool withBody) {
 struct HttpAdapter::Server {
     Api& api;
     const Guard& guard;
+    std::string level;
     httplib::Server http;
 
     void configure();
@@ -98,7 +99,10 @@ struct HttpAdapter::Server {
     void serveApi();
 };
 
-HttpAdapter::HttpAdapter(Api& api, const Guard& guard) : server_(new Server{api, guard, {}}) { server_->configure(); }
+HttpAdapter::HttpAdapter(Api& api, const Guard& guard, std::string level)
+    : server_(new Server{api, guard, std::move(level), {}}) {
+    server_->configure();
+}
 
 HttpAdapter::~HttpAdapter() { stop(); }
 
@@ -174,6 +178,15 @@ void HttpAdapter::Server::servePage() {
 }
 
 void HttpAdapter::Server::serveApi() {
+    // The level goes as the file it is, not as JSON; a scene without one answers 204 (no
+    // content). Behind the guard like every request under /api/.
+    http.Get("/api/level", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Cache-Control", "no-store");
+        if (level.empty())
+            response.status = 204;
+        else
+            sendAsIs(response, std::string_view(level), "model/gltf-binary");
+    });
     const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
         Answer answer = api.serve(requestFromHttp(request, true));
         response.status = answer.status;

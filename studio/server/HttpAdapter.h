@@ -12,8 +12,9 @@ class Guard;
 
 class HttpAdapter {
 public:
-    /// `api` and `guard` outlive the adapter.
-    HttpAdapter(Api& api, const Guard& guard);
+    /// `api` and `guard` outlive the adapter. `level`: the scene's level as a binary glTF
+    /// (.glb), served as GET /api/level; empty: none.
+    HttpAdapter(Api& api, const Guard& guard, std::string level = {});
     ~HttpAdapter();
     HttpAdapter(const HttpAdapter&) = delete;
     HttpAdapter& operator=(const HttpAdapter&) = delete;

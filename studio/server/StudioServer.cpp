@@ -22,7 +22,7 @@ struct StudioServer::State {
           file(session, options.sceneFile, options.journal),
           api(session, file),
           guard(options.address, options.requireToken),
-          http(api, guard) {}
+          http(api, guard, std::move(options.level)) {}
 
     StudioOptions options;
     Session session;

@@ -25,6 +25,9 @@ struct StudioOptions {
     int port = 8765;                    ///< 0: any free port
     bool requireToken = true;           ///< false: any local program may use the API
     bool journal = false;               ///< keep the recovery journal of unsaved changes (Journal.h)
+    /// The level the scene flies through, as a binary glTF (.glb) in the file's own axes (+y
+    /// up), placed; the page turns it to the world's +z up. Empty: none.
+    std::string level;
 };
 
 /// Threads that serve connections (each connection holds one while it is open).

@@ -64,6 +64,16 @@ export class Api {
   }
 
   scene() { return this.get('/api/scene'); }
+
+  /** The level as the bytes of a binary glTF, or null when the scene has none (204). */
+  async level() {
+    const headers = this.token ? { Authorization: `Bearer ${this.token}` } : {};
+    const response = await fetch('/api/level', { headers, cache: 'no-store' });
+    const bytes = await response.arrayBuffer();
+    if (response.status === 204) return null;
+    if (!response.ok) throw new ApiError('/api/level', response.status, response.statusText);
+    return bytes;
+  }
   draw() { return this.get('/api/draw'); }
   messages() { return this.get('/api/messages'); }
   status() { return this.get('/api/status'); }

@@ -18,7 +18,7 @@ export class Header {
       if (base >= 1 && base <= 179) state.setOption('fovBase', base);
       else e.target.value = state.options.fovBase;
     });
-    for (const option of ['showTrajectory', 'showDrawing', 'showLabels'])
+    for (const option of ['showTrajectory', 'showDrawing', 'showLabels', 'showLevel'])
       $(option).addEventListener('change', (e) => state.setOption(option, e.target.checked));
     $('helpButton').addEventListener('click', () => {
       const help = $('help');

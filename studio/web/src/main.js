@@ -19,6 +19,7 @@ import { Editor, FLIGHT_PART_TICKS } from './editor.js';
 import { Gizmo } from './gizmo.js';
 import { EditBar } from './editbar.js';
 import { SceneFile } from './file.js';
+import { levelFromGlb } from './level.js';
 import { Recovery } from './recovery.js';
 import { Header } from './header.js';
 import { listenForKeys } from './shortcuts.js';
@@ -101,6 +102,20 @@ async function load() {
   } catch (error) { showError(error); }
   await flightRequest;
   timings.flight = Math.round(performance.now());
+  await showLevel();
+}
+
+/** The scene's level, when it has one, in both views, with its triangle count by its toggle. */
+async function showLevel() {
+  try {
+    const bytes = await api.level();
+    if (!bytes) return;
+    const level = await levelFromGlb(bytes);
+    world.setLevel(level);
+    $('levelTriangles').textContent = `${level.userData.triangles.toLocaleString('en')} triangles`;
+    $('levelField').hidden = false;
+    timings.level = Math.round(performance.now());
+  } catch (error) { showError(error); }
 }
 
 load()

@@ -26,7 +26,7 @@ export class StudioState extends Emitter {
     this.elapsed = 0;         // ms since the first tick
     this.tick = -1;           // the tick shown
     this.playing = false;
-    this.options = { fovBase: 60, showTrajectory: true, showDrawing: true, showLabels: true };
+    this.options = { fovBase: 60, showTrajectory: true, showDrawing: true, showLabels: true, showLevel: true };
     this.playStartWall = 0;
     this.playStartElapsed = 0;
     this.frameRequest = 0;

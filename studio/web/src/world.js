@@ -44,6 +44,7 @@ export class World extends Emitter {
     this.grid = new THREE.Group();
     this.scene.add(this.grid);
     this.drawing = null;
+    this.level = null;
     this.links = null;
     this.trajectory = null;
     this.speedRange = null;
@@ -314,7 +315,17 @@ export class World extends Emitter {
     this.changed();
   }
 
+  /** The level (levelFromGlb's group) in both views; it gives the world no bounds of its own. */
+  setLevel(level) {
+    if (this.level) this.scene.remove(this.level);
+    this.level = level;
+    level.visible = this.state.options.showLevel;
+    this.scene.add(level);
+    this.changed();
+  }
+
   applyOptions() {
+    if (this.level) this.level.visible = this.state.options.showLevel;
     if (this.trajectory) this.trajectory.visible = this.state.options.showTrajectory;
     if (this.drawing) this.drawing.visible = this.state.options.showDrawing;
     this.setTime();

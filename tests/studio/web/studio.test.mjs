@@ -13,6 +13,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { changedShare, checkSetup, deadline, examples, exe, launchBrowser, pixels, shots, startStudio, stopAll, stopStudio }
   from './harness.mjs';
+import { boxesGlb } from './glb.mjs';
 
 let server, serverOutput = () => '', url, token, browser, page, scratch;
 const problems = [];     // console errors, page errors and failed requests, with their text
@@ -204,6 +205,44 @@ test('a new file opens as the starter scene, unsaved; an empty scene says what i
       await other.close();
       await stopStudio(child);
     }
+  }
+});
+
+test('a level is drawn upright in both views, counted and switched off by its toggle', { timeout: 30_000 }, async () => {
+  // A slab under the flight and a tall block beside the tower, in glTF's axes (+y up): the world
+  // sees file (x, y, z) at (x, -z, y).
+  const file = join(scratch, 'blocks.glb');
+  writeFileSync(file, boxesGlb([{ name: 'Ground', min: [-60, -1, -180], max: [120, 0, 20], colour: [0.35, 0.5, 0.3] },
+    { name: 'Block', min: [20, 0, -140], max: [30, 30, -130], colour: [0.8, 0.4, 0.3] }]));
+  const { child, url: levelUrl } = await startStudio(join(examples, 'flythrough.json'), ['--level', file]);
+  const other = await browser.newPage();
+  try {
+    await other.goto(levelUrl, { waitUntil: 'domcontentloaded' });
+    await other.waitForFunction(() => window.studio?.ready && window.studio.world.level, { timeout: 20_000 });
+    assert.equal(await other.$eval('#levelTriangles', (e) => e.textContent), '24 triangles');
+    const box = await other.evaluate(() => {
+      let min = [Infinity, Infinity, Infinity], max = [-Infinity, -Infinity, -Infinity];
+      window.studio.world.level.traverse((o) => {
+        if (!o.isMesh) return;
+        o.geometry.computeBoundingBox();
+        const b = o.geometry.boundingBox.clone().applyMatrix4(o.matrixWorld);
+        min = min.map((v, k) => Math.min(v, b.min.getComponent(k)));
+        max = max.map((v, k) => Math.max(v, b.max.getComponent(k)));
+      });
+      return { min, max };
+    });
+    const near = (a, b) => a.every((v, k) => Math.abs(v - b[k]) < 1e-4);
+    assert.ok(near(box.min, [-60, -20, -1]) && near(box.max, [120, 180, 30]), `the level stands at ${JSON.stringify(box)}`);
+    const shot = async () => other.screenshot({ clip: await (await other.$('#cameraView')).boundingBox(), encoding: 'base64' });
+    const withLevel = await shot();
+    await other.screenshot({ path: join(shots, 'studio-level.png') });
+    await other.click('#showLevel');
+    await other.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
+    const share = await changedShare(browser, withLevel, await shot());
+    assert.ok(share > 0.05, `switching the level off changed ${(100 * share).toFixed(1)}% of the camera view`);
+  } finally {
+    await other.close();
+    await stopStudio(child);
   }
 });
 

@@ -1,0 +1,46 @@
+// Binary glTF files made in the tests: a level of boxes (each a node with its own mesh and
+// colour), in glTF's axes (+y up), as a modelling tool would write it.
+
+const BOX_FACES = [[0, 1, 2, 0, 2, 3], [4, 6, 5, 4, 7, 6], [0, 4, 5, 0, 5, 1], [1, 5, 6, 1, 6, 2], [2, 6, 7, 2, 7, 3], [3, 7, 4, 3, 4, 0]];
+
+/** A .glb of axis-aligned boxes {name, min: [x, y, z], max: [x, y, z], colour: [r, g, b]} in file axes. */
+export function boxesGlb(boxes) {
+  const bin = [];
+  const gltf = { asset: { version: '2.0', generator: 'camsys tests' }, scene: 0, scenes: [{ nodes: [] }], nodes: [],
+    meshes: [], materials: [], accessors: [], bufferViews: [] };
+  let offset = 0;
+  const view = (array, target) => {
+    bin.push(Buffer.from(array.buffer, array.byteOffset, array.byteLength));
+    gltf.bufferViews.push({ buffer: 0, byteOffset: offset, byteLength: array.byteLength, target });
+    offset += array.byteLength;
+    return gltf.bufferViews.length - 1;
+  };
+  boxes.forEach((box, i) => {
+    const [a, b] = [box.min, box.max];
+    const p = new Float32Array([a[0], a[1], a[2], b[0], a[1], a[2], b[0], b[1], a[2], a[0], b[1], a[2],
+      a[0], a[1], b[2], b[0], a[1], b[2], b[0], b[1], b[2], a[0], b[1], b[2]]);
+    const indices = new Uint16Array(BOX_FACES.flat());
+    gltf.accessors.push({ bufferView: view(p, 34962), componentType: 5126, count: 8, type: 'VEC3', min: a, max: b });
+    gltf.accessors.push({ bufferView: view(indices, 34963), componentType: 5123, count: indices.length, type: 'SCALAR' });
+    gltf.materials.push({ pbrMetallicRoughness: { baseColorFactor: [...box.colour, 1], metallicFactor: 0 } });
+    gltf.meshes.push({ primitives: [{ attributes: { POSITION: 2 * i }, indices: 2 * i + 1, material: i }] });
+    gltf.nodes.push({ name: box.name, mesh: i });
+    gltf.scenes[0].nodes.push(i);
+  });
+  const binary = Buffer.concat(bin);
+  gltf.buffers = [{ byteLength: binary.length }];
+  const pad = (buffer, fill) => Buffer.concat([buffer, Buffer.alloc((4 - (buffer.length % 4)) % 4, fill)]);
+  const json = pad(Buffer.from(JSON.stringify(gltf)), 0x20);
+  const data = pad(binary, 0);
+  const header = Buffer.alloc(12);
+  header.write('glTF', 0, 'ascii');
+  header.writeUInt32LE(2, 4);
+  header.writeUInt32LE(12 + 8 + json.length + 8 + data.length, 8);
+  const chunk = (buffer, type) => {
+    const h = Buffer.alloc(8);
+    h.writeUInt32LE(buffer.length, 0);
+    h.write(type, 4, 'ascii');
+    return Buffer.concat([h, buffer]);
+  };
+  return Buffer.concat([header, chunk(json, 'JSON'), chunk(data, 'BIN\0')]);
+}
