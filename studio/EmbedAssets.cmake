@@ -1,9 +1,10 @@
 # Writes OUT, a C++ source defining studio::pageAssets() over the files of the built page in DIR:
-# index.html at "/", studio.js and studio.css under "/assets/", each with its brotli (.br) and
+# index.html at "/", studio.js, studio.css and the page's worker under "/assets/", each with its brotli (.br) and
 # gzip (.gz) forms where DIR has them. Each file becomes a byte array, so any content is safe.
 set(files "index.html|/|text/html\\; charset=utf-8"
           "studio.js|/assets/studio.js|text/javascript\\; charset=utf-8"
-          "studio.css|/assets/studio.css|text/css\\; charset=utf-8")
+          "studio.css|/assets/studio.css|text/css\\; charset=utf-8"
+          "generateMeshBVH.worker.js|/assets/generateMeshBVH.worker.js|text/javascript\\; charset=utf-8")
 set(arrays "")
 set(table "")
 set(index 0)

@@ -1,8 +1,9 @@
 // Bundles the studio page: `node build.mjs OUTDIR` writes exactly OUTDIR/index.html,
-// OUTDIR/studio.js (one minified ES module, src/main.js and its packages) and OUTDIR/studio.css
-// (the page's own CSS and uPlot's), and beside each its brotli (.br) and gzip (.gz) forms. The
-// server embeds these files and serves them at "/", "/assets/studio.js" and
-// "/assets/studio.css", compressed as the browser accepts; nothing may be fetched from elsewhere.
+// OUTDIR/studio.js (one minified ES module, src/main.js and its packages), OUTDIR/studio.css
+// (the page's own CSS and uPlot's) and OUTDIR/generateMeshBVH.worker.js (the worker that builds
+// a level's ray hierarchies), and beside each its brotli (.br) and gzip (.gz) forms. The server
+// embeds these files and serves them at "/" and under "/assets/", compressed as the browser
+// accepts; nothing may be fetched from elsewhere.
 // Compressing here, once and at the highest settings, costs the build about a second; the
 // server would otherwise spend that on every load of the page.
 
@@ -27,7 +28,8 @@ async function main() {
   try {
     const result = await build({
       absWorkingDir: here,
-      entryPoints: { studio: 'src/main.js' },
+      // The level's ray hierarchies are built in a worker the page starts from its own folder.
+      entryPoints: { studio: 'src/main.js', 'generateMeshBVH.worker': 'node_modules/three-mesh-bvh/src/workers/generateMeshBVH.worker.js' },
       bundle: true,
       format: 'esm',
       target: ['chrome111', 'firefox115', 'safari16.4'],
@@ -39,8 +41,8 @@ async function main() {
       metafile: true,
     });
     const made = (await readdir(work)).sort();
-    if (made.join(',') !== 'studio.css,studio.js')
-      throw new Error(`the bundle should be studio.js and studio.css, not ${made.join(', ')}`);
+    if (made.join(',') !== 'generateMeshBVH.worker.js,studio.css,studio.js')
+      throw new Error(`the bundle should be studio.js, studio.css and generateMeshBVH.worker.js, not ${made.join(', ')}`);
     for (const file of made) {
       const text = await readFile(join(work, file), 'utf8');
       // The page must work offline: no reference to another site may slip in with a package.
@@ -51,7 +53,7 @@ async function main() {
     for (const asset of ['/assets/studio.js', '/assets/studio.css'])
       if (!html.includes(asset)) throw new Error(`index.html does not load ${asset}`);
     await writeFile(join(work, 'index.html'), html);
-    const files = ['index.html', 'studio.js', 'studio.css'];
+    const files = ['index.html', 'studio.js', 'studio.css', 'generateMeshBVH.worker.js'];
     for (const file of files) {
       const bytes = await readFile(join(work, file));
       await writeFile(join(work, `${file}.br`), brotliCompressSync(bytes, {

@@ -10,7 +10,7 @@
 import * as THREE from 'three';
 import { TransformControls } from 'three/addons/controls/TransformControls.js';
 import { HELPER_LAYER } from './world.js';
-import { WAYPOINT } from './edits.js';
+import { placeNew, WAYPOINT } from './edits.js';
 import { formatNumber } from './format.js';
 
 const ROTATION_SNAP = THREE.MathUtils.degToRad(15);
@@ -41,6 +41,9 @@ export function rotationLock(state, name) {
 
 const button = (act, label, title) => `<button data-act="${act}" title="${title}" aria-label="${title}">${label}</button>`;
 
+/** How far a placed waypoint stands off the surface clicked: the linter's default clearance. */
+const PLACE_LIFT = 0.5;
+
 export class Gizmo {
   constructor(view3d, world, state, editor, notify = () => {}) {
     this.view = view3d;
@@ -52,7 +55,7 @@ export class Gizmo {
     this.aiming = null;
     this.snap = false;
     this.makeToolbar();
-    view3d.onPick = (name) => this.picked(name);
+    view3d.onPick = (name, at) => this.picked(name, at);
     if (!view3d.renderer) return;
 
     this.proxy = new THREE.Object3D();
@@ -75,7 +78,8 @@ export class Gizmo {
     });
     controls.addEventListener('objectChange', () => this.moved());
     controls.addEventListener('mouseUp', () => { editor.endDrag(); });
-    state.on('select', () => { this.cancelAim(); this.attach(); });
+    // A new selection ends an aim; placing goes on from each waypoint placed.
+    state.on('select', () => { if (this.aiming) this.cancelAim(); this.attach(); });
     state.on('scene', () => this.attach());
     state.on('draw', () => this.applySnap());
     this.attach();
@@ -87,7 +91,8 @@ export class Gizmo {
     bar.innerHTML = `${button('translate', 'Move', 'Move the selection along the world axes (T)')}
       ${button('rotate', 'Rotate', 'Rotate the selection about the world axes (R)')}
       <label class="snap" title="Snap moves to the grid the view shows, rotations to 15°"><input type="checkbox" data-act="snap"> snap <span data-role="step"></span></label>
-      ${button('aim', 'Aim here', 'Then click the object the selected waypoint should look at (its PointsTo); Esc cancels')}`;
+      ${button('aim', 'Aim here', 'Then click the object the selected waypoint should look at (its PointsTo), or a spot on the level for a new target there; Esc cancels')}
+      ${button('place', 'Place', 'Click the level to put new waypoints on its surfaces, after the selection (lifted off the surface by half a unit); Esc ends')}`;
     // The bar lies in the view: its presses are not orbits or picks.
     for (const type of ['pointerdown', 'pointerup', 'dblclick', 'wheel']) bar.addEventListener(type, (e) => e.stopPropagation());
     // Buttons keep no focus, so that the view's keys work after a click.
@@ -95,6 +100,7 @@ export class Gizmo {
     bar.querySelector('[data-act=translate]').addEventListener('click', () => this.setMode('translate'));
     bar.querySelector('[data-act=rotate]').addEventListener('click', () => this.setMode('rotate'));
     bar.querySelector('[data-act=aim]').addEventListener('click', () => (this.aiming ? this.cancelAim() : this.aim()));
+    bar.querySelector('[data-act=place]').addEventListener('click', () => (this.placing ? this.cancelAim() : this.place()));
     const snap = bar.querySelector('[data-act=snap]');
     snap.addEventListener('change', () => { this.snap = snap.checked; this.applySnap(); snap.blur(); });
     this.hint = document.createElement('div');
@@ -119,6 +125,11 @@ export class Gizmo {
     rotate.title = lock || 'Rotate the selection about the world axes (R)';
     this.bar.querySelector('[data-act=aim]').disabled = !(selected && selected.class === WAYPOINT);
     this.bar.querySelector('[data-act=aim]').classList.toggle('on', !!this.aiming);
+    const level = this.world.level;
+    const place = this.bar.querySelector('[data-act=place]');
+    place.hidden = !level;
+    place.disabled = !(level && level.userData.indexed && selected && placeNew(this.state.objects, selected.name));
+    place.classList.toggle('on', !!this.placing);
     this.stepNote.textContent = `(${formatNumber(this.world.gridStep)})`;
   }
 
@@ -190,23 +201,51 @@ export class Gizmo {
     this.showBar();
   }
 
-  /** True when there was an aim to cancel. */
+  /** Clicks on the level put waypoints there, after the selection, until Esc. */
+  place() {
+    const selected = this.state.objects.get(this.state.selection);
+    if (!selected || !placeNew(this.state.objects, selected.name)) return;
+    this.cancelAim();
+    this.placing = true;
+    this.hint.textContent = 'Click the level where the next waypoint goes · Esc ends';
+    this.hint.hidden = false;
+    this.view.container.classList.add('aiming');
+    this.showBar();
+  }
+
+  /** True when there was an aim or a placing to cancel. */
   cancelAim() {
-    if (!this.aiming) return false;
+    if (!this.aiming && !this.placing) return false;
     this.aiming = null;
+    this.placing = false;
     this.hint.hidden = true;
     this.view.container.classList.remove('aiming');
     this.showBar();
     return true;
   }
 
-  picked(name) {
+  picked(name, at) {
+    if (this.placing) { this.placeAt(at); return; }
     if (!this.aiming) { this.state.select(name); return; }
-    if (!name || name === this.aiming) return;   // keeps aiming: a click beside the objects is no choice
+    if (name === this.aiming) return;
+    // A click beside the objects aims at the level's surface there, through a new target.
+    const surface = !name && at ? this.view.surfaceAt(at.x, at.y) : null;
+    if (!name && !surface) return;   // keeps aiming: a click at nothing is no choice
     const waypoint = this.aiming;
     this.cancelAim();
-    this.editor.setAttribute(waypoint, 'PointsTo', name)
-      .then(() => this.notify(`${waypoint} now looks at ${name}`))
+    const target = name ? Promise.resolve(name)
+      : this.editor.create({ parent: null, position: surface.point.toArray() }).then((made) => { this.state.select(waypoint); return made; });
+    target.then((to) => this.editor.setAttribute(waypoint, 'PointsTo', to).then(() => this.notify(`${waypoint} now looks at ${to}`)))
+      .catch((error) => this.notify(error.reason || error.message, 'error'));
+  }
+
+  /** A new waypoint on the level's surface under `at`, after the selection, which it becomes. */
+  placeAt(at) {
+    const surface = at && this.view.surfaceAt(at.x, at.y);
+    const slot = placeNew(this.state.objects, this.state.selection);
+    if (!surface || !slot) return;
+    const position = surface.point.addScaledVector(surface.normal, PLACE_LIFT).toArray();
+    this.editor.create({ class: WAYPOINT, ...slot, position })
       .catch((error) => this.notify(error.reason || error.message, 'error'));
   }
 

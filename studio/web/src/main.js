@@ -20,6 +20,7 @@ import { Gizmo } from './gizmo.js';
 import { EditBar } from './editbar.js';
 import { SceneFile } from './file.js';
 import { levelFromGlb } from './level.js';
+import { indexLevel } from './levelpick.js';
 import { Recovery } from './recovery.js';
 import { Header } from './header.js';
 import { listenForKeys } from './shortcuts.js';
@@ -115,6 +116,11 @@ async function showLevel() {
     $('levelTriangles').textContent = `${level.userData.triangles.toLocaleString('en')} triangles`;
     $('levelField').hidden = false;
     timings.level = Math.round(performance.now());
+    // Once drawn (its buffers on the GPU), its ray hierarchies are built in a worker.
+    await new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r)));
+    await indexLevel(level);
+    timings.levelIndexed = Math.round(performance.now());
+    gizmo.showBar();
   } catch (error) { showError(error); }
 }
 

@@ -9,6 +9,7 @@ import { ViewBase } from './viewbase.js';
 import { HELPER_LAYER } from './world.js';
 import { speedGradientCss } from './colours.js';
 import { formatNumber } from './format.js';
+import { surfaceHit } from './levelpick.js';
 
 export class View3D extends ViewBase {
   constructor(container, world, state, surface) {
@@ -111,7 +112,8 @@ export class View3D extends ViewBase {
       // A click on the gizmo's handles (it says so on the same press) is no pick.
       if (this.gizmoGrabbed) return;
       const rect = element.getBoundingClientRect();
-      this.onPick(this.pick(e.clientX - rect.left, e.clientY - rect.top));
+      const at = { x: e.clientX - rect.left, y: e.clientY - rect.top };
+      this.onPick(this.pick(at.x, at.y), at);
     });
     element.addEventListener('dblclick', () => this.frame(this.state.selection));
   }
@@ -133,6 +135,13 @@ export class View3D extends ViewBase {
       if (d < bestDistance) { best = name; bestDistance = d; }
     }
     return best;
+  }
+
+  /** The level's surface under view pixel (x, y): {point, normal} in world axes, or null. */
+  surfaceAt(x, y) {
+    const raycaster = new THREE.Raycaster();
+    raycaster.setFromCamera(new THREE.Vector2((x / this.width) * 2 - 1, 1 - (y / this.height) * 2), this.camera);
+    return surfaceHit(this.world.level, raycaster);
   }
 
   /** The point the view orbits about, in world coordinates: where new objects are put. */

@@ -1,7 +1,8 @@
 // Binary glTF files made in the tests: a level of boxes (each a node with its own mesh and
 // colour), in glTF's axes (+y up), as a modelling tool would write it.
 
-const BOX_FACES = [[0, 1, 2, 0, 2, 3], [4, 6, 5, 4, 7, 6], [0, 4, 5, 0, 5, 1], [1, 5, 6, 1, 6, 2], [2, 6, 7, 2, 7, 3], [3, 7, 4, 3, 4, 0]];
+// Counter-clockwise seen from outside, as glTF's front faces are.
+const BOX_FACES = [[0, 2, 1, 0, 3, 2], [4, 5, 6, 4, 6, 7], [0, 5, 4, 0, 1, 5], [1, 6, 5, 1, 2, 6], [2, 7, 6, 2, 3, 7], [3, 4, 7, 3, 0, 4]];
 
 /** A .glb of axis-aligned boxes {name, min: [x, y, z], max: [x, y, z], colour: [r, g, b]} in file axes. */
 export function boxesGlb(boxes) {
