@@ -17,6 +17,21 @@ const MARK_COLOURS = {
 /** The closest two waypoint lines may stand, in CSS pixels. */
 export const MIN_MARK_GAP = 5;
 
+/** A waypoint's name on the track is cut to this width (px), so a long one hides no other. */
+const MAX_LABEL_WIDTH = 120;
+
+/** `text` as drawn by `g`, cut with an ellipsis to at most `width` pixels. */
+function fitText(g, text, width) {
+  if (g.measureText(text).width <= width) return text;
+  let lo = 0, hi = text.length;
+  while (hi - lo > 1) {
+    const mid = (lo + hi) >> 1;
+    if (g.measureText(`${text.slice(0, mid)}…`).width <= width) lo = mid;
+    else hi = mid;
+  }
+  return `${text.slice(0, lo)}…`;
+}
+
 /** Every mark of the flight in elapsed time: analysis marks and the flight's events. */
 export function flightMarks(state) {
   const marks = [];
@@ -156,7 +171,7 @@ export class Timeline {
         g.lineWidth = m.kind === 'cut' ? 2 : 1;
         g.beginPath(); g.moveTo(x, 14); g.lineTo(x, h - 16); g.stroke();
         g.lineWidth = 1;
-        const text = m.kind === 'cut' ? 'cut' : m.label;
+        const text = fitText(g, m.kind === 'cut' ? 'cut' : m.label, MAX_LABEL_WIDTH);
         const w = g.measureText(text).width;
         if (x + 3 > lastLabelEnd) { g.fillText(text, x + 3, 2); lastLabelEnd = x + 3 + w + 6; }
       } else {
