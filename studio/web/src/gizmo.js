@@ -91,6 +91,7 @@ export class Gizmo {
     bar.innerHTML = `${button('translate', 'Move', 'Move the selection along the world axes (T)')}
       ${button('rotate', 'Rotate', 'Rotate the selection about the world axes (R)')}
       <label class="snap" title="Snap moves to the grid the view shows, rotations to 15°"><input type="checkbox" data-act="snap"> snap <span data-role="step"></span></label>
+      <label class="snap" data-role="surface" title="A move puts the selection on the level's surface under the pointer, half a unit off it" hidden><input type="checkbox" data-act="surface"> on level</label>
       ${button('aim', 'Aim here', 'Then click the object the selected waypoint should look at (its PointsTo), or a spot on the level for a new target there; Esc cancels')}
       ${button('place', 'Place', 'Click the level to put new waypoints on its surfaces, after the selection (lifted off the surface by half a unit); Esc ends')}`;
     // The bar lies in the view: its presses are not orbits or picks.
@@ -103,6 +104,13 @@ export class Gizmo {
     bar.querySelector('[data-act=place]').addEventListener('click', () => (this.placing ? this.cancelAim() : this.place()));
     const snap = bar.querySelector('[data-act=snap]');
     snap.addEventListener('change', () => { this.snap = snap.checked; this.applySnap(); snap.blur(); });
+    const surface = bar.querySelector('[data-act=surface]');
+    surface.addEventListener('change', () => { this.onSurface = surface.checked; surface.blur(); });
+    // Where the pointer is during a drag, for moves onto the level's surface under it.
+    this.view.container.addEventListener('pointermove', (e) => {
+      const rect = this.view.container.getBoundingClientRect();
+      this.pointer = { x: e.clientX - rect.left, y: e.clientY - rect.top };
+    }, { capture: true });
     this.hint = document.createElement('div');
     this.hint.className = 'aim-hint';
     this.hint.hidden = true;
@@ -130,6 +138,7 @@ export class Gizmo {
     place.hidden = !level;
     place.disabled = !(level && level.userData.indexed && selected && placeNew(this.state.objects, selected.name));
     place.classList.toggle('on', !!this.placing);
+    this.bar.querySelector('[data-role=surface]').hidden = !(level && level.userData.indexed);
     this.stepNote.textContent = `(${formatNumber(this.world.gridStep)})`;
   }
 
@@ -184,6 +193,8 @@ export class Gizmo {
       return;
     }
     const p = this.proxy.position;
+    const surface = this.onSurface && this.pointer && this.view.surfaceAt(this.pointer.x, this.pointer.y);
+    if (surface) p.copy(surface.point.addScaledVector(surface.normal, PLACE_LIFT));
     this.world.moveObject(this.name, p);
     this.view.labels.move(this.name, p);
     this.editor.drag({ position: [p.x, p.y, p.z] });

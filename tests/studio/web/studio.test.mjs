@@ -268,6 +268,20 @@ test('a level is drawn upright in both views, counted and switched off by its to
       `placed at ${placed.position}`);
     await other.keyboard.press('Escape');
 
+    // Moving with "on level": the waypoint follows the surface under the pointer.
+    await other.click('.gizmo-bar [data-act=surface]');
+    const handle = await other.evaluate(() => window.studio.gizmo.handle('X'));
+    const drop = await screen([-20, 100, 0]);
+    await other.mouse.move(handle.x, handle.y);
+    await other.mouse.down();
+    for (let i = 1; i <= 8; ++i) await other.mouse.move(handle.x + ((drop.x - handle.x) * i) / 8, handle.y + ((drop.y - handle.y) * i) / 8);
+    await other.mouse.up();
+    await other.waitForFunction((name) => Math.abs(window.studio.state.objects.get(name).position[2] - 0.5) < 1e-3,
+      { timeout: 10_000 }, placed.name);
+    const moved = await other.evaluate((name) => window.studio.state.objects.get(name).position, placed.name);
+    assert.ok(Math.hypot(moved[0] + 20, moved[1] - 100) < 2, `moved onto the level at ${moved}`);
+    await other.click('.gizmo-bar [data-act=surface]');
+
     // Aiming at the level: W1 looks at a new target on the block's face that was clicked.
     await other.evaluate(() => window.studio.state.select('W1'));
     await other.click('.gizmo-bar [data-act=aim]');
