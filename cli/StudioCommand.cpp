@@ -19,6 +19,7 @@
 #include "base/InputError.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "exchange/LevelGlb.h"
 #include "scene/StarterScene.h"
 #include "studio/server/StudioServer.h"
 
@@ -62,10 +63,7 @@ bool startsNewFile(const std::string& file) {
 /// The level the page draws, as the bytes of a binary glTF; empty without one.
 std::string levelGlbFor(const std::string&, const LevelArguments& level) {
     if (level.none || level.file.empty()) return {};
-    if (!level.file.ends_with(".glb")) throw InputError(level.file, "", "", "the studio draws levels given as .glb");
-    std::ifstream in(level.file, std::ios::binary);
-    if (!in) throw InputError(level.file, "", "", "cannot open the file");
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return levelToGlb(level.file);
 }
 
 /// The scene loaded and the studio's server bound to its port, not yet serving.

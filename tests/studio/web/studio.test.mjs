@@ -276,10 +276,13 @@ test('a level is drawn upright in both views, counted and switched off by its to
     await other.mouse.down();
     for (let i = 1; i <= 8; ++i) await other.mouse.move(handle.x + ((drop.x - handle.x) * i) / 8, handle.y + ((drop.y - handle.y) * i) / 8);
     await other.mouse.up();
-    await other.waitForFunction((name) => Math.abs(window.studio.state.objects.get(name).position[2] - 0.5) < 1e-3,
-      { timeout: 10_000 }, placed.name);
+    // (Every step of the drag lands on the surface: wait for the last.)
+    await other.waitForFunction((name) => {
+      const p = window.studio.state.objects.get(name).position;
+      return Math.hypot(p[0] + 20, p[1] - 100) < 2;
+    }, { timeout: 10_000 }, placed.name).catch(() => {});
     const moved = await other.evaluate((name) => window.studio.state.objects.get(name).position, placed.name);
-    assert.ok(Math.hypot(moved[0] + 20, moved[1] - 100) < 2, `moved onto the level at ${moved}`);
+    assert.ok(Math.hypot(moved[0] + 20, moved[1] - 100) < 2 && Math.abs(moved[2] - 0.5) < 1e-3, `moved onto the level at ${moved}`);
     await other.click('.gizmo-bar [data-act=surface]');
 
     // Aiming at the level: W1 looks at a new target on the block's face that was clicked.
