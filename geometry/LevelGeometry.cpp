@@ -1,0 +1,111 @@
+#include "geometry/LevelGeometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "geometry/TriangleIndex.h"
+
+namespace host {
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+/// The parity rays: up, each tilted about 0.8 degrees off the vertical in its own direction, so
+/// that no two of them run along the same edge or wall.
+constexpr Vec3 kParityRays[3] = {{0.0123, 0.0071, 1}, {-0.0089, 0.0113, 1}, {0.0041, -0.0137, 1}};
+
+/// Hits of one surface closer together than this along a ray (relative to the distance, at
+/// least this much in units) are one crossing: a ray through an edge meets both of its
+/// triangles. Two surfaces at one place are two crossings: a house's floor on the ground.
+constexpr double kSameCrossing = 1e-6;
+
+/// The number of distinct crossings among `hits`.
+std::size_t crossings(std::vector<TriangleAt>& hits, const LevelMesh& mesh) {
+    std::sort(hits.begin(), hits.end(), [&](const TriangleAt& a, const TriangleAt& b) {
+        const std::uint32_t sa = mesh.surfaceOf[a.triangle], sb = mesh.surfaceOf[b.triangle];
+        return sa != sb ? sa < sb : a.t < b.t;
+    });
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+        const bool same = i > 0 && mesh.surfaceOf[hits[i].triangle] == mesh.surfaceOf[hits[i - 1].triangle] &&
+                          hits[i].t - hits[i - 1].t <= kSameCrossing * std::max(1.0, std::fabs(hits[i].t));
+        if (!same) ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+LevelGeometry::LevelGeometry(LevelMesh mesh) : mesh_(std::move(mesh)) {
+    if (mesh_.indices.size() % 3 != 0 || mesh_.positions.size() % 3 != 0)
+        throw std::invalid_argument("level geometry: positions and indices come in threes");
+    if (mesh_.surfaceOf.size() != mesh_.triangleCount())
+        throw std::invalid_argument("level geometry: every triangle needs a surface");
+    const std::size_t vertices = mesh_.vertexCount();
+    for (const std::uint32_t v : mesh_.indices)
+        if (v >= vertices)
+            throw std::invalid_argument("level geometry: a triangle names vertex " + std::to_string(v) + " of " +
+                                        std::to_string(vertices));
+    for (const std::uint32_t s : mesh_.surfaceOf)
+        if (s >= mesh_.surfaces.size())
+            throw std::invalid_argument("level geometry: a triangle names surface " + std::to_string(s) + " of " +
+                                        std::to_string(mesh_.surfaces.size()));
+    index_ = makeTriangleIndex(mesh_);
+}
+
+LevelGeometry::~LevelGeometry() = default;
+
+std::size_t LevelGeometry::indexBytes() const { return index_->bytes(); }
+
+std::optional<SurfaceHit> LevelGeometry::firstHit(const Vec3& a, const Vec3& b) const {
+    const Vec3 move = sub(b, a);
+    const double length = norm(move);
+    if (!(length > 0)) return std::nullopt;
+    const std::optional<TriangleAt> hit = index_->firstHit(a, move, 1.0);
+    if (!hit) return std::nullopt;
+    return SurfaceHit{hit->t * length, hit->triangle, mesh_.surfaceOf[hit->triangle]};
+}
+
+NearestSurface LevelGeometry::nearest(const Vec3& p, double limit) const {
+    const std::optional<TriangleAt> found = index_->nearest(p, limit);
+    if (!found) return {};
+    return {found->t, found->triangle, mesh_.surfaceOf[found->triangle]};
+}
+
+bool LevelGeometry::inside(const Vec3& p) const {
+    int votes = 0;
+    std::vector<TriangleAt> hits;
+    for (const Vec3& ray : kParityRays) {
+        hits.clear();
+        index_->allHits(p, ray, hits);
+        votes += static_cast<int>(crossings(hits, mesh_) % 2);
+    }
+    return votes >= 2;
+}
+
+bool LevelGeometry::visible(const Vec3& from, const Vec3& to, double margin) const {
+    const Vec3 line = sub(to, from);
+    const double length = norm(line);
+    if (!(length > margin)) return true;
+    return !index_->occluded(from, line, 1.0 - margin / length);
+}
+
+std::vector<NearestSurface> LevelGeometry::nearestAlong(std::span<const Vec3> points, double limit) const {
+    std::vector<NearestSurface> out;
+    out.reserve(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        // |d(p) - d(q)| <= |p - q|: the last distance plus the step bounds this one.
+        double bound = limit;
+        if (i > 0 && std::isfinite(out.back().distance))
+            bound = std::min(limit, out.back().distance + norm(sub(points[i], points[i - 1])));
+        NearestSurface found = nearest(points[i], bound);
+        if (!std::isfinite(found.distance) && bound < limit) found = nearest(points[i], limit);
+        out.push_back(found);
+    }
+    return out;
+}
+
+}  // namespace host
