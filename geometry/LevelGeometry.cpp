@@ -13,9 +13,12 @@ namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-/// The parity rays: up, each tilted about 0.8 degrees off the vertical in its own direction, so
-/// that no two of them run along the same edge or wall.
-constexpr Vec3 kParityRays[3] = {{0.0123, 0.0071, 1}, {-0.0089, 0.0113, 1}, {0.0041, -0.0137, 1}};
+/// The parity rays start a hair apart, each straight up: a vertical ray never meets a wall
+/// (parallel to it), and of three rays at most one runs through an edge where two surfaces meet
+/// (a ramp on the ground) and counts it twice. The offsets, in units, stay far below anything a
+/// camera would care about and above a float's rounding at a few thousand units.
+constexpr double kParityOffsets[3][2] = {{0.7e-3, 0.3e-3}, {-0.4e-3, 0.8e-3}, {-0.2e-3, -0.9e-3}};
+constexpr Vec3 kUp{0, 0, 1};
 
 /// Hits of one surface closer together than this along a ray (relative to the distance, at
 /// least this much in units) are one crossing: a ray through an edge meets both of its
@@ -78,9 +81,9 @@ NearestSurface LevelGeometry::nearest(const Vec3& p, double limit) const {
 bool LevelGeometry::inside(const Vec3& p) const {
     int votes = 0;
     std::vector<TriangleAt> hits;
-    for (const Vec3& ray : kParityRays) {
+    for (const auto& [dx, dy] : kParityOffsets) {
         hits.clear();
-        index_->allHits(p, ray, hits);
+        index_->allHits({p[0] + dx, p[1] + dy, p[2]}, kUp, hits);
         votes += static_cast<int>(crossings(hits, mesh_) % 2);
     }
     return votes >= 2;

@@ -10,8 +10,9 @@
 /// everything under an open ground sheet (one crossing, the ground, above it), and above the
 /// ground nothing is. The rule reads every surface as the boundary of a solid: under a loose
 /// sheet that is no ground (a bridge deck of one face, an awning) the parity is odd as well, and
-/// such a point counts as inside. Three rays, tilted a little apart from the vertical in
-/// different directions, vote, so that a ray through an edge or along a wall does not decide.
+/// such a point counts as inside. Walls do not count: a ray straight up runs beside them. Three
+/// such rays, a thousandth of a unit apart, vote, so that a ray through an edge where two
+/// surfaces meet does not decide.
 
 #include <cstddef>
 #include <cstdint>

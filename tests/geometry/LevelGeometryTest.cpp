@@ -179,6 +179,7 @@ TEST(LevelGeometry, InsideIsAClosedMeshsInsideAndBelowTheGround) {
     addGround(mesh, 0, 50);
     addBox(mesh, {0, 0, 0}, {4, 4, 4}, "House");  // stands on the ground: shares its floor's height
     addBox(mesh, {10, 10, 5}, {12, 12, 7}, "Floating");
+    addWallX(mesh, -20, -5, 5, 0, 6);  // a sheet: no solid, nothing beside it is inside
     const LevelGeometry level(mesh);
     std::mt19937 random(3);
     std::uniform_real_distribution<double> x(-60, 60), z(-5, 10);
@@ -198,6 +199,8 @@ TEST(LevelGeometry, InsideIsAClosedMeshsInsideAndBelowTheGround) {
     EXPECT_TRUE(level.inside({0, 0, -1}));
     EXPECT_TRUE(level.inside({4, 2, -1}));
     EXPECT_FALSE(level.inside({4.1, 2, 1}));
+    EXPECT_FALSE(level.inside({-20.001, 0, 2}));
+    EXPECT_FALSE(level.inside({-19.999, 0, 2}));
 }
 
 TEST(LevelGeometry, VisibilityIgnoresTheSurfaceTheTargetStandsOn) {
