@@ -79,14 +79,16 @@ NearestSurface LevelGeometry::nearest(const Vec3& p, double limit) const {
 }
 
 bool LevelGeometry::inside(const Vec3& p) const {
-    int votes = 0;
+    int odd = 0;
     std::vector<TriangleAt> hits;
-    for (const auto& [dx, dy] : kParityOffsets) {
+    for (int ray = 0; ray < 3; ++ray) {
+        // Two rays that agree decide: the third is asked only when they differ.
+        if (ray == 2 && odd != 1) break;
         hits.clear();
-        index_->allHits({p[0] + dx, p[1] + dy, p[2]}, kUp, hits);
-        votes += static_cast<int>(crossings(hits, mesh_) % 2);
+        index_->allHits({p[0] + kParityOffsets[ray][0], p[1] + kParityOffsets[ray][1], p[2]}, kUp, hits);
+        odd += static_cast<int>(crossings(hits, mesh_) % 2);
     }
-    return votes >= 2;
+    return odd >= 2;
 }
 
 bool LevelGeometry::visible(const Vec3& from, const Vec3& to, double margin) const {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <set>
 
 #include "flight/FlightAnalysis.h"
@@ -17,6 +18,8 @@ namespace {
 
 /// Samples of a segment's eye curve, as the path checks take them.
 constexpr int kCurveSamples = 64;
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 bool finite(const Vec3& p) { return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]); }
 
@@ -43,12 +46,22 @@ public:
           ticks_(recording.ticks),
           input_(flightAnalysisInput(linter.host, iterator, recording.ticks)),
           elapsed_(elapsedTimes(recording.ticks)) {
-        input_.level = &level_;
-        analysis_ = analyseFlight(input_);
+        // The analysis's measures (clearance, target in sight), asked here with the clearance
+        // bounded by its threshold: only a tick nearer than that matters, and the bound keeps the
+        // search short.
+        std::vector<Vec3> finiteEyes;
         for (const FlightTick& tick : ticks_) {
             eyes_.push_back(vec3FromPoint(tick.eye.Origin));
-            inside_.push_back(finite(eyes_.back()) && level_.inside(eyes_.back()));
+            const bool known = finite(eyes_.back());
+            inside_.push_back(known && level_.inside(eyes_.back()));
+            if (known) finiteEyes.push_back(eyes_.back());
+            const std::optional<Vec3> target = known ? targetOf(eyes_.size() - 1) : std::nullopt;
+            visible_.push_back(target && finite(*target) ? std::optional(level_.visible(eyes_.back(), *target))
+                                                         : std::nullopt);
         }
+        const std::vector<NearestSurface> near = level_.nearestAlong(finiteEyes, linter.options.clearance);
+        for (std::size_t i = 0, k = 0; i < eyes_.size(); ++i)
+            clearance_.push_back(finite(eyes_[i]) ? near[k++].distance : kInfinity);
     }
 
     void check() {
@@ -129,11 +142,11 @@ private:
     /// `inside-geometry`'s), at the run's closest tick.
     void clearance() {
         const double threshold = linter_.options.clearance;
-        auto near = [&](std::size_t i) { return !inside_[i] && analysis_.ticks[i].clearance < threshold; };
+        auto near = [&](std::size_t i) { return !inside_[i] && clearance_[i] < threshold; };
         runs(near, [&](std::size_t first, std::size_t end) {
             std::size_t closest = first;
             for (std::size_t i = first; i < end; ++i)
-                if (analysis_.ticks[i].clearance < analysis_.ticks[closest].clearance) closest = i;
+                if (clearance_[i] < clearance_[closest]) closest = i;
             const NearestSurface surface = level_.nearest(eyes_[closest]);
             linter_.add("clearance", LintSeverity::Warning, stopName(closest), ticks_[closest].time, {},
                         "the eye comes within " + lintNumber(surface.distance) + " units of " +
@@ -154,7 +167,7 @@ private:
     /// that sees it again (or a step past the last tick), longer than the threshold.
     void targetOccluded() {
         const ULong step = linter_.options.step;
-        runs([&](std::size_t i) { return analysis_.ticks[i].targetVisible == false; },
+        runs([&](std::size_t i) { return visible_[i] == false; },
              [&](std::size_t first, std::size_t end) {
                  const double hidden = (end < ticks_.size() ? elapsed_[end] : elapsed_.back() + step) - elapsed_[first];
                  if (!(hidden > linter_.options.occluded)) return;
@@ -174,9 +187,10 @@ private:
     const std::vector<FlightTick>& ticks_;
     FlightAnalysisInput input_;
     std::vector<double> elapsed_;
-    FlightAnalysis analysis_;
     std::vector<Vec3> eyes_;
     std::vector<bool> inside_;
+    std::vector<double> clearance_;             ///< to the nearest surface; infinity beyond the threshold
+    std::vector<std::optional<bool>> visible_;  ///< the target in sight; none without a target
 };
 
 }  // namespace
