@@ -24,11 +24,29 @@ constexpr std::size_t kTicks = 10000;
 
 double terrain(double x, double y) { return 5 * std::sin(x / 40) * std::cos(y / 50); }
 
-/// About `triangles` triangles: half a terrain grid, half houses of twelve each.
+/// A house's face as a grid of n x n quads: corner `o`, edges `u` and `v`.
+void addFace(LevelMesh& mesh, const Vec3& o, const Vec3& u, const Vec3& v, int n, std::uint32_t surface) {
+    const auto first = static_cast<std::uint32_t>(mesh.vertexCount());
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i)
+            for (int a = 0; a < 3; ++a) mesh.positions.push_back(float(o[a] + u[a] * i / n + v[a] * j / n));
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const std::uint32_t a = first + j * (n + 1) + i, b = a + 1, c = a + n + 1, d = c + 1;
+            mesh.indices.insert(mesh.indices.end(), {a, b, d, a, d, c});
+            mesh.surfaceOf.insert(mesh.surfaceOf.end(), {surface, surface});
+        }
+}
+
+/// About `triangles` triangles: up to 1,000 houses (boxes whose faces are finer grids the more
+/// triangles there are) with about half of them, and a terrain grid with the rest.
 LevelMesh town(std::size_t triangles) {
     LevelMesh mesh;
     mesh.surfaces = {"Terrain"};
-    const auto cells = static_cast<std::size_t>(std::sqrt(triangles / 4.0));
+    const std::size_t houses = std::min<std::size_t>(1000, triangles / 24);
+    const int n = std::max(1, static_cast<int>(std::sqrt(triangles / 2.0 / houses / 12)));
+    // The terrain takes what the houses leave.
+    const auto cells = static_cast<std::size_t>(std::sqrt((triangles - houses * 12.0 * n * n) / 2));
     const double cell = kSide / cells;
     for (std::size_t j = 0; j <= cells; ++j)
         for (std::size_t i = 0; i <= cells; ++i) {
@@ -43,21 +61,19 @@ LevelMesh town(std::size_t triangles) {
         }
     std::mt19937 random(1);
     std::uniform_real_distribution<double> place(0, kSide), size(4, 20), height(5, 40);
-    for (std::size_t house = 0; mesh.triangleCount() + 12 <= triangles; ++house) {
+    for (std::size_t house = 0; house < houses; ++house) {
         const double x = place(random), y = place(random), w = size(random), h = height(random);
         const double z = terrain(x, y) - 1;
-        const auto first = static_cast<std::uint32_t>(mesh.vertexCount());
-        for (int k = 0; k < 8; ++k)
-            mesh.positions.insert(mesh.positions.end(),
-                                  {float(k & 1 ? x + w : x), float(k & 2 ? y + w : y), float(k & 4 ? z + h : z)});
-        constexpr std::uint32_t faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
-                                               {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
         const auto surface = static_cast<std::uint32_t>(mesh.surfaces.size());
         mesh.surfaces.push_back("House " + std::to_string(house));
-        for (const auto& f : faces) {
-            for (const int i : {0, 1, 2, 0, 2, 3}) mesh.indices.push_back(first + f[i]);
-            mesh.surfaceOf.insert(mesh.surfaceOf.end(), {surface, surface});
-        }
+        const Vec3 o{x, y, z}, top{x, y, z + h};
+        const Vec3 ex{w, 0, 0}, ey{0, w, 0}, ez{0, 0, h};
+        addFace(mesh, o, ey, ex, n, surface);              // floor, facing down
+        addFace(mesh, top, ex, ey, n, surface);            // roof
+        addFace(mesh, o, ex, ez, n, surface);              // y = y0
+        addFace(mesh, {x, y + w, z}, ez, ex, n, surface);  // y = y1
+        addFace(mesh, o, ez, ey, n, surface);              // x = x0
+        addFace(mesh, {x + w, y, z}, ey, ez, n, surface);  // x = x1
     }
     return mesh;
 }

@@ -99,16 +99,32 @@ bool LevelGeometry::visible(const Vec3& from, const Vec3& to, double margin) con
 }
 
 std::vector<NearestSurface> LevelGeometry::nearestAlong(std::span<const Vec3> points, double limit) const {
+    // The distance to the nearest surface moves by at most the way gone: |d(p) - d(q)| <= |p - q|.
+    // So the last distance found exactly, d, and the way since, w, bound this one:
+    //   d - w <= d(p) <= d + w.
+    // The upper bound keeps the search short; where the lower bound is beyond `limit` there is
+    // no surface within it and nothing to search (a flight far from the level asks seldom).
+    // The search itself is unbounded there, so that its answer is exact and bounds the next.
     std::vector<NearestSurface> out;
     out.reserve(points.size());
+    double known = kInfinity, way = 0;
     for (std::size_t i = 0; i < points.size(); ++i) {
-        // |d(p) - d(q)| <= |p - q|: the last distance plus the step bounds this one.
-        double bound = limit;
-        if (i > 0 && std::isfinite(out.back().distance))
-            bound = std::min(limit, out.back().distance + norm(sub(points[i], points[i - 1])));
-        NearestSurface found = nearest(points[i], bound);
-        if (!std::isfinite(found.distance) && bound < limit) found = nearest(points[i], limit);
-        out.push_back(found);
+        const Vec3& p = points[i];
+        if (!(std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]))) {
+            out.push_back({});
+            known = kInfinity, way = 0;  // nothing known across a point that is nowhere
+            continue;
+        }
+        if (std::isfinite(known)) way += norm(sub(p, points[i - 1]));
+        if (std::isfinite(limit) && known - way > limit + 1e-6 * (1 + known)) {
+            out.push_back({});
+            continue;
+        }
+        NearestSurface found = nearest(p, known + way);
+        if (!std::isfinite(found.distance) && std::isfinite(known)) found = nearest(p);
+        known = found.distance;
+        way = 0;
+        out.push_back(found.distance <= limit ? found : NearestSurface{});
     }
     return out;
 }

@@ -81,8 +81,9 @@ public:
     bool visible(const Vec3& from, const Vec3& to, double margin = kVisibilityMargin) const;
 
     /// `nearest(points[i], limit)` for a run of points along a flight, faster than one by one:
-    /// the distance to the nearest surface moves by at most the step between two points, so the
-    /// previous answer bounds the search of the next.
+    /// the distance to the nearest surface moves by at most the way between two points, so the
+    /// last answer bounds the search of the next, and with a finite `limit` points that cannot
+    /// come within it are not searched. A point that is not finite gets a distance of infinity.
     std::vector<NearestSurface> nearestAlong(std::span<const Vec3> points,
                                              double limit = std::numeric_limits<double>::infinity()) const;
 

@@ -152,15 +152,21 @@ TEST(LevelGeometry, NearestAlongAFlightAndFromSeveralThreadsAnswersAsOneByOne) {
     std::normal_distribution<double> step(0, 0.3);
     for (int i = 0; i < 2000; ++i)
         walk.push_back({walk.back()[0] + step(random), walk.back()[1] + step(random), walk.back()[2] + step(random)});
+    walk[500] = {std::nan(""), 0, 0};  // a point that is nowhere: nothing near it, nothing known past it
     for (const double limit : {kInfinity, 0.8}) {
         const std::vector<host::NearestSurface> along = level.nearestAlong(walk, limit);
         ASSERT_EQ(along.size(), walk.size());
         for (std::size_t i = 0; i < walk.size(); ++i) {
+            if (i == 500) {
+                EXPECT_EQ(along[i].distance, kInfinity);
+                continue;
+            }
             EXPECT_EQ(along[i].distance, level.nearest(walk[i], limit).distance) << i;
         }
     }
     // Queries are const and safe from several threads: two threads see the answers of one.
     std::vector<int> serial, parallel[2];
+    walk[500] = walk[499];
     auto ask = [&](std::vector<int>& out) {
         for (std::size_t i = 1; i < walk.size(); ++i)
             out.push_back(level.inside(walk[i]) * 4 + level.visible(walk[i - 1], walk[i]) * 2 +
