@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <set>
 
 #include "flight/FlightAnalysis.h"
@@ -19,7 +18,6 @@ namespace {
 /// Samples of a segment's eye curve, as the path checks take them.
 constexpr int kCurveSamples = 64;
 
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 bool finite(const Vec3& p) { return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]); }
 
@@ -49,19 +47,16 @@ public:
         // The analysis's measures (clearance, target in sight), asked here with the clearance
         // bounded by its threshold: only a tick nearer than that matters, and the bound keeps the
         // search short.
-        std::vector<Vec3> finiteEyes;
         for (const FlightTick& tick : ticks_) {
             eyes_.push_back(vec3FromPoint(tick.eye.Origin));
             const bool known = finite(eyes_.back());
             inside_.push_back(known && level_.inside(eyes_.back()));
-            if (known) finiteEyes.push_back(eyes_.back());
             const std::optional<Vec3> target = known ? targetOf(eyes_.size() - 1) : std::nullopt;
             visible_.push_back(target && finite(*target) ? std::optional(level_.visible(eyes_.back(), *target))
                                                          : std::nullopt);
         }
-        const std::vector<NearestSurface> near = level_.nearestAlong(finiteEyes, linter.options.clearance);
-        for (std::size_t i = 0, k = 0; i < eyes_.size(); ++i)
-            clearance_.push_back(finite(eyes_[i]) ? near[k++].distance : kInfinity);
+        for (const NearestSurface& near : level_.nearestAlong(eyes_, linter.options.clearance))
+            clearance_.push_back(near.distance);
     }
 
     void check() {
