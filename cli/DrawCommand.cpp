@@ -69,10 +69,10 @@ int runProfile(Host& host) {
     const FlightArguments& arguments = profileArguments.flight;
     const std::string& output = arguments.output;
     if (!isPicturePath(output)) throw UsageError("the profile must be a .png or .svg file: " + output);
+    const Handle iterator = prepareFlight(host, arguments);
     std::optional<LevelMesh> mesh = levelFor(arguments.scene, profileArguments.level);
     std::optional<LevelGeometry> level;
     if (mesh) level.emplace(std::move(*mesh));
-    const Handle iterator = prepareFlight(host, arguments);
     const FlightRecording flight = recordFlight(host, iterator, {arguments.start, arguments.step, arguments.maxTicks});
     warnIfStillFlying(host, iterator, flight);
     FlightAnalysisInput input = flightAnalysisInput(host, iterator, flight.ticks);
