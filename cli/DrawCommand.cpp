@@ -2,6 +2,7 @@
 // report.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "base/AtomicFile.h"
@@ -11,6 +12,7 @@
 #include "flight/FlightAnalysis.h"
 #include "flight/FlightAnalysisInput.h"
 #include "flight/FlightProfile.h"
+#include "geometry/LevelGeometry.h"
 #include "pictures/ProfilePlot.h"
 #include "pictures/ScenePicture.h"
 #include "render/RecordingRenderer.h"
@@ -28,6 +30,7 @@ struct DrawArguments {
 
 struct ProfileArguments {
     FlightArguments flight;
+    LevelArguments level;
     std::string csv;
 } profileArguments;
 
@@ -57,6 +60,7 @@ void addProfileOptions(CLI::App& command) {
     addFlightOptions(command, profileArguments.flight);
     command.add_option("-o,--output", profileArguments.flight.output, "The picture: FILE.png or FILE.svg")->required();
     command.add_option("--csv", profileArguments.csv, "Also write the measures per tick as CSV");
+    addLevelOptions(command, profileArguments.level);
 }
 
 /// The flight's profile: a picture of the analysis's measures over time, their maxima on
@@ -66,9 +70,13 @@ int runProfile(Host& host) {
     const std::string& output = arguments.output;
     if (!isPicturePath(output)) throw UsageError("the profile must be a .png or .svg file: " + output);
     const Handle iterator = prepareFlight(host, arguments);
+    std::optional<LevelMesh> mesh = levelFor(arguments.scene, profileArguments.level);
+    std::optional<LevelGeometry> level;
+    if (mesh) level.emplace(std::move(*mesh));
     const FlightRecording flight = recordFlight(host, iterator, {arguments.start, arguments.step, arguments.maxTicks});
     warnIfStillFlying(host, iterator, flight);
-    const FlightAnalysisInput input = flightAnalysisInput(host, iterator, flight.ticks);
+    FlightAnalysisInput input = flightAnalysisInput(host, iterator, flight.ticks);
+    if (level) input.level = &*level;
     const FlightAnalysis analysis = analyseFlight(input);
     const std::string title = host.nameOf(iterator) + " of " + arguments.scene + ": " +
                               std::to_string(flight.ticks.size()) + " ticks of " + std::to_string(arguments.step) +

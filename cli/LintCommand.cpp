@@ -1,5 +1,6 @@
 // camsys lint: a scene's findings, one line each or as JSON.
 #include <CLI/CLI.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "cli/Commands.h"
 #include "flight/lint/Checks.h"
 #include "flight/lint/Lint.h"
+#include "geometry/LevelGeometry.h"
 
 namespace host {
 
@@ -17,6 +19,7 @@ struct LintArguments {
     std::string scene;
     std::string iterator;
     LintOptions options;
+    LevelArguments level;
     bool json = false;
 } arguments;
 
@@ -25,7 +28,8 @@ struct LintArguments {
 std::string lintFooter() {
     return lintCheckTableText() +
            "Path checks cover every path; flight checks fly --iterator, or every iterator. Speeds are per\n"
-           "tick, as the studio's plots show them.\n"
+           "tick, as the studio's plots show them. The level's checks (through-geometry, inside-geometry,\n"
+           "clearance, target-occluded) need a level: the scene's own or --level.\n"
            "Output: FILE: OBJECT: id: text, and under it \"  hint: \" with how to fix it; or with --json an\n"
            "array of {id, severity, object, time, distance, text, hint} (time: the tick's clock time;\n"
            "distance: on the path's DistanceSum scale; null where none).\n"
@@ -60,6 +64,13 @@ void addLintOptions(CLI::App& command) {
                     "view-vertical: least angle of the view from straight up or down (degrees)")
         ->check(CLI::Range(0.0, 90.0))
         ->capture_default_str();
+    addLevelOptions(command, arguments.level);
+    addLimitOption(command, "--clearance", limits.clearance,
+                   "clearance: least distance from the eye to a surface of the level, in units", false);
+    command
+        .add_option("--occluded", limits.occluded,
+                    "target-occluded: longest time the look-at target may be hidden (ms)")
+        ->capture_default_str();
 }
 
 /// The scene's findings (flight/lint/Lint.h) on standard output. Exit status 1 when one of them
@@ -69,6 +80,9 @@ int runLint(Host& host) {
     LintOptions options = arguments.options;
     if (!arguments.iterator.empty())
         options.iterator = chooseIterator(host, scene, arguments.scene, arguments.iterator);
+    std::optional<LevelMesh> mesh = levelFor(arguments.scene, arguments.level);
+    std::optional<LevelGeometry> level;
+    if (mesh) options.level = &level.emplace(std::move(*mesh));
     host.createCamera("", true);
     const std::vector<LintFinding> findings = lintScene(host, options);
     writeOutput("", arguments.json ? lintJson(findings) : lintText(arguments.scene, findings));

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "base/Vec.h"
+#include "geometry/LevelGeometry.h"
 
 namespace host {
 
@@ -185,6 +186,35 @@ private:
     std::vector<Placed> marks_;
 };
 
+/// The targets of each tick: the destination, else the target of the tick's waypoint.
+const std::optional<_Point3<float>>& targetOf(const FlightAnalysisInput& input, const FlightTick& tick) {
+    static const std::optional<_Point3<float>> none;
+    if (input.destination) return input.destination;
+    return tick.waypoint < input.waypoints.size() ? input.waypoints[tick.waypoint].target : none;
+}
+
+/// clearance = distance from the eye to the nearest surface (asked along the flight at once: each
+/// answer bounds the next); targetVisible = no surface between the eye and the target.
+void measureInLevel(const FlightAnalysisInput& input, FlightAnalysis& out) {
+    const LevelGeometry& level = *input.level;
+    out.level = true;
+    std::vector<Vec3> eyes;
+    std::vector<std::size_t> at;
+    for (std::size_t i = 0; i < input.ticks.size(); ++i) {
+        const Vec3 eye = point(input.ticks[i].eye.Origin);
+        if (!std::isfinite(eye[0])) continue;
+        eyes.push_back(eye);
+        at.push_back(i);
+    }
+    const std::vector<NearestSurface> nearest = level.nearestAlong(eyes);
+    for (std::size_t k = 0; k < eyes.size(); ++k) {
+        TickMeasures& m = out.ticks[at[k]];
+        m.clearance = nearest[k].distance;
+        const std::optional<_Point3<float>>& target = targetOf(input, input.ticks[at[k]]);
+        if (target && IsFinite(*target)) m.targetVisible = level.visible(eyes[k], point(*target));
+    }
+}
+
 }  // namespace
 
 const char* markWord(FlightMark::Kind kind) {
@@ -261,6 +291,7 @@ FlightAnalysis analyseFlight(const FlightAnalysisInput& input) {
     }
 
     out.marks = marks.sorted();
+    if (input.level) measureInLevel(input, out);
     return out;
 }
 

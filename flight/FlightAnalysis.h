@@ -4,6 +4,7 @@
 /// profile command and a linter.
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "flight/Flight.h"
 
 namespace host {
+
+class LevelGeometry;
 
 /// What the analysis knows of one switched-on waypoint of the flown path, by its index among
 /// the switched-on ones (the iterator's "ActualWayPointIndex").
@@ -30,6 +33,9 @@ struct FlightAnalysisInput {
     /// Where the iterator's "MovingDestination" stands, when it names one; it takes the place of
     /// every waypoint's target.
     std::optional<_Point3<float>> destination;
+    /// The level the flight flies through: with one, every tick gets its clearance and whether
+    /// its target is in sight.
+    const LevelGeometry* level = nullptr;
 };
 
 /// Measures of one tick. Times are milliseconds, so rates are per second (x 1000). A measure
@@ -43,6 +49,11 @@ struct TickMeasures {
     double rollRate = 0;        ///< turn about the forward axis, degrees per second (signed)
     double fov = 1;             ///< the field-of-view value
     double targetDistance = 0;  ///< eye to the target or destination
+    /// Eye to the nearest surface of the level; NaN without a level.
+    double clearance = std::numeric_limits<double>::quiet_NaN();
+    /// No surface of the level between the eye and the target or destination (within
+    /// `LevelGeometry::kVisibilityMargin` of it); none without a level or a target.
+    std::optional<bool> targetVisible;
 };
 
 /// A moment of the flight worth a mark on a timeline.
@@ -62,6 +73,7 @@ const char* markWord(FlightMark::Kind kind);
 struct FlightAnalysis {
     std::vector<TickMeasures> ticks;  ///< one per tick of the input
     std::vector<FlightMark> marks;    ///< in order of time
+    bool level = false;               ///< measured against a level: `clearance` and `targetVisible`
 };
 
 FlightAnalysis analyseFlight(const FlightAnalysisInput& input);

@@ -17,6 +17,18 @@ const std::array<ProfileQuantity, 7> kProfileQuantities = {{
     {"target_distance", "distance to the look-at target", "units", &TickMeasures::targetDistance},
 }};
 
+const ProfileQuantity kClearanceQuantity = {"clearance", "clearance to the level", "units", &TickMeasures::clearance};
+
+ProfilePeak clearancePeak(const FlightAnalysis& analysis) {
+    ProfilePeak peak;
+    if (!analysis.level) return peak;
+    for (std::size_t i = 0; i < analysis.ticks.size(); ++i) {
+        const double value = analysis.ticks[i].clearance;
+        if (std::isfinite(value) && (!peak.defined || value < peak.value)) peak = {true, value, i};
+    }
+    return peak;
+}
+
 std::array<ProfilePeak, 7> profilePeaks(const FlightAnalysis& analysis) {
     std::array<ProfilePeak, 7> peaks{};
     for (std::size_t q = 0; q < kProfileQuantities.size(); ++q) {
@@ -58,29 +70,32 @@ std::string profileSummary(const FlightAnalysisInput& input, const FlightAnalysi
     const std::array<ProfilePeak, 7> peaks = profilePeaks(analysis);
     const std::vector<double> elapsed = elapsedTimes(input.ticks);
     std::string out;
-    for (std::size_t q = 0; q < kProfileQuantities.size(); ++q) {
-        const ProfileQuantity& quantity = kProfileQuantities[q];
+    auto line = [&](const ProfileQuantity& quantity, const ProfilePeak& peak, const char* word) {
         out += quantity.key;
         out += ": ";
-        if (!peaks[q].defined) {
+        if (!peak.defined) {
             out += "not defined in this flight\n";
-            continue;
+            return;
         }
-        const std::size_t i = peaks[q].tick;
-        out += "max " + readableNumber(peaks[q].value) + " " + quantity.unit + " at " +
+        const std::size_t i = peak.tick;
+        out += word + (" " + readableNumber(peak.value)) + " " + quantity.unit + " at " +
                readableNumber(elapsed[i] / 1000.0) + " s (tick " + std::to_string(i) + ", time " +
                std::to_string(input.ticks[i].time) + ", leaving " + waypointAt(input, i) + ")\n";
-    }
+    };
+    for (std::size_t q = 0; q < kProfileQuantities.size(); ++q) line(kProfileQuantities[q], peaks[q], "max");
+    if (analysis.level) line(kClearanceQuantity, clearancePeak(analysis), "min");
     return out;
 }
 
 std::string profileToCsv(const FlightAnalysisInput& input, const FlightAnalysis& analysis) {
     std::string csv = "time,waypoint";
-    for (const ProfileQuantity& quantity : kProfileQuantities) csv += std::string(",") + quantity.key;
+    std::vector<ProfileQuantity> columns(kProfileQuantities.begin(), kProfileQuantities.end());
+    if (analysis.level) columns.push_back(kClearanceQuantity);
+    for (const ProfileQuantity& quantity : columns) csv += std::string(",") + quantity.key;
     csv += '\n';
     for (std::size_t i = 0; i < input.ticks.size() && i < analysis.ticks.size(); ++i) {
         csv += std::to_string(input.ticks[i].time) + "," + std::to_string(input.ticks[i].waypoint);
-        for (const ProfileQuantity& quantity : kProfileQuantities) {
+        for (const ProfileQuantity& quantity : columns) {
             const double value = analysis.ticks[i].*quantity.member;
             csv += ',';
             if (std::isfinite(value)) csv += doubleToDecimal(value);

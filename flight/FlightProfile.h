@@ -24,6 +24,11 @@ struct ProfileQuantity {
 /// view, distance to the look-at target.
 extern const std::array<ProfileQuantity, 7> kProfileQuantities;
 
+/// The level's measure, a panel and a column of its own only for a flight measured against a
+/// level (`FlightAnalysis::level`): the eye's distance to the nearest surface. Its peak is its
+/// least value.
+extern const ProfileQuantity kClearanceQuantity;
+
 /// Where a measure is largest in magnitude (the signed value is kept: a roll rate of -90 is the
 /// peak over one of 60). `tick` is an index into the flight; nothing when the measure is
 /// defined at no tick (a flight without a target has no target distance).
@@ -36,15 +41,20 @@ struct ProfilePeak {
 /// The peak of every quantity of `kProfileQuantities`, in that order. Ties go to the first tick.
 std::array<ProfilePeak, 7> profilePeaks(const FlightAnalysis& analysis);
 
+/// Where the clearance is least; nothing without a level.
+ProfilePeak clearancePeak(const FlightAnalysis& analysis);
+
 /// Milliseconds since the first tick for every tick, going on across the clock's wrap.
 std::vector<double> elapsedTimes(const std::vector<FlightTick>& ticks);
 
 /// The printed summary: a line per quantity with its peak, the time (seconds since the first
-/// tick), the tick and the waypoint the camera was leaving, or "not defined in this flight".
+/// tick), the tick and the waypoint the camera was leaving, or "not defined in this flight";
+/// against a level, last, the least clearance.
 std::string profileSummary(const FlightAnalysisInput& input, const FlightAnalysis& analysis);
 
 /// The table behind the panels as CSV: time, waypoint, then the quantities' keys; an undefined
-/// value is an empty field, numbers the shortest decimals that read back to the same double.
+/// value is an empty field, numbers the shortest decimals that read back to the same double;
+/// against a level a last column, clearance.
 std::string profileToCsv(const FlightAnalysisInput& input, const FlightAnalysis& analysis);
 
 /// `value` as "%.4g" writes it: numbers for people, in the summary and on the plot's axes.

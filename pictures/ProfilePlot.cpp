@@ -112,15 +112,22 @@ struct Panel {
     double y(double v) const { return bottom - (v - low) / (high - low) * kPanelHeight; }
 };
 
+/// A panel of the picture: its quantity, and where its peak is.
+struct Shown {
+    const ProfileQuantity* quantity;
+    ProfilePeak peak;
+    const char* peakWord;  ///< "max", or "min" for the clearance
+};
+
 /// The value range: the finite values and 0, with a little room.
-Panel panelFor(std::size_t q, const FlightAnalysis& analysis) {
+Panel panelFor(std::size_t slot, const ProfileQuantity& quantity, const FlightAnalysis& analysis) {
     Panel panel;
-    panel.top = kHeader + q * (kPanelHeight + kPanelGap);
+    panel.top = kHeader + slot * (kPanelHeight + kPanelGap);
     panel.bottom = panel.top + kPanelHeight;
     double& low = panel.low;
     double& high = panel.high;
     for (const TickMeasures& t : analysis.ticks) {
-        const double v = t.*kProfileQuantities[q].member;
+        const double v = t.*quantity.member;
         if (!std::isfinite(v)) continue;
         low = std::min(low, v);
         high = std::max(high, v);
@@ -162,7 +169,7 @@ void drawGrid(Canvas& canvas, const Panel& panel, const TimeAxis& time, double t
 /// Marks behind the curve (spans shaded, moments as lines), then the curve, broken where the
 /// measure is not defined (first ticks, across a cut), and its peak.
 void drawCurve(Canvas& canvas, const Panel& panel, const TimeAxis& time, const std::vector<Mark>& marks,
-               const std::vector<double>& elapsed, const FlightAnalysis& analysis, std::size_t q,
+               const std::vector<double>& elapsed, const FlightAnalysis& analysis, const ProfileQuantity& quantity,
                const ProfilePeak& peak) {
     for (const Mark& m : marks) {
         canvas.setColour(m.colour);
@@ -182,7 +189,7 @@ void drawCurve(Canvas& canvas, const Panel& panel, const TimeAxis& time, const s
     canvas.setLineWidth(1.5);
     bool drawing = false;
     for (std::size_t i = 0; i < analysis.ticks.size() && i < elapsed.size(); ++i) {
-        const double v = analysis.ticks[i].*kProfileQuantities[q].member;
+        const double v = analysis.ticks[i].*quantity.member;
         if (!std::isfinite(v)) {
             drawing = false;
             continue;
@@ -202,24 +209,27 @@ void drawCurve(Canvas& canvas, const Panel& panel, const TimeAxis& time, const s
 }
 
 /// The panel's frame, its quantity's name and where its peak is.
-void drawPanelFrame(Canvas& canvas, const Panel& panel, const TimeAxis& time, const ProfileQuantity& quantity,
-                    const ProfilePeak& peak, const std::vector<double>& elapsed) {
+void drawPanelFrame(Canvas& canvas, const Panel& panel, const TimeAxis& time, const Shown& shown,
+                    const std::vector<double>& elapsed) {
+    const ProfileQuantity& quantity = *shown.quantity;
+    const ProfilePeak& peak = shown.peak;
     canvas.setColour(kFrame);
     canvas.setLineWidth(1);
     canvas.rectangle(time.left + 0.5, panel.top + 0.5, time.width - 1, kPanelHeight - 1);
     canvas.stroke();
     canvas.setColour(kText);
     text(canvas, time.left + 8, panel.top + 16, std::string(quantity.title) + " (" + quantity.unit + ")", true);
-    const std::string where =
-        !panel.any ? "not defined in this flight"
-                   : "max " + readableNumber(peak.value) + " at " + readableNumber(elapsed[peak.tick] / 1000.0) + " s";
+    const std::string where = !panel.any ? "not defined in this flight"
+                                         : shown.peakWord + (" " + readableNumber(peak.value)) + " at " +
+                                               readableNumber(elapsed[peak.tick] / 1000.0) + " s";
     text(canvas, time.right - 8 - textWidth(canvas, where), panel.top + 16, where);
 }
 
 }  // namespace
 
-int profilePlotHeight() {
-    return static_cast<int>(kHeader + kProfileQuantities.size() * (kPanelHeight + kPanelGap) + kAxisBand);
+int profilePlotHeight(bool level) {
+    const std::size_t panels = kProfileQuantities.size() + (level ? 1 : 0);
+    return static_cast<int>(kHeader + panels * (kPanelHeight + kPanelGap) + kAxisBand);
 }
 
 void writeProfilePlotFile(const std::string& path, const std::string& title, const FlightAnalysisInput& input,
@@ -227,29 +237,34 @@ void writeProfilePlotFile(const std::string& path, const std::string& title, con
     const std::vector<double> elapsed = elapsedTimes(input.ticks);
     const std::vector<Mark> marks = marksOf(input, analysis, events);
     const std::array<ProfilePeak, 7> peaks = profilePeaks(analysis);
+    std::vector<Shown> shown;
+    for (std::size_t q = 0; q < kProfileQuantities.size(); ++q)
+        shown.push_back({&kProfileQuantities[q], peaks[q], "max"});
+    if (analysis.level) shown.push_back({&kClearanceQuantity, clearancePeak(analysis), "min"});
     const double right = width - kRight;
     const TimeAxis time{kLeft, right, std::max(1.0, right - kLeft), elapsed.empty() ? 0.0 : elapsed.back()};
 
-    writeCanvasFile(path, width, profilePlotHeight(), [&](Canvas& canvas) {
+    writeCanvasFile(path, width, profilePlotHeight(analysis.level), [&](Canvas& canvas) {
         canvas.paint(kBackground);
         canvas.setColour(kText);
         text(canvas, time.left, 20, title, true);
         drawMarkNames(canvas, marks, time, width);
 
         const double timeStep = stepFor(time.duration / 1000.0, 10) * 1000.0;
-        for (std::size_t q = 0; q < kProfileQuantities.size(); ++q) {
-            const Panel panel = panelFor(q, analysis);
+        for (std::size_t q = 0; q < shown.size(); ++q) {
+            const Panel panel = panelFor(q, *shown[q].quantity, analysis);
             canvas.setColour(kPanel);
             canvas.rectangle(time.left, panel.top, time.width, kPanelHeight);
             canvas.fill();
             drawGrid(canvas, panel, time, timeStep);
-            canvas.clipped(time.left, panel.top, time.width, kPanelHeight,
-                           [&] { drawCurve(canvas, panel, time, marks, elapsed, analysis, q, peaks[q]); });
-            drawPanelFrame(canvas, panel, time, kProfileQuantities[q], peaks[q], elapsed);
+            canvas.clipped(time.left, panel.top, time.width, kPanelHeight, [&] {
+                drawCurve(canvas, panel, time, marks, elapsed, analysis, *shown[q].quantity, shown[q].peak);
+            });
+            drawPanelFrame(canvas, panel, time, shown[q], elapsed);
         }
 
         // The time axis under the last panel.
-        const double axis = kHeader + kProfileQuantities.size() * (kPanelHeight + kPanelGap);
+        const double axis = kHeader + shown.size() * (kPanelHeight + kPanelGap);
         canvas.setColour(kText);
         canvas.setFont(FontFace::Regular, kFontSize);
         for (double t = 0; time.duration > 0 && t <= time.duration; t += timeStep) {

@@ -9,9 +9,10 @@ namespace {
 /// The order in which the findings of one object are listed: what breaks the scene, then the
 /// path's shape, then the flight.
 constexpr std::string_view kCheckOrder[] = {
-    "dangling-reference", "bad-fov",       "bad-range",  "switched-off",  "single-waypoint-part",
-    "short-segment",      "roll-long-way", "overshoot",  "time-backward", "view-vertical",
-    "cut-with-ease",      "clock-wrap",    "speed-jump", "acceleration",  "jerk",
+    "dangling-reference", "bad-fov",         "bad-range",  "switched-off",    "single-waypoint-part",
+    "short-segment",      "roll-long-way",   "overshoot",  "time-backward",   "view-vertical",
+    "cut-with-ease",      "clock-wrap",      "speed-jump", "acceleration",    "jerk",
+    "through-geometry",   "inside-geometry", "clearance",  "target-occluded",
 };
 
 constexpr std::size_t kTextWidth = 100;
@@ -150,6 +151,30 @@ const std::vector<LintCheck>& lintChecks() {
          "`FOVFac`, `Range` not above 0 or not finite",
          "",
          "set it to a finite number above 0 (1 is the default)"},
+        {{"through-geometry"},
+         Error,
+         "the path's curve between two waypoints (64 samples a segment) or the eye's straight move from one tick to "
+         "the next crosses a surface of the level",
+         "",
+         "move the waypoints either side so that the path goes around the surface, or add a waypoint that leads it "
+         "around"},
+        {{"inside-geometry"},
+         Error,
+         "a run of ticks with the eye inside a closed mesh of the level or below its ground (a ray straight up "
+         "crosses its surfaces an odd number of times)",
+         "",
+         "raise the waypoints of that stretch above the ground, or move them out of the solid"},
+        {{"clearance"},
+         Warning,
+         "a run of ticks with the eye nearer to a surface of the level than the threshold, at its closest",
+         "0.5 units (`--clearance`)",
+         "move the waypoints of that stretch away from the surface, or add one that keeps the path off it"},
+        {{"target-occluded"},
+         Warning,
+         "the look-at target (the waypoint's `PointsTo` object, or the iterator's `MovingDestination`) hidden "
+         "behind a surface of the level for longer than the threshold",
+         "250 ms (`--occluded`)",
+         "move the waypoints so that the camera sees past the surface, or move the target into sight"},
     };
     return checks;
 }

@@ -54,6 +54,7 @@ std::vector<LintFinding> lintScene(Host& host, const LintOptions& options, const
         const FlightRecording recording =
             fly ? fly(iterator, flightOptions) : recordFlight(host, iterator, flightOptions);
         checkFlight(linter, flown->second, recording);
+        if (options.level) checkFlightInLevel(linter, iterator, flown->second, recording);
     }
 
     // By object in scene order, then by check; a check's findings stay in the order found

@@ -18,6 +18,7 @@
 namespace host {
 
 class Host;
+class LevelGeometry;
 
 /// One thing the linter found.
 struct LintFinding {
@@ -43,6 +44,10 @@ struct LintOptions {
     double acceleration = 200;      ///< scene units per second^2
     double jerk = 10000;            ///< scene units per second^3
     double viewVertical = 2;        ///< degrees from straight up or down
+    /// The level the flights fly through; without one the level's checks find nothing.
+    const LevelGeometry* level = nullptr;
+    double clearance = 0.5;  ///< least distance from the eye to a surface, scene units
+    ULong occluded = 250;    ///< longest time the look-at target may be hidden, ms
 };
 
 /// Flies one iterator for the flight checks. The studio passes its own (it keeps flights and

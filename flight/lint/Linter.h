@@ -64,5 +64,11 @@ void checkValues(Linter& linter, const Handle& object);
 PathStops checkPath(Linter& linter, const Handle& path);
 /// The flight checks of one iterator's flight over `path`.
 void checkFlight(Linter& linter, const PathStops& path, const FlightRecording& recording);
+/// `through-geometry` on the curve of the segment from stop `a` to the next stop `b`
+/// (LevelChecks.cpp; needs `options.level`).
+void checkSegmentInLevel(Linter& linter, const Stop& a, const Stop& b);
+/// The level's checks of one iterator's flight over `path` (needs `options.level`).
+void checkFlightInLevel(Linter& linter, const Handle& iterator, const PathStops& path,
+                        const FlightRecording& recording);
 
 }  // namespace host

@@ -211,6 +211,7 @@ private:
         }
         overshoot(a, b, move);
         timeBackward(a, b);
+        if (linter_.options.level) checkSegmentInLevel(linter_, a, b);
     }
 
     /// `roll-long-way`: the roll channel is fitted through Roll as given, unwrapped.

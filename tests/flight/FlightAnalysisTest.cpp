@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "flight/FlightAnalysis.h"
+#include "geometry/LevelGeometry.h"
+#include "tests/support/LevelMeshes.h"
 
 namespace {
 
@@ -234,3 +236,33 @@ TEST(FlightAnalysis, DegenerateInputs) {
 }
 
 }  // namespace
+
+TEST(FlightAnalysis, ClearanceAndTargetInSightAgainstALevel) {
+    // Along x at height 2 over the ground, through a wall at x = 5, looking at (10, 0, 2):
+    // clearance min(2, |x - 5|), the target hidden while the wall is between.
+    host::LevelMesh mesh;
+    testing_support::addGround(mesh, 0, 50);
+    testing_support::addWallX(mesh, 5, -5, 5, 0, 6);
+    const host::LevelGeometry level(mesh);
+    FlightAnalysisInput in;
+    for (int k = 0; k <= 20; ++k) in.ticks.push_back(tick(100 * k, {0.5f * k, 0, 2}));
+    in.waypoints.push_back({"W0", 1000, 0, _Point3<float>{10, 0, 2}});
+    const host::FlightAnalysis without = analyseFlight(in);
+    EXPECT_FALSE(without.level);
+    EXPECT_TRUE(std::isnan(without.ticks[3].clearance));
+    EXPECT_FALSE(without.ticks[3].targetVisible);
+
+    in.level = &level;
+    const host::FlightAnalysis a = analyseFlight(in);
+    EXPECT_TRUE(a.level);
+    for (int k = 0; k <= 20; ++k) {
+        const double x = 0.5 * k;
+        EXPECT_NEAR(a.ticks[k].clearance, std::min(2.0, std::fabs(x - 5)), 1e-6) << k;
+        ASSERT_TRUE(a.ticks[k].targetVisible) << k;
+        if (k != 10) {  // at 10 the eye is on the wall
+            EXPECT_EQ(*a.ticks[k].targetVisible, x > 5) << k;
+        }
+    }
+    // The same speeds as without a level.
+    EXPECT_EQ(a.ticks[7].speed, without.ticks[7].speed);
+}

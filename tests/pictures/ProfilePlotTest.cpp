@@ -10,7 +10,9 @@
 #include <random>
 #include <sstream>
 
+#include "geometry/LevelGeometry.h"
 #include "pictures/ProfilePlot.h"
+#include "tests/support/LevelMeshes.h"
 
 namespace {
 
@@ -126,4 +128,37 @@ TEST(Profile, PicturesHaveAPanelPerQuantity) {
     EXPECT_THROW(host::writeProfilePlotFile((folder / "profile.gif").string(), "", in, analysis, events),
                  std::runtime_error);
     std::filesystem::remove_all(folder);
+}
+
+TEST(Profile, AgainstALevelTheClearanceIsAPanelAColumnAndALine) {
+    // A wall across x = 10: the clearance is 10 - x, least at the last tick (x = 3.9^2 / 2).
+    host::LevelMesh mesh;
+    testing_support::addWallX(mesh, 10, -5, 5, -5, 5);
+    const host::LevelGeometry level(mesh);
+    FlightAnalysisInput in = accelerating(40);
+    in.level = &level;
+    const host::FlightAnalysis analysis = host::analyseFlight(in);
+    const host::ProfilePeak least = host::clearancePeak(analysis);
+    ASSERT_TRUE(least.defined);
+    EXPECT_EQ(least.tick, 39u);
+    EXPECT_NEAR(least.value, 10 - 3.9 * 3.9 / 2, 1e-5);
+    const std::string summary = host::profileSummary(in, analysis);
+    EXPECT_NE(summary.find("\nclearance: min 2.395 units at 3.9 s (tick 39, time 7900, leaving Far)\n"),
+              std::string::npos)
+        << summary;
+    const std::string csv = host::profileToCsv(in, analysis);
+    EXPECT_EQ(csv.substr(0, csv.find('\n')),
+              "time,waypoint,speed,acceleration,jerk,angular_rate,roll_rate,fov,target_distance,clearance");
+    EXPECT_EQ(csv.substr(csv.find('\n') + 1, csv.find('\n', csv.find('\n') + 1) - csv.find('\n') - 1),
+              "4000,0,,,,,,1,,10");
+
+    const auto png = std::filesystem::temp_directory_path() /
+                     ("camsys-profile-level-" + std::to_string(std::random_device()()) + ".png");
+    host::writeProfilePlotFile(png.string(), "a test flight", in, analysis, {}, 900);
+    std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> image(
+        cairo_image_surface_create_from_png(png.c_str()), &cairo_surface_destroy);
+    ASSERT_EQ(cairo_surface_status(image.get()), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_height(image.get()), host::profilePlotHeight(true));
+    EXPECT_EQ(host::profilePlotHeight(true), host::profilePlotHeight() + 140);  // a panel and its gap
+    std::filesystem::remove(png);
 }
