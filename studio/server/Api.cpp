@@ -174,7 +174,8 @@ std::string Api::getAnalysis(const Request& request, const std::string&) {
     const Query query(request, {"iterator", "start", "step", "maxTicks"});
     const Handle iterator = iteratorOf(query);
     const host::FlightRecording& recorded = session_.flight(iterator, flightOptions(query)).recording;
-    const host::FlightAnalysisInput input = host::flightAnalysisInput(session_.host(), iterator, recorded.ticks);
+    host::FlightAnalysisInput input = host::flightAnalysisInput(session_.host(), iterator, recorded.ticks);
+    input.level = session_.level();
     return analysisJson(input, host::analyseFlight(input));
 }
 
@@ -184,6 +185,7 @@ std::string Api::getAnalysis(const Request& request, const std::string&) {
 std::string Api::getLint(const Request& request, const std::string&) {
     const Query query(request, {"iterator", "start", "step"});
     host::LintOptions o;
+    o.level = session_.level();
     if (query.text("iterator")) o.iterator = iteratorOf(query);
     o.start = query.time("start", 0);
     o.step = query.time("step", 16);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "flight/Flight.h"
+#include "geometry/LevelGeometry.h"
 #include "host/Host.h"
 #include "scene/SceneEditor.h"
 #include "studio/server/StudioJson.h"
@@ -26,6 +27,9 @@ public:
     const host::Host& host() const { return host_; }
     host::SceneEditor& editor() { return editor_; }
     const host::SceneEditor& editor() const { return editor_; }
+    /// The level the flights are checked against (null: none); it outlives the session.
+    const host::LevelGeometry* level() const { return level_.get(); }
+    void setLevel(std::shared_ptr<const host::LevelGeometry> level) { level_ = std::move(level); }
     /// Every object of the scene with an eye, in scene order.
     const std::vector<Handle>& iterators() const { return iterators_; }
     /// The iterator in use (null when the scene has none).
@@ -92,6 +96,7 @@ private:
     };
 
     host::Host& host_;
+    std::shared_ptr<const host::LevelGeometry> level_;
     std::vector<Handle> iterators_;
     Handle current_;
     /// What the runtime reported outside of flights (loading, drawing), and how much of its

@@ -8,6 +8,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "base/Decimal.h"
@@ -397,18 +398,35 @@ std::string analysisJson(const host::FlightAnalysisInput& input, const host::Fli
         {"fov", "", &host::TickMeasures::fov},
         {"targetDistance", "units", &host::TickMeasures::targetDistance},
     };
+    // With a level: the clearance, and whether the target is in sight (1, 0, or null without one).
+    static constexpr Column kLevelColumns[] = {{"clearance", "units", &host::TickMeasures::clearance}};
+    const std::span<const Column> levelColumns = analysis.level ? std::span<const Column>(kLevelColumns) : std::span<const Column>();
     std::string out = "{\"columns\":[\"time\"";
     for (const Column& c : kColumns) out += std::string(",\"") + c.name + '"';
+    for (const Column& c : levelColumns) out += std::string(",\"") + c.name + '"';
+    if (analysis.level) out += ",\"targetVisible\"";
     out += "],\"rows\":" + std::to_string(analysis.ticks.size()) + ",\"units\":{\"time\":\"ms\"";
     for (const Column& c : kColumns) out += std::string(",\"") + c.name + "\":\"" + c.unit + '"';
+    for (const Column& c : levelColumns) out += std::string(",\"") + c.name + "\":\"" + c.unit + '"';
+    if (analysis.level) out += ",\"targetVisible\":\"\"";
     out += "},\"data\":{\"time\":[";
     for (std::size_t i = 0; i < input.ticks.size(); ++i) out += (i ? "," : "") + std::to_string(input.ticks[i].time);
     out += ']';
-    for (const Column& c : kColumns) {
-        out += std::string(",\"") + c.name + "\":[";
+    for (const std::span<const Column> columns : {std::span<const Column>(kColumns), levelColumns}) {
+        for (const Column& c : columns) {
+            out += std::string(",\"") + c.name + "\":[";
+            for (std::size_t i = 0; i < analysis.ticks.size(); ++i) {
+                if (i) out += ',';
+                appendMeasure(out, analysis.ticks[i].*c.member);
+            }
+            out += ']';
+        }
+    }
+    if (analysis.level) {
+        out += ",\"targetVisible\":[";
         for (std::size_t i = 0; i < analysis.ticks.size(); ++i) {
-            if (i) out += ',';
-            appendMeasure(out, analysis.ticks[i].*c.member);
+            const std::optional<bool>& visible = analysis.ticks[i].targetVisible;
+            out += std::string(i ? "," : "") + (!visible ? "null" : *visible ? "1" : "0");
         }
         out += ']';
     }

@@ -36,6 +36,7 @@ struct StudioServer::State {
 StudioServer::StudioServer(host::Host& host, StudioOptions options) {
     auto state = std::make_unique<State>(host, std::move(options));
     Session& session = state->session;
+    session.setLevel(state->options.levelGeometry);
     // A scene without an iterator opens too: the page offers to add one.
     if (!session.iterators().empty()) session.setCurrent(session.iterators().front());
     const std::string& wanted = state->options.iterator;

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/LevelGeometry.h"
 #include "host/Host.h"
 
 namespace studio {
@@ -28,6 +29,8 @@ struct StudioOptions {
     /// The level the scene flies through, as a binary glTF (.glb) in the file's own axes (+y
     /// up), placed; the page turns it to the world's +z up. Empty: none.
     std::string level;
+    /// The same level's triangles for the checks and the analysis (clearance, target in sight).
+    std::shared_ptr<const host::LevelGeometry> levelGeometry;
 };
 
 /// Threads that serve connections (each connection holds one while it is open).

@@ -15,6 +15,8 @@ export const MEASURES = [
   { key: 'rollRate', label: 'roll rate', colour: '#f06292', on: true },
   { key: 'fov', label: 'field of view', colour: '#ba68c8', on: true },
   { key: 'targetDistance', label: 'target distance', colour: '#90a4ae', on: false },
+  // Only with a level: the eye's distance to its nearest surface.
+  { key: 'clearance', label: 'clearance', colour: '#d7a86e', on: true, level: true },
 ];
 
 const PLOT_HEIGHT = 64;
@@ -33,6 +35,8 @@ export class Plots {
       const chip = document.createElement('label');
       chip.className = 'chip';
       chip.innerHTML = `<input type="checkbox" ${m.on ? 'checked' : ''}><span style="--c:${m.colour}">${m.label}</span>`;
+      chip.dataset.measure = m.key;
+      chip.hidden = !!m.level;
       chip.querySelector('input').addEventListener('change', (e) => { m.on = e.target.checked; this.build(); });
       this.chooser.appendChild(chip);
     }
@@ -57,6 +61,7 @@ export class Plots {
     this.plots = [];
     this.stack.replaceChildren();
     const analysis = this.state.analysis;
+    for (const chip of this.chooser.children) chip.hidden = !!MEASURES.find((m) => m.key === chip.dataset.measure).level && !analysis?.data[chip.dataset.measure];
     if (!analysis) return;
     this.marks = flightMarks(this.state);
     const x = this.xs();
