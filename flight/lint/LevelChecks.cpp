@@ -95,10 +95,11 @@ private:
                 continue;
             }
             last = hit->surface;
-            linter_.add("through-geometry", LintSeverity::Error, stopName(i - 1), ticks_[i].time, {},
+            linter_.add("through-geometry", LintSeverity::Error, stopName(i - 1), ticks_[i - 1].time, {},
                         "between the ticks at " + timeWords(i - 1) + " and " + timeWords(i) +
                             " the eye passes through " + level_.surfaceName(hit->surface) + " at " +
-                            pointWords(along(eyes_[i - 1], eyes_[i], hit->distance)));
+                            pointWords(along(eyes_[i - 1], eyes_[i], hit->distance)),
+                        ticks_[i].time);
         }
     }
 
@@ -129,7 +130,8 @@ private:
                          pointWords(eyes_[first]) +
                          (std::isfinite(near.distance) ? ", the nearest surface " + level_.surfaceName(near.surface)
                                                        : std::string()) +
-                         ")");
+                         ")",
+                     ticks_[end - 1].time);
              });
     }
 
@@ -172,7 +174,8 @@ private:
                              "the look-at target at " + (target ? pointWords(*target) : std::string("?")) +
                                  " is hidden" + (hit ? " behind " + level_.surfaceName(hit->surface) : std::string()) +
                                  " for " + lintNumber(hidden) + " ms from " + timeWords(first) + " (threshold " +
-                                 lintNumber(double(linter_.options.occluded)) + " ms)");
+                                 lintNumber(double(linter_.options.occluded)) + " ms)",
+                             ticks_[end - 1].time);
              });
     }
 

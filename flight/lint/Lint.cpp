@@ -25,10 +25,10 @@ std::string lintNumber(double x) {
 }
 
 void Linter::add(std::string_view id, LintSeverity severity, const std::string& object, std::optional<ULong> time,
-                 std::optional<double> distance, std::string text) {
+                 std::optional<double> distance, std::string text, std::optional<ULong> until) {
     // Iterators flying one path find its speed faults alike: each is said once.
     if (!seen_.emplace(std::string(id), object, time, distance, text).second) return;
-    findings.push_back({std::string(id), severity, object, time, distance, std::move(text)});
+    findings.push_back({std::string(id), severity, object, time, distance, std::move(text), until});
 }
 
 std::vector<LintFinding> lintScene(Host& host, const LintOptions& options, const LintFlight& fly) {
@@ -94,7 +94,8 @@ std::string lintJson(const std::vector<LintFinding>& findings) {
                ",\"object\":" + jsonString(f.object) + ",\"time\":" + (f.time ? std::to_string(*f.time) : "null") +
                ",\"distance\":" +
                (f.distance && std::isfinite(*f.distance) ? floatToDecimal(static_cast<float>(*f.distance)) : "null") +
-               ",\"text\":" + jsonString(f.text) + ",\"hint\":" + jsonString(lintHint(f.id)) + "}";
+               ",\"text\":" + jsonString(f.text) + ",\"hint\":" + jsonString(lintHint(f.id)) +
+               (f.until ? ",\"until\":" + std::to_string(*f.until) : std::string()) + "}";
     }
     out += findings.empty() ? "]\n" : "\n]\n";
     return out;

@@ -30,6 +30,9 @@ struct LintFinding {
     /// Where on a path: its distance scale (the waypoints' DistanceSum).
     std::optional<double> distance;
     std::string text;  ///< one line, with the number that triggered it
+    /// A finding about a stretch of the flight (the eye inside the level from `time` on, a step
+    /// through a wall): the clock time of the stretch's last tick.
+    std::optional<ULong> until;
 };
 
 /// What to check and how strictly.
@@ -66,8 +69,8 @@ bool lintFails(const std::vector<LintFinding>& findings);
 /// first line stands alone for a script that greps it; the hint's is indented.
 std::string lintText(const std::string& file, const std::vector<LintFinding>& findings);
 
-/// The findings as a JSON array of {id, severity, object, time, distance, text, hint} (null for
-/// an absent time or distance). Written by hand: the distances are the shortest decimals of their
+/// The findings as a JSON array of {id, severity, object, time, distance, text, hint}, and
+/// `until` for a finding about a stretch of the flight (null for an absent time or distance). Written by hand: the distances are the shortest decimals of their
 /// floats (`floatToDecimal`), byte for byte.
 std::string lintJson(const std::vector<LintFinding>& findings);
 

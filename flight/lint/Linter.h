@@ -50,7 +50,7 @@ public:
     std::vector<LintFinding> findings;
 
     void add(std::string_view id, LintSeverity severity, const std::string& object, std::optional<ULong> time,
-             std::optional<double> distance, std::string text);
+             std::optional<double> distance, std::string text, std::optional<ULong> until = std::nullopt);
 
 private:
     std::set<std::tuple<std::string, std::string, std::optional<ULong>, std::optional<double>, std::string>> seen_;

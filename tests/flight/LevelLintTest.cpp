@@ -71,6 +71,8 @@ TEST(LevelLint, ThroughAWallTheCurveAndTheFlightBoth) {
     EXPECT_EQ(flight.object, "W0");
     ASSERT_TRUE(flight.time);
     EXPECT_NEAR(double(*flight.time), 5000, 100);
+    EXPECT_EQ(flight.until, *flight.time + options.step) << "the step that crosses: from one tick to the next";
+    EXPECT_FALSE(path.until);
     EXPECT_NE(flight.text.find("the eye passes through Wall at (5, "), std::string::npos) << flight.text;
     // Without a level the level's checks find nothing.
     EXPECT_TRUE(lint(sceneJson(), nullptr).empty());
@@ -82,6 +84,8 @@ TEST(LevelLint, InsideTheGroundOrASolidIsOneFindingPerRun) {
     const std::vector<LintFinding> under = lint(sceneJson(), &underground);
     ASSERT_EQ(ids(under), std::multiset<std::string>{"inside-geometry"}) << host::lintText("scene", under);
     EXPECT_EQ(*under[0].time, 0u);
+    ASSERT_TRUE(under[0].until);
+    EXPECT_GT(*under[0].until, 1000u) << "the whole run under the ground";
     EXPECT_NE(under[0].text.find("the nearest surface Ground"), std::string::npos) << under[0].text;
 
     LevelMesh house;

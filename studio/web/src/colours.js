@@ -13,6 +13,7 @@ export const COLOURS = {
   selected: new THREE.Color(0xffffff),
   link: 0xc678dd,
   destination: 0x56d4ff,
+  clip: 0xff3b30,
   frustum: 0xffe066,
   ground: 0x181c23,
   gridMinor: 0x2a3039,

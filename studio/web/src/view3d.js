@@ -75,7 +75,8 @@ export class View3D extends ViewBase {
   }
 
   draw(renderer) {
-    if (this.world.trajectoryMaterial) this.world.trajectoryMaterial.resolution.set(this.width, this.height);
+    for (const material of [this.world.trajectoryMaterial, this.world.clipMaterial])
+      if (material) material.resolution.set(this.width, this.height);
     this.renderWorld(renderer);
     this.update();
   }

@@ -8,7 +8,7 @@ import * as THREE from 'three';
 import { LineSegments2 } from 'three/addons/lines/LineSegments2.js';
 import { LineSegmentsGeometry } from 'three/addons/lines/LineSegmentsGeometry.js';
 import { LineMaterial } from 'three/addons/lines/LineMaterial.js';
-import { verticalFov } from './flight.js';
+import { tickAt, verticalFov } from './flight.js';
 import { buildGrid } from './grid.js';
 import { brighten, COLOURS } from './colours.js';
 import { trajectorySegments } from './trajectory.js';
@@ -58,6 +58,7 @@ export class World extends Emitter {
     state.on('scene', () => this.setScene());
     state.on('draw', () => this.setDraw());
     state.on('flight', () => this.setFlight());
+    state.on('lint', () => this.setClips());
     state.on('time', () => this.setTime());
     state.on('select', (name) => this.setSelection(name));
     state.on('options', () => this.applyOptions());
@@ -246,6 +247,36 @@ export class World extends Emitter {
       }
     }
     this.setDestination();
+    this.setClips();
+  }
+
+  /**
+   * The stretches of the flown path the linter's errors are about (a step through a wall, a run
+   * inside the level's solids: findings with a time and an `until`), drawn over it in red.
+   */
+  setClips() {
+    if (this.clips) { this.scene.remove(this.clips); this.clips.geometry.dispose(); }
+    this.clips = null;
+    const { flight } = this.state;
+    const stretches = (this.state.lint || []).filter((f) => f.severity === 'error' && f.time != null && f.until != null);
+    const positions = [];
+    if (flight && flight.rows >= 2) {
+      for (const f of stretches) {
+        const from = tickAt(flight.elapsed, this.state.elapsedOf(f.time));
+        const to = Math.max(from + 1, tickAt(flight.elapsed, this.state.elapsedOf(f.until)));
+        for (let i = from; i < Math.min(to, flight.rows - 1); ++i)
+          positions.push(flight.x[i], flight.y[i], flight.z[i], flight.x[i + 1], flight.y[i + 1], flight.z[i + 1]);
+      }
+    }
+    if (positions.length) {
+      const geometry = new LineSegmentsGeometry();
+      geometry.setPositions(positions);
+      this.clipMaterial ||= new LineMaterial({ linewidth: 6, color: COLOURS.clip, worldUnits: false, depthTest: false });
+      this.clips = new LineSegments2(geometry, this.clipMaterial);
+      this.clips.layers.set(HELPER_LAYER);
+      this.clips.renderOrder = 2;
+      this.scene.add(this.clips);
+    }
     this.changed();
   }
 
