@@ -13,7 +13,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { changedShare, checkSetup, deadline, examples, exe, launchBrowser, pixels, shots, startStudio, stopAll, stopStudio }
   from './harness.mjs';
-import { boxesGlb } from './glb.mjs';
+import { boxesGlb, terrainGlb } from './glb.mjs';
 
 let server, serverOutput = () => '', url, token, browser, page, scratch;
 const problems = [];     // console errors, page errors and failed requests, with their text
@@ -476,6 +476,44 @@ test('a path of 1,000 waypoints opens, plays and orbits', { timeout: 45_000 }, a
     assert.deepEqual(seen, [], `the page reported:\n${seen.join('\n')}`);
   } finally {
     await long.close();
+    await stopStudio(child);
+  }
+});
+
+test('a level of a million triangles opens, gets its ray hierarchy, orbits and plays', { timeout: 90_000 }, async () => {
+  const file = join(scratch, 'terrain.glb');
+  writeFileSync(file, terrainGlb(707, 600, 8));   // 999,698 triangles
+  const scene = join(scratch, 'terrain-flythrough.json');
+  copyFileSync(join(examples, 'flythrough.json'), scene);
+  const { child, url: bigUrl } = await startStudio(scene, ['--level', file]);
+  const big = await browser.newPage();
+  const seen = [];
+  big.on('pageerror', (e) => seen.push(`page error: ${e.message}`));
+  try {
+    await big.goto(bigUrl, { waitUntil: 'domcontentloaded' });
+    await big.waitForFunction(() => window.studio?.ready && window.studio.world.level?.userData.indexed, { timeout: 75_000 });
+    const opened = await big.evaluate(() => ({ timings: window.studio.timings, triangles: window.studio.world.level.userData.triangles }));
+    assert.equal(opened.triangles, 2 * 707 * 707);
+    const box = await (await big.$('#view3d')).boundingBox();
+    const orbiting = await measureFrames(big, async () => {
+      const x = box.x + box.width / 2, y = box.y + box.height / 2;
+      await big.mouse.move(x, y);
+      await big.mouse.down();
+      for (let i = 0; i < 12; ++i) await big.mouse.move(x + 150 * Math.sin(i / 3), y + 40 * Math.sin(i / 4));
+      await big.mouse.up();
+    });
+    const playing = await measureFrames(big, async () => {
+      await big.evaluate(() => window.studio.state.play());
+      await new Promise((r) => setTimeout(r, 1500));
+      await big.evaluate(() => window.studio.state.pause());
+    });
+    const f = (m) => `${m.fps.toFixed(1)} frames/s, main thread ${m.msPerFrame.toFixed(1)} ms a frame`;
+    console.log(`studio: a level of ${opened.triangles.toLocaleString('en')} triangles: drawn after ${opened.timings.level} ms, ` +
+      `its ray hierarchy after ${opened.timings.levelIndexed} ms; orbiting ${f(orbiting)}; playing ${f(playing)}`);
+    await big.screenshot({ path: join(shots, 'studio-terrain.png') });
+    assert.deepEqual(seen, [], `the page reported:\n${seen.join('\n')}`);
+  } finally {
+    await big.close();
     await stopStudio(child);
   }
 });
