@@ -322,7 +322,7 @@ struct CameraKeys {
 };
 
 /// One key per tick; before a cut's tick the eye of the tick before, held until the float time
-/// just below the cut (see the header).
+/// just below the cut's key, which is the largest float not above the cut's time (see the header).
 CameraKeys cameraKeysOf(const std::vector<FlightTick>& ticks, const std::vector<float>& tickSeconds, const Cuts& cuts) {
     CameraKeys keys;
     Quat previous = kIdentity;
@@ -338,12 +338,21 @@ CameraKeys cameraKeysOf(const std::vector<FlightTick>& ticks, const std::vector<
         for (double c : q) keys.rotations.push_back(float(c));
         keys.yfovs.push_back(float(yfovOf(t.fov)));
     };
+    const float below = -std::numeric_limits<float>::infinity();
     for (std::size_t i = 0; i < ticks.size(); ++i) {
-        if (cuts.at[i]) {
-            const float held = std::nextafter(tickSeconds[i], -std::numeric_limits<float>::infinity());
-            if (held > tickSeconds[i - 1]) addKey(held, ticks[i - 1]);
+        if (!cuts.at[i]) {
+            addKey(tickSeconds[i], ticks[i]);
+            continue;
         }
-        addKey(tickSeconds[i], ticks[i]);
+        // A player asks for the cut's own decimal time: the cut's key may not lie above it, or
+        // that time falls between the held key and the cut's and shows a blend of both.
+        const double exact = secondsSince(ticks.front().time, ticks[i].time);
+        float at = tickSeconds[i];
+        if (double(at) > exact) at = std::nextafter(at, below);
+        if (!(at > tickSeconds[i - 1])) at = tickSeconds[i];
+        const float held = std::nextafter(at, below);
+        if (held > tickSeconds[i - 1]) addKey(held, ticks[i - 1]);
+        addKey(at, ticks[i]);
     }
     return keys;
 }

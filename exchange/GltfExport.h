@@ -25,8 +25,10 @@
 /// - a node with a perspective camera, animated by LINEAR translation and rotation samplers with
 ///   a key per tick, at the seconds since the first tick (the unsigned 32-bit difference of the
 ///   tick times / 1000). At a cut the camera holds the eye of the tick before until the cut's
-///   tick and jumps there: glTF wants strictly increasing key times, so the held eye gets a key
-///   at the float just below the cut's time, and no float time lies between the two keys. The
+///   tick and jumps there: glTF wants strictly increasing key times, so the cut's key sits at
+///   the largest float not above the cut's time (a player asked for that time in seconds finds
+///   the cut's eye), the held eye's key at the float just below it, and no float time lies
+///   between the two keys. The
 ///   vertical field of view, `/cameras/0/perspective/yfov`, is animated through
 ///   KHR_animation_pointer with the same keys, from the iterator's factor as the studio shows it:
 ///   yfov = 2 atan(tan(60 degrees / 2) / factor), in radians;
