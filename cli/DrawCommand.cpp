@@ -24,11 +24,13 @@ namespace {
 struct DrawArguments {
     std::string scene;
     std::string output;
+    LevelArguments level;
 } drawArguments;
 
 struct ProfileArguments {
     FlightArguments flight;
     std::string csv;
+    LevelArguments level;
 } profileArguments;
 
 }  // namespace
@@ -36,6 +38,7 @@ struct ProfileArguments {
 void addDrawOptions(CLI::App& command) {
     addSceneArgument(command, drawArguments.scene);
     command.add_option("-o,--output", drawArguments.output, "The picture: FILE.png or FILE.svg")->required();
+    addLevelOptions(command, drawArguments.level);
 }
 
 int runDraw(Host& host) {
@@ -57,6 +60,7 @@ void addProfileOptions(CLI::App& command) {
     addFlightOptions(command, profileArguments.flight);
     command.add_option("-o,--output", profileArguments.flight.output, "The picture: FILE.png or FILE.svg")->required();
     command.add_option("--csv", profileArguments.csv, "Also write the measures per tick as CSV");
+    addLevelOptions(command, profileArguments.level);
 }
 
 /// The flight's profile: a picture of the analysis's measures over time, their maxima on

@@ -18,6 +18,7 @@ struct LintArguments {
     std::string iterator;
     LintOptions options;
     bool json = false;
+    LevelArguments level;
 } arguments;
 
 /// The help footer: the checks (from the linter's own table), what they cover, the fixed limits,
@@ -48,6 +49,7 @@ void addLintOptions(CLI::App& command) {
     command.add_option("--iterator", arguments.iterator, "The iterator to fly (default: every one)");
     addClockOptions(command, arguments.options.start, arguments.options.step);
     command.add_flag("--json", arguments.json, "Write the findings as JSON");
+    addLevelOptions(command, arguments.level);
     LintOptions& limits = arguments.options;
     addLimitOption(command, "--overshoot", limits.overshoot,
                    "overshoot: largest excursion from a segment's box, in segment lengths", false);

@@ -14,7 +14,7 @@ declare -A allowed=(
   [iterator]="$plugin render" [render]="framework render"
   [base]="framework base" [host]="framework render base host"
   [scene]="framework render base host scene" [flight]="framework render base host scene flight"
-  [exchange]="framework render base host scene flight exchange"
+  [exchange]="framework render base host scene flight geometry exchange"
   [pictures]="framework render base host scene flight pictures"
   [studio]="framework render base host scene flight studio"
 )

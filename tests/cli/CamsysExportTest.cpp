@@ -164,3 +164,48 @@ TEST_F(CamsysExport, ImportedBackItFliesWithinTheTolerance) {
         EXPECT_TRUE(refused.err.starts_with("camsys: " + path(name + ".gltf") + ": ")) << refused.err;
     }
 }
+
+TEST_F(CamsysExport, LevelsGoAlongWhereAskedAndBadOnesWriteNothing) {
+    // load and save keep the scene's reference as written; --level writes another, --no-level none.
+    ASSERT_EQ(run({"save", kFlythrough, path("town.sco")}).status, 0);
+    const Result fromSco = run({"load", path("town.sco")});
+    ASSERT_EQ(fromSco.status, 0) << fromSco.err;
+    EXPECT_TRUE(fromSco.out.starts_with("{\n  \"level\": \"town.glb\",\n  \"objects\": [")) << fromSco.out;
+    EXPECT_EQ(run({"load", kFlythrough}).out, fromSco.out);
+    EXPECT_TRUE(run({"load", kFlythrough, "--level", "other.gltf"}).out.starts_with("{\n  \"level\": \"other.gltf\",\n"));
+    EXPECT_TRUE(run({"load", kFlythrough, "--no-level"}).out.starts_with("{\n  \"objects\": ["));
+
+    // export --with-level: the scene's level (beside the scene), or --level's (from here).
+    for (const std::vector<std::string>& level : {std::vector<std::string>{}, {"--level", CAMSYS_EXAMPLES "/town.glb"}}) {
+        std::vector<std::string> args = {"export", kFlythrough, "--iterator", "Cam", "--with-level", "-o", path("l.glb")};
+        args.insert(args.end(), level.begin(), level.end());
+        ASSERT_EQ(run(args).status, 0);
+        const testing_support::GltfFile file = testing_support::readGltf(path("l.glb"));
+        const int top = testing_support::nodeNamed(file.model, "level");
+        ASSERT_GE(top, 0);
+        EXPECT_EQ(file.model.nodes.at(top).children.size(), 100u) << "a node per surface of the town";
+    }
+
+    // A level that cannot be read: exit 2, the file and what, nothing written.
+    std::ofstream(path("escape.gltf")) << R"({"asset": {"version": "2.0"}, "buffers": [{"uri": "../x.bin", "byteLength": 4}]})";
+    std::ofstream(path("compressed.gltf"))
+        << R"({"asset": {"version": "2.0"}, "extensionsRequired": ["KHR_draco_mesh_compression"]})";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--level", path("none.glb")}, "camsys: " + path("none.glb") + ": the level file does not exist\n"},
+        {{"--level", path("escape.gltf")},
+         "camsys: " + path("escape.gltf") + ": the URI \"../x.bin\" leaves the level's folder"},
+        {{"--level", path("compressed.gltf")},
+         "camsys: " + path("compressed.gltf") + ": the level's meshes are compressed (KHR_draco_mesh_compression)"},
+        {{"--no-level"}, "camsys: " + kFlythrough + ": --with-level: there is no level"},
+    };
+    for (const auto& [level, message] : cases) {
+        std::vector<std::string> args = {"export", kFlythrough, "--iterator", "Cam", "--with-level", "-o", path("bad.glb")};
+        args.insert(args.end(), level.begin(), level.end());
+        const Result result = run(args);
+        EXPECT_EQ(result.status, 2) << level.back();
+        EXPECT_TRUE(result.err.starts_with(message)) << result.err;
+        EXPECT_FALSE(std::ifstream(path("bad.glb")).good());
+    }
+    // Without --with-level the level is not read: a flight needs none.
+    EXPECT_EQ(run({"export", kFlythrough, "--iterator", "Cam", "--level", path("none.glb"), "-o", path("f.glb")}).status, 0);
+}
