@@ -127,7 +127,7 @@ void warnIfStillFlying(const Host& host, const Handle& iterator, const FlightRec
 }
 
 void addLevelOptions(CLI::App& command, LevelArguments& arguments) {
-    command.add_option("--level", arguments.file, "A level (glTF 2.0, .gltf or .glb) in place of the scene's own");
+    command.add_option("--level", arguments.file, "A level (glTF 2.0, .gltf or .glb; from the working folder) in place of the scene's own");
     command.add_flag("--no-level", arguments.none, "No level, not even the scene's own");
 }
 

@@ -33,6 +33,7 @@ struct StudioArguments {
     int port = 8765;
     bool noToken = false;
     bool open = false;
+    LevelArguments level;
 } arguments;
 
 /// Starts the desktop's browser on `url` when there is a desktop; says so when there is none.
@@ -124,6 +125,7 @@ void addStudioOptions(CLI::App& command) {
         "/api/analysis, /api/lint, /api/messages (see the README).");
     addSceneArgument(command, arguments.scene);
     command.add_option("--iterator", arguments.iterator, "The iterator shown first (default: the first)");
+    addLevelOptions(command, arguments.level);
     command.add_option("--port", arguments.port, "The port; 0 picks a free one")
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();
