@@ -59,6 +59,7 @@ bool startsNewFile(const std::string& file) {
 /// The scene loaded and the studio's server bound to its port, not yet serving.
 std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
     std::vector<Handle> scene;
+    OptionalLevel level;
     if (startsNewFile(arguments.scene)) {
         requireFolderOf(arguments.scene);
         scene = loadStarterScene(host, arguments.scene);
@@ -67,7 +68,7 @@ std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
                      "creates the file\n",
                      arguments.scene.c_str());
     } else {
-        scene = loadSceneReportingEvents(host, arguments.scene);
+        scene = loadSceneReportingEvents(host, arguments.scene, &level);
     }
     if (!arguments.iterator.empty()) chooseIterator(host, scene, arguments.scene, arguments.iterator);
     host.createCamera("", true);
@@ -75,7 +76,7 @@ std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
                                   !arguments.noToken};
     std::unique_ptr<studio::StudioServer> server;
     try {
-        server = std::make_unique<studio::StudioServer>(host, options);
+        server = std::make_unique<studio::StudioServer>(host, options, chosenLevel(level, arguments.level));
     } catch (const std::invalid_argument& error) {
         throw InputError(arguments.scene, "", "", error.what());
     }

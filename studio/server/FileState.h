@@ -7,14 +7,15 @@
 #include <optional>
 #include <string>
 
+#include "scene/SceneLevel.h"
 #include "studio/server/Session.h"
 
 namespace studio {
 
 class FileState {
 public:
-    /// The scene of `session` came from `file`.
-    FileState(Session& session, std::string file);
+    /// The scene of `session` came from `file`, which names `level`.
+    FileState(Session& session, std::string file, host::OptionalLevel level = {});
 
     const std::string& file() const { return file_; }
     /// The file, its format, the revision, whether it is saved and whether it changed on disk.
@@ -33,6 +34,8 @@ private:
     Session& session_;
     std::string file_;
     bool sco_ = false;
+    /// The level the file names: saves write it back, a reload takes the file's.
+    host::OptionalLevel level_;
     /// The bytes as loaded or saved; none when the file could not be read.
     std::optional<std::string> bytes_;
     std::uint64_t savedRevision_ = 0;

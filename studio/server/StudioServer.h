@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/Host.h"
+#include "scene/SceneLevel.h"
 
 namespace studio {
 
@@ -40,9 +41,10 @@ bool isLoopback(const std::string& address);
 /// host and the plug-in are single-threaded, like an editor's main loop.
 class StudioServer {
 public:
-    /// `host` holds the loaded scene with a game camera and outlives the server. Throws
-    /// std::invalid_argument when `options.iterator` names no iterator of the scene.
-    StudioServer(host::Host& host, StudioOptions options);
+    /// `host` holds the loaded scene with a game camera and outlives the server; `level` is the
+    /// level its file names, which saves write back. Throws std::invalid_argument when
+    /// `options.iterator` names no iterator of the scene.
+    StudioServer(host::Host& host, StudioOptions options, host::OptionalLevel level = {});
     ~StudioServer();
     StudioServer(const StudioServer&) = delete;
     StudioServer& operator=(const StudioServer&) = delete;

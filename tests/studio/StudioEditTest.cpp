@@ -503,3 +503,29 @@ TEST_F(StudioEditTest, ANewFileIsUnsavedUntilItsFirstSaveAndAnEmptySceneCanBeBui
     const Json flight = empty.call("GET", "/api/flight?encoding=json").second;
     EXPECT_GT(flight["rows"].get<int>(), 10);
 }
+
+TEST_F(StudioEditTest, SavesKeepTheLevelTheFileNamesAndAReloadTakesTheFilesOwn) {
+    studio.reset();
+    host::Host host(&SetIRTS, &GetObjectFactories);
+    host::OptionalLevel level;
+    host::loadSceneFile(host, file.string(), &level);
+    ASSERT_TRUE(level);
+    host.createCamera("", true);
+    studio::StudioServer server(host, studio::StudioOptions{file.string(), "", "127.0.0.1", 0, false}, level);
+    ASSERT_EQ(server.call("POST", "/api/save", R"({"as": "copy.sco"})").first, 200);
+    ASSERT_EQ(server.call("POST", "/api/save", R"({"as": "copy.json"})").first, 200);
+    EXPECT_TRUE(readText(folder / "copy.json").starts_with("{\n  \"level\": \"town.glb\",\n  \"objects\": ["));
+    {
+        host::Host fromSco(&SetIRTS, &GetObjectFactories);
+        host::OptionalLevel kept;
+        host::loadSceneFile(fromSco, (folder / "copy.sco").string(), &kept);
+        EXPECT_EQ(kept, level);
+    }
+    writeText(folder / "copy.json", R"({"level": {"file": "other.glb", "scale": 2}, "objects": []})");
+    ASSERT_EQ(server.call("POST", "/api/reload").first, 200);
+    ASSERT_EQ(server.call("POST", "/api/save", R"({"overwrite": true})").first, 200);
+    EXPECT_TRUE(readText(folder / "copy.json")
+                    .starts_with(R"({
+  "level": {"file": "other.glb", "scale": 2, "position": [0, 0, 0]},)"))
+        << readText(folder / "copy.json");
+}
