@@ -46,7 +46,8 @@ Affine compose(const Affine& a, const Affine& b) {
     Affine c;
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 4; ++j)
-            c.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] + (j == 3 ? a.m[i][3] : 0);
+            c.m[i][j] =
+                a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] + (j == 3 ? a.m[i][3] : 0);
     return c;
 }
 
@@ -89,7 +90,8 @@ struct UriGuard {
         const fs::path relative(uri);
         const bool climbs = std::any_of(relative.begin(), relative.end(), [](const fs::path& p) { return p == ".."; });
         if (uri.empty() || relative.is_absolute() || uri.front() == '/' || climbs) {
-            refuse("the URI \"" + uri + "\" leaves the level's folder (only files beside the level or below it are read)");
+            refuse("the URI \"" + uri +
+                   "\" leaves the level's folder (only files beside the level or below it are read)");
             return false;
         }
         std::error_code error;
@@ -190,7 +192,8 @@ private:
         if (depth > kMaxNodeDepth)
             fail("node " + std::to_string(index), "nodes nested deeper than " + std::to_string(kMaxNodeDepth));
         if (reached_[static_cast<std::size_t>(index)])
-            fail("node " + std::to_string(index), "the node is reached twice (a glTF node hierarchy is a set of trees)");
+            fail("node " + std::to_string(index),
+                 "the node is reached twice (a glTF node hierarchy is a set of trees)");
         reached_[static_cast<std::size_t>(index)] = true;
         const tinygltf::Node& node = model_.nodes[static_cast<std::size_t>(index)];
         const Affine transform = compose(parent, localTransform(node));
@@ -202,8 +205,9 @@ private:
         if (static_cast<std::size_t>(node.mesh) >= model_.meshes.size())
             fail("node " + std::to_string(index), "its mesh index is out of range");
         const tinygltf::Mesh& mesh = model_.meshes[static_cast<std::size_t>(node.mesh)];
-        const std::string surface =
-            !node.name.empty() ? node.name : !mesh.name.empty() ? mesh.name : "node " + std::to_string(index);
+        const std::string surface = !node.name.empty()   ? node.name
+                                    : !mesh.name.empty() ? mesh.name
+                                                         : "node " + std::to_string(index);
         const auto surfaceIndex = static_cast<std::uint32_t>(mesh_.surfaces.size());
         bool used = false;
         for (std::size_t p = 0; p < mesh.primitives.size(); ++p) {
@@ -248,11 +252,10 @@ private:
             fail(where, "a buffer index is out of range");
         const std::vector<unsigned char>& data = model_.buffers[static_cast<std::size_t>(view.buffer)].data;
         e.stride = view.byteStride ? view.byteStride : size;
-        const bool fits =
-            e.stride >= size && view.byteOffset <= data.size() && view.byteLength <= data.size() - view.byteOffset &&
-            accessor.byteOffset <= view.byteLength &&
-            (e.count == 0 || ((e.count - 1) <= (view.byteLength - accessor.byteOffset) / e.stride &&
-                              e.stride * (e.count - 1) + size <= view.byteLength - accessor.byteOffset));
+        const bool fits = e.stride >= size && view.byteOffset <= data.size() &&
+                          view.byteLength <= data.size() - view.byteOffset && accessor.byteOffset <= view.byteLength &&
+                          (e.count == 0 || ((e.count - 1) <= (view.byteLength - accessor.byteOffset) / e.stride &&
+                                            e.stride * (e.count - 1) + size <= view.byteLength - accessor.byteOffset));
         if (!fits) fail(where, "an accessor reaches beyond its buffer view or buffer");
         e.first = data.data() + view.byteOffset + accessor.byteOffset;
         return e;
@@ -279,7 +282,8 @@ private:
                 const double v = placement_.position[static_cast<std::size_t>(k)] +
                                  placement_.scale * world[static_cast<std::size_t>(k)];
                 const auto stored = static_cast<float>(v);
-                if (!std::isfinite(stored)) fail(where, "a vertex position is not finite (vertex " + std::to_string(i) + ")");
+                if (!std::isfinite(stored))
+                    fail(where, "a vertex position is not finite (vertex " + std::to_string(i) + ")");
                 mesh_.positions.push_back(stored);
             }
         }
@@ -312,8 +316,8 @@ private:
                 for (std::size_t b = size; b-- > 0;) value = value << 8 | bytes[b];
             }
             if (value >= vertices)
-                fail(where, "index " + std::to_string(value) + " is out of range (" + std::to_string(vertices) +
-                                " vertices)");
+                fail(where,
+                     "index " + std::to_string(value) + " is out of range (" + std::to_string(vertices) + " vertices)");
             order[i] = value;
         }
         return order;

@@ -113,10 +113,14 @@ TEST_F(LevelFile, NodeTransformsApplyDownTheHierarchyInWorldAxes) {
     // The parent: translation (1, 2, 3), a quarter turn about +y, scale 2 (TRS); its child: a
     // matrix moving by (0, 0, 5) in the parent's frame; a third node, a root, mirrored in x.
     const double h = std::sqrt(0.5);
-    const int child = node({{"name", "child"}, {"mesh", m},
-                            {"matrix", {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 5, 1}}});
-    node({{"name", "parent"}, {"mesh", m}, {"children", {child}}, {"translation", {1, 2, 3}},
-          {"rotation", {0, h, 0, h}}, {"scale", {2, 2, 2}}});
+    const int child =
+        node({{"name", "child"}, {"mesh", m}, {"matrix", {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 5, 1}}});
+    node({{"name", "parent"},
+          {"mesh", m},
+          {"children", {child}},
+          {"translation", {1, 2, 3}},
+          {"rotation", {0, h, 0, h}},
+          {"scale", {2, 2, 2}}});
     node({{"mesh", m}, {"scale", {-1, 1, 1}}});
     const host::LevelMesh level = host::loadLevelFile(write(), {2, {10, 20, 30}});
 
@@ -148,7 +152,8 @@ TEST_F(LevelFile, StripsAndFansCountAndPointsAndLinesAreSkipped) {
     const int backwards = bytes({4, 3, 2, 1, 0});
     gltf_["meshes"] = Json::array();
     Json primitives = Json::array();
-    for (const int mode : {5, 6, 0, 1, 3}) primitives.push_back({{"attributes", {{"POSITION", positions}}}, {"mode", mode}, {"indices", backwards}});
+    for (const int mode : {5, 6, 0, 1, 3})
+        primitives.push_back({{"attributes", {{"POSITION", positions}}}, {"mode", mode}, {"indices", backwards}});
     gltf_["meshes"].push_back({{"name", "shapes"}, {"primitives", primitives}});
     node({{"mesh", 0}});
     const host::LevelMesh level = host::loadLevelFile(write());
@@ -159,7 +164,8 @@ TEST_F(LevelFile, StripsAndFansCountAndPointsAndLinesAreSkipped) {
     // (v[i+1], v[i+2], v[0]). The x of each corner is its vertex number.
     std::vector<std::array<double, 3>> xs;
     for (const Triangle& t : triangles(level)) xs.push_back({t[0][0], t[1][0], t[2][0]});
-    EXPECT_EQ(xs, (std::vector<std::array<double, 3>>{{4, 3, 2}, {3, 1, 2}, {2, 1, 0}, {3, 2, 4}, {2, 1, 4}, {1, 0, 4}}));
+    EXPECT_EQ(xs,
+              (std::vector<std::array<double, 3>>{{4, 3, 2}, {3, 1, 2}, {2, 1, 0}, {3, 2, 4}, {2, 1, 4}, {1, 0, 4}}));
 }
 
 TEST_F(LevelFile, TheDefaultSceneOrEveryRootNode) {

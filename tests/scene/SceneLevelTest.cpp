@@ -116,8 +116,8 @@ TEST(SceneLevel, MistakesAreRefusedNamingTheKey) {
             EXPECT_NE(error.reason().find(reason), std::string::npos) << error.reason();
         }
     }
-    for (const std::string& text : {R"({"level": "a", "level": "b", )" + kObjects + "}",
-                                    R"({"levels": "a", )" + kObjects + "}"}) {
+    for (const std::string& text :
+         {R"({"level": "a", "level": "b", )" + kObjects + "}", R"({"levels": "a", )" + kObjects + "}"}) {
         Host host(SetIRTS, GetObjectFactories);
         try {
             host::loadJsonScene(host, text, "bad.json");
