@@ -101,7 +101,7 @@ struct UriGuard {
         }
         const fs::path real = fs::canonical(path, error);
         const auto [end, unused] = std::mismatch(realFolder.begin(), realFolder.end(), real.begin(), real.end());
-        if (error || end != realFolder.end()) {
+        if (error || realFolder.empty() || end != realFolder.end()) {
             refuse("the file \"" + uri + "\" it names leaves the level's folder through a symbolic link");
             return false;
         }
