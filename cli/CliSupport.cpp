@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <map>
 
 #include "base/AtomicFile.h"
 #include "base/InputError.h"
@@ -41,10 +43,23 @@ std::string pluginPath(const std::string& option) {
     return defaultPluginPath(CAMSYS_PLUGIN_BUILT);
 }
 
-std::vector<Handle> loadSceneReportingEvents(Host& host, const std::string& file) {
+namespace {
+
+/// The level references of the scenes this run loaded, by file: a command loads its scene once.
+std::map<std::string, OptionalLevel>& loadedLevels() {
+    static std::map<std::string, OptionalLevel> levels;
+    return levels;
+}
+
+}  // namespace
+
+std::vector<Handle> loadSceneReportingEvents(Host& host, const std::string& file, OptionalLevel* level) {
     EventPrinter events(host);
-    std::vector<Handle> scene = loadSceneFile(host, file);
+    OptionalLevel own;
+    std::vector<Handle> scene = loadSceneFile(host, file, &own);
     events.flush();
+    loadedLevels()[file] = own;
+    if (level) *level = std::move(own);
     return scene;
 }
 
@@ -112,13 +127,35 @@ void warnIfStillFlying(const Host& host, const Handle& iterator, const FlightRec
 }
 
 void addLevelOptions(CLI::App& command, LevelArguments& arguments) {
-    command.add_option("--level", arguments.file, "A level (glTF 2.0, .gltf or .glb) in place of the scene's own");
+    command.add_option("--level", arguments.file, "A level (glTF 2.0, .gltf or .glb; from the working folder) in place of the scene's own");
     command.add_flag("--no-level", arguments.none, "No level, not even the scene's own");
 }
 
-std::optional<LevelMesh> levelFor(const std::string&, const LevelArguments& arguments) {
-    if (arguments.none || arguments.file.empty()) return std::nullopt;
-    return loadLevelFile(arguments.file);
+OptionalLevel chosenLevel(const OptionalLevel& own, const LevelArguments& arguments) {
+    if (arguments.none) return std::nullopt;
+    if (!arguments.file.empty()) return SceneLevel{arguments.file};
+    return own;
+}
+
+std::string levelPathFor(const std::string& scene, const std::string& file) {
+    const std::filesystem::path path(file);
+    if (path.is_absolute() || scene == "-") return file;
+    return (std::filesystem::path(scene).parent_path() / path).string();
+}
+
+std::optional<LevelMesh> levelFor(const std::string& scene, const OptionalLevel& own, const LevelArguments& arguments) {
+    if (arguments.none) return std::nullopt;
+    if (!arguments.file.empty()) return loadLevelFile(arguments.file);
+    if (!own) return std::nullopt;
+    const LevelPlacement placement{own->scale, {own->position[0], own->position[1], own->position[2]}};
+    return loadLevelFile(levelPathFor(scene, own->file), placement);
+}
+
+std::optional<LevelMesh> levelFor(const std::string& scene, const LevelArguments& arguments) {
+    const auto found = loadedLevels().find(scene);
+    if (found == loadedLevels().end() && !arguments.none && arguments.file.empty())
+        throw std::logic_error("levelFor: the scene " + scene + " was not loaded by loadSceneReportingEvents");
+    return levelFor(scene, found == loadedLevels().end() ? OptionalLevel() : found->second, arguments);
 }
 
 void writeOutput(const std::string& path, const std::string& text) {

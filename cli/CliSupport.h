@@ -13,6 +13,7 @@
 #include "flight/Flight.h"
 #include "geometry/LevelMesh.h"
 #include "host/Host.h"
+#include "scene/SceneLevel.h"
 
 namespace host {
 
@@ -54,7 +55,8 @@ private:
 
 /// Loads the scene file into `host` and prints the activations, deactivations and messages that
 /// loading caused on standard error, as "time,event,detail" lines in the order they happened.
-std::vector<Handle> loadSceneReportingEvents(Host& host, const std::string& file);
+/// The level the file names goes to `level` when given, and is kept for `levelFor`.
+std::vector<Handle> loadSceneReportingEvents(Host& host, const std::string& file, OptionalLevel* level = nullptr);
 
 /// The iterator to fly: the one named, else the only object of the scene with an eye.
 Handle chooseIterator(const Host& host, const std::vector<Handle>& scene, const std::string& file,
@@ -78,13 +80,24 @@ void addClockOptions(CLI::App& command, ULong& start, ULong& step);
 /// SCENE, --iterator, --start, --step and --max-ticks (not -o: each command words its own).
 void addFlightOptions(CLI::App& command, FlightArguments& arguments);
 
-/// The level a command sees: --level FILE (over the scene's own), --no-level (none at all).
+/// The level a command sees: --level FILE (over the scene's own), --no-level (none at all). Every
+/// command that takes a scene takes them; only those that use the level read it.
 struct LevelArguments {
     std::string file;
     bool none = false;
 };
 void addLevelOptions(CLI::App& command, LevelArguments& arguments);
-/// The level of the scene file `scene` as `arguments` choose it; none when there is none.
+/// The level reference as `arguments` choose it: none for --no-level, --level's file as given
+/// (relative to the working folder, standing as made), else the scene's own `own`.
+OptionalLevel chosenLevel(const OptionalLevel& own, const LevelArguments& arguments);
+/// Where the scene file `scene` finds a level file it names: relative to the scene's folder (to
+/// the working folder for standard input), an absolute name as it is.
+std::string levelPathFor(const std::string& scene, const std::string& file);
+/// The level of the scene file `scene`, whose own reference is `own`, as `arguments` choose it,
+/// read (exchange/LevelFile.h); none when there is none. Throws InputError for a level that
+/// cannot be read.
+std::optional<LevelMesh> levelFor(const std::string& scene, const OptionalLevel& own, const LevelArguments& arguments);
+/// The same for a scene loaded by `loadSceneReportingEvents` (which kept its reference).
 std::optional<LevelMesh> levelFor(const std::string& scene, const LevelArguments& arguments);
 
 /// Loads the scene, chooses its iterator and gives the host its game camera: a flight ready to fly.

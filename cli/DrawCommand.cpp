@@ -26,12 +26,13 @@ namespace {
 struct DrawArguments {
     std::string scene;
     std::string output;
+    LevelArguments level;
 } drawArguments;
 
 struct ProfileArguments {
     FlightArguments flight;
-    LevelArguments level;
     std::string csv;
+    LevelArguments level;
 } profileArguments;
 
 }  // namespace
@@ -39,6 +40,7 @@ struct ProfileArguments {
 void addDrawOptions(CLI::App& command) {
     addSceneArgument(command, drawArguments.scene);
     command.add_option("-o,--output", drawArguments.output, "The picture: FILE.png or FILE.svg")->required();
+    addLevelOptions(command, drawArguments.level);
 }
 
 int runDraw(Host& host) {

@@ -21,6 +21,8 @@ namespace {
 
 /// The arguments of this run, as CLI11 fills them.
 FlightArguments exportArguments;
+LevelArguments exportLevel;
+bool exportWithLevel = false;
 
 struct ImportArguments {
     std::string recording;
@@ -43,9 +45,12 @@ void addExportOptions(CLI::App& command) {
         "translation and rotation (LINEAR; a cut jumps at its tick), and yfov through KHR_animation_pointer,\n"
         "yfov = 2 atan(tan(30 degrees) / fov). Activations, deactivations and messages are in the animation's\n"
         "extras. Axes: glTF has +y up and cameras look along -z; a world point (x, y, z) is (x, z, -y).\n"
-        ".gltf embeds the buffer as a data URI; .glb is the binary container.");
+        ".gltf embeds the buffer as a data URI; .glb is the binary container. --with-level adds the level's\n"
+        "surfaces as TRIANGLES meshes under a node \"level\", in world positions.");
     addFlightOptions(command, exportArguments);
     command.add_option("-o,--output", exportArguments.output, "The glTF file: FILE.gltf or FILE.glb")->required();
+    addLevelOptions(command, exportLevel);
+    command.add_flag("--with-level", exportWithLevel, "Write the level's triangles into the file too");
 }
 
 /// The flight of `fly` (same options and defaults) and its scene as a glTF file (.gltf or .glb).
@@ -54,11 +59,16 @@ int runExport(Host& host) {
     if (!gltfContainerOf(arguments.output))
         throw UsageError("the export must be a .gltf or .glb file: " + arguments.output);
     const Handle iterator = prepareFlight(host, arguments);
+    // Read only to be written: a flight needs no level.
+    const std::optional<LevelMesh> level = exportWithLevel ? levelFor(arguments.scene, exportLevel) : std::nullopt;
+    if (exportWithLevel && !level)
+        throw InputError(arguments.scene, "", "", "--with-level: there is no level (the scene names none; give --level FILE)");
     FlightRecording flight;
     try {
         const FlightOptions options{arguments.start, arguments.step, arguments.maxTicks};
         flight = recordFlight(host, iterator, options);
-        writeGltfFile(host, iterator, options, flight, arguments.output);
+        writeGltfFile(host, iterator, options, flight, arguments.output,
+                      exportWithLevel && level ? &*level : nullptr);
     } catch (const std::invalid_argument& error) {
         // A flight that cannot be animated (a step of 0, no tick) is a matter of the input.
         throw InputError(arguments.scene, host.nameOf(iterator), "", error.what());

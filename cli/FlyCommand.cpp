@@ -13,6 +13,7 @@ namespace {
 
 /// The arguments of this run, as CLI11 fills them.
 FlightArguments arguments;
+LevelArguments levelArguments;
 
 }  // namespace
 
@@ -29,6 +30,7 @@ void addFlyOptions(CLI::App& command) {
         "standard error as lines time,event,detail (event: activate, deactivate or message).");
     addFlightOptions(command, arguments);
     command.add_option("-o,--output", arguments.output, "The CSV file (default: standard output)");
+    addLevelOptions(command, levelArguments);
 }
 
 int runFly(Host& host) {

@@ -19,8 +19,8 @@ struct LintArguments {
     std::string scene;
     std::string iterator;
     LintOptions options;
-    LevelArguments level;
     bool json = false;
+    LevelArguments level;
 } arguments;
 
 /// The help footer: the checks (from the linter's own table), what they cover, the fixed limits,

@@ -18,6 +18,7 @@ namespace {
 struct SceneArguments {
     std::string scene;
     std::string output;
+    LevelArguments level;
 };
 SceneArguments saveArguments;
 SceneArguments loadArguments;
@@ -28,22 +29,32 @@ SceneArguments newArguments;
 void addSaveOptions(CLI::App& command) {
     addSceneArgument(command, saveArguments.scene);
     command.add_option("OUT", saveArguments.output, "The .sco file to write")->required();
+    addLevelOptions(command, saveArguments.level);
+    command.footer(
+        "The level reference is kept as the scene gives it (relative to the scene's folder); --level FILE\n"
+        "writes FILE as given instead, --no-level writes none. The level itself is not read.");
 }
 
 int runSave(Host& host) {
-    loadSceneReportingEvents(host, saveArguments.scene);
-    writeScoFile(host, saveArguments.output);
+    OptionalLevel level;
+    loadSceneReportingEvents(host, saveArguments.scene, &level);
+    writeScoFile(host, saveArguments.output, chosenLevel(level, saveArguments.level));
     return 0;
 }
 
 void addLoadOptions(CLI::App& command) {
     command.add_option("SCENE", loadArguments.scene, "The scene file (.sco or JSON)")->required();
     command.add_option("-o,--output", loadArguments.output, "The JSON file (default: standard output)");
+    addLevelOptions(command, loadArguments.level);
+    command.footer(
+        "The level reference is kept as the scene gives it (relative to the scene's folder); --level FILE\n"
+        "writes FILE as given instead, --no-level writes none. The level itself is not read.");
 }
 
 int runLoad(Host& host) {
-    loadSceneReportingEvents(host, loadArguments.scene);
-    writeOutput(loadArguments.output, sceneToJson(host));
+    OptionalLevel level;
+    loadSceneReportingEvents(host, loadArguments.scene, &level);
+    writeOutput(loadArguments.output, sceneToJson(host, chosenLevel(level, loadArguments.level)));
     return 0;
 }
 

@@ -60,15 +60,33 @@ bool startsNewFile(const std::string& file) {
            std::filesystem::symlink_status(file, error).type() == std::filesystem::file_type::not_found;
 }
 
-/// The level the page draws, as the bytes of a binary glTF; empty without one.
-std::string levelGlbFor(const std::string&, const LevelArguments& level) {
-    if (level.none || level.file.empty()) return {};
-    return levelToGlb(level.file);
+/// The level for the page (a binary glTF) and for the checks (its triangles), as `chosen` (the
+/// scene's own `own` or the options') says. The scene's own level that cannot be read is said
+/// and left out: the scene can still be edited; one given by --level must be read.
+void addLevel(studio::StudioOptions& options, const OptionalLevel& own) {
+    const OptionalLevel chosen = chosenLevel(own, arguments.level);
+    if (!chosen) return;
+    const bool given = !arguments.level.file.empty();
+    const std::string path = given ? chosen->file : levelPathFor(arguments.scene, chosen->file);
+    const LevelPlacement placement{chosen->scale, {chosen->position[0], chosen->position[1], chosen->position[2]}};
+    try {
+        std::optional<LevelMesh> mesh = levelFor(arguments.scene, own, arguments.level);
+        if (!mesh) return;
+        options.levelGeometry = std::make_shared<const LevelGeometry>(std::move(*mesh));
+        options.level = levelToGlb(path, placement);
+    } catch (const InputError& error) {
+        if (given) throw;
+        std::fprintf(stderr, "camsys studio: warning: the scene's level cannot be read, so it opens without it: %s\n",
+                     error.what());
+        options.levelGeometry.reset();
+        options.level.clear();
+    }
 }
 
 /// The scene loaded and the studio's server bound to its port, not yet serving.
 std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
     std::vector<Handle> scene;
+    OptionalLevel level;
     if (startsNewFile(arguments.scene)) {
         requireFolderOf(arguments.scene);
         scene = loadStarterScene(host, arguments.scene);
@@ -77,16 +95,16 @@ std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
                      "creates the file\n",
                      arguments.scene.c_str());
     } else {
-        scene = loadSceneReportingEvents(host, arguments.scene);
+        scene = loadSceneReportingEvents(host, arguments.scene, &level);
     }
     if (!arguments.iterator.empty()) chooseIterator(host, scene, arguments.scene, arguments.iterator);
     host.createCamera("", true);
     studio::StudioOptions options{arguments.scene, arguments.iterator, arguments.address, arguments.port,
                                   !arguments.noToken, true};
-    options.level = levelGlbFor(arguments.scene, arguments.level);
+    addLevel(options, level);
     std::unique_ptr<studio::StudioServer> server;
     try {
-        server = std::make_unique<studio::StudioServer>(host, options);
+        server = std::make_unique<studio::StudioServer>(host, options, chosenLevel(level, arguments.level));
     } catch (const std::invalid_argument& error) {
         throw InputError(arguments.scene, "", "", error.what());
     }
@@ -159,6 +177,7 @@ void addStudioOptions(CLI::App& command) {
         "the next start says so, and the page offers to recover or discard them.");
     addSceneArgument(command, arguments.scene);
     command.add_option("--iterator", arguments.iterator, "The iterator shown first (default: the first)");
+    addLevelOptions(command, arguments.level);
     command.add_option("--port", arguments.port, "The port; 0 picks a free one")
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();
@@ -170,7 +189,6 @@ void addStudioOptions(CLI::App& command) {
     command.add_flag("--no-token", arguments.noToken,
                      "Serve without a token (for scripts; any local program can then use it)");
     command.add_flag("--open", arguments.open, "Open the page in the desktop's browser");
-    addLevelOptions(command, arguments.level);
     CLI::Option* recover = command.add_flag(
         "--recover", arguments.recover,
         "Apply the unsaved changes an earlier session left in .SCENE.camsys-recovery (as a change to undo)");

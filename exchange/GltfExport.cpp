@@ -9,6 +9,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <unordered_map>
 #include <stdexcept>
 
 #include "base/AtomicFile.h"
@@ -147,6 +148,25 @@ public:
                     accessor.maxValues[c] = std::max(accessor.maxValues[c], v);
                 }
         }
+        model_.accessors.push_back(accessor);
+        return int(model_.accessors.size() - 1);
+    }
+
+    /// A buffer view of vertex indices and an accessor over all of them.
+    int addIndices(const std::vector<std::uint32_t>& indices) {
+        tinygltf::BufferView view;
+        view.buffer = 0;
+        view.byteOffset = bytes_.size();
+        view.byteLength = indices.size() * sizeof(std::uint32_t);
+        view.target = TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER;
+        const auto* raw = reinterpret_cast<const unsigned char*>(indices.data());
+        bytes_.insert(bytes_.end(), raw, raw + view.byteLength);
+        model_.bufferViews.push_back(view);
+        tinygltf::Accessor accessor;
+        accessor.bufferView = int(model_.bufferViews.size() - 1);
+        accessor.componentType = TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
+        accessor.count = indices.size();
+        accessor.type = TINYGLTF_TYPE_SCALAR;
         model_.accessors.push_back(accessor);
         return int(model_.accessors.size() - 1);
     }
@@ -316,13 +336,51 @@ tinygltf::Mesh pathMeshOf(BufferBuilder& buffer, const std::vector<FlightTick>& 
     return path;
 }
 
+/// The level as a node "level" with a child per surface, each a TRIANGLES mesh in glTF's axes.
+/// The level's vertices are world positions already, so the nodes have no transform.
+int addLevelNodes(BufferBuilder& buffer, tinygltf::Model& model, const LevelMesh& level) {
+    std::vector<std::vector<std::uint32_t>> trianglesOf(level.surfaces.size());
+    for (std::size_t t = 0; t < level.triangleCount(); ++t) trianglesOf.at(level.surfaceOf[t]).push_back(std::uint32_t(t));
+    tinygltf::Node top;
+    top.name = "level";
+    for (std::size_t s = 0; s < trianglesOf.size(); ++s) {
+        if (trianglesOf[s].empty()) continue;
+        std::vector<float> positions;
+        std::vector<std::uint32_t> indices;
+        std::unordered_map<std::uint32_t, std::uint32_t> local;
+        for (const std::uint32_t t : trianglesOf[s])
+            for (int k = 0; k < 3; ++k) {
+                const std::uint32_t v = level.indices[3 * t + k];
+                const auto [it, added] = local.try_emplace(v, std::uint32_t(local.size()));
+                if (added)
+                    appendVec(positions, toGltf(level.positions[3 * v], level.positions[3 * v + 1], level.positions[3 * v + 2]));
+                indices.push_back(it->second);
+            }
+        tinygltf::Primitive primitive;
+        primitive.mode = TINYGLTF_MODE_TRIANGLES;
+        primitive.attributes["POSITION"] = buffer.add(positions, 3, kArrayBuffer, true);
+        primitive.indices = buffer.addIndices(indices);
+        tinygltf::Mesh mesh;
+        mesh.name = level.surfaces[s];
+        mesh.primitives.push_back(primitive);
+        model.meshes.push_back(std::move(mesh));
+        tinygltf::Node node;
+        node.name = level.surfaces[s];
+        node.mesh = int(model.meshes.size() - 1);
+        model.nodes.push_back(std::move(node));
+        top.children.push_back(int(model.nodes.size() - 1));
+    }
+    model.nodes.push_back(std::move(top));
+    return int(model.nodes.size() - 1);
+}
+
 /// The camera's animation keys, as floats in glTF's axes.
 struct CameraKeys {
     std::vector<float> times, translations, rotations, yfovs;
 };
 
 /// One key per tick; before a cut's tick the eye of the tick before, held until the float time
-/// just below the cut (see the header).
+/// just below the cut's key, which is the largest float not above the cut's time (see the header).
 CameraKeys cameraKeysOf(const std::vector<FlightTick>& ticks, const std::vector<float>& tickSeconds, const Cuts& cuts) {
     CameraKeys keys;
     Quat previous = kIdentity;
@@ -338,12 +396,21 @@ CameraKeys cameraKeysOf(const std::vector<FlightTick>& ticks, const std::vector<
         for (double c : q) keys.rotations.push_back(float(c));
         keys.yfovs.push_back(float(yfovOf(t.fov)));
     };
+    const float below = -std::numeric_limits<float>::infinity();
     for (std::size_t i = 0; i < ticks.size(); ++i) {
-        if (cuts.at[i]) {
-            const float held = std::nextafter(tickSeconds[i], -std::numeric_limits<float>::infinity());
-            if (held > tickSeconds[i - 1]) addKey(held, ticks[i - 1]);
+        if (!cuts.at[i]) {
+            addKey(tickSeconds[i], ticks[i]);
+            continue;
         }
-        addKey(tickSeconds[i], ticks[i]);
+        // A player asks for the cut's own decimal time: the cut's key may not lie above it, or
+        // that time falls between the held key and the cut's and shows a blend of both.
+        const double exact = secondsSince(ticks.front().time, ticks[i].time);
+        float at = tickSeconds[i];
+        if (double(at) > exact) at = std::nextafter(at, below);
+        if (!(at > tickSeconds[i - 1])) at = tickSeconds[i];
+        const float held = std::nextafter(at, below);
+        if (held > tickSeconds[i - 1]) addKey(held, ticks[i - 1]);
+        addKey(at, ticks[i]);
     }
     return keys;
 }
@@ -418,7 +485,7 @@ tinygltf::Value flightExtrasOf(const std::string& name, const FlightOptions& opt
 
 /// The whole model: the scene's nodes, the camera node, the path's node, the animation.
 tinygltf::Model flightToModel(const Host& host, const Handle& iterator, const FlightOptions& options,
-                              const FlightRecording& flight) {
+                              const FlightRecording& flight, const LevelMesh* level) {
     tinygltf::Model model;
     model.asset.version = "2.0";
     model.asset.generator = "camsys export";
@@ -444,11 +511,13 @@ tinygltf::Model flightToModel(const Host& host, const Handle& iterator, const Fl
     if (!path.primitives.empty()) {
         tinygltf::Node pathNode;
         pathNode.name = path.name;
-        pathNode.mesh = 0;
+        pathNode.mesh = int(model.meshes.size());
         model.meshes.push_back(std::move(path));
         model.nodes.push_back(pathNode);
         scene.nodes.push_back(int(model.nodes.size() - 1));
     }
+
+    if (level) scene.nodes.push_back(addLevelNodes(buffer, model, *level));
 
     tinygltf::Animation animation = cameraAnimationOf(buffer, keys, cameraIndex, name);
     model.extensionsUsed.push_back("KHR_animation_pointer");
@@ -498,15 +567,15 @@ std::optional<GltfContainer> gltfContainerOf(const std::string& path) {
 }
 
 std::string flightToGltf(const Host& host, const Handle& iterator, const FlightOptions& options,
-                         const FlightRecording& flight, GltfContainer container) {
-    return modelToBytes(flightToModel(host, iterator, options, flight), container);
+                         const FlightRecording& flight, GltfContainer container, const LevelMesh* level) {
+    return modelToBytes(flightToModel(host, iterator, options, flight, level), container);
 }
 
 void writeGltfFile(const Host& host, const Handle& iterator, const FlightOptions& options,
-                   const FlightRecording& flight, const std::string& path) {
+                   const FlightRecording& flight, const std::string& path, const LevelMesh* level) {
     const std::optional<GltfContainer> container = gltfContainerOf(path);
     if (!container) throw std::invalid_argument("the export must be a .gltf or .glb file: " + path);
-    writeFileAtomically(path, flightToGltf(host, iterator, options, flight, *container));
+    writeFileAtomically(path, flightToGltf(host, iterator, options, flight, *container, level));
 }
 
 }  // namespace host

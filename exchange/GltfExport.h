@@ -25,13 +25,18 @@
 /// - a node with a perspective camera, animated by LINEAR translation and rotation samplers with
 ///   a key per tick, at the seconds since the first tick (the unsigned 32-bit difference of the
 ///   tick times / 1000). At a cut the camera holds the eye of the tick before until the cut's
-///   tick and jumps there: glTF wants strictly increasing key times, so the held eye gets a key
-///   at the float just below the cut's time, and no float time lies between the two keys. The
+///   tick and jumps there: glTF wants strictly increasing key times, so the cut's key sits at
+///   the largest float not above the cut's time (a player asked for that time in seconds finds
+///   the cut's eye), the held eye's key at the float just below it, and no float time lies
+///   between the two keys. The
 ///   vertical field of view, `/cameras/0/perspective/yfov`, is animated through
 ///   KHR_animation_pointer with the same keys, from the iterator's factor as the studio shows it:
 ///   yfov = 2 atan(tan(60 degrees / 2) / factor), in radians;
 /// - the flight's activations, deactivation and messages in the animation's `extras`, with
-///   their times in seconds on the same clock, and the cuts' times.
+///   their times in seconds on the same clock, and the cuts' times;
+/// - with a level, a node "level" with a child node per surface, named after it, each with a
+///   TRIANGLES mesh of the surface's triangles (world positions in glTF's axes, no transform),
+///   which exchange/LevelFile.h reads back as the same world triangles.
 
 #include <optional>
 #include <string>
@@ -39,6 +44,7 @@
 #include "base/Vec.h"
 #include "flight/Flight.h"
 #include "framework/Guid.h"
+#include "geometry/LevelMesh.h"
 
 namespace host {
 
@@ -65,12 +71,12 @@ std::optional<GltfContainer> gltfContainerOf(const std::string& path);
 /// not finite or a field-of-view factor that is not positive; or when an object's position is
 /// not finite.
 std::string flightToGltf(const Host& host, const Handle& iterator, const FlightOptions& options,
-                         const FlightRecording& flight, GltfContainer container);
+                         const FlightRecording& flight, GltfContainer container, const LevelMesh* level = nullptr);
 
 /// `flightToGltf`, written to `path` complete or not at all (`writeFileAtomically`) in the form
 /// its extension names. Throws std::invalid_argument for another extension and as
 /// `flightToGltf`, std::runtime_error when the file cannot be written.
 void writeGltfFile(const Host& host, const Handle& iterator, const FlightOptions& options,
-                   const FlightRecording& flight, const std::string& path);
+                   const FlightRecording& flight, const std::string& path, const LevelMesh* level = nullptr);
 
 }  // namespace host

@@ -211,7 +211,7 @@ void measureInLevel(const FlightAnalysisInput& input, FlightAnalysis& out) {
         TickMeasures& m = out.ticks[at[k]];
         m.clearance = nearest[k].distance;
         const std::optional<_Point3<float>>& target = targetOf(input, input.ticks[at[k]]);
-        if (target && IsFinite(*target)) m.targetVisible = level.visible(eyes[k], point(*target));
+        if (target && IsFinite(*target)) m.targetVisible = level.targetInSight(eyes[k], point(*target));
     }
 }
 

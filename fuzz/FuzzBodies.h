@@ -48,6 +48,11 @@ void fuzzScene(std::span<const std::uint8_t> input);
 ///   input = request*      request = kind (u8) name (u8) length (u16) body[length]
 void fuzzStudio(std::span<const std::uint8_t> input);
 
+/// Arbitrary bytes as a level file (.gltf or .glb by content, in a folder with a small buffer
+/// file its URIs may name): the read either fails with the input error or gives a mesh whose
+/// indices, surfaces and positions are all in range and finite.
+void fuzzLevel(std::span<const std::uint8_t> input);
+
 /// Well-formed inputs of both kinds: the saved records of a default scene, edits with plain
 /// values. The libFuzzer corpora start from these; the replay runs them and mutates them.
 std::vector<std::vector<std::uint8_t>> recordSeeds();
@@ -56,5 +61,8 @@ std::vector<std::vector<std::uint8_t>> attributeSeeds();
 std::vector<std::vector<std::uint8_t>> sceneSeeds();
 /// Request sequences of every kind with valid bodies.
 std::vector<std::vector<std::uint8_t>> studioSeeds();
+/// A .gltf with nested nodes (TRS and matrix), a mirrored node, strips, fans and lines over an
+/// external buffer, and a .glb with its buffer inside.
+std::vector<std::vector<std::uint8_t>> levelSeeds();
 
 }  // namespace fuzz

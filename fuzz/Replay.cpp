@@ -1,12 +1,12 @@
 // Runs the fuzz bodies without libFuzzer: the seeds, then pseudo-random variations of them from
 // a fixed random engine, so every run tries the same inputs. A broken contract aborts.
 //
-//   fuzz_replay [--count N] [--corpus DIR] [--write-seeds DIR] [records|attributes|scene|studio FILE...]
+//   fuzz_replay [--count N] [--corpus DIR] [--write-seeds DIR] [records|attributes|scene|studio|level FILE...]
 //
 //   --count N          variations per body (default 2000)
-//   --corpus DIR       runs every file of DIR/records, DIR/attributes, DIR/scene and DIR/studio
+//   --corpus DIR       runs every file of DIR/records, DIR/attributes, DIR/scene, DIR/studio and DIR/level
 //                      through its body first (the kept corpora of the long fuzz runs)
-//   --write-seeds DIR  writes the seeds to DIR/records, DIR/attributes, DIR/scene and DIR/studio (corpora)
+//   --write-seeds DIR  writes the seeds to DIR/records, DIR/attributes, DIR/scene, DIR/studio and DIR/level
 //   records FILE...    runs the files through the records body instead (reproducers)
 #include <algorithm>
 #include <array>
@@ -162,12 +162,15 @@ int main(int argc, char** argv) {
             writeSeeds(dir, "attributes", fuzz::attributeSeeds());
             writeSeeds(dir, "scene", fuzz::sceneSeeds());
             writeSeeds(dir, "studio", fuzz::studioSeeds());
+            writeSeeds(dir, "level", fuzz::levelSeeds());
             return 0;
-        } else if (args[i] == "records" || args[i] == "attributes" || args[i] == "scene" || args[i] == "studio") {
+        } else if (args[i] == "records" || args[i] == "attributes" || args[i] == "scene" || args[i] == "studio" ||
+                   args[i] == "level") {
             const Body body = args[i] == "records"      ? &fuzz::fuzzRecords
                               : args[i] == "attributes" ? &fuzz::fuzzAttributes
                               : args[i] == "scene"      ? &fuzz::fuzzScene
-                                                        : &fuzz::fuzzStudio;
+                              : args[i] == "studio"     ? &fuzz::fuzzStudio
+                                                        : &fuzz::fuzzLevel;
             for (std::size_t f = i + 1; f < args.size(); ++f) {
                 body(readFile(args[f]));
                 std::printf("%s: ok\n", args[f].c_str());
@@ -177,7 +180,7 @@ int main(int argc, char** argv) {
             std::fprintf(
                 stderr,
                 "usage: fuzz_replay [--count N] [--corpus DIR] [--write-seeds DIR] "
-                "[records|attributes|scene|studio FILE...]\n");
+                "[records|attributes|scene|studio|level FILE...]\n");
             return 2;
         }
     }
@@ -186,10 +189,12 @@ int main(int argc, char** argv) {
         replayCorpus(corpus, "attributes", &fuzz::fuzzAttributes);
         replayCorpus(corpus, "scene", &fuzz::fuzzScene);
         replayCorpus(corpus, "studio", &fuzz::fuzzStudio);
+        replayCorpus(corpus, "level", &fuzz::fuzzLevel);
     }
     replay("records", &fuzz::fuzzRecords, fuzz::recordSeeds(), count, 20261205u);
     replay("attributes", &fuzz::fuzzAttributes, fuzz::attributeSeeds(), count, 5122026u);
     replay("scene", &fuzz::fuzzScene, fuzz::sceneSeeds(), count, 7122026u);
     replay("studio", &fuzz::fuzzStudio, fuzz::studioSeeds(), count / 4, 12072026u);
+    replay("level", &fuzz::fuzzLevel, fuzz::levelSeeds(), count, 7122027u);
     return 0;
 }

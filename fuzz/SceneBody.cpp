@@ -1,7 +1,7 @@
 // The scene-file body: arbitrary bytes as a scene file, JSON or .sco by content, as every
 // command reads one. A load either fails with the scene error or gives a scene whose JSON
 // export is a fixed point (export, load, export: the same text) and whose .sco round trip gives
-// the same JSON.
+// the same JSON; the level the file names goes along.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -26,12 +26,12 @@ namespace {
 }
 
 /// The scene in a host of its own, by content as `loadSceneFile` decides.
-void load(host::Host& host, std::span<const std::uint8_t> bytes) {
+void load(host::Host& host, std::span<const std::uint8_t> bytes, host::OptionalLevel& level) {
     if (host::isScoImage(bytes))
-        host::loadScoScene(host, bytes, "fuzz.sco");
+        host::loadScoScene(host, bytes, "fuzz.sco", &level);
     else
         host::loadJsonScene(host, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                            "fuzz.json");
+                            "fuzz.json", &level);
 }
 
 }  // namespace
@@ -39,33 +39,35 @@ void load(host::Host& host, std::span<const std::uint8_t> bytes) {
 void fuzzScene(std::span<const std::uint8_t> input) {
     std::string exported;
     std::vector<std::uint8_t> image;
+    host::OptionalLevel level;
     {
         host::Host host(SetIRTS, GetObjectFactories);
         try {
-            load(host, input);
+            load(host, input, level);
         } catch (const host::InputError&) {
             return;  // refused, with the scene error: fine
         } catch (const std::exception& error) {
             broken("the loader threw something else than a scene error", error.what());
         }
         try {
-            exported = host::sceneToJson(host);
-            image = host::sceneToScoImage(host);
+            exported = host::sceneToJson(host, level);
+            image = host::sceneToScoImage(host, level);
         } catch (const std::exception& error) {
             broken("a loaded scene does not save", error.what());
         }
     }
     for (const bool sco : {false, true}) {
         host::Host again(SetIRTS, GetObjectFactories);
+        host::OptionalLevel levelAgain;
         try {
             if (sco)
-                host::loadScoScene(again, image, "again.sco");
+                host::loadScoScene(again, image, "again.sco", &levelAgain);
             else
-                host::loadJsonScene(again, exported, "again.json");
+                host::loadJsonScene(again, exported, "again.json", &levelAgain);
         } catch (const std::exception& error) {
             broken(sco ? "the saved .sco does not load" : "the exported JSON does not load", error.what());
         }
-        const std::string twice = host::sceneToJson(again);
+        const std::string twice = host::sceneToJson(again, levelAgain);
         if (twice != exported)
             broken(sco ? "the .sco round trip changes the scene" : "the JSON export is no fixed point",
                    exported + "\n----\n" + twice);
@@ -88,13 +90,14 @@ std::vector<std::vector<std::uint8_t>> sceneSeeds() {
     "attributes": { "Path": "Flight", "MovingDestination": "Tower", "GrabCamera": false } } ] })";
     std::vector<std::vector<std::uint8_t>> seeds;
     seeds.emplace_back(scene.begin(), scene.end());
-    const std::string minimal = R"({"objects":[{"name":"P","class":"SCOCameraSystemPath","children":[
+    const std::string minimal = R"({"level":{"file":"t.glb","scale":0.5,"position":[1,-0.0,3]},"objects":[{"name":"P","class":"SCOCameraSystemPath","children":[
       {"name":"A","class":"SCOCameraSystemWaypoint","position":[0,0,0]}]}]})";
     seeds.emplace_back(minimal.begin(), minimal.end());
     for (const std::string* text : {&scene, &minimal}) {
         host::Host host(SetIRTS, GetObjectFactories);
-        host::loadJsonScene(host, *text, "seed.json");
-        seeds.push_back(host::sceneToScoImage(host));
+        host::OptionalLevel level;
+        host::loadJsonScene(host, *text, "seed.json", &level);
+        seeds.push_back(host::sceneToScoImage(host, level));
     }
     return seeds;
 }

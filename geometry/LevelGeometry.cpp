@@ -98,6 +98,14 @@ bool LevelGeometry::visible(const Vec3& from, const Vec3& to, double margin) con
     return !index_->occluded(from, line, 1.0 - margin / length);
 }
 
+bool LevelGeometry::targetInSight(const Vec3& from, const Vec3& target) const {
+    if (visible(from, target)) return true;
+    if (!inside(target)) return false;
+    const std::optional<SurfaceHit> inWay = firstHit(from, target);
+    const std::optional<SurfaceHit> own = firstHit(target, from);
+    return inWay && own && inWay->surface == own->surface;
+}
+
 std::vector<NearestSurface> LevelGeometry::nearestAlong(std::span<const Vec3> points, double limit) const {
     // The distance to the nearest surface moves by at most the way gone: |d(p) - d(q)| <= |p - q|.
     // So the last distance found exactly, d, and the way since, w, bound this one:

@@ -80,6 +80,12 @@ public:
     /// within `margin` of `to`.
     bool visible(const Vec3& from, const Vec3& to, double margin = kVisibilityMargin) const;
 
+    /// Whether a look-at target at `target` is in sight from `from`: `visible`, except that a
+    /// target standing inside a solid (a tower, a statue: the level's model of the object looked
+    /// at) is in sight when the first surface in the way is that solid's own, the one a ray from
+    /// the target towards `from` leaves it through.
+    bool targetInSight(const Vec3& from, const Vec3& target) const;
+
     /// `nearest(points[i], limit)` for a run of points along a flight, faster than one by one:
     /// the distance to the nearest surface moves by at most the way between two points, so the
     /// last answer bounds the search of the next, and with a finite `limit` points that cannot

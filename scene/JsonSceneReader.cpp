@@ -1,6 +1,7 @@
 #include "scene/JsonSceneReader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -54,14 +55,18 @@ class ShapeReader final : public SceneWalker {
 public:
     std::uint8_t rootGiven() const { return rootGiven_; }
     const std::optional<KeyMistake>& rootMistake() const { return rootMistake_; }
+    const Json& level() const { return level_; }
     std::deque<EntryShape>& entries() { return entries_; }
     const std::vector<std::string>& classes() const { return classes_; }
     const std::vector<KeyMistake>& mistakes() const { return mistakes_; }
 
 private:
     std::uint8_t rootKey(const std::string& key) override {
-        return noteKey(key, key == "objects" ? 1 : 0, rootGiven_, rootMistake_) ? kKeyChildren : 0;
+        const std::uint8_t bit = noteKey(key, key == "objects" ? 1 : key == "level" ? 2 : 0, rootGiven_, rootMistake_);
+        return bit == 1 ? kKeyChildren : bit == 2 ? kRootLevel : 0;
     }
+    bool captures(std::uint8_t role) const override { return role == kRootLevel; }
+    void captured(std::uint32_t, const std::string&, Json value) override { level_ = std::move(value); }
     std::uint8_t entryKey(std::uint32_t entry, const std::string& key) override {
         EntryShape& shape = entries_[entry];
         std::optional<KeyMistake> mistake;
@@ -100,11 +105,47 @@ private:
 
     std::uint8_t rootGiven_ = 0;
     std::optional<KeyMistake> rootMistake_;
+    Json level_;
     std::deque<EntryShape> entries_;
     std::vector<std::string> classes_;
     std::unordered_map<std::string, std::uint32_t> classIndexes_;
     std::vector<KeyMistake> mistakes_;
 };
+
+/// The top-level "level": a file name, or {"file": ..., "scale": s, "position": [x, y, z]}.
+SceneLevel levelFromJson(const Json& json, const std::string& file) {
+    auto fail = [&](const std::string& key, const std::string& reason) {
+        throw InputError(file, "level", key, reason);
+    };
+    SceneLevel level;
+    if (json.is_string()) {
+        level.file = json.get<std::string>();
+        if (level.file.empty()) fail("", "the level's file name is empty");
+        return level;
+    }
+    if (!json.is_object())
+        fail("", "the level is a file name or {\"file\": ..., \"scale\": s, \"position\": [x, y, z]}");
+    // Numbers read as floats; one beyond the float's range is kept as a double, and refused.
+    auto finite = [](const Json& v) { return v.is_number() && std::isfinite(static_cast<float>(v.get<double>())); };
+    for (const auto& [key, value] : json.items()) {
+        if (!key.empty() && key[0] == kDuplicateMark) fail(unmarked(key), "the key is given twice");
+        if (key == "file") {
+            if (!value.is_string() || value.get<std::string>().empty()) fail(key, "the file must be a non-empty string");
+            level.file = value.get<std::string>();
+        } else if (key == "scale") {
+            if (!finite(value) || !(value.get<double>() > 0)) fail(key, "the scale must be a finite number above 0");
+            level.scale = static_cast<float>(value.get<double>());
+        } else if (key == "position") {
+            if (!value.is_array() || value.size() != 3 || !std::all_of(value.begin(), value.end(), finite))
+                fail(key, "the position must be three finite numbers [x, y, z]");
+            for (std::size_t i = 0; i < 3; ++i) level.position[i] = static_cast<float>(value[i].get<double>());
+        } else {
+            fail(key, "unknown key; a level has the keys " + joinNames({"file", "position", "scale"}));
+        }
+    }
+    if (level.file.empty()) fail("file", "the level needs a file");
+    return level;
+}
 
 /// Builds a scene from a JSON scene file.
 class JsonSceneBuilder {
@@ -112,11 +153,12 @@ public:
     JsonSceneBuilder(Host& host, const std::string& file)
         : host_(host), file_(file), scope_{[this](const std::string& name) { return fileObject(name); }, "file"} {}
 
-    /// The objects made, configured but before AfterLoad. `pass` reads the text from its start,
-    /// twice.
-    std::vector<Handle> build(const TextPass& pass, const TextPrefix& prefix) {
+    /// The objects made, configured but before AfterLoad, and the level the file names (into
+    /// `level` when given). `pass` reads the text from its start, twice.
+    std::vector<Handle> build(const TextPass& pass, const TextPrefix& prefix, OptionalLevel* level) {
         std::vector<std::uint8_t> edits = createObjects(pass, prefix);
         configureObjects(pass, edits);
+        if (level) *level = std::move(level_);
         return std::move(made_);
     }
 
@@ -158,9 +200,10 @@ private:
             failParse(shape.error(), shape.errorPosition(), prefix, file_);
         }
         if (!shape.rootIsObject()) fail("", "", "the file must hold a JSON object with the key \"objects\"");
-        if (shape.rootMistake()) failKey("", *shape.rootMistake(), {"objects"}, "a scene file");
+        if (shape.rootMistake()) failKey("", *shape.rootMistake(), {"level", "objects"}, "a scene file");
         if (!(shape.rootGiven() & 1) || !shape.objectsIsArray())
             fail("", "objects", "the file must hold a JSON object whose \"objects\" is an array");
+        if (shape.rootGiven() & 2) level_ = levelFromJson(shape.level(), file_);
 
         std::deque<EntryShape>& entries = shape.entries();
         std::vector<std::uint8_t> edits;
@@ -237,6 +280,7 @@ private:
     const ReferenceScope scope_;
     std::vector<Handle> made_;  ///< in pre-order
     ULong firstRef_ = 0;        ///< the first one's lookup reference
+    OptionalLevel level_;
 };
 
 /// The second pass: hands each object's "position", "orientation" and "attributes" values,
@@ -327,14 +371,14 @@ void JsonSceneBuilder::configureObjects(const TextPass& pass, const std::vector<
 
 }  // namespace
 
-std::vector<Handle> buildJsonScene(Host& host, std::string_view text, const std::string& file) {
+std::vector<Handle> buildJsonScene(Host& host, std::string_view text, const std::string& file, OptionalLevel* level) {
     const TextPass pass = [text](nlohmann::json_sax<Json>& handler) {
         return Json::sax_parse(text.begin(), text.end(), &handler);
     };
-    return JsonSceneBuilder(host, file).build(pass, prefixOf(text));
+    return JsonSceneBuilder(host, file).build(pass, prefixOf(text), level);
 }
 
-std::vector<Handle> buildJsonSceneFile(Host& host, const std::string& path) {
+std::vector<Handle> buildJsonSceneFile(Host& host, const std::string& path, OptionalLevel* level) {
     auto open = [&path] {
         std::ifstream in(path, std::ios::binary);
         if (!in) throw InputError(path, "", "", std::string("cannot open the file: ") + std::strerror(errno));
@@ -353,11 +397,11 @@ std::vector<Handle> buildJsonSceneFile(Host& host, const std::string& path) {
         text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
         return text;
     };
-    return JsonSceneBuilder(host, path).build(pass, prefix);
+    return JsonSceneBuilder(host, path).build(pass, prefix, level);
 }
 
-std::vector<Handle> loadJsonScene(Host& host, std::string_view text, const std::string& file) {
-    std::vector<Handle> loaded = buildJsonScene(host, text, file);
+std::vector<Handle> loadJsonScene(Host& host, std::string_view text, const std::string& file, OptionalLevel* level) {
+    std::vector<Handle> loaded = buildJsonScene(host, text, file, level);
     for (const Handle& object : loaded) host.afterLoad(object);
     return loaded;
 }

@@ -45,7 +45,7 @@ bool SceneWalker::key(string_t& key) {
     const Open& top = stack_.back();
     (top.frame == Frame::Entry ? entryKey_ : innerKey_) = key;
     role_ = top.frame == Frame::Root ? rootKey(key) : top.frame == Frame::Entry ? entryKey(top.entry, key) : 0;
-    if (top.frame == Frame::Entry && captures(role_)) captureKey_ = key;
+    if ((top.frame == Frame::Entry || top.frame == Frame::Root) && captures(role_)) captureKey_ = key;
     return true;
 }
 
@@ -85,7 +85,8 @@ std::pair<std::uint32_t, std::string> SceneWalker::placeInReading() const {
 void SceneWalker::handOver() {
     Json value = std::move(capture_->value);
     capture_.reset();
-    captured(stack_.back().entry, captureKey_, std::move(value));
+    const Open& top = stack_.back();
+    captured(top.frame == Frame::Entry ? top.entry : kTopLevel, captureKey_, std::move(value));
 }
 
 }  // namespace host

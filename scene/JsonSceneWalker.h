@@ -23,6 +23,8 @@ enum EntryKey : std::uint8_t {
     kKeyChildren = 32,
 };
 inline constexpr std::uint8_t kEditKeys = kKeyPosition | kKeyOrientation | kKeyAttributes;
+/// The role of the top level's "level": read whole, like an entry's values.
+inline constexpr std::uint8_t kRootLevel = 64;
 
 /// The bit of an entry's key; 0 for a key an entry cannot have.
 std::uint8_t entryKeyBit(std::string_view key);
@@ -109,7 +111,8 @@ protected:
     virtual void entryValue(std::uint32_t, std::uint8_t, Value, string_t*) {}
     /// Ends an entry that is a JSON object.
     virtual void entryEnds(std::uint32_t) {}
-    /// Whether a value of this role is read whole and handed to `captured`.
+    /// Whether a value of this role (of an entry's key, or of a top-level key) is read whole and
+    /// handed to `captured`, with its entry (kTopLevel for a top-level key).
     virtual bool captures(std::uint8_t) const { return false; }
     virtual void captured(std::uint32_t, const std::string&, Json) {}
 
@@ -142,7 +145,8 @@ private:
             return true;
         }
         const std::uint8_t role = std::exchange(role_, 0);
-        if (!stack_.empty() && stack_.back().frame == Frame::Entry && role != 0 && captures(role)) {
+        if (!stack_.empty() && (stack_.back().frame == Frame::Entry || stack_.back().frame == Frame::Root) &&
+            role != 0 && captures(role)) {
             capture_.emplace();
             event(capture_->builder);
             if (container)

@@ -24,17 +24,26 @@ bool isIdentity(const _CMatrix3<float>& m) {
 /// JSON library: every float must come out as its own shortest decimal, byte for byte.
 class JsonSceneWriter {
 public:
-    explicit JsonSceneWriter(const Host& host) : host_(host) {}
+    JsonSceneWriter(const Host& host, const OptionalLevel& level) : host_(host), level_(level) {}
 
     std::string write() {
         const std::vector<SceneNode> roots = sceneTree(host_);
-        out_ = "{\n  \"objects\": [";
+        out_ = "{\n";
+        if (level_) out_ += "  \"level\": " + levelJson(*level_) + ",\n";
+        out_ += "  \"objects\": [";
         writeNodes(roots, 2);
         out_ += "]\n}\n";
         return out_;
     }
 
 private:
+    /// The file name alone when the level stands as it was made, else the object form.
+    static std::string levelJson(const SceneLevel& level) {
+        if (level.unplaced()) return jsonString(level.file);
+        return "{\"file\": " + jsonString(level.file) + ", \"scale\": " + jsonFloat(level.scale) +
+               ", \"position\": " + jsonFloats(level.position.data(), 3) + "}";
+    }
+
     static std::string jsonFloats(const float* values, std::size_t count) {
         std::string text = "[";
         for (std::size_t i = 0; i < count; ++i) text += (i ? ", " : "") + jsonFloat(values[i]);
@@ -114,11 +123,12 @@ private:
     }
 
     const Host& host_;
+    const OptionalLevel& level_;
     std::string out_;
 };
 
 }  // namespace
 
-std::string sceneToJson(const Host& host) { return JsonSceneWriter(host).write(); }
+std::string sceneToJson(const Host& host, const OptionalLevel& level) { return JsonSceneWriter(host, level).write(); }
 
 }  // namespace host

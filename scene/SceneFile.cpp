@@ -29,11 +29,14 @@ std::string_view sceneFormatsSummary() {
          an integer 0..4294967295 (unsigned), true/false (bool), [x, y, z] (point), an
          object's name or null (reference). "NaN", "Infinity", "-Infinity" stand for
          those floats in attributes; positions and orientations are finite.
-  .sco   binary: magic "CAMSCO" 1A 0A, format version 1, object count, then per object in
-         depth-first pre-order: class GUID, GUID, parent GUID (16 bytes each), name and
-         record (each a 4-byte length and the bytes); the record is what the object's own
-         Serialize writes. Plain host objects have the class GUID
-         {484F5354-0000-0000-504C-41494E4F424A}.)";
+         "level": "town.glb" (or {"file": ..., "scale": s, "position": [x, y, z]}) at the
+         top names the level, a glTF 2.0 file relative to the scene file.
+  .sco   binary: magic "CAMSCO" 1A 0A, format version (1, or 2 with a level), object count,
+         then per object in depth-first pre-order: class GUID, GUID, parent GUID (16 bytes
+         each), name and record (each a 4-byte length and the bytes); the record is what the
+         object's own Serialize writes. Plain host objects have the class GUID
+         {484F5354-0000-0000-504C-41494E4F424A}. Version 2 ends with the level: its file
+         name (a 4-byte length and the bytes), scale and position (floats).)";
 }
 
 namespace {
@@ -44,12 +47,13 @@ namespace {
 
 /// The objects of a scene file, before AfterLoad. `bytes` is left holding what was read into
 /// memory, for the caller to release.
-std::vector<Handle> buildSceneFile(Host& host, const std::string& path, std::vector<std::uint8_t>& bytes) {
+std::vector<Handle> buildSceneFile(Host& host, const std::string& path, std::vector<std::uint8_t>& bytes,
+                                   OptionalLevel* level) {
     auto fromMemory = [&] {
         return isScoImage(bytes)
-                   ? buildScoScene(host, bytes, path)
+                   ? buildScoScene(host, bytes, path, level)
                    : buildJsonScene(host, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                                    path);
+                                    path, level);
     };
     if (path == "-") {
         // Standard input, JSON or .sco by its content like a file; it can be read only once.
@@ -68,7 +72,7 @@ std::vector<Handle> buildSceneFile(Host& host, const std::string& path, std::vec
     if (!sco && std::filesystem::is_regular_file(path, error)) {
         // A JSON file is read where it lies, twice, rather than held with its parse.
         in.close();
-        return buildJsonSceneFile(host, path);
+        return buildJsonSceneFile(host, path, level);
     }
     // A .sco image is read whole (the reader checks every count against what remains); a pipe
     // or device can be read only once. Sized once when the size is known: grown by doubling, a
@@ -86,9 +90,9 @@ bool isScoImage(std::span<const std::uint8_t> bytes) {
     return bytes.size() >= sizeof kScoMagic && std::memcmp(bytes.data(), kScoMagic, sizeof kScoMagic) == 0;
 }
 
-std::vector<Handle> loadSceneFile(Host& host, const std::string& path) {
+std::vector<Handle> loadSceneFile(Host& host, const std::string& path, OptionalLevel* level) {
     std::vector<std::uint8_t> bytes;
-    const std::vector<Handle> loaded = buildSceneFile(host, path, bytes);
+    const std::vector<Handle> loaded = buildSceneFile(host, path, bytes, level);
     // AfterLoad once the file's bytes are released: the paths refit here, and their work arrays
     // need not share the peak with them.
     std::vector<std::uint8_t>().swap(bytes);

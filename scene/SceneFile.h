@@ -18,11 +18,21 @@
 /// "-Infinity" stand for the values JSON has no numbers for; positions and orientations must be
 /// finite. A number beyond the float's range is refused, whether a double holds it or not.
 ///
+/// The top level may name a level, the world the flight flies through (a glTF 2.0 file, read by
+/// exchange/LevelFile.h), before "objects":
+///
+///   { "level": "town.glb", "objects": [ ... ] }
+///   { "level": { "file": "town.glb", "scale": 2, "position": [0, 0, -1] }, "objects": [ ... ] }
+///
+/// The file is relative to the scene file's folder (or absolute); `scale` (above 0, default 1)
+/// scales it about its origin, then `position` (default 0, 0, 0) moves it, in world axes. The
+/// loaders hand it over as a SceneLevel (scene/SceneLevel.h) and the writers keep it as given.
+///
 /// .sco (little-endian; every count is checked against the bytes that remain):
 ///
 ///   offset  size  content
 ///   0       8     magic "CAMSCO", 0x1A, 0x0A
-///   8       4     format version, 1
+///   8       4     format version: 1 (no level) or 2 (a level section follows the objects)
 ///   12      4     object count n
 ///   16      ...   n objects, depth-first pre-order (a parent before its children, children in
 ///                 child-list order), each:
@@ -31,6 +41,13 @@
 ///                   16  its parent's GUID, all zero at the top level
 ///                    4  name length, then the name's bytes (UTF-8)
 ///                    4  record length, then the record the object's own `Serialize` wrote
+///   ...   ...   version 2 only, the level:
+///                    4  file name length, then the name's bytes (UTF-8, as the JSON gives it)
+///                    4  scale, a float
+///                   12  position x, y, z, three floats
+///
+/// A scene without a level is written as version 1, byte for byte as before levels; version 1
+/// files read as ever.
 ///
 /// GUIDs are 16 raw bytes: Data1, Data2, Data3 little-endian, then Data4. Objects keep their
 /// GUIDs, so the references inside the records stay valid.
@@ -48,6 +65,7 @@
 #include "base/InputError.h"
 #include "framework/Guid.h"
 #include "framework/Types.h"
+#include "scene/SceneLevel.h"
 
 namespace host {
 
@@ -59,8 +77,10 @@ class Host;
 inline constexpr _GUID kPlainObjectClassGuid = {0x484F5354, 0, 0, {'P', 'L', 'A', 'I', 'N', 'O', 'B', 'J'}};
 /// The first bytes of every .sco file.
 inline constexpr std::uint8_t kScoMagic[8] = {'C', 'A', 'M', 'S', 'C', 'O', 0x1A, 0x0A};
-/// The .sco format version written and read.
-inline constexpr ULong kScoFormatVersion = 1;
+/// The .sco format version of a scene with a level; both are read.
+inline constexpr ULong kScoFormatVersion = 2;
+/// The .sco format version of a scene without a level (every file before levels).
+inline constexpr ULong kScoFormatVersionWithoutLevel = 1;
 
 /// The two formats in brief, as a tool's help text gives them (`camsys --help`): the summary of
 /// the description above, kept beside it.
@@ -73,7 +93,8 @@ bool isScoImage(std::span<const std::uint8_t> bytes);
 /// JSON otherwise, then runs `AfterLoad` on each new object in order. A regular JSON file is
 /// read twice where it lies instead of being held with its parse (a file changed between the two
 /// readings is refused); `-`, pipes and devices are read once into memory. Returns the new
-/// objects in pre-order. Throws InputError, also when the file cannot be read.
-std::vector<Handle> loadSceneFile(Host& host, const std::string& path);
+/// objects in pre-order; the level the file names goes to `level` when given (as written there:
+/// relative to the file's folder). Throws InputError, also when the file cannot be read.
+std::vector<Handle> loadSceneFile(Host& host, const std::string& path, OptionalLevel* level = nullptr);
 
 }  // namespace host

@@ -32,11 +32,12 @@ _GUID scoClassGuid(const Host& host, const Handle& handle) {
     throw InputError("", host.nameOf(handle), "class", "no factory makes the class " + quoteName(className));
 }
 
-void writeSco(Host& host, StreamBase& out) {
+void writeSco(Host& host, StreamBase& out, const OptionalLevel& level) {
     const std::vector<Handle> objects = sceneObjects(host);
     std::vector<std::uint8_t> head(kScoMagic, kScoMagic + sizeof kScoMagic);
     out.Write(head.data(), static_cast<ULong>(head.size()));
-    out.StoreULong(kScoFormatVersion);
+    // A scene without a level stays a version-1 file, which every reader reads.
+    out.StoreULong(level ? kScoFormatVersion : kScoFormatVersionWithoutLevel);
     out.StoreULong(static_cast<ULong>(objects.size()));
     for (const Handle& handle : objects) {
         const std::string& name = host.nameOf(handle);
@@ -52,6 +53,11 @@ void writeSco(Host& host, StreamBase& out) {
         out.StoreULong(static_cast<ULong>(record->size()));
         out.Write(record->data(), static_cast<ULong>(record->size()));
     }
+    if (!level) return;
+    out.StoreULong(static_cast<ULong>(level->file.size()));
+    out.Write(level->file.data(), static_cast<ULong>(level->file.size()));
+    out.StoreFloat(level->scale);
+    for (const float v : level->position) out.StoreFloat(v);
 }
 
 /// Reads a .sco image: every length is checked against what remains before it is used.
@@ -60,23 +66,27 @@ public:
     ScoReader(Host& host, std::span<const std::uint8_t> bytes, const std::string& file)
         : host_(host), bytes_(bytes), file_(file) {}
 
-    /// The objects read, before AfterLoad.
-    std::vector<Handle> read() {
+    /// The objects read, before AfterLoad; the level, when the image has one, into `level`.
+    std::vector<Handle> read(OptionalLevel* level) {
         label_ = "";
         if (!isScoImage(bytes_)) fail("header", "not a .sco file (its first bytes are not the .sco magic)");
         position_ = sizeof kScoMagic;
         const ULong version = word("format version");
-        if (version != kScoFormatVersion)
+        if (version != kScoFormatVersion && version != kScoFormatVersionWithoutLevel)
             fail("format version", "format version " + std::to_string(version) + " is not supported (this reads " +
+                                       std::to_string(kScoFormatVersionWithoutLevel) + " and " +
                                        std::to_string(kScoFormatVersion) + ")");
         // The count is not trusted for anything but the loop: each object's fields are checked
         // against what remains as they are read, so a cut names the object where it happened.
         const ULong count = word("object count");
         for (ULong index = 0; index < count; ++index) readObject(index);
         label_ = "";
+        OptionalLevel read;
+        if (version == kScoFormatVersion) read = readLevel();
         if (remaining() != 0) fail("", std::to_string(remaining()) + " bytes follow the last object (corrupt)");
         checkReferences();
         checkPlaces();
+        if (level) *level = std::move(read);
         return std::move(loaded_);
     }
 
@@ -103,6 +113,29 @@ private:
     std::string text(const std::string& field) {
         const auto bytes = chunk(field);
         return std::string(bytes.begin(), bytes.end());
+    }
+
+    float floatValue(const std::string& field) {
+        const ULong bits = word(field);
+        float value = 0;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    }
+
+    /// The level section after the objects: its file, scale and position, checked as JSON's.
+    SceneLevel readLevel() {
+        label_ = "level";
+        SceneLevel level;
+        level.file = text("file");
+        if (level.file.empty() || !isUtf8(level.file)) fail("file", "the level's file must be a non-empty UTF-8 name");
+        level.scale = floatValue("scale");
+        if (!(level.scale > 0) || !std::isfinite(level.scale)) fail("scale", "the scale must be a finite number above 0");
+        for (float& v : level.position) {
+            v = floatValue("position");
+            if (!std::isfinite(v)) fail("position", "the position must be three finite numbers");
+        }
+        label_ = "";
+        return level;
     }
 
     /// The place in `loaded_` of the object with this GUID, if it was read before.
@@ -227,27 +260,29 @@ private:
 
 }  // namespace
 
-std::vector<Handle> buildScoScene(Host& host, std::span<const std::uint8_t> bytes, const std::string& file) {
-    return ScoReader(host, bytes, file).read();
+std::vector<Handle> buildScoScene(Host& host, std::span<const std::uint8_t> bytes, const std::string& file,
+                                  OptionalLevel* level) {
+    return ScoReader(host, bytes, file).read(level);
 }
 
-std::vector<Handle> loadScoScene(Host& host, std::span<const std::uint8_t> bytes, const std::string& file) {
-    std::vector<Handle> loaded = buildScoScene(host, bytes, file);
+std::vector<Handle> loadScoScene(Host& host, std::span<const std::uint8_t> bytes, const std::string& file,
+                                 OptionalLevel* level) {
+    std::vector<Handle> loaded = buildScoScene(host, bytes, file, level);
     for (const Handle& object : loaded) host.afterLoad(object);
     return loaded;
 }
 
-std::vector<std::uint8_t> sceneToScoImage(Host& host) {
+std::vector<std::uint8_t> sceneToScoImage(Host& host, const OptionalLevel& level) {
     MemoryStream out;
-    writeSco(host, out);
+    writeSco(host, out, level);
     return out.bytes();
 }
 
-void writeScoFile(Host& host, const std::string& path) {
+void writeScoFile(Host& host, const std::string& path, const OptionalLevel& level) {
     writeFileAtomically(path, [&](const std::string& temporary) {
         FileStream out(temporary, FileStream::Mode::Save);
         if (!out.isOpen()) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-        writeSco(host, out);
+        writeSco(host, out, level);
         if (!out.close()) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
     });
 }

@@ -52,7 +52,7 @@ public:
             const bool known = finite(eyes_.back());
             inside_.push_back(known && level_.inside(eyes_.back()));
             const std::optional<Vec3> target = known ? targetOf(eyes_.size() - 1) : std::nullopt;
-            visible_.push_back(target && finite(*target) ? std::optional(level_.visible(eyes_.back(), *target))
+            visible_.push_back(target && finite(*target) ? std::optional(level_.targetInSight(eyes_.back(), *target))
                                                          : std::nullopt);
         }
         for (const NearestSurface& near : level_.nearestAlong(eyes_, linter.options.clearance))

@@ -36,8 +36,8 @@ bool isSco(const std::string& bytes) {
 
 }  // namespace
 
-FileState::FileState(Session& session, std::string file, bool journal)
-    : session_(session), file_(std::move(file)), journal_(session.host(), journal) {
+FileState::FileState(Session& session, std::string file, bool journal, host::OptionalLevel level)
+    : session_(session), file_(std::move(file)), level_(std::move(level)), journal_(session.host(), journal) {
     if (std::optional<std::string> bytes = readFileIf(file_)) {
         bytes_ = std::move(bytes);
         sco_ = isSco(*bytes_);
@@ -88,10 +88,10 @@ std::string FileState::save(const std::optional<std::string>& as, bool overwrite
     }
     std::string bytes;
     if (asSco) {
-        const std::vector<std::uint8_t> image = host::sceneToScoImage(session_.host());
+        const std::vector<std::uint8_t> image = host::sceneToScoImage(session_.host(), level_);
         bytes.assign(image.begin(), image.end());
     } else {
-        bytes = host::sceneToJson(session_.host());
+        bytes = host::sceneToJson(session_.host(), level_);
     }
     try {
         host::writeFileAtomically(path, bytes);
@@ -110,19 +110,21 @@ JsonObject FileState::reload() {
     const std::optional<std::string> bytes = readFileIf(file_);
     if (!bytes) throw BadRequest("cannot read " + file_);
     const bool sco = isSco(*bytes);
+    host::OptionalLevel level;
     JsonObject answer = session_.changed([&] {
         session_.editor().replace("reload " + std::filesystem::path(file_).filename().string(), [&](host::Host& h) {
             const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes->data()),
                                                      bytes->size());
             if (sco)
-                host::loadScoScene(h, data, file_);
+                host::loadScoScene(h, data, file_, &level);
             else
-                host::loadJsonScene(h, *bytes, file_);
+                host::loadJsonScene(h, *bytes, file_, &level);
         });
         return host::EditEffect::Other;
     });
     bytes_ = *bytes;
     sco_ = sco;
+    level_ = std::move(level);
     savedState_ = session_.editor().sceneState();
     journal_.follow(file_, versionOf(bytes_));
     return answer;

@@ -8,15 +8,16 @@
 #include <string>
 
 #include "studio/server/Journal.h"
+#include "scene/SceneLevel.h"
 #include "studio/server/Session.h"
 
 namespace studio {
 
 class FileState {
 public:
-    /// The scene of `session` came from `file`. `journal`: keep the recovery journal of unsaved
-    /// changes beside it (see Journal.h), and look for one an earlier session left.
-    FileState(Session& session, std::string file, bool journal = false);
+    /// The scene of `session` came from `file`, which names `level`. `journal`: keep the recovery
+    /// journal of unsaved changes beside it (see Journal.h), and look for one an earlier session left.
+    FileState(Session& session, std::string file, bool journal = false, host::OptionalLevel level = {});
 
     const std::string& file() const { return file_; }
     /// The version of the file as loaded or saved (see versionOf).
@@ -50,6 +51,8 @@ private:
     Session& session_;
     std::string file_;
     bool sco_ = false;
+    /// The level the file names: saves write it back, a reload takes the file's.
+    host::OptionalLevel level_;
     /// The bytes as loaded or saved; none when the file could not be read.
     std::optional<std::string> bytes_;
     /// True when the scene is not the one loaded or saved (a scene without its file yet is).

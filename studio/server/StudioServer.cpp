@@ -16,10 +16,10 @@
 namespace studio {
 
 struct StudioServer::State {
-    State(host::Host& host, StudioOptions o)
+    State(host::Host& host, StudioOptions o, host::OptionalLevel level)
         : options(std::move(o)),
           session(host),
-          file(session, options.sceneFile, options.journal),
+          file(session, options.sceneFile, options.journal, std::move(level)),
           api(session, file),
           guard(options.address, options.requireToken),
           http(api, guard, std::move(options.level)) {}
@@ -33,8 +33,8 @@ struct StudioServer::State {
     int port = 0;
 };
 
-StudioServer::StudioServer(host::Host& host, StudioOptions options) {
-    auto state = std::make_unique<State>(host, std::move(options));
+StudioServer::StudioServer(host::Host& host, StudioOptions options, host::OptionalLevel level) {
+    auto state = std::make_unique<State>(host, std::move(options), std::move(level));
     Session& session = state->session;
     session.setLevel(state->options.levelGeometry);
     // A scene without an iterator opens too: the page offers to add one.

@@ -16,6 +16,7 @@
 
 #include "geometry/LevelGeometry.h"
 #include "host/Host.h"
+#include "scene/SceneLevel.h"
 
 namespace studio {
 
@@ -28,9 +29,9 @@ struct StudioOptions {
     bool journal = false;               ///< keep the recovery journal of unsaved changes (Journal.h)
     /// The level the scene flies through, as a binary glTF (.glb) in the file's own axes (+y
     /// up), placed; the page turns it to the world's +z up. Empty: none.
-    std::string level;
+    std::string level{};
     /// The same level's triangles for the checks and the analysis (clearance, target in sight).
-    std::shared_ptr<const host::LevelGeometry> levelGeometry;
+    std::shared_ptr<const host::LevelGeometry> levelGeometry{};
 };
 
 /// Threads that serve connections (each connection holds one while it is open).
@@ -47,9 +48,10 @@ bool isLoopback(const std::string& address);
 /// host and the plug-in are single-threaded, like an editor's main loop.
 class StudioServer {
 public:
-    /// `host` holds the loaded scene with a game camera and outlives the server. Throws
-    /// std::invalid_argument when `options.iterator` names no iterator of the scene.
-    StudioServer(host::Host& host, StudioOptions options);
+    /// `host` holds the loaded scene with a game camera and outlives the server; `level` is the
+    /// level its file names, which saves write back. Throws std::invalid_argument when
+    /// `options.iterator` names no iterator of the scene.
+    StudioServer(host::Host& host, StudioOptions options, host::OptionalLevel level = {});
     ~StudioServer();
     StudioServer(const StudioServer&) = delete;
     StudioServer& operator=(const StudioServer&) = delete;

@@ -230,13 +230,15 @@ TEST_F(CamsysCli, OptionsHelpAndPictures) {
     EXPECT_EQ(run({"draw", kFlythrough, "-o", path("view.gif")}).status, 2);
 
     // The profile: the picture, the table (a row per tick of the same flight) and a summary line
-    // per quantity on standard output.
+    // per quantity on standard output; the example names a level, so the clearance is one.
     result = run({"profile", kFlythrough, "--iterator", "Cam", "-o", path("profile.svg"), "--csv", path("p.csv")});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_NE(readFile(path("profile.svg")).find("<svg"), std::string::npos);
     const std::vector<std::string> summary = split(result.out);
-    ASSERT_EQ(summary.size(), 7u) << result.out;
-    EXPECT_TRUE(summary[0].starts_with("speed: max ") && summary[6].starts_with("target_distance: max ")) << result.out;
+    ASSERT_EQ(summary.size(), 8u) << result.out;
+    EXPECT_TRUE(summary[0].starts_with("speed: max ") && summary[6].starts_with("target_distance: max ") &&
+                summary[7].starts_with("clearance: min "))
+        << result.out;
     const Result flown = run({"fly", kFlythrough, "--iterator", "Cam"});
     EXPECT_EQ(split(readFile(path("p.csv"))).size(), split(flown.out).size());
     EXPECT_EQ(run({"profile", kFlythrough, "--iterator", "Cam", "-o", path("profile.gif")}).status, 2);

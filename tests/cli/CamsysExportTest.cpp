@@ -52,15 +52,18 @@ TEST_F(CamsysExport, HoldsTheFlightThatFlyPrints) {
                 keys.push_back(testing_support::keys(file.model, animation.samplers.at(channel.sampler)));
             ASSERT_EQ(keys.size(), 3u);  // translation, rotation, yfov
             const auto& times = keys[0].times;
-            // Every row is the key at its time (the last key there: a cut's held key lies below).
+            // Every row is the key at its time (the last key there: a cut's held key lies below),
+            // the float nearest to it or, for the cut, the largest float not above it.
             const double first = std::strtod(rows.at(0).c_str(), nullptr);
             std::size_t k = 0;
             for (const std::string& row : rows) {
                 const std::vector<std::string> f = split(row, ',');
-                const float t = float((std::strtod(f[0].c_str(), nullptr) - first) / 1000.0);
-                while (k < times.size() && times[k] < t) ++k;
+                const double exact = (std::strtod(f[0].c_str(), nullptr) - first) / 1000.0;
+                const float t = float(exact);
+                const float notAbove = double(t) > exact ? std::nextafter(t, -INFINITY) : t;
+                while (k < times.size() && times[k] < notAbove) ++k;
                 ASSERT_LT(k, times.size()) << row;
-                ASSERT_EQ(times[k], t) << row;
+                ASSERT_TRUE(times[k] == t || times[k] == notAbove) << row;
                 const float x = std::strtof(f[2].c_str(), nullptr), y = std::strtof(f[3].c_str(), nullptr),
                             z = std::strtof(f[4].c_str(), nullptr), fov = std::strtof(f[14].c_str(), nullptr);
                 // Shortest decimals read back to the same floats: exact.
@@ -160,4 +163,49 @@ TEST_F(CamsysExport, ImportedBackItFliesWithinTheTolerance) {
         EXPECT_EQ(refused.status, 2) << name << ": " << refused.err;
         EXPECT_TRUE(refused.err.starts_with("camsys: " + path(name + ".gltf") + ": ")) << refused.err;
     }
+}
+
+TEST_F(CamsysExport, LevelsGoAlongWhereAskedAndBadOnesWriteNothing) {
+    // load and save keep the scene's reference as written; --level writes another, --no-level none.
+    ASSERT_EQ(run({"save", kFlythrough, path("town.sco")}).status, 0);
+    const Result fromSco = run({"load", path("town.sco")});
+    ASSERT_EQ(fromSco.status, 0) << fromSco.err;
+    EXPECT_TRUE(fromSco.out.starts_with("{\n  \"level\": \"town.glb\",\n  \"objects\": [")) << fromSco.out;
+    EXPECT_EQ(run({"load", kFlythrough}).out, fromSco.out);
+    EXPECT_TRUE(run({"load", kFlythrough, "--level", "other.gltf"}).out.starts_with("{\n  \"level\": \"other.gltf\",\n"));
+    EXPECT_TRUE(run({"load", kFlythrough, "--no-level"}).out.starts_with("{\n  \"objects\": ["));
+
+    // export --with-level: the scene's level (beside the scene), or --level's (from here).
+    for (const std::vector<std::string>& level : {std::vector<std::string>{}, {"--level", CAMSYS_EXAMPLES "/town.glb"}}) {
+        std::vector<std::string> args = {"export", kFlythrough, "--iterator", "Cam", "--with-level", "-o", path("l.glb")};
+        args.insert(args.end(), level.begin(), level.end());
+        ASSERT_EQ(run(args).status, 0);
+        const testing_support::GltfFile file = testing_support::readGltf(path("l.glb"));
+        const int top = testing_support::nodeNamed(file.model, "level");
+        ASSERT_GE(top, 0);
+        EXPECT_EQ(file.model.nodes.at(top).children.size(), 100u) << "a node per surface of the town";
+    }
+
+    // A level that cannot be read: exit 2, the file and what, nothing written.
+    std::ofstream(path("escape.gltf")) << R"({"asset": {"version": "2.0"}, "buffers": [{"uri": "../x.bin", "byteLength": 4}]})";
+    std::ofstream(path("compressed.gltf"))
+        << R"({"asset": {"version": "2.0"}, "extensionsRequired": ["KHR_draco_mesh_compression"]})";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--level", path("none.glb")}, "camsys: " + path("none.glb") + ": the level file does not exist\n"},
+        {{"--level", path("escape.gltf")},
+         "camsys: " + path("escape.gltf") + ": the URI \"../x.bin\" leaves the level's folder"},
+        {{"--level", path("compressed.gltf")},
+         "camsys: " + path("compressed.gltf") + ": the level's meshes are compressed (KHR_draco_mesh_compression)"},
+        {{"--no-level"}, "camsys: " + kFlythrough + ": --with-level: there is no level"},
+    };
+    for (const auto& [level, message] : cases) {
+        std::vector<std::string> args = {"export", kFlythrough, "--iterator", "Cam", "--with-level", "-o", path("bad.glb")};
+        args.insert(args.end(), level.begin(), level.end());
+        const Result result = run(args);
+        EXPECT_EQ(result.status, 2) << level.back();
+        EXPECT_TRUE(result.err.starts_with(message)) << result.err;
+        EXPECT_FALSE(std::ifstream(path("bad.glb")).good());
+    }
+    // Without --with-level the level is not read: a flight needs none.
+    EXPECT_EQ(run({"export", kFlythrough, "--iterator", "Cam", "--level", path("none.glb"), "-o", path("f.glb")}).status, 0);
 }

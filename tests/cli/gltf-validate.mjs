@@ -1,5 +1,6 @@
 // The Khronos glTF validator on what `camsys export` writes for the example: the .gltf and the
-// .glb of each iterator must have no error and no warning. Prints the validator's report.
+// .glb of each iterator, with and without the level, and the level examples/town.glb, must have
+// no error and no warning. Prints the validator's report.
 //
 //   CAMSYS_EXE       the camsys program (default: build/cli/camsys)
 //   CAMSYS_EXAMPLES  the examples folder (default: examples)
@@ -13,7 +14,7 @@ import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
-import { join, resolve } from 'node:path';
+import { basename, dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 const repo = resolve(fileURLToPath(new URL('../..', import.meta.url)));
@@ -26,12 +27,23 @@ const severities = ['error', 'warning', 'info', 'hint'];
 const dir = mkdtempSync(join(tmpdir(), 'camsys-gltf-'));
 let failed = 0, passed = 0;
 try {
+  // Each iterator's flight, alone and with the level; and the level itself, as the script made it.
+  const files = [];
   for (const iterator of ['Cam', 'Chase']) {
     for (const extension of ['gltf', 'glb']) {
-      const file = join(dir, `${iterator}.${extension}`);
-      execFileSync(exe, ['export', scene, '--iterator', iterator, '-o', file], { stdio: ['ignore', 'ignore', 'pipe'] });
+      for (const level of [[], ['--with-level']]) {
+        const file = join(dir, `${iterator}${level.length ? '-with-level' : ''}.${extension}`);
+        execFileSync(exe, ['export', scene, '--iterator', iterator, ...level, '-o', file],
+                     { stdio: ['ignore', 'ignore', 'pipe'] });
+        files.push(file);
+      }
+    }
+  }
+  files.push(join(dirname(scene), 'town.glb'));
+  {
+    for (const file of files) {
       const report = await validator.validateBytes(new Uint8Array(readFileSync(file)), {
-        uri: `${iterator}.${extension}`,
+        uri: basename(file),
         maxIssues: 0,
       });
       const { numErrors, numWarnings, numInfos, numHints, messages } = report.issues;

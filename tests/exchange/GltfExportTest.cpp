@@ -253,8 +253,12 @@ TEST_F(GltfExport, CutJumpsAtItsTickAndBreaksThePath) {
         // just below the cut's time.
         ASSERT_EQ(position.times.size(), flight.ticks.size() + 1);
         const std::size_t k = cut + 1;  // the cut's own key
-        EXPECT_EQ(position.times[k], seconds(cut));
-        EXPECT_EQ(position.times[k - 1], std::nextafter(seconds(cut), -std::numeric_limits<float>::infinity()));
+        // The cut's key is the largest float not above its decimal time, so that a player asked
+        // for that time finds the cut's eye, not a blend with the held one.
+        const double exact = (flight.ticks[cut].time - flight.ticks[0].time) / 1000.0;
+        EXPECT_LE(double(position.times[k]), exact);
+        EXPECT_GT(double(std::nextafter(position.times[k], std::numeric_limits<float>::infinity())), exact);
+        EXPECT_EQ(position.times[k - 1], std::nextafter(position.times[k], -std::numeric_limits<float>::infinity()));
         EXPECT_EQ(position.times[k - 2], seconds(cut - 1));
         const auto key = [&](std::size_t j) {
             return Vec{position.values[3 * j], position.values[3 * j + 1], position.values[3 * j + 2]};

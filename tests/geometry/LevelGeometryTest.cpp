@@ -223,6 +223,18 @@ TEST(LevelGeometry, VisibilityIgnoresTheSurfaceTheTargetStandsOn) {
     EXPECT_NEAR(hit->distance, 5, 1e-5);
     EXPECT_EQ(level.surfaceName(hit->surface), "Wall");
     EXPECT_FALSE(level.firstHit({1, 1, 1}, {1, 1, 1}));  // no length: no move
+
+    // A target inside its own model (a tower around the point looked at) is in sight through
+    // that model's walls, not through another solid's.
+    LevelMesh town;
+    addGround(town, 0, 100);
+    addBox(town, {20, -3, 0}, {26, 3, 30}, "Tower");
+    addBox(town, {10, -4, 0}, {12, 4, 20}, "House");
+    const LevelGeometry streets(town);
+    EXPECT_FALSE(streets.visible({0, 20, 10}, {23, 0, 15})) << "the tower's own wall is in the way";
+    EXPECT_TRUE(streets.targetInSight({0, 20, 10}, {23, 0, 15}));
+    EXPECT_FALSE(streets.targetInSight({0, 0, 10}, {23, 0, 15})) << "the house is in the way";
+    EXPECT_FALSE(streets.targetInSight({0, 0, 2}, {30, 0, 2})) << "behind the tower, not in it";
 }
 
 TEST(LevelGeometry, RefusesTrianglesThatNameNoVertexOrSurface) {

@@ -24,7 +24,6 @@
 #include "scene/StarterScene.h"
 #include "studio/server/StudioJson.h"
 #include "studio/server/StudioServer.h"
-#include "tests/support/LevelMeshes.h"
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
@@ -62,17 +61,14 @@ std::string run(const std::string& command) {
 /// A host with the scene of `file` and a game camera, and a studio over it.
 struct Studio {
     /// `starter`: the file does not exist yet, and the studio starts it from the starter scene.
-    explicit Studio(const fs::path& file, bool starter = false,
-                    std::shared_ptr<const host::LevelGeometry> level = nullptr)
-        : path(file) {
+    explicit Studio(const fs::path& file, bool starter = false) : path(file) {
         if (starter)
             host::loadStarterScene(host, file.string());
         else
             host::loadSceneFile(host, file.string());
         host.createCamera("", true);
-        studio::StudioOptions options{file.string(), "", "127.0.0.1", 0, false};
-        options.levelGeometry = std::move(level);
-        server = std::make_unique<studio::StudioServer>(host, options);
+        server = std::make_unique<studio::StudioServer>(
+            host, studio::StudioOptions{file.string(), "", "127.0.0.1", 0, false});
     }
     std::pair<int, Json> call(const std::string& method, const std::string& target, const std::string& body = {}) {
         const auto [status, text] = server->call(method, target, body);
@@ -569,22 +565,4 @@ TEST_F(StudioEditTest, DeletingATargetNamesTheReferencesItClears) {
                 EXPECT_TRUE(attribute["value"].is_null()) << object["name"];
             }
     EXPECT_EQ(studio->call("DELETE", "/api/objects/Gate").second["cleared"], Json::array());
-}
-
-TEST_F(StudioEditTest, ALevelGivesTheAnalysisItsClearanceAndTheFindingsTheirGeometry) {
-    // A wall across the first stretch of the example's flight (W0 at x = 0 to W1 at x = 60).
-    host::LevelMesh mesh;
-    testing_support::addWallX(mesh, 30, -50, 50, -10, 60, "Wall");
-    Studio walled(file, false, std::make_shared<const host::LevelGeometry>(std::move(mesh)));
-    const Json analysis = walled.call("GET", "/api/analysis").second;
-    ASSERT_TRUE(analysis["data"].contains("clearance")) << analysis["columns"].dump();
-    EXPECT_EQ(analysis["units"]["clearance"], "units");
-    EXPECT_EQ(analysis["data"]["clearance"].size(), analysis["rows"].get<std::size_t>());
-    EXPECT_TRUE(analysis["data"].contains("targetVisible"));
-    const Json findings = walled.call("GET", "/api/lint?iterator=Cam").second;
-    EXPECT_TRUE(std::any_of(findings.begin(), findings.end(), [](const Json& f) {
-        return f["id"] == "through-geometry" && f["text"].get<std::string>().find("Wall") != std::string::npos;
-    })) << findings.dump();
-    // Without a level, neither.
-    EXPECT_FALSE(studio->call("GET", "/api/analysis").second["data"].contains("clearance"));
 }

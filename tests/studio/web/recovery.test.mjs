@@ -44,10 +44,11 @@ async function call(url, method, path, body) {
   return JSON.parse(text);
 }
 
-/** A fresh copy of the example in its own folder: [scene file, its journal]. */
+/** A fresh copy of the example (with the level it names) in its own folder: [scene file, its journal]. */
 function freshScene(name) {
   const scene = join(scratch, `${name}.json`);
   copyFileSync(join(examples, 'flythrough.json'), scene);
+  copyFileSync(join(examples, 'town.glb'), join(scratch, 'town.glb'));
   return [scene, join(scratch, `.${name}.json.camsys-recovery`)];
 }
 
