@@ -1,14 +1,16 @@
 // The linter's findings of the flight shown (GET /api/lint, the same checks as `camsys lint`):
 // a folded panel like the messages', a row per finding with its severity, check, object, time
 // and explanation, and under it, muted, its check's hint of how to fix it. A click selects the
-// object and moves the playhead to the finding's time.
+// object and moves the playhead to the finding's time, and the 3D view frames the eye there.
 // The timeline marks the same findings (timeline.js).
 
 import { formatTime } from './format.js';
 import { foldedPanel } from './panel.js';
 
 export class Findings {
-  constructor(root, state) {
+  /** `frameEye(x, y, z)`: frames that point in the 3D view (the eye at a finding's time). */
+  constructor(root, state, { frameEye = null } = {}) {
+    this.frameEye = frameEye;
     this.state = state;
     foldedPanel(this, root, 'Findings', 'finding-list');
     this.rows.addEventListener('click', (e) => {
@@ -19,6 +21,8 @@ export class Findings {
       if (finding.time !== null && finding.time !== undefined) {
         this.state.pause();
         this.state.seek(this.state.elapsedOf(finding.time));
+        const { flight, tick } = this.state;
+        if (this.frameEye && flight && tick >= 0) this.frameEye(flight.x[tick], flight.y[tick], flight.z[tick]);
       }
     });
     state.on('lint', () => this.show());

@@ -58,7 +58,9 @@ const objectList = new ObjectList($('objectList'), state);
 const editor = new Editor(state, api);
 const inspector = new Inspector($('inspector'), state, editor);
 const messages = new Messages($('messages'), state);
-const findings = new Findings($('findings'), state);
+const findings = new Findings($('findings'), state, {
+  frameEye: (x, y, z) => view3d.frame(null, view3d.centre().set(x, y, z)),
+});
 const gizmo = new Gizmo(view3d, world, state, editor, notify);
 const editBar = new EditBar($('objectList'), state, editor, {
   centre: () => view3d.centre(), step: () => world.gridStep, rename: () => inspector.startRename(), notify,

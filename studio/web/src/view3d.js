@@ -82,9 +82,10 @@ export class View3D extends ViewBase {
   }
 
   /** Looks at the object `name`, or at the whole scene when it is null. */
-  frame(name) {
+  /** Frames the object `name`, or the world point `point` (a Vector3), or the whole scene. */
+  frame(name, point = null) {
     const world = this.world;
-    const target = name ? world.positions.get(name) : null;
+    const target = point || (name ? world.positions.get(name) : null);
     const centre = target ? target.clone() : world.bounds.getCenter(new THREE.Vector3());
     const radius = target ? world.extent * 0.08 : world.extent * 0.5;
     const direction = this.framed && this.controls

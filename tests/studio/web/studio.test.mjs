@@ -414,6 +414,11 @@ test('the linter\'s findings are listed as camsys lint finds them; a click goes 
   await page.click(`#findings .entry.finding[data-index="${timed}"]`);
   assert.equal(await studio(() => window.studio.state.selection), tool[timed].object);
   assert.equal(await studio(() => window.studio.state.clock()), tool[timed].time);
+  const framed = await studio(() => {
+    const { flight, tick } = window.studio.state;
+    return window.studio.view3d.controls.target.distanceTo(window.studio.view3d.centre().set(flight.x[tick], flight.y[tick], flight.z[tick]));
+  });
+  assert.ok(framed < 1e-3, `the 3D view looks ${framed} units away from the eye at the finding`);
 });
 
 test('the iterator selector flies the other iterator', { timeout: 10_000 }, async () => {
