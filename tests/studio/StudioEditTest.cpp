@@ -24,20 +24,15 @@
 #include "scene/StarterScene.h"
 #include "studio/server/StudioJson.h"
 #include "studio/server/StudioServer.h"
+#include "tests/support/TextFiles.h"
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 namespace {
 
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+using testing_support::readText;
+using testing_support::writeText;
 
 std::string run(const std::string& command) {
     std::string out;

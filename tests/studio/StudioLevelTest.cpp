@@ -14,6 +14,7 @@
 #include "module/InProcessModule.h"
 #include "scene/SceneFile.h"
 #include "studio/server/StudioServer.h"
+#include "tests/support/TextFiles.h"
 #include "tests/support/LevelMeshes.h"
 
 namespace {
@@ -21,14 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+using testing_support::readText;
+using testing_support::writeText;
 
 /// A host with the scene of `file`, a game camera, and a studio over it that knows `level`.
 struct Studio {

@@ -16,20 +16,15 @@
 #include "scene/SceneFile.h"
 #include "studio/server/Journal.h"
 #include "studio/server/StudioServer.h"
+#include "tests/support/TextFiles.h"
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 namespace {
 
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+using testing_support::readText;
+using testing_support::writeText;
 
 /// FNV-1a of 64 bits, written out from its definition.
 std::string fnv1a64(const std::string& bytes) {
