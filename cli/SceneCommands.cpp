@@ -24,15 +24,18 @@ SceneArguments saveArguments;
 SceneArguments loadArguments;
 SceneArguments newArguments;
 
+/// What save and load do with the scene's level.
+const char* const kLevelReferenceFooter =
+    "The level reference is kept as the scene gives it (relative to the scene's folder); --level FILE\n"
+    "writes FILE as given instead, --no-level writes none. The level itself is not read.";
+
 }  // namespace
 
 void addSaveOptions(CLI::App& command) {
     addSceneArgument(command, saveArguments.scene);
     command.add_option("OUT", saveArguments.output, "The .sco file to write")->required();
     addLevelOptions(command, saveArguments.level);
-    command.footer(
-        "The level reference is kept as the scene gives it (relative to the scene's folder); --level FILE\n"
-        "writes FILE as given instead, --no-level writes none. The level itself is not read.");
+    command.footer(kLevelReferenceFooter);
 }
 
 int runSave(Host& host) {
@@ -46,9 +49,7 @@ void addLoadOptions(CLI::App& command) {
     command.add_option("SCENE", loadArguments.scene, "The scene file (.sco or JSON)")->required();
     command.add_option("-o,--output", loadArguments.output, "The JSON file (default: standard output)");
     addLevelOptions(command, loadArguments.level);
-    command.footer(
-        "The level reference is kept as the scene gives it (relative to the scene's folder); --level FILE\n"
-        "writes FILE as given instead, --no-level writes none. The level itself is not read.");
+    command.footer(kLevelReferenceFooter);
 }
 
 int runLoad(Host& host) {
