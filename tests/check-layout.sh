@@ -17,6 +17,7 @@ declare -A allowed=(
   [exchange]="framework render base host geometry scene flight exchange"
   [pictures]="framework render base host geometry scene flight pictures"
   [studio]="framework render base host geometry scene flight studio"
+  [browser]="base browser"
 )
 for folder in "${!allowed[@]}"; do
   while IFS=: read -r file line; do

@@ -1,0 +1,214 @@
+#include "browser/HeadlessChromium.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace host {
+namespace {
+
+constexpr double kGraceSeconds = 2.0;
+// Helpers orphaned by the main process are reaped by init; some inits take a second or two.
+constexpr double kReapSeconds = 5.0;
+constexpr std::size_t kKeptOutputBytes = 64 * 1024;
+
+bool isExecutableFile(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+/// The first executable `name` in the folders of PATH, or empty.
+std::string searchPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+        if (isExecutableFile(candidate)) return candidate;
+    }
+    return {};
+}
+
+/// `program` as asked for explicitly (by --chromium or CAMSYS_CHROMIUM), or BrowserMissing.
+std::string explicitProgram(const std::string& program, const std::string& source) {
+    const std::string found = program.find('/') == std::string::npos ? searchPath(program) : program;
+    if (!found.empty() && isExecutableFile(found)) return found;
+    throw BrowserMissing(source + " names '" + program + "', which is not an executable file" +
+                         (program.find('/') == std::string::npos ? " on PATH" : ""));
+}
+
+std::string temporaryFolder() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    return tmpdir && *tmpdir ? tmpdir : "/tmp";
+}
+
+std::string readTail(const std::string& path, std::size_t bytes) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    const std::streamoff size = in.tellg();
+    const std::streamoff start = size > std::streamoff(bytes) ? size - std::streamoff(bytes) : 0;
+    in.seekg(start);
+    std::string text(static_cast<std::size_t>(size - start), '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    return text;
+}
+
+std::runtime_error systemError(const std::string& what) {
+    return std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+/// Everything posix_spawn needs, released whatever happens.
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions{};
+    posix_spawnattr_t attributes{};
+    explicit SpawnSetup(const std::string& logPath) {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        // The caller's descriptors (a listening socket, pipes) are not Chromium's to hold open.
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+        posix_spawnattr_init(&attributes);
+        sigset_t none, all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &all);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnSetup() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+};
+
+}  // namespace
+
+std::string findChromium(const std::string& given) {
+    if (!given.empty()) return explicitProgram(given, "--chromium");
+    if (const char* variable = std::getenv("CAMSYS_CHROMIUM"); variable && *variable)
+        return explicitProgram(variable, "CAMSYS_CHROMIUM");
+    for (const char* name : {"chromium", "chromium-browser"})
+        if (std::string found = searchPath(name); !found.empty()) return found;
+    throw BrowserMissing(
+        "no Chromium found: tried --chromium and CAMSYS_CHROMIUM (both unset), then "
+        "'chromium' and 'chromium-browser' on PATH; install Debian's package `chromium`, "
+        "or pass --chromium PROGRAM or set CAMSYS_CHROMIUM");
+}
+
+HeadlessChromium::HeadlessChromium(const std::string& program, const std::string& url, const ChromiumOptions& options) {
+    if (options.width <= 0 || options.height <= 0)
+        throw std::invalid_argument("the browser's window must be at least 1 by 1 pixels, not " +
+                                    std::to_string(options.width) + " by " + std::to_string(options.height));
+    std::string pattern = temporaryFolder() + "/camsys-chromium-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw systemError("cannot make a profile folder for Chromium as " + pattern);
+    profile_ = pattern;
+
+    std::vector<std::string> arguments = {
+        program,
+        "--headless=new",
+        "--use-angle=swiftshader",
+        "--enable-unsafe-swiftshader",
+        "--disable-gpu-sandbox",
+        "--no-first-run",
+        "--no-default-browser-check",
+        "--disable-background-networking",
+        "--disable-component-update",
+        "--disable-sync",
+        "--disable-breakpad",
+        "--disable-crash-reporter",
+        "--mute-audio",
+        "--user-data-dir=" + profile_,
+        "--window-size=" + std::to_string(options.width) + "," + std::to_string(options.height)};
+    // Chromium refuses to run as root with its sandbox on.
+    if (geteuid() == 0) arguments.push_back("--no-sandbox");
+    arguments.insert(arguments.end(), options.extraArguments.begin(), options.extraArguments.end());
+    arguments.push_back(url);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    SpawnSetup setup(profile_ + "/output.log");
+    if (const int error =
+            posix_spawn(&pid_, program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ)) {
+        std::error_code ignored;
+        std::filesystem::remove_all(profile_, ignored);
+        throw std::runtime_error("cannot start Chromium (" + program + "): " + std::strerror(error));
+    }
+}
+
+HeadlessChromium::~HeadlessChromium() { stop(); }
+
+bool HeadlessChromium::reapMain(bool block) {
+    if (reaped_) return true;
+    pid_t result;
+    do result = waitpid(pid_, &status_, block ? 0 : WNOHANG);
+    while (result < 0 && errno == EINTR);
+    // ECHILD: someone else reaped it (a SIGCHLD set to be ignored); it is gone all the same.
+    reaped_ = result == pid_ || (result < 0 && errno == ECHILD);
+    return reaped_;
+}
+
+bool HeadlessChromium::running() { return !stopped_ && !reapMain(false); }
+
+std::string HeadlessChromium::exitDescription() const {
+    if (!reaped_) return {};
+    if (WIFEXITED(status_)) return "exited with status " + std::to_string(WEXITSTATUS(status_));
+    if (WIFSIGNALED(status_)) return "killed by signal " + std::to_string(WTERMSIG(status_));
+    return "ended";
+}
+
+std::string HeadlessChromium::lastOutput(std::size_t lines) const {
+    if (lines == 0) return {};
+    const std::string text = stopped_ ? keptOutput_ : readTail(profile_ + "/output.log", kKeptOutputBytes);
+    const std::size_t end = !text.empty() && text.back() == '\n' ? text.size() - 1 : text.size();
+    std::size_t start = end, newlines = 0;
+    while (start > 0 && !(text[start - 1] == '\n' && ++newlines == lines)) --start;
+    return text.substr(start, end - start);
+}
+
+bool HeadlessChromium::waitForEmptyGroup(double seconds, int signalEachRound) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (true) {
+        reapMain(false);  // unreaped, the main process would keep the group alive as a zombie
+        if (kill(-pid_, 0) != 0 && errno == ESRCH) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (signalEachRound) kill(-pid_, signalEachRound);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void HeadlessChromium::stop() noexcept {
+    if (stopped_) return;
+    try {
+        if (pid_ > 0) {
+            kill(-pid_, SIGTERM);
+            if (!waitForEmptyGroup(kGraceSeconds, 0)) {
+                kill(-pid_, SIGKILL);
+                waitForEmptyGroup(kReapSeconds, SIGKILL);
+            }
+            reapMain(true);
+        }
+        keptOutput_ = readTail(profile_ + "/output.log", kKeptOutputBytes);
+    } catch (...) {  // only memory can run out here; the folder goes all the same
+    }
+    stopped_ = true;
+    std::error_code ignored;
+    std::filesystem::remove_all(profile_, ignored);
+}
+
+}  // namespace host
