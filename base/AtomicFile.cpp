@@ -1,14 +1,17 @@
 #include "base/AtomicFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 namespace host {
 
@@ -86,6 +89,106 @@ void writeFileAtomically(const std::string& path, std::string_view bytes) {
         if (std::fclose(out) != 0 || !written)
             throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
     });
+}
+
+}  // namespace host
+
+namespace host {
+
+namespace {
+
+[[noreturn]] void failWriting(const std::string& path, const std::string& reason) {
+    throw std::runtime_error("cannot write " + path + ": " + reason);
+}
+
+/// All of `bytes` at `offset` of the open file `fd` (`path` for the message).
+void writeAllAt(int fd, std::uint64_t offset, std::string_view bytes, const std::string& path) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) failWriting(path, std::strerror(errno));
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace
+
+StagedFile::StagedFile(const std::string& path) : path_(path) {
+    const Target target = targetOf(path);
+    if (target.direct) failWriting(path, "it is not a regular file");
+    target_ = target.path;
+    temporary_ = temporaryBeside(target_);
+    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ < 0) failWriting(path, std::strerror(errno));
+}
+
+StagedFile::~StagedFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+void StagedFile::writeAt(std::uint64_t offset, std::string_view bytes) {
+    if (fd_ < 0) failWriting(path_, "it is already complete");
+    writeAllAt(fd_, offset, bytes, path_);
+    size_ = std::max<std::uint64_t>(size_, offset + bytes.size());
+}
+
+void StagedFile::commit() {
+    if (fd_ < 0) failWriting(path_, "it is already complete");
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0) failWriting(path_, std::strerror(errno));
+    struct stat replaced {};
+    if (::stat(target_.c_str(), &replaced) == 0) ::chmod(temporary_.c_str(), replaced.st_mode & 07777);
+    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) failWriting(path_, std::strerror(errno));
+    temporary_.clear();
+}
+
+StagedFolder::StagedFolder(const std::string& path) : path_(path) {
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(path, error);
+    if (status.type() != std::filesystem::file_type::not_found) {
+        if (status.type() != std::filesystem::file_type::directory) failWriting(path, "it exists and is not a folder");
+        if (!std::filesystem::is_empty(path, error)) failWriting(path, "the folder is not empty");
+    }
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+    path_ = trimmed;
+    temporary_ = temporaryBeside(path_);
+    if (::mkdir(temporary_.c_str(), 0777) != 0) {
+        const std::string reason = std::strerror(errno);
+        temporary_.clear();
+        failWriting(path, reason);
+    }
+}
+
+StagedFolder::~StagedFolder() {
+    if (committed_ || temporary_.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(temporary_, ignored);
+}
+
+void StagedFolder::writeAt(const std::string& name, std::uint64_t offset, std::string_view bytes) {
+    const std::string shown = path_ + "/" + name;
+    if (committed_) failWriting(path_, "it is already complete");
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+        failWriting(shown, "not a plain file name");
+    const int fd = ::open((temporary_ + "/" + name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) failWriting(shown, std::strerror(errno));
+    try {
+        writeAllAt(fd, offset, bytes, shown);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    if (::close(fd) != 0) failWriting(shown, std::strerror(errno));
+}
+
+void StagedFolder::commit() {
+    if (committed_) failWriting(path_, "it is already complete");
+    // rename(2) replaces an empty folder in one step; a folder that gained files meanwhile stays.
+    if (std::rename(temporary_.c_str(), path_.c_str()) != 0) failWriting(path_, std::strerror(errno));
+    committed_ = true;
 }
 
 }  // namespace host

@@ -181,11 +181,39 @@ std::string HeadlessChromium::lastOutput(std::size_t lines) const {
     return text.substr(start, end - start);
 }
 
+namespace {
+
+/// True while a process of the group `group` is alive. Children that died and wait for init to
+/// reap them (which can take seconds in a container) count as gone: they run nothing and hold
+/// nothing but their process table entry.
+bool groupHasLiveMember(pid_t group) {
+    if (kill(-group, 0) != 0 && errno == ESRCH) return false;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        // "PID (COMMAND) STATE PPID PGRP ...": the command may hold spaces and parentheses.
+        const std::size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(line.substr(close + 1));
+        char state = 0;
+        long parent = 0, processGroup = 0;
+        if (fields >> state >> parent >> processGroup && processGroup == group && state != 'Z' && state != 'X')
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool HeadlessChromium::waitForEmptyGroup(double seconds, int signalEachRound) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (true) {
         reapMain(false);  // unreaped, the main process would keep the group alive as a zombie
-        if (kill(-pid_, 0) != 0 && errno == ESRCH) return true;
+        if (!groupHasLiveMember(pid_)) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
         if (signalEachRound) kill(-pid_, signalEachRound);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -41,6 +41,10 @@ const CliCommand kCommands[] = {
      "Open the scene in the studio: a local web page that shows the flight in 3D and through the camera, "
      "with its timeline, plots and the objects' attributes.",
      addStudioOptions, runStudio},
+    {"render",
+     "Render what the camera sees to a clip (MP4 or WebM), a PNG per frame or a contact sheet, with the "
+     "studio's own renderer in a headless Chromium.",
+     addRenderOptions, runRender},
 };
 
 /// The scene files camsys reads, as `camsys --help` describes them.

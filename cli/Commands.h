@@ -6,6 +6,12 @@
 #include <span>
 #include <string>
 
+#include "cli/CliSupport.h"
+
+namespace studio {
+struct StudioOptions;
+}
+
 namespace host {
 
 class Host;
@@ -48,5 +54,14 @@ void addLintOptions(CLI::App& command);
 int runLint(Host& host);
 void addStudioOptions(CLI::App& command);
 int runStudio(Host& host);
+/// The level for the studio's page (a binary glTF) and for its checks (its triangles), as
+/// `level` chooses among the scene file's own `own` and the options. The scene's own level that
+/// cannot be read is said (as `camsys COMMAND: warning`) and left out; one given by --level must
+/// be read.
+void addStudioLevel(studio::StudioOptions& options, const std::string& scene, const OptionalLevel& own,
+                    const LevelArguments& level, const char* command);
+
+void addRenderOptions(CLI::App& command);
+int runRender(Host& host);
 
 }  // namespace host

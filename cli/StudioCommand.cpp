@@ -60,28 +60,30 @@ bool startsNewFile(const std::string& file) {
            std::filesystem::symlink_status(file, error).type() == std::filesystem::file_type::not_found;
 }
 
-/// The level for the page (a binary glTF) and for the checks (its triangles), as `chosen` (the
-/// scene's own `own` or the options') says. The scene's own level that cannot be read is said
-/// and left out: the scene can still be edited; one given by --level must be read.
-void addLevel(studio::StudioOptions& options, const OptionalLevel& own) {
-    const OptionalLevel chosen = chosenLevel(own, arguments.level);
+}  // namespace
+
+void addStudioLevel(studio::StudioOptions& options, const std::string& scene, const OptionalLevel& own,
+                    const LevelArguments& level, const char* command) {
+    const OptionalLevel chosen = chosenLevel(own, level);
     if (!chosen) return;
-    const bool given = !arguments.level.file.empty();
-    const std::string path = given ? chosen->file : levelPathFor(arguments.scene, chosen->file);
+    const bool given = !level.file.empty();
+    const std::string path = given ? chosen->file : levelPathFor(scene, chosen->file);
     const LevelPlacement placement{chosen->scale, {chosen->position[0], chosen->position[1], chosen->position[2]}};
     try {
-        std::optional<LevelMesh> mesh = levelFor(arguments.scene, own, arguments.level);
+        std::optional<LevelMesh> mesh = levelFor(scene, own, level);
         if (!mesh) return;
         options.levelGeometry = std::make_shared<const LevelGeometry>(std::move(*mesh));
         options.level = levelToGlb(path, placement);
     } catch (const InputError& error) {
         if (given) throw;
-        std::fprintf(stderr, "camsys studio: warning: the scene's level cannot be read, so it opens without it: %s\n",
-                     error.what());
+        std::fprintf(stderr, "camsys %s: warning: the scene's level cannot be read, so it opens without it: %s\n",
+                     command, error.what());
         options.levelGeometry.reset();
         options.level.clear();
     }
 }
+
+namespace {
 
 /// The scene loaded and the studio's server bound to its port, not yet serving.
 std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
@@ -101,7 +103,7 @@ std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
     host.createCamera("", true);
     studio::StudioOptions options{arguments.scene, arguments.iterator, arguments.address, arguments.port,
                                   !arguments.noToken, true};
-    addLevel(options, level);
+    addStudioLevel(options, arguments.scene, level, arguments.level, "studio");
     std::unique_ptr<studio::StudioServer> server;
     try {
         server = std::make_unique<studio::StudioServer>(host, options, chosenLevel(level, arguments.level));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -107,10 +108,12 @@ namespace {
 /// `recordFlight`, with `observe(tick)` called after every tick is read.
 template <typename Observer>
 FlightRecording recordFlightObserved(Host& host, const Handle& iterator, const FlightOptions& options,
-                                     Observer observe) {
+                                     Observer observe, const TickTimes& timeOf = {}) {
     FlightRecording flight;
     FlightSandbox sandbox(host, iterator);
-    const FlightResult result = host.fly(iterator, options.start, options.step, options.maxTicks,
+    const ULong start = options.start, step = options.step;
+    const TickTimes steps = [start, step](std::size_t index) { return ULong(start + ULong(index) * step); };
+    const FlightResult result = host.fly(iterator, options.start, timeOf ? timeOf : steps, options.maxTicks,
                                          [&](ULong time, std::size_t, const _CCoordSystem<float>&, float) {
                                              flight.ticks.push_back(readTick(host, iterator, time));
                                              observe(flight.ticks.back());
@@ -126,6 +129,18 @@ FlightRecording recordFlightObserved(Host& host, const Handle& iterator, const F
 
 FlightRecording recordFlight(Host& host, const Handle& iterator, const FlightOptions& options) {
     return recordFlightObserved(host, iterator, options, [](const FlightTick&) {});
+}
+
+FlightRecording recordFlightAt(Host& host, const Handle& iterator, ULong start,
+                               const std::function<ULong(std::size_t)>& timeOf, std::size_t maxTicks) {
+    FlightOptions options;
+    options.start = start;
+    options.maxTicks = maxTicks;
+    return recordFlightObserved(host, iterator, options, [](const FlightTick&) {}, timeOf);
+}
+
+ULong frameTime(ULong start, double fps, std::size_t frame) {
+    return ULong(start + static_cast<ULong>(std::llround(static_cast<double>(frame) * 1000.0 / fps)));
 }
 
 namespace {

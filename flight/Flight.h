@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -173,6 +174,16 @@ extern const char* const kFlightColumns[15];
 /// and event; then restores the iterator and the camera (see above). Throws std::invalid_argument
 /// when `iterator` names no plug-in object.
 FlightRecording recordFlight(Host& host, const Handle& iterator, const FlightOptions& options);
+
+/// `recordFlight` activated at `start` with tick k at `timeOf(k)`: one Run at each time asked
+/// for, so every tick is exact at its own time (a video's frames, a contact sheet's moments).
+FlightRecording recordFlightAt(Host& host, const Handle& iterator, ULong start,
+                               const std::function<ULong(std::size_t)>& timeOf,
+                               std::size_t maxTicks);
+
+/// The clock time of a video's frame `frame` at `fps` frames a second from `start`:
+/// start + round(frame * 1000 / fps) (modulo 2^32).
+ULong frameTime(ULong start, double fps, std::size_t frame);
 
 /// The eye at `time` of a flight activated at `start` and ticked every `step`, exactly as the
 /// camera shows it at that tick without flying the ticks before: activation at `start`, one

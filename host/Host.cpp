@@ -415,6 +415,12 @@ bool Host::tick(const Handle& iterator, RtsObject* object, GameCamera* gameCamer
 
 FlightResult Host::fly(const Handle& iterator, ULong start, ULong step, std::size_t maxTicks,
                        const TickCallback& onTick) {
+    return fly(iterator, start, [start, step](std::size_t index) { return ULong(start + ULong(index) * step); },
+               maxTicks, onTick);
+}
+
+FlightResult Host::fly(const Handle& iterator, ULong start, const TickTimes& timeOf, std::size_t maxTicks,
+                       const TickCallback& onTick) {
     FlightResult result;
     RtsObject* object = runtime_.object(iterator);
     if (!object) return result;
@@ -425,8 +431,8 @@ FlightResult Host::fly(const Handle& iterator, ULong start, ULong step, std::siz
 
     GameCamera* gameCamera = camera();
     result.cameraTaken = gameCamera && gameCamera->master() == iterator;
-    ULong time = start;
-    for (std::size_t index = 0; index < maxTicks; ++index, time += step) {
+    for (std::size_t index = 0; index < maxTicks; ++index) {
+        const ULong time = timeOf(index);
         const bool ended = tick(iterator, object, gameCamera, time);
         if (onTick) {
             static const _CCoordSystem<float> noEye;

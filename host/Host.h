@@ -37,6 +37,8 @@ struct AttributeInfo {
 /// Called after each tick of a flight: the tick's time, its index from 0, and the eye the
 /// camera holds after reading it (frame and field of view).
 using TickCallback = std::function<void(ULong time, std::size_t index, const _CCoordSystem<float>& frame, float fov)>;
+/// The time of a flight's tick by its index from 0 (the iterator takes any time stamps).
+using TickTimes = std::function<ULong(std::size_t index)>;
 
 /// How a flight ended.
 struct FlightResult {
@@ -165,6 +167,9 @@ public:
     /// (modulo 2^32), each followed by `onTick`. Stops after the tick in which the iterator was
     /// deactivated, or after `maxTicks` ticks.
     FlightResult fly(const Handle& iterator, ULong start, ULong step, std::size_t maxTicks,
+                     const TickCallback& onTick = {});
+    /// The same with tick k at `timeOf(k)` (a video's frames, a contact sheet's moments).
+    FlightResult fly(const Handle& iterator, ULong start, const TickTimes& timeOf, std::size_t maxTicks,
                      const TickCallback& onTick = {});
 
     // -- Editor drawing ----------------------------------------------------------------------------

@@ -44,6 +44,13 @@ const std::vector<Api::Route>& Api::routes() {
         {"GET", "/api/objects/{name}/referrers", &Api::getReferrers},
         {"PATCH", "/api/objects/{name}", &Api::patchObject},
         {"DELETE", "/api/objects/{name}", &Api::deleteObject},
+        {"GET", "/api/render", &Api::getRender},
+        {"POST", "/api/render", &Api::startRender},
+        {"GET", "/api/render/frames", &Api::getRenderFrames},
+        {"POST", "/api/render/data", &Api::writeRender},
+        {"POST", "/api/render/progress", &Api::renderProgress},
+        {"POST", "/api/render/finish", &Api::finishRender},
+        {"POST", "/api/render/fail", &Api::failRender},
     };
     return table;
 }

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "studio/server/FileState.h"
+#include "studio/server/Render.h"
 #include "studio/server/Session.h"
 
 namespace studio {
@@ -55,6 +57,8 @@ public:
     /// Writes the recovery journal where a drag's steps left it behind (`soon`: only once
     /// kJournalGestureGap has passed), between requests.
     void keepJournal(bool soon);
+    /// The render the page is to make (`camsys render`), before the server serves.
+    void setRender(std::shared_ptr<RenderTask> render) { render_ = std::move(render); }
 
 private:
     struct Route {
@@ -91,6 +95,14 @@ private:
     std::string getRecoveredScene(const Request& request, const std::string&);
     std::string applyRecovery(const Request& request, const std::string&);
     std::string discardRecovery(const Request& request, const std::string&);
+    std::string getRender(const Request& request, const std::string&);
+    std::string startRender(const Request& request, const std::string&);
+    std::string getRenderFrames(const Request& request, const std::string&);
+    std::string writeRender(const Request& request, const std::string&);
+    std::string renderProgress(const Request& request, const std::string&);
+    std::string finishRender(const Request& request, const std::string&);
+    std::string failRender(const Request& request, const std::string&);
+    RenderTask& renderTask() const;
 
     Handle iteratorOf(const Query& query) const;
     host::FlightOptions flightOptions(const Query& query) const;
@@ -99,6 +111,7 @@ private:
     FileState& file_;
     std::mutex mutex_;
     bool gestureStep_ = false;  ///< the request being served is a drag's step
+    std::shared_ptr<RenderTask> render_;  ///< the render last started, if any
 };
 
 }  // namespace studio

@@ -41,6 +41,11 @@ const host::PartialFlight& Session::flight(const Handle& iterator, const host::F
     return flight_;
 }
 
+host::FlightRecording Session::flightAt(const Handle& iterator, ULong start,
+                                        const std::function<ULong(std::size_t)>& timeOf, std::size_t maxTicks) {
+    return sandboxed([&] { return host::recordFlightAt(host_, iterator, start, timeOf, maxTicks); });
+}
+
 std::string Session::frame(const Handle& iterator, ULong start, ULong step, ULong time) {
     const FrameKey key{iterator, start, step, time};
     if (frameKey_ && *frameKey_ == key) return frame_;

@@ -43,6 +43,9 @@ public:
     /// The flight of `options` flown to at least `ticks` ticks (or to its end).
     const host::PartialFlight& flight(const Handle& iterator, const host::FlightOptions& options,
                                       std::size_t ticks = std::numeric_limits<std::size_t>::max());
+    /// A flight with tick k at `timeOf(k)` (see `recordFlightAt`), not kept.
+    host::FlightRecording flightAt(const Handle& iterator, ULong start, const std::function<ULong(std::size_t)>& timeOf,
+                                   std::size_t maxTicks);
     /// One frame as JSON.
     std::string frame(const Handle& iterator, ULong start, ULong step, ULong time);
     /// The whole drawing as JSON, remembered as the drawing last sent.

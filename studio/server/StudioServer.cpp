@@ -37,6 +37,7 @@ StudioServer::StudioServer(host::Host& host, StudioOptions options, host::Option
     auto state = std::make_unique<State>(host, std::move(options), std::move(level));
     Session& session = state->session;
     session.setLevel(state->options.levelGeometry);
+    if (state->options.render) state->api.setRender(state->options.render);
     // A scene without an iterator opens too: the page offers to add one.
     if (!session.iterators().empty()) session.setCurrent(session.iterators().front());
     const std::string& wanted = state->options.iterator;
@@ -138,6 +139,11 @@ std::string StudioServer::url() const {
     std::string url = "http://" + urlHost(address) + ":" + std::to_string(s.port) + "/";
     if (s.options.requireToken) url += "?token=" + s.guard.token();
     return url;
+}
+
+std::string StudioServer::renderUrl() const {
+    const std::string page = url();
+    return page + (page.find('?') == std::string::npos ? "?" : "&") + "render=1";
 }
 
 const std::string& StudioServer::token() const { return state_->guard.token(); }

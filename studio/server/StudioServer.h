@@ -17,6 +17,7 @@
 #include "geometry/LevelGeometry.h"
 #include "host/Host.h"
 #include "scene/SceneLevel.h"
+#include "studio/server/Render.h"
 
 namespace studio {
 
@@ -32,6 +33,8 @@ struct StudioOptions {
     std::string level{};
     /// The same level's triangles for the checks and the analysis (clearance, target in sight).
     std::shared_ptr<const host::LevelGeometry> levelGeometry{};
+    /// The render the page at `renderUrl` makes (`camsys render`); none: the studio as usual.
+    std::shared_ptr<RenderTask> render{};
 };
 
 /// Threads that serve connections (each connection holds one while it is open).
@@ -81,6 +84,8 @@ public:
 
     /// The URL to open, with the token when one is required.
     std::string url() const;
+    /// The URL of the page that makes the render of the options.
+    std::string renderUrl() const;
     const std::string& token() const;
 
 private:

@@ -48,7 +48,6 @@ struct ScopedEnv {
     ~ScopedEnv() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
 };
 
-bool groupGone(pid_t pgid) { return kill(-pgid, 0) != 0 && errno == ESRCH; }
 
 template <typename Condition>
 bool eventually(Condition condition, double seconds = 10) {
@@ -58,6 +57,12 @@ bool eventually(Condition condition, double seconds = 10) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
+}
+
+/// No process of the group is left once init has reaped what stop() killed (stop() itself does
+/// not wait for that: a dead child is no longer running).
+bool groupGone(pid_t pgid) {
+    return eventually([&] { return kill(-pgid, 0) != 0 && errno == ESRCH; }, 5);
 }
 
 /// Processes whose command line mentions `text`.

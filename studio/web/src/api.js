@@ -109,6 +109,29 @@ export class Api {
   /** The linter's findings for the flight {iterator, start, step}, as `camsys lint --json`. */
   lint({ iterator, start, step }) { return this.get('/api/lint', { iterator, start, step }); }
 
+  // A render (see render.js): its settings and progress, the frames the server flew for it, and
+  // the output's bytes, progress and end sent back.
+  render() { return this.get('/api/render'); }
+  /** Starts a render written beside the scene as `name`. */
+  startRender(name, settings) { return this.send('POST', '/api/render', { name, settings }); }
+  renderFrames() { return this.get('/api/render/frames'); }
+  renderProgress(done, total) { return this.send('POST', '/api/render/progress', { done, total }); }
+  renderFinish(timings) { return this.send('POST', '/api/render/finish', { timings }); }
+  renderFail(error, cancelled = false) { return this.send('POST', '/api/render/fail', { error, cancelled }); }
+
+  /** `bytes` (a Uint8Array) at `offset` of the render's output, or of frame `frame`'s file. */
+  async renderData(offset, bytes, frame) {
+    const query = new URLSearchParams({ offset: String(offset) });
+    if (frame !== undefined) query.set('frame', String(frame));
+    const headers = { 'Content-Type': 'application/octet-stream' };
+    if (this.token) headers.Authorization = `Bearer ${this.token}`;
+    const response = await fetch(`/api/render/data?${query}`, { method: 'POST', headers, body: bytes, cache: 'no-store' });
+    if (!response.ok) {
+      const answer = await response.json().catch(() => ({}));
+      throw new ApiError('/api/render/data', response.status, answer.error || response.statusText, answer);
+    }
+  }
+
   async analysis(flight) {
     return decodeAnalysis(await this.get('/api/analysis', flight));
   }

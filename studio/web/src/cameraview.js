@@ -12,14 +12,33 @@ export const FOV_HELP = 'Field of view: the eye\'s fov value divides the tangent
   'vertical angle at fov 1: change it to match the game. A waypoint\'s FOVFac reaches the eye as 1/FOVFac: ' +
   'FOVFac 2 widens the view, 0.5 zooms in twice.';
 
+const right = new THREE.Vector3(), up = new THREE.Vector3(), back = new THREE.Vector3(), basis = new THREE.Matrix4();
+
+/**
+ * Puts the three.js `camera` where the game camera is: at `eye` ({x, y, z, fov}), with the axes
+ * `a` (right, forward, up), through the vertical angle that the eye's fov value makes of the
+ * base angle `fovBase`, with near and far planes for a world of size `extent`. The camera view
+ * and the clips rendered of a flight both place it here.
+ */
+export function placeEyeCamera(camera, eye, a, fovBase, extent) {
+  // three.js cameras look down their local -z with local +y up: x = right, y = up, z = -forward.
+  right.set(a[0], a[1], a[2]);
+  up.set(a[6], a[7], a[8]);
+  back.set(-a[3], -a[4], -a[5]);
+  basis.makeBasis(right, up, back);
+  camera.quaternion.setFromRotationMatrix(basis);
+  camera.position.set(eye.x, eye.y, eye.z);
+  camera.fov = verticalFov(eye.fov, fovBase);
+  camera.near = extent / 4000;
+  camera.far = extent * 100;
+  camera.updateProjectionMatrix();
+  camera.updateMatrixWorld();
+}
+
 export class CameraView extends ViewBase {
   constructor(container, world, state, surface) {
     super(container, world, state, surface, new THREE.PerspectiveCamera(60, 16 / 9, 0.05, 10000));
     this.axes = new Float32Array(9);
-    this.basis = new THREE.Matrix4();
-    this.right = new THREE.Vector3();
-    this.up = new THREE.Vector3();
-    this.back = new THREE.Vector3();
     this.makeOverlay();
   }
 
@@ -43,21 +62,8 @@ export class CameraView extends ViewBase {
   placeCamera() {
     const eye = this.state.shownEye(this.axes);
     if (!eye) return false;
-    const a = this.axes;
-    // three.js cameras look down their local -z with local +y up: x = right, y = up, z = -forward.
-    this.right.set(a[0], a[1], a[2]);
-    this.up.set(a[6], a[7], a[8]);
-    this.back.set(-a[3], -a[4], -a[5]);
-    this.basis.makeBasis(this.right, this.up, this.back);
-    this.camera.quaternion.setFromRotationMatrix(this.basis);
-    this.camera.position.set(eye.x, eye.y, eye.z);
-    const fov = eye.fov;
-    this.camera.fov = verticalFov(fov, this.state.options.fovBase);
-    this.camera.near = this.world.extent / 4000;
-    this.camera.far = this.world.extent * 100;
-    this.camera.updateProjectionMatrix();
-    this.camera.updateMatrixWorld();
-    this.note.textContent = `· ${this.state.flightParams.iterator} · fov ${formatNumber(fov, 3)} → ${this.camera.fov.toFixed(1)}° vertical`;
+    placeEyeCamera(this.camera, eye, this.axes, this.state.options.fovBase, this.world.extent);
+    this.note.textContent = `· ${this.state.flightParams.iterator} · fov ${formatNumber(eye.fov, 3)} → ${this.camera.fov.toFixed(1)}° vertical`;
     return true;
   }
 
