@@ -183,11 +183,17 @@ std::string HeadlessChromium::lastOutput(std::size_t lines) const {
 
 namespace {
 
-/// True while a process of the group `group` is alive. Children that died and wait for init to
-/// reap them (which can take seconds in a container) count as gone: they run nothing and hold
-/// nothing but their process table entry.
-bool groupHasLiveMember(pid_t group) {
-    if (kill(-group, 0) != 0 && errno == ESRCH) return false;
+/// What /proc says of one process: its state, group and CPU time (its own and its reaped
+/// children's), in clock ticks.
+struct ProcessStat {
+    char state = 0;
+    long group = 0;
+    unsigned long long cpuTicks = 0;
+};
+
+/// Calls `visit(stat)` for every process of the group `group`.
+template <typename Visit>
+void forEachInGroup(pid_t group, Visit visit) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
         const std::string name = entry.path().filename().string();
@@ -195,16 +201,29 @@ bool groupHasLiveMember(pid_t group) {
         std::ifstream stat(entry.path() / "stat");
         std::string line;
         if (!std::getline(stat, line)) continue;
-        // "PID (COMMAND) STATE PPID PGRP ...": the command may hold spaces and parentheses.
+        // "PID (COMMAND) STATE PPID PGRP SESSION TTY TPGID FLAGS MINFLT CMINFLT MAJFLT CMAJFLT
+        // UTIME STIME CUTIME CSTIME ...": the command may hold spaces and parentheses.
         const std::size_t close = line.rfind(')');
         if (close == std::string::npos) continue;
         std::istringstream fields(line.substr(close + 1));
-        char state = 0;
-        long parent = 0, processGroup = 0;
-        if (fields >> state >> parent >> processGroup && processGroup == group && state != 'Z' && state != 'X')
-            return true;
+        ProcessStat p;
+        long parent = 0;
+        unsigned long long skip = 0, user = 0, system = 0, childUser = 0, childSystem = 0;
+        if (!(fields >> p.state >> parent >> p.group) || p.group != group) continue;
+        for (int i = 0; i < 7; ++i) fields >> skip;
+        if (fields >> user >> system >> childUser >> childSystem) p.cpuTicks = user + system + childUser + childSystem;
+        visit(p);
     }
-    return false;
+}
+
+/// True while a process of the group `group` is alive. Children that died and wait for init to
+/// reap them (which can take seconds in a container) count as gone: they run nothing and hold
+/// nothing but their process table entry.
+bool groupHasLiveMember(pid_t group) {
+    if (kill(-group, 0) != 0 && errno == ESRCH) return false;
+    bool live = false;
+    forEachInGroup(group, [&](const ProcessStat& p) { live = live || (p.state != 'Z' && p.state != 'X'); });
+    return live;
 }
 
 }  // namespace
@@ -218,6 +237,13 @@ bool HeadlessChromium::waitForEmptyGroup(double seconds, int signalEachRound) {
         if (signalEachRound) kill(-pid_, signalEachRound);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+double HeadlessChromium::cpuSeconds() const {
+    if (pid_ <= 0 || stopped_) return 0;
+    unsigned long long ticks = 0;
+    forEachInGroup(pid_, [&](const ProcessStat& p) { ticks += p.cpuTicks; });
+    return double(ticks) / double(sysconf(_SC_CLK_TCK));
 }
 
 void HeadlessChromium::stop() noexcept {

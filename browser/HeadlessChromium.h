@@ -61,6 +61,9 @@ public:
     /// profile folder), for error messages. After stop() the tail kept when the folder was
     /// removed (its last 64 KiB).
     std::string lastOutput(std::size_t lines = 20) const;
+    /// The processor time the browser's processes have used so far (user and system, all of
+    /// its group), in seconds: what a render costs on a machine shared with other work.
+    double cpuSeconds() const;
     /// Ends the whole process group: SIGTERM, then SIGKILL after a grace period (~2 s) for
     /// whatever remains of the group; waits for the main process and until the group is empty
     /// (orphaned helpers are reaped by init, which may take a moment); then removes the profile

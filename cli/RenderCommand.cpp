@@ -152,15 +152,15 @@ private:
 };
 
 /// Says what was written and where the time went.
-void reportDone(const studio::RenderTask& task, double wall) {
+void reportDone(const studio::RenderTask& task, double wall, double cpu) {
     if (arguments.quiet) return;
     const studio::RenderTask::Progress p = task.progress();
     const studio::RenderTimings& t = p.timings;
     std::fprintf(stderr,
                  "camsys render: wrote %s: %zu frames in %.1f s (%.1f frames/s; on the page %.1f s: render %.1f s, "
-                 "read-back %.1f s, encode %.1f s, transfer %.1f s)\n",
+                 "read-back %.1f s, encode %.1f s, transfer %.1f s; Chromium's processor time %.1f s)\n",
                  task.output().c_str(), p.total, wall, wall > 0 ? double(p.total) / wall : 0.0, t.total / 1000,
-                 t.render / 1000, t.readback / 1000, t.encode / 1000, t.transfer / 1000);
+                 t.render / 1000, t.readback / 1000, t.encode / 1000, t.transfer / 1000, cpu);
 }
 
 /// The scene loaded into `host` with its camera, and the studio's options for the render.
@@ -190,7 +190,7 @@ bool watchRender(studio::RenderTask& task, HeadlessChromium& chromium, const std
         if (p.state != studio::RenderTask::State::Running) {
             line.end();
             if (p.state == studio::RenderTask::State::Finished) {
-                reportDone(task, line.secondsSinceStart());
+                reportDone(task, line.secondsSinceStart(), chromium.cpuSeconds());
                 return true;
             }
             if (interrupted)

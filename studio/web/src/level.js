@@ -17,9 +17,31 @@ export function triangleCount(root) {
   return Math.round(count);
 }
 
+/**
+ * A Lambert material in place of a glTF's physically based one: levels are for finding one's
+ * way, their surfaces rough and not metallic, and in a software renderer the physically based
+ * shader costs most of a frame (a clip of the flight renders about twice as fast without it).
+ */
+function lambertFor(material) {
+  if (!material || !material.isMeshStandardMaterial) return material;
+  const lambert = new THREE.MeshLambertMaterial({
+    color: material.color, map: material.map, emissive: material.emissive, emissiveMap: material.emissiveMap,
+    vertexColors: material.vertexColors, side: material.side, transparent: material.transparent,
+    opacity: material.opacity, alphaTest: material.alphaTest, name: material.name,
+  });
+  material.dispose();
+  return lambert;
+}
+
 /** The level's scene from the bytes of a .glb, stood upright in the world's axes. */
 export async function levelFromGlb(bytes) {
   const gltf = await new GLTFLoader().parseAsync(bytes, '');
+  const replaced = new Map();
+  gltf.scene.traverse((o) => {
+    if (!o.isMesh) return;
+    const swap = (m) => { if (!replaced.has(m)) replaced.set(m, lambertFor(m)); return replaced.get(m); };
+    o.material = Array.isArray(o.material) ? o.material.map(swap) : swap(o.material);
+  });
   const level = new THREE.Group();
   level.name = 'level';
   const upright = gltf.scene;

@@ -16,7 +16,7 @@ const now = () => performance.now();
 
 /**
  * What a render needs, fetched and built: the world as the camera view has it (with the level,
- * the path's lines only with `settings.showPath`), the frames (decoded flight columns with
+ * the path's lines only with `settings.showPath`, without the editor's ground grid), the frames (decoded flight columns with
  * `labels` and `waypoints`) and, for the overlay, the linter's findings.
  */
 export async function prepareClip(api, settings) {
@@ -30,6 +30,8 @@ export async function prepareClip(api, settings) {
   state.setScene(scene);
   state.setDraw(draw);
   state.setOption('showDrawing', !!settings.showPath);
+  // The ground grid is the editor's, not the game's: a clip shows what the camera would.
+  world.grid.visible = false;
   if (levelBytes) world.setLevel(await levelFromGlb(levelBytes));
   const frames = decodeFlight(answer);
   frames.labels = answer.labels || [];
@@ -53,16 +55,20 @@ export class FrameRenderer {
     this.eye = { x: 0, y: 0, z: 0, fov: 1 };
     this.gl = this.renderer.getContext();
     this.overlay = null;
+    this.pixel = new Uint8Array(4);
   }
 
-  /** Renders frame `k` of `clip`; with `gl.finish` so that the time it took is the draw's own. */
+  /**
+   * Renders frame `k` of `clip`. Reading one pixel waits for the draw to complete (WebGL's
+   * finish does not wait in Chromium), so that the time it took is the draw's own.
+   */
   draw(clip, k) {
     const f = clip.frames, e = this.eye;
     eyeAxes(f, k, this.axes);
     e.x = f.x[k]; e.y = f.y[k]; e.z = f.z[k]; e.fov = f.fov[k];
     placeEyeCamera(this.camera, e, this.axes, clip.settings.vfov, clip.world.extent);
     this.renderer.render(clip.world.scene, this.camera);
-    this.gl.finish();
+    this.gl.readPixels(0, 0, 1, 1, this.gl.RGBA, this.gl.UNSIGNED_BYTE, this.pixel);
   }
 
   /** The canvas to take frame `k` from: with the overlay, a copy with the facts written over it. */
