@@ -21,7 +21,6 @@ extern char** environ;
 namespace host {
 namespace {
 
-constexpr double kGraceSeconds = 2.0;
 // Helpers orphaned by the main process are reaped by init; some inits take a second or two.
 constexpr double kReapSeconds = 5.0;
 constexpr std::size_t kKeptOutputBytes = 64 * 1024;
@@ -246,12 +245,12 @@ double HeadlessChromium::cpuSeconds() const {
     return double(ticks) / double(sysconf(_SC_CLK_TCK));
 }
 
-void HeadlessChromium::stop() noexcept {
+void HeadlessChromium::stop(double graceSeconds) noexcept {
     if (stopped_) return;
     try {
         if (pid_ > 0) {
-            kill(-pid_, SIGTERM);
-            if (!waitForEmptyGroup(kGraceSeconds, 0)) {
+            if (graceSeconds > 0) kill(-pid_, SIGTERM);
+            if (graceSeconds <= 0 || !waitForEmptyGroup(graceSeconds, 0)) {
                 kill(-pid_, SIGKILL);
                 waitForEmptyGroup(kReapSeconds, SIGKILL);
             }

@@ -41,6 +41,9 @@ struct ChromiumOptions {
 /// The child starts with an empty signal mask and default dispositions whatever the calling
 /// thread has blocked (callers block SIGINT/SIGTERM in their threads to handle them in one place),
 /// so the SIGTERM of stop() reaches it. Nothing here installs handlers or blocks signals.
+/// How long stop() gives the browser to end by itself before it is killed.
+inline constexpr double kStopGraceSeconds = 2.0;
+
 class HeadlessChromium {
 public:
     /// Starts `program` headless on `url` (last argument). Throws std::invalid_argument for a
@@ -68,7 +71,10 @@ public:
     /// whatever remains of the group; waits for the main process and until the group is empty
     /// (orphaned helpers are reaped by init, which may take a moment); then removes the profile
     /// folder. Safe to call twice; never throws.
-    void stop() noexcept;
+    void stop() noexcept { stop(kStopGraceSeconds); }
+    /// The same with `graceSeconds` between SIGTERM and SIGKILL; 0 kills at once (a browser
+    /// whose work is done and whose profile goes anyway has nothing to save).
+    void stop(double graceSeconds) noexcept;
 
     pid_t pid() const { return pid_; }
     const std::string& profileFolder() const { return profile_; }

@@ -300,7 +300,7 @@ int runRender(Host& host) {
     {
         HeadlessChromium chromium(program, server->renderUrl(), {settings.width, settings.height});
         done = watchRender(*task, chromium, interrupted);
-        chromium.stop();
+        chromium.stop(0);
     }
     task->cancel();  // no-op once finished; otherwise nothing of the output stays
     finished = true;
