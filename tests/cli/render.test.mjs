@@ -41,10 +41,10 @@ function render(...args) {
   return r;
 }
 
-/** The flight flown every ms by `camsys fly`: [{ time, waypoint, eye }]. */
+/** The flight flown every ms by `camsys fly`: [{ time, waypoint, eye, pose }] (pose: eye, axes, fov). */
 function flyEveryMs() {
   const csv = camsys(['fly', 'flythrough.json', '--iterator', 'Cam', '--step', '1']).stdout.trim().split('\n').slice(1);
-  return csv.map((line) => { const v = line.split(',').map(Number); return { time: v[0], waypoint: v[1], eye: v.slice(2, 5) }; });
+  return csv.map((line) => { const v = line.split(',').map(Number); return { time: v[0], waypoint: v[1], eye: v.slice(2, 5), pose: v.slice(2).join() }; });
 }
 /** The frames of a render at `fps`: k = 0, 1, ... up to the first frame at or after the flight's last tick. */
 function frameTimes(fps, end) {
@@ -79,21 +79,18 @@ const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
 const pngs = (folder) => readdirSync(folder).sort();
 const frameName = (k) => `${String(k).padStart(5, '0')}.png`;
 
-let flight, end;
+// The flight's last tick, and its cut: the ms the eye jumps (far beyond any ms of flying).
+let flight, end, cut;
 before(() => {
   flight = flyEveryMs();
   end = flight.at(-1).time;
   assert.ok(end > 5000, `the example flies ${end} ms only`);
-});
-
-/** The first ms at which the eye jumps, as a cut makes it (far beyond any ms of flying). */
-function cutTime() {
   const steps = flight.slice(1).map((t, i) => ({ time: t.time, d: Math.hypot(...t.eye.map((x, j) => x - flight[i].eye[j])) }));
   const typical = median(steps.map((s) => s.d).filter((d) => d > 0));
   const jumps = steps.filter((s) => s.d > 100 * typical);
   assert.equal(jumps.length, 1, 'the example has one cut');
-  return jumps[0].time;
-}
+  cut = jumps[0].time;
+});
 
 describe('outputs as ffprobe reads them', () => {
   test('MP4: H.264 at the size, a frame per 1/30 s up to the end of the flight, decodes cleanly', () => {
@@ -114,16 +111,18 @@ describe('outputs as ffprobe reads them', () => {
     assert.equal(decodeErrors(at('same.webm')), '');
   });
 
-  test('frames into DIR/ and DIR/%05d.png: a PNG of the size per frame, numbered from 0; --fps sets the count', () => {
+  test('frames into DIR/ and DIR/PATTERN: a PNG of the size per frame, named from 0; --fps sets the count', () => {
     render('--size', SIZE, '--fps', '7', '-o', 'seven/');
     const count = frameTimes(7, end).length;  // the last frame is the first at or after the end
     assert.deepEqual(pngs(at('seven')), Array.from({ length: count }, (_, k) => frameName(k)));
-    render('--size', SIZE, '--fps', '12', '--from', '4000', '--to', '5000', '-o', 'twelve/%05d.png');
+    render('--size', SIZE, '--fps', '12', '--from', '4000', '--to', '5000', '-o', 'twelve/shot-%03d.png');
     const kept = frameTimes(12, end).filter((t) => t >= 4000 && t <= 5000).length;  // 13
-    assert.deepEqual(pngs(at('twelve')), Array.from({ length: kept }, (_, k) => frameName(k)));
-    for (const f of [at('seven', frameName(0)), at('seven', frameName(count - 1)), at('twelve', frameName(kept - 1))]) {
-      const p = probe(f);
-      assert.deepEqual([p.codec_name, p.width, p.height], ['png', W, H], f);
+    assert.deepEqual(pngs(at('twelve')), Array.from({ length: kept }, (_, k) => `shot-${String(k).padStart(3, '0')}.png`));
+    // Every file a PNG of the size: the signature, then IHDR's width and height.
+    for (const f of [...pngs(at('seven')).map((n) => at('seven', n)), ...pngs(at('twelve')).map((n) => at('twelve', n))]) {
+      const head = readFileSync(f).subarray(0, 24);
+      assert.equal(head.subarray(0, 8).toString('hex'), '89504e470d0a1a0a', `${f} is no PNG`);
+      assert.deepEqual([head.readUInt32BE(16), head.readUInt32BE(20)], [W, H], f);
     }
   });
 });
@@ -132,10 +131,11 @@ describe('frame k shows the camera at start + round(k * 1000 / fps)', () => {
   test('the frames on the two sides of the cut differ as a cut does, nowhere else', () => {
     const frames = pngs(at('seven')).map((f) => rgbFrames(at('seven', f))[0]);
     const steps = frames.slice(1).map((f, i) => difference(frames[i], f));
-    const cut = cutTime(), times = frameTimes(7, end);
+    const times = frameTimes(7, end);
     const after = times.findIndex((t) => t >= cut);
     const largest = steps.indexOf(Math.max(...steps));
     assert.equal(largest + 1, after, `the largest change is into frame ${largest + 1}, the cut at ${cut} ms is at frame ${after}`);
+    // Measured at 7 fps: 52 at the cut, 6.6 the median change, 24 the largest elsewhere.
     assert.ok(steps[largest] > 3 * median(steps), `cut ${steps[largest]}, median change ${median(steps)}`);
   });
 
@@ -144,8 +144,8 @@ describe('frame k shows the camera at start + round(k * 1000 / fps)', () => {
   // put the frame on the other side.
   for (const [fps, side] of [[87000 / 8699.6, 'after'], [87000 / 8699.4, 'before']]) {
     test(`at ${fps.toFixed(5)} fps frame 87 (${(87000 / fps).toFixed(1)} ms) shows the camera ${side} the cut`, () => {
-      const cut = cutTime(), dir = `near-${side}/`;
-      assert.equal(cut, 8700, 'the fps below are chosen for a cut at 8700 ms');
+      const dir = `near-${side}/`;
+      assert.equal(cut, 8700, 'these frame rates are chosen for a cut at 8700 ms');
       render('--size', SIZE, '--fps', String(fps), '--from', '8500', '--to', '8900', '-o', dir);
       const kept = frameTimes(fps, end).map((t, k) => ({ t, k })).filter(({ t }) => t >= 8500 && t <= 8900);
       const frames = pngs(at(dir)).map((f) => rgbFrames(at(dir, f))[0]);
@@ -203,21 +203,42 @@ describe('the PNG frames and the video agree frame by frame', () => {
 });
 
 describe('the contact sheet', () => {
-  test('holds a cell per moment: start, each waypoint reached, both sides of the cut, end', () => {
+  // The moments by the flight flown every ms: where the waypoint index moves on, the ms before
+  // the eye jumps and the ms it has, the first and the last tick; one cell per distinct time.
+  let moments, columns, rows, caption;
+  before(() => {
     render('--size', SIZE, '--sheet', '-o', 'sheet.png');
-    // The moments by the flight flown every ms: where the waypoint index moves on, the ms before
-    // the eye jumps and the ms it has, the first and the last tick; one cell per distinct time.
-    const cut = cutTime();
-    const moments = new Set([flight[0].time, end, cut - 1, cut]);
-    flight.forEach((t, i) => { if (i > 0 && t.waypoint !== flight[i - 1].waypoint) moments.add(t.time); });
-    const n = moments.size;  // 8 on the example
+    const times = new Set([flight[0].time, end, cut - 1, cut]);
+    flight.forEach((t, i) => { if (i > 0 && t.waypoint !== flight[i - 1].waypoint) times.add(t.time); });
+    moments = [...times].sort((a, b) => a - b).map((t) => flight.find((f) => f.time === t));
     // The sheet's layout: 4 columns of cells of the size, 8 px apart and around; a title band
     // and under each cell a caption band, each max(18, round(h / 12)) high (the title 8 more).
-    const columns = Math.min(4, n), rows = Math.ceil(n / columns), caption = Math.max(18, Math.round(H / 12));
+    columns = Math.min(4, moments.length);
+    rows = Math.ceil(moments.length / columns);
+    caption = Math.max(18, Math.round(H / 12));
+  });
+
+  test('holds a cell per moment: start, each waypoint reached, both sides of the cut, end', () => {
     const p = probe(at('sheet.png'));
     assert.deepEqual([p.codec_name, p.width, p.height],
-      ['png', columns * (W + 8) + 8, caption + 8 + rows * (H + caption + 8) + 8], `${n} moments`);
+      ['png', columns * (W + 8) + 8, caption + 8 + rows * (H + caption + 8) + 8], `${moments.length} moments`);
   });
+
+  test('each cell shows its moment: the first is frame 0, neighbours alike only where the camera stands',
+    { todo: 'the last cell (the end, 10.3 s) repeats the one after the cut (8.704 s)' }, () => {
+      const sheet = rgbFrames(at('sheet.png'), columns * (W + 8) + 8, caption + 8 + rows * (H + caption + 8) + 8)[0];
+      const stride = (columns * (W + 8) + 8) * 3;
+      const cell = (i) => {
+        const x = 8 + (i % columns) * (W + 8), y = caption + 8 + Math.floor(i / columns) * (H + caption + 8);
+        return Buffer.concat(Array.from({ length: H }, (_, r) => sheet.subarray((y + r) * stride + x * 3, (y + r) * stride + (x + W) * 3)));
+      };
+      // Drawn unscaled from the same renderer: measured 0.00 against the frame.
+      assert.ok(difference(cell(0), rgbFrames(at('seven', frameName(0)))[0]) < 0.5, 'the first cell is not frame 0');
+      for (let i = 1; i < moments.length; ++i) {
+        const d = difference(cell(i - 1), cell(i)), still = moments[i - 1].pose === moments[i].pose;
+        assert.ok(still ? d < 0.5 : d > 2, `cells ${i - 1} and ${i} (${moments[i - 1].time} and ${moments[i].time} ms) differ by ${d}`);
+      }
+    });
 });
 
 describe('refusals: exit 2, nothing written', () => {
