@@ -280,6 +280,8 @@ int runRender(Host& host) {
     } catch (const std::invalid_argument& error) {
         throw InputError(arguments.scene, "", "", error.what());
     }
+    if (server->iterator().empty())
+        throw InputError(arguments.scene, "", "", "the scene has no iterator (an object with an eye) to fly");
     server->bind();
     std::atomic<bool> served = false;
     std::thread serving([&] {

@@ -37,6 +37,18 @@ std::vector<SheetMoment> contactSheetMoments(const FlightAnalysisInput& input, c
     at(ticks.back().time, "end · " + waypointName(input, ticks.back().waypoint));
     std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.since < b.since; });
 
+    // The Run that ends the flight shows the eye of the Run before it, as the camera holds it:
+    // what lies at or after the path's end is shown 1 ms before it, where the camera has arrived.
+    // The end lies after the tick before the last; the last waypoint reached there marks it.
+    if (ticks.size() >= 2) {
+        const ULong before = ULong(ticks[ticks.size() - 2].time - first);
+        ULong end = ULong(ticks.back().time - first);
+        for (const FlightMark& mark : analysis.marks)
+            if (const ULong since = ULong(mark.time - first); since > before && since < end) end = since;
+        for (Placed& p : placed)
+            if (p.since >= end) p.since = end - 1;
+    }
+
     std::vector<SheetMoment> moments;
     for (Placed& p : placed) {
         const ULong time = ULong(first + p.since);

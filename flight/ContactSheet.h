@@ -17,7 +17,9 @@ struct SheetMoment {
 /// The start, every waypoint reached, both sides of every cut and the end of the flight that
 /// `analysis` measured on `input` (ticks `step` ms apart), in order of time: a cut is shown by
 /// the tick before it and the tick that shows it. Moments at one time share a cell, their labels
-/// joined. Waypoints are named as the analysis knows them; none for a flight without ticks.
+/// joined. The end, and what falls on it, is shown 1 ms before the path ends: the Run that
+/// ends a flight shows the eye of the Run before it. Waypoints are named as the analysis knows
+/// them; none for a flight without ticks.
 std::vector<SheetMoment> contactSheetMoments(const FlightAnalysisInput& input, const FlightAnalysis& analysis,
                                              ULong step);
 

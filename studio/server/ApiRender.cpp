@@ -105,7 +105,7 @@ std::string Api::getRenderFrames(const Request& request, const std::string&) {
         const std::vector<host::SheetMoment> moments =
             host::contactSheetMoments(input, host::analyseFlight(input), options.step);
         frames = session_.flightAt(iterator, s.start, [&](std::size_t k) { return moments[k].time; }, moments.size());
-        for (const host::SheetMoment& moment : moments) labels.push_back(moment.label);
+        for (std::size_t k = 0; k < frames.ticks.size() && k < moments.size(); ++k) labels.push_back(moments[k].label);
     } else {
         const double fps = s.fps;
         const ULong start = s.start;

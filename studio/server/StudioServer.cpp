@@ -141,6 +141,11 @@ std::string StudioServer::url() const {
     return url;
 }
 
+std::string StudioServer::iterator() const {
+    const Session& session = state_->session;
+    return session.current().IsNull() ? std::string() : session.host().nameOf(session.current());
+}
+
 std::string StudioServer::renderUrl() const {
     const std::string page = url();
     return page + (page.find('?') == std::string::npos ? "?" : "&") + "render=1";

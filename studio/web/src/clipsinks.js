@@ -29,14 +29,23 @@ export function codecFor(format, width, height) {
   return width * height <= 1920 * 1088 ? 'avc1.640028' : 'avc1.640033';
 }
 
-/** The encoder's settings: a quantizer with `crf`, else a bit rate for the frame size and rate. */
-export function encoderConfig(settings) {
+/**
+ * The bit rate for the frame size and rate: about 0.1 bit a pixel a frame, clean for rendered
+ * scenes with large even surfaces. With `crf`, where the encoder takes no quantizer: the rate
+ * doubles for every 6 below 23 and halves for every 6 above, as x264's CRF scale goes.
+ */
+export function bitrateFor({ width, height, fps, crf }) {
+  const base = width * height * fps * 0.1;
+  return Math.max(100_000, Math.round(crf >= 0 ? base * 2 ** ((23 - crf) / 6) : base));
+}
+
+/** The encoder's settings: a quantizer with `crf` (unless `quantizer` is false), else a bit rate. */
+export function encoderConfig(settings, quantizer = true) {
   const { format, width, height, fps, crf } = settings;
   const config = { codec: codecFor(format, width, height), width, height, framerate: fps, latencyMode: 'quality' };
   if (format === 'mp4') config.avc = { format: 'avc' };
-  if (crf >= 0) config.bitrateMode = 'quantizer';
-  // About 0.1 bit a pixel a frame: clean for rendered scenes with large even surfaces.
-  else config.bitrate = Math.max(200_000, Math.round(width * height * fps * 0.1));
+  if (crf >= 0 && quantizer) config.bitrateMode = 'quantizer';
+  else config.bitrate = bitrateFor(settings);
   return config;
 }
 
@@ -49,9 +58,18 @@ export class VideoSink {
   async start(clip, timings) {
     const s = this.settings;
     this.timings = timings;
-    const config = encoderConfig(s);
+    let config = encoderConfig(s);
+    this.quantizer = s.crf >= 0;
+    // Chromium's H.264 encoder takes no quantizer: the quality then comes as a bit rate.
+    if (this.quantizer && !(await VideoEncoder.isConfigSupported(config)).supported) {
+      config = encoderConfig(s, false);
+      this.quantizer = false;
+    }
     const support = await VideoEncoder.isConfigSupported(config);
-    if (!support.supported) throw new Error(`this browser cannot encode ${config.codec} at ${s.width}x${s.height}`);
+    if (!support.supported) {
+      throw new Error(`this browser cannot encode ${config.codec} at ${s.width}x${s.height}` +
+        (s.format === 'mp4' ? ' (try WebM: -o OUT.webm)' : ''));
+    }
     const mp4 = s.format === 'mp4';
     const total = clip.frames.rows;
     const writable = new WritableStream({
@@ -94,7 +112,7 @@ export class VideoSink {
     this.timings.readback += now() - t0;
     t0 = now();
     const options = { keyFrame: index % this.keyEvery === 0 };
-    if (s.crf >= 0) options[s.format === 'mp4' ? 'avc' : 'vp9'] = { quantizer: s.crf };
+    if (this.quantizer) options[s.format === 'mp4' ? 'avc' : 'vp9'] = { quantizer: s.crf };
     this.encoder.encode(frame, options);
     frame.close();
     // The renderer runs ahead of the encoder by a few frames at most: memory stays flat.

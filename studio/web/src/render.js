@@ -85,7 +85,8 @@ export class FrameRenderer {
     return this.overlay;
   }
 
-  dispose() { this.renderer.dispose(); }
+  // A page allows a few WebGL contexts at once: a render in the studio gives its own back at once.
+  dispose() { this.renderer.dispose(); this.renderer.forceContextLoss(); }
 }
 
 /**
