@@ -144,8 +144,6 @@ export class RenderDialog {
       if (!cancelled) console.warn('render failed:', error);
     } finally {
       this.running = null;
-      this.renderButton.disabled = false;
-      this.closeButton.textContent = 'Close';
     }
   }
 
