@@ -30,7 +30,7 @@ Json jsonBody(const Request& request) {
 std::string renderJson(const RenderTask& task) {
     const RenderTask::Progress p = task.progress();
     static const char* const kStates[] = {"running", "finished", "failed", "cancelled"};
-    Json json = {{"output", task.output()},
+    Json json = {{"output", task.output().empty() ? Json() : Json(task.output())},
                  {"state", kStates[static_cast<int>(p.state)]},
                  {"done", p.done},
                  {"total", p.total},
@@ -59,23 +59,28 @@ std::string Api::getRender(const Request& request, const std::string&) {
     return renderJson(renderTask());
 }
 
-/// A render the page starts: written beside the scene's file under `name`.
+/// A render the page starts: written beside the scene's file under `name`, or with a null
+/// `name` kept by the page (a download; frames, being many files, cannot be).
 std::string Api::startRender(const Request& request, const std::string&) {
     Query(request, {});
     const Json body = jsonBody(request);
     const auto name = body.find("name");
     const auto settings = body.find("settings");
-    if (name == body.end() || !name->is_string() || settings == body.end())
-        throw BadRequest("a render needs \"name\" (a file name beside the scene) and \"settings\"");
-    const std::string file = name->get<std::string>();
-    if (file.empty() || file.find('/') != std::string::npos || file[0] == '.')
+    if (name == body.end() || !(name->is_string() || name->is_null()) || settings == body.end())
+        throw BadRequest("a render needs \"name\" (a file name beside the scene, or null) and \"settings\"");
+    const std::string file = name->is_null() ? std::string() : name->get<std::string>();
+    const std::filesystem::path scene(file_.file());
+    if (name->is_string() && (file.empty() || file.find('/') != std::string::npos || file[0] == '.'))
         throw BadRequest("\"name\" must be a plain file name (no folders, not hidden), not \"" + file + "\"");
+    if (!file.empty() && file == scene.filename().string())
+        throw BadRequest("\"" + file + "\" is the scene's own file; choose another name");
     if (render_ && render_->progress().state == RenderTask::State::Running)
         throw Conflict("a render is running; cancel it first", {});
     const RenderSettings parsed = renderSettingsFromJson(settings->dump());
-    const std::filesystem::path beside = std::filesystem::path(file_.file()).parent_path() / file;
+    if (file.empty() && parsed.format == RenderFormat::Frames)
+        throw BadRequest("frames are a folder of files: they need a \"name\" to be written beside the scene");
     try {
-        render_ = std::make_shared<RenderTask>(parsed, beside.string());
+        render_ = std::make_shared<RenderTask>(parsed, file.empty() ? file : (scene.parent_path() / file).string());
     } catch (const std::runtime_error& error) {
         throw BadRequest(error.what());
     }

@@ -128,6 +128,7 @@ RenderSettings renderSettingsFromJson(std::string_view text) {
 
 RenderTask::RenderTask(RenderSettings settings, std::string output)
     : settings_(std::move(settings)), output_(std::move(output)) {
+    if (output_.empty()) return;
     if (settings_.format == RenderFormat::Frames)
         folder_ = std::make_unique<host::StagedFolder>(output_);
     else
@@ -137,6 +138,7 @@ RenderTask::RenderTask(RenderSettings settings, std::string output)
 void RenderTask::write(std::uint64_t offset, std::string_view bytes, std::optional<std::size_t> frame) {
     std::lock_guard lock(mutex_);
     if (progress_.state != State::Running) throw Conflict("the render has ended", {});
+    if (output_.empty()) throw Conflict("this render's bytes stay in the page: the studio writes no file for it", {});
     if (frame.has_value() != (folder_ != nullptr))
         throw BadRequest(folder_ ? "a frame's bytes need \"frame\", its number" : "this render writes one file, not frames");
     if (folder_)
@@ -158,7 +160,7 @@ void RenderTask::finish(const RenderTimings& timings) {
     if (progress_.state != State::Running) throw Conflict("the render has ended", {});
     try {
         if (folder_) folder_->commit();
-        else file_->commit();
+        else if (file_) file_->commit();
     } catch (const std::runtime_error& error) {
         folder_.reset();
         file_.reset();

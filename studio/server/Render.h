@@ -80,7 +80,8 @@ public:
     };
 
     /// Opens the output (a file, or for `Frames` a folder): throws std::runtime_error when it
-    /// cannot be written. `output` is shown in messages as given.
+    /// cannot be written. `output` is shown in messages as given. An empty `output` is a render
+    /// whose bytes the page keeps (a download): it refuses every write and finishes with no file.
     RenderTask(RenderSettings settings, std::string output);
 
     const RenderSettings& settings() const { return settings_; }

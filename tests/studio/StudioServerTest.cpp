@@ -7,9 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -475,6 +477,45 @@ TEST_F(StudioServerTest, LintIsTheToolsLint) {
     }
     EXPECT_EQ(get("/api/lint?maxTicks=5").first, 400);
     EXPECT_EQ(get("/api/lint?iterator=Tower").first, 400);
+}
+
+TEST_F(StudioServerTest, RenderKeptByThePageWritesNothing) {
+    // A render whose bytes the page keeps (a download) still gets its frames from the server,
+    // but nothing of it reaches the scene's folder; frames and the scene's own name are refused.
+    const auto listing = [] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(CAMSYS_EXAMPLES))
+            names.push_back(entry.path().filename().string() + " " + std::to_string(entry.is_regular_file() ? entry.file_size() : 0));
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = listing();
+    const auto post = [&](const std::string& path, const Json& body) {
+        const httplib::Result result = client_->Post(path, body.dump(), "application/json");
+        return result ? std::pair(result->status, Json::parse(result->body, nullptr, false)) : std::pair(0, Json());
+    };
+    const Json settings = {{"format", "webm"}, {"width", 64}, {"height", 36}, {"fps", 10}, {"from", 100}, {"to", 400}};
+    const auto [started, task] = post("/api/render", {{"name", nullptr}, {"settings", settings}});
+    ASSERT_EQ(started, 200) << task.dump();
+    EXPECT_TRUE(task["progress"]["output"].is_null());
+    EXPECT_EQ(task["progress"]["state"], "running");
+    const auto [status, frames] = get("/api/render/frames");
+    ASSERT_EQ(status, 200);
+    EXPECT_EQ(frames["rows"], 4);  // 100, 200, 300 and 400 ms after the activation at 10 frames a second
+
+    const httplib::Result data = client_->Post("/api/render/data?offset=0", std::string("bytes"), "application/octet-stream");
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->status, 409);
+    EXPECT_EQ(post("/api/render", {{"name", nullptr}, {"settings", settings}}).first, 409) << "a second render while one runs";
+    const auto [finished, end] = post("/api/render/finish", Json::object());
+    EXPECT_EQ(finished, 200);
+    EXPECT_EQ(end["progress"]["state"], "finished");
+    EXPECT_EQ(end["progress"]["bytes"], 0);
+
+    EXPECT_EQ(post("/api/render", {{"name", nullptr}, {"settings", {{"format", "frames"}}}}).first, 400);
+    EXPECT_EQ(post("/api/render", {{"name", "flythrough.json"}, {"settings", settings}}).first, 400);
+    EXPECT_EQ(post("/api/render", {{"name", 3}, {"settings", settings}}).first, 400);
+    EXPECT_EQ(listing(), before);
 }
 
 TEST(StudioJson, Base64) {

@@ -29,6 +29,7 @@ import { listenForSplitter } from './splitter.js';
 import { notify, showError } from './notice.js';
 import { $ } from './dom.js';
 import { runRenderPage } from './renderpage.js';
+import { RenderDialog } from './renderdialog.js';
 
 if (new URLSearchParams(location.search).has('render')) runRenderPage(new Api());
 else startStudio();
@@ -80,6 +81,7 @@ function startStudio() {
   const file = new SceneFile(state, editor, notify);
   const recovery = studio.recovery = new Recovery(api, editor, { notify });
   const header = new Header(state, editor, file, { loadFlight, showError });
+  studio.renderDialog = new RenderDialog(api, state);
   listenForSplitter($('splitter'));
   listenForKeys({ state, view3d, gizmo, editBar, file });
 
