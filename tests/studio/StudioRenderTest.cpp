@@ -142,13 +142,13 @@ TEST(RenderSettings, FrameNamesAndTheJsonThePageReadsBack) {
 
 TEST_F(StudioRenderTest, AVideosFramesAreAtTheirOwnTimesWithinTheRangeAndItsBytesLandWhole) {
     RenderSettings settings;
-    settings.start = 500, settings.from = 1000u, settings.to = 4000u;
+    settings.start = 510, settings.from = 1000u, settings.to = 4000u;
     open(settings, "clip.mp4");
     const auto [status, frames] = call("GET", "/api/render/frames");
     ASSERT_EQ(status, 200) << frames.dump();
     std::vector<ULong> expected;
     for (std::size_t k = 0; host::frameTime(0, 30, k) <= 4000; ++k)
-        if (host::frameTime(0, 30, k) >= 1000) expected.push_back(host::frameTime(500, 30, k));
+        if (host::frameTime(0, 30, k) >= 1000) expected.push_back(host::frameTime(510, 30, k));
     EXPECT_EQ(frames["rows"], expected.size());
     EXPECT_EQ(timeColumn(frames["data"]["time"]), expected);
     EXPECT_EQ(frames["labels"], Json::array());
