@@ -88,12 +88,6 @@ TEST(RecordFlightAt, EveryFrameIsTheCameraAtItsOwnTimeUpToTheTickThatEndsTheFlig
                 }
             }
         }
-    // Asked for fewer ticks than the flight has: that many, at their times.
-    const Handle cam = host->find("Cam");
-    const host::FlightRecording cut = host::recordFlightAt(*host, cam, 7, [](std::size_t k) { return ULong(7 + 5 * k * k); }, 20);
-    ASSERT_EQ(cut.ticks.size(), 20u);
-    EXPECT_TRUE(cut.hitLimit);
-    for (std::size_t k = 0; k < 20; ++k) EXPECT_EQ(cut.ticks[k].time, 7 + 5 * k * k);
 }
 
 TEST(ContactSheet, TheExampleShowsItsStartWaypointsBothSidesOfEveryCutAndItsEnd) {
@@ -122,18 +116,22 @@ TEST(ContactSheet, TheExampleShowsItsStartWaypointsBothSidesOfEveryCutAndItsEnd)
     ASSERT_GE(moments.size(), 3u);
     for (std::size_t i = 1; i < moments.size(); ++i) EXPECT_LT(moments[i - 1].time, moments[i].time) << i;
     EXPECT_EQ(moments.front().time, flight.ticks.front().time);
-    EXPECT_EQ(moments.front().label.rfind("start · ", 0), 0u) << moments.front().label;
+    EXPECT_EQ(moments.front().label, "start · " + input.waypoints.front().name) << "the first waypoint's, once";
     EXPECT_EQ(moments.back().time, flight.ticks.back().time);
     EXPECT_TRUE(has(moments.back().label, "end · "));
 
+    // One cell for each time any of them falls on, however many fall there.
+    std::set<ULong> times = {flight.ticks.front().time, flight.ticks.back().time};
     std::size_t waypoints = 0, cuts = 0;
     for (const host::FlightMark& mark : analysis.marks) {
         if (mark.kind == host::FlightMark::Kind::Waypoint) {
             ++waypoints;
+            times.insert(mark.time);
             EXPECT_TRUE(has(momentAt(mark.time), input.waypoints.at(mark.waypoint).name));
         } else if (mark.kind == host::FlightMark::Kind::Cut) {
             ++cuts;
             const ULong before = mark.time - options.step;
+            times.insert({before, mark.time});
             EXPECT_TRUE(has(momentAt(before), "before cut · " + input.waypoints.at(mark.waypoint).name));
             EXPECT_TRUE(has(momentAt(mark.time), "after cut · " + input.waypoints.at(mark.waypoint + 1).name));
             // The old shot, then the new one: further apart than the camera moves in a tick.
@@ -143,14 +141,7 @@ TEST(ContactSheet, TheExampleShowsItsStartWaypointsBothSidesOfEveryCutAndItsEnd)
     }
     EXPECT_GE(waypoints, 5u);
     EXPECT_GE(cuts, 1u);
-    // One cell for each time any of them falls on, the labels there joined once: the start is
-    // where the first waypoint is.
-    std::set<ULong> times = {flight.ticks.front().time, flight.ticks.back().time};
-    for (const host::FlightMark& mark : analysis.marks)
-        if (mark.kind == host::FlightMark::Kind::Waypoint) times.insert(mark.time);
-        else if (mark.kind == host::FlightMark::Kind::Cut) times.insert({mark.time - options.step, mark.time});
     EXPECT_EQ(moments.size(), times.size());
-    EXPECT_EQ(moments.front().label, "start · " + input.waypoints.front().name);
 
     host::FlightAnalysisInput noTicks = input;
     noTicks.ticks.clear();
