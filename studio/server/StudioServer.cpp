@@ -154,7 +154,7 @@ std::string StudioServer::renderUrl() const {
 const std::string& StudioServer::token() const { return state_->guard.token(); }
 
 std::pair<int, std::string> StudioServer::call(const std::string& method, const std::string& target,
-                                               const std::string& body) {
+                                               const std::string& body, const std::string& contentType) {
     Request request;
     request.method = method;
     const std::size_t question = target.find('?');
@@ -171,7 +171,8 @@ std::pair<int, std::string> StudioServer::call(const std::string& method, const 
         }
     }
     request.body = body;
-    if (!body.empty()) request.headers.contentType = "application/json";
+    if (!contentType.empty()) request.headers.contentType = contentType;
+    else if (!body.empty()) request.headers.contentType = "application/json";
     Answer answer = state_->api.serve(request);
     return {answer.status, std::move(answer.body)};
 }

@@ -67,10 +67,10 @@ public:
 
     /// Serves one API request without a socket, as the listening server would after its checks
     /// of token, Host and Origin (for benchmarks, tests and fuzzing): `target` is the path with
-    /// an optional query ("/api/frame?t=100"; no percent escapes), `body` JSON or empty.
-    /// Returns the status and the JSON answer.
+    /// an optional query ("/api/frame?t=100"; no percent escapes), `body` JSON or empty, or of
+    /// `contentType` when one is given (a render's bytes). Returns the status and the JSON answer.
     std::pair<int, std::string> call(const std::string& method, const std::string& target,
-                                     const std::string& body = {});
+                                     const std::string& body = {}, const std::string& contentType = {});
 
     /// What to tell the user about a journal of unsaved changes that an earlier session left
     /// beside the scene's file; empty when there is none.

@@ -1,0 +1,149 @@
+// What a render flies: a video's frames at their own clock times, each exactly the camera's view
+// at that time, and the contact sheet's moments of the example's shot list.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "flight/ContactSheet.h"
+#include "flight/Flight.h"
+#include "flight/FlightAnalysis.h"
+#include "flight/FlightAnalysisInput.h"
+#include "host/Host.h"
+#include "module/InProcessModule.h"
+#include "scene/SceneFile.h"
+
+using host::FlightTick;
+using host::Host;
+
+namespace {
+
+std::unique_ptr<Host> exampleHost() {
+    auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
+    host::loadSceneFile(*host, CAMSYS_EXAMPLES "/flythrough.json");
+    host->createCamera();
+    return host;
+}
+
+::testing::AssertionResult sameTick(const FlightTick& a, const FlightTick& b) {
+    if (a.time != b.time || a.waypoint != b.waypoint || a.segmentStart != b.segmentStart)
+        return ::testing::AssertionFailure() << "time " << a.time << "/" << b.time << ", waypoint " << a.waypoint << "/"
+                                             << b.waypoint << ", segment " << a.segmentStart << "/" << b.segmentStart;
+    if (std::memcmp(&a.eye, &b.eye, sizeof a.eye) != 0 || std::memcmp(&a.fov, &b.fov, sizeof a.fov) != 0)
+        return ::testing::AssertionFailure() << "the eye differs at " << a.time;
+    return ::testing::AssertionSuccess();
+}
+
+double distance(const FlightTick& a, const FlightTick& b) {
+    const auto& p = a.eye.Origin;
+    const auto& q = b.eye.Origin;
+    return std::hypot(double(p.x) - q.x, double(p.y) - q.y, double(p.z) - q.z);
+}
+
+}  // namespace
+
+TEST(FrameTime, RoundsToTheNearestMillisecondAndWrapsWithTheClock) {
+    const ULong at7[] = {0, 143, 286, 429};  // 1000/7 = 142.86 ms
+    for (std::size_t k = 0; k < 4; ++k) EXPECT_EQ(host::frameTime(0, 7, k), at7[k]) << k;
+    EXPECT_EQ(host::frameTime(0, 30, 2), 67u);
+    EXPECT_EQ(host::frameTime(500, 29.97, 1), 533u);
+    EXPECT_EQ(host::frameTime(500, 29.97, 2), 567u);
+    EXPECT_EQ(host::frameTime(0, 29.97, 2997), 100000u) << "no drift over many frames";
+    EXPECT_EQ(host::frameTime(0xFFFFFFF0u, 30, 0), 0xFFFFFFF0u);
+    EXPECT_EQ(host::frameTime(0xFFFFFFF0u, 30, 1), 17u);  // 2^32 - 16 + 33
+}
+
+TEST(RecordFlightAt, EveryFrameIsTheCameraAtItsOwnTimeUpToTheTickThatEndsTheFlight) {
+    auto host = exampleHost();
+    // A clock that wraps within the flight as well (2^32 - 4096: in segment 2).
+    for (const ULong start : {0u, 0xFFFFF000u})
+        for (const char* name : {"Cam", "Chase"}) {
+            const Handle iterator = host->find(name);
+            // The tick that deactivates the iterator, to the millisecond.
+            host::FlightOptions everyMs;
+            everyMs.start = start, everyMs.step = 1, everyMs.maxTicks = 1000000;
+            const host::FlightRecording fine = host::recordFlight(*host, iterator, everyMs);
+            ASSERT_FALSE(fine.hitLimit);
+            const ULong end = ULong(fine.ticks.back().time - start);
+            for (const double fps : {30.0, 7.0}) {
+                SCOPED_TRACE(std::string(name) + " from " + std::to_string(start) + " at " + std::to_string(fps) + " fps");
+                const auto timeOf = [=](std::size_t k) { return host::frameTime(start, fps, k); };
+                const host::FlightRecording frames = host::recordFlightAt(*host, iterator, start, timeOf, 100000);
+                ASSERT_FALSE(frames.hitLimit);
+                ASSERT_GT(frames.ticks.size(), 20u);
+                // The last frame is the first at or after the end; every frame before it is before the end.
+                EXPECT_GE(ULong(frames.ticks.back().time - start), end);
+                EXPECT_LT(ULong(frames.ticks[frames.ticks.size() - 2].time - start), end);
+                EXPECT_EQ(frames.events.back().kind, host::FlightEvent::Kind::Deactivate);
+                EXPECT_EQ(frames.events.back().time, frames.ticks.back().time);
+                // Against an oracle that flies each frame alone: activation, the frame before, the frame.
+                for (std::size_t k = 0; k < frames.ticks.size(); ++k) {
+                    const ULong step = k ? ULong(timeOf(k) - timeOf(k - 1)) : 33;
+                    ASSERT_TRUE(sameTick(frames.ticks[k], host::sampleFlight(*host, iterator, start, step, timeOf(k))))
+                        << "frame " << k;
+                }
+            }
+        }
+}
+
+TEST(ContactSheet, TheExampleShowsItsStartWaypointsBothSidesOfEveryCutAndItsEnd) {
+    auto host = exampleHost();
+    const Handle cam = host->find("Cam");
+    const host::FlightOptions options;
+    const host::FlightRecording flight = host::recordFlight(*host, cam, options);
+    const host::FlightAnalysisInput input = host::flightAnalysisInput(*host, cam, flight.ticks);
+    const host::FlightAnalysis analysis = host::analyseFlight(input);
+    const std::vector<host::SheetMoment> moments = host::contactSheetMoments(input, analysis, options.step);
+    const auto tickAt = [&](ULong time) -> const FlightTick& {
+        for (const FlightTick& tick : flight.ticks)
+            if (tick.time == time) return tick;
+        ADD_FAILURE() << "no tick at " << time;
+        return flight.ticks.front();
+    };
+    const auto momentAt = [&](ULong time) -> std::string {
+        for (const host::SheetMoment& m : moments)
+            if (m.time == time) return m.label;
+        return "(none at " + std::to_string(time) + ")";
+    };
+    const auto has = [](const std::string& label, const std::string& part) {
+        return ::testing::AssertionResult(label.find(part) != std::string::npos) << '"' << label << "\" lacks " << part;
+    };
+
+    ASSERT_GE(moments.size(), 3u);
+    for (std::size_t i = 1; i < moments.size(); ++i) EXPECT_LT(moments[i - 1].time, moments[i].time) << i;
+    EXPECT_EQ(moments.front().time, flight.ticks.front().time);
+    EXPECT_EQ(moments.front().label, "start · " + input.waypoints.front().name) << "the first waypoint's, once";
+    EXPECT_EQ(moments.back().time, flight.ticks.back().time);
+    EXPECT_TRUE(has(moments.back().label, "end · "));
+
+    // One cell for each time any of them falls on, however many fall there.
+    std::set<ULong> times = {flight.ticks.front().time, flight.ticks.back().time};
+    std::size_t waypoints = 0, cuts = 0;
+    for (const host::FlightMark& mark : analysis.marks) {
+        if (mark.kind == host::FlightMark::Kind::Waypoint) {
+            ++waypoints;
+            times.insert(mark.time);
+            EXPECT_TRUE(has(momentAt(mark.time), input.waypoints.at(mark.waypoint).name));
+        } else if (mark.kind == host::FlightMark::Kind::Cut) {
+            ++cuts;
+            const ULong before = mark.time - options.step;
+            times.insert({before, mark.time});
+            EXPECT_TRUE(has(momentAt(before), "before cut · " + input.waypoints.at(mark.waypoint).name));
+            EXPECT_TRUE(has(momentAt(mark.time), "after cut · " + input.waypoints.at(mark.waypoint + 1).name));
+            // The old shot, then the new one: further apart than the camera moves in a tick.
+            EXPECT_GT(distance(tickAt(before), tickAt(mark.time)), 10 * distance(tickAt(before - options.step), tickAt(before)))
+                << "cut at " << mark.time;
+        }
+    }
+    EXPECT_GE(waypoints, 5u);
+    EXPECT_GE(cuts, 1u);
+    EXPECT_EQ(moments.size(), times.size());
+
+    host::FlightAnalysisInput noTicks = input;
+    noTicks.ticks.clear();
+    EXPECT_TRUE(host::contactSheetMoments(noTicks, analysis, options.step).empty());
+}
