@@ -209,11 +209,10 @@ TEST_F(StudioRenderTest, FramesGoToTheirOwnFilesAndAFailedRenderLeavesNothing) {
     EXPECT_EQ(start("sheet.png").first, 200) << "a new render once the last has ended";
 }
 
-// A sheet's frames flown at the moments alone: a Run at the last waypoint's moment already ends
-// the flight, so the camera holds the eye of the moment before (the shot after the cut) and the
-// end's moment is never flown; its label has no frame. Each cell should show the camera as the
-// studio's frame at that time does.
-TEST_F(StudioRenderTest, DISABLED_ASheetsFramesAreTheCameraAtEachMoment) {
+// A sheet's frames flown at the moments alone: each cell shows the camera as the studio's frame
+// at that time does, and every label has its frame. The Run at the path's end would hold the eye
+// of the moment before it (the shot after the cut), so the end is shown where the camera arrived.
+TEST_F(StudioRenderTest, ASheetsFramesAreTheCameraAtEachMoment) {
     RenderSettings settings;
     settings.format = RenderFormat::Sheet;
     open(settings, "sheet.png");
