@@ -75,7 +75,7 @@ std::string renderSettingsJson(const RenderSettings& s) {
     Json json = {{"format", renderFormatWord(s.format)}, {"width", s.width},       {"height", s.height},
                  {"fps", s.fps},                         {"vfov", s.vfov},         {"overlay", s.overlay},
                  {"showPath", s.showPath},               {"crf", s.crf},           {"start", s.start},
-                 {"framePattern", s.framePattern}};
+                 {"framePattern", s.framePattern},               {"timings", s.timings}};
     json["iterator"] = s.iterator.empty() ? Json() : Json(s.iterator);
     json["from"] = s.from ? Json(*s.from) : Json();
     json["to"] = s.to ? Json(*s.to) : Json();
@@ -112,6 +112,7 @@ RenderSettings renderSettingsFromJson(std::string_view text) {
         else if (key == "vfov") number(s.vfov);
         else if (key == "overlay") flag(s.overlay);
         else if (key == "showPath") flag(s.showPath);
+        else if (key == "timings") flag(s.timings);
         else if (key == "crf") whole(s.crf, -1, 63);
         else if (key == "start") whole(s.start, 0, 0xFFFFFFFFu);
         else if ((key == "from" || key == "to") && !value.is_null()) {

@@ -39,6 +39,8 @@ struct RenderSettings {
     std::string iterator{};         ///< empty: the studio's iterator in use
     ULong start = 0;                ///< the activation time
     std::string framePattern = "%05d.png";  ///< the name of frame k of `Frames`
+    /// Each stage waits for the one before, so that the page measures each on its own (slower).
+    bool timings = false;
 };
 
 inline constexpr int kMaxRenderSide = 4096;

@@ -47,7 +47,7 @@ export class FrameRenderer {
     this.canvas.height = height;
     // The camera view's own settings (antialiased, no alpha needed: the world has a background);
     // the buffer is kept so that the frame can be read after the draw call returns.
-    this.renderer = new THREE.WebGLRenderer({ canvas: this.canvas, antialias: true, preserveDrawingBuffer: true });
+    this.renderer = new THREE.WebGLRenderer({ canvas: this.canvas, antialias: true, preserveDrawingBuffer: false });
     this.renderer.setPixelRatio(1);
     this.renderer.setSize(width, height, false);
     this.camera = new THREE.PerspectiveCamera(60, width / height, 0.05, 10000);
@@ -59,8 +59,9 @@ export class FrameRenderer {
   }
 
   /**
-   * Renders frame `k` of `clip`. Reading one pixel waits for the draw to complete (WebGL's
-   * finish does not wait in Chromium), so that the time it took is the draw's own.
+   * Renders frame `k` of `clip`. With the render's `timings`, reading one pixel waits for the
+   * draw to complete (WebGL's finish does not wait in Chromium), so that the time it took is the
+   * draw's own; without, the browser draws the next frame while the encoder reads this one.
    */
   draw(clip, k) {
     const f = clip.frames, e = this.eye;
@@ -68,7 +69,7 @@ export class FrameRenderer {
     e.x = f.x[k]; e.y = f.y[k]; e.z = f.z[k]; e.fov = f.fov[k];
     placeEyeCamera(this.camera, e, this.axes, clip.settings.vfov, clip.world.extent);
     this.renderer.render(clip.world.scene, this.camera);
-    this.gl.readPixels(0, 0, 1, 1, this.gl.RGBA, this.gl.UNSIGNED_BYTE, this.pixel);
+    if (clip.settings.timings) this.gl.readPixels(0, 0, 1, 1, this.gl.RGBA, this.gl.UNSIGNED_BYTE, this.pixel);
   }
 
   /** The canvas to take frame `k` from: with the overlay, a copy with the facts written over it. */
@@ -93,7 +94,9 @@ export class FrameRenderer {
  * Renders every frame of `clip` into `sink` ({start, add(source, index, clip), finish, cancel},
  * see clipsinks.js). `onProgress(done, total)` after each frame; `signal` (an AbortSignal)
  * stops it. Resolves with the time spent in each stage, in ms: drawing, reading the frame back,
- * encoding and sending it on (as the sink counts them), and the whole.
+ * encoding and sending it on (as the sink counts them), and the whole. The stages are the
+ * render's own only with `settings.timings`: else the drawing goes on while the loop waits for
+ * the encoder, and most of it shows as encoding.
  */
 export async function renderClip(clip, sink, { onProgress = () => {}, signal = null } = {}) {
   const began = now();
