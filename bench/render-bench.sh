@@ -14,14 +14,19 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cp "$here/examples/flythrough.json" "$here/examples/town.glb" "$scratch/"
 
-# The median of ROUNDS runs of one case: "WALL FPS CPU" from camsys render's summary
-# ("... N frames in W s (F frames/s; Chromium's processor time C s)").
+# The median of ROUNDS runs of one case: "WALL FPS CPU", the whole command's time (loading,
+# Chromium's start and stop included), the frames a second over it, and Chromium's processor time
+# from the summary ("... N frames in W s (F frames/s; Chromium's processor time C s)").
 median_run() {
   local output=$1; shift
   for ((r = 0; r < rounds; ++r)); do
     rm -rf "${scratch:?}/$output"
-    "$camsys" render "$scratch/flythrough.json" -o "$scratch/$output" "$@" 2>&1 | grep 'camsys render: wrote' |
-      sed -E 's/.* frames in ([0-9.]+) s \(([0-9.]+) frames\/s; Chromium.s processor time ([0-9.]+) s\)/\1 \2 \3/'
+    local began ended summary
+    began=$(date +%s.%N)
+    summary=$("$camsys" render "$scratch/flythrough.json" -o "$scratch/$output" "$@" 2>&1 | grep 'camsys render: wrote')
+    ended=$(date +%s.%N)
+    sed -E 's/.* ([0-9]+) frames in [0-9.]+ s \([0-9.]+ frames\/s; Chromium.s processor time ([0-9.]+) s\)/\1 \2/' <<<"$summary" |
+      awk -v b="$began" -v e="$ended" '{ w = e - b; printf "%.1f %.1f %s\n", w, $1 / w, $2 }'
   done | sort -n | sed -n "$(((rounds + 1) / 2))p"
 }
 

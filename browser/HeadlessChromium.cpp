@@ -2,7 +2,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <linux/close_range.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,31 +70,61 @@ std::runtime_error systemError(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-/// Everything posix_spawn needs, released whatever happens.
-struct SpawnSetup {
-    posix_spawn_file_actions_t actions{};
-    posix_spawnattr_t attributes{};
-    explicit SpawnSetup(const std::string& logPath) {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        // The caller's descriptors (a listening socket, pipes) are not Chromium's to hold open.
-        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-        posix_spawnattr_init(&attributes);
-        sigset_t none, all;
+/// Starts `program` with `argv` in a process group of its own, its signals as a fresh process
+/// has them, standard input from /dev/null and its output to `logPath`, holding none of the
+/// caller's other descriptors (a listening socket, pipes). It gets SIGKILL when the thread that
+/// started it ends, so that a camsys killed outright leaves no browser behind. Returns its pid;
+/// throws std::runtime_error when it cannot start.
+pid_t spawnInGroup(const std::string& program, char* const* argv, const std::string& logPath) {
+    // Opened before the fork: the child may only call what is safe between fork and exec.
+    const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int output = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int report[2] = {-1, -1};  // the child's errno when exec fails; closed by a successful exec
+    if (input < 0 || output < 0 || ::pipe2(report, O_CLOEXEC) != 0) {
+        const std::runtime_error error = systemError("cannot start Chromium (" + program + ")");
+        for (int fd : {input, output, report[0], report[1]}) if (fd >= 0) ::close(fd);
+        throw error;
+    }
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);  // the parent ended before the line above
+        sigset_t none;
         sigemptyset(&none);
-        sigfillset(&all);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setsigdefault(&attributes, &all);
-        posix_spawnattr_setpgroup(&attributes, 0);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        struct sigaction fresh {};
+        fresh.sa_handler = SIG_DFL;
+        for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &fresh, nullptr);
+        ::dup2(input, 0);
+        ::dup2(output, 1);
+        ::dup2(output, 2);
+        ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+        ::execve(program.c_str(), argv, environ);
+        const int error = errno;
+        ssize_t ignored = ::write(report[1], &error, sizeof error);
+        (void)ignored;
+        ::_exit(127);
     }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
+    const int forkError = errno;
+    for (int fd : {input, output, report[1]}) ::close(fd);
+    if (child < 0) {
+        ::close(report[0]);
+        throw std::runtime_error("cannot start Chromium (" + program + "): " + std::strerror(forkError));
     }
-};
+    ::setpgid(child, child);  // as the child does: whichever comes first, the group exists
+    int error = 0;
+    ssize_t n;
+    do n = ::read(report[0], &error, sizeof error);
+    while (n < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (n == sizeof error) {
+        ::waitpid(child, nullptr, 0);
+        throw std::runtime_error("cannot start Chromium (" + program + "): " + std::strerror(error));
+    }
+    return child;
+}
 
 }  // namespace
 
@@ -141,12 +172,12 @@ HeadlessChromium::HeadlessChromium(const std::string& program, const std::string
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    SpawnSetup setup(profile_ + "/output.log");
-    if (const int error =
-            posix_spawn(&pid_, program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ)) {
+    try {
+        pid_ = spawnInGroup(program, argv.data(), profile_ + "/output.log");
+    } catch (...) {
         std::error_code ignored;
         std::filesystem::remove_all(profile_, ignored);
-        throw std::runtime_error("cannot start Chromium (" + program + "): " + std::strerror(error));
+        throw;
     }
 }
 

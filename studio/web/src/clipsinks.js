@@ -137,32 +137,59 @@ export class VideoSink {
   }
 }
 
-/** The bytes of a PNG of `canvas`. */
-async function pngBytes(canvas) {
-  const blob = await new Promise((resolve, reject) =>
-    canvas.toBlob((b) => (b ? resolve(b) : reject(new Error('the frame could not be made a PNG'))), 'image/png'));
+/** A copy of `canvas` as it is now (before any await, while a WebGL canvas still holds its frame). */
+function snapshot(canvas) {
+  const copy = new OffscreenCanvas(canvas.width, canvas.height);
+  copy.getContext('2d').drawImage(canvas, 0, 0);
+  return copy;
+}
+
+/**
+ * The bytes of a PNG of an OffscreenCanvas: a page canvas's toBlob waits for the page to go
+ * idle, which a render never does, and then takes a second a frame.
+ */
+async function pngBytes(offscreen) {
+  const blob = await offscreen.convertToBlob({ type: 'image/png' });
   return new Uint8Array(await blob.arrayBuffer());
 }
 
-/** A PNG file per frame, numbered from 0 as the frames of the render. */
+/** Frames whose PNG is still being made or sent while the next ones are drawn. */
+const FRAMES_IN_FLIGHT = 3;
+
+/**
+ * A PNG file per frame, numbered from 0 as the frames of the render. A frame is copied at once;
+ * its PNG is made and sent while the next frames are drawn.
+ */
 export class FramesSink {
   constructor(settings, write) {
     this.write = write;
+    this.pending = [];
   }
 
   async start(clip, timings) { this.timings = timings; }
 
   async add(source, index) {
-    let t0 = now();
-    const bytes = await pngBytes(source);
+    const t0 = now();
+    const copy = snapshot(source);
     this.timings.readback += now() - t0;
+    const sent = this.send(copy, index);
+    sent.catch(() => {});  // reported where it is awaited, not as unhandled in between
+    this.pending.push(sent);
+    if (this.pending.length >= FRAMES_IN_FLIGHT) await this.pending.shift();
+  }
+
+  async send(copy, index) {
+    let t0 = now();
+    const bytes = await pngBytes(copy);
+    this.timings.encode += now() - t0;
     t0 = now();
     await writePieces(this.write, 0, bytes, index);
     this.timings.transfer += now() - t0;
   }
 
-  async finish() {}
-  async cancel() {}
+  async finish() { await Promise.all(this.pending.splice(0)); }
+
+  async cancel() { await Promise.allSettled(this.pending.splice(0)); }
 }
 
 /** Cells a row of a contact sheet holds. */
@@ -216,7 +243,7 @@ export class SheetSink {
 
   async finish() {
     let t0 = now();
-    const bytes = await pngBytes(this.canvas);
+    const bytes = await pngBytes(snapshot(this.canvas));
     this.timings.encode += now() - t0;
     t0 = now();
     await writePieces(this.write, 0, bytes);
