@@ -253,7 +253,7 @@ void addRenderOptions(CLI::App& command) {
     command.add_flag("--overlay", arguments.overlay, "Burn in the time code, tick, waypoint and active findings");
     command.add_flag("--show-path", arguments.showPath, "Draw the path's lines as the editor does");
     command.add_flag("--sheet", arguments.sheet, "Write a contact sheet (one PNG) instead of every frame");
-    command.add_option("--crf", arguments.crf, "Quality as a quantizer: 0 best, to 51 (H.264) or 63 (VP9); default: a bit rate for the size");
+    command.add_option("--crf", arguments.crf, "Quality: 0 best, to 63 for VP9 (a quantizer) or 51 for H.264 (a bit rate on x264's CRF scale); default: a bit rate for the size");
     command.add_option("--chromium", arguments.chromium, "The Chromium program to render with");
     command.add_flag("--quiet", arguments.quiet, "No progress line and no summary");
     command.add_flag("--timings", arguments.timings,

@@ -164,6 +164,8 @@ export class FramesSink {
   constructor(settings, write) {
     this.write = write;
     this.pending = [];
+    // With `timings` each stage waits for the one before, so that each is timed on its own.
+    this.inFlight = settings.timings ? 1 : FRAMES_IN_FLIGHT;
   }
 
   async start(clip, timings) { this.timings = timings; }
@@ -175,7 +177,7 @@ export class FramesSink {
     const sent = this.send(copy, index);
     sent.catch(() => {});  // reported where it is awaited, not as unhandled in between
     this.pending.push(sent);
-    if (this.pending.length >= FRAMES_IN_FLIGHT) await this.pending.shift();
+    if (this.pending.length >= this.inFlight) await this.pending.shift();
   }
 
   async send(copy, index) {
