@@ -79,6 +79,14 @@ std::string Api::startRender(const Request& request, const std::string&) {
     const RenderSettings parsed = renderSettingsFromJson(settings->dump());
     if (file.empty() && parsed.format == RenderFormat::Frames)
         throw BadRequest("frames are a folder of files: they need a \"name\" to be written beside the scene");
+    // A clip replaces only a file of its own kind: never a scene, a level or anything else there.
+    const std::string extension = parsed.format == RenderFormat::Mp4    ? ".mp4"
+                                  : parsed.format == RenderFormat::WebM ? ".webm"
+                                  : parsed.format == RenderFormat::Sheet ? ".png"
+                                                                         : "";
+    if (!file.empty() && !extension.empty() &&
+        (file.size() <= extension.size() || lowerCase(file.substr(file.size() - extension.size())) != extension))
+        throw BadRequest("\"" + file + "\" must end in " + extension + " for " + renderFormatWord(parsed.format));
     try {
         render_ = std::make_shared<RenderTask>(parsed, file.empty() ? file : (scene.parent_path() / file).string());
     } catch (const std::runtime_error& error) {

@@ -187,7 +187,8 @@ TEST_F(StudioRenderTest, FramesGoToTheirOwnFilesAndAFailedRenderLeavesNothing) {
     const auto start = [&](const std::string& name) {
         return call("POST", "/api/render", Json{{"name", name}, {"settings", {{"format", "sheet"}}}}.dump());
     };
-    for (const char* name : {"../outside.png", "sub/sheet.png", ".hidden.png", ""})
+    // ... and of the format's own kind, never the scene or another file there.
+    for (const char* name : {"../outside.png", "sub/sheet.png", ".hidden.png", "", "scene.json", "town.glb", "png"})
         EXPECT_EQ(start(name).first, 400) << name;
     ASSERT_EQ(start("sheet.png").first, 200);
     EXPECT_EQ(start("other.png").first, 409);
