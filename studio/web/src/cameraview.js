@@ -45,12 +45,44 @@ export class CameraView extends ViewBase {
   makeOverlay() {
     const overlay = document.createElement('div');
     overlay.className = 'view-overlay';
+    // Guides a camera operator frames by: thirds, and the action-safe (93%) and title-safe (90%)
+    // areas of broadcast video (SMPTE RP 2046-1), each switched on its own in the view's bar.
     overlay.innerHTML = `<div class="view-title">Camera view <span class="muted" data-role="eye"></span></div>
+      <div class="guide thirds" data-role="thirds" hidden><i></i><i></i><i></i><i></i></div>
+      <div class="guide safe" data-role="safe" hidden><div class="action-safe"></div><div class="title-safe"></div></div>
       <div class="view-empty muted" data-role="empty">no flight</div>`;
     this.container.appendChild(overlay);
     this.note = overlay.querySelector('[data-role=eye]');
     this.note.title = FOV_HELP;
     this.empty = overlay.querySelector('[data-role=empty]');
+    const bar = document.createElement('div');
+    bar.className = 'gizmo-bar camera-bar';
+    bar.innerHTML = `<button data-act="thirds" title="Rule of thirds">thirds</button>
+      <button data-act="safe" title="Action safe (93%) and title safe (90%) frames">safe</button>
+      <button data-act="full" title="The camera view over the whole page (Esc returns)">⤢</button>`;
+    this.container.appendChild(bar);
+    bar.addEventListener('click', (e) => {
+      const act = e.target.closest('[data-act]')?.dataset.act;
+      if (act === 'full') this.setFullPage(!this.fullPage);
+      else if (act) this.toggleGuide(act);
+    });
+    this.bar = bar;
+    this.fullPage = false;
+  }
+
+  /** Shows or hides the guide `name` ("thirds" or "safe"). */
+  toggleGuide(name) {
+    const guide = this.container.querySelector(`[data-role=${name}]`);
+    guide.hidden = !guide.hidden;
+    this.bar.querySelector(`[data-act=${name}]`).classList.toggle('on', !guide.hidden);
+  }
+
+  /** The camera view over the whole page, or back in its place. */
+  setFullPage(on) {
+    this.fullPage = on;
+    this.container.classList.toggle('full-page', on);
+    document.querySelector('.layout').classList.toggle('camera-full', on);
+    this.bar.querySelector('[data-act=full]').classList.toggle('on', on);
   }
 
   /** The frustum the 3D view draws takes the camera view's shape. */

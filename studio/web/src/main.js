@@ -25,7 +25,7 @@ import { indexLevel } from './levelpick.js';
 import { Recovery } from './recovery.js';
 import { Header } from './header.js';
 import { listenForKeys } from './shortcuts.js';
-import { listenForSplitter } from './splitter.js';
+import { listenForSideSplitter, listenForSplitter } from './splitter.js';
 import { notify, showError } from './notice.js';
 import { $ } from './dom.js';
 import { runRenderPage } from './renderpage.js';
@@ -83,7 +83,8 @@ function startStudio() {
   const header = new Header(state, editor, file, { loadFlight, showError });
   studio.renderDialog = new RenderDialog(api, state);
   listenForSplitter($('splitter'));
-  listenForKeys({ state, view3d, gizmo, editBar, file });
+  listenForSideSplitter($('sideSplitter'));
+  listenForKeys({ state, view3d, cameraView, gizmo, editBar, file });
 
   // -- Loading --------------------------------------------------------------------------------------
 
