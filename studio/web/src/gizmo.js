@@ -14,6 +14,12 @@ import { placeNew, WAYPOINT } from './edits.js';
 import { formatNumber } from './format.js';
 
 const ROTATION_SNAP = THREE.MathUtils.degToRad(15);
+/**
+ * A move handle whose axis points within 25° of the line of sight is hidden, and so are the
+ * plane handles that hold it: a drag along it shows nearly no motion on screen while the object
+ * goes far (three.js hides them only within 8°).
+ */
+const AXIS_HIDE_COS = Math.cos(THREE.MathUtils.degToRad(25));
 
 /** The 9 floats, row by row, of the rotation `quaternion`: the matrix's columns are the object's axes. */
 export function orientationRows(quaternion) {
@@ -77,6 +83,8 @@ export class Gizmo {
       editor.beginDrag(this.name);
     });
     controls.addEventListener('objectChange', () => this.moved());
+    this.sight = new THREE.Vector3();
+    if (view3d.controls) view3d.controls.addEventListener('change', () => this.hideAxesIntoView());
     controls.addEventListener('mouseUp', () => { editor.endDrag(); });
     // A new selection ends an aim; placing goes on from each waypoint placed.
     state.on('select', () => { if (this.aiming) this.cancelAim(); this.attach(); });
@@ -90,7 +98,7 @@ export class Gizmo {
     bar.className = 'gizmo-bar';
     bar.innerHTML = `${button('translate', 'Move', 'Move the selection along the world axes (T)')}
       ${button('rotate', 'Rotate', 'Rotate the selection about the world axes (R)')}
-      <label class="snap" title="Snap moves to the grid the view shows, rotations to 15°"><input type="checkbox" data-act="snap"> snap <span data-role="step"></span></label>
+      <label class="snap" title="Snap moves to this step (empty: the grid the view shows), rotations to 15°"><input type="checkbox" data-act="snap"> snap <input type="number" class="snap-step" data-act="step" min="0" step="any" aria-label="snap step"></label>
       <label class="snap" data-role="surface" title="A move puts the selection on the level's surface under the pointer, half a unit off it" hidden><input type="checkbox" data-act="surface"> on level</label>
       ${button('aim', 'Aim here', 'Then click the object the selected waypoint should look at (its PointsTo), or a spot on the level for a new target there; Esc cancels')}
       ${button('place', 'Place', 'Click the level to put new waypoints on its surfaces, after the selection (lifted off the surface by half a unit); Esc ends')}`;
@@ -104,6 +112,15 @@ export class Gizmo {
     bar.querySelector('[data-act=place]').addEventListener('click', () => (this.placing ? this.cancelAim() : this.place()));
     const snap = bar.querySelector('[data-act=snap]');
     snap.addEventListener('change', () => { this.snap = snap.checked; this.applySnap(); snap.blur(); });
+    // The step is the user's once typed, whatever the scene's size makes of the grid; empty
+    // gives it back to the grid.
+    const step = bar.querySelector('[data-act=step]');
+    step.addEventListener('change', () => {
+      const value = Number(step.value);
+      this.snapStep = step.value.trim() === '' || !(value > 0) || !Number.isFinite(value) ? null : value;
+      this.applySnap();
+    });
+    step.addEventListener('keydown', (e) => { if (e.key === 'Enter' || e.key === 'Escape') step.blur(); e.stopPropagation(); });
     const surface = bar.querySelector('[data-act=surface]');
     surface.addEventListener('change', () => { this.onSurface = surface.checked; surface.blur(); });
     // Where the pointer is during a drag, for moves onto the level's surface under it.
@@ -116,7 +133,8 @@ export class Gizmo {
     this.hint.hidden = true;
     this.view.container.append(bar, this.hint);
     this.bar = bar;
-    this.stepNote = bar.querySelector('[data-role=step]');
+    this.stepInput = bar.querySelector('[data-act=step]');
+    this.snapStep = null;
     this.showBar();
   }
 
@@ -139,7 +157,18 @@ export class Gizmo {
     place.disabled = !(level && level.userData.indexed && selected && placeNew(this.state.objects, selected.name));
     place.classList.toggle('on', !!this.placing);
     this.bar.querySelector('[data-role=surface]').hidden = !(level && level.userData.indexed);
-    this.stepNote.textContent = `(${formatNumber(this.world.gridStep)})`;
+    if (document.activeElement !== this.stepInput) this.stepInput.value = formatNumber(this.step());
+  }
+
+  /** Hides the move handles along the line of sight to the selection (see AXIS_HIDE_COS). */
+  hideAxesIntoView() {
+    const c = this.controls;
+    if (!c || c.dragging) return;
+    const d = this.sight.copy(this.proxy.position).sub(this.view.camera.position).normalize();
+    const hide = (component) => c.mode === 'translate' && Math.abs(component) > AXIS_HIDE_COS;
+    c.showX = !hide(d.x);
+    c.showY = !hide(d.y);
+    c.showZ = !hide(d.z);
   }
 
   setMode(mode) {
@@ -150,13 +179,17 @@ export class Gizmo {
       mode = 'translate';
     }
     this.controls.setMode(mode);
+    this.hideAxesIntoView();
     this.showBar();
     this.view.invalidate();
   }
 
+  /** The step moves snap to: the user's, else the grid's. */
+  step() { return this.snapStep ?? this.world.gridStep; }
+
   applySnap() {
     if (this.controls) {
-      this.controls.setTranslationSnap(this.snap ? this.world.gridStep : null);
+      this.controls.setTranslationSnap(this.snap ? this.step() : null);
       this.controls.setRotationSnap(this.snap ? ROTATION_SNAP : null);
     }
     this.showBar();
@@ -181,6 +214,7 @@ export class Gizmo {
       this.proxy.updateMatrixWorld();
       this.controls.attach(this.proxy);
       if (this.controls.mode === 'rotate' && rotationLock(this.state, this.name)) this.setMode('rotate');
+      this.hideAxesIntoView();
     }
     this.showBar();
     this.view.invalidate();

@@ -1,6 +1,7 @@
-// The camera view made bigger for placing: the side column's splitter widens it, the full-page
-// toggle lays it over the page (Esc returns), and its guides (thirds, safe frames) sit where a
-// camera operator expects them, on a scratch copy of the example.
+// Views that make placing easy, on a scratch copy of the minimal example: the camera view made
+// bigger (the side column's splitter, the full-page toggle that Esc undoes) with its guides
+// (thirds, safe frames) where a camera operator expects them; the gizmo's move handles along the
+// line of sight hidden; the snap step the user's.
 
 import assert from 'node:assert/strict';
 import { copyFileSync, mkdtempSync } from 'node:fs';
@@ -16,7 +17,7 @@ before(async () => {
   checkSetup();
   run.scratch = mkdtempSync(join(tmpdir(), 'camsys-cameraview-'));
   copyFileSync(join(examples, 'minimal.json'), join(run.scratch, 'minimal.json'));
-  timer = deadline('cameraview.test.mjs', () => stopAll(run));
+  timer = deadline('placing.test.mjs', () => stopAll(run));
   const { child, url } = await startStudio(join(run.scratch, 'minimal.json'));
   run.server = child;
   run.browser = await launchBrowser(join(run.scratch, 'profile'));
@@ -66,4 +67,46 @@ test('full page and back with Esc; the guides at thirds, 93% and 90%', async () 
   const back = await box('#cameraView');
   assert.ok(back.width < WIDTH / 2 && back.x > WIDTH / 3, 'Esc puts the camera view back in its place');
   assert.equal(await run.page.$eval('.layout', (e) => e.classList.contains('camera-full')), false);
+});
+
+test('a move handle along the line of sight is hidden; the snap step stays the user\'s', async () => {
+  const shown = () => run.page.evaluate(() => {
+    const c = window.studio.gizmo.controls;
+    return [c.showX, c.showY, c.showZ];
+  });
+  /** Puts the 3D view's eye at `offset` from the selection, looking at it. */
+  const lookFrom = (offset) => run.page.evaluate((o) => {
+    const { view3d, gizmo } = window.studio;
+    const p = gizmo.proxy.position;
+    view3d.controls.target.copy(p);
+    view3d.camera.position.set(p.x + o[0], p.y + o[1], p.z + o[2]);
+    view3d.controls.update();
+  }, offset);
+  await run.page.evaluate(() => window.studio.state.select('A'));
+  await lookFrom([0.1, -5, 60]);   // from above, 5° off the vertical
+  assert.deepEqual(await shown(), [true, true, false], 'from above, z goes along the line of sight');
+  await lookFrom([60, 0.2, 1]);    // from the side, along x
+  assert.deepEqual(await shown(), [false, true, true]);
+  await lookFrom([40, -40, 30]);   // oblique: all three
+  assert.deepEqual(await shown(), [true, true, true]);
+
+  await run.page.click('.gizmo-bar [data-act=snap]');
+  const retype = async (text) => {
+    await run.page.click('.gizmo-bar [data-act=step]');
+    await run.page.keyboard.down('Control');
+    await run.page.keyboard.press('a');
+    await run.page.keyboard.up('Control');
+    await run.page.keyboard.press('Backspace');
+    if (text) await run.page.keyboard.type(text);
+  };
+  await retype('2.5');
+  await run.page.keyboard.press('Enter');
+  const snap = () => run.page.evaluate(() => window.studio.gizmo.controls.translationSnap);
+  assert.equal(await snap(), 2.5);
+  // A new drawing (any edit) sets the grid again; the step typed stays.
+  await run.page.evaluate(() => window.studio.state.setDraw(window.studio.state.draw));
+  assert.equal(await snap(), 2.5);
+  await retype('');
+  await run.page.keyboard.press('Enter');
+  assert.equal(await snap(), await run.page.evaluate(() => window.studio.world.gridStep), 'empty: the grid\'s step');
 });
