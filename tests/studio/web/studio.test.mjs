@@ -348,6 +348,9 @@ async function buildUp(other) {
   await act('add', 3);
   await act('iterator', 4);
   await other.waitForFunction(() => window.studio.state.flight?.rows > 10, { timeout: 10_000 });
+  // The note goes with the next frame drawn, which a busy machine may delay.
+  await other.waitForFunction(() => document.querySelector('#cameraView [data-role=empty]').hidden, { timeout: 5000 })
+    .catch(() => {});
   assert.equal(await missing(), '', 'the camera view still says something is missing');
   await other.screenshot({ path: join(shots, 'studio-built-up.png') });
 }
