@@ -18,6 +18,7 @@ import { Messages } from './messages.js';
 import { Findings } from './findings.js';
 import { Editor, FLIGHT_PART_TICKS } from './editor.js';
 import { Gizmo } from './gizmo.js';
+import { Pilot } from './pilot.js';
 import { EditBar } from './editbar.js';
 import { SceneFile } from './file.js';
 import { levelFromGlb } from './level.js';
@@ -69,12 +70,13 @@ function startStudio() {
     frameEye: (x, y, z) => view3d.frame(null, view3d.centre().set(x, y, z)),
   });
   const gizmo = new Gizmo(view3d, world, state, editor, notify);
+  const pilot = new Pilot(view3d, state, editor, notify);
   const editBar = new EditBar($('objectList'), state, editor, {
     centre: () => view3d.centre(), step: () => world.gridStep, rename: () => inspector.startRename(), notify,
   });
   timings.views = Math.round(performance.now());
   const studio = { timings, state, api, world, surface, view3d, cameraView, timeline, plots, objectList, inspector, messages, findings,
-    editor, gizmo, editBar, ready: false };
+    editor, gizmo, pilot, editBar, ready: false };
   window.studio = studio;
 
   editor.on('error', (error) => notify(error.reason || error.message, 'error'));
@@ -84,7 +86,7 @@ function startStudio() {
   studio.renderDialog = new RenderDialog(api, state);
   listenForSplitter($('splitter'));
   listenForSideSplitter($('sideSplitter'));
-  listenForKeys({ state, view3d, cameraView, gizmo, editBar, file });
+  listenForKeys({ state, view3d, cameraView, pilot, gizmo, editBar, file });
 
   // -- Loading --------------------------------------------------------------------------------------
 

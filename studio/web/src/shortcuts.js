@@ -8,7 +8,7 @@ import { $ } from './dom.js';
 const typing = (target) => target instanceof HTMLInputElement || target instanceof HTMLSelectElement ||
   target instanceof HTMLTextAreaElement || (target instanceof HTMLElement && target.isContentEditable);
 
-export function listenForKeys({ state, view3d, cameraView, gizmo, editBar, file }) {
+export function listenForKeys({ state, view3d, cameraView, pilot, gizmo, editBar, file }) {
   const undo = () => file.undo(), redo = () => file.redo();
   document.addEventListener('keydown', (e) => {
     if ($('dialog').open) return;
@@ -41,6 +41,7 @@ export function listenForKeys({ state, view3d, cameraView, gizmo, editBar, file 
         // The help lies over the 3D view: while it shows, a drag there would not do what one sees.
         if (!$('help').hidden) { $('help').hidden = true; $('helpButton').setAttribute('aria-expanded', 'false'); return; }
         if (cameraView && cameraView.fullPage) { cameraView.setFullPage(false); return; }
+        if (pilot && pilot.on) { pilot.setOn(false); return; }
         if (!gizmo.cancelAim()) state.select(null);
       },
     };

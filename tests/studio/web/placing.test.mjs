@@ -110,3 +110,64 @@ test('a move handle along the line of sight is hidden; the snap step stays the u
   await run.page.keyboard.press('Enter');
   assert.equal(await snap(), await run.page.evaluate(() => window.studio.world.gridStep), 'empty: the grid\'s step');
 });
+
+test('pilot: fly the view, a waypoint here shows in the camera what the view showed; look through and move it', async () => {
+  const camera = () => run.page.evaluate(() => {
+    const c = window.studio.view3d.camera;
+    const e = c.matrixWorld.elements;  // columns: right, up, back
+    return { p: c.position.toArray(), right: [e[0], e[1], e[2]], up: [e[4], e[5], e[6]], forward: [-e[8], -e[9], -e[10]], fov: c.fov };
+  });
+  const close = (a, b, tolerance, what) =>
+    assert.ok(a.every((v, i) => Math.abs(v - b[i]) < tolerance), `${what}: ${a.map((v) => v.toFixed(4))} against ${b.map((v) => v.toFixed(4))}`);
+  await run.page.evaluate(() => window.studio.state.select('A'));
+  await run.page.click('.pilot-bar [data-act=pilot]');
+  assert.equal(await run.page.evaluate(() => window.studio.pilot.on), true, 'the Pilot button');
+  const start = await camera();
+  await run.page.keyboard.down('w');
+  await new Promise((r) => setTimeout(r, 400));
+  await run.page.keyboard.up('w');
+  const flown = await camera();
+  const moved = flown.p.map((v, i) => v - start.p[i]);
+  const along = moved.reduce((s, v, i) => s + v * start.forward[i], 0);
+  assert.ok(along > 0.5 && along > 0.99 * Math.hypot(...moved), `W moved the eye ${moved} (forward ${start.forward})`);
+  // A roll of 20° about the line of sight, which the new waypoint must keep as its Roll.
+  await run.page.evaluate(() => {
+    const c = window.studio.view3d.camera;
+    c.rotateZ(Math.PI / 9);
+    c.updateMatrixWorld();
+  });
+  const view = await camera();
+  await run.page.click('.pilot-bar [data-act=here]');
+  await run.page.waitForFunction(() => window.studio.state.objects.size === 5, { timeout: 5000 });
+  const made = await run.page.evaluate(() => {
+    const { state } = window.studio;
+    const name = state.selection;
+    return { name, parent: state.objects.get(name).parent, position: state.objects.get(name).position };
+  });
+  assert.equal(made.parent, 'Path');
+  close(made.position, view.p, 1e-3, 'the new waypoint stands at the view\'s eye');
+  // The camera reaches it after A's Time2Next: the frame there is the view, position, axes and angle.
+  const frame = await run.page.evaluate(() => window.studio.api.frame(window.studio.state.flightParams, 1000));
+  close([frame.x, frame.y, frame.z], view.p, 1e-3, 'eye');
+  close([frame.m01, frame.m11, frame.m21], view.forward, 1e-4, 'forward');
+  close([frame.m02, frame.m12, frame.m22], view.up, 1e-4, 'up (the roll kept)');
+  const vertical = 2 * Math.atan(Math.tan(Math.PI / 6) / frame.fov) * 180 / Math.PI;
+  assert.ok(Math.abs(vertical - view.fov) < 1e-3, `the camera view's angle ${vertical} against the view's ${view.fov}`);
+
+  await run.page.evaluate(() => window.studio.state.select('B'));
+  await run.page.click('.pilot-bar [data-act=look]');
+  const through = await camera();
+  const b = await run.page.evaluate(() => window.studio.state.objects.get('B').position);
+  close(through.p, b, 1e-6, 'the view looks through B');
+  assert.equal(await run.page.$eval('.pilot-bar [data-act=here]', (e) => e.textContent), 'Move B here');
+  await run.page.keyboard.down('e');
+  await new Promise((r) => setTimeout(r, 300));
+  await run.page.keyboard.up('e');
+  const raised = await camera();
+  assert.ok(raised.p[2] > b[2] + 0.3, 'E raised the view');
+  await run.page.click('.pilot-bar [data-act=here]');
+  await run.page.waitForFunction((z) => window.studio.state.objects.get('B').position[2] > z, { timeout: 5000 }, b[2] + 0.3);
+  close(await run.page.evaluate(() => window.studio.state.objects.get('B').position), raised.p, 1e-3, 'B moved to the view');
+  await run.page.keyboard.press('Escape');
+  assert.equal(await run.page.evaluate(() => window.studio.pilot.on), false, 'Esc leaves the pilot');
+});
