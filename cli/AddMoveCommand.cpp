@@ -93,7 +93,9 @@ bool given(const char* option) { return arguments.command->get_option(option)->c
 
 /// The options of the command line as the kind takes them; UsageError for one it does not take.
 MoveOptions moveOptions(MoveKind kind) {
-    const auto& taken = kKindOptions[std::size_t(kind)].options;
+    const auto row = std::find_if(std::begin(kKindOptions), std::end(kKindOptions),
+                                  [&](const KindOptions& k) { return k.kind == kind; });
+    const std::vector<std::string>& taken = row->options;
     for (const char* option : kKindSpecific)
         if (given(option) && std::find(taken.begin(), taken.end(), option) == taken.end())
             throw UsageError(std::string(option) + " does not belong to " + moveKindWord(kind));
