@@ -185,10 +185,12 @@ int runAddMove(Host& host) {
         writeScoFile(host, arguments.output, reference);
     else
         writeOutput(arguments.output, sceneToJson(host, reference));
-    std::printf("path %s: %zu waypoints; iterator %s; %.3f s", added.path.c_str(), added.waypoints.size(),
-                added.iterator.c_str(), plan.duration / 1000.0);
-    if (level) std::printf("; %zu lifted clear of the level", plan.lifted);
-    std::printf("\n");
+    // The scene on standard output leaves the summary to standard error.
+    std::FILE* summary = arguments.output == "-" ? stderr : stdout;
+    std::fprintf(summary, "path %s: %zu waypoints; iterator %s; %.3f s", added.path.c_str(), added.waypoints.size(),
+                 added.iterator.c_str(), plan.duration / 1000.0);
+    if (level) std::fprintf(summary, "; %zu lifted clear of the level", plan.lifted);
+    std::fprintf(summary, "\n");
     return 0;
 }
 

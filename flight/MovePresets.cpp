@@ -198,8 +198,12 @@ MovePlan planMove(const Host& host, const MoveOptions& o, const LevelGeometry* l
             break;
         case MoveKind::FlyThrough:
             if (o.through.size() < 2) refuse(file, "--through", "a fly-through needs two places or more");
-            for (const MovePlace& place : o.through)
-                stations.push_back({{.position = placePosition(host, place, file, "--through")}, Look::Ahead});
+            for (const MovePlace& place : o.through) {
+                const Vec3 p = placePosition(host, place, file, "--through");
+                if (!stations.empty() && stations.back().waypoint.position == p)
+                    refuse(file, "--through", "two places in a row are the same point");
+                stations.push_back({{.position = p}, Look::Ahead});
+            }
             break;
         case MoveKind::Follow:
             stations = followStations(host, o, file);

@@ -75,6 +75,7 @@ TEST_F(AddMoveCli, BadInputExitsTwoAndWritesNothing) {
         {"dolly", "--from", "0,0", "--to", "1,1,1"},
         {"follow", "--path", "Tower", "--offset", "0,0,1"},
         {"fly-through", "--through", "Tower"},
+        {"fly-through", "--through", "Tower", "40,120,15"},
     };
     for (const auto& options : bad) {
         std::vector<std::string> args = {"add-move", kFlythrough};
