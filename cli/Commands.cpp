@@ -35,6 +35,10 @@ const CliCommand kCommands[] = {
      addLoadOptions, runLoad},
     {"new", "Write a starter scene to a new file: a path with two waypoints and an iterator that flies it.",
      addNewOptions, runNew},
+    {"add-move",
+     "Add a standard camera move (orbit, dolly, crane, fly-through, follow) as a new path of waypoints and an "
+     "iterator that flies it.",
+     addAddMoveOptions, runAddMove},
     {"lint", "Check a scene's paths and flights for what a player would notice: one line per finding.", addLintOptions,
      runLint},
     {"studio",

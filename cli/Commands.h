@@ -63,5 +63,7 @@ void addStudioLevel(studio::StudioOptions& options, const std::string& scene, co
 
 void addRenderOptions(CLI::App& command);
 int runRender(Host& host);
+void addAddMoveOptions(CLI::App& command);
+int runAddMove(Host& host);
 
 }  // namespace host
