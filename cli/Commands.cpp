@@ -35,6 +35,10 @@ const CliCommand kCommands[] = {
      addLoadOptions, runLoad},
     {"new", "Write a starter scene to a new file: a path with two waypoints and an iterator that flies it.",
      addNewOptions, runNew},
+    {"retime",
+     "Retime paths for an even speed: each segment's Time2Next proportional to its step of the path's distance, "
+     "at --speed V or keeping each path's total time (--even).",
+     addRetimeOptions, runRetime},
     {"lint", "Check a scene's paths and flights for what a player would notice: one line per finding.", addLintOptions,
      runLint},
     {"studio",
