@@ -30,7 +30,7 @@ struct RetimeArguments {
 
 /// The paths to retime: the one named, else every path of the scene.
 std::vector<Handle> chosenPaths(Host& host, const std::vector<Handle>& scene, const RetimeArguments& arguments) {
-    const std::vector<Handle> paths = scenePaths(host, scene);
+    const std::vector<Handle> paths = scenePaths(scene);
     if (arguments.path.empty()) return paths;
     for (const Handle& path : paths)
         if (host.nameOf(path) == arguments.path) return {path};
@@ -69,7 +69,12 @@ int runRetime(Host& host) {
     options.speed = arguments.speed;
     // Every plan first: a refusal leaves nothing written.
     std::vector<RetimePlan> plans;
-    for (const Handle& path : chosenPaths(host, scene, arguments)) plans.push_back(planRetime(host, path, options));
+    try {
+        for (const Handle& path : chosenPaths(host, scene, arguments)) plans.push_back(planRetime(host, path, options));
+    } catch (const InputError& error) {
+        if (!error.file().empty()) throw;
+        throw InputError(arguments.scene, error.object(), error.attribute(), error.reason());
+    }
     for (const RetimePlan& plan : plans) {
         applyRetime(editor, plan);
         std::size_t timed = 0;

@@ -50,7 +50,8 @@ std::size_t knotIndex(const std::vector<Knot>& knots, const std::string& name, s
 ULong checkedTime(double ms, const RetimeSegment& segment) {
     if (!(ms <= kLargestTime))
         throw InputError("", segment.name, "Time2Next",
-                         "the segment would take " + std::to_string(ms) + " ms, beyond the 32-bit time");
+                         "the segment would take " + std::to_string(std::llround(std::min(ms, 1e18))) +
+                             " ms, beyond the 32-bit time");
     return static_cast<ULong>(ms);
 }
 
@@ -125,7 +126,7 @@ void applyRetime(SceneEditor& editor, const RetimePlan& plan) {
     editor.editAll("retime " + plan.pathName, edits);
 }
 
-std::vector<Handle> scenePaths(Host&, const std::vector<Handle>& scene) {
+std::vector<Handle> scenePaths(const std::vector<Handle>& scene) {
     std::vector<Handle> paths;
     for (const Handle& object : scene)
         if (CInterfacePtr<ISCO_CSPath>(object)) paths.push_back(object);

@@ -58,7 +58,7 @@ RetimePlan planRetime(Host& host, const Handle& path, const RetimeOptions& optio
 /// path as an editor's edit does.
 void applyRetime(SceneEditor& editor, const RetimePlan& plan);
 
-/// Every path of the scene (objects that answer `ISCO_CSPath`), in the host's order.
-std::vector<Handle> scenePaths(Host& host, const std::vector<Handle>& scene);
+/// The paths among `scene` (objects that answer `ISCO_CSPath`), in its order.
+std::vector<Handle> scenePaths(const std::vector<Handle>& scene);
 
 }  // namespace host
