@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,6 +93,8 @@ TEST(Retime, EvenSpeedOnUnevenSpacing) {
     ::testing::Test::RecordProperty("spreadBefore", std::to_string(before));
     ::testing::Test::RecordProperty("spreadAfter", std::to_string(after));
     std::printf("eye speed spread (sd/mean): before %.4f, after %.4f\n", before, after);
+    // Measured: 0.75 before (the fit overshoots and nearly stops in the short segments), 0.003
+    // after, about a 250th; what is left is the float rounding of knots and times.
     EXPECT_GT(before, 0.5);
     EXPECT_LT(after, before / 50);
 }
