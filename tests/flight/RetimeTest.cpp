@@ -94,7 +94,7 @@ TEST(Retime, EvenSpeedOnUnevenSpacing) {
     ::testing::Test::RecordProperty("spreadAfter", std::to_string(after));
     std::printf("eye speed spread (sd/mean): before %.4f, after %.4f\n", before, after);
     // Measured: 0.75 before (the fit overshoots and nearly stops in the short segments), 0.003
-    // after, about a 250th; what is left is the float rounding of knots and times.
+    // after, about a 250th; what is left comes of whole milliseconds and float positions.
     EXPECT_GT(before, 0.5);
     EXPECT_LT(after, before / 50);
 }
