@@ -39,6 +39,10 @@ const CliCommand kCommands[] = {
      "Add a standard camera move (orbit, dolly, crane, fly-through, follow) as a new path of waypoints and an "
      "iterator that flies it.",
      addAddMoveOptions, runAddMove},
+    {"retime",
+     "Retime paths for an even speed: each segment's Time2Next proportional to its step of the path's distance, "
+     "at --speed V or keeping each path's total time (--even).",
+     addRetimeOptions, runRetime},
     {"lint", "Check a scene's paths and flights for what a player would notice: one line per finding.", addLintOptions,
      runLint},
     {"studio",

@@ -50,6 +50,8 @@ void addLoadOptions(CLI::App& command);
 int runLoad(Host& host);
 void addNewOptions(CLI::App& command);
 int runNew(Host& host);
+void addRetimeOptions(CLI::App& command);
+int runRetime(Host& host);
 void addLintOptions(CLI::App& command);
 int runLint(Host& host);
 void addStudioOptions(CLI::App& command);

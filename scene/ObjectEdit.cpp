@@ -229,4 +229,10 @@ void applyObjectEdit(Host& host, const Handle& object, const ObjectEdit& edit, c
     }
 }
 
+std::string attributeEditJson(const std::string& attribute, std::uint64_t value) {
+    Json edit = Json::object();
+    edit["attributes"][attribute] = value;
+    return edit.dump();
+}
+
 }  // namespace host

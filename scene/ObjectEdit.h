@@ -38,6 +38,9 @@ struct ObjectEdit {
 /// float's range is named with `object` and the key it was given for.
 void checkEditText(std::string_view json, const std::string& object);
 
+/// The edit that sets one whole-number attribute: {"attributes": {attribute: value}}.
+std::string attributeEditJson(const std::string& attribute, std::uint64_t value);
+
 /// Reads an edit of `object`: the JSON object `json` with any of "position", "orientation" and
 /// "attributes" as in a scene file's entry (references name objects of the scene), plus the
 /// keys in `otherKeys`, which are left to the caller. Checks everything and applies nothing.

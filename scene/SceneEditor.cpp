@@ -223,6 +223,27 @@ EditEffect SceneEditor::edit(const Handle& object, std::string_view json, const 
     return onlyMoves && isWaypoint(host_, object) ? EditEffect::WaypointPositions : EditEffect::Other;
 }
 
+void SceneEditor::editAll(std::string label, const std::vector<std::pair<Handle, std::string>>& edits) {
+    std::vector<ObjectEdit> changes;
+    for (const auto& [object, json] : edits) {
+        if (!host_.object(object)) fail(object, "", "no such object");
+        changes.push_back(readObjectEdit(host_, object, json, {}, kEdits));
+        checkRotatable(object, changes.back());
+    }
+    record(std::move(label), [&] {
+        for (std::size_t i = 0; i < edits.size(); ++i) {
+            const Handle& object = edits[i].first;
+            const EditNotices notices{
+                [&] {
+                    host_.notifyPositionChanged(object);
+                    notifyReferrers(object);
+                },
+                [&](const std::string& attribute) { host_.notifyAttributeChanged(object, attribute); }};
+            applyObjectEdit(host_, object, changes[i], kEdits, notices);
+        }
+    });
+}
+
 Handle SceneEditor::create(std::string className, std::string name, const Handle& parent, std::size_t index,
                            std::string_view json, const std::vector<std::string>& otherKeys, const Handle& copyOf) {
     if (!copyOf.IsNull() && !host_.object(copyOf)) fail(copyOf, "copyOf", "no such object");

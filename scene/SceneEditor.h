@@ -25,6 +25,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/InputError.h"
@@ -54,6 +55,11 @@ public:
     /// see above. Throws InputError (the scene unchanged).
     EditEffect edit(const Handle& object, std::string_view json, const std::vector<std::string>& otherKeys,
                     std::string_view gesture = {}, const std::optional<std::string>& name = std::nullopt);
+
+    /// Several edits, each of one object as `edit` takes them (no names, no gestures), as one
+    /// change and one undo step named `label`: all are read and checked before any is applied.
+    /// Throws InputError (the scene unchanged).
+    void editAll(std::string label, const std::vector<std::pair<Handle, std::string>>& edits);
 
     /// A new object: of `className` (empty: a plain host object), named `name` (empty: a free
     /// name from the class), in `parent`'s child list at `index` (past the end: appended; a null

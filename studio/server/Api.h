@@ -85,6 +85,7 @@ private:
     std::string deleteObject(const Request& request, const std::string& name);
     std::string getReferrers(const Request& request, const std::string& name);
     std::string moveObject(const Request& request, const std::string& name);
+    std::string retimePath(const Request& request, const std::string& name);
     std::string undo(const Request& request, const std::string&);
     std::string redo(const Request& request, const std::string&);
     std::string undoOrRedo(const Request& request, bool undo);

@@ -4,6 +4,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "flight/Retime.h"
 #include "scene/ObjectEdit.h"
 #include "studio/server/Api.h"
 #include "studio/server/ApiErrors.h"
@@ -127,6 +128,34 @@ std::string Api::deleteObject(const Request& request, const std::string& name) {
         return host::EditEffect::Other;
     });
     return answer.value("cleared", referrersJson(cleared)).json();
+}
+
+std::string Api::retimePath(const Request& request, const std::string& name) {
+    const Json body = changeBody(request, {"speed", "even", "from", "to"}, session_.editor().revision(), name);
+    const Handle path = session_.sceneObject(name);
+    host::RetimeOptions options;
+    const auto speed = body.find("speed");
+    const auto even = body.find("even");
+    if ((speed != body.end()) == (even != body.end()))
+        throw BadRequest("give one of \"speed\" (units per second) and \"even\": true");
+    if (speed != body.end()) {
+        if (!speed->is_number()) throw BadRequest("\"speed\" must be a number");
+        options.speed = speed->get<double>();
+    } else if (*even != true) {
+        throw BadRequest("\"even\" must be true");
+    }
+    options.from = textOf(body, "from");
+    options.to = textOf(body, "to");
+    // Planned before the change: a refusal leaves the scene and its history as they were.
+    const host::RetimePlan plan = host::planRetime(session_.host(), path, options);
+    return session_
+        .changed([&] {
+            host::applyRetime(session_.editor(), plan);
+            return host::EditEffect::Other;
+        })
+        .number("totalBefore", plan.totalBefore)
+        .number("totalAfter", plan.totalAfter)
+        .json();
 }
 
 std::string Api::getReferrers(const Request& request, const std::string& name) {

@@ -302,3 +302,32 @@ TEST_F(CamsysCli, OutputsRespectWhatTheyReplaceAndInputsComeFromAnywhere) {
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_)) ++entries;
     EXPECT_EQ(entries, 8u) << "a temporary file was left behind";
 }
+
+TEST_F(CamsysCli, RetimeKeepsTotalsIsAFixedPointAndRefusesBadInput) {
+    const Result even = run({"retime", kFlythrough, "--even", "-o", path("even.json")});
+    ASSERT_EQ(even.status, 0) << even.err;
+    // One line per path, its total flight time kept.
+    const std::vector<std::string> lines = split(even.err);
+    ASSERT_EQ(lines.size(), 1u) << even.err;
+    EXPECT_EQ(lines[0].rfind("camsys retime: Flight: ", 0), 0u) << lines[0];
+    const std::size_t arrow = lines[0].find(" ms -> ");
+    ASSERT_NE(arrow, std::string::npos);
+    const std::size_t before = lines[0].rfind(' ', arrow - 1);
+    EXPECT_EQ(lines[0].substr(before + 1, arrow - before - 1) + " ms\n", lines[0].substr(arrow + 7) + "\n");
+    // The distances do not depend on the times: retiming the result again changes nothing, and
+    // .sco output holds the same scene.
+    ASSERT_EQ(run({"retime", path("even.json"), "--path", "Flight", "--even", "-o", path("again.sco")}).status, 0);
+    ASSERT_EQ(run({"load", path("again.sco"), "-o", path("again.json")}).status, 0);
+    EXPECT_EQ(readFile(path("again.json")), readFile(path("even.json")));
+    EXPECT_NE(readFile(path("even.json")), run({"load", kFlythrough}).out);
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--speed", "0"}, {"--speed", "-3"}, {"--speed", "nan"}, {"--speed", "inf"},
+          {"--speed", "5", "--even"}, {}, {"--even", "--path", "Nowhere"}, {"--even", "--path", "Cam"}}) {
+        std::vector<std::string> command = {"retime", kFlythrough, "-o", path("out.json")};
+        command.insert(command.end(), bad.begin(), bad.end());
+        const Result result = run(command);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(bad) << result.err;
+        EXPECT_FALSE(std::ifstream(path("out.json")).good()) << testing::PrintToString(bad);
+    }
+}

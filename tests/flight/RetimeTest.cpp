@@ -1,0 +1,160 @@
+// Even speed: a path of uneven spacing flown before and after retiming, the eye's speed measured
+// per tick; a retime at a speed against the distance measure; cuts, pauses, eases and totals.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "flight/Flight.h"
+#include "flight/FlightAnalysis.h"
+#include "flight/FlightAnalysisInput.h"
+#include "flight/Retime.h"
+#include "host/Host.h"
+#include "module/InProcessModule.h"
+#include "scene/JsonSceneReader.h"
+#include "scene/JsonSceneWriter.h"
+#include "scene/SceneEditor.h"
+
+namespace {
+
+/// Six waypoints 10, 80, 20, 60 and 15 units apart along x, 1000 ms each unless `extra[k]` (more
+/// of waypoint k's attributes) gives its Time2Next; `attributes` adds to every waypoint's.
+std::string unevenScene(const std::string& attributes = "", std::vector<std::string> extra = {}) {
+    const int xs[] = {0, 10, 90, 110, 170, 185};
+    extra.resize(6);
+    std::string children;
+    for (int k = 0; k < 6; ++k)
+        children += std::string(k ? "," : "") + R"({ "name": "W)" + std::to_string(k) +
+                    R"(", "class": "SCOCameraSystemWaypoint", "position": [)" + std::to_string(xs[k]) +
+                    R"(, 0, 10], "attributes": { "IsOn": true)" + attributes +
+                    (extra[k].find("Time2Next") == std::string::npos ? R"(, "Time2Next": 1000)" : "") + extra[k] +
+                    " } }";
+    return R"({ "objects": [ { "name": "Tower", "position": [90, 60, 0] },
+        { "name": "P", "class": "SCOCameraSystemPath", "children": [ )" +
+           children + R"( ] },
+        { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { "Path": "P" } } ] })";
+}
+
+struct Scene {
+    explicit Scene(const std::string& json) {
+        host::loadJsonScene(*host, json, "scene.json");
+        host->createCamera();
+    }
+    Handle find(const char* name) const { return host->find(name); }
+    host::RetimePlan retime(const host::RetimeOptions& options) {
+        host::RetimePlan plan = host::planRetime(*host, find("P"), options);
+        host::applyRetime(editor, plan);
+        return plan;
+    }
+    ULong time(int k) const { return *host->getULong(find(("W" + std::to_string(k)).c_str()), "Time2Next"); }
+
+    /// The eye's speed per tick, without the ticks of the ends, where a difference is not defined.
+    std::vector<double> speeds() {
+        const Handle cam = find("Cam");
+        host::FlightRecording flight = host::recordFlight(*host, cam, {});
+        const host::FlightAnalysis a = host::analyseFlight(host::flightAnalysisInput(*host, cam, flight.ticks));
+        std::vector<double> out;
+        for (std::size_t i = 3; i + 3 < a.ticks.size(); ++i)
+            if (!std::isnan(a.ticks[i].speed)) out.push_back(a.ticks[i].speed);
+        return out;
+    }
+    std::unique_ptr<host::Host> host = std::make_unique<host::Host>(SetIRTS, GetObjectFactories);
+    host::SceneEditor editor{*host};
+};
+
+double mean(const std::vector<double>& v) {
+    double s = 0;
+    for (double x : v) s += x;
+    return s / double(v.size());
+}
+
+/// Standard deviation over mean.
+double spread(const std::vector<double>& v) {
+    const double m = mean(v);
+    double s = 0;
+    for (double x : v) s += (x - m) * (x - m);
+    return std::sqrt(s / double(v.size())) / m;
+}
+
+TEST(Retime, EvenSpeedOnUnevenSpacing) {
+    Scene scene(unevenScene());
+    const double before = spread(scene.speeds());
+    const host::RetimePlan plan = scene.retime({});
+    EXPECT_EQ(plan.totalBefore, 5000u);
+    EXPECT_EQ(plan.totalAfter, 5000u);
+    // Steps 10.1, 80.1, 20.1, 60.1, 15.1 of 185.5 share 5000 ms; knots rounded as accumulated.
+    const ULong expected[] = {272, 2159, 542, 1620, 407};
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(scene.time(k), expected[k]) << "W" << k;
+    EXPECT_EQ(scene.time(5), 1000u) << "the last waypoint times no segment";
+    const double after = spread(scene.speeds());
+    ::testing::Test::RecordProperty("spreadBefore", std::to_string(before));
+    ::testing::Test::RecordProperty("spreadAfter", std::to_string(after));
+    std::printf("eye speed spread (sd/mean): before %.4f, after %.4f\n", before, after);
+    // Measured: 0.75 before (the fit overshoots and nearly stops in the short segments), 0.003
+    // after, about a 250th; what is left comes of whole milliseconds and float positions.
+    EXPECT_GT(before, 0.5);
+    EXPECT_LT(after, before / 50);
+}
+
+TEST(Retime, SpeedFollowsTheDistanceMeasure) {
+    // Views unchanged along the path: the measure is the eye's travel plus 0.1 a segment, so the
+    // eye flies at V times 185 / 185.5.
+    Scene straight(unevenScene());
+    const host::RetimePlan plan = straight.retime({20.0, "", ""});
+    EXPECT_EQ(plan.totalAfter, 505u + 4005u + 1005u + 3005u + 755u);
+    EXPECT_NEAR(mean(straight.speeds()), 20.0 * 185 / 185.5, 0.05);
+
+    // Looking at the Tower the view vector (Range, the distance to it) turns and changes
+    // length: the measure counts that too, and the eye is slower than V by the share of it.
+    Scene aimed(unevenScene(R"(, "PointsTo": "Tower")"));
+    double measure = 0;
+    for (const host::RetimeSegment& segment : aimed.retime({20.0, "", ""}).segments) measure += segment.step;
+    const double eyeShare = 185.0 / measure;
+    const double ratio = mean(aimed.speeds()) / 20.0;
+    std::printf("looking at a target: measure %.1f for 185 units of travel; mean eye speed / V = %.3f\n", measure,
+                ratio);
+    EXPECT_NEAR(ratio, eyeShare, 0.03);
+    EXPECT_LT(ratio, 0.9);
+}
+
+TEST(Retime, CutsPausesEasesAndRunsStay) {
+    // W2 ends a part (a cut); W3 pauses and eases. Odd times: the total 4003 is kept exactly.
+    Scene scene(unevenScene("", {R"(, "Time2Next": 999)", R"(, "EaseOut": true, "Time2Next": 1001)",
+                                 R"(, "Time2Next": 0)", R"(, "PauseTime": 700, "EaseIn": true, "Time2Next": 1003)",
+                                 R"(, "Time2Next": 1000)", R"(, "Time2Next": 77)"}));
+    const std::string untouched = host::sceneToJson(*scene.host);
+    const host::RetimePlan plan = scene.retime({});
+    EXPECT_EQ(plan.totalAfter, 4003u);
+    const ULong shared[] = {244, 1939, 0, 1455, 365};  // by steps 10.1, 80.1, (cut), 60.1, 15.1
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(scene.time(k), shared[k]) << "W" << k;
+    EXPECT_EQ(scene.time(5), 77u);
+    EXPECT_EQ(*scene.host->getULong(scene.find("W3"), "PauseTime"), 700u);
+    // One undo step gives back the scene as it was, byte for byte.
+    ASSERT_TRUE(scene.editor.undo());
+    EXPECT_EQ(host::sceneToJson(*scene.host), untouched);
+    EXPECT_FALSE(scene.editor.undo());
+
+    // A run from W3 to W5 changes W3 and W4 only; at a speed, cuts stay cuts.
+    scene.retime({std::nullopt, "W3", "W5"});
+    EXPECT_EQ(scene.time(0), 999u);
+    EXPECT_EQ(scene.time(3) + scene.time(4), 2003u);
+    EXPECT_EQ(scene.time(3), 1601u) << "steps 60.1 and 15.1 share 2003 ms as 1600.8 and 402.2";
+    scene.retime({10.0, "", ""});
+    EXPECT_EQ(scene.time(2), 0u);
+    EXPECT_EQ(scene.time(0), 1010u);
+
+    // Refusals name what is wrong and change nothing.
+    const std::string now = host::sceneToJson(*scene.host);
+    for (const host::RetimeOptions& bad : {host::RetimeOptions{0.0, "", ""}, host::RetimeOptions{-1.0, "", ""},
+                                           host::RetimeOptions{std::nan(""), "", ""},
+                                           host::RetimeOptions{std::nullopt, "W4", "W1"},
+                                           host::RetimeOptions{std::nullopt, "Tower", ""}})
+        EXPECT_THROW(host::planRetime(*scene.host, scene.find("P"), bad), host::InputError);
+    EXPECT_THROW(host::planRetime(*scene.host, scene.find("Tower"), {}), host::InputError);
+    EXPECT_EQ(host::sceneToJson(*scene.host), now);
+}
+
+}  // namespace
