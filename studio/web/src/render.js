@@ -16,8 +16,9 @@ const now = () => performance.now();
 
 /**
  * What a render needs, fetched and built: the world as the camera view has it (with the level,
- * the path's lines only with `settings.showPath`, without the editor's ground grid), the frames (decoded flight columns with
- * `labels` and `waypoints`) and, for the overlay, the linter's findings.
+ * the path's lines only with `settings.showPath`, without the editor's ground grid), the frames
+ * (decoded flight columns with `labels` and `waypoints`) and, for the overlay, the linter's
+ * findings.
  */
 export async function prepareClip(api, settings) {
   const lintParams = { iterator: settings.iterator || undefined, start: settings.start };
@@ -45,8 +46,8 @@ export class FrameRenderer {
     this.canvas = document.createElement('canvas');
     this.canvas.width = width;
     this.canvas.height = height;
-    // The camera view's own settings (antialiased, no alpha needed: the world has a background);
-    // the buffer is kept so that the frame can be read after the draw call returns.
+    // The camera view's own settings (antialiased, no alpha needed: the world has a background).
+    // Every frame is read in the task that draws it, so the drawing buffer need not be kept.
     this.renderer = new THREE.WebGLRenderer({ canvas: this.canvas, antialias: true, preserveDrawingBuffer: false });
     this.renderer.setPixelRatio(1);
     this.renderer.setSize(width, height, false);
