@@ -32,13 +32,15 @@ before(async () => {
   run.page = await run.browser.newPage();
   await run.page.goto(url);
   await run.page.waitForFunction(() => window.studio?.ready && window.studio.world.level, { timeout: 30_000 });
-  // The clip leaves out what only the editor draws: the grid, the names and the path's lines.
+  // The clip leaves out what only the editor draws: the grid, the names, the path's lines and the
+  // view's own buttons.
   WIDTH = await run.page.evaluate((h) => {
     const { studio } = window;
     const view = document.getElementById('cameraView');
     const w = 2 * Math.floor(view.getBoundingClientRect().width / 2);
     Object.assign(view.style, { width: `${w}px`, height: `${h}px`, flex: 'none' });
     studio.world.grid.visible = false;
+    document.querySelector('#cameraView .camera-bar').style.display = 'none';
     studio.state.setOption('showDrawing', false);
     studio.state.setOption('showLabels', false);
     return w;
