@@ -11,6 +11,7 @@
 #include "host/Host.h"
 #include "module/InProcessModule.h"
 #include "scene/JsonSceneReader.h"
+#include "tests/support/FlightTicks.h"
 
 using host::FlightTick;
 using host::FrameSampler;
@@ -45,14 +46,7 @@ std::unique_ptr<Host> sceneHost(const std::string& json) {
     return host;
 }
 
-::testing::AssertionResult sameTick(const FlightTick& a, const FlightTick& b) {
-    if (a.time != b.time || a.waypoint != b.waypoint || a.segmentStart != b.segmentStart)
-        return ::testing::AssertionFailure() << "time " << a.time << "/" << b.time << ", waypoint " << a.waypoint << "/"
-                                             << b.waypoint << ", segment " << a.segmentStart << "/" << b.segmentStart;
-    if (std::memcmp(&a.eye, &b.eye, sizeof a.eye) != 0 || std::memcmp(&a.fov, &b.fov, sizeof a.fov) != 0)
-        return ::testing::AssertionFailure() << "the eye differs at " << a.time;
-    return ::testing::AssertionSuccess();
-}
+using testing_support::sameTick;
 
 /// Times around every tick of a flight, past its end and (wrapped) before its start, shuffled.
 std::vector<ULong> probeTimes(const host::FlightRecording& flight, ULong start) {

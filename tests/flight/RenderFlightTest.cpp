@@ -16,6 +16,7 @@
 #include "host/Host.h"
 #include "module/InProcessModule.h"
 #include "scene/SceneFile.h"
+#include "tests/support/FlightTicks.h"
 
 using host::FlightTick;
 using host::Host;
@@ -29,14 +30,7 @@ std::unique_ptr<Host> exampleHost() {
     return host;
 }
 
-::testing::AssertionResult sameTick(const FlightTick& a, const FlightTick& b) {
-    if (a.time != b.time || a.waypoint != b.waypoint || a.segmentStart != b.segmentStart)
-        return ::testing::AssertionFailure() << "time " << a.time << "/" << b.time << ", waypoint " << a.waypoint << "/"
-                                             << b.waypoint << ", segment " << a.segmentStart << "/" << b.segmentStart;
-    if (std::memcmp(&a.eye, &b.eye, sizeof a.eye) != 0 || std::memcmp(&a.fov, &b.fov, sizeof a.fov) != 0)
-        return ::testing::AssertionFailure() << "the eye differs at " << a.time;
-    return ::testing::AssertionSuccess();
-}
+using testing_support::sameTick;
 
 double distance(const FlightTick& a, const FlightTick& b) {
     const auto& p = a.eye.Origin;
