@@ -127,6 +127,13 @@ void SceneEditor::restore(std::span<const std::uint8_t> image) {
 
 template <typename Change>
 void SceneEditor::record(std::string label, Change change, std::string_view gesture, const Handle& object) {
+    if (grouping_) {
+        // The group keeps the image and puts it back when any of its changes throws.
+        const bool keepsReferences = std::exchange(keepsReferences_, false);
+        change();
+        if (!keepsReferences) references_.reset();
+        return;
+    }
     // A drag's later steps join the step its first one made: the image from before the drag
     // stays the one to go back to.
     const bool joins = !gesture.empty() && !undo_.empty() && redo_.empty() && undo_.back().gesture == gesture &&
@@ -334,6 +341,20 @@ void SceneEditor::replace(const std::string& label, const std::function<void(Hos
     record(label, [&] {
         removeScene(host_);
         load(host_);
+    });
+}
+
+void SceneEditor::group(std::string label, const std::function<void()>& changes) {
+    if (grouping_) throw std::logic_error("SceneEditor::group does not nest");
+    record(std::move(label), [&] {
+        grouping_ = true;
+        try {
+            changes();
+        } catch (...) {
+            grouping_ = false;
+            throw;
+        }
+        grouping_ = false;
     });
 }
 

@@ -85,6 +85,11 @@ public:
     /// Replaces the whole scene by the one `load` builds into the emptied host (a reload from
     /// disk); on failure the scene stays as it was and the exception propagates.
     void replace(const std::string& label, const std::function<void(Host&)>& load);
+    /// Runs `changes`, any number of the changes above, as one change and one undo step named
+    /// `label` (a multi-selection's move, a preset's new path with its waypoints). All or nothing:
+    /// when one throws, the scene is put back as it was before the first and the exception
+    /// propagates. Groups do not nest.
+    void group(std::string label, const std::function<void()>& changes);
 
     /// Undoes or redoes the last change; false when there is none.
     bool undo();
@@ -146,6 +151,7 @@ private:
     /// Every reference of the scene, while only positions change; rebuilt after other changes.
     std::optional<std::vector<Reference>> references_;
     bool keepsReferences_ = false;  ///< the change being recorded moves objects only
+    bool grouping_ = false;         ///< inside `group`: changes join its step
     std::vector<Step> undo_;
     std::vector<Step> redo_;
     std::uint64_t revision_ = 0;

@@ -42,6 +42,7 @@ const std::vector<Api::Route>& Api::routes() {
         {"POST", "/api/recovery/discard", &Api::discardRecovery},
         {"POST", "/api/objects/{name}/move", &Api::moveObject},
         {"POST", "/api/paths/{name}/retime", &Api::retimePath},
+        {"POST", "/api/batch", &Api::applyBatch},
         {"GET", "/api/objects/{name}/referrers", &Api::getReferrers},
         {"PATCH", "/api/objects/{name}", &Api::patchObject},
         {"DELETE", "/api/objects/{name}", &Api::deleteObject},

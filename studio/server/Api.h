@@ -86,6 +86,7 @@ private:
     std::string getReferrers(const Request& request, const std::string& name);
     std::string moveObject(const Request& request, const std::string& name);
     std::string retimePath(const Request& request, const std::string& name);
+    std::string applyBatch(const Request& request, const std::string&);
     std::string undo(const Request& request, const std::string&);
     std::string redo(const Request& request, const std::string&);
     std::string undoOrRedo(const Request& request, bool undo);

@@ -66,6 +66,91 @@ std::string referrersJson(const std::vector<host::SceneEditor::Referrer>& referr
     return json + "]";
 }
 
+/// The options of a retime in a request's body ("speed" or "even", "from", "to").
+host::RetimeOptions retimeOptions(const Json& body) {
+    host::RetimeOptions options;
+    const auto speed = body.find("speed");
+    const auto even = body.find("even");
+    if ((speed != body.end()) == (even != body.end()))
+        throw BadRequest("give one of \"speed\" (units per second) and \"even\": true");
+    if (speed != body.end()) {
+        if (!speed->is_number()) throw BadRequest("\"speed\" must be a number");
+        options.speed = speed->get<double>();
+    } else if (*even != true) {
+        throw BadRequest("\"even\" must be true");
+    }
+    options.from = textOf(body, "from");
+    options.to = textOf(body, "to");
+    return options;
+}
+
+std::size_t indexOf(const Json& body, bool required) {
+    const auto at = body.find("index");
+    if (at == body.end()) {
+        if (required) throw BadRequest("\"index\" (a whole number) is missing");
+        return std::numeric_limits<std::size_t>::max();
+    }
+    if (!at->is_number_unsigned()) throw BadRequest("\"index\" must be a whole number");
+    return at->get<std::size_t>();
+}
+
+/// The keys each kind of edit of a batch takes besides "op".
+const std::vector<std::pair<std::string, std::vector<std::string>>>& batchOps() {
+    static const std::vector<std::pair<std::string, std::vector<std::string>>> ops = {
+        {"patch", {"name", "position", "orientation", "attributes", "rename"}},
+        {"create", {"class", "name", "parent", "index", "position", "orientation", "attributes", "copyOf"}},
+        {"delete", {"name"}},
+        {"move", {"name", "parent", "index"}},
+        {"retime", {"name", "speed", "even", "from", "to"}},
+    };
+    return ops;
+}
+
+/// Checks the shape of a batch's edit (not the objects it names: an earlier edit may make them).
+void checkBatchEdit(const Json& edit) {
+    if (!edit.is_object()) throw BadRequest("an edit must be a JSON object");
+    const std::string op = textOf(edit, "op", true);
+    const auto& ops = batchOps();
+    const auto kind = std::find_if(ops.begin(), ops.end(), [&](const auto& o) { return o.first == op; });
+    if (kind == ops.end()) throw BadRequest("unknown \"op\" \"" + op + "\" (patch, create, delete, move, retime)");
+    for (const auto& [key, value] : edit.items())
+        if (key != "op" && std::find(kind->second.begin(), kind->second.end(), key) == kind->second.end())
+            throw BadRequest("unknown key \"" + key + "\" in a " + op + " edit");
+    if (op != "create") textOf(edit, "name", true);
+    if (op == "retime") retimeOptions(edit);
+    if (op == "move") indexOf(edit, true);
+    if (op == "create") indexOf(edit, false);
+}
+
+/// Applies one edit of a batch; the names of objects it makes go to `made`.
+void applyBatchEdit(Session& session, const Json& edit, std::vector<std::string>& made) {
+    host::SceneEditor& editor = session.editor();
+    const std::string op = textOf(edit, "op", true);
+    const std::string name = textOf(edit, "name");
+    auto objectNamed = [&](const char* key, const char* role) {
+        const std::string named = textOf(edit, key);
+        return named.empty() ? Handle() : session.sceneObject(named, role);
+    };
+    if (op == "patch") {
+        std::optional<std::string> rename;
+        if (edit.contains("rename")) rename = textOf(edit, "rename", true);
+        editor.edit(session.sceneObject(name), edit.dump(), {"op", "name", "rename"}, {}, rename);
+    } else if (op == "create") {
+        const Handle object = editor.create(textOf(edit, "class"), name, objectNamed("parent", "parent"),
+                                            indexOf(edit, false), edit.dump(),
+                                            {"op", "class", "name", "parent", "index", "copyOf"},
+                                            objectNamed("copyOf", "object"));
+        made.push_back(session.host().nameOf(object));
+    } else if (op == "delete") {
+        editor.remove(session.sceneObject(name));
+    } else if (op == "move") {
+        editor.move(session.sceneObject(name), objectNamed("parent", "parent"), indexOf(edit, true));
+    } else {
+        const host::RetimePlan plan = host::planRetime(session.host(), session.sceneObject(name), retimeOptions(edit));
+        host::applyRetime(editor, plan);
+    }
+}
+
 }  // namespace
 
 std::string Api::getHistory(const Request& request, const std::string&) {
@@ -105,11 +190,7 @@ std::string Api::createObject(const Request& request, const std::string&) {
     const Handle parent = parentName.empty() ? Handle() : session_.sceneObject(parentName, "parent");
     const std::string copyName = textOf(body, "copyOf");
     const Handle copyOf = copyName.empty() ? Handle() : session_.sceneObject(copyName);
-    std::size_t index = std::numeric_limits<std::size_t>::max();
-    if (const auto at = body.find("index"); at != body.end()) {
-        if (!at->is_number_unsigned()) throw BadRequest("\"index\" must be a whole number");
-        index = at->get<std::size_t>();
-    }
+    const std::size_t index = indexOf(body, false);
     Handle made;
     JsonObject answer = session_.changed([&] {
         made = session_.editor().create(textOf(body, "class"), textOf(body, "name"), parent, index, request.body,
@@ -133,19 +214,7 @@ std::string Api::deleteObject(const Request& request, const std::string& name) {
 std::string Api::retimePath(const Request& request, const std::string& name) {
     const Json body = changeBody(request, {"speed", "even", "from", "to"}, session_.editor().revision(), name);
     const Handle path = session_.sceneObject(name);
-    host::RetimeOptions options;
-    const auto speed = body.find("speed");
-    const auto even = body.find("even");
-    if ((speed != body.end()) == (even != body.end()))
-        throw BadRequest("give one of \"speed\" (units per second) and \"even\": true");
-    if (speed != body.end()) {
-        if (!speed->is_number()) throw BadRequest("\"speed\" must be a number");
-        options.speed = speed->get<double>();
-    } else if (*even != true) {
-        throw BadRequest("\"even\" must be true");
-    }
-    options.from = textOf(body, "from");
-    options.to = textOf(body, "to");
+    const host::RetimeOptions options = retimeOptions(body);
     // Planned before the change: a refusal leaves the scene and its history as they were.
     const host::RetimePlan plan = host::planRetime(session_.host(), path, options);
     return session_
@@ -156,6 +225,39 @@ std::string Api::retimePath(const Request& request, const std::string& name) {
         .number("totalBefore", plan.totalBefore)
         .number("totalAfter", plan.totalAfter)
         .json();
+}
+
+std::string Api::applyBatch(const Request& request, const std::string&) {
+    const Json body = changeBody(request, {"label", "edits"}, session_.editor().revision());
+    const std::string label = textOf(body, "label", true);
+    const auto edits = body.find("edits");
+    if (edits == body.end() || !edits->is_array() || edits->empty())
+        throw BadRequest("\"edits\" must be a non-empty array");
+    for (std::size_t i = 0; i < edits->size(); ++i) {
+        try {
+            checkBatchEdit((*edits)[i]);
+        } catch (const BadRequest& error) {
+            throw BadRequest("edits[" + std::to_string(i) + "]: " + error.what());
+        }
+    }
+    host::SceneEditor& editor = session_.editor();
+    std::vector<std::string> made;
+    JsonObject answer = session_.changed([&] {
+        editor.group(label, [&] {
+            for (std::size_t i = 0; i < edits->size(); ++i) {
+                try {
+                    applyBatchEdit(session_, (*edits)[i], made);
+                } catch (const host::InputError& error) {
+                    throw host::InputError("edits[" + std::to_string(i) + "]", error.object(), error.attribute(),
+                                           error.reason());
+                } catch (const BadRequest& error) {
+                    throw host::InputError("edits[" + std::to_string(i) + "]", "", "", error.what());
+                }
+            }
+        });
+        return host::EditEffect::Other;
+    });
+    return answer.value("created", stringListJson(made)).json();
 }
 
 std::string Api::getReferrers(const Request& request, const std::string& name) {
@@ -170,11 +272,10 @@ std::string Api::moveObject(const Request& request, const std::string& name) {
     const Handle object = session_.sceneObject(name);
     const std::string parentName = textOf(body, "parent");
     const Handle parent = parentName.empty() ? Handle() : session_.sceneObject(parentName, "parent");
-    const auto at = body.find("index");
-    if (at == body.end() || !at->is_number_unsigned()) throw BadRequest("\"index\" (a whole number) is missing");
+    const std::size_t index = indexOf(body, true);
     return session_
         .changed([&] {
-            session_.editor().move(object, parent, at->get<std::size_t>());
+            session_.editor().move(object, parent, index);
             return host::EditEffect::Other;
         })
         .json();
