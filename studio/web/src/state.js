@@ -2,7 +2,8 @@
 // the flight of the iterator in use with its analysis, the selection and the current time.
 // Views never talk to each other; they change this state and listen to its events:
 //   'scene' 'draw' 'flight' 'messages' 'lint'   new data from the server
-//   'select'                             the selected object changed (name or null)
+//   'select'                             the selected objects changed: `selection` (the one the
+//                                        inspector and gizmo show, name or null) and `selected`
 //   'time'                               the current time (and so maybe the tick) changed, or the
 //                                        eye shown at it (an edit's preview of the camera)
 //   'play'                               playback started or stopped
@@ -22,7 +23,8 @@ export class StudioState extends Emitter {
     this.analysis = null;     // decoded: columns with null, marks
     this.messages = [];
     this.flightParams = { iterator: null, start: 0, step: 16, maxTicks: 100000 };
-    this.selection = null;
+    this.selection = null;    // the primary selected object: the last one picked
+    this.selected = new Set(); // every selected object, the primary among them
     this.elapsed = 0;         // ms since the first tick
     this.tick = -1;           // the tick shown
     this.playing = false;
@@ -42,7 +44,9 @@ export class StudioState extends Emitter {
     // The iterator shown may have been deleted or renamed by an edit: then the server's own.
     if (!this.flightParams.iterator || !scene.iterators.includes(this.flightParams.iterator))
       this.flightParams.iterator = scene.iterator;
-    if (this.selection && !this.objects.has(this.selection)) this.selection = null;
+    const kept = [...this.selected].filter((n) => this.objects.has(n));
+    if (kept.length !== this.selected.size) this.selected = new Set(kept);
+    if (this.selection && !this.objects.has(this.selection)) this.selection = kept.length ? kept[kept.length - 1] : null;
     this.emit('scene', scene);
   }
 
@@ -73,11 +77,33 @@ export class StudioState extends Emitter {
     this.emit('options', name, value);
   }
 
+  /** Selects `name` alone (null: nothing). */
   select(name) {
     const next = name && this.objects.has(name) ? name : null;
-    if (next === this.selection) return;
+    if (next === this.selection && this.selected.size === (next ? 1 : 0)) return;
     this.selection = next;
+    this.selected = new Set(next ? [next] : []);
     this.emit('select', next);
+  }
+
+  /**
+   * Selects `names` (unknown ones are left out); `add`: toggles them into the selection as
+   * shift or ctrl clicks do. The primary becomes the last one added, or stays when still selected.
+   */
+  selectMany(names, { add = false } = {}) {
+    const known = names.filter((n) => this.objects.has(n));
+    const next = add ? new Set(this.selected) : new Set();
+    for (const n of known) {
+      if (add && next.has(n) && known.length === 1) next.delete(n);
+      else next.add(n);
+    }
+    const added = known.filter((n) => next.has(n));
+    const primary = added.length ? added[added.length - 1] : next.has(this.selection) ? this.selection : [...next].pop() ?? null;
+    const same = primary === this.selection && next.size === this.selected.size && [...next].every((n) => this.selected.has(n));
+    if (same) return;
+    this.selection = primary;
+    this.selected = next;
+    this.emit('select', primary);
   }
 
   /** The attribute `name` of the object `objectName`, or undefined. */
