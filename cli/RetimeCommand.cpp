@@ -79,8 +79,8 @@ int runRetime(Host& host) {
         applyRetime(editor, plan);
         std::size_t timed = 0;
         for (const RetimeSegment& s : plan.segments) timed += s.after != 0;
-        std::fprintf(stderr, "camsys retime: %s: %zu waypoints retimed, flight time %llu ms -> %llu ms\n",
-                     plan.pathName.c_str(), timed, static_cast<unsigned long long>(plan.totalBefore),
+        std::fprintf(stderr, "camsys retime: %s: %zu waypoint%s retimed, flight time %llu ms -> %llu ms\n",
+                     plan.pathName.c_str(), timed, timed == 1 ? "" : "s", static_cast<unsigned long long>(plan.totalBefore),
                      static_cast<unsigned long long>(plan.totalAfter));
     }
     const OptionalLevel chosen = chosenLevel(level, arguments.level);

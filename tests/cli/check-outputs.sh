@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The tool's outputs on the bundled examples, byte for byte against the committed digests:
 # fly (rows and standard error), draw (PNG and SVG), export (.gltf and .glb), profile (PNG, SVG and
-# CSV), lint, load, save, and import of fly's rows. A change of any byte of them is a change of
+# CSV), lint, load, save, import of fly's rows, retime, and add-move's presets around the town. A change of any byte of them is a change of
 # behaviour.
 #   check-outputs.sh CAMSYS EXAMPLES            compare with outputs.sha256 beside this script
 #   check-outputs.sh CAMSYS EXAMPLES --update   write outputs.sha256 anew
@@ -30,7 +30,11 @@ for scene in flythrough minimal; do
   "$camsys" import "$out/$scene.fly.csv" -o "$out/$scene.import.json" 2>/dev/null
   "$camsys" save "$in" "$out/$scene.sco"
   "$camsys" load "$out/$scene.sco" -o "$out/$scene.sco.json"
+  "$camsys" retime "$in" --even -o "$out/$scene.even.json" 2>"$out/$scene.even.err"
+  "$camsys" retime "$in" --speed 12.5 -o "$out/$scene.speed.json" 2>/dev/null
 done
+"$camsys" add-move flythrough.json orbit --target Tower --radius 30 -o "$out/orbit.json" >"$out/orbit.out"
+"$camsys" add-move flythrough.json fly-through --through Tower Statue 0,0,20 -o "$out/through.json" >/dev/null
 
 cd "$out"
 if [[ $mode == --update ]]; then
