@@ -1,6 +1,7 @@
 // Several waypoints at once, on a scratch copy of the fly-through: picked with plain, ctrl and
 // shift clicks in the object list and the 3D view, moved together by the gizmo, switched off,
-// evened out and deleted, each change one undo step, checked in what the server reports.
+// evened out and deleted (asking first when what stays refers to what goes), each change one
+// undo step, checked in what the server reports.
 
 import assert from 'node:assert/strict';
 import { copyFileSync, mkdtempSync } from 'node:fs';
@@ -147,5 +148,22 @@ test('switch off, even speed and delete: each one undo step over the whole selec
   await undo();
   now = await objects();
   assert.deepEqual(now.get('Flight').children, before.get('Flight').children, 'one undo did not bring the three back in place');
+
+  // W3 and its target Tower: the question names what stays and refers to Tower, not W3, which goes too.
+  await studio(() => window.studio.state.selectMany(['W3', 'Tower']));
+  await run.page.click('.inspector [data-act=delete]');
+  await run.page.waitForSelector('#dialog[open]');
+  const question = await run.page.$eval('#dialog p', (p) => p.textContent);
+  assert.match(question, /^W0, W5 and W6 refer to Tower \(PointsTo\)/);
+  await run.page.click('#dialog button[data-value="delete"]');
+  await run.page.waitForFunction(() => !window.studio.state.objects.has('Tower'), { timeout: 10_000 });
+  await settled();
+  now = await objects();
+  assert.deepEqual(['W0', 'W5', 'W6'].map((n) => attribute(now.get(n), 'PointsTo')), [null, null, null]);
+  assert.match(await run.page.$eval('#notice', (n) => n.textContent), /cleared W0 PointsTo, W5 PointsTo, W6 PointsTo/);
+  await undo();
+  now = await objects();
+  assert.deepEqual(['W0', 'W3', 'W5'].map((n) => attribute(now.get(n), 'PointsTo')), ['Tower', 'Tower', 'Tower']);
+  assert.equal(now.size, before.size);
   assert.deepEqual(problems, []);
 });
