@@ -88,6 +88,10 @@ export class Gizmo {
       else editor.beginDrag(this.name);
     });
     controls.addEventListener('objectChange', () => this.moved());
+    // A shift or ctrl click adds the object under the pointer to the selection, even where the
+    // handles' wide pickers lie over it (this runs before the controls hear the press).
+    view3d.container.addEventListener('pointerdown', (e) => { controls.enabled = !(e.shiftKey || e.ctrlKey || e.metaKey); },
+      { capture: true });
     this.sight = new THREE.Vector3();
     if (view3d.controls) view3d.controls.addEventListener('change', () => this.hideAxesIntoView());
     controls.addEventListener('mouseUp', () => { if (this.group) this.endGroupMove(); else editor.endDrag(); });
@@ -248,7 +252,7 @@ export class Gizmo {
   /** The selected objects with a position when more than one is selected and the gizmo is on one of them; else null. */
   several() {
     if (this.state.selected.size < 2 || !this.name) return null;
-    return [...this.state.selected].filter((n) => this.state.objects.get(n)?.position);
+    return this.state.selectedInOrder().filter((n) => this.state.objects.get(n)?.position);
   }
 
   beginGroupMove() {
