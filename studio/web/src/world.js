@@ -346,7 +346,7 @@ export class World extends Emitter {
   setGroupRings(name) {
     const others = [...this.state.selected].filter((n) => n !== name && this.positions.has(n));
     if (!this.groupMarker || this.groupMarker.instanceMatrix.count < others.length) {
-      if (this.groupMarker) { this.scene.remove(this.groupMarker); this.groupMarker.dispose(); }
+      if (this.groupMarker) { this.scene.remove(this.groupMarker); this.groupMarker.material.dispose(); this.groupMarker.dispose(); }
       const material = this.selectionMarker.material.clone();
       material.opacity = 0.3;
       this.groupMarker = new THREE.InstancedMesh(this.selectionMarker.geometry, material, Math.max(16, others.length * 2));
@@ -366,8 +366,8 @@ export class World extends Emitter {
   sizeSelectionMarker(r) { this.selectionMarker.scale.setScalar(r * 2.6); }
 
   setSelection(name) {
+    const selected = this.state.selected;
     for (const mesh of this.markers) {
-      const selected = this.state.selected;
       mesh.userData.names.forEach((n, i) => mesh.setColorAt(i, n === name || selected.has(n) ? COLOURS.selected : this.baseColour(this.state.objects.get(n))));
       mesh.instanceColor.needsUpdate = true;
     }
