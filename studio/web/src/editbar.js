@@ -2,11 +2,13 @@
 // after the selected one (halfway to the next, or one segment on past the last), duplicated
 // right after it, deleted, moved up and down in their path's child order, switched on and
 // off, renamed; targets (plain objects) are added at the point the 3D view looks at, and
-// iterators fly the selected path. Every action is one undo step on the server; what it
-// refuses is shown in its own words.
+// iterators fly the selected path. With several selected, Delete and On/Off act on all of them
+// (multiselect.js) and the actions on one object are off. Every action is one undo step on the
+// server; what it refuses is shown in its own words.
 
 import { ITERATOR, PATH, pathOf, placeAfter, placeNew, shifted, siblingsOf, WAYPOINT } from './edits.js';
 import { ask } from './dialog.js';
+import { removeMany, selectedWaypoints, switchMany } from './multiselect.js';
 
 const ACTIONS = [
   ['add', '+ Waypoint', 'Add a waypoint after the selected one (or at the end of the selected path)'],
@@ -61,14 +63,15 @@ export class EditBar {
   update() {
     const o = this.selected();
     const objects = this.state.objects;
+    const one = !!o && this.state.selected.size <= 1;
     const enabled = {
-      add: !!o && !!placeNew(objects, o.name),
-      duplicate: !!o,
+      add: one && !!placeNew(objects, o.name),
+      duplicate: one,
       delete: !!o,
-      up: !!o && !!shifted(objects, o.name, -1),
-      down: !!o && !!shifted(objects, o.name, 1),
-      toggle: !!o && o.class === WAYPOINT,
-      rename: !!o,
+      up: one && !!shifted(objects, o.name, -1),
+      down: one && !!shifted(objects, o.name, 1),
+      toggle: one ? o.class === WAYPOINT : selectedWaypoints(this.state).length > 0,
+      rename: one,
       target: !!this.state.scene,
       path: !!this.state.scene,
       iterator: !!this.state.scene,
@@ -100,10 +103,13 @@ export class EditBar {
         return editor.create({ copyOf: o.name, parent: o.parent || null, index: siblings.indexOf(o.name) + 1,
           ...(position ? { position } : {}) });
       },
-      delete: () => this.remove(),
+      delete: () => (this.state.selected.size > 1 ? removeMany(this.state, editor, this.notify) : this.remove()),
       up: () => { const to = shifted(objects, o.name, -1); return editor.move(o.name, to.parent, to.index); },
       down: () => { const to = shifted(objects, o.name, 1); return editor.move(o.name, to.parent, to.index); },
-      toggle: () => editor.setAttribute(o.name, 'IsOn', this.state.attribute(o.name, 'IsOn') === false),
+      // Several: all off when all are on, else all on.
+      toggle: () => (this.state.selected.size > 1
+        ? switchMany(this.state, editor, selectedWaypoints(this.state).some((n) => this.state.attribute(n, 'IsOn') === false))
+        : editor.setAttribute(o.name, 'IsOn', this.state.attribute(o.name, 'IsOn') === false)),
       rename: () => this.rename(),
       target: () => editor.create({ parent: null, position: centre() }),
       path: async () => {

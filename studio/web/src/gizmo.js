@@ -6,12 +6,16 @@
 // The stand-in, not the marker, is what the gizmo moves: markers are instances of one mesh per
 // kind. Each step of a drag moves the marker at once and sends the position (or orientation)
 // to the server through the editor, which coalesces the steps; orbiting is off while dragging.
+// With several objects selected the gizmo stands at the primary one and moves them all by the
+// same offset: the markers follow the pointer and one change (a batch) goes when the drag ends.
+// Turning works on one object at a time.
 
 import * as THREE from 'three';
 import { TransformControls } from 'three/addons/controls/TransformControls.js';
 import { HELPER_LAYER } from './world.js';
 import { placeNew, WAYPOINT } from './edits.js';
 import { formatNumber } from './format.js';
+import { moveMany } from './multiselect.js';
 
 const ROTATION_SNAP = THREE.MathUtils.degToRad(15);
 /**
@@ -61,7 +65,7 @@ export class Gizmo {
     this.aiming = null;
     this.snap = false;
     this.makeToolbar();
-    view3d.onPick = (name, at) => this.picked(name, at);
+    view3d.onPick = (name, at, how) => this.picked(name, at, how);
     if (!view3d.renderer) return;
 
     this.proxy = new THREE.Object3D();
@@ -80,12 +84,17 @@ export class Gizmo {
     controls.addEventListener('dragging-changed', (e) => { if (view3d.controls) view3d.controls.enabled = !e.value; });
     controls.addEventListener('mouseDown', () => {
       view3d.gizmoGrabbed = true;
-      editor.beginDrag(this.name);
+      if (this.several()) this.beginGroupMove();
+      else editor.beginDrag(this.name);
     });
     controls.addEventListener('objectChange', () => this.moved());
+    // A shift or ctrl click adds the object under the pointer to the selection, even where the
+    // handles' wide pickers lie over it (this runs before the controls hear the press).
+    view3d.container.addEventListener('pointerdown', (e) => { controls.enabled = !(e.shiftKey || e.ctrlKey || e.metaKey); },
+      { capture: true });
     this.sight = new THREE.Vector3();
     if (view3d.controls) view3d.controls.addEventListener('change', () => this.hideAxesIntoView());
-    controls.addEventListener('mouseUp', () => { editor.endDrag(); });
+    controls.addEventListener('mouseUp', () => { if (this.group) this.endGroupMove(); else editor.endDrag(); });
     // A new selection ends an aim; placing goes on from each waypoint placed.
     state.on('select', () => { if (this.aiming) this.cancelAim(); this.attach(); });
     state.on('scene', () => this.attach());
@@ -145,7 +154,7 @@ export class Gizmo {
     const selected = this.state.objects.get(this.state.selection);
     this.bar.querySelector('[data-act=translate]').disabled = !this.name;
     const rotate = this.bar.querySelector('[data-act=rotate]');
-    rotate.disabled = !this.name;
+    rotate.disabled = !this.name || !!this.several();
     const lock = this.name && rotationLock(this.state, this.name);
     rotate.classList.toggle('locked', !!lock);
     rotate.title = lock || 'Rotate the selection about the world axes (R)';
@@ -173,7 +182,8 @@ export class Gizmo {
 
   setMode(mode) {
     if (!this.controls || this.controls.dragging) return;
-    const lock = mode === 'rotate' && this.name && rotationLock(this.state, this.name);
+    const lock = mode === 'rotate' && this.name &&
+      (this.several() ? 'Rotate turns one object at a time: select one' : rotationLock(this.state, this.name));
     if (lock) {
       this.notify(lock, 'error');
       mode = 'translate';
@@ -199,6 +209,8 @@ export class Gizmo {
   attach() {
     if (!this.controls) return;
     const object = this.state.objects.get(this.state.selection);
+    // A group's markers stand where the pointer left them until its change is answered.
+    if (this.group) return;
     if (this.editor.dragging && object && object.name === this.name) {
       // A refetch during a drag shows the server's last position; the pointer is ahead of it.
       this.world.moveObject(this.name, this.proxy.position);
@@ -213,7 +225,7 @@ export class Gizmo {
       quaternionOf(object.orientation, this.proxy.quaternion);
       this.proxy.updateMatrixWorld();
       this.controls.attach(this.proxy);
-      if (this.controls.mode === 'rotate' && rotationLock(this.state, this.name)) this.setMode('rotate');
+      if (this.controls.mode === 'rotate' && (rotationLock(this.state, this.name) || this.several())) this.setMode('rotate');
       this.hideAxesIntoView();
     }
     this.showBar();
@@ -221,6 +233,7 @@ export class Gizmo {
   }
 
   moved() {
+    if (this.group) { this.groupMoved(); return; }
     if (!this.name || !this.editor.dragging) return;
     if (this.controls.mode === 'rotate') {
       this.editor.drag({ orientation: orientationRows(this.proxy.quaternion) });
@@ -232,6 +245,52 @@ export class Gizmo {
     this.world.moveObject(this.name, p);
     this.view.labels.move(this.name, p);
     this.editor.drag({ position: [p.x, p.y, p.z] });
+  }
+
+  // -- Moving several ------------------------------------------------------------------------------
+
+  /** The selected objects with a position when more than one is selected and the gizmo is on one of them; else null. */
+  several() {
+    if (this.state.selected.size < 2 || !this.name) return null;
+    return this.state.selectedInOrder().filter((n) => this.state.objects.get(n)?.position);
+  }
+
+  beginGroupMove() {
+    // From where the markers stand: a move still being sent has put them there already.
+    const at = (n) => this.world.positions.get(n) || new THREE.Vector3(...this.state.objects.get(n).position);
+    const starts = new Map(this.several().map((n) => [n, at(n).clone()]));
+    this.group = { from: this.proxy.position.clone(), starts, offset: new THREE.Vector3(), sending: false };
+  }
+
+  /** Every marker of the group goes by the offset the primary went. */
+  groupMoved() {
+    const g = this.group;
+    if (g.sending) return;
+    const p = this.proxy.position;
+    const surface = this.onSurface && this.pointer && this.view.surfaceAt(this.pointer.x, this.pointer.y);
+    if (surface) p.copy(surface.point.addScaledVector(surface.normal, PLACE_LIFT));
+    g.offset.copy(p).sub(g.from);
+    const at = new THREE.Vector3();
+    for (const [name, start] of g.starts) {
+      at.copy(start).add(g.offset);
+      this.world.moveObject(name, at);
+      this.view.labels.move(name, at);
+    }
+  }
+
+  /** One change moves the group; a refusal puts the markers back where the server has them. */
+  endGroupMove() {
+    const g = this.group;
+    if (g.offset.lengthSq() === 0) { this.group = null; this.attach(); return; }
+    g.sending = true;
+    const moves = [...g.starts].map(([name, start]) => ({ name, position: start.clone().add(g.offset).toArray() }));
+    // Once answered, the scene that follows puts the gizmo and markers where the server has them.
+    const done = () => { if (this.group === g) this.group = null; };
+    moveMany(this.editor, moves).then(done, (error) => {
+      done();
+      this.notify(error.reason || error.message, 'error');
+      this.state.setScene(this.state.scene);
+    });
   }
 
   // -- Aim here -----------------------------------------------------------------------------------
@@ -269,9 +328,9 @@ export class Gizmo {
     return true;
   }
 
-  picked(name, at) {
+  picked(name, at, how) {
     if (this.placing) { this.placeAt(at); return; }
-    if (!this.aiming) { this.state.select(name); return; }
+    if (!this.aiming) { this.state.clicked(name, how); return; }
     if (name === this.aiming) return;
     // A click beside the objects aims at the level's surface there, through a new target.
     const surface = !name && at ? this.view.surfaceAt(at.x, at.y) : null;

@@ -11,12 +11,16 @@
 // the scene changes. The linter's findings of the object are shown at the field they name
 // (values the plug-in takes as they are, such as an infinite Roll, are marked at once), the
 // others under the object's head. A waypoint's FOVFac shows the vertical angle it gives.
+// Several selected objects get a short panel instead (multiselect.js): what they are and the
+// actions that apply to all of them.
 
 import { formatNumber } from './format.js';
 import { jsonFloat } from './wire.js';
 import { fieldText, ITERATOR, parseField, PATH, TYPE, WAYPOINT } from './edits.js';
 import { verticalFov } from './flight.js';
 import { el } from './dom.js';
+import { multiPanel } from './multiselect.js';
+import { notify } from './notice.js';
 
 export const TYPE_NAMES = { 3: 'float', 5: 'point', 8: 'bool', 10: 'object pos', 12: 'unsigned', 32: 'reference' };
 
@@ -326,6 +330,11 @@ export class Inspector {
     this.shown = name;
     this.replacing = true;
     try { root.replaceChildren(); } finally { this.replacing = false; }
+    if (this.state.selected.size > 1) {
+      this.shown = null;
+      root.append(multiPanel(this.state, this.editor, notify));
+      return;
+    }
     if (!object) {
       root.append(el('div', 'empty muted', 'Select an object in the list or in the 3D view to see its attributes.'));
       return;

@@ -1,6 +1,6 @@
 // Names over a 3D view as HTML, so they stay crisp and legible at any zoom. Placing them is
 // part of every render: each label is projected, labels behind the camera or off the view are
-// hidden, and where labels would overlap the first one placed wins (the selection goes first),
+// hidden, and where labels would overlap the first one placed wins (the selected go first),
 // so a path of a thousand waypoints stays readable instead of turning into a smear of text.
 
 import * as THREE from 'three';
@@ -17,7 +17,8 @@ export class Labels {
     this.byName = new Map();
     this.vector = new THREE.Vector3();
     this.occupied = new Set();
-    this.highlight = null;
+    this.highlight = null;      // the primary selected object's name
+    this.highlighted = [];      // the items of every selected object, shown whatever they overlap
     this.visible = true;
   }
 
@@ -31,20 +32,22 @@ export class Labels {
       element.className = `label label-${entry.kind || 'object'}`;
       element.textContent = entry.name;
       element.dataset.name = entry.name;
-      const item = { name: entry.name, position: new THREE.Vector3(...entry.position), element, shown: true };
+      const item = { name: entry.name, position: new THREE.Vector3(...entry.position), element, shown: true, selected: false };
       this.items.push(item);
       this.byName.set(entry.name, item);
       this.root.appendChild(element);
     }
-    this.setHighlight(this.highlight);
+    this.setHighlight(this.highlight, this.highlighted.map((item) => item.name));
   }
 
-  setHighlight(name) {
-    const previous = this.byName.get(this.highlight);
-    if (previous) previous.element.classList.remove('selected');
+  /** Marks the labels of `names` (every selected object; the primary `name` among them) and shows them first. */
+  setHighlight(name, names = name ? [name] : []) {
+    for (const item of this.highlighted) { item.element.classList.remove('selected'); item.selected = false; }
     this.highlight = name;
-    const item = this.byName.get(name);
-    if (item) item.element.classList.add('selected');
+    const all = new Set(names);
+    if (name) all.add(name);
+    this.highlighted = [...all].map((n) => this.byName.get(n)).filter(Boolean);
+    for (const item of this.highlighted) { item.element.classList.add('selected'); item.selected = true; }
   }
 
   /** The label of `name` now stands at `position` (a Vector3); shown at the next update. */
@@ -58,12 +61,11 @@ export class Labels {
     this.root.style.display = this.visible ? '' : 'none';
     if (!this.visible) return;
     this.occupied.clear();
-    const selected = this.byName.get(this.highlight);
-    if (selected) this.place(selected, camera, width, height);
-    for (const item of this.items) if (item !== selected) this.place(item, camera, width, height);
+    for (const item of this.highlighted) this.place(item, camera, width, height, true);
+    for (const item of this.items) if (!item.selected) this.place(item, camera, width, height);
   }
 
-  place(item, camera, width, height) {
+  place(item, camera, width, height, selected = false) {
     const v = this.vector.copy(item.position).project(camera);
     let show = v.z > -1 && v.z < 1 && Math.abs(v.x) <= 1.02 && Math.abs(v.y) <= 1.02;
     const x = ((v.x + 1) / 2) * width;
@@ -73,9 +75,9 @@ export class Labels {
       const cx = Math.floor(x / CELL_W), cy = Math.floor(y / CELL_H);
       const span = Math.max(1, Math.ceil((item.name.length * 7 + 8) / CELL_W));
       for (let i = 0; i < span && show; ++i) if (this.occupied.has(cy * 4096 + cx + i)) show = false;
-      if (show || item.name === this.highlight)
+      if (show || selected)
         for (let i = 0; i < span; ++i) this.occupied.add(cy * 4096 + cx + i);
-      show = show || item.name === this.highlight;
+      show = show || selected;
     }
     if (show !== item.shown) {
       item.element.style.display = show ? '' : 'none';

@@ -1,5 +1,6 @@
 // The object list: the scene's objects as a tree by parent (as the scene nests them), with an
-// icon for each kind, a filter by name, and the selection highlighted; a click selects.
+// icon for each kind, a filter by name, and the selection highlighted; a click selects, a
+// shift or ctrl click adds to the selection or takes out of it.
 
 import { ITERATOR, PATH, WAYPOINT } from './edits.js';
 import { el } from './dom.js';
@@ -22,10 +23,12 @@ export class ObjectList {
     this.filter.addEventListener('input', () => this.applyFilter());
     this.tree.addEventListener('click', (e) => {
       const row = e.target.closest('[data-name]');
-      if (row) state.select(row.dataset.name);
+      if (row) state.clicked(row.dataset.name, { add: e.shiftKey || e.ctrlKey || e.metaKey });
     });
+    // A shift click would also select the text between two rows.
+    this.tree.addEventListener('mousedown', (e) => { if (e.shiftKey) e.preventDefault(); });
     state.on('scene', () => this.build());
-    state.on('select', (name) => this.highlight(name));
+    state.on('select', () => this.highlight());
     // A panel opened below shrinks the list: the selection stays in sight.
     if (typeof ResizeObserver === 'function')
       new ResizeObserver(() => this.rows.get(this.state.selection)?.scrollIntoView({ block: 'nearest' })).observe(this.tree);
@@ -52,7 +55,7 @@ export class ObjectList {
       this.tree.appendChild(row);
       this.rows.set(o.name, row);
     }
-    this.highlight(this.state.selection);
+    this.highlight();
     this.applyFilter();
   }
 
@@ -61,11 +64,13 @@ export class ObjectList {
     for (const [name, row] of this.rows) row.hidden = !!text && !name.toLowerCase().includes(text);
   }
 
-  highlight(name) {
-    for (const row of this.tree.querySelectorAll('.selected')) row.classList.remove('selected');
-    const row = this.rows.get(name);
+  /** Marks every selected row; the primary one (the inspector's) also as such, and scrolled to. */
+  highlight() {
+    for (const row of this.tree.querySelectorAll('.selected')) row.classList.remove('selected', 'primary');
+    for (const name of this.state.selected) this.rows.get(name)?.classList.add('selected');
+    const row = this.rows.get(this.state.selection);
     if (row) {
-      row.classList.add('selected');
+      row.classList.add('selected', 'primary');
       row.scrollIntoView({ block: 'nearest' });
     }
   }

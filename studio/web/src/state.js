@@ -45,9 +45,12 @@ export class StudioState extends Emitter {
     if (!this.flightParams.iterator || !scene.iterators.includes(this.flightParams.iterator))
       this.flightParams.iterator = scene.iterator;
     const kept = [...this.selected].filter((n) => this.objects.has(n));
-    if (kept.length !== this.selected.size) this.selected = new Set(kept);
+    const lost = kept.length !== this.selected.size;
+    if (lost) this.selected = new Set(kept);
     if (this.selection && !this.objects.has(this.selection)) this.selection = kept.length ? kept[kept.length - 1] : null;
     this.emit('scene', scene);
+    // Views that mark the selection hear of the objects that left it (deleted, or renamed elsewhere).
+    if (lost) this.emit('select', this.selection);
   }
 
   setDraw(draw) { this.draw = draw; this.emit('draw', draw); }
@@ -104,6 +107,17 @@ export class StudioState extends Emitter {
     this.selection = primary;
     this.selected = next;
     this.emit('select', primary);
+  }
+
+  /** A click on `name` (null: on nothing): with `add` (shift or ctrl) it toggles, else selects it alone. */
+  clicked(name, { add = false } = {}) {
+    if (!add) this.select(name);
+    else if (name) this.selectMany([name], { add: true });
+  }
+
+  /** The selected objects, in the scene's order (as the object list shows them). */
+  selectedInOrder() {
+    return this.scene ? this.scene.objects.map((o) => o.name).filter((n) => this.selected.has(n)) : [];
   }
 
   /** The attribute `name` of the object `objectName`, or undefined. */

@@ -20,8 +20,11 @@ export class View3D extends ViewBase {
     this.makeOverlay();
     this.framed = false;
     this.gizmoGrabbed = false;
-    /** What a click in the view does with the object under it (or null): select it, unless an editing mode takes it. */
-    this.onPick = (name) => this.state.select(name);
+    /**
+     * What a click in the view does with the object under it (or null): select it (with shift or
+     * ctrl add it or take it out), unless an editing mode takes it.
+     */
+    this.onPick = (name, at, how) => this.state.clicked(name, how);
 
     if (this.renderer) {
       // The canvas lets pointer events through: the view's own element takes them.
@@ -36,7 +39,7 @@ export class View3D extends ViewBase {
     });
     state.on('draw', () => this.showGrid());
     state.on('flight', () => this.showLegend());
-    state.on('select', (name) => { this.labels.setHighlight(name); this.invalidate(); });
+    state.on('select', (name) => { this.labels.setHighlight(name, state.selected); this.invalidate(); });
   }
 
   makeOverlay() {
@@ -44,7 +47,7 @@ export class View3D extends ViewBase {
     overlay.className = 'view-overlay';
     overlay.innerHTML = `
       <div class="view-title">3D view <span class="muted" data-role="grid"></span></div>
-      <div class="view-help muted">drag: orbit · right-drag: pan · wheel: zoom · click: select · F: frame · T/R: move/rotate</div>
+      <div class="view-help muted">drag: orbit · right-drag: pan · wheel: zoom · click: select (shift: add) · F: frame · T/R: move/rotate</div>
       <div class="legend" data-role="legend" hidden>
         <span>eye speed</span><div class="legend-bar"></div>
         <div class="legend-range"><span data-role="lo"></span><span data-role="hi"></span></div>
@@ -115,8 +118,10 @@ export class View3D extends ViewBase {
       if (this.gizmoGrabbed) return;
       const rect = element.getBoundingClientRect();
       const at = { x: e.clientX - rect.left, y: e.clientY - rect.top };
-      this.onPick(this.pick(at.x, at.y), at);
+      this.onPick(this.pick(at.x, at.y), at, { add: e.shiftKey || e.ctrlKey || e.metaKey });
     });
+    // A shift click would also select the page's text from the last click on.
+    element.addEventListener('mousedown', (e) => { if (e.shiftKey) e.preventDefault(); });
     element.addEventListener('dblclick', () => this.frame(this.state.selection));
   }
 

@@ -320,6 +320,11 @@ export class World extends Emitter {
       marker.mesh.computeBoundingSphere();
     }
     if (this.state.selection === name) this.selectionMarker.position.copy(position);
+    const ring = this.groupRing.get(name);
+    if (ring !== undefined) {
+      this.groupMarker.setMatrixAt(ring, this.tmpMatrix.compose(position, this.noTurn, this.selectionMarker.scale));
+      this.groupMarker.instanceMatrix.needsUpdate = true;
+    }
     this.changed();
   }
 
@@ -331,18 +336,45 @@ export class World extends Emitter {
     this.selectionMarker.layers.set(HELPER_LAYER);
     this.selectionMarker.visible = false;
     this.scene.add(this.selectionMarker);
+    // The other selected objects' rings, fainter than the primary's: one instanced mesh.
+    this.groupMarker = null;
+    this.groupRing = new Map();   // name -> instance
+    this.noTurn = new THREE.Quaternion();
+  }
+
+  /** Rings around every selected object but the primary `name`. */
+  setGroupRings(name) {
+    const others = [...this.state.selected].filter((n) => n !== name && this.positions.has(n));
+    if (!this.groupMarker || this.groupMarker.instanceMatrix.count < others.length) {
+      if (this.groupMarker) { this.scene.remove(this.groupMarker); this.groupMarker.material.dispose(); this.groupMarker.dispose(); }
+      const material = this.selectionMarker.material.clone();
+      material.opacity = 0.3;
+      this.groupMarker = new THREE.InstancedMesh(this.selectionMarker.geometry, material, Math.max(16, others.length * 2));
+      this.groupMarker.layers.set(HELPER_LAYER);
+      this.groupMarker.frustumCulled = false;
+      this.scene.add(this.groupMarker);
+    }
+    this.groupRing.clear();
+    others.forEach((n, i) => {
+      this.groupMarker.setMatrixAt(i, this.tmpMatrix.compose(this.positions.get(n), this.noTurn, this.selectionMarker.scale));
+      this.groupRing.set(n, i);
+    });
+    this.groupMarker.count = others.length;
+    this.groupMarker.instanceMatrix.needsUpdate = true;
   }
 
   sizeSelectionMarker(r) { this.selectionMarker.scale.setScalar(r * 2.6); }
 
   setSelection(name) {
+    const selected = this.state.selected;
     for (const mesh of this.markers) {
-      mesh.userData.names.forEach((n, i) => mesh.setColorAt(i, n === name ? COLOURS.selected : this.baseColour(this.state.objects.get(n))));
+      mesh.userData.names.forEach((n, i) => mesh.setColorAt(i, n === name || selected.has(n) ? COLOURS.selected : this.baseColour(this.state.objects.get(n))));
       mesh.instanceColor.needsUpdate = true;
     }
     const p = this.positions.get(name);
     this.selectionMarker.visible = !!p;
     if (p) this.selectionMarker.position.copy(p);
+    this.setGroupRings(name);
     this.changed();
   }
 
