@@ -152,7 +152,7 @@ export class OrthoView extends ViewBase {
       const size = world.bounds.getSize(new THREE.Vector3());
       world.bounds.getCenter(this.target);
       const across = Math.abs(size.getComponent(this.axes.h.index)), tall = Math.abs(size.getComponent(this.axes.v.index));
-      this.half = Math.max(tall / 2, across / 2 / aspect, 1) * 1.2;
+      this.half = Math.max(tall / 2, across / 2 / aspect, 1) * 1.3;
     }
     // Depth along the line of sight does not show; the world's middle keeps it within the planes.
     this.target.setComponent(this.axes.normal, world.bounds.getCenter(new THREE.Vector3()).getComponent(this.axes.normal));
@@ -321,7 +321,17 @@ export class OrthoView extends ViewBase {
     this.rulers.v.style.color = AXIS_CSS[v.index];
   }
 
+  /** The names are made when the view is next drawn: views hidden make none. */
+  sceneChanged() {
+    this.labelsStale = true;
+    this.invalidate();
+  }
+
   update() {
+    if (this.labelsStale) {
+      this.labelsStale = false;
+      this.labels.set(this.world.labelEntries());
+    }
     // The names follow the markers during a drag, whichever view it is in.
     for (const [name, p] of this.world.positions) this.labels.move(name, p);
     super.update();

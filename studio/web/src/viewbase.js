@@ -28,7 +28,7 @@ export class ViewBase {
     this.camera = camera;
     this.labels = new Labels(container);
     world.onChange(() => this.invalidate());
-    state.on('scene', () => this.labels.set(world.labelEntries()));
+    state.on('scene', () => this.sceneChanged());
     state.on('options', () => { this.labels.visible = state.options.showLabels; this.invalidate(); });
     watchSize(container, (w, h) => this.resize(w, h));
   }
@@ -39,6 +39,11 @@ export class ViewBase {
     this.camera.aspect = width / height;
     this.aspectChanged(width / height);
     this.invalidate();
+  }
+
+  /** New objects: the names follow. */
+  sceneChanged() {
+    this.labels.set(this.world.labelEntries());
   }
 
   /** The view's shape changed to `aspect` (width / height), the camera's already set. */

@@ -76,6 +76,7 @@ export class Views {
     }
     if (this.layout === 'four' && slot !== 'persp') {
       this.turn(this.slots[slot], name);
+      this.apply();
       return;
     }
     const target = SLOT_OF[name];
@@ -130,9 +131,13 @@ export class Views {
 
   /**
    * Handles a view key of the event `e` (a keydown not typed into a field); true when it was one.
-   * Digits 7 1 3 (Ctrl: the opposite side) and 5, from the main keys or the keypad.
+   * Digits 7 1 3 (Ctrl: the opposite side) and 5, from the main keys or the keypad; Esc closes a menu.
    */
   key(e) {
+    if (e.key === 'Escape' && Object.values(this.slots).some((view) => !view.menu.menu.hidden)) {
+      this.closeMenus();
+      return true;
+    }
     if (e.altKey || e.metaKey) return false;
     const digit = DIGITS[e.code];
     if (!digit || (e.ctrlKey && digit === '5')) return false;
@@ -215,8 +220,8 @@ export class Views {
     for (const view of this.orthos) {
       const controls = new TransformControls(view.camera, view.container);
       controls.setSpace('world');
-      // Sized to the view's height: a little larger than the perspective's to look alike.
-      controls.setSize(1.4);
+      // Sized to the view's height: a little larger than the perspective's (sized to its distance) to look alike.
+      controls.setSize(1.1);
       const helper = controls.getHelper();
       helper.traverse((o) => o.layers.set(view.layer));
       controls.getRaycaster().layers.enableAll();
