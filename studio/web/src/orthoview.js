@@ -310,8 +310,10 @@ export class OrthoView extends ViewBase {
         const span = spans[n] || ruler.appendChild(document.createElement('span'));
         span.textContent = formatNumber(Math.abs(value) < step * 1e-6 ? 0 : value);
         const offset = size / 2 + (sign * (value - centre)) / upp;
-        span.style.transform = along === 'x' ? `translateX(${offset.toFixed(1)}px)` : `translateY(${(size - offset).toFixed(1)}px)`;
-        span.hidden = false;
+        const at = along === 'x' ? offset : size - offset;
+        span.style.transform = along === 'x' ? `translateX(${at.toFixed(1)}px)` : `translateY(${at.toFixed(1)}px)`;
+        // Clear of the title above and of the other ruler in the corner.
+        span.hidden = at < (along === 'x' ? 40 : 34) || (along === 'y' && at > size - 24);
       }
       for (let i = n; i < spans.length; ++i) spans[i].hidden = true;
     };
