@@ -9,6 +9,7 @@ import { ViewBase } from './viewbase.js';
 import { HELPER_LAYER } from './world.js';
 import { buildPlaneGrid } from './grid.js';
 import { formatNumber, niceStep } from './format.js';
+import { WAYPOINT } from './edits.js';
 
 /**
  * `look`: the direction the view looks along; `up`: the world axis up on screen. Right on
@@ -54,7 +55,6 @@ export class OrthoView extends ViewBase {
     this.onPick = (name, how) => (how.add ? this.state.selectMany(name ? [name] : [], how) : this.state.select(name));
     this.grid = new THREE.Group();
     this.grid.name = 'ortho-grid';
-    this.gridKey = '';
     world.scene.add(this.grid);
     this.makeOverlay();
     this.setDirection(direction);
@@ -72,7 +72,6 @@ export class OrthoView extends ViewBase {
       <div class="view-help muted">drag: box select (shift: add) · click: select · right-drag: pan · wheel: zoom · 7 1 3: top front side (Ctrl: opposite) · 5: perspective</div>
       <div class="box-select" hidden></div>`;
     this.container.appendChild(overlay);
-    this.title = overlay.querySelector('.view-title');
     this.nameNote = overlay.querySelector('[data-role=name]');
     this.gridNote = overlay.querySelector('[data-role=grid]');
     this.rulers = { h: overlay.querySelector('[data-role=rulerH]'), v: overlay.querySelector('[data-role=rulerV]') };
@@ -97,7 +96,7 @@ export class OrthoView extends ViewBase {
     vText.textContent = v.sign > 0 ? `↑ ${AXIS_NAMES[v.index]}` : `↓ ${AXIS_NAMES[v.index]}`;
     hText.style.color = AXIS_CSS[h.index];
     vText.style.color = AXIS_CSS[v.index];
-    this.gridKey = '';
+    this.built = null;
     this.place();
   }
 
@@ -254,12 +253,19 @@ export class OrthoView extends ViewBase {
     this.box.hidden = false;
   }
 
-  /** The objects whose positions lie in the rectangle between view pixels `a` and `b`. */
+  /**
+   * The waypoints and the scene's own objects whose positions lie in the rectangle between view
+   * pixels `a` and `b`. Paths and iterators are left to a click: where they stand means nothing
+   * to the flight, and a box around some waypoints must not take their path (Del would delete
+   * it, waypoints and all).
+   */
   inside(a, b) {
     const [x0, x1] = [Math.min(a.x, b.x), Math.max(a.x, b.x)], [y0, y1] = [Math.min(a.y, b.y), Math.max(a.y, b.y)];
     const names = [];
     const v = new THREE.Vector3();
     for (const [name, p] of this.world.positions) {
+      const object = this.state.objects.get(name);
+      if (object && object.class && object.class !== WAYPOINT) continue;
       v.copy(p).project(this.camera);
       const x = ((v.x + 1) / 2) * this.width, y = ((1 - v.y) / 2) * this.height;
       if (x >= x0 && x <= x1 && y >= y0 && y <= y1) names.push(name);
@@ -340,6 +346,7 @@ export class OrthoView extends ViewBase {
   }
 
   draw(renderer) {
+    if (this.world.level && this.world.level !== this.levelSized) this.place();
     for (const material of [this.world.trajectoryMaterial, this.world.clipMaterial])
       if (material) material.resolution.set(this.width, this.height);
     const step = this.fitGrid();

@@ -39,7 +39,6 @@ export class Views {
     // In the order the four views lie: top and perspective above, front and side below.
     const cells = { top: cell('top'), persp: cell('persp'), front: cell('front'), side: cell('side') };
     area.prepend(grid);
-    this.grid = grid;
     this.perspective = new View3D(cells.persp, world, state, surface);
     this.slots = { persp: this.perspective };
     let layer = FIRST_ORTHO_LAYER;
@@ -62,7 +61,7 @@ export class Views {
     return slot || (this.layout === 'single' ? this.shown : 'persp');
   }
 
-  /** The view shown alone, or in four views the perspective: where new objects go and F frames. */
+  /** The view the keys act on (see current()): where F frames and new objects go. */
   view(slot = this.current()) { return this.slots[slot]; }
 
   /**
@@ -202,7 +201,6 @@ export class Views {
 
   closeMenus() {
     for (const view of Object.values(this.slots)) if (view.menu) view.menu.menu.hidden = true;
-    for (const slot of Object.keys(this.slots)) this.showMenu(slot);
   }
 
   // -- The gizmo and the pilot ------------------------------------------------------------------------
