@@ -36,3 +36,42 @@ export function buildGrid(group, bounds) {
   group.add(new THREE.LineSegments(axes, new THREE.LineBasicMaterial({ vertexColors: true })));
   return step;
 }
+
+/**
+ * Replaces what `group` holds with a grid in the plane of the world axes `h` and `v` (0 x, 1 y,
+ * 2 z) over `range` ([h0, h1, v0, v1]), a line every `step` and a bold one every five, the two
+ * world axes in their colours, at `depth` along the third axis. An orthographic view draws it
+ * under everything else (no depth test), so it never hides what lies behind its plane.
+ */
+export function buildPlaneGrid(group, h, v, range, step, depth) {
+  for (const child of [...group.children]) { group.remove(child); child.geometry.dispose(); child.material.dispose(); }
+  const [h0, h1, v0, v1] = range;
+  const normal = 3 - h - v;
+  const point = (a, b) => {
+    const p = [0, 0, 0];
+    p[h] = a; p[v] = b; p[normal] = depth;
+    return p;
+  };
+  const minor = [], major = [], axes = [], colours = [];
+  const colour = [[1, .3, .3], [.4, 1, .4], [.4, .6, 1]];
+  const line = (from, to, k, axis) => {
+    if (k === 0) {
+      axes.push(...from, ...to);
+      colours.push(...colour[axis], ...colour[axis]);
+    } else (k % 5 ? minor : major).push(...from, ...to);
+  };
+  for (let k = Math.ceil(h0 / step); k * step <= h1; ++k) line(point(k * step, v0), point(k * step, v1), k, v);
+  for (let k = Math.ceil(v0 / step); k * step <= v1; ++k) line(point(h0, k * step), point(h1, k * step), k, h);
+  const segments = (points, material) => {
+    const geometry = new THREE.BufferGeometry();
+    geometry.setAttribute('position', new THREE.Float32BufferAttribute(points, 3));
+    if (material.vertexColors) geometry.setAttribute('color', new THREE.Float32BufferAttribute(colours, 3));
+    const lines = new THREE.LineSegments(geometry, material);
+    lines.renderOrder = -10;
+    lines.frustumCulled = false;
+    return lines;
+  };
+  const flat = (options) => new THREE.LineBasicMaterial({ ...options, depthTest: false, depthWrite: false });
+  group.add(segments(minor, flat({ color: COLOURS.gridMinor })), segments(major, flat({ color: COLOURS.gridMajor })),
+    segments(axes, flat({ vertexColors: true })));
+}

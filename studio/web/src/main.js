@@ -8,7 +8,7 @@ import { Api } from './api.js';
 import { StudioState } from './state.js';
 import { World } from './world.js';
 import { Surface } from './surface.js';
-import { View3D } from './view3d.js';
+import { Views } from './views.js';
 import { CameraView } from './cameraview.js';
 import { Timeline } from './timeline.js';
 import { Plots } from './plots.js';
@@ -58,7 +58,8 @@ function startStudio() {
   const world = new World(state);
   const surface = new Surface();
   // Views and panels subscribe to the state in their constructors.
-  const view3d = new View3D($('view3d'), world, state, surface);
+  const views = new Views($('view3d'), world, state, surface);
+  const view3d = views.perspective;
   const cameraView = new CameraView($('cameraView'), world, state, surface);
   const timeline = new Timeline($('timeline'), state);
   const plots = new Plots($('plots'), state);
@@ -67,15 +68,16 @@ function startStudio() {
   const inspector = new Inspector($('inspector'), state, editor);
   const messages = new Messages($('messages'), state);
   const findings = new Findings($('findings'), state, {
-    frameEye: (x, y, z) => view3d.frame(null, view3d.centre().set(x, y, z)),
+    frameEye: (x, y, z) => views.frame(null, views.centre().set(x, y, z)),
   });
   const gizmo = new Gizmo(view3d, world, state, editor, notify);
   const pilot = new Pilot(view3d, state, editor, notify);
+  views.connect({ gizmo, pilot });
   const editBar = new EditBar($('objectList'), state, editor, {
-    centre: () => view3d.centre(), step: () => world.gridStep, rename: () => inspector.startRename(), notify,
+    centre: () => views.centre(), step: () => world.gridStep, rename: () => inspector.startRename(), notify,
   });
   timings.views = Math.round(performance.now());
-  const studio = { timings, state, api, world, surface, view3d, cameraView, timeline, plots, objectList, inspector, messages, findings,
+  const studio = { timings, state, api, world, surface, views, view3d, cameraView, timeline, plots, objectList, inspector, messages, findings,
     editor, gizmo, pilot, editBar, ready: false };
   window.studio = studio;
 
@@ -86,7 +88,7 @@ function startStudio() {
   studio.renderDialog = new RenderDialog(api, state);
   listenForSplitter($('splitter'));
   listenForSideSplitter($('sideSplitter'));
-  listenForKeys({ state, view3d, cameraView, pilot, gizmo, editBar, file });
+  listenForKeys({ state, views, cameraView, pilot, gizmo, editBar, file });
 
   // -- Loading --------------------------------------------------------------------------------------
 

@@ -125,25 +125,6 @@ export class View3D extends ViewBase {
     element.addEventListener('dblclick', () => this.frame(this.state.selection));
   }
 
-  /** The object under view pixel (x, y): its marker hit by the ray, else the nearest marker within 12 px. */
-  pick(x, y) {
-    const ndc = new THREE.Vector2((x / this.width) * 2 - 1, 1 - (y / this.height) * 2);
-    const raycaster = new THREE.Raycaster();
-    raycaster.layers.enableAll();
-    raycaster.setFromCamera(ndc, this.camera);
-    const hit = raycaster.intersectObjects(this.world.markers, false)[0];
-    if (hit && hit.instanceId !== undefined) return hit.object.userData.names[hit.instanceId];
-    let best = null, bestDistance = 12;
-    const v = new THREE.Vector3();
-    for (const [name, p] of this.world.positions) {
-      v.copy(p).project(this.camera);
-      if (v.z < -1 || v.z > 1) continue;
-      const d = Math.hypot(((v.x + 1) / 2) * this.width - x, ((1 - v.y) / 2) * this.height - y);
-      if (d < bestDistance) { best = name; bestDistance = d; }
-    }
-    return best;
-  }
-
   /** The level's surface under view pixel (x, y): {point, normal} in world axes, or null. */
   surfaceAt(x, y) {
     const raycaster = new THREE.Raycaster();
@@ -154,19 +135,5 @@ export class View3D extends ViewBase {
   /** The point the view orbits about, in world coordinates: where new objects are put. */
   centre() {
     return this.controls ? this.controls.target.clone() : this.world.bounds.getCenter(new THREE.Vector3());
-  }
-
-  /** Where the world point `p` (a Vector3) appears in the page (client pixels), or null when off the view. */
-  screenPoint(p) {
-    const v = p.clone().project(this.camera);
-    if (v.z < -1 || v.z > 1 || Math.abs(v.x) > 1 || Math.abs(v.y) > 1) return null;
-    const rect = this.container.getBoundingClientRect();
-    return { x: rect.left + ((v.x + 1) / 2) * this.width, y: rect.top + ((1 - v.y) / 2) * this.height };
-  }
-
-  /** Where the object `name` appears in the page (client pixels), or null when off the view. */
-  screenPosition(name) {
-    const p = this.world.positions.get(name);
-    return p ? this.screenPoint(p) : null;
   }
 }
