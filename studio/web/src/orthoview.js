@@ -169,6 +169,9 @@ export class OrthoView extends ViewBase {
   listenForPointer(element) {
     element.addEventListener('contextmenu', (e) => e.preventDefault());
     element.addEventListener('pointerdown', (e) => this.press(e));
+    // A press here never selects the page's text: a selection left by a shift-drag would make the
+    // next drag a text drag, which the browser starts by cancelling the pointer.
+    element.addEventListener('mousedown', (e) => e.preventDefault());
     element.addEventListener('wheel', (e) => {
       e.preventDefault();
       const rect = element.getBoundingClientRect();
