@@ -1,8 +1,6 @@
 // camsys add-move: a standard camera move added to a scene as a new path and an iterator.
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -11,6 +9,7 @@
 #include "base/InputError.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "flight/MoveArguments.h"
 #include "flight/MovePresets.h"
 #include "flight/lint/Lint.h"
 #include "geometry/LevelGeometry.h"
@@ -44,90 +43,43 @@ struct AddMoveArguments {
     CLI::App* command = nullptr;
 } arguments;
 
-/// The options each kind takes beyond --speed, --clearance, -o and the level's.
-struct KindOptions {
-    MoveKind kind;
-    std::vector<std::string> options;
-};
-const KindOptions kKindOptions[] = {
-    {MoveKind::Orbit, {"--target", "--radius", "--height", "--turns", "--per-turn", "--direction"}},
-    {MoveKind::Dolly, {"--from", "--to", "--target"}},
-    {MoveKind::Crane, {"--from", "--to", "--target"}},
-    {MoveKind::FlyThrough, {"--through"}},
-    {MoveKind::Follow, {"--path", "--offset"}},
-};
-const char* const kKindSpecific[] = {"--target", "--radius", "--height", "--turns", "--per-turn", "--direction",
-                                     "--from",   "--to",     "--through", "--path", "--offset"};
-
-/// "X,Y,Z" as a point; none when `text` is not three numbers.
-std::optional<Vec3> pointFromText(const std::string& text) {
-    Vec3 point;
-    const char* at = text.data();
-    const char* end = text.data() + text.size();
-    for (std::size_t k = 0; k < 3; ++k) {
-        if (k > 0) {
-            if (at == end || *at != ',') return std::nullopt;
-            ++at;
-        }
-        const auto [next, error] = std::from_chars(at, end, point[k]);
-        if (error != std::errc() || !std::isfinite(point[k])) return std::nullopt;
-        at = next;
-    }
-    if (at != end) return std::nullopt;
-    return point;
-}
-
 Vec3 requirePoint(const std::string& text, const char* option) {
     const std::optional<Vec3> point = pointFromText(text);
     if (!point) throw UsageError(std::string(option) + ": \"" + text + "\" is not X,Y,Z");
     return *point;
 }
 
-/// A point when `text` is X,Y,Z, else an object's name.
-MovePlace placeFromText(const std::string& text) {
-    if (const std::optional<Vec3> point = pointFromText(text)) return {"", *point};
-    return {text, {0, 0, 0}};
-}
-
 bool given(const char* option) { return arguments.command->get_option(option)->count() > 0; }
 
-/// The options of the command line as the kind takes them; UsageError for one it does not take.
-MoveOptions moveOptions(MoveKind kind) {
-    const auto row = std::find_if(std::begin(kKindOptions), std::end(kKindOptions),
-                                  [&](const KindOptions& k) { return k.kind == kind; });
-    const std::vector<std::string>& taken = row->options;
-    for (const char* option : kKindSpecific)
-        if (given(option) && std::find(taken.begin(), taken.end(), option) == taken.end())
-            throw UsageError(std::string(option) + " does not belong to " + moveKindWord(kind));
-    MoveOptions o;
-    o.kind = kind;
-    if (given("--target")) o.target = placeFromText(arguments.target);
-    o.radius = arguments.radius;
-    o.height = arguments.height;
-    o.turns = arguments.turns;
-    o.perTurn = arguments.perTurn;
-    o.clockwise = arguments.direction == "cw";
-    if (given("--from")) o.from = requirePoint(arguments.from, "--from");
+/// The options given on the command line, as flight/MoveArguments checks them for the kind.
+MoveArguments givenArguments(MoveKind kind) {
+    MoveArguments a;
+    if (given("--target")) a.target = placeFromText(arguments.target);
+    if (given("--radius")) a.radius = arguments.radius;
+    if (given("--height")) a.height = arguments.height;
+    if (given("--turns")) a.turns = arguments.turns;
+    if (given("--per-turn")) a.perTurn = arguments.perTurn;
+    if (given("--direction")) a.clockwise = arguments.direction == "cw";
+    if (given("--from")) a.from = requirePoint(arguments.from, "--from");
     if (given("--to")) {
         // A crane may name only the height it rises to.
         double height = 0;
-        const auto [end, error] =
-            std::from_chars(arguments.to.data(), arguments.to.data() + arguments.to.size(), height);
-        if (kind == MoveKind::Crane && error == std::errc() && end == arguments.to.data() + arguments.to.size())
-            o.toHeight = height;
+        const char* end = arguments.to.data() + arguments.to.size();
+        const auto [at, error] = std::from_chars(arguments.to.data(), end, height);
+        if (kind == MoveKind::Crane && error == std::errc() && at == end)
+            a.toHeight = height;
         else
-            o.to = requirePoint(arguments.to, "--to");
+            a.to = requirePoint(arguments.to, "--to");
     }
-    for (const std::string& place : arguments.through) o.through.push_back(placeFromText(place));
-    o.path = arguments.path;
-    if (kind == MoveKind::Follow && !given("--path")) throw UsageError("follow needs --path");
-    if (kind == MoveKind::Follow) {
-        if (!given("--offset")) throw UsageError("follow needs --offset");
-        o.offset = requirePoint(arguments.offset, "--offset");
+    if (given("--through")) {
+        a.through.emplace();
+        for (const std::string& place : arguments.through) a.through->push_back(placeFromText(place));
     }
-    if (given("--speed") || kind != MoveKind::Follow) o.speed = arguments.speed;
-    o.clearance = arguments.clearance;
-    return o;
+    if (given("--path")) a.path = arguments.path;
+    if (given("--offset")) a.offset = requirePoint(arguments.offset, "--offset");
+    if (given("--speed")) a.speed = arguments.speed;
+    a.clearance = arguments.clearance;
+    return a;
 }
 
 }  // namespace
@@ -171,7 +123,7 @@ void addAddMoveOptions(CLI::App& command) {
 int runAddMove(Host& host) {
     const std::optional<MoveKind> kind = moveKindFromWord(arguments.kind);
     if (!kind) throw UsageError("unknown kind \"" + arguments.kind + "\" (orbit, dolly, crane, fly-through, follow)");
-    const MoveOptions options = moveOptions(*kind);
+    const MoveOptions options = moveOptionsFromArguments(*kind, givenArguments(*kind), arguments.scene);
     OptionalLevel own;
     loadSceneReportingEvents(host, arguments.scene, &own);
     std::optional<LevelMesh> mesh = levelFor(arguments.scene, arguments.level);

@@ -43,6 +43,7 @@ const std::vector<Api::Route>& Api::routes() {
         {"POST", "/api/objects/{name}/move", &Api::moveObject},
         {"POST", "/api/paths/{name}/retime", &Api::retimePath},
         {"POST", "/api/batch", &Api::applyBatch},
+        {"POST", "/api/moves", &Api::addMove},
         {"GET", "/api/objects/{name}/referrers", &Api::getReferrers},
         {"PATCH", "/api/objects/{name}", &Api::patchObject},
         {"DELETE", "/api/objects/{name}", &Api::deleteObject},

@@ -87,6 +87,7 @@ private:
     std::string moveObject(const Request& request, const std::string& name);
     std::string retimePath(const Request& request, const std::string& name);
     std::string applyBatch(const Request& request, const std::string&);
+    std::string addMove(const Request& request, const std::string&);
     std::string undo(const Request& request, const std::string&);
     std::string redo(const Request& request, const std::string&);
     std::string undoOrRedo(const Request& request, bool undo);

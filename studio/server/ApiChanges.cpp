@@ -4,10 +4,12 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "flight/MovePresets.h"
 #include "flight/Retime.h"
 #include "scene/ObjectEdit.h"
 #include "studio/server/Api.h"
 #include "studio/server/ApiErrors.h"
+#include "studio/server/MoveRequest.h"
 #include "studio/server/Query.h"
 
 namespace studio {
@@ -258,6 +260,36 @@ std::string Api::applyBatch(const Request& request, const std::string&) {
         return host::EditEffect::Other;
     });
     return answer.value("created", stringListJson(made)).json();
+}
+
+/// A standard move (flight/MovePresets) as a new path, its waypoints and an iterator flying it,
+/// in one undo step; lifted clear of the level when the studio has one, as `camsys add-move` does.
+std::string Api::addMove(const Request& request, const std::string&) {
+    changeBody(request,
+               {"kind", "target", "radius", "height", "turns", "perTurn", "direction", "from", "to", "through", "path",
+                "offset", "speed", "clearance"},
+               session_.editor().revision());
+    const MoveRequest asked = moveRequestFromJson(request.body);
+    // Planned before the change: a refusal leaves the scene and its history as they were.
+    host::MovePlan plan;
+    try {
+        plan = host::planMove(session_.host(), host::moveOptionsFromArguments(asked.kind, asked.arguments, ""),
+                              session_.level(), "");
+    } catch (const host::InputError& error) {
+        throw host::InputError("", "", moveRequestKey(error.attribute()), error.reason());
+    }
+    host::AddedMove added;
+    JsonObject answer = session_.changed([&] {
+        session_.editor().group(std::string("add ") + host::moveKindWord(asked.kind) + " move",
+                                [&] { added = host::addMove(session_.host(), session_.editor(), asked.kind, plan); });
+        return host::EditEffect::Other;
+    });
+    return answer.text("path", added.path)
+        .text("iterator", added.iterator)
+        .value("waypoints", stringListJson(added.waypoints))
+        .number("lifted", plan.lifted)
+        .number("duration", plan.duration)
+        .json();
 }
 
 std::string Api::getReferrers(const Request& request, const std::string& name) {

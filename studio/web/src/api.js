@@ -90,6 +90,8 @@ export class Api {
   move(name, body) { return this.send('POST', `${objectPath(name)}/move`, body); }
   /** {referrers: [{object, attribute, target}]}: what refers to the object or its children. */
   referrers(name) { return this.get(`${objectPath(name)}/referrers`); }
+  /** A standard camera move as a new path and iterator (see POST /api/moves); answers their names too. */
+  addMove(body) { return this.send('POST', '/api/moves', body); }
   undo(body = {}) { return this.send('POST', '/api/undo', body); }
   redo(body = {}) { return this.send('POST', '/api/redo', body); }
   reload(body = {}) { return this.send('POST', '/api/reload', body); }

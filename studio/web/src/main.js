@@ -31,6 +31,7 @@ import { notify, showError } from './notice.js';
 import { $ } from './dom.js';
 import { runRenderPage } from './renderpage.js';
 import { RenderDialog } from './renderdialog.js';
+import { MoveDialog } from './movedialog.js';
 
 if (new URLSearchParams(location.search).has('render')) runRenderPage(new Api());
 else startStudio();
@@ -86,6 +87,7 @@ function startStudio() {
   const recovery = studio.recovery = new Recovery(api, editor, { notify });
   const header = new Header(state, editor, file, { loadFlight, showError });
   studio.renderDialog = new RenderDialog(api, state);
+  studio.moveDialog = new MoveDialog(api, state, editor, { notify, hasLevel: () => !!world.level });
   listenForSplitter($('splitter'));
   listenForSideSplitter($('sideSplitter'));
   listenForKeys({ state, views, cameraView, pilot, gizmo, editBar, file });

@@ -1,0 +1,169 @@
+// POST /api/moves against `camsys add-move`: the same options make the same scene, byte for byte,
+// with the example's level too (its lift); one undo removes the whole move; a refusal names the
+// option and changes nothing.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "exchange/LevelFile.h"
+#include "module/InProcessModule.h"
+#include "scene/JsonSceneWriter.h"
+#include "scene/SceneFile.h"
+#include "scene/ScoFile.h"
+#include "studio/server/StudioServer.h"
+#include "tests/support/TextFiles.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+/// The example's scene in a studio, with the example's level when `withLevel`, as `camsys studio` has it.
+struct Studio {
+    Studio(const fs::path& file, bool withLevel) {
+        host::loadSceneFile(host, file.string(), &level);
+        host.createCamera("", true);
+        studio::StudioOptions options{file.string(), "", "127.0.0.1", 0, false};
+        if (withLevel)
+            options.levelGeometry = std::make_shared<const host::LevelGeometry>(
+                host::loadLevelFile((file.parent_path() / level->file).string(),
+                                    {level->scale, {level->position[0], level->position[1], level->position[2]}}));
+        else
+            level.reset();
+        server = std::make_unique<studio::StudioServer>(host, options, level);
+    }
+    std::pair<int, Json> call(const std::string& method, const std::string& target, const std::string& body = {}) {
+        const auto [status, text] = server->call(method, target, body);
+        return {status, Json::parse(text, nullptr, false)};
+    }
+
+    host::Host host{&SetIRTS, &GetObjectFactories};
+    host::OptionalLevel level;
+    std::unique_ptr<studio::StudioServer> server;
+};
+
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    char buffer[4096];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    if (pipe) pclose(pipe);
+    return out;
+}
+
+class StudioMovesTest : public testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("camsys-moves-" + std::to_string(std::random_device()()));
+        fs::create_directories(folder);
+        file = folder / "scene.json";
+        fs::copy_file(CAMSYS_EXAMPLES "/flythrough.json", file);
+        fs::copy_file(CAMSYS_EXAMPLES "/town.glb", folder / "town.glb");
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    fs::path folder, file;
+};
+
+}  // namespace
+
+TEST_F(StudioMovesTest, AMoveIsTheToolsMoveAndOneUndoTakesItAway) {
+    struct Case {
+        bool level;
+        std::string body, options;
+        std::size_t waypoints;
+    };
+    const Case cases[] = {
+        {false, R"({"kind": "orbit", "target": "Tower", "radius": 30, "height": 10, "speed": 20, "direction": "cw"})",
+         "orbit --target Tower --radius 30 --height 10 --speed 20 --direction cw --no-level", 9},
+        // Sunk into the town: every waypoint lifted clear of the level the studio holds.
+        {true, R"({"kind": "orbit", "target": "Tower", "radius": 30, "height": -15, "perTurn": 16, "turns": 0.5})",
+         "orbit --target Tower --radius 30 --height -15 --per-turn 16 --turns 0.5", 9},
+        {false, R"({"kind": "crane", "from": [0, 0, 2], "to": 30, "target": "Tower", "clearance": 1})",
+         "crane --from 0,0,2 --to 30 --target Tower --clearance 1 --no-level", 2},
+        {true, R"({"kind": "fly-through", "through": [[0, 0, 10], "Statue", "40,120,30"], "speed": 5})",
+         "fly-through --through 0,0,10 Statue 40,120,30 --speed 5", 3},
+        {false, R"({"kind": "follow", "path": "Flight", "offset": [0, 0, 5], "to": null})",
+         "follow --path Flight --offset 0,0,5 --no-level", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        Studio studio(file, c.level);
+        const std::vector<std::uint8_t> before = host::sceneToScoImage(studio.host, studio.level);
+        const auto [status, answer] = studio.call("POST", "/api/moves", c.body);
+        ASSERT_EQ(status, 200) << answer.dump();
+
+        const fs::path out = folder / "tool.json";
+        const std::string said =
+            run(std::string(CAMSYS_EXE) + " add-move " + file.string() + " " + c.options + " -o " + out.string());
+        // The tool's summary names what the answer names.
+        const std::string path = answer["path"], iterator = answer["iterator"];
+        EXPECT_TRUE(said.starts_with("path " + path + ": " + std::to_string(answer["waypoints"].size()) +
+                                     " waypoints; iterator " + iterator))
+            << said;
+        if (c.waypoints) {
+            EXPECT_EQ(answer["waypoints"].size(), c.waypoints);
+        }
+        if (c.level) {
+            EXPECT_GT(answer["lifted"].get<int>(), 0);
+            EXPECT_NE(said.find("; " + std::to_string(answer["lifted"].get<int>()) + " lifted"), said.npos) << said;
+        }
+        EXPECT_EQ(host::sceneToJson(studio.host, studio.level), testing_support::readText(out));
+
+        // The new iterator flies in the studio.
+        const auto [flown, flight] = studio.call("GET", "/api/flight?encoding=json&iterator=" + iterator);
+        EXPECT_EQ(flown, 200) << flight.dump();
+        EXPECT_EQ(flight["iterator"], iterator);
+
+        const auto [undone, undo] = studio.call("POST", "/api/undo");
+        ASSERT_EQ(undone, 200);
+        EXPECT_EQ(undo["label"].get<std::string>().rfind("add ", 0), 0u) << undo.dump();
+        EXPECT_EQ(host::sceneToScoImage(studio.host, studio.level), before);
+        EXPECT_TRUE(studio.call("GET", "/api/history").second["undo"].empty());
+        fs::remove(out);
+    }
+}
+
+TEST_F(StudioMovesTest, RefusalsNameTheOptionAndChangeNothing) {
+    Studio studio(file, true);
+    const std::vector<std::uint8_t> before = host::sceneToScoImage(studio.host, studio.level);
+    const std::uint64_t revision = studio.call("GET", "/api/history").second["revision"];
+    const std::pair<std::string, std::string> refused[] = {
+        {R"({"kind": "spiral", "target": "Tower"})", "kind"},
+        {R"({"target": "Tower"})", "kind"},
+        {R"({"kind": "orbit", "target": "Nowhere"})", "target"},
+        {R"({"kind": "orbit"})", "target"},
+        {R"({"kind": "orbit", "target": "Tower", "radius": 0})", "radius"},
+        {R"({"kind": "orbit", "target": "Tower", "perTurn": 2})", "perTurn"},
+        {R"({"kind": "orbit", "target": "Tower", "perTurn": 8.5})", "perTurn"},
+        {R"({"kind": "orbit", "target": "Tower", "speed": "fast"})", "speed"},
+        {R"({"kind": "orbit", "target": "Tower", "direction": "up"})", "direction"},
+        {R"({"kind": "orbit", "target": "Tower", "from": [0, 0, 0]})", "from"},
+        {R"({"kind": "dolly", "from": [0, 0], "to": [1, 1, 1]})", "from"},
+        {R"({"kind": "dolly", "from": [0, 0, 0], "to": 5})", "to"},
+        {R"({"kind": "dolly", "from": [0, 0, 0], "to": [0, 0, 0]})", "to"},
+        {R"({"kind": "follow", "path": "Tower", "offset": [0, 0, 1]})", "path"},
+        {R"({"kind": "follow", "path": "Flight"})", "offset"},
+        {R"({"kind": "fly-through", "through": ["Tower"]})", "through"},
+        {R"({"kind": "fly-through", "through": ["Tower", [40, 120, 15]]})", "through"},
+        {R"({"kind": "orbit", "target": "Tower", "colour": "red"})", ""},
+    };
+    for (const auto& [body, option] : refused) {
+        const auto [status, answer] = studio.call("POST", "/api/moves", body);
+        EXPECT_EQ(status, 400) << body;
+        EXPECT_EQ(answer.value("attribute", ""), option) << body << ": " << answer.dump();
+        if (!option.empty()) {
+            EXPECT_EQ(answer["error"].get<std::string>().rfind(option + ": ", 0), 0u) << answer.dump();
+        }
+    }
+    EXPECT_EQ(host::sceneToScoImage(studio.host, studio.level), before);
+    const Json history = studio.call("GET", "/api/history").second;
+    EXPECT_EQ(history["revision"], revision);
+    EXPECT_TRUE(history["undo"].empty());
+}

@@ -1,0 +1,110 @@
+// "+ Move" as a new user uses it, on a scratch copy of the example (with its level): the dialog
+// opens with numbers to start from, a refused option is said in the dialog and changes nothing,
+// an orbit around the tower is made and its iterator's flight shown (the eye on the circle, seen
+// from the flight the page holds), and one undo takes the whole move away.
+
+import assert from 'node:assert/strict';
+import { copyFileSync, mkdtempSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { after, before, test } from 'node:test';
+import { checkSetup, deadline, examples, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
+
+const run = {};
+let timer;
+const TOWER = [40, 120, 15];  // examples/flythrough.json
+
+before(async () => {
+  checkSetup();
+  run.scratch = mkdtempSync(join(tmpdir(), 'camsys-moves-'));
+  for (const file of ['flythrough.json', 'town.glb']) copyFileSync(join(examples, file), join(run.scratch, file));
+  timer = deadline('moves.test.mjs', () => stopAll(run));
+  const { child, url } = await startStudio(join(run.scratch, 'flythrough.json'));
+  run.server = child;
+  run.url = url;
+  run.token = new URL(url).searchParams.get('token');
+  run.browser = await launchBrowser(join(run.scratch, 'profile'));
+  run.page = await run.browser.newPage();
+  await run.page.goto(url);
+  await run.page.waitForFunction(() => window.studio?.ready, { timeout: 30_000 });
+});
+
+after(async () => {
+  clearTimeout(timer);
+  await stopAll(run);
+});
+
+const page = () => run.page;
+const history = async () => (await fetch(new URL('/api/history', run.url), { headers: { Authorization: `Bearer ${run.token}` } })).json();
+const settled = () => page().evaluate(() => window.studio.editor.settled());
+
+/** Types `text` into the dialog's field for `key` as a person does: select all, type. */
+async function typeInto(key, text) {
+  await page().click(`#moveDialog input[data-key=${key}]`);
+  await page().keyboard.down('Control');
+  await page().keyboard.press('a');
+  await page().keyboard.up('Control');
+  await page().keyboard.type(text);
+}
+
+test('a refused option is said in the dialog and changes nothing', async () => {
+  const before = await history();
+  await page().click('#moveButton');
+  await page().waitForSelector('#moveDialog[open]');
+  // Numbers to start from: the scene is some 170 units across.
+  const radius = Number(await page().$eval('#moveDialog input[data-key=radius]', (e) => e.value));
+  assert.ok(radius > 10 && radius < 100, `a default radius of ${radius}`);
+  await page().select('#moveDialog select[data-key=target]', 'Tower');
+  await typeInto('perTurn', '2');
+  await page().click('#moveDialog button.primary');
+  await page().waitForSelector('#moveDialog .move-message:not([hidden])');
+  const said = await page().$eval('#moveDialog .move-message', (e) => e.textContent);
+  assert.match(said, /^perTurn: must be 3 or more/);
+  assert.ok(await page().$eval('#moveDialog input[data-key=perTurn]', (e) => e.classList.contains('invalid')));
+  assert.ok(await page().$eval('#moveDialog', (e) => e.open), 'the dialog stays open to fix it');
+  assert.deepEqual(await history(), before);
+});
+
+test('an orbit around the tower: its iterator flown and shown, its path selected, one undo takes it away', async () => {
+  await typeInto('perTurn', '16');
+  await typeInto('radius', '20');
+  await typeInto('height', '10');
+  await page().click('#moveDialog button.primary');
+  await page().waitForFunction(() => !document.getElementById('moveDialog').open, { timeout: 10_000 });
+  await settled();
+  await page().screenshot({ path: join(shots, 'move-orbit.png') });
+
+  const shown = await page().evaluate(() => {
+    const { state } = window.studio;
+    const { flight, analysis } = state;
+    const at = (k) => [flight.x[k], flight.y[k], flight.z[k]];
+    return {
+      iterator: state.flightParams.iterator, header: document.getElementById('iterator').value,
+      selection: state.selection, rows: flight.rows, analysisRows: analysis.rows,
+      eyes: Array.from({ length: flight.rows }, (_, k) => at(k)),
+    };
+  });
+  assert.deepEqual([shown.iterator, shown.header, shown.selection], ['Orbit1Cam', 'Orbit1Cam', 'Orbit1']);
+  assert.equal(shown.analysisRows, shown.rows, 'the plots show the new flight');
+  // Two pi 20 units at the default speed: more than ten seconds of 16 ms ticks.
+  assert.ok(shown.rows > 600, `${shown.rows} ticks`);
+  // The eye circles the tower: 20 units out (within the spline's error), 10 above it unless lifted.
+  let far = 0;
+  for (const [x, y, z] of shown.eyes) {
+    far = Math.max(far, Math.abs(Math.hypot(x - TOWER[0], y - TOWER[1]) - 20));
+    assert.ok(z >= TOWER[2] + 10 - 1e-3, `an eye at z = ${z}`);
+  }
+  assert.ok(far < 0.2, `the eye leaves the circle by ${far}`);
+  const turned = shown.eyes.map(([x, y]) => Math.atan2(y - TOWER[1], x - TOWER[0]));
+  assert.ok(turned.some((a) => a > 3) && turned.some((a) => a < -3), 'all the way round');
+  assert.deepEqual((await history()).undo, ['add orbit move']);
+
+  await page().click('#undoButton');
+  await settled();
+  const after = await page().evaluate(() => ({
+    names: [...window.studio.state.objects.keys()].filter((n) => n.startsWith('Orbit1')),
+    iterators: window.studio.state.scene.iterators,
+  }));
+  assert.deepEqual(after, { names: [], iterators: ['Cam', 'Chase'] });
+  assert.deepEqual((await history()).undo, []);
+});
