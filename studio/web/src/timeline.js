@@ -83,7 +83,7 @@ export class Timeline {
         <span class="readout"><span class="caption">time</span> <b data-role="time">–</b><span class="muted" data-role="duration"></span></span>
         <span class="readout"><span class="caption">tick</span> <b data-role="tick">–</b></span>
         <span class="readout shrinks"><span class="caption">waypoint</span> <b data-role="waypoint">–</b></span>
-        <span class="readout shrinks"><span class="caption">eye</span> <b data-role="eye">–</b></span>
+        <span class="readout"><span class="caption">eye</span> <b data-role="eye">–</b></span>
         <span class="readout warn" data-role="limit" hidden title="The flight ran into the tick limit before the iterator was deactivated">tick limit hit</span>
       </div>
       <div class="track" data-role="track"><canvas></canvas><div class="tooltip" hidden></div></div>`;
