@@ -66,6 +66,7 @@ function startStudio() {
   const plots = new Plots($('plots'), state);
   const objectList = new ObjectList($('objectList'), state);
   const editor = new Editor(state, api);
+  timeline.connectEditor(editor, notify);
   const inspector = new Inspector($('inspector'), state, editor);
   const messages = new Messages($('messages'), state);
   const findings = new Findings($('findings'), state, {

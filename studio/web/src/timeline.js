@@ -1,9 +1,12 @@
 // The timeline: transport buttons, the current time, tick and waypoint, and a track with the
 // flight's marks (waypoints reached, pauses as spans, cuts, activations, deactivation and the
-// runtime's messages) that scrubs when dragged. The marks are painted once into a layer of
-// their own; a time change only copies it and draws the playhead.
+// runtime's messages) that scrubs when dragged. A waypoint's mark dragged retimes the flight
+// (see retiming.js). The marks are painted once into a layer of their own; a time change only
+// copies it and draws the playhead.
 
 import { formatNumber, formatTime, niceStep } from './format.js';
+import { draggedMarks, dragBatch, markSegments, retimeByDrag } from './retiming.js';
+import { SpeedBar } from './speedbar.js';
 
 export const PLOT_LEFT = 64;   // CSS px left of the plots' drawing area (their y axis); the track matches it
 export const PLOT_RIGHT = 14;
@@ -16,6 +19,9 @@ const MARK_COLOURS = {
 
 /** The closest two waypoint lines may stand, in CSS pixels. */
 export const MIN_MARK_GAP = 5;
+
+/** How near (CSS px) the pointer must come to a waypoint's line to drag it. */
+const GRAB_DISTANCE = 5;
 
 /** A waypoint's name on the track is cut to this width (px), so a long one hides no other. */
 const MAX_LABEL_WIDTH = 120;
@@ -76,7 +82,7 @@ export class Timeline {
         ${button('end', 'To the end (End)', ICONS.end)}
         <span class="readout"><span class="caption">time</span> <b data-role="time">–</b><span class="muted" data-role="duration"></span></span>
         <span class="readout"><span class="caption">tick</span> <b data-role="tick">–</b></span>
-        <span class="readout"><span class="caption">waypoint</span> <b data-role="waypoint">–</b></span>
+        <span class="readout shrinks"><span class="caption">waypoint</span> <b data-role="waypoint">–</b></span>
         <span class="readout"><span class="caption">eye</span> <b data-role="eye">–</b></span>
         <span class="readout warn" data-role="limit" hidden title="The flight ran into the tick limit before the iterator was deactivated">tick limit hit</span>
       </div>
@@ -88,6 +94,10 @@ export class Timeline {
     this.readout = Object.fromEntries([...root.querySelectorAll('[data-role]')].map((e) => [e.dataset.role, e]));
     this.playButton = root.querySelector('[data-act=play]');
     this.marks = [];
+    this.editor = null;
+    this.notify = () => {};
+    this.drag = null;   // a waypoint mark being dragged: {segments, pointer, x, moved, shift, result}
+    this.held = null;   // the marks where a drop left them, until the retimed flight arrives
     this.width = 1;
     this.height = 1;
     const acts = {
@@ -96,13 +106,20 @@ export class Timeline {
       prevWp: () => state.jumpWaypoint(-1), nextWp: () => state.jumpWaypoint(1),
     };
     root.querySelectorAll('[data-act]').forEach((b) => b.addEventListener('click', () => acts[b.dataset.act]()));
-    this.listenForScrubs();
+    this.listenForPointer();
     const repaint = () => { this.marks = flightMarks(state); this.paintLayer(); this.showTime(); };
-    state.on('flight', repaint);
+    state.on('flight', () => { this.held = null; repaint(); });
     state.on('lint', repaint);
     state.on('time', () => this.showTime());
     state.on('play', (playing) => { this.playButton.innerHTML = playing ? ICONS.pause : ICONS.play; this.playButton.classList.toggle('on', playing); });
     new ResizeObserver(() => this.resize()).observe(this.track);
+  }
+
+  /** Edits go through `editor`: dragging waypoint marks and the speed actions. */
+  connectEditor(editor, notify) {
+    this.editor = editor;
+    this.notify = notify;
+    this.speedBar = new SpeedBar(this.readout.time.closest('.transport'), this.state, editor, notify);
   }
 
   resize() {
@@ -152,12 +169,13 @@ export class Timeline {
       }
     }
     // Pauses first (behind), then lines with their names where there is room.
-    for (const m of this.marks) if (m.kind === 'pause') {
+    const marks = this.shownMarks();
+    for (const m of marks) if (m.kind === 'pause') {
       g.fillStyle = MARK_COLOURS.pause;
       g.fillRect(this.x(m.at), 0, Math.max(2, this.x(m.end) - this.x(m.at)), h - 16);
     }
     let lastLabelEnd = -Infinity, lastWaypoint = -Infinity;
-    for (const m of this.marks) {
+    for (const m of marks) {
       if (m.kind === 'pause') continue;
       const x = Math.round(this.x(m.at)) + 0.5;
       // Where waypoints come closer than a few pixels, one line stands for them all (a path of
@@ -201,6 +219,7 @@ export class Timeline {
     g.lineWidth = 1.5;
     g.beginPath(); g.moveTo(x, 0); g.lineTo(x, this.height); g.stroke();
     g.beginPath(); g.moveTo(x - 5, 0); g.lineTo(x + 5, 0); g.lineTo(x, 6); g.fill();
+    if (this.drag && this.drag.result) this.paintDraggedMark(g);
 
     const r = this.readout;
     const flight = state.flight;
@@ -222,40 +241,177 @@ export class Timeline {
     r.limit.hidden = !flight.hitLimit;
   }
 
-  listenForScrubs() {
-    let dragging = false;
-    const seekTo = (e) => {
-      const rect = this.track.getBoundingClientRect();
-      this.state.seek(this.elapsedAt(e.clientX - rect.left));
-    };
+  /** The dragged mark over the track: where it was (dashed) and where it goes, with its name. */
+  paintDraggedMark(g) {
+    const { segments, result } = this.drag;
+    const from = Math.round(this.x(segments.at)) + 0.5, to = Math.round(this.x(result.at)) + 0.5;
+    const bottom = this.height - 16;
+    g.strokeStyle = MARK_COLOURS.waypoint;
+    g.setLineDash([3, 3]);
+    g.lineWidth = 1;
+    g.beginPath(); g.moveTo(from, 14); g.lineTo(from, bottom); g.stroke();
+    g.setLineDash([]);
+    g.lineWidth = 3;
+    g.beginPath(); g.moveTo(to, 12); g.lineTo(to, bottom); g.stroke();
+    g.lineWidth = 1;
+    g.font = 'bold 11px system-ui, sans-serif';
+    g.textBaseline = 'top';
+    const text = `${segments.name} ${formatTime(this.state.clock(result.at))}`;
+    const w = g.measureText(text).width;
+    const left = Math.min(to + 4, this.width - PLOT_RIGHT - w - 6);
+    g.fillStyle = '#0d0f13';
+    g.fillRect(left - 2, 0, w + 6, 14);
+    g.fillStyle = MARK_COLOURS.waypoint;
+    g.fillText(text, left + 1, 1);
+  }
+
+  /** The marks as painted: while a mark is dragged, or its drop awaits the new flight, where they will be. */
+  shownMarks() {
+    if (this.drag && this.drag.result) return draggedMarks(this.marks, this.drag.segments, this.drag.result);
+    return this.held || this.marks;
+  }
+
+  /** The flight's tick in ms (the ticks stand at its multiples from the first). */
+  tickStep() {
+    const f = this.state.flight;
+    return f && f.rows > 1 ? f.elapsed[1] - f.elapsed[0] : this.state.flightParams.step;
+  }
+
+  /** The draggable waypoint mark nearest `x` (within GRAB_DISTANCE), as markSegments gives it; or null. */
+  markAt(x) {
+    if (!this.editor || this.held) return null;
+    const time2Next = (name) => this.state.attribute(name, 'Time2Next');
+    let best = null, bestDistance = GRAB_DISTANCE;
+    for (const m of this.marks) {
+      if (m.kind !== 'waypoint') continue;
+      const distance = Math.abs(this.x(m.at) - x);
+      if (distance > bestDistance) continue;
+      const segments = markSegments(this.marks, m.waypoint, time2Next);
+      if (segments) { best = segments; bestDistance = distance; }
+    }
+    return best;
+  }
+
+  listenForPointer() {
+    let scrubbing = false;
+    const pointerX = (e) => e.clientX - this.track.getBoundingClientRect().left;
+    const seekTo = (e) => this.state.seek(this.elapsedAt(pointerX(e)));
     this.track.addEventListener('pointerdown', (e) => {
-      dragging = true;
+      if (e.button !== 0) return;
       this.track.setPointerCapture(e.pointerId);
       this.state.pause();
+      const segments = this.markAt(pointerX(e));
+      if (segments) {
+        this.drag = { segments, pointer: e.pointerId, startX: pointerX(e), x: pointerX(e), moved: false, shift: e.shiftKey, result: null };
+        this.track.classList.add('dragging-mark');
+        return;
+      }
+      scrubbing = true;
       seekTo(e);
     });
     this.track.addEventListener('pointermove', (e) => {
-      if (dragging) seekTo(e);
+      if (this.drag) {
+        this.drag.x = pointerX(e);
+        this.drag.shift = e.shiftKey;
+        if (Math.abs(this.drag.x - this.drag.startX) > 2) this.drag.moved = true;
+        if (this.drag.moved) this.previewDrag();
+        return;
+      }
+      if (scrubbing) seekTo(e);
       this.hover(e);
     });
-    this.track.addEventListener('pointerup', () => { dragging = false; });
-    this.track.addEventListener('pointerleave', () => { this.tooltip.hidden = true; });
+    this.track.addEventListener('pointerup', (e) => {
+      scrubbing = false;
+      if (!this.drag) return;
+      const drag = this.drag;
+      this.endDrag();
+      // A click on a mark without moving it seeks there, as anywhere else on the track.
+      if (!drag.moved) seekTo(e);
+      else this.dropMark(drag);
+    });
+    this.track.addEventListener('pointercancel', () => { scrubbing = false; if (this.drag) this.endDrag(); });
+    this.track.addEventListener('pointerleave', () => { if (!this.drag) this.tooltip.hidden = true; });
+    // Before the page's own keys (capture on the window): Esc drops the drag, not the selection.
+    window.addEventListener('keydown', (e) => {
+      if (!this.drag) return;
+      if (e.key === 'Escape') {
+        e.preventDefault();
+        e.stopPropagation();
+        if (this.track.hasPointerCapture(this.drag.pointer)) this.track.releasePointerCapture(this.drag.pointer);
+        this.endDrag();
+      } else if (e.key === 'Shift' && this.drag.moved) {
+        this.drag.shift = true;
+        this.previewDrag();
+      }
+    }, true);
+    window.addEventListener('keyup', (e) => {
+      if (this.drag && e.key === 'Shift' && this.drag.moved) { this.drag.shift = false; this.previewDrag(); }
+    }, true);
+  }
+
+  /** The dragged mark where the pointer puts it: the marks moved, its times in the tooltip. */
+  previewDrag() {
+    const drag = this.drag;
+    const { segments } = drag;
+    const result = drag.result = retimeByDrag(segments, this.elapsedAt(drag.x), this.tickStep(), drag.shift);
+    const clock = (elapsed) => formatTime(this.state.clock(elapsed));
+    const signed = (ms) => `${ms < 0 ? '−' : '+'}${formatTime(Math.abs(ms))}`;
+    const lines = [`${segments.name} reached at ${clock(result.at)} (${signed(result.delta)})`,
+      `${segments.before.name} Time2Next ${segments.before.time} → ${result.before} ms`];
+    if (result.keepsLater) lines.push(`${segments.after.name} Time2Next ${segments.after.time} → ${result.after} ms`);
+    lines.push(result.keepsLater ? 'later marks stay · Shift: they move too' : 'later marks move along');
+    lines.push('Esc cancels');
+    this.tooltip.textContent = lines.join('\n');
+    this.tooltip.hidden = false;
+    this.tooltip.style.left = `${Math.max(0, Math.min(this.x(result.at) + 10, this.width - 280))}px`;
+    this.paintLayer();
+    this.showTime();
+  }
+
+  endDrag() {
+    this.drag = null;
+    this.track.classList.remove('dragging-mark');
+    this.tooltip.hidden = true;
+    this.paintLayer();
+    this.showTime();
+  }
+
+  /** Sends the drop's times as one change (one undo step); the marks stay where dropped until the new flight. */
+  dropMark(drag) {
+    if (!drag.result) return;
+    const batch = dragBatch(drag.segments, drag.result);
+    if (!batch) return;
+    this.held = draggedMarks(this.marks, drag.segments, drag.result);
+    this.paintLayer();
+    this.showTime();
+    const api = this.editor.api;
+    this.editor.change((revision) => api.send('POST', '/api/batch', { ...batch, revision }))
+      .catch((error) => {
+        this.held = null;
+        this.paintLayer();
+        this.showTime();
+        this.notify(error.reason || error.message, 'error');
+      });
   }
 
   /** Names the marks within a few pixels of the pointer. */
   hover(e) {
     const rect = this.track.getBoundingClientRect();
     const x = e.clientX - rect.left;
+    const draggable = this.markAt(x);
+    this.track.classList.toggle('over-mark', !!draggable);
     const near = this.marks.filter((m) => (m.kind === 'pause' ? x >= this.x(m.at) - 3 && x <= this.x(m.end) + 3 : Math.abs(this.x(m.at) - x) <= 4));
     if (!near.length) { this.tooltip.hidden = true; return; }
     this.tooltip.hidden = false;
-    this.tooltip.textContent = near.slice(0, 6).map((m) => {
+    const lines = near.slice(0, 6).map((m) => {
       const at = formatTime(this.state.clock(m.at));
       if (m.kind === 'pause') return `pause at ${m.label}: ${at} – ${formatTime(this.state.clock(m.end))}`;
       if (m.kind === 'waypoint') return `waypoint ${m.waypoint} ${m.label} reached at ${at}`;
       if (m.kind === 'cut') return `cut after waypoint ${m.waypoint} ${m.label} at ${at}`;
       return `${m.kind} ${m.label} at ${at}`;
-    }).join('\n');
+    });
+    if (draggable) lines.push(`drag ${draggable.name} to retime (Shift: later marks move too)`);
+    this.tooltip.textContent = lines.join('\n');
     this.tooltip.style.left = `${Math.min(x + 10, this.width - 260)}px`;
   }
 }

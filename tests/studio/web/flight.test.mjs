@@ -1,7 +1,7 @@
 // The page's data helpers and time logic, without a browser: decoding the server's flight
 // columns, which tick is shown at a time, the field-of-view convention and the transport; and
-// its editing: values typed into fields, where new waypoints go, and how a drag's requests
-// are coalesced and the page caught up afterwards.
+// its editing: values typed into fields, where new waypoints go, how a drag's requests are
+// coalesced and the page caught up afterwards, and the times a timeline mark's drag gives.
 
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
@@ -12,6 +12,7 @@ import { StudioState } from '../../../studio/web/src/state.js';
 import { Latest, parseField, placeAfter, placeNew, shifted, TYPE } from '../../../studio/web/src/edits.js';
 import { Editor } from '../../../studio/web/src/editor.js';
 import { applyDrawChanges } from '../../../studio/web/src/drawing.js';
+import { dragBatch, draggedMarks, markSegments, retimeByDrag, retimeRun } from '../../../studio/web/src/retiming.js';
 
 /** A flight answer as the server sends it, in either encoding, from rows of the 15 columns. */
 function answer(rows, f32) {
@@ -310,4 +311,50 @@ test('a long flight is shown part by part, the playhead kept where it was; parts
   assert.equal(state.elapsed, 130, 'the playhead is back where it was once the flight is whole');
   assert.ok(state.analysis, 'the analysis comes with the whole flight');
   assert.equal(state.lint.length, 1, 'and the linter\'s findings after it');
+});
+
+test('a waypoint mark dragged: the segment before takes the change, the one after gives it back or later marks move; ticks and clamps', () => {
+  // W0 pauses 500 ms, W3 300 ms; W4's Time2Next is 0 (a cut to W5). Times in ms since the first tick.
+  const T = { W0: 2000, W1: 1500, W2: 1800, W3: 2200, W4: 0, W5: 1600, W6: 1000 };
+  const waypoint = (k, at) => ({ kind: 'waypoint', waypoint: k, at, end: at, label: `W${k}` });
+  const marks = [waypoint(0, 0), { kind: 'pause', waypoint: 0, at: 0, end: 500, label: 'W0' }, waypoint(1, 2500), waypoint(2, 4000),
+    waypoint(3, 5800), { kind: 'pause', waypoint: 3, at: 5800, end: 6100, label: 'W3' }, waypoint(4, 8300),
+    { kind: 'cut', waypoint: 4, at: 8704, end: 8704, label: 'W4' }, waypoint(5, 8704), waypoint(6, 10304)];
+  const segments = (k) => markSegments(marks, k, (name) => T[name]);
+  assert.equal(segments(0), null, 'the first waypoint stands at the start');
+  assert.equal(segments(5), null, 'a cut arrives at W5: it stays a cut');
+  assert.equal(segments(4).after, null, 'a cut leaves W4: nothing after gives time back');
+  assert.equal(segments(6).after, null, 'the last waypoint');
+
+  const w2 = segments(2);
+  assert.deepEqual([w2.before, w2.after], [{ name: 'W1', time: 1500 }, { name: 'W2', time: 1800 }]);
+  const dropped = retimeByDrag(w2, 4580, 16, false);
+  assert.deepEqual([dropped.at, dropped.before, dropped.after], [4576, 2076, 1224], 'to the nearest tick, the sum kept');
+  assert.deepEqual(dragBatch(w2, dropped), { label: 'retime W2', edits: [
+    { op: 'patch', name: 'W1', attributes: { Time2Next: 2076 } }, { op: 'patch', name: 'W2', attributes: { Time2Next: 1224 } }] });
+  const moved = draggedMarks(marks, w2, dropped).filter((m, i) => m.at !== marks[i].at).map((m) => m.label);
+  assert.deepEqual(moved, ['W2'], 'later marks stay');
+  // Past W3 or before W1: held where neither segment is shorter than a tick, on a tick.
+  assert.deepEqual([retimeByDrag(w2, 9000, 16, false).before, retimeByDrag(w2, 9000, 16, false).after], [3276, 24]);
+  assert.equal(retimeByDrag(w2, 0, 16, false).at, 2528);
+
+  // Shift: only W2's segment changes; W3's pause and everything after move along.
+  const w3 = segments(3);
+  const shifted = retimeByDrag(w3, 5400, 16, true);
+  assert.deepEqual([shifted.at, shifted.before, shifted.after, shifted.delta], [5408, 1408, 2200, -392]);
+  assert.deepEqual(dragBatch(w3, shifted).edits, [{ op: 'patch', name: 'W2', attributes: { Time2Next: 1408 } }]);
+  const after = draggedMarks(marks, w3, shifted);
+  assert.deepEqual(after.map((m) => m.at), [0, 0, 2500, 4000, 5408, 5408, 7908, 8312, 8312, 9912]);
+  assert.equal(after[5].end, 5708, 'the pause keeps its length');
+  // W4's segment begins after W3's pause: dropped before it, W4 stays a tick after it.
+  assert.equal(retimeByDrag(segments(4), 6000, 16, false).before, 28);
+  assert.equal(dragBatch(w2, retimeByDrag(w2, 4001, 16, false)), null, 'dropped where it was: no change');
+});
+
+test('even speed retimes the path, or the run of two or more of its switched-on waypoints selected', () => {
+  const waypoints = [{ name: 'A', on: true }, { name: 'B', on: false }, { name: 'C', on: true }, { name: 'D', on: true }];
+  assert.deepEqual(retimeRun('P', waypoints, new Set(['C'])), { path: 'P', from: '', to: '' });
+  assert.deepEqual(retimeRun('P', waypoints, new Set(['D', 'B', 'A', 'Cam'])), { path: 'P', from: 'A', to: 'D' });
+  assert.deepEqual(retimeRun('P', waypoints, new Set(['B', 'C'])), { path: 'P', from: '', to: '' }, 'a switched-off one is no end');
+  assert.equal(retimeRun(undefined, [], new Set()), null);
 });
