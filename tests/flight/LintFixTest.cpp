@@ -1,12 +1,10 @@
 // The linter's fixes: each makes its finding go away and changes nothing but the values it names
 // (the scene as `camsys load` writes it, compared value by value), as one undo step that gives the
-// scene back byte for byte; the ease fix of a speed jump over every combination of flags; and the
-// loop that fixes what it can.
+// scene back byte for byte; and the ease fix of a speed jump over every combination of flags. (The
+// loop that fixes what it can: tests/cli, tests/studio.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <regex>
@@ -204,32 +202,4 @@ TEST(LintFix, SpeedJumpsOfEveryCombinationOfEasesGo) {
         }
     }
     EXPECT_GT(jumps, 100);
-}
-
-TEST(LintFix, TheLoopFixesWhatItCanAsOneStepOrEach) {
-    // The example: W1's speed jump (W0's EaseIn without EaseOut), W4's and W5's cut findings.
-    const std::unique_ptr<Host> host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
-    host::loadJsonScene(*host, [] {
-        std::ifstream in(CAMSYS_EXAMPLES "/flythrough.json");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }(), "flythrough.json");
-    host->createCamera();
-    const std::vector<std::uint8_t> image = host::sceneToScoImage(*host);
-    host::SceneEditor editor(*host);
-    const host::LintFixRun run = host::fixLintFindings(editor, *host, [&] { return lintOf(*host); }, true);
-    std::vector<std::string> labels;
-    for (const LintFinding& f : run.fixed) labels.push_back(f.object + ": " + f.fix->label);
-    EXPECT_EQ(labels, (std::vector<std::string>{"W1: set W0's EaseOut", "W4: clear W4's EaseIn",
-                                                "W5: clear W5's PauseTime"}));
-    for (const LintFinding& f : run.remaining) EXPECT_FALSE(f.fix) << f.text;
-    EXPECT_EQ(listing(run.remaining), listing(lintOf(*host)));
-    EXPECT_EQ(editor.undoLabels().size(), 3u);
-
-    // In one group: one step, and its undo gives the example back.
-    for (int i = 0; i < 3; ++i) editor.undo();
-    ASSERT_EQ(host::sceneToScoImage(*host), image);
-    editor.group("fix lint findings", [&] { host::fixLintFindings(editor, *host, [&] { return lintOf(*host); }, false); });
-    EXPECT_EQ(listing(lintOf(*host)), listing(run.remaining));
-    editor.undo();
-    EXPECT_EQ(host::sceneToScoImage(*host), image);
 }
