@@ -1,5 +1,7 @@
-// camsys lint: a scene's findings, one line each or as JSON.
+// camsys lint: a scene's findings, one line each or as JSON; with --fix, the scene with the
+// findings' fixes applied written to -o.
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,7 +10,11 @@
 #include "cli/Commands.h"
 #include "flight/lint/Checks.h"
 #include "flight/lint/Lint.h"
+#include "flight/lint/LintFix.h"
 #include "geometry/LevelGeometry.h"
+#include "scene/JsonSceneWriter.h"
+#include "scene/SceneEditor.h"
+#include "scene/ScoFile.h"
 
 namespace host {
 
@@ -21,6 +27,8 @@ struct LintArguments {
     LintOptions options;
     bool json = false;
     LevelArguments level;
+    bool fix = false;
+    std::string output;
 } arguments;
 
 /// The help footer: the checks (from the linter's own table), what they cover, the fixed limits,
@@ -33,7 +41,11 @@ std::string lintFooter() {
            "Output: FILE: OBJECT: id: text, and under it \"  hint: \" with how to fix it; or with --json an\n"
            "array of {id, severity, object, time, distance, text, hint} (time: the tick's clock time;\n"
            "distance: on the path's DistanceSum scale; null where none).\n"
-           "Exit status: 0 no finding above info, 1 a warning or an error, 2 bad input.";
+           "--fix -o OUT applies the fixes of the findings that have one (speed-jump: an ease flag; roll-long-way:\n"
+           "whole turns; cut-with-ease: clear what it names; short-segment: merge the two waypoints), linting\n"
+           "again after each, writes the scene to OUT (.sco for a name ending in .sco, else JSON), says on\n"
+           "standard error what it fixed and prints the findings left as above.\n"
+           "Exit status: 0 no finding (left) above info, 1 a warning or an error, 2 bad input (nothing written).";
 }
 
 /// A threshold option of one check: at least 0 (`positive`: above 0) and finite.
@@ -52,6 +64,9 @@ void addLintOptions(CLI::App& command) {
     command.add_option("--iterator", arguments.iterator, "The iterator to fly (default: every one)");
     addClockOptions(command, arguments.options.start, arguments.options.step);
     command.add_flag("--json", arguments.json, "Write the findings as JSON");
+    command.add_flag("--fix", arguments.fix, "Apply the findings' fixes and write the scene to -o");
+    command.add_option("-o,--output", arguments.output,
+                       "With --fix: the fixed scene (.sco for a name ending in .sco, else JSON)");
     LintOptions& limits = arguments.options;
     addLimitOption(command, "--overshoot", limits.overshoot,
                    "overshoot: largest excursion from a segment's box, in segment lengths", false);
@@ -76,7 +91,13 @@ void addLintOptions(CLI::App& command) {
 /// The scene's findings (flight/lint/Lint.h) on standard output. Exit status 1 when one of them
 /// is a warning or an error, so that a build or a commit hook can stop on them.
 int runLint(Host& host) {
-    const std::vector<Handle> scene = loadSceneReportingEvents(host, arguments.scene);
+    if (arguments.fix != !arguments.output.empty())
+        throw UsageError(arguments.fix ? "--fix needs -o OUT, the file for the fixed scene"
+                                       : "-o writes the fixed scene: it needs --fix");
+    // Standard output carries the findings left.
+    if (arguments.output == "-") throw UsageError("--fix writes the scene to a file, not to standard output");
+    OptionalLevel own;
+    const std::vector<Handle> scene = loadSceneReportingEvents(host, arguments.scene, &own);
     LintOptions options = arguments.options;
     if (!arguments.iterator.empty())
         options.iterator = chooseIterator(host, scene, arguments.scene, arguments.iterator);
@@ -84,7 +105,22 @@ int runLint(Host& host) {
     std::optional<LevelGeometry> level;
     if (mesh) options.level = &level.emplace(std::move(*mesh));
     host.createCamera("", true);
-    const std::vector<LintFinding> findings = lintScene(host, options);
+    std::vector<LintFinding> findings;
+    if (arguments.fix) {
+        SceneEditor editor(host);
+        LintFixRun run = fixLintFindings(editor, host, [&] { return lintScene(host, options); }, true);
+        const OptionalLevel chosen = chosenLevel(own, arguments.level);
+        if (arguments.output.ends_with(".sco"))
+            writeScoFile(host, arguments.output, chosen);
+        else
+            writeOutput(arguments.output, sceneToJson(host, chosen));
+        for (const LintFinding& f : run.fixed)
+            std::fprintf(stderr, "%s: %s: %s: fixed: %s\n", arguments.scene.c_str(), f.object.c_str(), f.id.c_str(),
+                         f.fix->label.c_str());
+        findings = std::move(run.remaining);
+    } else {
+        findings = lintScene(host, options);
+    }
     writeOutput("", arguments.json ? lintJson(findings) : lintText(arguments.scene, findings));
     return lintFails(findings) ? 1 : 0;
 }

@@ -246,10 +246,12 @@ private:
             const double ratio = low > 0 ? high / low : kInfinity;
             if (!(ratio > linter_.options.speedJump)) continue;
             explain(before, after + 2);
-            linter_.add("speed-jump", LintSeverity::Warning, stops_[k].name, ticks_[after].time, {},
-                        "the speed jumps from " + lintNumber(v0) + " to " + lintNumber(v1) + " units/s here (" +
-                            (low > 0 ? "x" + lintNumber(ratio) : std::string("from standing still")) + ", threshold " +
-                            lintNumber(linter_.options.speedJump) + ")");
+            LintFinding* found = linter_.add(
+                "speed-jump", LintSeverity::Warning, stops_[k].name, ticks_[after].time, {},
+                "the speed jumps from " + lintNumber(v0) + " to " + lintNumber(v1) + " units/s here (" +
+                    (low > 0 ? "x" + lintNumber(ratio) : std::string("from standing still")) + ", threshold " +
+                    lintNumber(linter_.options.speedJump) + ")");
+            if (found) found->fix = easeFix(stops_, path_.flown, k);
         }
     }
 

@@ -24,11 +24,11 @@ std::string lintNumber(double x) {
     return text;
 }
 
-void Linter::add(std::string_view id, LintSeverity severity, const std::string& object, std::optional<ULong> time,
+LintFinding* Linter::add(std::string_view id, LintSeverity severity, const std::string& object, std::optional<ULong> time,
                  std::optional<double> distance, std::string text, std::optional<ULong> until) {
     // Iterators flying one path find its speed faults alike: each is said once.
-    if (!seen_.emplace(std::string(id), object, time, distance, text).second) return;
-    findings.push_back({std::string(id), severity, object, time, distance, std::move(text), until});
+    if (!seen_.emplace(std::string(id), object, time, distance, text).second) return nullptr;
+    return &findings.emplace_back(LintFinding{std::string(id), severity, object, time, distance, std::move(text), until, {}});
 }
 
 std::vector<LintFinding> lintScene(Host& host, const LintOptions& options, const LintFlight& fly) {
@@ -85,7 +85,7 @@ std::string lintText(const std::string& file, const std::vector<LintFinding>& fi
     return out;
 }
 
-std::string lintJson(const std::vector<LintFinding>& findings) {
+std::string lintJson(const std::vector<LintFinding>& findings, bool fixes) {
     std::string out = "[";
     for (std::size_t i = 0; i < findings.size(); ++i) {
         const LintFinding& f = findings[i];
@@ -95,7 +95,8 @@ std::string lintJson(const std::vector<LintFinding>& findings) {
                ",\"distance\":" +
                (f.distance && std::isfinite(*f.distance) ? floatToDecimal(static_cast<float>(*f.distance)) : "null") +
                ",\"text\":" + jsonString(f.text) + ",\"hint\":" + jsonString(lintHint(f.id)) +
-               (f.until ? ",\"until\":" + std::to_string(*f.until) : std::string()) + "}";
+               (f.until ? ",\"until\":" + std::to_string(*f.until) : std::string()) +
+               (fixes && f.fix ? ",\"fix\":" + jsonString(f.fix->label) : std::string()) + "}";
     }
     out += findings.empty() ? "]\n" : "\n]\n";
     return out;

@@ -14,11 +14,21 @@
 
 #include "flight/Flight.h"
 #include "flight/lint/Checks.h"
+#include "scene/EditEntry.h"
 
 namespace host {
 
 class Host;
 class LevelGeometry;
+
+/// What makes a finding go away, where one change does (flight/lint/LintFix.h applies it): a
+/// label for a button or a log line, attribute values to set and a waypoint to delete (a merge).
+struct LintFix {
+    std::string label;  ///< "set W0's EaseOut", "roll W3 the short way (Roll -360)", ...
+    /// Attribute values by the object's name, set in this order.
+    std::vector<std::pair<std::string, EditEntry>> edits;
+    std::string remove;  ///< the waypoint deleted after the edits; empty: none
+};
 
 /// One thing the linter found.
 struct LintFinding {
@@ -33,6 +43,8 @@ struct LintFinding {
     /// A finding about a stretch of the flight (the eye inside the level from `time` on, a step
     /// through a wall): the clock time of the stretch's last tick.
     std::optional<ULong> until;
+    /// Its fix, where one exists (see the README's list).
+    std::optional<LintFix> fix;
 };
 
 /// What to check and how strictly.
@@ -70,8 +82,9 @@ bool lintFails(const std::vector<LintFinding>& findings);
 std::string lintText(const std::string& file, const std::vector<LintFinding>& findings);
 
 /// The findings as a JSON array of {id, severity, object, time, distance, text, hint}, and
-/// `until` for a finding about a stretch of the flight (null for an absent time or distance). Written by hand: the distances are the shortest decimals of their
+/// `until` for a finding about a stretch of the flight (null for an absent time or distance);
+/// with `fixes`, `fix` (its label) for a finding that has one. Written by hand: the distances are the shortest decimals of their
 /// floats (`floatToDecimal`), byte for byte.
-std::string lintJson(const std::vector<LintFinding>& findings);
+std::string lintJson(const std::vector<LintFinding>& findings, bool fixes = false);
 
 }  // namespace host

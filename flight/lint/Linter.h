@@ -28,6 +28,7 @@ struct Stop {
     CInterfacePtr<ISCO_CSWayPoint> waypoint;
     Vec3 eye{}, view{};  ///< the values the path fits: GetPara(0..2) and GetPara(3..5)
     double roll = 0;     ///< degrees
+    bool rollAttribute = false;  ///< the roll is its `Roll` attribute (a fix can set it)
     ULong time2Next = 0;
     ULong pause = 0;
     bool easeIn = false, easeOut = false;
@@ -49,8 +50,9 @@ public:
     const LintOptions& options;
     std::vector<LintFinding> findings;
 
-    void add(std::string_view id, LintSeverity severity, const std::string& object, std::optional<ULong> time,
-             std::optional<double> distance, std::string text, std::optional<ULong> until = std::nullopt);
+    /// Adds a finding; answers it (to give it a fix) or null when it was said already.
+    LintFinding* add(std::string_view id, LintSeverity severity, const std::string& object, std::optional<ULong> time,
+                     std::optional<double> distance, std::string text, std::optional<ULong> until = std::nullopt);
 
 private:
     std::set<std::tuple<std::string, std::string, std::optional<ULong>, std::optional<double>, std::string>> seen_;
@@ -70,5 +72,17 @@ void checkSegmentInLevel(Linter& linter, const Stop& a, const Stop& b);
 /// The level's checks of one iterator's flight over `path` (needs `options.level`).
 void checkFlightInLevel(Linter& linter, const Handle& iterator, const PathStops& path,
                         const FlightRecording& recording);
+
+/// The fixes (LintFix.cpp). `roll-long-way` into stop b of the part [first, end): b and the
+/// stops after it in the part turned by the whole turns that make that one turn the short way.
+std::optional<LintFix> rollFix(const std::vector<Stop>& stops, std::size_t b, std::size_t end);
+/// `short-segment` from stop a to a + 1 of the part [first, end): a merge of the two.
+std::optional<LintFix> mergeFix(Host& host, const std::vector<Stop>& stops, std::size_t a, std::size_t first,
+                                std::size_t end);
+/// `cut-with-ease`: `attribute` of `stop` cleared (a flag, or a PauseTime).
+LintFix clearFix(const Stop& stop, const char* attribute);
+/// `speed-jump` at stop k of the `flown` first stops: one ease flag that makes the laws either
+/// side agree on stopping there.
+std::optional<LintFix> easeFix(const std::vector<Stop>& stops, std::size_t flown, std::size_t k);
 
 }  // namespace host

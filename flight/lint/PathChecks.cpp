@@ -126,7 +126,7 @@ public:
         const std::vector<Stop>& stops = out.stops;
         for (const auto& [first, end] : partsOf(stops)) {
             if (end - first == 1) singlePart(pathObject, stops, first);
-            for (std::size_t k = first; k + 1 < end; ++k) segment(stops[k], stops[k + 1]);
+            for (std::size_t k = first; k + 1 < end; ++k) segment(stops, k, first, end);
             viewVertical(stops, first, end);
         }
         cuts(stops);
@@ -147,6 +147,7 @@ private:
         stop.view = {w.GetPara(3), w.GetPara(4), w.GetPara(5)};
         const std::optional<float> roll = linter_.host.getFloat(handle, "Roll");
         stop.roll = roll ? *roll : w.GetPara(6) * kDegrees;
+        stop.rollAttribute = roll.has_value();
         stop.time2Next = w.GetTime2Next();
         stop.pause = w.GetPauseTime();
         w.GetEaseInOut(stop.easeIn, stop.easeOut);
@@ -193,20 +194,22 @@ private:
         linter_.add("single-waypoint-part", LintSeverity::Warning, stop.name, {}, stop.distanceSum, text);
     }
 
-    /// The checks of the segment from `a` to the next stop `b` of the same part. The samples are
+    /// The checks of the segment from stop k (`a`) to the next stop `b` of the part [first, end). The samples are
     /// the segment's own curves (the waypoint's `CalcOrientationAtDistance` and
     /// `CalcDistanceAtTime`): the path evaluates the distances from D[a] up to D[b] with them,
     /// and asking the waypoint keeps a long path's lint linear in its length.
-    void segment(const Stop& a, const Stop& b) {
-        rollLongWay(a, b);
+    void segment(const std::vector<Stop>& stops, std::size_t k, std::size_t first, std::size_t end) {
+        const Stop &a = stops[k], &b = stops[k + 1];
+        rollLongWay(stops, k + 1, end);
         // short-segment: |dP| + |dQ|, the path's own step without its 0.1.
         const double move = norm(sub(b.eye, a.eye));
         const double apart = move + norm(sub(b.view, a.view));
         if (!(apart >= kShortSegment)) {
-            linter_.add("short-segment", LintSeverity::Warning, a.name, {}, a.distanceSum,
+            LintFinding* found = linter_.add("short-segment", LintSeverity::Warning, a.name, {}, a.distanceSum,
                         "the segment to " + b.name + " has no length: eye and view differ by " + lintNumber(apart) +
                             " (threshold " + lintNumber(kShortSegment) + "), so the camera stands still for its " +
                             lintNumber(a.time2Next) + " ms");
+            if (found) found->fix = mergeFix(linter_.host, stops, k, first, end);
             return;
         }
         overshoot(a, b, move);
@@ -214,16 +217,20 @@ private:
         if (linter_.options.level) checkSegmentInLevel(linter_, a, b);
     }
 
-    /// `roll-long-way`: the roll channel is fitted through Roll as given, unwrapped.
-    void rollLongWay(const Stop& a, const Stop& b) {
+    /// `roll-long-way` into stop b of a part ending before `end`: the roll channel is fitted
+    /// through Roll as given, unwrapped.
+    void rollLongWay(const std::vector<Stop>& stops, std::size_t bIndex, std::size_t end) {
+        const Stop &a = stops[bIndex - 1], &b = stops[bIndex];
         const double turn = b.roll - a.roll;
         if (std::fabs(turn) > 180) {
             double shortWay = std::fmod(std::fabs(turn), 360.0);
             if (shortWay > 180) shortWay = 360 - shortWay;
-            linter_.add("roll-long-way", LintSeverity::Warning, a.name, {}, a.distanceSum,
-                        "Roll goes from " + lintNumber(a.roll) + " to " + lintNumber(b.roll) + " degrees at " + b.name +
-                            ": " + lintNumber(std::fabs(turn)) + " degrees the long way round (the short way is " +
-                            lintNumber(shortWay) + ")");
+            LintFinding* found = linter_.add(
+                "roll-long-way", LintSeverity::Warning, a.name, {}, a.distanceSum,
+                "Roll goes from " + lintNumber(a.roll) + " to " + lintNumber(b.roll) + " degrees at " + b.name + ": " +
+                    lintNumber(std::fabs(turn)) + " degrees the long way round (the short way is " +
+                    lintNumber(shortWay) + ")");
+            if (found) found->fix = rollFix(stops, bIndex, end);
         }
     }
 
@@ -333,21 +340,26 @@ private:
             // EaseIn here eases the segment that arrives here (its law looks at the next
             // waypoint's EaseIn), so the camera slows to a stop before the cut.
             const bool arrives = c > 0 && stops[c - 1].time2Next != 0;
+            // Each finding's fix clears what it names.
+            auto found = [&](const Stop& stop, const char* attribute, std::string text) {
+                if (LintFinding* f = linter_.add("cut-with-ease", LintSeverity::Warning, stop.name, {},
+                                                 stop.distanceSum, std::move(text)))
+                    f->fix = clearFix(stop, attribute);
+            };
             if (cut.easeIn)
-                linter_.add("cut-with-ease", LintSeverity::Warning, cut.name, {}, cut.distanceSum,
-                            arrives ? "EaseIn on a cut: the camera slows to a stop here before it cuts to " + next.name
-                                    : "EaseIn on a cut with no segment arriving: it has no effect");
+                found(cut, "EaseIn",
+                      arrives ? "EaseIn on a cut: the camera slows to a stop here before it cuts to " + next.name
+                              : "EaseIn on a cut with no segment arriving: it has no effect");
             if (cut.easeOut)
-                linter_.add("cut-with-ease", LintSeverity::Warning, cut.name, {}, cut.distanceSum,
-                            "EaseOut on a cut has no effect: Time2Next is 0, there is no flight to ease");
+                found(cut, "EaseOut", "EaseOut on a cut has no effect: Time2Next is 0, there is no flight to ease");
             if (cut.pause)
-                linter_.add("cut-with-ease", LintSeverity::Warning, cut.name, {}, cut.distanceSum,
-                            "PauseTime " + lintNumber(cut.pause) + " on a cut: the camera holds here " +
-                                lintNumber(cut.pause) + " ms before it cuts to " + next.name);
+                found(cut, "PauseTime",
+                      "PauseTime " + lintNumber(cut.pause) + " on a cut: the camera holds here " +
+                          lintNumber(cut.pause) + " ms before it cuts to " + next.name);
             if (next.pause)
-                linter_.add("cut-with-ease", LintSeverity::Warning, next.name, {}, next.distanceSum,
-                            "PauseTime " + lintNumber(next.pause) + " after the cut at " + cut.name +
-                                ": the camera holds at " + cut.name + " for it, before the cut, not here");
+                found(next, "PauseTime",
+                      "PauseTime " + lintNumber(next.pause) + " after the cut at " + cut.name + ": the camera holds at " +
+                          cut.name + " for it, before the cut, not here");
         }
     }
 

@@ -27,6 +27,7 @@ const std::vector<Api::Route>& Api::routes() {
         {"GET", "/api/frame", &Api::getFrame},
         {"GET", "/api/analysis", &Api::getAnalysis},
         {"GET", "/api/lint", &Api::getLint},
+        {"POST", "/api/lint/fix", &Api::fixLint},
         {"GET", "/api/messages", &Api::getMessages},
         {"GET", "/api/status", &Api::getStatus},
         {"GET", "/api/history", &Api::getHistory},
@@ -191,7 +192,7 @@ std::string Api::getAnalysis(const Request& request, const std::string&) {
 
 /// `camsys lint` of the scene as it stands, as JSON: every iterator's flight, or the one named.
 /// The flights are the studio's own (the page's flight of the same options is reused), so the
-/// findings are the tool's for the saved scene.
+/// findings are the tool's for the saved scene; a finding with a fix names it ("fix", its label).
 std::string Api::getLint(const Request& request, const std::string&) {
     const Query query(request, {"iterator", "start", "step"});
     host::LintOptions o;
@@ -200,9 +201,11 @@ std::string Api::getLint(const Request& request, const std::string&) {
     o.start = query.time("start", 0);
     o.step = query.time("step", 16);
     if (o.step == 0) throw BadRequest("query parameter \"step\" must be at least 1: time must move");
-    return host::lintJson(host::lintScene(
-        session_.host(), o,
-        [&](const Handle& iterator, const host::FlightOptions& f) { return session_.flight(iterator, f).recording; }));
+    return host::lintJson(host::lintScene(session_.host(), o,
+                                          [&](const Handle& iterator, const host::FlightOptions& f) {
+                                              return session_.flight(iterator, f).recording;
+                                          }),
+                          true);
 }
 
 std::string Api::getMessages(const Request& request, const std::string&) {

@@ -77,6 +77,7 @@ private:
     std::string getFrame(const Request& request, const std::string&);
     std::string getAnalysis(const Request& request, const std::string&);
     std::string getLint(const Request& request, const std::string&);
+    std::string fixLint(const Request& request, const std::string&);
     std::string getMessages(const Request& request, const std::string&);
     std::string getStatus(const Request& request, const std::string&);
     std::string getHistory(const Request& request, const std::string&);

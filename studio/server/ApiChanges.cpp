@@ -6,6 +6,7 @@
 
 #include "flight/MovePresets.h"
 #include "flight/Retime.h"
+#include "flight/lint/LintFix.h"
 #include "scene/ObjectEdit.h"
 #include "studio/server/Api.h"
 #include "studio/server/ApiErrors.h"
@@ -153,7 +154,76 @@ void applyBatchEdit(Session& session, const Json& edit, std::vector<std::string>
     }
 }
 
+/// A whole number of the body up to 2^32 - 1 (a clock time), `fallback` when absent.
+ULong timeOf(const Json& body, const char* key, ULong fallback) {
+    const auto found = body.find(key);
+    if (found == body.end()) return fallback;
+    if (!found->is_number_unsigned() || found->get<std::uint64_t>() > std::numeric_limits<ULong>::max())
+        throw BadRequest(std::string("\"") + key + "\" must be a whole number of milliseconds below 2^32");
+    return static_cast<ULong>(found->get<std::uint64_t>());
+}
+
 }  // namespace
+
+/// The fix of one finding of GET /api/lint's list (its index, with the revision that list was of),
+/// or of every finding that has one ("all"), linting again after each, as one undo step.
+std::string Api::fixLint(const Request& request, const std::string&) {
+    const Json body =
+        changeBody(request, {"finding", "all", "iterator", "start", "step"}, session_.editor().revision());
+    host::LintOptions options;
+    options.level = session_.level();
+    if (const std::string iterator = textOf(body, "iterator"); !iterator.empty()) {
+        options.iterator = session_.iteratorNamed(iterator);
+        if (options.iterator->IsNull()) throw BadRequest("no iterator is named \"" + iterator + "\"");
+    }
+    options.start = timeOf(body, "start", 0);
+    options.step = timeOf(body, "step", 16);
+    if (options.step == 0) throw BadRequest("\"step\" must be at least 1: time must move");
+    const auto finding = body.find("finding");
+    const auto all = body.find("all");
+    if ((finding != body.end()) == (all != body.end()))
+        throw BadRequest("give one of \"finding\" (an index of GET /api/lint's list) and \"all\": true");
+    host::Host& host = session_.host();
+    host::SceneEditor& editor = session_.editor();
+    const std::vector<host::LintFinding> findings = host::lintScene(
+        host, options,
+        [&](const Handle& iterator, const host::FlightOptions& f) { return session_.flight(iterator, f).recording; });
+    std::vector<std::string> fixed;
+    if (finding != body.end()) {
+        // An index means something only in the list it was read from.
+        if (!body.contains("revision")) throw BadRequest("\"finding\" needs the \"revision\" its list was read at");
+        if (!finding->is_number_unsigned()) throw BadRequest("\"finding\" must be a whole number");
+        const std::uint64_t index = finding->get<std::uint64_t>();
+        if (index >= findings.size())
+            throw BadRequest("there is no finding " + std::to_string(index) + " (the list has " +
+                             std::to_string(findings.size()) + ")");
+        const host::LintFinding& chosen = findings[index];
+        if (!chosen.fix) throw BadRequest(chosen.id + " of " + chosen.object + " has no fix");
+        fixed.push_back(chosen.fix->label);
+        return session_
+            .changed(
+                [&] {
+                    host::applyLintFix(editor, host, *chosen.fix);
+                    return host::EditEffect::Other;
+                },
+                JsonObject().value("fixed", stringListJson(fixed)))
+            .json();
+    }
+    if (*all != true) throw BadRequest("\"all\" must be true");
+    if (std::none_of(findings.begin(), findings.end(), [](const host::LintFinding& f) { return f.fix.has_value(); }))
+        throw BadRequest("no finding has a fix");
+    JsonObject answer = session_.changed([&] {
+        // Linted again after each fix with flights of their own: the session's are of the scene
+        // before the change.
+        editor.group("fix lint findings", [&] {
+            const host::LintFixRun run =
+                host::fixLintFindings(editor, host, [&] { return host::lintScene(host, options); }, false);
+            for (const host::LintFinding& f : run.fixed) fixed.push_back(f.fix->label);
+        });
+        return host::EditEffect::Other;
+    });
+    return answer.value("fixed", stringListJson(fixed)).json();
+}
 
 std::string Api::getHistory(const Request& request, const std::string&) {
     Query(request, {});

@@ -201,6 +201,48 @@ TEST_F(CamsysCli, LintFindingsAndExitStatus) {
     EXPECT_EQ(run({"lint", path("missing.json")}).status, 2);
 }
 
+TEST_F(CamsysCli, LintFixWritesTheFixedSceneAndPrintsWhatIsLeft) {
+    // The example's three fixable findings fixed (one line each on standard error), the scene
+    // written as `load` writes it with those three values changed, and the findings left printed
+    // as lint prints them of the written scene; a warning is left, so status 1.
+    const std::string json = path("fixed.json"), sco = path("fixed.sco");
+    Result result = run({"lint", kFlythrough, "--fix", "-o", json});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_EQ(result.err, kFlythrough + ": W1: speed-jump: fixed: set W0's EaseOut\n" + kFlythrough +
+                              ": W4: cut-with-ease: fixed: clear W4's EaseIn\n" + kFlythrough +
+                              ": W5: cut-with-ease: fixed: clear W5's PauseTime\n");
+    // The level the written scene names lies beside the example.
+    const std::string level = std::filesystem::path(kFlythrough).replace_filename("town.glb").string();
+    const Result left = run({"lint", json, "--level", level});
+    EXPECT_EQ(left.status, 1);
+    std::string named = left.out;
+    for (std::size_t at; (at = named.find(json)) != std::string::npos;) named.replace(at, json.size(), kFlythrough);
+    EXPECT_EQ(result.out, named);
+    const std::vector<std::string> was = split(run({"load", kFlythrough}).out), now = split(readFile(json));
+    ASSERT_EQ(was.size(), now.size());
+    std::size_t changed = 0;
+    for (std::size_t i = 0; i < was.size(); ++i) changed += was[i] != now[i];
+    EXPECT_EQ(changed, 3u);
+    // .sco by name: the same scene.
+    ASSERT_EQ(run({"lint", kFlythrough, "--fix", "-o", sco, "--json"}).status, 1);
+    EXPECT_EQ(run({"load", sco}).out, readFile(json));
+    // Nothing to fix: the scene as loaded, status 0.
+    EXPECT_EQ(run({"lint", kMinimal, "--fix", "-o", json}).status, 0);
+    EXPECT_EQ(readFile(json), run({"load", kMinimal}).out);
+
+    // Bad input writes nothing: --fix without -o, -o without --fix, the scene to standard output,
+    // an unknown iterator.
+    const std::string none = path("none.json");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"lint", kFlythrough, "--fix"}, {"lint", kFlythrough, "-o", none},
+          {"lint", kFlythrough, "--fix", "-o", "-"}, {"lint", kFlythrough, "--fix", "-o", none, "--iterator", "Tower"}}) {
+        result = run(args);
+        EXPECT_EQ(result.status, 2) << args.back() << result.err;
+        EXPECT_TRUE(result.out.empty()) << result.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(none));
+}
+
 TEST_F(CamsysCli, OptionsHelpAndPictures) {
     Result result =
         run({"fly", kFlythrough, "--iterator", "Chase", "--start", "1000", "--step", "100", "--max-ticks", "5"});

@@ -70,7 +70,7 @@ function startStudio() {
   const inspector = new Inspector($('inspector'), state, editor);
   const messages = new Messages($('messages'), state);
   const findings = new Findings($('findings'), state, {
-    frameEye: (x, y, z) => views.frame(null, views.centre().set(x, y, z)),
+    frameEye: (x, y, z) => views.frame(null, views.centre().set(x, y, z)), editor, api, notify,
   });
   const gizmo = new Gizmo(view3d, world, state, editor, notify);
   const pilot = new Pilot(view3d, state, editor, notify);

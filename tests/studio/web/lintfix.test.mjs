@@ -1,0 +1,80 @@
+// Fixes from the findings panel, on a scratch copy of the example: a finding's Fix button makes
+// the change the server reports (the finding gone from the refreshed list, one undo step), one
+// undo brings the finding back, and Fix all leaves no finding with a fix, again in one step.
+
+import assert from 'node:assert/strict';
+import { copyFileSync, mkdtempSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { after, before, test } from 'node:test';
+import { checkSetup, deadline, examples, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
+
+const run = {};
+let timer;
+
+before(async () => {
+  checkSetup();
+  run.scratch = mkdtempSync(join(tmpdir(), 'camsys-lintfix-'));
+  for (const file of ['flythrough.json', 'town.glb']) copyFileSync(join(examples, file), join(run.scratch, file));
+  timer = deadline('lintfix.test.mjs', () => stopAll(run));
+  const { child, url } = await startStudio(join(run.scratch, 'flythrough.json'));
+  run.server = child;
+  run.browser = await launchBrowser(join(run.scratch, 'profile'));
+  run.page = await run.browser.newPage();
+  await run.page.goto(url);
+  await run.page.waitForFunction(() => window.studio?.ready && window.studio.state.lint, { timeout: 30_000 });
+});
+
+after(async () => {
+  clearTimeout(timer);
+  await stopAll(run);
+});
+
+/** Once every change and refresh is done and the new findings are in: the server's history, the fixes listed and W4's EaseIn. */
+const settled = () => run.page.evaluate(async () => {
+  const { editor, state, api } = window.studio;
+  await editor.settled();
+  while (!state.lint) await new Promise((r) => setTimeout(r, 50));
+  const history = await api.get('/api/history');
+  const w4 = (await api.get('/api/scene')).objects.find((o) => o.name === 'W4');
+  return {
+    undo: history.undo,
+    fixes: state.lint.filter((f) => f.fix).map((f) => f.fix),
+    buttons: [...document.querySelectorAll('#findings button.fix')].map((b) => b.nextElementSibling.textContent),
+    easeIn: w4.attributes.find((a) => a.name === 'EaseIn').value,
+  };
+});
+
+test('Fix on a finding, undo, Fix all', async () => {
+  const { page } = run;
+  await page.click('#findings .panel-head');
+  const start = await settled();
+  assert.deepEqual(start.fixes, ["set W0's EaseOut", "clear W4's EaseIn", "clear W5's PauseTime"]);
+  assert.deepEqual(start.buttons, start.fixes, 'a Fix button with its label per fixable finding');
+  assert.equal(start.easeIn, true);
+  assert.equal(await page.$eval('#findings .fix-all', (b) => !b.hidden && b.textContent), 'Fix all (3)');
+  await page.$eval('#findings button.fix', (b) => b.scrollIntoView({ block: 'center' }));
+  await (await page.$('#findings')).screenshot({ path: join(shots, 'findings-fix.png') });
+
+  const rows = await page.$$('#findings .entry.finding');
+  const cut = rows[(await page.$$eval('#findings .entry.finding', (r) => r.map((e) => e.textContent)))
+    .findIndex((t) => t.includes("clear W4's EaseIn"))];
+  await (await cut.$('button.fix')).click();
+  const fixed = await settled();
+  assert.equal(fixed.easeIn, false);
+  assert.deepEqual(fixed.undo.slice(start.undo.length), ["clear W4's EaseIn"], 'one undo step');
+  assert.ok(!fixed.fixes.includes("clear W4's EaseIn"), fixed.fixes.join(', '));
+  assert.equal(await page.evaluate(() => window.studio.state.selection), null, 'the click did not select the row');
+
+  await page.evaluate(() => window.studio.editor.undo());
+  const undone = await settled();
+  assert.equal(undone.easeIn, true);
+  assert.deepEqual(undone.fixes, start.fixes);
+
+  await page.click('#findings .fix-all');
+  const all = await settled();
+  assert.deepEqual(all.fixes, [], 'nothing left to fix');
+  assert.deepEqual(all.undo.slice(start.undo.length), ['fix lint findings'], 'one undo step');
+  assert.equal(await page.$eval('#findings .fix-all', (b) => b.hidden), true);
+  await (await page.$('#findings')).screenshot({ path: join(shots, 'findings-fixed.png') });
+});
