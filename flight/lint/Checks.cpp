@@ -90,7 +90,7 @@ const std::vector<LintCheck>& lintChecks() {
          Warning,
          "the speeds over the last tick before a waypoint without a pause and the first after it differ",
          "ratio 3 (`--speed-jump`)",
-         "even the `Time2Next` of the segments either side for their lengths, or give the waypoint a `PauseTime`"},
+         "set or clear `EaseIn`/`EaseOut` so that the waypoint is reached and left alike (both at rest or neither), or give it a `PauseTime`"},
         {{"acceleration", "jerk"},
          Warning,
          "a run of ticks above the threshold (in an eased stretch above its ease's own peak times 1.25, where that is "
