@@ -2,10 +2,17 @@
 
 #include <dlfcn.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include "framework/ModuleRuntime.h"
 
@@ -20,11 +27,14 @@ namespace pycamsys {
 
 namespace {
 
-thread_local IRTS* threadCurrent = nullptr;
+// Initial-exec: a plain load through the thread pointer on every runtime call, instead of a call
+// into the loader's lookup of a dlopen'd library's variables (one pointer fits in the room glibc
+// keeps for such libraries).
+thread_local host::Runtime* threadCurrent __attribute__((tls_model("initial-exec"))) = nullptr;
 
 /// The runtime of the scene the calling thread works on. A call with none is a fault of this
 /// module (some entry forgot its ThreadScope): stop before it lands in another scene.
-IRTS& current() {
+host::Runtime& current() {
     if (!threadCurrent) {
         std::fputs("camsys module: a runtime call outside any scene\n", stderr);
         std::abort();
@@ -32,7 +42,8 @@ IRTS& current() {
     return *threadCurrent;
 }
 
-/// The runtime both pointers keep: each call goes to the calling thread's scene.
+/// The runtime this module's own framework code keeps: each call goes to the calling thread's
+/// scene (directly: the host's runtime class is final).
 class ThreadRuntime final : public IRTS {
 public:
     Handle GetParent(Handle object) override { return current().GetParent(object); }
@@ -61,23 +72,41 @@ ThreadRuntime& threadRuntime() {
     return runtime;
 }
 
-/// What a Host hands the plug-in at its start and end: ignored, the plug-in keeps the thread
-/// runtime it was given once.
-void keepThreadRuntime(IRTS*) {}
+/// The copies of the plug-in no scene uses now, for the next scenes. Guarded by the exclusive lock.
+std::vector<std::unique_ptr<host::Plugin>>& idleCopies() {
+    static auto* copies = new std::vector<std::unique_ptr<host::Plugin>>();  // never closed
+    return *copies;
+}
 
-/// The plug-in, loaded once for the process and never closed (objects of every scene use it).
-host::Plugin& sharedPlugin() {
-    static host::Plugin* plugin = [] {
-        auto* loaded = new host::Plugin(pluginPath());
-        loaded->setIRTS()(&threadRuntime());
-        return loaded;
-    }();
-    return *plugin;
+/// A copy of the plug-in of its own: its file copied to a temporary one, loaded and unlinked. A
+/// file of another inode is another load, with its own globals (the runtime pointer among them),
+/// sharing the C and C++ libraries and the render library with the rest of the process.
+std::unique_ptr<host::Plugin> loadPluginCopy() {
+    const std::string source = pluginPath();
+    std::ifstream in(source, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot load plug-in: " + source + ": " + std::strerror(errno));
+    std::string folder = std::filesystem::temp_directory_path().string();
+    std::string name = folder + "/camsys-plugin-XXXXXX";
+    const int descriptor = mkstemp(name.data());
+    if (descriptor < 0) throw std::runtime_error("cannot copy the plug-in into " + folder + ": " + std::strerror(errno));
+    struct Unlink {
+        const std::string& name;
+        int descriptor;
+        ~Unlink() {
+            close(descriptor);
+            unlink(name.c_str());
+        }
+    } unlinkAtEnd{name, descriptor};
+    std::ofstream out(name, std::ios::binary);
+    out << in.rdbuf();
+    out.close();
+    if (!out) throw std::runtime_error("cannot copy the plug-in into " + name);
+    return std::make_unique<host::Plugin>(name);
 }
 
 }  // namespace
 
-ThreadScope::ThreadScope(IRTS* runtime) : previous_(threadCurrent) { threadCurrent = runtime; }
+ThreadScope::ThreadScope(host::Runtime* runtime) : previous_(threadCurrent) { threadCurrent = runtime; }
 
 ThreadScope::~ThreadScope() { threadCurrent = previous_; }
 
@@ -91,8 +120,18 @@ SceneHost::SceneHost() {
     struct Restore {
         ~Restore() { SetModuleRuntime(&threadRuntime()); }
     } restore;
-    host::Plugin& plugin = sharedPlugin();
-    host_ = std::make_unique<host::Host>(&keepThreadRuntime, plugin.getObjectFactories());
+    if (idleCopies().empty()) {
+        plugin_ = loadPluginCopy();
+    } else {
+        plugin_ = std::move(idleCopies().back());
+        idleCopies().pop_back();
+    }
+    try {
+        host_ = std::make_unique<host::Host>(plugin_->setIRTS(), plugin_->getObjectFactories());
+    } catch (...) {
+        idleCopies().push_back(std::move(plugin_));
+        throw;
+    }
 }
 
 SceneHost::~SceneHost() {
@@ -100,6 +139,7 @@ SceneHost::~SceneHost() {
     ThreadScope scope(&host_->runtime());
     host_.reset();
     SetModuleRuntime(&threadRuntime());
+    idleCopies().push_back(std::move(plugin_));
 }
 
 std::string pluginPath() {

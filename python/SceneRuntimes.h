@@ -1,13 +1,16 @@
 #pragma once
 // Several scenes in one process, each in its own Host, flown from any thread.
 //
-// The plug-in and this module's own framework code each keep one runtime pointer for the whole
-// process (SetIRTS, SetModuleRuntime). Both are pointed once at `threadRuntime()`, which hands
-// every call on to the runtime of the scene the calling thread is working on. So one loaded copy
-// of the plug-in serves every scene, and scenes in different threads run at the same time.
+// The plug-in keeps one runtime pointer per loaded copy (SetIRTS), so each scene gets a copy of
+// its own: the plug-in's file copied to a temporary file and loaded from there (another inode
+// is another load with its own globals). A copy whose scene has ended goes to the next scene, so
+// a process loads as many copies as it ever held scenes at once.
 //
-// A Host still points both at its own runtime while it starts and ends; those moments take the
-// lock exclusively, and put the pointers back before anyone else runs.
+// This module's own framework code (the host's objects, Handle) keeps one runtime pointer for
+// the process (SetModuleRuntime). It is pointed at a runtime that hands every call on to the
+// runtime of the scene the calling thread works on. A Host points it at its own runtime while
+// it starts and ends; those moments take the lock exclusively and put it back before anyone
+// else runs.
 
 #include <memory>
 #include <mutex>
@@ -21,16 +24,16 @@ namespace pycamsys {
 /// Makes the calling thread's runtime calls go to `runtime` while it lives (nests).
 class ThreadScope {
 public:
-    explicit ThreadScope(IRTS* runtime);
+    explicit ThreadScope(host::Runtime* runtime);
     ~ThreadScope();
     ThreadScope(const ThreadScope&) = delete;
     ThreadScope& operator=(const ThreadScope&) = delete;
 
 private:
-    IRTS* previous_;
+    host::Runtime* previous_;
 };
 
-/// A Host of the shared plug-in, started and ended under the exclusive lock.
+/// A Host with a copy of the plug-in of its own, started and ended under the exclusive lock.
 class SceneHost {
 public:
     SceneHost();
@@ -56,6 +59,7 @@ public:
 
 private:
     std::mutex busy_;
+    std::unique_ptr<host::Plugin> plugin_;  ///< this scene's own copy
     std::unique_ptr<host::Host> host_;
 };
 

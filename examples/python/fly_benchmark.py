@@ -1,0 +1,73 @@
+"""How fast the module flies against `camsys fly`, and what several scenes cost.
+
+    PYTHONPATH=build/python python3 examples/python/fly_benchmark.py build/cli/camsys
+
+Builds a path of 200 waypoints flown in 100,000 ticks, flies it with the module and with
+camsys (CSV to /dev/null), checks both give the same rows, then times loading scenes and four
+threads flying four scenes against one thread flying them in turn. Prints medians of 5 runs.
+"""
+import json
+import math
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+import camsys
+
+
+def long_scene(waypoints=200, ticks=100000, step=16):
+    """A helix of waypoints whose flight takes `ticks` ticks."""
+    each = ticks * step // (waypoints - 1)
+    children = [{"name": "W%d" % k, "class": "SCOCameraSystemWaypoint",
+                 "position": [40 * math.cos(k / 5), 40 * math.sin(k / 5), 10 + k / 4],
+                 "attributes": {"Time2Next": each}} for k in range(waypoints)]
+    return json.dumps({"objects": [
+        {"name": "Path", "class": "SCOCameraSystemPath", "children": children},
+        {"name": "Cam", "class": "SCOCameraSystemIterator", "attributes": {"Path": "Path"}}]})
+
+
+def median_time(work, runs=5):
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        work()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def main(tool):
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "long.json")
+        with open(path, "w") as f:
+            f.write(long_scene())
+        scene = camsys.Scene.load(path)
+        flight = scene.fly()
+        rows = subprocess.run([tool, "fly", path], capture_output=True, check=True).stdout
+        assert flight.to_csv().encode() == rows, "the module's flight differs from camsys fly's"
+        print("ticks: %d" % len(flight))
+        print("module fly: %.3f s" % median_time(lambda: scene.fly()))
+        print("module fly + to_csv: %.3f s" % median_time(lambda: scene.fly().to_csv()))
+        print("camsys fly -o /dev/null (a process, loading included): %.3f s" %
+              median_time(lambda: subprocess.run([tool, "fly", path, "-o", "/dev/null"], check=True)))
+        example = os.path.join(os.path.dirname(__file__), "..", "flythrough.json")
+        print("Scene.load(flythrough.json): %.2f ms" % (1000 * median_time(lambda: camsys.Scene.load(example), 50)))
+        print("Scene.new(): %.2f ms" % (1000 * median_time(camsys.Scene.new, 50)))
+        scenes = [camsys.Scene.load(path) for _ in range(4)]
+        one = median_time(lambda: [s.fly() for s in scenes], 3)
+        def threaded():
+            threads = [threading.Thread(target=s.fly) for s in scenes]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+        four = median_time(threaded, 3)
+        print("4 flights, one thread: %.3f s; 4 threads: %.3f s (x%.2f, %d cores)" % (one, four, one / four,
+                                                                                     os.cpu_count()))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1] if len(sys.argv) > 1 else "build/cli/camsys")
