@@ -76,3 +76,14 @@ def test_analysis_measures_the_eye():
     assert len(analysis) == len(flight) and np.isnan(analysis.speed[0])
     assert np.allclose(analysis.speed[1:], speed, rtol=1e-9, atol=1e-9)
     assert analysis.marks[0][0] == "waypoint"
+
+
+def test_analysis_is_profile_csv(tmp):
+    status, _, _ = tool("profile", FLYTHROUGH, "--iterator", "Chase", "-o", str(tmp / "p.svg"), "--csv", str(tmp / "p.csv"))
+    rows = [line.split(",") for line in (tmp / "p.csv").read_text().strip().split("\n")]
+    scene = camsys.Scene.load(FLYTHROUGH)
+    analysis = scene.fly("Chase").analysis(level=scene.level)
+    assert status == 0 and len(rows) - 1 == len(analysis)
+    for k, column in enumerate(rows[0][2:], start=2):
+        expected = np.array([float(r[k]) if r[k] else np.nan for r in rows[1:]])
+        assert np.array_equal(getattr(analysis, column), expected, equal_nan=True), column
