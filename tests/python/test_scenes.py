@@ -102,3 +102,19 @@ def test_threads_fly_and_check_as_one_thread_does():
         flights, lint, fresh = results[k]
         assert all(same_flight(a, b) for a, b in zip(flights, expected[k])) and lint == findings[k]
         assert same_flight(fresh[0], expected[1][0])
+
+
+def test_stubs_name_what_the_module_has():
+    import ast
+    import os
+    stubs = ast.parse(open(os.path.join(os.path.dirname(camsys.__file__), "__init__.pyi")).read())
+    for node in stubs.body:
+        if isinstance(node, (ast.ClassDef, ast.FunctionDef)):
+            assert hasattr(camsys, node.name), node.name
+        if isinstance(node, ast.ClassDef) and node.name not in ("ObjectInfo", "Finding", "InputError"):
+            members = {n.name for n in node.body if isinstance(n, ast.FunctionDef)} | \
+                      {n.target.id for n in node.body if isinstance(n, ast.AnnAssign)}
+            public = {m for m in dir(getattr(camsys, node.name)) if not m.startswith("_")}
+            if node.name == "SceneObject":
+                public |= {"scene", "name"}
+            assert public == {m for m in members if not m.startswith("_")}, node.name
