@@ -87,3 +87,17 @@ def test_analysis_is_profile_csv(tmp):
     for k, column in enumerate(rows[0][2:], start=2):
         expected = np.array([float(r[k]) if r[k] else np.nan for r in rows[1:]])
         assert np.array_equal(getattr(analysis, column), expected, equal_nan=True), column
+
+
+def test_examples_run(tmp):
+    import os
+    import subprocess
+    import sys
+    folder = os.path.join(os.path.dirname(FLYTHROUGH), "python")
+    run = lambda *a: subprocess.run([sys.executable, os.path.join(folder, a[0]), *a[1:]], capture_output=True)
+    assert run("orbit.py", str(tmp / "orbit.json")).returncode == 0
+    assert camsys.Scene.load(str(tmp / "orbit.json")).lint() == []
+    compared = run("compare.py", FLYTHROUGH, str(tmp / "orbit.json"), "--iterator", "Cam")
+    assert compared.returncode == 0 and b"largest eye deviation" in compared.stdout
+    assert run("profile_plot.py", FLYTHROUGH, str(tmp / "p.png"), "--iterator", "Cam").returncode == 0
+    assert (tmp / "p.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
