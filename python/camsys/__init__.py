@@ -156,7 +156,12 @@ _objects.__doc__ = "The scene's objects in pre-order (a parent before its childr
 Scene.objects = property(_objects)
 _getitem.__doc__ = "The object named `name` as a SceneObject (KeyError when the scene has none)."
 Scene.__getitem__ = _getitem
-Scene.__contains__ = lambda self, name: self._has(name)
+def _contains(self, name):
+    """Whether the scene has an object named `name`."""
+    return self._has(name)
+
+
+Scene.__contains__ = _contains
 Scene.edit = _edit
 Scene.lint = _lint
 
