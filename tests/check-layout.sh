@@ -18,6 +18,7 @@ declare -A allowed=(
   [pictures]="framework render base host geometry scene flight pictures"
   [studio]="framework render base host geometry scene flight studio"
   [browser]="base browser"
+  [python]="framework render base host geometry scene flight exchange python"
 )
 for folder in "${!allowed[@]}"; do
   while IFS=: read -r file line; do
@@ -39,6 +40,7 @@ only 'httplib' '^studio/server/HttpAdapter\.cpp$'
 only 'CLI/' '^cli/'
 only 'nlohmann' '^(scene/|studio/server/[^/]+\.cpp$|exchange/[^/]+\.cpp$)'
 only 'embree' '^geometry/EmbreeIndex\.cpp$'
+only 'pybind11' '^python/'
 # No public header of scene/ hands nlohmann on.
 for header in $(git grep -l '#include <nlohmann' -- 'scene/*.h'); do
   grep -q '^// Private to scene/' "$header" || fail "$header includes nlohmann but is not marked private to scene/"

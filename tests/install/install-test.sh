@@ -36,6 +36,16 @@ env -u CAMSYS_PLUGIN "$prefix/bin/camsys" fly "$prefix/share/camerasystem/exampl
   >"$work/installed.csv" 2>/dev/null || fail "the installed camsys cannot fly the installed example"
 "$built_camsys" fly "$prefix/share/camerasystem/examples/flythrough.json" --iterator Cam >"$work/built.csv" 2>/dev/null
 cmp -s "$work/installed.csv" "$work/built.csv" || fail "the installed camsys flies differently from the built one"
+# The Python module, when built: in the prefix's packages, it finds the installed plug-in.
+if [[ -e $build/python/camsys/__init__.py ]]; then
+  PYTHONPATH=$prefix/lib/python3/dist-packages env -u CAMSYS_PLUGIN /usr/bin/python3 -c '
+import sys, camsys
+assert camsys.plugin_path() == sys.argv[2], camsys.plugin_path()
+sys.stdout.write(camsys.Scene.load(sys.argv[1]).fly("Cam").to_csv())' \
+    "$prefix/share/camerasystem/examples/flythrough.json" "$prefix/lib/camerasystem/libcamerasystem.so" \
+    >"$work/python.csv" || fail "the installed Python module cannot fly the installed example"
+  cmp -s "$work/python.csv" "$work/built.csv" || fail "the installed Python module flies differently from camsys"
+fi
 
 [[ $("$prefix/bin/camsys" --version) == "camsys $version" ]] || fail "camsys --version: $("$prefix/bin/camsys" --version)"
 info=$(env -u CAMSYS_PLUGIN "$prefix/bin/camsys-info")
