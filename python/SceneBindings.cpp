@@ -95,6 +95,19 @@ time per scene). Edits go through the editor the studio uses: all or nothing, wi
              })
         .def("_edit", &Scene::edit, Release())
         .def("_edit_all", &Scene::editAll, Release())
+        .def("_create", &Scene::create, Release())
+        .def(
+            "_remove",
+            [](Scene& s, const std::string& name) {
+                std::vector<host::SceneEditor::Referrer> cleared;
+                {
+                    py::gil_scoped_release release;
+                    cleared = s.remove(name);
+                }
+                py::list answer;
+                for (const auto& r : cleared) answer.append(py::make_tuple(r.object, r.attribute, r.target));
+                return answer;
+            })
         .def("undo", &Scene::undo, Release(), "Undoes the last edit; False when there is none.")
         .def("redo", &Scene::redo, Release(), "Redoes the last undone edit; False when there is none.")
         .def(

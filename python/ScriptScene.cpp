@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <stdexcept>
 
 #include "base/InputError.h"
@@ -149,6 +150,21 @@ void Scene::editAll(const std::vector<std::pair<std::string, std::string>>& edit
         for (const auto& [object, json] : edits) changes.emplace_back(objectNamed(host, object), json);
         editor_->editAll("edit " + std::to_string(changes.size()) + " objects", changes);
     });
+}
+
+std::string Scene::create(const std::string& className, const std::string& name, const std::string& parent,
+                          std::optional<std::size_t> index, const std::string& json, const std::string& copyOf) {
+    return sceneHost_.run([&](Host& host) {
+        const Handle made =
+            editor_->create(className, name, parent.empty() ? Handle() : objectNamed(host, parent),
+                            index.value_or(std::numeric_limits<std::size_t>::max()), json, {},
+                            copyOf.empty() ? Handle() : objectNamed(host, copyOf));
+        return host.nameOf(made);
+    });
+}
+
+std::vector<host::SceneEditor::Referrer> Scene::remove(const std::string& object) {
+    return sceneHost_.run([&](Host& host) { return editor_->remove(objectNamed(host, object)); });
 }
 
 bool Scene::undo() {

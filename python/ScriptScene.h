@@ -77,6 +77,15 @@ public:
     void edit(const std::string& object, const std::string& json);
     /// Several edits as one change and one undo step, all or nothing.
     void editAll(const std::vector<std::pair<std::string, std::string>>& edits);
+    /// A new object as the studio's "add" makes it: of `className` (empty: a plain host object),
+    /// named `name` (empty: a free name), in `parent`'s child list at `index` (none: appended;
+    /// empty parent: top level), with the entries of `json` as `edit` takes them, or a copy of
+    /// `copyOf`. One undo step. Answers the new object's name. Throws host::InputError.
+    std::string create(const std::string& className, const std::string& name, const std::string& parent,
+                       std::optional<std::size_t> index, const std::string& json, const std::string& copyOf);
+    /// Deletes the object and its children; answers the references to them that now name none
+    /// ({object, attribute, target}). One undo step. Throws host::InputError.
+    std::vector<host::SceneEditor::Referrer> remove(const std::string& object);
     bool undo();
     bool redo();
 

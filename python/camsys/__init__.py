@@ -162,6 +162,36 @@ def _contains(self, name):
 
 
 Scene.__contains__ = _contains
+
+
+def _add(self, class_name=None, name=None, parent=None, index=None, position=None, orientation=None,
+         attributes=None, copy_of=None):
+    """Adds an object and answers it as a SceneObject: of `class_name` (e.g.
+    "SCOCameraSystemWaypoint"; None: a plain host object, a target), named `name` (None: a free
+    name from the class), in `parent`'s child list at `index` (None: at the end; no parent: the
+    top level), with the position, orientation and attributes given, or first a copy of the
+    object `copy_of`'s class, orientation and values. The parent path refits. One change: all or
+    nothing, one undo step."""
+    made = self._create(class_name or "", name or "", parent or "", index,
+                        _edit_text(attributes, position, orientation), copy_of or "")
+    return SceneObject(self, made)
+
+
+def _remove(self, name):
+    """Deletes the object `name` and its children, as one undo step. References to them from other
+    objects (a waypoint's PointsTo, an iterator's Path) then name none; answers those as a list of
+    (object, attribute, target)."""
+    return [tuple(r) for r in self._remove(name)]
+
+
+def _delitem(self, name):
+    """del scene[name]: remove(name)."""
+    self.remove(name)
+
+
+Scene.add = _add
+Scene.remove = _remove
+Scene.__delitem__ = _delitem
 Scene.edit = _edit
 Scene.lint = _lint
 

@@ -20,6 +20,12 @@ def test_edits_equal_a_fresh_load(tmp):
     w1.position = (60, 20, 12.5)
     scene.edit({"W2": {"attributes": {"Roll": 15.0, "EaseIn": True}}, "W3": {"position": (1, 2, 3)}})
     assert w1["Range"] == 25.0 and w1.position == (60.0, 20.0, 12.5) and scene["W2"]["EaseIn"] is True
+    made = scene.add("SCOCameraSystemWaypoint", parent="Flight", index=4, position=(75, 30, 14),
+                     attributes={"Time2Next": 700, "PointsTo": "Statue"})
+    assert made.name == "Waypoint1" and made["Time2Next"] == 700
+    assert [o.name for o in scene.objects if o.parent == "Flight"][4] == "Waypoint1"
+    assert sorted(scene.remove("Balloon")) == [("Chase", "MovingDestination", "Balloon"), ("W4", "PointsTo", "Balloon")]
+    assert "Balloon" not in scene
     edited = scene.to_json()
     scene.save(str(tmp / "edited.sco"))
     fresh = camsys.Scene.load(str(tmp / "edited.sco"))
@@ -27,7 +33,7 @@ def test_edits_equal_a_fresh_load(tmp):
     assert same_flight(scene.fly("Cam"), fresh.fly("Cam"))
     (tmp / "edited.json").write_text(edited)
     assert scene.fly("Chase").to_csv().encode() == tool("fly", str(tmp / "edited.json"), "--iterator", "Chase")[1]
-    assert scene.undo() and scene.undo() and scene.undo() and not scene.undo()
+    assert all(scene.undo() for _ in range(5)) and not scene.undo()
     assert scene.to_json() == original
     assert scene.redo() and scene["W1"]["Range"] == 25.0
 
@@ -54,6 +60,14 @@ def test_mistakes_raise_the_tools_message_and_change_nothing(tmp):
                  lambda: scene.edit({"W1": {"attributes": {"Roll": 5.0}}, "W2": {"attributes": {"PointsTo": "Nobody"}}})):
         with pytest.raises(camsys.InputError, match=r"^W[12]: "):
             edit()
+        assert scene.to_json() == before
+    for make, words in ((lambda: scene.add("SCOCameraSystemWaypoint", "W1", parent="Flight"), "is used by another"),
+                        (lambda: scene.add("SCOCameraSystemWaypoint", parent="Flight", attributes={"Time2Next": -5}),
+                         "Time2Next"),
+                        (lambda: scene.add(parent="Nowhere"), "Nowhere"),
+                        (lambda: scene.remove("Nobody"), "Nobody")):
+        with pytest.raises(camsys.InputError, match=words):
+            make()
         assert scene.to_json() == before
     assert not scene.undo()
     with pytest.raises(camsys.InputError, match="the scene has 2 iterators"):

@@ -1,6 +1,6 @@
 """How fast the module flies against `camsys fly`, and what several scenes cost.
 
-    PYTHONPATH=build/python python3 examples/python/fly_benchmark.py build/cli/camsys
+    PYTHONPATH=build/python python3 bench/python-fly-bench.py build/cli/camsys
 
 Builds a path of 200 waypoints flown in 100,000 ticks, flies it with the module and with
 camsys (CSV to /dev/null), checks both give the same rows, then times loading scenes and four
