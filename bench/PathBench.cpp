@@ -161,11 +161,15 @@ private:
     Handle exampleIterator_;
 };
 
-/// Number of box samples: d = 0, 0.25, ... while d < total (the same float steps as the box).
+/// Number of box samples: d = 0, 0.25, ... while d < total (the same float steps as the box:
+/// where d + 0.25 no longer moves d, the next float).
 double countSamples(float total) {
     double count = 0;
     if (!std::isfinite(total)) return 0;
-    for (float d = 0.0f; d < total; d += 0.25f) ++count;
+    for (float d = 0.0f; d < total; ++count) {
+        const float next = d + 0.25f;
+        d = next == d ? std::nextafter(d, INFINITY) : next;
+    }
     return count;
 }
 

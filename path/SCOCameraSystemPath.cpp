@@ -1,8 +1,10 @@
 #include "SCOCameraSystemPath.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <limits>
+#include <type_traits>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -28,6 +30,7 @@ constexpr float kDefaultStep = 1000.0f;  ///< the waypoints' default Time2Next
 
 constexpr float kBoxStep = 0.25f;
 constexpr float kBoxMargin = 1.0f;
+constexpr float kBoxFineEnd = 4194304.0f;  ///< 2^22: below it d + 0.25 is exact
 constexpr float kDrawStep = 32.0f;
 constexpr float kDrawEndGap = 1e-6f;
 constexpr float kLineWidth = 2.0f;
@@ -70,6 +73,112 @@ double length(const _Point3<float>& v) {
 /// Four float lanes (x, y, z and an unused one), computed lane by lane with the same IEEE
 /// operations as scalar code: the box sweep evaluates the three position channels at once.
 using Lanes = float __attribute__((vector_size(16)));
+
+#if defined(__x86_64__) && defined(__SSE2__)
+/// The box sweep's unit of work: four consecutive samples side by side, one a lane.
+using Slot = Lanes;
+constexpr int kSlotWidth = 4;
+Slot splat(float v) { return Slot{v, v, v, v}; }
+#else
+/// One sample at a time: the 32-bit build and other targets.
+using Slot = float;
+constexpr int kSlotWidth = 1;
+Slot splat(float v) { return v; }
+#endif
+
+/// The samples d, d + step, ..., each lane past `lastLane` repeating the last one (a repeated
+/// sample changes no bound). Every value is a sample of the stretch, so exact in float.
+Slot samplesFrom(float d, double step, std::size_t lastLane) {
+    Slot at = splat(d);
+    if constexpr (!std::is_same_v<Slot, float>) {
+        for (std::size_t k = 1; k < static_cast<std::size_t>(kSlotWidth); ++k)
+            at[k] = static_cast<float>(d + static_cast<double>(std::min(k, lastLane)) * step);
+    } else {
+        (void)step, (void)lastLane;
+    }
+    return at;
+}
+template <class T>
+float highest(T v) {
+    if constexpr (std::is_same_v<T, float>) {
+        return v;
+    } else {
+        float best = v[0];
+        for (int k = 1; k < kSlotWidth; ++k) best = v[k] > best ? v[k] : best;
+        return best;
+    }
+}
+template <class T>
+float lowest(T v) {
+    if constexpr (std::is_same_v<T, float>) {
+        return v;
+    } else {
+        float best = v[0];
+        for (int k = 1; k < kSlotWidth; ++k) best = v[k] < best ? v[k] : best;
+        return best;
+    }
+}
+
+/// The running box of the sampled positions, one bound a lane. `p > hi ? p : hi` keeps hi unless
+/// p is greater (a NaN never is), exactly as "if (p > hi) hi = p", and compiles to maxps/minps.
+/// Folding the lanes in another order than the samples came can only trade +0 for -0 in a bound,
+/// which the margin turns into the same bits: the box equals the one built sample by sample.
+struct BoxBounds {
+    static constexpr float kLargest = std::numeric_limits<float>::max();
+    Slot loX = splat(kLargest), loY = splat(kLargest), loZ = splat(kLargest);
+    Slot hiX = splat(-kLargest), hiY = splat(-kLargest), hiZ = splat(-kLargest);
+
+    void add(Slot x, Slot y, Slot z) {
+        hiX = x > hiX ? x : hiX, hiY = y > hiY ? y : hiY, hiZ = z > hiZ ? z : hiZ;
+        loX = x < loX ? x : loX, loY = y < loY ? y : loY, loZ = z < loZ ? z : loZ;
+    }
+    void add(float x, float y, float z) { add(splat(x), splat(y), splat(z)); }
+    /// The box widened by the margin, added after all samples. With no sample at all the box
+    /// stays inverted (min above max).
+    void finish(_Point3<float>& min, _Point3<float>& max) const {
+        max = {highest(hiX) + kBoxMargin, highest(hiY) + kBoxMargin, highest(hiZ) + kBoxMargin};
+        min = {lowest(loX) - kBoxMargin, lowest(loY) - kBoxMargin, lowest(loZ) - kBoxMargin};
+    }
+};
+
+/// A stretch of the box's samples with one step: below 2^22 every quarter unit; from 2^22 on,
+/// where d + 0.25 no longer moves d, every float, [2^k, 2^(k+1)) by 2^(k-23). Within a stretch
+/// every d + i step below its end is a float, so the samples are exact sums.
+struct BoxStretch {
+    double step, end;
+};
+BoxStretch boxStretchAt(float d) {
+    if (d < kBoxFineEnd) return {kBoxStep, kBoxFineEnd};
+    int exponent = 0;
+    std::frexp(d, &exponent);
+    return {std::ldexp(1.0, exponent - 24), std::ldexp(1.0, exponent)};
+}
+
+/// n samples of one segment from d on, at local distance sample - base: the waypoint's Horner
+/// form on the three position channels, kSlotWidth samples at once. The bounds are passed by
+/// value so that they live in registers through the loop.
+BoxBounds sweepSegment(BoxBounds box, const COrientation (&c)[4], float base, float d, double step, std::size_t n) {
+    const Slot x3 = splat(c[0].Position.x), x2 = splat(c[1].Position.x), x1 = splat(c[2].Position.x),
+               x0 = splat(c[3].Position.x);
+    const Slot y3 = splat(c[0].Position.y), y2 = splat(c[1].Position.y), y1 = splat(c[2].Position.y),
+               y0 = splat(c[3].Position.y);
+    const Slot z3 = splat(c[0].Position.z), z2 = splat(c[1].Position.z), z1 = splat(c[2].Position.z),
+               z0 = splat(c[3].Position.z);
+    const Slot origin = splat(base);
+    const Slot stride = splat(static_cast<float>(step * kSlotWidth));
+    Slot at = samplesFrom(d, step, kSlotWidth - 1);
+    std::size_t i = 0;
+    for (; i + kSlotWidth <= n; i += kSlotWidth) {
+        const Slot u = at - origin;
+        box.add(SegmentValue({x3, x2, x1, x0}, u), SegmentValue({y3, y2, y1, y0}, u), SegmentValue({z3, z2, z1, z0}, u));
+        at += stride;
+    }
+    if (i < n) {
+        const Slot u = samplesFrom(static_cast<float>(d + static_cast<double>(i) * step), step, n - i - 1) - origin;
+        box.add(SegmentValue({x3, x2, x1, x0}, u), SegmentValue({y3, y2, y1, y0}, u), SegmentValue({z3, z2, z1, z0}, u));
+    }
+    return box;
+}
 
 /// The switched-on waypoints of one walk, resolved once for a run of samples along the distance
 /// scale. `position` picks the waypoint and the local distance exactly as
@@ -118,48 +227,39 @@ public:
         return result.Position;
     }
 
-    /// visit(position(d)), as lanes x, y, z, for d = 0, step, 2 step, ... (each sum rounded to float) while d < total,
-    /// stopping where d + step no longer moves d: the same points in the same order as calling
-    /// `position`, with each segment's coefficients held in registers over its run of samples.
-    template <class Visit>
-    void sweep(float total, float step, Visit&& visit) {
+    /// The box of the positions at the box's samples below `total` (finite), before the margin.
+    /// Each segment's run of samples is swept with its coefficients held in registers; the same
+    /// samples, each evaluated with the same operations as `position`, so the same points.
+    BoxBounds sweepBox(float total) const {
+        BoxBounds box;
         const std::size_t count = wayPoints_.size();
-        if (count == 0) return;
         std::size_t next = 0;
         float d = 0.0f;
-        auto advance = [&] {
-            const float moved = d + step;
-            if (!(moved > d)) return false;
-            d = moved;
-            return true;
-        };
-        while (d < total) {
+        while (count != 0 && d < total) {
             while (next < count && !(d < distanceSums_[next])) ++next;
             const std::size_t chosen = next == 0 ? 0 : next - 1;
             const float base = next == 0 ? 0.0f : distanceSums_[next - 1];
-            // The samples stay on this segment while d < D[next] (for the last one: always).
-            const float limit = next < count ? distanceSums_[next] : std::numeric_limits<float>::infinity();
+            // The run ends at the segment's end (for the last one: never), the total, or the end of
+            // the stretch of equal steps, whichever comes first; all three exceed d.
+            const double limit = next < count ? distanceSums_[next] : std::numeric_limits<double>::infinity();
+            const BoxStretch stretch = boxStretchAt(d);
+            const double bound = std::min({limit, static_cast<double>(total), stretch.end});
+            // bound - d is exact in double (both lie in the stretch, or d is 0), so this is the count
+            // of samples d + i h below bound; d + n h is the next sample, exact, at most the stretch end.
+            const auto n = static_cast<std::size_t>(std::ceil((bound - d) / stretch.step));
             if (const Segment* c = coefficients_[chosen]) {
-                // The waypoint's Horner form on the three position channels, lane by lane.
-                Lanes lanes[4];
-                for (int k = 0; k < 4; ++k) {
-                    const _Point3<float>& p = (*c)[k].Position;
-                    lanes[k] = Lanes{p.x, p.y, p.z, 0.0f};
-                }
-                do {
-                    const float u = d - base;
-                    visit(SegmentValue(lanes, Lanes{u, u, u, u}));
-                    if (!advance()) return;
-                } while (d < total && d < limit);
+                box = sweepSegment(box, *c, base, d, stretch.step, n);
             } else {
-                do {
+                for (std::size_t i = 0; i < n; ++i) {
+                    const float at = static_cast<float>(d + static_cast<double>(i) * stretch.step);
                     COrientation result{};
-                    wayPoints_[chosen]->CalcOrientationAtDistance(d - base, result);
-                    visit(Lanes{result.Position.x, result.Position.y, result.Position.z, 0.0f});
-                    if (!advance()) return;
-                } while (d < total && d < limit);
+                    wayPoints_[chosen]->CalcOrientationAtDistance(at - base, result);
+                    box.add(result.Position.x, result.Position.y, result.Position.z);
+                }
             }
+            d = static_cast<float>(d + static_cast<double>(n) * stretch.step);
         }
+        return box;
     }
 
 private:
@@ -177,25 +277,6 @@ private:
     std::vector<float> distanceSums_;
     std::size_t next_ = 0;
     float lastDistance_ = -std::numeric_limits<float>::infinity();
-};
-
-/// The running box of the sampled positions. `p > hi ? p : hi` keeps hi unless p is greater (a
-/// NaN never is), exactly as "if (p > hi) hi = p", and compiles to maxss/minss.
-struct BoxAccumulator {
-    static constexpr float kLargest = std::numeric_limits<float>::max();
-    Lanes lo = {kLargest, kLargest, kLargest, kLargest};
-    Lanes hi = {-kLargest, -kLargest, -kLargest, -kLargest};
-
-    void add(Lanes p) {
-        hi = p > hi ? p : hi;
-        lo = p < lo ? p : lo;
-    }
-    /// The box widened by the margin, added after all samples. With no sample at all the box
-    /// stays inverted (min above max).
-    void finish(_Point3<float>& min, _Point3<float>& max) const {
-        max = {hi[0] + kBoxMargin, hi[1] + kBoxMargin, hi[2] + kBoxMargin};
-        min = {lo[0] - kBoxMargin, lo[1] - kBoxMargin, lo[2] - kBoxMargin};
-    }
 };
 
 bool nearlyEqual(const _Point3<float>& a, const _Point3<float>& b) {
@@ -609,18 +690,18 @@ float SCOCameraSystemPath::GetSumDistance() {
 // Bounds and drawing
 
 // The box samples the positions at d = 0, 0.25, 0.5, ... (single precision) while d < total and
-// adds the margin afterwards; total itself is not sampled. Sampling ends early when the total is
-// not finite (a NaN total never lets the loop start, an infinite one would never end it) or when
-// d + 0.25 no longer moves d (from 2^22 on). Every point sampled lies in the box.
+// adds the margin afterwards; total itself is not sampled. Where d + 0.25 no longer moves d (from
+// 2^22 on) the samples go on at every float, so the box holds every point the path evaluates
+// below its total, however long. A total that is not finite samples nothing.
 
 void SCOCameraSystemPath::RecalcBoundingBox() {
     // Every waypoint is resolved once for the whole run of samples, and the samples rise, so the
     // segment only ever moves forward: the same samples and the same evaluation as a full
     // CalcOrientationAtDistanceSum per sample, so the same box.
     WayPointSampler sampler(children());
-    BoxAccumulator box;
     const float total = sampler.total();
-    if (std::isfinite(total)) sampler.sweep(total, kBoxStep, [&](Lanes p) { box.add(p); });
+    BoxBounds box;
+    if (std::isfinite(total)) box = sampler.sweepBox(total);
     box.finish(MinBound, MaxBound);
 }
 

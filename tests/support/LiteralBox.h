@@ -34,7 +34,7 @@ inline float LastDistanceSum(SCOCameraSystemPath& path) {
 /// float; for d = 0, 0.25, 0.5, ... (float sums) while d < total, p = the Position of
 /// CalcOrientationAtDistanceSum(d) through ISCO_CSPath, and per axis "if p > max then max = p;
 /// if p < min then min = p"; then max + 1 and min - 1. A total that is not finite samples
-/// nothing; the samples stop where d + 0.25 no longer moves d.
+/// nothing; where d + 0.25 no longer moves d the next sample is the next float up.
 inline Box LiteralBox(SCOCameraSystemPath& path) {
     constexpr float kLargest = std::numeric_limits<float>::max();
     constexpr float kStep = 0.25f;
@@ -53,8 +53,7 @@ inline Box LiteralBox(SCOCameraSystemPath& path) {
             widen(p.y, box.min.y, box.max.y);
             widen(p.z, box.min.z, box.max.z);
             const float next = d + kStep;
-            if (next == d) break;
-            d = next;
+            d = next == d ? std::nextafter(d, std::numeric_limits<float>::infinity()) : next;
         }
     }
     box.max = {box.max.x + kMargin, box.max.y + kMargin, box.max.z + kMargin};
