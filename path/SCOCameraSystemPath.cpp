@@ -1,15 +1,12 @@
 #include "SCOCameraSystemPath.h"
 
-#include <algorithm>
 #include <cmath>
 #include <iterator>
-#include <limits>
-#include <type_traits>
-#include <typeinfo>
 #include <utility>
 #include <vector>
 
 #include "CubicSpline.h"
+#include "WayPointSampler.h"
 #include "framework/IClassStorage.h"
 #include "framework/RenderEngine.h"
 #include "framework/ModuleRuntime.h"
@@ -28,27 +25,12 @@ constexpr double kStepExtra = 0.1;      ///< added to every step, so the distanc
 constexpr double kSixth = 1.0 / 6.0;
 constexpr float kDefaultStep = 1000.0f;  ///< the waypoints' default Time2Next
 
-constexpr float kBoxStep = 0.25f;
-constexpr float kBoxMargin = 1.0f;
-constexpr float kBoxFineEnd = 4194304.0f;  ///< 2^22: below it d + 0.25 is exact
 constexpr float kDrawStep = 32.0f;
 constexpr float kDrawEndGap = 1e-6f;
 constexpr float kLineWidth = 2.0f;
 constexpr float kLineColour[4] = {0.4f, 0.4f, 0.4f, 0.8f};
 
-using WayPointPtr = CInterfacePtr<ISCO_CSWayPoint>;
-
 void report(const char* location, const char* text) { pCameraSystemIRTS->Message(2, location, text); }
-
-/// Moves `pos` on to the next child that is a switched-on waypoint and returns it resolved; empty
-/// once the list is used up. Other children are skipped silently.
-WayPointPtr nextWayPoint(ISCO_SCOContainer& children, ChildPos& pos) {
-    while (pos != 0) {
-        WayPointPtr wayPoint(children.GetNextChild(&pos));
-        if (wayPoint && wayPoint->IsOn()) return wayPoint;
-    }
-    return {};
-}
 
 /// One walk over the switched-on waypoints, in container order; each is released after `step`.
 template <class Step>
@@ -69,215 +51,6 @@ double length(const _Point3<float>& v) {
     const double x = v.x, y = v.y, z = v.z;
     return std::sqrt(x * x + y * y + z * z);
 }
-
-/// Four float lanes (x, y, z and an unused one), computed lane by lane with the same IEEE
-/// operations as scalar code: the box sweep evaluates the three position channels at once.
-using Lanes = float __attribute__((vector_size(16)));
-
-#if defined(__x86_64__) && defined(__SSE2__)
-/// The box sweep's unit of work: four consecutive samples side by side, one a lane.
-using Slot = Lanes;
-constexpr int kSlotWidth = 4;
-Slot splat(float v) { return Slot{v, v, v, v}; }
-#else
-/// One sample at a time: the 32-bit build and other targets.
-using Slot = float;
-constexpr int kSlotWidth = 1;
-Slot splat(float v) { return v; }
-#endif
-
-/// The samples d, d + step, ..., each lane past `lastLane` repeating the last one (a repeated
-/// sample changes no bound). Every value is a sample of the stretch, so exact in float.
-Slot samplesFrom(float d, double step, std::size_t lastLane) {
-    Slot at = splat(d);
-    if constexpr (!std::is_same_v<Slot, float>) {
-        for (std::size_t k = 1; k < static_cast<std::size_t>(kSlotWidth); ++k)
-            at[k] = static_cast<float>(d + static_cast<double>(std::min(k, lastLane)) * step);
-    } else {
-        (void)step, (void)lastLane;
-    }
-    return at;
-}
-template <class T>
-float highest(T v) {
-    if constexpr (std::is_same_v<T, float>) {
-        return v;
-    } else {
-        float best = v[0];
-        for (int k = 1; k < kSlotWidth; ++k) best = v[k] > best ? v[k] : best;
-        return best;
-    }
-}
-template <class T>
-float lowest(T v) {
-    if constexpr (std::is_same_v<T, float>) {
-        return v;
-    } else {
-        float best = v[0];
-        for (int k = 1; k < kSlotWidth; ++k) best = v[k] < best ? v[k] : best;
-        return best;
-    }
-}
-
-/// The running box of the sampled positions, one bound a lane. `p > hi ? p : hi` keeps hi unless
-/// p is greater (a NaN never is), exactly as "if (p > hi) hi = p", and compiles to maxps/minps.
-/// Folding the lanes in another order than the samples came can only trade +0 for -0 in a bound,
-/// which the margin turns into the same bits: the box equals the one built sample by sample.
-struct BoxBounds {
-    static constexpr float kLargest = std::numeric_limits<float>::max();
-    Slot loX = splat(kLargest), loY = splat(kLargest), loZ = splat(kLargest);
-    Slot hiX = splat(-kLargest), hiY = splat(-kLargest), hiZ = splat(-kLargest);
-
-    void add(Slot x, Slot y, Slot z) {
-        hiX = x > hiX ? x : hiX, hiY = y > hiY ? y : hiY, hiZ = z > hiZ ? z : hiZ;
-        loX = x < loX ? x : loX, loY = y < loY ? y : loY, loZ = z < loZ ? z : loZ;
-    }
-    void add(float x, float y, float z) { add(splat(x), splat(y), splat(z)); }
-    /// The box widened by the margin, added after all samples. With no sample at all the box
-    /// stays inverted (min above max).
-    void finish(_Point3<float>& min, _Point3<float>& max) const {
-        max = {highest(hiX) + kBoxMargin, highest(hiY) + kBoxMargin, highest(hiZ) + kBoxMargin};
-        min = {lowest(loX) - kBoxMargin, lowest(loY) - kBoxMargin, lowest(loZ) - kBoxMargin};
-    }
-};
-
-/// A stretch of the box's samples with one step: below 2^22 every quarter unit; from 2^22 on,
-/// where d + 0.25 no longer moves d, every float, [2^k, 2^(k+1)) by 2^(k-23). Within a stretch
-/// every d + i step below its end is a float, so the samples are exact sums.
-struct BoxStretch {
-    double step, end;
-};
-BoxStretch boxStretchAt(float d) {
-    if (d < kBoxFineEnd) return {kBoxStep, kBoxFineEnd};
-    int exponent = 0;
-    std::frexp(d, &exponent);
-    return {std::ldexp(1.0, exponent - 24), std::ldexp(1.0, exponent)};
-}
-
-/// n samples of one segment from d on, at local distance sample - base: the waypoint's Horner
-/// form on the three position channels, kSlotWidth samples at once. The bounds are passed by
-/// value so that they live in registers through the loop.
-BoxBounds sweepSegment(BoxBounds box, const COrientation (&c)[4], float base, float d, double step, std::size_t n) {
-    const Slot x3 = splat(c[0].Position.x), x2 = splat(c[1].Position.x), x1 = splat(c[2].Position.x),
-               x0 = splat(c[3].Position.x);
-    const Slot y3 = splat(c[0].Position.y), y2 = splat(c[1].Position.y), y1 = splat(c[2].Position.y),
-               y0 = splat(c[3].Position.y);
-    const Slot z3 = splat(c[0].Position.z), z2 = splat(c[1].Position.z), z1 = splat(c[2].Position.z),
-               z0 = splat(c[3].Position.z);
-    const Slot origin = splat(base);
-    const Slot stride = splat(static_cast<float>(step * kSlotWidth));
-    Slot at = samplesFrom(d, step, kSlotWidth - 1);
-    std::size_t i = 0;
-    for (; i + kSlotWidth <= n; i += kSlotWidth) {
-        const Slot u = at - origin;
-        box.add(SegmentValue({x3, x2, x1, x0}, u), SegmentValue({y3, y2, y1, y0}, u), SegmentValue({z3, z2, z1, z0}, u));
-        at += stride;
-    }
-    if (i < n) {
-        const Slot u = samplesFrom(static_cast<float>(d + static_cast<double>(i) * step), step, n - i - 1) - origin;
-        box.add(SegmentValue({x3, x2, x1, x0}, u), SegmentValue({y3, y2, y1, y0}, u), SegmentValue({z3, z2, z1, z0}, u));
-    }
-    return box;
-}
-
-/// The switched-on waypoints of one walk, resolved once for a run of samples along the distance
-/// scale. `position` picks the waypoint and the local distance exactly as
-/// `CalcOrientationAtDistanceSum` does, without walking the children again:
-///
-///   next = the first k with distance < D[k] (n when there is none)
-///   next == 0: waypoint 0 at the distance itself; else waypoint next-1 at distance - D[next-1]
-///
-/// `next` never moves back while the distance grows (a waypoint passed once, by
-/// distance >= D[k] or because D[k] is NaN, stays passed), so increasing samples cost one step
-/// each; a smaller distance, or a NaN, starts the search again from waypoint 0.
-class WayPointSampler {
-    /// A waypoint's four coefficient records: cubic, quadratic, linear, constant.
-    using Segment = COrientation[4];
-
-public:
-    explicit WayPointSampler(ISCO_SCOContainer& children) {
-        ChildPos pos = children.GetFirstChild();
-        while (WayPointPtr wayPoint = nextWayPoint(children, pos)) {
-            distanceSums_.push_back(wayPoint->GetDistanceSum());
-            coefficients_.push_back(ownCoefficients(wayPoint.get()));
-            wayPoints_.push_back(std::move(wayPoint));
-        }
-    }
-
-    /// DistanceSum of the last switched-on waypoint; 0 without waypoints (as GetSumDistance).
-    float total() const { return distanceSums_.empty() ? 0.0f : distanceSums_.back(); }
-
-    /// The eye position at an accumulated distance; (0, 0, 0) without waypoints.
-    _Point3<float> position(float distance) {
-        const std::size_t count = wayPoints_.size();
-        if (count == 0) return {0, 0, 0};
-        if (!(distance >= lastDistance_)) next_ = 0;
-        lastDistance_ = distance;
-        while (next_ < count && !(distance < distanceSums_[next_])) ++next_;
-        const std::size_t chosen = next_ == 0 ? 0 : next_ - 1;
-        const float base = next_ == 0 ? 0.0f : distanceSums_[next_ - 1];
-        const float s = distance - base;
-        if (const Segment* c = coefficients_[chosen]) {
-            // The waypoint's own evaluation, ((c3*s + c2)*s + c1)*s + c0 in float, on the three
-            // position channels only: the same operations in the same order, so the same bits.
-            return {SegmentChannel(*c, 0, s), SegmentChannel(*c, 1, s), SegmentChannel(*c, 2, s)};
-        }
-        COrientation result{};
-        wayPoints_[chosen]->CalcOrientationAtDistance(s, result);
-        return result.Position;
-    }
-
-    /// The box of the positions at the box's samples below `total` (finite), before the margin.
-    /// Each segment's run of samples is swept with its coefficients held in registers; the same
-    /// samples, each evaluated with the same operations as `position`, so the same points.
-    BoxBounds sweepBox(float total) const {
-        BoxBounds box;
-        const std::size_t count = wayPoints_.size();
-        std::size_t next = 0;
-        float d = 0.0f;
-        while (count != 0 && d < total) {
-            while (next < count && !(d < distanceSums_[next])) ++next;
-            const std::size_t chosen = next == 0 ? 0 : next - 1;
-            const float base = next == 0 ? 0.0f : distanceSums_[next - 1];
-            // The run ends at the segment's end (for the last one: never), the total, or the end of
-            // the stretch of equal steps, whichever comes first; all three exceed d.
-            const double limit = next < count ? distanceSums_[next] : std::numeric_limits<double>::infinity();
-            const BoxStretch stretch = boxStretchAt(d);
-            const double bound = std::min({limit, static_cast<double>(total), stretch.end});
-            // bound - d is exact in double (both lie in the stretch, or d is 0), so this is the count
-            // of samples d + i h below bound; d + n h is the next sample, exact, at most the stretch end.
-            const auto n = static_cast<std::size_t>(std::ceil((bound - d) / stretch.step));
-            if (const Segment* c = coefficients_[chosen]) {
-                box = sweepSegment(box, *c, base, d, stretch.step, n);
-            } else {
-                for (std::size_t i = 0; i < n; ++i) {
-                    const float at = static_cast<float>(d + static_cast<double>(i) * stretch.step);
-                    COrientation result{};
-                    wayPoints_[chosen]->CalcOrientationAtDistance(at - base, result);
-                    box.add(result.Position.x, result.Position.y, result.Position.z);
-                }
-            }
-            d = static_cast<float>(d + static_cast<double>(n) * stretch.step);
-        }
-        return box;
-    }
-
-private:
-    /// The coefficient records of a waypoint of exactly our own class, read in place for the
-    /// length of one call: the box and the drawing need three channels of every sample, and
-    /// asking through the interface evaluates all nine behind a virtual call. Any other
-    /// implementation of ISCO_CSWayPoint (null here) is asked through the interface.
-    static const Segment* ownCoefficients(ISCO_CSWayPoint* wayPoint) {
-        if (typeid(*wayPoint) != typeid(SCOCameraSystemWaypoint)) return nullptr;
-        return &static_cast<SCOCameraSystemWaypoint*>(wayPoint)->CubicData;
-    }
-
-    std::vector<WayPointPtr> wayPoints_;
-    std::vector<const Segment*> coefficients_;
-    std::vector<float> distanceSums_;
-    std::size_t next_ = 0;
-    float lastDistance_ = -std::numeric_limits<float>::infinity();
-};
 
 bool nearlyEqual(const _Point3<float>& a, const _Point3<float>& b) {
     return std::fabs(a.x - b.x) <= kDrawEndGap && std::fabs(a.y - b.y) <= kDrawEndGap &&
@@ -689,20 +462,9 @@ float SCOCameraSystemPath::GetSumDistance() {
 // ---------------------------------------------------------------------------------------------
 // Bounds and drawing
 
-// The box samples the positions at d = 0, 0.25, 0.5, ... (single precision) while d < total and
-// adds the margin afterwards; total itself is not sampled. Where d + 0.25 no longer moves d (from
-// 2^22 on) the samples go on at every float, so the box holds every point the path evaluates
-// below its total, however long. A total that is not finite samples nothing.
-
 void SCOCameraSystemPath::RecalcBoundingBox() {
-    // Every waypoint is resolved once for the whole run of samples, and the samples rise, so the
-    // segment only ever moves forward: the same samples and the same evaluation as a full
-    // CalcOrientationAtDistanceSum per sample, so the same box.
-    WayPointSampler sampler(children());
-    const float total = sampler.total();
-    BoxBounds box;
-    if (std::isfinite(total)) box = sampler.sweepBox(total);
-    box.finish(MinBound, MaxBound);
+    // Every waypoint is resolved once for the whole run of samples (see WayPointSampler::box).
+    WayPointSampler(children()).box(MinBound, MaxBound);
 }
 
 void SCOCameraSystemPath::GetBBox(_Point3<float>* min, _Point3<float>* max) {
