@@ -168,7 +168,8 @@ double countSamples(float total) {
     if (!std::isfinite(total)) return 0;
     for (float d = 0.0f; d < total; ++count) {
         const float next = d + 0.25f;
-        d = next == d ? std::nextafter(d, INFINITY) : next;
+        if (d >= 67108864.0f) d += std::ldexp(1.0f, std::ilogb(d) - 16);
+        else d = next == d ? std::nextafter(d, INFINITY) : next;
     }
     return count;
 }

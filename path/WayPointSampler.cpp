@@ -11,7 +11,9 @@ namespace {
 
 constexpr float kBoxStep = 0.25f;
 constexpr float kBoxMargin = 1.0f;
-constexpr float kBoxFineEnd = 4194304.0f;  ///< 2^22: below it d + 0.25 is exact
+constexpr float kBoxFineEnd = 4194304.0f;         ///< 2^22: below it d + 0.25 is exact
+constexpr float kBoxEveryFloatEnd = 67108864.0f;  ///< 2^26: below it every float is a sample
+constexpr int kBoxCoarseBits = 16;                ///< beyond 2^26: 2^16 samples a doubling
 
 /// Four float lanes (x, y, z and an unused one), computed lane by lane with the same IEEE
 /// operations as scalar code: the box sweep evaluates the three position channels at once.
@@ -74,8 +76,10 @@ struct BoxBounds {
 };
 
 /// A stretch of the box's samples with one step: below 2^22 every quarter unit; from 2^22 on,
-/// where d + 0.25 no longer moves d, every float, [2^k, 2^(k+1)) by 2^(k-23). Within a stretch
-/// every d + i step below its end is a float, so the samples are exact sums.
+/// where d + 0.25 no longer moves d, every float ([2^k, 2^(k+1)) by 2^(k-23)) up to 2^26; beyond,
+/// where only absurd paths reach, 2^16 samples a doubling ([2^k, 2^(k+1)) by 2^(k-16)), so that
+/// no length costs more than some 2^23 samples a doubling. Within a stretch every d + i step
+/// below its end is a float, so the samples are exact sums.
 struct BoxStretch {
     double step, end;
 };
@@ -83,7 +87,8 @@ BoxStretch boxStretchAt(float d) {
     if (d < kBoxFineEnd) return {kBoxStep, kBoxFineEnd};
     int exponent = 0;
     std::frexp(d, &exponent);
-    return {std::ldexp(1.0, exponent - 24), std::ldexp(1.0, exponent)};
+    const int stepBits = d < kBoxEveryFloatEnd ? 24 : kBoxCoarseBits + 1;
+    return {std::ldexp(1.0, exponent - stepBits), std::ldexp(1.0, exponent)};
 }
 
 /// n samples of one segment from d on, at local distance sample - base: the waypoint's Horner

@@ -323,7 +323,10 @@ TEST_F(PathTest, FastBoxEqualsLiteralBoxAndSamplingEnds) {
     last[3].Distance = 9437184.0f;
     box();
     EXPECT_TRUE(path().MinBound.x == -1.0f && path().MaxBound.x == 9437184.0f && sameBox());
+    // From 2^26 on, 2^16 samples a doubling: the last below 1e30 is within 2^-16 of it.
     last[3].Distance = 1e30f;
+    box();
+    EXPECT_TRUE(path().MaxBound.x >= 1e30f * (1 - 0x1p-16f) && path().MaxBound.x < 1e30f && sameBox());
     // The 32-unit steps stop advancing at 2^29: some 2^24 lines, of which the recorder keeps 2^20.
     EXPECT_TRUE(draw().size() == host::RecordingRenderer::kMaxCalls && host::defaultRecorder().dropped() > 0u);
 }
