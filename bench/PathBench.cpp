@@ -161,11 +161,16 @@ private:
     Handle exampleIterator_;
 };
 
-/// Number of box samples: d = 0, 0.25, ... while d < total (the same float steps as the box).
+/// Number of box samples: d = 0, 0.25, ... while d < total (the same float steps as the box:
+/// where d + 0.25 no longer moves d, the next float).
 double countSamples(float total) {
     double count = 0;
     if (!std::isfinite(total)) return 0;
-    for (float d = 0.0f; d < total; d += 0.25f) ++count;
+    for (float d = 0.0f; d < total; ++count) {
+        const float next = d + 0.25f;
+        if (d >= 67108864.0f) d += std::ldexp(1.0f, std::ilogb(d) - 16);
+        else d = next == d ? std::nextafter(d, INFINITY) : next;
+    }
     return count;
 }
 

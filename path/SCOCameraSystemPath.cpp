@@ -2,12 +2,11 @@
 
 #include <cmath>
 #include <iterator>
-#include <limits>
-#include <typeinfo>
 #include <utility>
 #include <vector>
 
 #include "CubicSpline.h"
+#include "WayPointSampler.h"
 #include "framework/IClassStorage.h"
 #include "framework/RenderEngine.h"
 #include "framework/ModuleRuntime.h"
@@ -26,26 +25,12 @@ constexpr double kStepExtra = 0.1;      ///< added to every step, so the distanc
 constexpr double kSixth = 1.0 / 6.0;
 constexpr float kDefaultStep = 1000.0f;  ///< the waypoints' default Time2Next
 
-constexpr float kBoxStep = 0.25f;
-constexpr float kBoxMargin = 1.0f;
 constexpr float kDrawStep = 32.0f;
 constexpr float kDrawEndGap = 1e-6f;
 constexpr float kLineWidth = 2.0f;
 constexpr float kLineColour[4] = {0.4f, 0.4f, 0.4f, 0.8f};
 
-using WayPointPtr = CInterfacePtr<ISCO_CSWayPoint>;
-
 void report(const char* location, const char* text) { pCameraSystemIRTS->Message(2, location, text); }
-
-/// Moves `pos` on to the next child that is a switched-on waypoint and returns it resolved; empty
-/// once the list is used up. Other children are skipped silently.
-WayPointPtr nextWayPoint(ISCO_SCOContainer& children, ChildPos& pos) {
-    while (pos != 0) {
-        WayPointPtr wayPoint(children.GetNextChild(&pos));
-        if (wayPoint && wayPoint->IsOn()) return wayPoint;
-    }
-    return {};
-}
 
 /// One walk over the switched-on waypoints, in container order; each is released after `step`.
 template <class Step>
@@ -66,137 +51,6 @@ double length(const _Point3<float>& v) {
     const double x = v.x, y = v.y, z = v.z;
     return std::sqrt(x * x + y * y + z * z);
 }
-
-/// Four float lanes (x, y, z and an unused one), computed lane by lane with the same IEEE
-/// operations as scalar code: the box sweep evaluates the three position channels at once.
-using Lanes = float __attribute__((vector_size(16)));
-
-/// The switched-on waypoints of one walk, resolved once for a run of samples along the distance
-/// scale. `position` picks the waypoint and the local distance exactly as
-/// `CalcOrientationAtDistanceSum` does, without walking the children again:
-///
-///   next = the first k with distance < D[k] (n when there is none)
-///   next == 0: waypoint 0 at the distance itself; else waypoint next-1 at distance - D[next-1]
-///
-/// `next` never moves back while the distance grows (a waypoint passed once, by
-/// distance >= D[k] or because D[k] is NaN, stays passed), so increasing samples cost one step
-/// each; a smaller distance, or a NaN, starts the search again from waypoint 0.
-class WayPointSampler {
-    /// A waypoint's four coefficient records: cubic, quadratic, linear, constant.
-    using Segment = COrientation[4];
-
-public:
-    explicit WayPointSampler(ISCO_SCOContainer& children) {
-        ChildPos pos = children.GetFirstChild();
-        while (WayPointPtr wayPoint = nextWayPoint(children, pos)) {
-            distanceSums_.push_back(wayPoint->GetDistanceSum());
-            coefficients_.push_back(ownCoefficients(wayPoint.get()));
-            wayPoints_.push_back(std::move(wayPoint));
-        }
-    }
-
-    /// DistanceSum of the last switched-on waypoint; 0 without waypoints (as GetSumDistance).
-    float total() const { return distanceSums_.empty() ? 0.0f : distanceSums_.back(); }
-
-    /// The eye position at an accumulated distance; (0, 0, 0) without waypoints.
-    _Point3<float> position(float distance) {
-        const std::size_t count = wayPoints_.size();
-        if (count == 0) return {0, 0, 0};
-        if (!(distance >= lastDistance_)) next_ = 0;
-        lastDistance_ = distance;
-        while (next_ < count && !(distance < distanceSums_[next_])) ++next_;
-        const std::size_t chosen = next_ == 0 ? 0 : next_ - 1;
-        const float base = next_ == 0 ? 0.0f : distanceSums_[next_ - 1];
-        const float s = distance - base;
-        if (const Segment* c = coefficients_[chosen]) {
-            // The waypoint's own evaluation, ((c3*s + c2)*s + c1)*s + c0 in float, on the three
-            // position channels only: the same operations in the same order, so the same bits.
-            return {SegmentChannel(*c, 0, s), SegmentChannel(*c, 1, s), SegmentChannel(*c, 2, s)};
-        }
-        COrientation result{};
-        wayPoints_[chosen]->CalcOrientationAtDistance(s, result);
-        return result.Position;
-    }
-
-    /// visit(position(d)), as lanes x, y, z, for d = 0, step, 2 step, ... (each sum rounded to float) while d < total,
-    /// stopping where d + step no longer moves d: the same points in the same order as calling
-    /// `position`, with each segment's coefficients held in registers over its run of samples.
-    template <class Visit>
-    void sweep(float total, float step, Visit&& visit) {
-        const std::size_t count = wayPoints_.size();
-        if (count == 0) return;
-        std::size_t next = 0;
-        float d = 0.0f;
-        auto advance = [&] {
-            const float moved = d + step;
-            if (!(moved > d)) return false;
-            d = moved;
-            return true;
-        };
-        while (d < total) {
-            while (next < count && !(d < distanceSums_[next])) ++next;
-            const std::size_t chosen = next == 0 ? 0 : next - 1;
-            const float base = next == 0 ? 0.0f : distanceSums_[next - 1];
-            // The samples stay on this segment while d < D[next] (for the last one: always).
-            const float limit = next < count ? distanceSums_[next] : std::numeric_limits<float>::infinity();
-            if (const Segment* c = coefficients_[chosen]) {
-                // The waypoint's Horner form on the three position channels, lane by lane.
-                Lanes lanes[4];
-                for (int k = 0; k < 4; ++k) {
-                    const _Point3<float>& p = (*c)[k].Position;
-                    lanes[k] = Lanes{p.x, p.y, p.z, 0.0f};
-                }
-                do {
-                    const float u = d - base;
-                    visit(SegmentValue(lanes, Lanes{u, u, u, u}));
-                    if (!advance()) return;
-                } while (d < total && d < limit);
-            } else {
-                do {
-                    COrientation result{};
-                    wayPoints_[chosen]->CalcOrientationAtDistance(d - base, result);
-                    visit(Lanes{result.Position.x, result.Position.y, result.Position.z, 0.0f});
-                    if (!advance()) return;
-                } while (d < total && d < limit);
-            }
-        }
-    }
-
-private:
-    /// The coefficient records of a waypoint of exactly our own class, read in place for the
-    /// length of one call: the box and the drawing need three channels of every sample, and
-    /// asking through the interface evaluates all nine behind a virtual call. Any other
-    /// implementation of ISCO_CSWayPoint (null here) is asked through the interface.
-    static const Segment* ownCoefficients(ISCO_CSWayPoint* wayPoint) {
-        if (typeid(*wayPoint) != typeid(SCOCameraSystemWaypoint)) return nullptr;
-        return &static_cast<SCOCameraSystemWaypoint*>(wayPoint)->CubicData;
-    }
-
-    std::vector<WayPointPtr> wayPoints_;
-    std::vector<const Segment*> coefficients_;
-    std::vector<float> distanceSums_;
-    std::size_t next_ = 0;
-    float lastDistance_ = -std::numeric_limits<float>::infinity();
-};
-
-/// The running box of the sampled positions. `p > hi ? p : hi` keeps hi unless p is greater (a
-/// NaN never is), exactly as "if (p > hi) hi = p", and compiles to maxss/minss.
-struct BoxAccumulator {
-    static constexpr float kLargest = std::numeric_limits<float>::max();
-    Lanes lo = {kLargest, kLargest, kLargest, kLargest};
-    Lanes hi = {-kLargest, -kLargest, -kLargest, -kLargest};
-
-    void add(Lanes p) {
-        hi = p > hi ? p : hi;
-        lo = p < lo ? p : lo;
-    }
-    /// The box widened by the margin, added after all samples. With no sample at all the box
-    /// stays inverted (min above max).
-    void finish(_Point3<float>& min, _Point3<float>& max) const {
-        max = {hi[0] + kBoxMargin, hi[1] + kBoxMargin, hi[2] + kBoxMargin};
-        min = {lo[0] - kBoxMargin, lo[1] - kBoxMargin, lo[2] - kBoxMargin};
-    }
-};
 
 bool nearlyEqual(const _Point3<float>& a, const _Point3<float>& b) {
     return std::fabs(a.x - b.x) <= kDrawEndGap && std::fabs(a.y - b.y) <= kDrawEndGap &&
@@ -608,20 +462,9 @@ float SCOCameraSystemPath::GetSumDistance() {
 // ---------------------------------------------------------------------------------------------
 // Bounds and drawing
 
-// The box samples the positions at d = 0, 0.25, 0.5, ... (single precision) while d < total and
-// adds the margin afterwards; total itself is not sampled. Sampling ends early when the total is
-// not finite (a NaN total never lets the loop start, an infinite one would never end it) or when
-// d + 0.25 no longer moves d (from 2^22 on). Every point sampled lies in the box.
-
 void SCOCameraSystemPath::RecalcBoundingBox() {
-    // Every waypoint is resolved once for the whole run of samples, and the samples rise, so the
-    // segment only ever moves forward: the same samples and the same evaluation as a full
-    // CalcOrientationAtDistanceSum per sample, so the same box.
-    WayPointSampler sampler(children());
-    BoxAccumulator box;
-    const float total = sampler.total();
-    if (std::isfinite(total)) sampler.sweep(total, kBoxStep, [&](Lanes p) { box.add(p); });
-    box.finish(MinBound, MaxBound);
+    // Every waypoint is resolved once for the whole run of samples (see WayPointSampler::box).
+    WayPointSampler(children()).box(MinBound, MaxBound);
 }
 
 void SCOCameraSystemPath::GetBBox(_Point3<float>* min, _Point3<float>* max) {

@@ -3,6 +3,8 @@
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_interp.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -306,8 +308,9 @@ TEST_F(PathTest, FastBoxEqualsLiteralBoxAndSamplingEnds) {
     box();
     EXPECT_TRUE(path().MaxBound.x == 6.0f && sameBox());
 
-    // Totals the 0.25 steps cannot reach: NaN and infinity sample nothing (the box stays
-    // inverted) nor draw; 1e30 stops where d + 0.25 == d, at 2^22, every sample inside the box.
+    // Totals the sampling cannot reach: NaN and infinity sample nothing (the box stays inverted)
+    // nor draw. Past 2^22, where d + 0.25 == d, every float is a sample: on x = u - 0.1 the last
+    // one below 2^23 + 2^20 is 2^23 + 2^20 - 1.
     newPath("huge");
     segment(0.1f, 0, 1);
     COrientation* last = segment(0, 0, 0);
@@ -317,11 +320,48 @@ TEST_F(PathTest, FastBoxEqualsLiteralBoxAndSamplingEnds) {
         EXPECT_TRUE(path().MinBound.x > path().MaxBound.x && sameBox());
         EXPECT_LE(draw().size(), 1u);
     }
+    last[3].Distance = 9437184.0f;
+    box();
+    EXPECT_TRUE(path().MinBound.x == -1.0f && path().MaxBound.x == 9437184.0f && sameBox());
+    // From 2^26 on, 2^16 samples a doubling: the last below 1e30 is within 2^-16 of it.
     last[3].Distance = 1e30f;
     box();
-    EXPECT_TRUE(path().MinBound.x == -1.0f && std::fabs(path().MaxBound.x - (4194304.0f - 0.25f - 0.1f + 1)) <= 0.5f);
+    EXPECT_TRUE(path().MaxBound.x >= 1e30f * (1 - 0x1p-16f) && path().MaxBound.x < 1e30f && sameBox());
     // The 32-unit steps stop advancing at 2^29: some 2^24 lines, of which the recorder keeps 2^20.
     EXPECT_TRUE(draw().size() == host::RecordingRenderer::kMaxCalls && host::defaultRecorder().dropped() > 0u);
+}
+
+TEST_F(PathTest, BoxHoldsTheWholeEyeCurveOfAMillionWayPoints) {
+    // Eyes 40 units apart on a wavy line: the distance scale ends near 4e7, far past 2^22.
+    constexpr int kCount = 1000000;
+    std::vector<Handle> wayPoints;
+    wayPoints.reserve(kCount);
+    for (int k = 0; k < kCount; ++k)
+        wayPoints.push_back(addWayPoint({40.0f * k, 30.0f * std::sin(0.3f * k), 10.0f * std::cos(0.2f * k)}));
+    path().RefreshCubicData();
+    ASSERT_GT(LastDistanceSum(path()), 3.9e7f);
+
+    // The independent bound: every segment's cubic in double, densely over the local distances it
+    // is evaluated at (the last waypoint's lies past the total), within float rounding of the box.
+    const _Point3<float> lo = path().MinBound, hi = path().MaxBound;
+    const float minimum[3] = {lo.x, lo.y, lo.z}, maximum[3] = {hi.x, hi.y, hi.z};
+    int outside = 0;
+    for (int k = 0; k + 1 < kCount; ++k) {
+        const COrientation* c = wp(wayPoints[k]).CubicData;
+        const double span = wp(wayPoints[k + 1]).GetDistanceSum() - wp(wayPoints[k]).GetDistanceSum();
+        for (int i = 0; i < 64; ++i) {
+            const double s = span * i / 64;
+            const _Point3<float>* p[4] = {&c[0].Position, &c[1].Position, &c[2].Position, &c[3].Position};
+            for (int axis = 0; axis < 3; ++axis) {
+                auto at = [&](int j) { return static_cast<double>(axis == 0 ? p[j]->x : axis == 1 ? p[j]->y : p[j]->z); };
+                const double v = ((at(0) * s + at(1)) * s + at(2)) * s + at(3);
+                const double slack = 1e-6 * std::max(1.0, std::fabs(v));
+                outside += v < minimum[axis] - slack || v > maximum[axis] + slack;
+            }
+        }
+    }
+    EXPECT_EQ(outside, 0);
+    EXPECT_GE(hi.x, 40.0f * (kCount - 1) - 41.0f);
 }
 
 TEST_F(PathTest, Draw3DSamplesEvery32UnitsPerPart) {

@@ -34,11 +34,13 @@ inline float LastDistanceSum(SCOCameraSystemPath& path) {
 /// float; for d = 0, 0.25, 0.5, ... (float sums) while d < total, p = the Position of
 /// CalcOrientationAtDistanceSum(d) through ISCO_CSPath, and per axis "if p > max then max = p;
 /// if p < min then min = p"; then max + 1 and min - 1. A total that is not finite samples
-/// nothing; the samples stop where d + 0.25 no longer moves d.
+/// nothing; where d + 0.25 no longer moves d the next sample is the next float up, and from
+/// 2^26 on d + 2^(k-16) for d in [2^k, 2^(k+1)).
 inline Box LiteralBox(SCOCameraSystemPath& path) {
     constexpr float kLargest = std::numeric_limits<float>::max();
     constexpr float kStep = 0.25f;
     constexpr float kMargin = 1.0f;
+    constexpr float kCoarseFrom = 67108864.0f;  // 2^26
     Box box{{kLargest, kLargest, kLargest}, {-kLargest, -kLargest, -kLargest}};
     auto widen = [](float p, float& lo, float& hi) {
         if (p > hi) hi = p;
@@ -53,8 +55,8 @@ inline Box LiteralBox(SCOCameraSystemPath& path) {
             widen(p.y, box.min.y, box.max.y);
             widen(p.z, box.min.z, box.max.z);
             const float next = d + kStep;
-            if (next == d) break;
-            d = next;
+            if (d >= kCoarseFrom) d += std::ldexp(1.0f, std::ilogb(d) - 16);
+            else d = next == d ? std::nextafter(d, std::numeric_limits<float>::infinity()) : next;
         }
     }
     box.max = {box.max.x + kMargin, box.max.y + kMargin, box.max.z + kMargin};
