@@ -98,7 +98,7 @@ std::size_t Runtime::KeyHash::operator()(const Key& k) const noexcept {
     return static_cast<std::size_t>((k.low ^ (k.high * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull >> 7);
 }
 
-Runtime::Key Runtime::keyOf(const CGUID& guid) {
+inline Runtime::Key Runtime::keyOf(const CGUID& guid) {
     Key key;
     std::memcpy(&key.low, &guid.Guid, 8);
     std::memcpy(&key.high, reinterpret_cast<const unsigned char*>(&guid.Guid) + 8, 8);
@@ -112,7 +112,7 @@ Handle Runtime::handleOf(const Key& key) {
     return Handle(guid);
 }
 
-std::uint32_t Runtime::ownNumber(const Key& key) {
+inline std::uint32_t Runtime::ownNumber(const Key& key) {
     // {n-0000-0000-484F-535400000001}: Data2 and Data3 zero, Data4 "HOST" 0 0 0 1. A constant,
     // not a function's static: every resolve asks this first.
     constexpr std::uint64_t kOwnHigh =
@@ -120,14 +120,14 @@ std::uint32_t Runtime::ownNumber(const Key& key) {
     return key.high == kOwnHigh && (key.low >> 32) == 0 ? static_cast<std::uint32_t>(key.low) : 0;
 }
 
-const Runtime::Slot* Runtime::slot(const CGUID& guid) const {
+inline const Runtime::Slot* Runtime::slot(const CGUID& guid) const {
     const std::uint32_t number = ownNumber(keyOf(guid));
     if (number == 0 || number >= byNumber_.size()) return nullptr;
     const Slot* s = &byNumber_[number];
     return s->object ? s : nullptr;
 }
 
-const Runtime::Entry* Runtime::entry(const CGUID& guid) const {
+inline const Runtime::Entry* Runtime::entry(const CGUID& guid) const {
     if (const Slot* s = slot(guid)) return s->entry;
     const auto it = entries_.find(keyOf(guid));
     return it == entries_.end() ? nullptr : &it->second;
