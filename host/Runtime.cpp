@@ -1,7 +1,10 @@
 #include "host/Runtime.h"
 
+#include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 #include "base/GuidText.h"
@@ -16,13 +19,38 @@ ChildPos Descriptor::GetFirstChild() { return children_.empty() ? 0 : 1; }
 
 Handle Descriptor::GetNextChild(ChildPos* pos) {
     if (!pos) return Handle();
-    if (*pos == 0 || *pos > children_.size()) {
+    const std::size_t count = children_.size();
+    if (*pos == 0 || *pos > count) {
         *pos = 0;
         return Handle();
     }
-    const Handle child = children_[*pos - 1];
-    *pos = *pos < children_.size() ? *pos + 1 : 0;
-    return child;
+    const ChildPos at = *pos;
+    *pos = at < count ? at + 1 : 0;
+    return children_[at - 1];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Descriptor pool
+
+Descriptor* DescriptorPool::make(const Handle& parent) {
+    void* place;
+    if (!free_.empty()) {
+        place = free_.back();
+        free_.pop_back();
+    } else {
+        if (usedInLast_ == kBlock) {
+            blocks_.push_back(std::make_unique<unsigned char[]>(kBlock * sizeof(Descriptor)));
+            usedInLast_ = 0;
+        }
+        place = blocks_.back().get() + usedInLast_++ * sizeof(Descriptor);
+    }
+    return new (place) Descriptor(parent);
+}
+
+void DescriptorPool::release(Descriptor* descriptor) {
+    if (!descriptor) return;
+    descriptor->~Descriptor();
+    free_.push_back(descriptor);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -70,7 +98,7 @@ std::size_t Runtime::KeyHash::operator()(const Key& k) const noexcept {
     return static_cast<std::size_t>((k.low ^ (k.high * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull >> 7);
 }
 
-Runtime::Key Runtime::keyOf(const CGUID& guid) {
+inline Runtime::Key Runtime::keyOf(const CGUID& guid) {
     Key key;
     std::memcpy(&key.low, &guid.Guid, 8);
     std::memcpy(&key.high, reinterpret_cast<const unsigned char*>(&guid.Guid) + 8, 8);
@@ -84,23 +112,24 @@ Handle Runtime::handleOf(const Key& key) {
     return Handle(guid);
 }
 
-std::uint32_t Runtime::ownNumber(const Key& key) {
-    // {n-0000-0000-484F-535400000001}: Data2 and Data3 zero, Data4 "HOST" 0 0 0 1.
-    static const std::uint64_t kOwnHigh = [] {
-        const std::uint8_t tail[8] = {'H', 'O', 'S', 'T', 0, 0, 0, 1};
-        std::uint64_t high;
-        std::memcpy(&high, tail, sizeof high);
-        return high;
-    }();
+inline std::uint32_t Runtime::ownNumber(const Key& key) {
+    // {n-0000-0000-484F-535400000001}: Data2 and Data3 zero, Data4 "HOST" 0 0 0 1. A constant,
+    // not a function's static: every resolve asks this first.
+    constexpr std::uint64_t kOwnHigh =
+        std::bit_cast<std::uint64_t>(std::array<std::uint8_t, 8>{'H', 'O', 'S', 'T', 0, 0, 0, 1});
     return key.high == kOwnHigh && (key.low >> 32) == 0 ? static_cast<std::uint32_t>(key.low) : 0;
 }
 
-const Runtime::Entry* Runtime::entry(const CGUID& guid) const {
-    const Key key = keyOf(guid);
-    const std::uint32_t number = ownNumber(key);
-    if (number != 0 && number < byNumber_.size())
-        if (const Entry* e = byNumber_[number]) return e;
-    const auto it = entries_.find(key);
+inline const Runtime::Slot* Runtime::slot(const CGUID& guid) const {
+    const std::uint32_t number = ownNumber(keyOf(guid));
+    if (number == 0 || number >= byNumber_.size()) return nullptr;
+    const Slot* s = &byNumber_[number];
+    return s->object ? s : nullptr;
+}
+
+inline const Runtime::Entry* Runtime::entry(const CGUID& guid) const {
+    if (const Slot* s = slot(guid)) return s->entry;
+    const auto it = entries_.find(keyOf(guid));
     return it == entries_.end() ? nullptr : &it->second;
 }
 
@@ -138,7 +167,7 @@ void Runtime::checkNewEntry(const std::string& name, const Handle& parent) const
 Handle Runtime::addEntry(const _GUID& guid, const _GUID& secondGuid, std::string name, const Handle& parent,
                          ObjectKind kind, const ObjectMaker& make) {
     const Handle object(guid);
-    auto descriptor = std::make_unique<Descriptor>(parent);
+    std::unique_ptr<Descriptor, DescriptorPool::Release> descriptor(descriptors_.make(parent), {&descriptors_});
     RtsObject* made = make(object, CGUID(secondGuid), descriptor.get());
     if (!made) return Handle();
 
@@ -154,8 +183,8 @@ Handle Runtime::addEntry(const _GUID& guid, const _GUID& secondGuid, std::string
     // Map nodes never move, so the slot stays valid. GUIDs from a file may carry any number:
     // only numbers near the count of objects get a slot, which bounds the table.
     if (const std::uint32_t number = ownNumber(key); number != 0 && number <= 2 * order_.size() + 4096) {
-        if (number >= byNumber_.size()) byNumber_.resize(number + 1, nullptr);
-        byNumber_[number] = &e;
+        if (number >= byNumber_.size()) byNumber_.resize(number + 1);
+        byNumber_[number] = {made, &e};
     }
     e.object = made;
     e.descriptor = std::move(descriptor);
@@ -178,6 +207,8 @@ bool Runtime::replace(const Handle& handle, const CGUID& secondGuid, const Objec
     retiredReferences_ += e.object->RefCount;
     delete e.object;
     e.object = made;
+    if (const std::uint32_t number = ownNumber(found->first); number != 0 && number < byNumber_.size())
+        if (byNumber_[number].entry == &e) byNumber_[number].object = made;
     return true;
 }
 
@@ -230,7 +261,7 @@ void Runtime::remove(const std::vector<Handle>& objects) {
         if (!e.name.empty()) names_.erase(e.name);
         byLookupRef_[e.lookupRef - 1] = nullptr;
         if (const std::uint32_t number = ownNumber(key); number != 0 && number < byNumber_.size())
-            byNumber_[number] = nullptr;
+            byNumber_[number] = {};
         if (camera_ == *it) camera_ = Handle();
         entries_.erase(found);
     }
@@ -326,12 +357,19 @@ ULong Runtime::LookupObject(const CGUID& object) {
 
 bool Runtime::QueryObjectInterface(Handle object, ULong id, void** out) {
     ++counters_.queries;
-    const Entry* e = entry(object);
-    if (!e) {
-        if (out) *out = nullptr;
-        return false;
+    // The slot holds the object itself: a resolve of a numbered object reads no entry.
+    RtsObject* target;
+    if (const Slot* s = slot(object)) {
+        target = s->object;
+    } else {
+        const Entry* e = entry(object);
+        if (!e) {
+            if (out) *out = nullptr;
+            return false;
+        }
+        target = e->object;
     }
-    const bool found = static_cast<ISCO_RtsObject*>(e->object)->QueryInterface(id, out);
+    const bool found = static_cast<ISCO_RtsObject*>(target)->QueryInterface(id, out);
     if (found && out) ++counters_.resolves;
     return found;
 }

@@ -58,6 +58,32 @@ private:
     int query16_ = 1;
 };
 
+/// Descriptors, made side by side in blocks: a walk over a path's children reads each child's
+/// descriptor (its veto on interfaces), and neighbouring children then share cache lines and
+/// pages instead of lying between the objects on the heap. Addresses never move.
+class DescriptorPool {
+public:
+    DescriptorPool() = default;
+    ~DescriptorPool() = default;
+    DescriptorPool(const DescriptorPool&) = delete;
+    DescriptorPool& operator=(const DescriptorPool&) = delete;
+
+    Descriptor* make(const Handle& parent);
+    /// Destroys `descriptor`; its place is taken by the next one made.
+    void release(Descriptor* descriptor);
+
+    struct Release {
+        DescriptorPool* pool;
+        void operator()(Descriptor* d) const { pool->release(d); }
+    };
+
+private:
+    static constexpr std::size_t kBlock = 1024;
+    std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+    std::size_t usedInLast_ = kBlock;
+    std::vector<Descriptor*> free_;
+};
+
 /// One `AttributeChanged` notification received by the editor.
 struct AttributeChange {
     ULong objectRef;  ///< the object's `LookupObject` reference
@@ -234,10 +260,15 @@ public:
 private:
     struct Entry {
         RtsObject* object = nullptr;
-        std::unique_ptr<Descriptor> descriptor;
+        std::unique_ptr<Descriptor, DescriptorPool::Release> descriptor{nullptr, {nullptr}};
         std::string name;
         ULong lookupRef = 0;
         ObjectKind kind = ObjectKind::Other;
+    };
+    /// What a resolve needs first, apart from the entry's colder fields (see `byNumber_`).
+    struct Slot {
+        RtsObject* object = nullptr;
+        const Entry* entry = nullptr;
     };
     /// The 16 GUID bytes as two words: the map key.
     struct Key {
@@ -256,6 +287,8 @@ private:
     /// Data1 of an object GUID in the host's own form (see `makeGuid`); 0 for any other GUID.
     static std::uint32_t ownNumber(const Key& key);
     const Entry* entry(const CGUID& guid) const;
+    /// The slot of a host-form GUID in `byNumber_`, or null (then ask `entries_`).
+    const Slot* slot(const CGUID& guid) const;
     _GUID makeGuid(std::uint8_t variant);
     /// Throws std::invalid_argument for a name in use or an unknown parent.
     void checkNewEntry(const std::string& name, const Handle& parent) const;
@@ -263,12 +296,14 @@ private:
                     const ObjectMaker& make);
     void deliver(ActivationKind kind, const Handle& target, const Handle& sender, ULong time);
 
+    // Declared before the entries, which give their descriptors back to it.
+    DescriptorPool descriptors_;
     std::unordered_map<Key, Entry, KeyHash> entries_;
-    /// The entries of host-form GUIDs again, by number: children made one after the other sit
-    /// side by side, so a walk over them reads neighbouring slots instead of hashing into a
-    /// scattered map (every resolve of the plug-in goes through `entry`). A null slot, or a
-    /// number beyond the end, means: ask `entries_`.
-    std::vector<const Entry*> byNumber_;
+    /// The objects and entries of host-form GUIDs again, by number: children made one after the
+    /// other sit side by side, so a walk over them reads neighbouring slots instead of hashing
+    /// into a scattered map, and a resolve finds the object in the slot without reading the
+    /// entry. A null slot, or a number beyond the end, means: ask `entries_`.
+    std::vector<Slot> byNumber_;
     // The two indexes below point into `entries_` (its nodes never move) instead of holding
     // names and handles again: at a million objects every byte per object is a megabyte.
     /// Entry keys by name; each name viewed is the entry's own.

@@ -197,6 +197,56 @@ TEST_F(HostTest, ObjectsAfterAFileGuidAtTheTopOfTheCounterGetGuidsOfTheirOwn) {
     EXPECT_EQ(host.nameOf(fromFile), "fromFile");
 }
 
+TEST_F(HostTest, ResolvesFollowRemovalReplacementAndMoves) {
+    // The runtime answers a numbered object from its own slot: the slot must follow the object
+    // through removal (also when a new object takes the removed one's descriptor storage), a
+    // replacement and moves within and between child lists.
+    host::Runtime& runtime = host.runtime();
+    const Handle parent = host.createPlain("parent"), other = host.createPlain("other");
+    const Handle a = host.createPlain("a", {}, parent), b = host.createPlain("b", {}, parent);
+    const Handle c = host.createPlain("c", {}, parent);
+    const auto children = [&](const Handle& of) {
+        std::vector<std::string> names;
+        CInterfacePtr<ISCO_SCOContainer> container(of);
+        for (ChildPos pos = container->GetFirstChild(); pos != 0;)
+            names.push_back(host.nameOf(container->GetNextChild(&pos)));
+        return names;
+    };
+    const auto resolved = [&](const Handle& object) -> RtsObject* {
+        void* part = reinterpret_cast<void*>(1);
+        const bool found = runtime.QueryObjectInterface(object, kIdRtsObject, &part);
+        if (!found) return part == nullptr ? nullptr : reinterpret_cast<RtsObject*>(2);  // must null the pointer
+        auto* got = static_cast<RtsObject*>(part);
+        static_cast<ISCO_RtsObject*>(got)->ReleaseInterface();
+        return got;
+    };
+
+    runtime.remove({b});
+    EXPECT_EQ(resolved(b), nullptr);
+    const Handle d = host.createPlain("d", {}, parent);
+    EXPECT_EQ(resolved(b), nullptr) << "a removed handle stays unresolved";
+    EXPECT_EQ(resolved(d), host.object(d));
+    EXPECT_TRUE(runtime.descriptor(d)->GetContainingObject() == parent);
+    EXPECT_EQ(children(parent), (std::vector<std::string>{"a", "c", "d"}));
+
+    RtsObject* const old = host.object(a);
+    ASSERT_TRUE(runtime.replace(a, CGUID(), [](const CGUID& guid, const CGUID& second, ISCODescriptor* descriptor) {
+        return new host::HostObject(guid, second, descriptor);
+    }));
+    EXPECT_NE(host.object(a), old);
+    EXPECT_EQ(resolved(a), host.object(a));
+
+    runtime.moveChild(d, parent, 0);
+    runtime.moveChild(c, other, 5);
+    EXPECT_EQ(children(parent), (std::vector<std::string>{"d", "a"}));
+    EXPECT_EQ(children(other), (std::vector<std::string>{"c"}));
+    EXPECT_TRUE(runtime.GetParent(c) == other);
+    runtime.remove({parent});
+    for (const Handle& gone : {parent, a, d}) EXPECT_EQ(resolved(gone), nullptr);
+    EXPECT_EQ(resolved(c), host.object(c));
+    expectAllReleased();
+}
+
 TEST(Plugin, LoadFailuresCarryTheLoaderText) {
     // A missing library, and the render library, which loads but has no entry points.
     for (auto [path, expected] : {std::pair{"/nonexistent/libcamerasystem.so", "/nonexistent/libcamerasystem.so"},

@@ -1,0 +1,116 @@
+// The host's side of the plug-in's child-list walks, timed: one resolve (a step of the path's walk:
+// the next child, `QueryObjectInterface` for the waypoint interface, `IsOn`, the release) at
+// n = 10^3, 10^5 and 10^6 waypoints, and one tick of a flight at n = 1,000.
+//
+//   camsys_resolve_bench [--benchmark_filter=...] [--benchmark_repetitions=5]
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <map>
+#include <numbers>
+#include <string>
+
+#include "base/Heap.h"
+#include "host/Host.h"
+#include "iterator/SCOCameraSystemIterator.h"
+#include "module/InProcessModule.h"
+#include "path/SCOCameraSystemPath.h"
+#include "tests/support/PathTestAccess.h"
+
+namespace {
+
+constexpr int kTickWayPoints = 1000;
+constexpr ULong kTickStep = 16;
+
+/// One host for the run (the module has one runtime pointer per process) and the paths made so
+/// far. Waypoint k stands at x = 39k on a gentle wave, so a fitted path has segments of about 40.
+class Paths {
+public:
+    static Paths& get() {
+        static Paths paths;
+        return paths;
+    }
+
+    host::Host& host() { return host_; }
+
+    /// A path of `n` waypoints, made once; fitted when `fitted` (a flown path), else left as made.
+    Handle path(int n, bool fitted) {
+        const auto found = paths_.find(n);
+        if (found != paths_.end()) return found->second;
+        const Handle path = host_.create("SCOCameraSystemPath", "path" + std::to_string(n));
+        for (int k = 0; k < n; ++k) {
+            const Handle w = host_.create("SCOCameraSystemWaypoint", "", path);
+            _CCoordSystem<float> frame;
+            frame.RotateZ(-std::numbers::pi / 2);
+            frame.Origin = {39.0f * static_cast<float>(k), 18.0f * static_cast<float>(std::sin(0.45 * k)), 12.0f};
+            host_.setObjectPos(w, frame);
+        }
+        if (fitted) object(path).RefreshCubicData();
+        paths_.emplace(n, path);
+        return path;
+    }
+
+    SCOCameraSystemPath& object(const Handle& h) { return *static_cast<SCOCameraSystemPath*>(host_.object(h)); }
+
+private:
+    Paths() { host_.createCamera(); }
+
+    host::Host host_{&SetIRTS, &GetObjectFactories};
+    std::map<int, Handle> paths_;
+};
+
+/// One walk over a path's children, each resolved, asked `IsOn` and released: n resolves.
+void resolve(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    Paths& paths = Paths::get();
+    SCOCameraSystemPath& path = paths.object(paths.path(n, false));
+    for (auto _ : state) benchmark::DoNotOptimize(PathTestAccess::count(path));
+    state.counters["ns/resolve"] = benchmark::Counter(static_cast<double>(n) * static_cast<double>(state.iterations()),
+                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+/// One `Run` of an iterator flying a path of kTickWayPoints waypoints, the ticks moving on by
+/// kTickStep along the whole flight (a tick costs more the further along the path it is).
+void tick(benchmark::State& state) {
+    Paths& paths = Paths::get();
+    host::Host& host = paths.host();
+    const Handle iteratorHandle = host.create("SCOCameraSystemIterator", "tickIterator");
+    host.setReference(iteratorHandle, "Path", paths.path(kTickWayPoints, true));
+    host.setBool(iteratorHandle, "GrabCamera", false);
+    auto& iterator = *static_cast<SCOCameraSystemIterator*>(host.object(iteratorHandle));
+    const ULong flightEnd = (kTickWayPoints - 1) * 1000;  // Time2Next 1000 everywhere
+    ULong time = 0;
+    iterator.ActualWayPointIndex = 0;
+    iterator.ActualWayPointTime = 0;
+    const std::uint64_t resolvesBefore = host.runtime().counters().resolves;
+    for (auto _ : state) {
+        iterator.Run(time);
+        time += kTickStep;
+        if (time >= flightEnd) {  // start over before the iterator asks to be deactivated
+            time = 0;
+            iterator.ActualWayPointIndex = 0;
+            iterator.ActualWayPointTime = 0;
+        }
+    }
+    state.counters["resolves/tick"] = static_cast<double>(host.runtime().counters().resolves - resolvesBefore) /
+                                      static_cast<double>(state.iterations());
+    host.runtime().remove({iteratorHandle});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    host::keepFreedHeap();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RegisterBenchmark("Resolve", resolve)
+        ->Arg(1000)
+        ->Arg(100000)
+        ->Arg(1000000)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("Tick/" + std::to_string(kTickWayPoints)).c_str(), tick)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
