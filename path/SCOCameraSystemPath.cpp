@@ -268,6 +268,8 @@ void SCOCameraSystemPath::RefreshCubicData() {
         // failed GetTime2Next.
         float step = kDefaultStep;
         bool wayPointsLeft = true;
+        // Every part refits the same nine curves, which keep their arrays from part to part.
+        CCubicSpline curves[kCurveCount];
         for (std::size_t s = 0; s < n && wayPointsLeft;) {
             // A part runs up to the first waypoint whose Time2Next is 0 (there T[e-1] == T[e]) or
             // to the last waypoint; the last one's Time2Next leads nowhere and never splits.
@@ -275,7 +277,6 @@ void SCOCameraSystemPath::RefreshCubicData() {
             while (e < n && times[e - 1] != times[e]) ++e;
             const int partCount = static_cast<int>(e - s);
 
-            CCubicSpline curves[kCurveCount];
             for (int curve = 0; curve < kValueRows; ++curve)
                 curves[curve].Fit(partCount, &distances[s], &values[curve * n + s]);
             curves[kValueRows].Fit(partCount, &times[s], &distances[s]);
@@ -311,8 +312,8 @@ void SCOCameraSystemPath::RefreshCubicData() {
                     }
                     const CCubicSpline& spline = curves[curve];
                     if (spline.secondDerivatives && i + 1 < spline.count) {
-                        const double* y = spline.values.get();
-                        const double* m = spline.secondDerivatives.get();
+                        const double* y = spline.values;
+                        const double* m = spline.secondDerivatives;
                         const double h = step;
                         a[curve] = y[i];
                         b[curve] = (y[i + 1] - y[i]) / h - (2 * m[i] + m[i + 1]) * h * kSixth;
