@@ -63,33 +63,6 @@ std::vector<Handle> loadSceneReportingEvents(Host& host, const std::string& file
     return scene;
 }
 
-Handle chooseIterator(const Host& host, const std::vector<Handle>& scene, const std::string& file,
-                      const std::string& name) {
-    std::vector<Handle> iterators;
-    std::string names;
-    for (const Handle& handle : scene) {
-        if (!handle.GetInterface(kIdHasEye, nullptr)) continue;
-        iterators.push_back(handle);
-        names += (names.empty() ? "" : ", ") + host.nameOf(handle);
-    }
-    if (!name.empty()) {
-        const auto found =
-            std::find_if(scene.begin(), scene.end(), [&](const Handle& h) { return host.nameOf(h) == name; });
-        if (found == scene.end())
-            throw InputError(file, name, "",
-                             "no object has this name (iterators: " + (names.empty() ? "none" : names) + ")");
-        if (std::find(iterators.begin(), iterators.end(), *found) == iterators.end())
-            throw InputError(file, name, "", "the object is no iterator: it has no eye (ISCO_HasEye)");
-        return *found;
-    }
-    if (iterators.empty()) throw InputError(file, "", "", "the scene has no iterator");
-    if (iterators.size() > 1)
-        throw InputError(file, "", "",
-                         "the scene has " + std::to_string(iterators.size()) + " iterators (" + names +
-                             "); choose one with --iterator");
-    return iterators.front();
-}
-
 void addSceneArgument(CLI::App& command, std::string& scene) {
     command.add_option("SCENE", scene, "The scene file (JSON or .sco)")->required();
 }
@@ -110,7 +83,7 @@ void addFlightOptions(CLI::App& command, FlightArguments& arguments) {
 
 Handle prepareFlight(Host& host, const FlightArguments& arguments) {
     const std::vector<Handle> scene = loadSceneReportingEvents(host, arguments.scene);
-    const Handle iterator = chooseIterator(host, scene, arguments.scene, arguments.iterator);
+    const Handle iterator = chooseIterator(host, scene, arguments.scene, arguments.iterator, "with --iterator");
     host.createCamera("", true);
     return iterator;
 }

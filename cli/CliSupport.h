@@ -58,10 +58,6 @@ private:
 /// The level the file names goes to `level` when given, and is kept for `levelFor`.
 std::vector<Handle> loadSceneReportingEvents(Host& host, const std::string& file, OptionalLevel* level = nullptr);
 
-/// The iterator to fly: the one named, else the only object of the scene with an eye.
-Handle chooseIterator(const Host& host, const std::vector<Handle>& scene, const std::string& file,
-                      const std::string& name);
-
 /// How a command that flies is told what to fly: the scene, the iterator and the clock, with
 /// fly's defaults; and where its result goes.
 struct FlightArguments {

@@ -100,7 +100,7 @@ int runLint(Host& host) {
     const std::vector<Handle> scene = loadSceneReportingEvents(host, arguments.scene, &own);
     LintOptions options = arguments.options;
     if (!arguments.iterator.empty())
-        options.iterator = chooseIterator(host, scene, arguments.scene, arguments.iterator);
+        options.iterator = chooseIterator(host, scene, arguments.scene, arguments.iterator, "with --iterator");
     std::optional<LevelMesh> mesh = levelFor(arguments.scene, arguments.level);
     std::optional<LevelGeometry> level;
     if (mesh) options.level = &level.emplace(std::move(*mesh));

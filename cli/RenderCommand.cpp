@@ -170,7 +170,7 @@ void reportDone(const studio::RenderTask& task, double wall, double cpu) {
 studio::StudioOptions openScene(Host& host, const std::shared_ptr<studio::RenderTask>& task) {
     OptionalLevel level;
     const std::vector<Handle> scene = loadSceneReportingEvents(host, arguments.scene, &level);
-    if (!arguments.iterator.empty()) chooseIterator(host, scene, arguments.scene, arguments.iterator);
+    if (!arguments.iterator.empty()) chooseIterator(host, scene, arguments.scene, arguments.iterator, "with --iterator");
     host.createCamera("", true);
     studio::StudioOptions options;
     options.sceneFile = arguments.scene;

@@ -99,7 +99,7 @@ std::unique_ptr<studio::StudioServer> openStudio(Host& host) {
     } else {
         scene = loadSceneReportingEvents(host, arguments.scene, &level);
     }
-    if (!arguments.iterator.empty()) chooseIterator(host, scene, arguments.scene, arguments.iterator);
+    if (!arguments.iterator.empty()) chooseIterator(host, scene, arguments.scene, arguments.iterator, "with --iterator");
     host.createCamera("", true);
     studio::StudioOptions options{arguments.scene, arguments.iterator, arguments.address, arguments.port,
                                   !arguments.noToken, true};

@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "base/InputError.h"
 #include "host/Host.h"
 
 namespace host {
@@ -350,6 +351,33 @@ FlightTick FrameSampler::sample(Host& host, const Handle& iterator, ULong start,
     else if (!activationsInert(host, logFrom))
         forget();  // a later gap holds a live object
     return readTick(host, iterator, time);
+}
+
+Handle chooseIterator(const Host& host, const std::vector<Handle>& scene, const std::string& file,
+                      const std::string& name, const std::string& how) {
+    std::vector<Handle> iterators;
+    std::string names;
+    for (const Handle& handle : scene) {
+        if (!handle.GetInterface(kIdHasEye, nullptr)) continue;
+        iterators.push_back(handle);
+        names += (names.empty() ? "" : ", ") + host.nameOf(handle);
+    }
+    if (!name.empty()) {
+        const auto found =
+            std::find_if(scene.begin(), scene.end(), [&](const Handle& h) { return host.nameOf(h) == name; });
+        if (found == scene.end())
+            throw InputError(file, name, "",
+                             "no object has this name (iterators: " + (names.empty() ? "none" : names) + ")");
+        if (std::find(iterators.begin(), iterators.end(), *found) == iterators.end())
+            throw InputError(file, name, "", "the object is no iterator: it has no eye (ISCO_HasEye)");
+        return *found;
+    }
+    if (iterators.empty()) throw InputError(file, "", "", "the scene has no iterator");
+    if (iterators.size() > 1)
+        throw InputError(file, "", "",
+                         "the scene has " + std::to_string(iterators.size()) + " iterators (" + names +
+                             "); choose one " + how);
+    return iterators.front();
 }
 
 }  // namespace host

@@ -194,4 +194,10 @@ ULong frameTime(ULong start, double fps, std::size_t frame);
 /// equals that tick of the recorded flight.
 FlightTick sampleFlight(Host& host, const Handle& iterator, ULong start, ULong step, ULong time);
 
+/// The iterator to fly among `scene`'s objects: the one named, else the only object with an eye.
+/// Throws InputError naming `file`; for a scene of several, the words end "choose one " + `how`
+/// (how the caller's user names one: "with --iterator", "by name").
+Handle chooseIterator(const Host& host, const std::vector<Handle>& scene, const std::string& file,
+                      const std::string& name, const std::string& how);
+
 }  // namespace host

@@ -80,28 +80,7 @@ Handle Scene::objectNamed(Host& host, const std::string& name) const {
 
 // The rule and the words of camsys's --iterator, for a scene that may have been edited since.
 Handle Scene::iteratorNamed(Host& host, const std::string& name) const {
-    const std::vector<Handle> scene = host::sceneObjects(host);
-    std::vector<Handle> iterators;
-    std::string names;
-    for (const Handle& handle : scene) {
-        if (!handle.GetInterface(kIdHasEye, nullptr)) continue;
-        iterators.push_back(handle);
-        names += (names.empty() ? "" : ", ") + host.nameOf(handle);
-    }
-    if (!name.empty()) {
-        const auto found = std::find_if(scene.begin(), scene.end(), [&](const Handle& h) { return host.nameOf(h) == name; });
-        if (found == scene.end())
-            throw InputError(file_, name, "", "no object has this name (iterators: " + (names.empty() ? "none" : names) + ")");
-        if (std::find(iterators.begin(), iterators.end(), *found) == iterators.end())
-            throw InputError(file_, name, "", "the object is no iterator: it has no eye (ISCO_HasEye)");
-        return *found;
-    }
-    if (iterators.empty()) throw InputError(file_, "", "", "the scene has no iterator");
-    if (iterators.size() > 1)
-        throw InputError(file_, "", "",
-                         "the scene has " + std::to_string(iterators.size()) + " iterators (" + names +
-                             "); choose one by name");
-    return iterators.front();
+    return host::chooseIterator(host, host::sceneObjects(host), file_, name, "by name");
 }
 
 std::vector<ObjectRow> Scene::objects() {
