@@ -9,8 +9,9 @@
 
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
-import { existsSync, mkdirSync, rmSync } from 'node:fs';
+import { copyFileSync, existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:fs';
 import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -89,6 +90,35 @@ export function deadline(name, stop) {
   }, 100_000);
   timer.unref();
   return timer;
+}
+
+/**
+ * A test file's studio: the examples' `copy` copied to a scratch folder (or files `prepare(scratch)`
+ * writes there), `camsys studio` on `scene` (default: the first copied), and a page of a browser of
+ * its own, ready (`ready`, run in the page). Fills `run` with scratch, server, url, token, browser
+ * and page; `watch(page)` runs before the page loads. The deadline is armed; `closeStudio` ends all.
+ */
+export async function openStudio(run, name, { copy = [], prepare = null, scene = copy[0], watch = null,
+  ready = () => window.studio?.ready } = {}) {
+  checkSetup();
+  run.scratch = mkdtempSync(join(tmpdir(), `camsys-${name}-`));
+  for (const file of copy) copyFileSync(join(examples, file), join(run.scratch, file));
+  if (prepare) prepare(run.scratch);
+  run.timer = deadline(`${name}.test.mjs`, () => stopAll(run));
+  const { child, url } = await startStudio(join(run.scratch, scene));
+  run.server = child;
+  run.url = url;
+  run.token = new URL(url).searchParams.get('token');
+  run.browser = await launchBrowser(join(run.scratch, 'profile'));
+  run.page = await run.browser.newPage();
+  if (watch) watch(run.page);
+  await run.page.goto(url);
+  await run.page.waitForFunction(ready, { timeout: 30_000 });
+}
+
+export async function closeStudio(run) {
+  clearTimeout(run.timer);
+  await stopAll(run);
 }
 
 /**

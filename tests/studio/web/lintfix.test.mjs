@@ -3,32 +3,18 @@
 // undo brings the finding back, and Fix all leaves no finding with a fix, again in one step.
 
 import assert from 'node:assert/strict';
-import { copyFileSync, mkdtempSync } from 'node:fs';
-import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { checkSetup, deadline, examples, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
+import { closeStudio, openStudio, shots } from './harness.mjs';
 
 const run = {};
-let timer;
 
 before(async () => {
-  checkSetup();
-  run.scratch = mkdtempSync(join(tmpdir(), 'camsys-lintfix-'));
-  for (const file of ['flythrough.json', 'town.glb']) copyFileSync(join(examples, file), join(run.scratch, file));
-  timer = deadline('lintfix.test.mjs', () => stopAll(run));
-  const { child, url } = await startStudio(join(run.scratch, 'flythrough.json'));
-  run.server = child;
-  run.browser = await launchBrowser(join(run.scratch, 'profile'));
-  run.page = await run.browser.newPage();
-  await run.page.goto(url);
-  await run.page.waitForFunction(() => window.studio?.ready && window.studio.state.lint, { timeout: 30_000 });
+  await openStudio(run, 'lintfix', { copy: ['flythrough.json', 'town.glb'],
+    ready: () => window.studio?.ready && window.studio.state.lint });
 });
 
-after(async () => {
-  clearTimeout(timer);
-  await stopAll(run);
-});
+after(() => closeStudio(run));
 
 /** Once every change and refresh is done and the new findings are in: the server's history, the fixes listed and W4's EaseIn. */
 const settled = () => run.page.evaluate(async () => {

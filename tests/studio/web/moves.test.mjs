@@ -4,35 +4,18 @@
 // from the flight the page holds), and one undo takes the whole move away.
 
 import assert from 'node:assert/strict';
-import { copyFileSync, mkdtempSync } from 'node:fs';
-import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { checkSetup, deadline, examples, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
+import { closeStudio, openStudio, shots } from './harness.mjs';
 
 const run = {};
-let timer;
 const TOWER = [40, 120, 15];  // examples/flythrough.json
 
 before(async () => {
-  checkSetup();
-  run.scratch = mkdtempSync(join(tmpdir(), 'camsys-moves-'));
-  for (const file of ['flythrough.json', 'town.glb']) copyFileSync(join(examples, file), join(run.scratch, file));
-  timer = deadline('moves.test.mjs', () => stopAll(run));
-  const { child, url } = await startStudio(join(run.scratch, 'flythrough.json'));
-  run.server = child;
-  run.url = url;
-  run.token = new URL(url).searchParams.get('token');
-  run.browser = await launchBrowser(join(run.scratch, 'profile'));
-  run.page = await run.browser.newPage();
-  await run.page.goto(url);
-  await run.page.waitForFunction(() => window.studio?.ready, { timeout: 30_000 });
+  await openStudio(run, 'moves', { copy: ['flythrough.json', 'town.glb'] });
 });
 
-after(async () => {
-  clearTimeout(timer);
-  await stopAll(run);
-});
+after(() => closeStudio(run));
 
 const page = () => run.page;
 const history = async () => (await fetch(new URL('/api/history', run.url), { headers: { Authorization: `Bearer ${run.token}` } })).json();

@@ -4,42 +4,27 @@
 // undo step, checked in what the server reports.
 
 import assert from 'node:assert/strict';
-import { copyFileSync, mkdtempSync } from 'node:fs';
-import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { checkSetup, deadline, examples, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
+import { closeStudio, openStudio, shots } from './harness.mjs';
 
 const run = {};
 const problems = [];
-let timer;
 const GROUP = ['W1', 'W2', 'W3'];
 
 before(async () => {
-  checkSetup();
-  run.scratch = mkdtempSync(join(tmpdir(), 'camsys-multiselect-'));
-  copyFileSync(join(examples, 'flythrough.json'), join(run.scratch, 'flythrough.json'));
-  timer = deadline('multiselect.test.mjs', () => stopAll(run));
-  const { child, url } = await startStudio(join(run.scratch, 'flythrough.json'));
-  run.server = child;
-  run.url = url;
-  run.browser = await launchBrowser(join(run.scratch, 'profile'));
-  run.page = await run.browser.newPage();
-  run.page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-  run.page.on('response', (r) => { if (r.status() >= 400) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
-  await run.page.goto(url);
-  await run.page.waitForFunction(() => window.studio?.ready, { timeout: 30_000 });
+  await openStudio(run, 'multiselect', { copy: ['flythrough.json'], watch: (page) => {
+    page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
+    page.on('response', (r) => { if (r.status() >= 400) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
+  } });
 });
 
-after(async () => {
-  clearTimeout(timer);
-  await stopAll(run);
-});
+after(() => closeStudio(run));
 
 const studio = (fn, ...args) => run.page.evaluate(fn, ...args);
 const settled = () => studio(() => window.studio.editor.settled());
 async function api(path) {
-  const answer = await fetch(new URL(path, run.url), { headers: { Authorization: `Bearer ${new URL(run.url).searchParams.get('token')}` } });
+  const answer = await fetch(new URL(path, run.url), { headers: { Authorization: `Bearer ${run.token}` } });
   assert.equal(answer.status, 200, `GET ${path}`);
   return answer.json();
 }

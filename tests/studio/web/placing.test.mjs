@@ -4,32 +4,17 @@
 // line of sight hidden; the snap step the user's.
 
 import assert from 'node:assert/strict';
-import { copyFileSync, mkdtempSync } from 'node:fs';
-import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { HEIGHT, WIDTH, checkSetup, deadline, examples, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
+import { HEIGHT, WIDTH, closeStudio, openStudio, shots } from './harness.mjs';
 
 const run = {};
-let timer;
 
 before(async () => {
-  checkSetup();
-  run.scratch = mkdtempSync(join(tmpdir(), 'camsys-cameraview-'));
-  copyFileSync(join(examples, 'minimal.json'), join(run.scratch, 'minimal.json'));
-  timer = deadline('placing.test.mjs', () => stopAll(run));
-  const { child, url } = await startStudio(join(run.scratch, 'minimal.json'));
-  run.server = child;
-  run.browser = await launchBrowser(join(run.scratch, 'profile'));
-  run.page = await run.browser.newPage();
-  await run.page.goto(url);
-  await run.page.waitForFunction(() => window.studio?.ready, { timeout: 30_000 });
+  await openStudio(run, 'placing', { copy: ['minimal.json'] });
 });
 
-after(async () => {
-  clearTimeout(timer);
-  await stopAll(run);
-});
+after(() => closeStudio(run));
 
 const box = async (selector) => (await run.page.$(selector)).boundingBox();
 

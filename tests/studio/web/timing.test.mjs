@@ -5,38 +5,26 @@
 // out the eye's speed in the analysis the plots show.
 
 import assert from 'node:assert/strict';
-import { mkdtempSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { checkSetup, deadline, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
+import { closeStudio, openStudio, shots } from './harness.mjs';
 
 const run = {};
-let timer;
 const NAMES = ['W0', 'W1', 'W2', 'W3', 'W4', 'W5', 'W6'];
 const XS = [0, 30, 40, 120, 135, 195, 205];
 
 before(async () => {
-  checkSetup();
-  run.scratch = mkdtempSync(join(tmpdir(), 'camsys-timing-'));
-  const waypoints = NAMES.map((name, i) => ({ name, class: 'SCOCameraSystemWaypoint', position: [XS[i], 0, 5],
-    attributes: { Time2Next: 1000, ...(name === 'W1' ? { PauseTime: 500 } : {}) } }));
-  writeFileSync(join(run.scratch, 'uneven.json'), JSON.stringify({ objects: [
-    { name: 'P', class: 'SCOCameraSystemPath', children: waypoints },
-    { name: 'Cam', class: 'SCOCameraSystemIterator', attributes: { Path: 'P' } }] }));
-  timer = deadline('timing.test.mjs', () => stopAll(run));
-  const { child, url } = await startStudio(join(run.scratch, 'uneven.json'));
-  run.server = child;
-  run.browser = await launchBrowser(join(run.scratch, 'profile'));
-  run.page = await run.browser.newPage();
-  await run.page.goto(url);
-  await run.page.waitForFunction(() => window.studio?.ready, { timeout: 30_000 });
+  await openStudio(run, 'timing', { scene: 'uneven.json', prepare: (scratch) => {
+    const waypoints = NAMES.map((name, i) => ({ name, class: 'SCOCameraSystemWaypoint', position: [XS[i], 0, 5],
+      attributes: { Time2Next: 1000, ...(name === 'W1' ? { PauseTime: 500 } : {}) } }));
+    writeFileSync(join(scratch, 'uneven.json'), JSON.stringify({ objects: [
+      { name: 'P', class: 'SCOCameraSystemPath', children: waypoints },
+      { name: 'Cam', class: 'SCOCameraSystemIterator', attributes: { Path: 'P' } }] }));
+  } });
 });
 
-after(async () => {
-  clearTimeout(timer);
-  await stopAll(run);
-});
+after(() => closeStudio(run));
 
 const settled = () => run.page.evaluate(() => window.studio.editor.settled());
 /** Every waypoint's Time2Next as the server reports it. */

@@ -5,34 +5,18 @@
 // undo), and box select.
 
 import assert from 'node:assert/strict';
-import { copyFileSync, mkdtempSync } from 'node:fs';
-import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { checkSetup, deadline, examples, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
+import { closeStudio, openStudio, shots } from './harness.mjs';
 
 const run = {};
-let timer;
 
 before(async () => {
-  checkSetup();
-  run.scratch = mkdtempSync(join(tmpdir(), 'camsys-views-'));
-  copyFileSync(join(examples, 'minimal.json'), join(run.scratch, 'minimal.json'));
-  timer = deadline('views.test.mjs', () => stopAll(run));
-  const { child, url } = await startStudio(join(run.scratch, 'minimal.json'));
-  run.server = child;
-  run.browser = await launchBrowser(join(run.scratch, 'profile'));
-  run.page = await run.browser.newPage();
   run.errors = [];
-  run.page.on('pageerror', (e) => run.errors.push(e.message));
-  await run.page.goto(url);
-  await run.page.waitForFunction(() => window.studio?.ready, { timeout: 30_000 });
+  await openStudio(run, 'views', { copy: ['minimal.json'], watch: (page) => page.on('pageerror', (e) => run.errors.push(e.message)) });
 });
 
-after(async () => {
-  clearTimeout(timer);
-  await stopAll(run);
-});
+after(() => closeStudio(run));
 
 const page = () => run.page;
 const settle = () => page().evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
