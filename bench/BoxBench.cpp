@@ -67,18 +67,6 @@ private:
     std::map<int, Handle> paths_;
 };
 
-/// Box samples below `total`: d + 0.25 while that moves d, else the next float (as the box).
-double countSamples(float total) {
-    double count = 0;
-    if (!std::isfinite(total)) return 0;
-    for (float d = 0.0f; d < total; ++count) {
-        const float next = d + 0.25f;
-        if (d >= 67108864.0f) d += std::ldexp(1.0f, std::ilogb(d) - 16);
-        else d = next == d ? std::nextafter(d, std::numeric_limits<float>::infinity()) : next;
-    }
-    return count;
-}
-
 /// Nanoseconds per sample of every repetition, by benchmark and path size.
 std::map<int, std::vector<double>> boxTimes, walkTimes, floorTimes;
 std::map<int, bool> identical;
@@ -91,7 +79,7 @@ double median(std::vector<double> v) {
 
 void box(benchmark::State& state, int n) {
     SCOCameraSystemPath& path = Paths::get().path(n);
-    const double samples = countSamples(testing_support::LastDistanceSum(path));
+    const double samples = testing_support::BoxSampleCount(testing_support::LastDistanceSum(path));
     const double begin = cpuNow();
     for (auto _ : state) {
         PathTestAccess::box(path);
@@ -111,7 +99,7 @@ void box(benchmark::State& state, int n) {
 /// One walk over the children, as the box makes to resolve its waypoints once (the host's share).
 void walk(benchmark::State& state, int n) {
     SCOCameraSystemPath& path = Paths::get().path(n);
-    const double samples = countSamples(testing_support::LastDistanceSum(path));
+    const double samples = testing_support::BoxSampleCount(testing_support::LastDistanceSum(path));
     const double begin = cpuNow();
     for (auto _ : state) benchmark::DoNotOptimize(PathTestAccess::count(path));
     const double ns = (cpuNow() - begin) * 1e9 / (static_cast<double>(state.iterations()) * samples);
@@ -124,7 +112,7 @@ void walk(benchmark::State& state, int n) {
 /// no stretches, no tail.
 void boxFloor(benchmark::State& state, int n) {
     SCOCameraSystemPath& path = Paths::get().path(n);
-    const double samples = countSamples(testing_support::LastDistanceSum(path));
+    const double samples = testing_support::BoxSampleCount(testing_support::LastDistanceSum(path));
     const auto vectors = static_cast<long>(samples / 4);
     ISCO_SCOContainer& children = path;
     ChildPos pos = children.GetFirstChild();
@@ -181,7 +169,7 @@ int main(int argc, char** argv) {
         const double b = median(boxTimes[n]), f = median(floorTimes[n]), w = median(walkTimes[n]);
         const auto same = identical.find(n);
         std::printf("| %d | %.0f | %.2f | %.2f | %.2f | %.2f | %.2f | %s |\n", n,
-                    countSamples(testing_support::LastDistanceSum(Paths::get().path(n))), b, f, b / f, w, (b - w) / f,
+                    testing_support::BoxSampleCount(testing_support::LastDistanceSum(Paths::get().path(n))), b, f, b / f, w, (b - w) / f,
                     same == identical.end() ? "not run" : same->second ? "yes" : "NO");
     }
     return 0;

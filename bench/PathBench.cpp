@@ -31,6 +31,7 @@
 #include "tests/support/LiteralBox.h"
 #include "tests/support/PathTestAccess.h"
 
+using testing_support::BoxSampleCount;
 using testing_support::LastDistanceSum;
 
 namespace {
@@ -161,19 +162,6 @@ private:
     Handle exampleIterator_;
 };
 
-/// Number of box samples: d = 0, 0.25, ... while d < total (the same float steps as the box:
-/// where d + 0.25 no longer moves d, the next float).
-double countSamples(float total) {
-    double count = 0;
-    if (!std::isfinite(total)) return 0;
-    for (float d = 0.0f; d < total; ++count) {
-        const float next = d + 0.25f;
-        if (d >= 67108864.0f) d += std::ldexp(1.0f, std::ilogb(d) - 16);
-        else d = next == d ? std::nextafter(d, INFINITY) : next;
-    }
-    return count;
-}
-
 void setSampleCounters(benchmark::State& state, double samples, double seconds) {
     state.counters["samples"] = samples;
     state.counters["ns/sample"] = seconds * 1e9 / samples;
@@ -190,7 +178,7 @@ void boxLiteral(benchmark::State& state, int n) {
     }
     Row& row = rows[n];
     row.literalSeconds = perIteration(state, begin);
-    row.samples = countSamples(LastDistanceSum(path));
+    row.samples = BoxSampleCount(LastDistanceSum(path));
     row.literalMin = box.min;
     row.literalMax = box.max;
     row.haveLiteral = true;
@@ -207,7 +195,7 @@ void boxFast(benchmark::State& state, int n) {
     }
     Row& row = rows[n];
     row.fastSeconds = perIteration(state, begin);
-    row.samples = countSamples(LastDistanceSum(path));
+    row.samples = BoxSampleCount(LastDistanceSum(path));
     setSampleCounters(state, row.samples, row.fastSeconds);
     if (row.haveLiteral) {
         const _Point3<float> lo = path.MinBound, hi = path.MaxBound;

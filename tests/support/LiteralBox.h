@@ -30,6 +30,23 @@ inline float LastDistanceSum(SCOCameraSystemPath& path) {
     return total;
 }
 
+/// The box's sample after `d`: d + 0.25 while that moves d, else the next float up; from 2^26 on
+/// d + 2^(k-16) for d in [2^k, 2^(k+1)).
+inline float NextBoxSample(float d) {
+    constexpr float kCoarseFrom = 67108864.0f;  // 2^26
+    if (d >= kCoarseFrom) return d + std::ldexp(1.0f, std::ilogb(d) - 16);
+    const float next = d + 0.25f;
+    return next == d ? std::nextafter(d, std::numeric_limits<float>::infinity()) : next;
+}
+
+/// How many samples the box takes below `total` (none when it is not finite).
+inline double BoxSampleCount(float total) {
+    double count = 0;
+    if (std::isfinite(total))
+        for (float d = 0.0f; d < total; d = NextBoxSample(d)) ++count;
+    return count;
+}
+
 /// The box as the contract words it: min = (F, F, F), max = (-F, -F, -F) with F the largest
 /// float; for d = 0, 0.25, 0.5, ... (float sums) while d < total, p = the Position of
 /// CalcOrientationAtDistanceSum(d) through ISCO_CSPath, and per axis "if p > max then max = p;
@@ -38,9 +55,7 @@ inline float LastDistanceSum(SCOCameraSystemPath& path) {
 /// 2^26 on d + 2^(k-16) for d in [2^k, 2^(k+1)).
 inline Box LiteralBox(SCOCameraSystemPath& path) {
     constexpr float kLargest = std::numeric_limits<float>::max();
-    constexpr float kStep = 0.25f;
     constexpr float kMargin = 1.0f;
-    constexpr float kCoarseFrom = 67108864.0f;  // 2^26
     Box box{{kLargest, kLargest, kLargest}, {-kLargest, -kLargest, -kLargest}};
     auto widen = [](float p, float& lo, float& hi) {
         if (p > hi) hi = p;
@@ -54,9 +69,7 @@ inline Box LiteralBox(SCOCameraSystemPath& path) {
             widen(p.x, box.min.x, box.max.x);
             widen(p.y, box.min.y, box.max.y);
             widen(p.z, box.min.z, box.max.z);
-            const float next = d + kStep;
-            if (d >= kCoarseFrom) d += std::ldexp(1.0f, std::ilogb(d) - 16);
-            else d = next == d ? std::nextafter(d, std::numeric_limits<float>::infinity()) : next;
+            d = NextBoxSample(d);
         }
     }
     box.max = {box.max.x + kMargin, box.max.y + kMargin, box.max.z + kMargin};
