@@ -105,6 +105,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RegisterBenchmark("Resolve", resolve)
         ->Arg(1000)
+        ->Arg(10000)
         ->Arg(100000)
         ->Arg(1000000)
         ->Unit(benchmark::kMicrosecond);

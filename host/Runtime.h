@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "framework/IRTS.h"
@@ -20,7 +21,13 @@ namespace host {
 /// A child position is the child's index + 1; 0 is the end of the list.
 class Descriptor final : public ISCODescriptor {
 public:
-    explicit Descriptor(const Handle& parent) : parent_(parent) {}
+    /// `refusing`, when given, counts the descriptors that refuse at present (see
+    /// `setRefusesInterfaces`).
+    explicit Descriptor(const Handle& parent, std::size_t* refusing = nullptr, const class Runtime* runtime = nullptr)
+        : parent_(parent), runtime_(runtime), refusing_(refusing) {}
+    ~Descriptor() { setRefusesInterfaces(false); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
 
     ULong DescriptorOp0() override { return 0; }
     ULong DescriptorOp1(RtsObject*) override { return 0; }
@@ -48,12 +55,19 @@ public:
     const Handle& parent() const { return parent_; }
     void setParent(const Handle& parent) { parent_ = parent; }
     /// While set, the object must not hand out interfaces (its QueryInterface answers false).
-    void setRefusesInterfaces(bool refuses) { refuses_ = refuses; }
+    void setRefusesInterfaces(bool refuses) {
+        if (refusing_ && refuses != refuses_) refuses ? ++*refusing_ : --*refusing_;
+        refuses_ = refuses;
+    }
     void setQuery16(int value) { query16_ = value; }
 
 private:
     Handle parent_;
     std::vector<Handle> children_;
+    /// Below this many children the objects stay in the processor's own caches between walks.
+    static constexpr std::size_t kPrefetchFrom = std::size_t{1} << 15;
+    const Runtime* runtime_;
+    std::size_t* refusing_;
     bool refuses_ = false;
     int query16_ = 1;
 };
@@ -63,7 +77,7 @@ private:
 /// pages instead of lying between the objects on the heap. Addresses never move.
 class DescriptorPool {
 public:
-    DescriptorPool() = default;
+    explicit DescriptorPool(const class Runtime* runtime = nullptr) : runtime_(runtime) {}
     ~DescriptorPool() = default;
     DescriptorPool(const DescriptorPool&) = delete;
     DescriptorPool& operator=(const DescriptorPool&) = delete;
@@ -71,6 +85,8 @@ public:
     Descriptor* make(const Handle& parent);
     /// Destroys `descriptor`; its place is taken by the next one made.
     void release(Descriptor* descriptor);
+    /// Whether any descriptor made here refuses interfaces at present.
+    bool anyRefuses() const { return refusing_ != 0; }
 
     struct Release {
         DescriptorPool* pool;
@@ -82,6 +98,8 @@ private:
     std::vector<std::unique_ptr<unsigned char[]>> blocks_;
     std::size_t usedInLast_ = kBlock;
     std::vector<Descriptor*> free_;
+    std::size_t refusing_ = 0;
+    const Runtime* runtime_;
 };
 
 /// One `AttributeChanged` notification received by the editor.
@@ -253,13 +271,23 @@ public:
     const std::vector<MessageRecord>& messages() const { return messages_; }
     const Editor& editor() const { return editor_; }
     const RuntimeCounters& counters() const { return counters_; }
+    /// Asks the processor to fetch, ahead of a walk at `children[at]`, the slots of children
+    /// further on and the parts they last handed out.
+    void prefetch(const Handle* children, std::size_t count, std::size_t at) const;
     /// References handed out by all objects so far, through the runtime or directly (the sum of
     /// their `RefCount`s). Equals `counters().releases` when nobody holds a reference.
     std::uint64_t referencesHandedOut() const;
 
 private:
+    /// The part an object handed out for one interface identifier the last time it was asked.
+    struct Answer {
+        ULong id = kNoAnswer;
+        void* part = nullptr;
+    };
+    static constexpr ULong kNoAnswer = ~ULong{0};
     struct Entry {
         RtsObject* object = nullptr;
+        Answer answer;
         std::unique_ptr<Descriptor, DescriptorPool::Release> descriptor{nullptr, {nullptr}};
         std::string name;
         ULong lookupRef = 0;
@@ -268,7 +296,8 @@ private:
     /// What a resolve needs first, apart from the entry's colder fields (see `byNumber_`).
     struct Slot {
         RtsObject* object = nullptr;
-        const Entry* entry = nullptr;
+        Entry* entry = nullptr;
+        Answer answer;
     };
     /// The 16 GUID bytes as two words: the map key.
     struct Key {
@@ -287,17 +316,21 @@ private:
     /// Data1 of an object GUID in the host's own form (see `makeGuid`); 0 for any other GUID.
     static std::uint32_t ownNumber(const Key& key);
     const Entry* entry(const CGUID& guid) const;
+    Entry* entry(const CGUID& guid) { return const_cast<Entry*>(std::as_const(*this).entry(guid)); }
     /// The slot of a host-form GUID in `byNumber_`, or null (then ask `entries_`).
     const Slot* slot(const CGUID& guid) const;
+    Slot* slot(const CGUID& guid) { return const_cast<Slot*>(std::as_const(*this).slot(guid)); }
     _GUID makeGuid(std::uint8_t variant);
     /// Throws std::invalid_argument for a name in use or an unknown parent.
     void checkNewEntry(const std::string& name, const Handle& parent) const;
     Handle addEntry(const _GUID& guid, const _GUID& secondGuid, std::string name, const Handle& parent, ObjectKind kind,
                     const ObjectMaker& make);
+    /// `QueryObjectInterface` when the runtime cannot answer for the object: the object is asked.
+    [[gnu::noinline]] bool askObject(const Handle& object, Slot* s, ULong id, void** out);
     void deliver(ActivationKind kind, const Handle& target, const Handle& sender, ULong time);
 
     // Declared before the entries, which give their descriptors back to it.
-    DescriptorPool descriptors_;
+    DescriptorPool descriptors_{this};
     std::unordered_map<Key, Entry, KeyHash> entries_;
     /// The objects and entries of host-form GUIDs again, by number: children made one after the
     /// other sit side by side, so a walk over them reads neighbouring slots instead of hashing
@@ -324,6 +357,9 @@ private:
     RuntimeCounters counters_;
     /// References that replaced instances had handed out (see `referencesHandedOut`).
     std::uint64_t retiredReferences_ = 0;
+    /// References the runtime handed out from an object's remembered answer (see
+    /// `QueryObjectInterface`), which its `RefCount` does not count.
+    std::uint64_t answeredForObjects_ = 0;
 };
 
 }  // namespace host

@@ -195,6 +195,12 @@ TEST_F(HostTest, ObjectsAfterAFileGuidAtTheTopOfTheCounterGetGuidsOfTheirOwn) {
     EXPECT_TRUE(host.find("first").IsNull());
     EXPECT_EQ(host.find("b"), b);
     EXPECT_EQ(host.nameOf(fromFile), "fromFile");
+    for (int twice = 0; twice < 2; ++twice) {  // no slot for it: the entry answers
+        void* part = nullptr;
+        ASSERT_TRUE(runtime.QueryObjectInterface(fromFile, kIdRtsObject, &part));
+        EXPECT_EQ(part, static_cast<ISCO_RtsObject*>(host.object(fromFile)));
+        UnknownOf(static_cast<ISCO_RtsObject*>(part))->ReleaseInterface();
+    }
 }
 
 TEST_F(HostTest, ResolvesFollowRemovalReplacementAndMoves) {
@@ -230,6 +236,7 @@ TEST_F(HostTest, ResolvesFollowRemovalReplacementAndMoves) {
     EXPECT_EQ(children(parent), (std::vector<std::string>{"a", "c", "d"}));
 
     RtsObject* const old = host.object(a);
+    EXPECT_EQ(resolved(a), old);
     ASSERT_TRUE(runtime.replace(a, CGUID(), [](const CGUID& guid, const CGUID& second, ISCODescriptor* descriptor) {
         return new host::HostObject(guid, second, descriptor);
     }));
@@ -244,6 +251,55 @@ TEST_F(HostTest, ResolvesFollowRemovalReplacementAndMoves) {
     runtime.remove({parent});
     for (const Handle& gone : {parent, a, d}) EXPECT_EQ(resolved(gone), nullptr);
     EXPECT_EQ(resolved(c), host.object(c));
+    expectAllReleased();
+}
+
+TEST_F(HostTest, RuntimeAnswersAgainAsTheObjectAnsweredWhileNoDescriptorRefuses) {
+    // The runtime hands out the part an object gave for an identifier again without asking it;
+    // it asks the object for another identifier, for a question without an out-pointer and while
+    // any descriptor refuses, and every reference still comes back.
+    host::Runtime& runtime = host.runtime();
+    const Handle w = host.create("SCOCameraSystemWaypoint", "w");
+    RtsObject* const object = host.object(w);
+    // The primary part begins with the serialisation table; the others with `ISCO_Unknown`'s.
+    const auto release = [](ULong id, void* part) {
+        if (id == kIdRtsObject) UnknownOf(static_cast<ISCO_RtsObject*>(part))->ReleaseInterface();
+        else static_cast<ISCO_Unknown*>(part)->ReleaseInterface();
+    };
+    const auto ownAnswer = [&](ULong id) {
+        void* part = nullptr;
+        EXPECT_TRUE(static_cast<ISCO_RtsObject*>(object)->QueryInterface(id, &part));
+        release(id, part);
+        return part;
+    };
+    const auto resolve = [&](ULong id) {
+        void* part = reinterpret_cast<void*>(1);
+        if (runtime.QueryObjectInterface(w, id, &part)) release(id, part);
+        return part;
+    };
+    void* const wayPointPart = ownAnswer(kIdCSWayPoint);
+    void* const primary = ownAnswer(kIdRtsObject);
+    const ULong count = object->RefCount;
+    EXPECT_EQ(resolve(kIdCSWayPoint), wayPointPart);
+    EXPECT_EQ(resolve(kIdCSWayPoint), wayPointPart);
+    EXPECT_EQ(object->RefCount, count + 1) << "asked once, answered twice";
+    EXPECT_EQ(resolve(kIdRtsObject), primary);
+    EXPECT_EQ(resolve(kIdCSWayPoint), wayPointPart);
+    EXPECT_EQ(resolve(kIdCSPath), nullptr);
+    EXPECT_TRUE(runtime.QueryObjectInterface(w, kIdBoundingBox, nullptr));
+
+    const Handle other = host.createPlain("other");
+    for (const Handle& refusing : {w, other}) {
+        runtime.descriptor(refusing)->setRefusesInterfaces(true);
+        EXPECT_EQ(resolve(kIdCSWayPoint), refusing == w ? nullptr : wayPointPart);
+        runtime.descriptor(refusing)->setRefusesInterfaces(false);
+        EXPECT_EQ(resolve(kIdCSWayPoint), wayPointPart);
+    }
+    runtime.descriptor(other)->setRefusesInterfaces(true);
+    runtime.remove({other});  // a refusing descriptor that goes away refuses no more
+    const ULong before = object->RefCount;
+    EXPECT_EQ(resolve(kIdCSWayPoint), wayPointPart);
+    EXPECT_EQ(object->RefCount, before);
     expectAllReleased();
 }
 
