@@ -1,5 +1,7 @@
 #include "base/Heap.h"
 
+#include <cstdlib>  // defines __GLIBC__ where the C library is glibc
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -15,8 +17,10 @@ void keepFreedHeap() {
     // keeps it instead. Setting the trim threshold also fixes glibc's threshold for serving a
     // block by its own mapping at 128 KiB: the studio's drawings, flights and answers (megabytes
     // at n = 10,000) would then be mapped afresh and faulted in page by page on every edit, so
-    // blocks up to glibc's largest threshold (32 MiB) come from the kept heap too.
-    mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+    // blocks up to glibc's largest threshold (32 MiB) come from the kept heap too. A refit of a
+    // million waypoints frees some 370 MB at once (its curves and work arrays): the heap keeps up
+    // to 512 MiB free at its top, so that the next refit does not fault it all in again.
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
     mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
 #endif
 }
