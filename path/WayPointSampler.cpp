@@ -155,6 +155,8 @@ _Point3<float> WayPointSampler::position(float distance) {
     return result.Position;
 }
 
+constexpr std::size_t kRecordsAhead = 4;
+
 void WayPointSampler::box(_Point3<float>& min, _Point3<float>& max) const {
     BoxBounds box;
     const float total = this->total();
@@ -174,6 +176,16 @@ void WayPointSampler::box(_Point3<float>& min, _Point3<float>& max) const {
         // bound - d is exact in double (both lie in the stretch, or d is 0), so this is the count
         // of samples d + i h below bound; d + n h is the next sample, exact, at most the stretch end.
         const auto n = static_cast<std::size_t>(std::ceil((bound - d) / stretch.step));
+        // On a long path the records of the segments ahead are in memory, not in the caches: ask
+        // for them a few segments before the sweep gets there.
+        if (chosen + kRecordsAhead < count) {
+            if (const Segment* ahead = coefficients_[chosen + kRecordsAhead]) {
+                const char* bytes = reinterpret_cast<const char*>(ahead);
+                __builtin_prefetch(bytes);
+                __builtin_prefetch(bytes + 64);
+                __builtin_prefetch(bytes + sizeof(Segment) - 1);
+            }
+        }
         if (const Segment* c = coefficients_[chosen]) {
             box = sweepSegment(box, *c, base, d, stretch.step, n);
         } else {
