@@ -374,8 +374,8 @@ bool Runtime::QueryObjectInterface(Handle object, ULong id, void** out) {
     ++counters_.queries;
     // An object hands out the same part for an identifier all its life, unless its descriptor
     // refuses (then it hands out nothing): while no descriptor refuses, the runtime answers again
-    // as the object answered last, without the object's calls and the cold lines they read.
-    // The slot holds the object itself: a resolve of a numbered object reads no entry.
+    // as the object answered last, without the object's calls and the cold lines they read. The
+    // slot of a numbered object holds that answer and the object itself: no entry is read.
     Slot* s = slot(object);
     if (s && out && s->answer.id == id && !descriptors_.anyRefuses()) [[likely]] {
         *out = s->answer.part;

@@ -271,8 +271,8 @@ public:
     const std::vector<MessageRecord>& messages() const { return messages_; }
     const Editor& editor() const { return editor_; }
     const RuntimeCounters& counters() const { return counters_; }
-    /// Asks the processor to fetch, ahead of a walk at `children[at]`, the slots of children
-    /// further on and the parts they last handed out.
+    /// Asks the processor to fetch, ahead of a walk at `children[at]`, the part that a child a
+    /// dozen steps on last handed out.
     void prefetch(const Handle* children, std::size_t count, std::size_t at) const;
     /// References handed out by all objects so far, through the runtime or directly (the sum of
     /// their `RefCount`s). Equals `counters().releases` when nobody holds a reference.

@@ -155,6 +155,7 @@ _Point3<float> WayPointSampler::position(float distance) {
     return result.Position;
 }
 
+/// How many segments ahead the box asks for coefficient records.
 constexpr std::size_t kRecordsAhead = 4;
 
 void WayPointSampler::box(_Point3<float>& min, _Point3<float>& max) const {
