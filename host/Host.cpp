@@ -449,9 +449,12 @@ FlightResult Host::fly(const Handle& iterator, ULong start, const TickTimes& tim
 // ---------------------------------------------------------------------------------------------
 // Editor drawing
 
-SceneDrawing Host::drawScene() {
+SceneDrawing Host::drawScene(std::vector<DrawCall> reuse) {
     RecordingRenderer& recorder = defaultRecorder();
     recorder.clear();
+    // Recorded straight into `reuse`; the recorder gets its own buffer back at the end.
+    reuse.clear();
+    recorder.swapCalls(reuse);
     // Whoever pointed REU elsewhere gets it back, also when a Draw3D throws.
     struct RestoreRenderer {
         IRenderEngineUtility* saved;
@@ -462,6 +465,9 @@ SceneDrawing Host::drawScene() {
     SceneDrawing drawing;
     // Copy: drawing may not create objects today, but the list must not move under us.
     const std::vector<Handle> objects = runtime_.objects();
+    // At most one group and one label an object: a long path's drawing grows no lists step by step.
+    drawing.groups.reserve(objects.size());
+    drawing.labels.reserve(objects.size());
     for (const Handle& handle : objects) {
         CInterfacePtr<ISCO_GCDrawSelf> drawer(handle);
         if (!drawer) continue;
@@ -477,8 +483,9 @@ SceneDrawing Host::drawScene() {
         const _CCoordSystem<float>* frame = rts(object)->GetObjectPos();
         if (frame) drawing.labels.push_back({frame->Origin, runtime_.nameOf(handle)});
     }
-    drawing.calls = recorder.calls();
     drawing.dropped = recorder.dropped();
+    recorder.swapCalls(reuse);
+    drawing.calls = std::move(reuse);
     return drawing;
 }
 

@@ -177,8 +177,10 @@ public:
     /// The editor's 3D view of the scene: clears the default recorder, points `REU` at it for the
     /// duration, calls `Draw3D` on every object that answers `ISCO_GCDrawSelf` (in order of
     /// creation) and returns the calls made, with the name and position of every waypoint (an
-    /// object that answers `ISCO_CSWayPoint`), whether it is switched on or not.
-    SceneDrawing drawScene();
+    /// object that answers `ISCO_CSWayPoint`), whether it is switched on or not. The calls are
+    /// recorded into the buffer of `reuse` (an earlier drawing's calls, dropped) and handed over,
+    /// so that drawing every step of a drag copies and allocates nothing.
+    SceneDrawing drawScene(std::vector<DrawCall> reuse = {});
 
     // -- What the runtime received ----------------------------------------------------------------
 

@@ -46,9 +46,17 @@ public:
         calls_.clear();
         dropped_ = 0;
     }
+    /// Exchanges the calls kept with `other`: a drawing of a long path taken on every step of a
+    /// drag is recorded into a buffer of its own and handed over, not copied.
+    void swapCalls(std::vector<DrawCall>& other) { calls_.swap(other); }
 
 private:
-    void record(const DrawCall& call);
+    /// Where the next call goes (value-initialised), or null beyond `kMaxCalls`.
+    DrawCall* nextCall() {
+        if (calls_.size() < kMaxCalls) return &calls_.emplace_back();
+        ++dropped_;
+        return nullptr;
+    }
 
     std::vector<DrawCall> calls_;
     std::size_t dropped_ = 0;

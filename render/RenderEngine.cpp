@@ -22,36 +22,30 @@ RecordingRenderer recorder;
 
 void RecordingRenderer::DrawLine(const _Point3<float>* a, const _Point3<float>* b, float widthA, float widthB,
                                  const float* rgba, int flag) {
-    DrawCall call;
-    call.kind = DrawKind::Line;
-    call.from = pointAt(a);
-    call.to = pointAt(b);
-    call.widthFrom = widthA;
-    call.widthTo = widthB;
-    call.colour = colourAt(rgba);
-    call.flag = flag;
-    record(call);
+    DrawCall* call = nextCall();
+    if (!call) return;
+    call->kind = DrawKind::Line;
+    call->from = pointAt(a);
+    call->to = pointAt(b);
+    call->widthFrom = widthA;
+    call->widthTo = widthB;
+    call->colour = colourAt(rgba);
+    call->flag = flag;
 }
 
 void RecordingRenderer::DrawArrow(const _Point3<float>* start, const _Point3<float>* tip, float size1, float size2,
                                   float size3, const float* rgba1, const float* rgba2, int flag) {
-    DrawCall call;
-    call.kind = DrawKind::Arrow;
-    call.from = pointAt(start);
-    call.to = pointAt(tip);
-    call.sizes = {size1, size2, size3};
-    call.colour = colourAt(rgba1);
-    call.colour2 = colourAt(rgba2);
-    call.flag = flag;
-    record(call);
+    DrawCall* call = nextCall();
+    if (!call) return;
+    call->kind = DrawKind::Arrow;
+    call->from = pointAt(start);
+    call->to = pointAt(tip);
+    call->sizes = {size1, size2, size3};
+    call->colour = colourAt(rgba1);
+    call->colour2 = colourAt(rgba2);
+    call->flag = flag;
 }
 
-void RecordingRenderer::record(const DrawCall& call) {
-    if (calls_.size() < kMaxCalls)
-        calls_.push_back(call);
-    else
-        ++dropped_;
-}
 
 RecordingRenderer& defaultRecorder() { return recorder; }
 

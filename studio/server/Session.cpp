@@ -56,10 +56,20 @@ std::string Session::frame(const Handle& iterator, ULong start, ULong step, ULon
 }
 
 std::string Session::draw() {
-    lastDrawing_ = host_.drawScene();
-    takeSceneMessages();
+    keepDrawing(drawScene());
     drawGesture_.clear();
     return drawJson(host_, lastDrawing_);
+}
+
+host::SceneDrawing Session::drawScene() {
+    host::SceneDrawing drawing = host_.drawScene(std::move(spareCalls_));
+    takeSceneMessages();
+    return drawing;
+}
+
+void Session::keepDrawing(host::SceneDrawing sent) {
+    spareCalls_ = std::move(lastDrawing_.calls);
+    lastDrawing_ = std::move(sent);
 }
 
 const std::vector<host::MessageRecord>& Session::sceneMessages() {
@@ -84,17 +94,20 @@ JsonObject Session::endChange(host::EditEffect effect, std::size_t from, const J
     // cannot have changed.
     flightKey_.reset();
     frameKey_.reset();
-    if (effect != host::EditEffect::WaypointPositions) frames_.forget();
-    findIterators();
+    // Moving waypoints makes and removes no objects: the iterators stay (a long path's scene
+    // tree is not walked again on every step of a drag).
+    if (effect != host::EditEffect::WaypointPositions) {
+        frames_.forget();
+        findIterators();
+    }
     const std::vector<host::MessageRecord> caused(host_.messages().begin() + static_cast<std::ptrdiff_t>(from),
                                                   host_.messages().end());
     JsonObject answer;
     answer.number("revision", editor_.revision()).members(extra);
     if (!gesture.empty() && gesture == drawGesture_) {
-        host::SceneDrawing drawing = host_.drawScene();
-        takeSceneMessages();
+        host::SceneDrawing drawing = drawScene();
         answer.value("drawChanges", drawJson(host_, drawing, &lastDrawing_));
-        lastDrawing_ = std::move(drawing);
+        keepDrawing(std::move(drawing));
     } else {
         answer.value("draw", draw());
         drawGesture_ = gesture;

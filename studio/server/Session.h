@@ -66,6 +66,9 @@ public:
 
 private:
     void takeSceneMessages();
+    /// The scene drawn now; `sent` as the drawing last sent.
+    host::SceneDrawing drawScene();
+    void keepDrawing(host::SceneDrawing sent);
     void findIterators();
     std::size_t beginChange();
     JsonObject endChange(host::EditEffect effect, std::size_t from, const JsonObject& extra,
@@ -121,6 +124,8 @@ private:
     host::SceneEditor editor_;
     /// The drawing last sent, and the gesture (with its object) whose step it answered.
     host::SceneDrawing lastDrawing_;
+    /// The calls of the drawing before it: the next drawing is recorded into their buffer.
+    std::vector<host::DrawCall> spareCalls_;
     std::string drawGesture_;
 };
 

@@ -4,6 +4,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -206,15 +207,31 @@ std::string sceneJson(const host::Host& host, std::string_view file, const std::
 
 namespace {
 
-/// One object's group of a drawing; with `f32`, the line columns as base64 of little-endian
-/// float32 (the flags: int32) instead of decimals, which are most of the cost of a long path.
+/// Which of a group's lines an answer carries: those from `first` to `end` (by their order
+/// among the group's lines), in place of `replaced` lines from `first` on of the group the page
+/// holds. Whole: all of them, and the group replaces the one held.
+struct LineStretch {
+    std::size_t first = 0;
+    std::size_t end = SIZE_MAX;
+    std::size_t replaced = SIZE_MAX;
+    bool whole() const { return first == 0 && replaced == SIZE_MAX; }
+};
+
+/// One object's group of a drawing (of its lines those of `stretch`, with "range": [first,
+/// replaced] unless whole); with `f32`, the line columns as base64 of little-endian float32 (the
+/// flags: int32) instead of decimals, which are most of the cost of a long path.
 std::string groupJson(const host::Host& host, const host::SceneDrawing& drawing, const host::DrawGroup& group,
-                      bool f32 = false) {
+                      bool f32 = false, const LineStretch& stretch = {}) {
     std::string from, to, width, colour, flag, arrows;
     std::vector<float> fromBin, toBin, widthBin, colourBin;
     std::vector<std::int32_t> flagBin;
+    std::size_t line = 0;
     for (std::size_t i = group.first; i < group.first + group.count && i < drawing.calls.size(); ++i) {
         const host::DrawCall& call = drawing.calls[i];
+        if (call.kind == host::DrawKind::Line) {
+            const std::size_t at = line++;
+            if (at < stretch.first || at >= stretch.end) continue;
+        }
         if (call.kind == host::DrawKind::Arrow) {
             arrows += std::string(arrows.empty() ? "" : ",") + "{\"from\":" + point(call.from) +
                       ",\"to\":" + point(call.to) + ",\"sizes\":" + floats(call.sizes.data(), 3) +
@@ -244,7 +261,9 @@ std::string groupJson(const host::Host& host, const host::SceneDrawing& drawing,
         const auto column = [](const auto& values) {
             return "\"" + base64(values.data(), values.size() * sizeof(values[0])) + "\"";
         };
-        return "{\"object\":" + nameOrNull(host, group.object) + ",\"lines\":{\"from\":" + column(fromBin) +
+        const std::string range = stretch.whole() ? std::string() :
+            ",\"range\":[" + std::to_string(stretch.first) + "," + std::to_string(stretch.replaced) + "]";
+        return "{\"object\":" + nameOrNull(host, group.object) + range + ",\"lines\":{\"from\":" + column(fromBin) +
                ",\"to\":" + column(toBin) + ",\"width\":" + column(widthBin) + ",\"colour\":" + column(colourBin) +
                ",\"flag\":" + column(flagBin) + "},\"arrows\":[" + arrows + "]}";
     }
@@ -261,6 +280,35 @@ bool sameCalls(const host::SceneDrawing& a, const host::DrawGroup& ga, const hos
     return ga.count == gb.count && ga.first + ga.count <= a.calls.size() && gb.first + gb.count <= b.calls.size() &&
            (ga.count == 0 ||
             std::memcmp(&a.calls[ga.first], &b.calls[gb.first], ga.count * sizeof(host::DrawCall)) == 0);
+}
+
+/// The line calls of a group, in order.
+std::vector<const host::DrawCall*> lineCalls(const host::SceneDrawing& drawing, const host::DrawGroup& group) {
+    std::vector<const host::DrawCall*> lines;
+    lines.reserve(group.count);
+    for (std::size_t i = group.first; i < group.first + group.count && i < drawing.calls.size(); ++i)
+        if (drawing.calls[i].kind == host::DrawKind::Line) lines.push_back(&drawing.calls[i]);
+    return lines;
+}
+
+/// The stretch of `group`'s lines that differs from those of the same object's group `before`:
+/// what lies before it and after it is the same, bit for bit. Moving a waypoint of a long path
+/// changes the path's lines near it; a natural spline's change dies away along the path, and far
+/// lines keep their bits. Whole when nothing is alike at either end.
+LineStretch changedLines(const host::SceneDrawing& drawing, const host::DrawGroup& group,
+                         const host::SceneDrawing& since, const host::DrawGroup& before) {
+    const std::vector<const host::DrawCall*> now = lineCalls(drawing, group), was = lineCalls(since, before);
+    const auto same = [](const host::DrawCall* a, const host::DrawCall* b) {
+        return std::memcmp(a, b, sizeof(host::DrawCall)) == 0;
+    };
+    std::size_t first = 0;
+    while (first < now.size() && first < was.size() && same(now[first], was[first])) ++first;
+    std::size_t last = 0;  // alike at the end
+    while (last < now.size() - first && last < was.size() - first &&
+           same(now[now.size() - 1 - last], was[was.size() - 1 - last]))
+        ++last;
+    if (first == 0 && last == 0) return {};
+    return {first, now.size() - last, was.size() - first - last};
 }
 
 bool sameLabel(const host::PictureLabel& a, const host::PictureLabel& b) {
@@ -309,11 +357,14 @@ std::string drawJson(const host::Host& host, const host::SceneDrawing& drawing, 
     bool first = true;
     for (std::size_t g = 0; g < drawing.groups.size(); ++g) {
         const host::DrawGroup& group = drawing.groups[g];
+        LineStretch stretch;
         if (since) {
             const host::DrawGroup* before = earlier(g, group.object);
             if (before && sameCalls(drawing, group, *since, *before)) continue;
+            // A group the page holds gets only its lines that changed; a new one comes whole.
+            if (before) stretch = changedLines(drawing, group, *since, *before);
         }
-        out += std::string(first ? "" : ",") + groupJson(host, drawing, group, since != nullptr);
+        out += std::string(first ? "" : ",") + groupJson(host, drawing, group, since != nullptr, stretch);
         first = false;
     }
     out += "]";

@@ -42,7 +42,9 @@ std::string sceneJson(const host::Host& host, std::string_view file, const std::
 /// The recorded drawing calls, by the object that made them; lines as flat columns.
 std::string drawJson(const host::Host& host, const host::SceneDrawing& drawing);
 /// The same as changes since the drawing `since`: only the groups whose calls differ (or are
-/// new), "removed" with the objects whose group is gone, and of the labels either all of them
+/// new; of a group `since` has, only the stretch of its lines that differs, with "range":
+/// [first, replaced]: they replace that many of its lines from `first` on, and its arrows come
+/// whole), "removed" with the objects whose group is gone, and of the labels either all of them
 /// ("labels", when names came or went) or those that moved ("labelsMoved", absent when none).
 /// A page that holds `since` and applies this holds `drawing`. The groups' line columns come
 /// as base64 of little-endian float32 (flags int32), marked "encoding": "f32".

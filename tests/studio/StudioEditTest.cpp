@@ -4,7 +4,6 @@
 // flies without overwriting what changed on disk.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -158,46 +157,6 @@ const std::vector<std::tuple<std::string, std::string, std::string>> kChanges = 
     {"DELETE", "/api/objects/Tower", ""},  // W0 looked at it: then at nothing
 };
 
-/// A JSON float as the scene format writes it: a number or one of the words for non-finite ones.
-float jsonNumber(const Json& value) {
-    if (value.is_number()) return static_cast<float>(value.get<double>());
-    return std::strtof(value.get<std::string>().c_str(), nullptr);  // "NaN", "Infinity", "-Infinity"
-}
-
-/// Standard padded base64, decoded here on its own rather than by the server's encoder's inverse.
-std::vector<std::uint8_t> fromBase64(const std::string& text) {
-    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::vector<std::uint8_t> bytes;
-    std::uint32_t bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        if (c == '=') break;
-        bits = (bits << 6) | static_cast<std::uint32_t>(alphabet.find(c));
-        if ((count += 6) >= 8) bytes.push_back(static_cast<std::uint8_t>(bits >> (count -= 8)));
-    }
-    return bytes;
-}
-
-/// The line columns of a drawing's groups by object, as the bits of their floats (flags as ints):
-/// from decimals for a whole drawing, from base64 float32 for the changes of a drag step.
-using GroupLines = std::map<std::string, std::vector<std::uint32_t>>;
-GroupLines linesOf(const Json& group, bool f32) {
-    GroupLines columns;
-    for (const char* name : {"from", "to", "width", "colour", "flag"}) {
-        std::vector<std::uint32_t>& bits = columns[name];
-        if (f32) {
-            const std::vector<std::uint8_t> bytes = fromBase64(group["lines"][name]);
-            bits.resize(bytes.size() / 4);
-            std::memcpy(bits.data(), bytes.data(), bits.size() * 4);  // little-endian, as this machine
-        } else {
-            for (const Json& value : group["lines"][name])
-                bits.push_back(std::string(name) == "flag" ? value.get<std::uint32_t>()
-                                                           : std::bit_cast<std::uint32_t>(jsonNumber(value)));
-        }
-    }
-    return columns;
-}
-
 }  // namespace
 
 TEST_F(StudioEditTest, EveryChangeEqualsAFreshLoadOfTheEditedScene) {
@@ -334,48 +293,6 @@ TEST_F(StudioEditTest, RefusedChangesChangeNothing) {
     }
     EXPECT_TRUE(sameText(studio->text("/api/flight"), flight));
     EXPECT_EQ(studio->call("GET", "/api/history").second["revision"], 0);
-}
-
-TEST_F(StudioEditTest, DragStepsCarryOnlyTheDrawingsChangesAndTheyRebuildTheWholeDrawing) {
-    const auto step = [&](int x, const std::string& gesture) {
-        return studio->call("PATCH", "/api/objects/W2",
-                            R"({"position": [)" + std::to_string(x) + R"(, -30, 9.5], "gesture": ")" + gesture + "\"}");
-    };
-    const auto whole = [](const Json& draw) {
-        std::map<std::string, GroupLines> groups;
-        for (const Json& group : draw["groups"]) groups[group["object"].get<std::string>()] = linesOf(group, false);
-        return groups;
-    };
-    // The first step of a gesture answers the whole drawing; the page holds it.
-    auto [status, answer] = step(12, "drag-9");
-    ASSERT_EQ(status, 200);
-    ASSERT_TRUE(answer.contains("draw") && !answer.contains("drawChanges"));
-    std::map<std::string, GroupLines> held = whole(answer["draw"]);
-    const std::size_t objectsDrawn = held.size();
-    for (int x = 13; x <= 15; ++x) {
-        std::tie(status, answer) = step(x, "drag-9");
-        ASSERT_EQ(status, 200);
-        ASSERT_FALSE(answer.contains("draw"));
-        const Json& changes = answer["drawChanges"];
-        ASSERT_EQ(changes["encoding"], "f32");
-        // The path and the waypoint moved, not the other objects' drawings.
-        std::set<std::string> changed;
-        for (const Json& group : changes["groups"]) {
-            changed.insert(group["object"].get<std::string>());
-            held[group["object"].get<std::string>()] = linesOf(group, true);
-        }
-        EXPECT_EQ(changed, (std::set<std::string>{"Flight", "W2"}));
-        EXPECT_TRUE(changes["removed"].empty());
-        ASSERT_EQ(changes["labelsMoved"].size(), 1u);
-        EXPECT_EQ(changes["labelsMoved"][0]["name"], "W2");
-    }
-    EXPECT_EQ(held.size(), objectsDrawn);
-    const Json drawing = Json::parse(studio->text("/api/draw"));
-    EXPECT_TRUE(held == whole(drawing)) << "the changes applied to the drawing held differ from the drawing";
-    // After a whole drawing was asked for, or in another gesture, a step answers it whole again.
-    EXPECT_TRUE(step(16, "drag-9").second.contains("draw"));
-    ASSERT_TRUE(step(17, "drag-9").second.contains("drawChanges"));
-    EXPECT_TRUE(step(18, "drag-10").second.contains("draw"));
 }
 
 TEST_F(StudioEditTest, FlightsSentInPartsAreTheWholeFlightsRows) {

@@ -22,6 +22,8 @@ const problems = [];   // console errors, page errors, failed requests and HTTP 
 // so is the browser's console line about it.
 const refusals = [];
 let refusalLines = 0;
+const dragAnswers = [];  // the answers to the drag's steps, as they are read
+let drawsAsked = 0;      // whole drawings the page asked for
 const isRefusal = (r) => r.status() === 400 && r.request().method() === 'PATCH' &&
   new URL(r.url()).pathname === '/api/objects/W1' && /"abc"/.test(r.request().postData() || '');
 
@@ -50,6 +52,11 @@ const pathLines = () => studio(() => {
   return [...group.lines.from, ...group.lines.to];
 });
 const visible = (selector) => page.$eval(selector, (e) => !e.hidden);
+/** A drawing's groups by object, their line columns as float32 values and their arrows. */
+const drawnGroups = (draw) => Object.fromEntries(draw.groups.map((g) => [g.object, {
+  lines: Object.fromEntries(Object.entries(g.lines).map(([c, v]) => [c, Array.from(v, (x) => (c === 'flag' ? x : Math.fround(x)))])),
+  arrows: g.arrows || [],
+}]));
 
 async function cameraShot() {
   await studio(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
@@ -94,6 +101,8 @@ before(async () => {
   page.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
   page.on('response', (r) => {
     if (isRefusal(r)) refusals.push(r.url());
+    else if (r.request().method() === 'PATCH' && r.status() === 200) dragAnswers.push(r.json().catch(() => null));
+    else if (new URL(r.url()).pathname === '/api/draw') ++drawsAsked;
     else if (r.status() >= 400) problems.push(`HTTP ${r.status()} for ${r.url()}`);
   });
   await page.goto(url, { waitUntil: 'domcontentloaded' });
@@ -116,7 +125,7 @@ test('dragging the gizmo\'s X handle moves W1 along +x: scene, path, flight and 
   const handle = await studio(() => window.studio.gizmo.handle('X'));
   assert.ok(handle, 'the gizmo shows no X handle on W1');
 
-  const t0 = Date.now();
+  const t0 = Date.now(), drawsBefore = drawsAsked;
   await page.mouse.move(handle.x, handle.y);
   await page.mouse.down();
   for (let i = 1; i <= 8; ++i) await page.mouse.move(handle.x + handle.dx * 15 * i, handle.y + handle.dy * 15 * i);
@@ -136,6 +145,19 @@ test('dragging the gizmo\'s X handle moves W1 along +x: scene, path, flight and 
   assert.deepEqual(await studio(() => window.studio.state.objects.get('W1').position), [x, y, z], 'the page shows another position than the server');
   assert.equal((await api('/api/history')).undo.length, 1, 'the drag\'s steps are not one undo step');
   assert.notDeepEqual(await pathLines(), before.lines, 'the path\'s drawing did not change');
+  // The page built its drawing from the steps' changes (of a group held, the stretch of lines
+  // that changed); it is the server's whole drawing, bit for bit.
+  const answers = (await Promise.all(dragAnswers)).filter(Boolean);
+  const changes = answers.filter((a) => a.drawChanges);
+  assert.ok(changes.length >= 1, 'no step of the drag answered changes of the drawing');
+  assert.equal(drawsAsked, drawsBefore, 'the page asked for the whole drawing during the drag');
+  const ranged = changes.flatMap((a) => a.drawChanges.groups).filter((g) => g.range).length;
+  console.log(`edit: ${changes.length} of ${answers.length} steps answered changes, ${ranged} groups of them a range of lines`);
+  assert.ok(ranged >= 1, 'no step sent a stretch of the path\'s lines');
+  const held = await studio(() => ({ groups: window.studio.state.draw.groups.map((g) => ({ ...g,
+    lines: Object.fromEntries(Object.entries(g.lines).map(([c, v]) => [c, Array.from(v)])) })) }));
+  assert.deepEqual(drawnGroups(held), drawnGroups(await api('/api/draw')),
+    'the drawing the page holds differs from the server\'s');
   assert.notDeepEqual(await eyeAtPlayhead(), before.eye, 'the flight\'s eye at the playhead did not change');
   const share = await changedShare(browser, before.camera, await cameraShot());
   console.log(`edit: W1 moved ${(x - x0).toFixed(1)} units along x; ${(share * 100).toFixed(1)} % of the camera view changed`);

@@ -280,9 +280,33 @@ test('a drag step\'s drawing changes patch the drawing held: changed groups repl
   assert.equal(next.groups[1], held.groups[1], 'unchanged groups are kept as they are');
   assert.deepEqual(next.labels.map((l) => l.position[0]), [7, 3]);
   assert.deepEqual(held.groups.map((g) => g.object), ['Path', 'W1', 'W2'], 'the drawing held is left alone');
-  // What cannot be applied makes the page ask for the whole drawing.
+  // A range replaces that many of the held group's lines: here the second of three by two, in a
+  // group held as decimals; the lines kept keep their float32 bits, the arrows come anew.
+  const line = (k) => ({ from: [k + 0.1, k, 0], to: [k + 1.1, k, 0], width: [2, 2], colour: [0.4, 0.4, 0.4, 0.8], flag: [k] });
+  const lines = (ks) => Object.fromEntries(['from', 'to', 'width', 'colour', 'flag'].map((c) => [c, ks.flatMap((k) => line(k)[c])]));
+  const path = { object: 'Path', lines: lines([0, 1, 2]), arrows: [] };
+  const stretch = (ks, range) => ({ object: 'Path', range, arrows: [{ from: [0, 0, 0] }],
+    lines: Object.fromEntries(Object.entries(lines(ks)).map(([c, v]) => [c, f32(v, c === 'flag' ? Int32Array : Float32Array)])) });
+  const grown = applyDrawChanges({ groups: [path], labels: [] }, { encoding: 'f32', groups: [stretch([7, 8], [1, 1])] });
+  const expected = lines([0, 7, 8, 2]);
+  for (const c of Object.keys(expected)) {
+    assert.deepEqual([...grown.groups[0].lines[c]], c === 'flag' ? expected[c] : expected[c].map(Math.fround), c);
+  }
+  assert.ok(grown.groups[0].lines.from instanceof Float32Array && grown.groups[0].lines.flag instanceof Int32Array);
+  assert.deepEqual(grown.groups[0].arrows, [{ from: [0, 0, 0] }]);
+  assert.equal(grown.groups[0].range, undefined);
+  // Applied to what it made, lines removed at the end, and none replaced at the start.
+  const shrunk = applyDrawChanges(grown, { encoding: 'f32', groups: [stretch([], [2, 2])] });
+  assert.deepEqual([...shrunk.groups[0].lines.flag], [0, 7]);
+  const prefixed = applyDrawChanges(shrunk, { encoding: 'f32', groups: [stretch([5], [0, 0])] });
+  assert.deepEqual([...prefixed.groups[0].lines.flag], [5, 0, 7]);
+  assert.deepEqual([...prefixed.groups[0].lines.to.slice(3)], [...shrunk.groups[0].lines.to]);
+  // What cannot be applied makes the page ask for the whole drawing: nothing held, an object
+  // without a name, a range beyond the group held or of a group not held.
   assert.equal(applyDrawChanges(null, { encoding: 'f32', groups: [] }), null);
   assert.equal(applyDrawChanges(held, { encoding: 'f32', groups: [moved(null, 1)] }), null);
+  assert.equal(applyDrawChanges(shrunk, { encoding: 'f32', groups: [stretch([1], [1, 2])] }), null);
+  assert.equal(applyDrawChanges(held, { encoding: 'f32', groups: [{ ...stretch([1], [0, 0]), object: 'W7' }] }), null);
 });
 
 test('a long flight is shown part by part, the playhead kept where it was; parts of two scenes never mix', async () => {
