@@ -46,7 +46,6 @@ void RecordingRenderer::DrawArrow(const _Point3<float>* start, const _Point3<flo
     call->flag = flag;
 }
 
-
 RecordingRenderer& defaultRecorder() { return recorder; }
 
 }  // namespace host
