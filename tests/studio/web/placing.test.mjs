@@ -108,8 +108,10 @@ test('pilot: fly the view, a waypoint here shows in the camera what the view sho
   await run.page.click('.pilot-bar [data-act=pilot]');
   assert.equal(await run.page.evaluate(() => window.studio.pilot.on), true, 'the Pilot button');
   const start = await camera();
+  // Held until the view has gone some way: a busy machine draws few frames in a fixed time.
   await run.page.keyboard.down('w');
-  await new Promise((r) => setTimeout(r, 400));
+  await run.page.waitForFunction((p) => window.studio.view3d.camera.position.distanceTo({ x: p[0], y: p[1], z: p[2] }) > 0.6,
+    { timeout: 10_000 }, start.p);
   await run.page.keyboard.up('w');
   const flown = await camera();
   const moved = flown.p.map((v, i) => v - start.p[i]);
@@ -146,7 +148,7 @@ test('pilot: fly the view, a waypoint here shows in the camera what the view sho
   close(through.p, b, 1e-6, 'the view looks through B');
   assert.equal(await run.page.$eval('.pilot-bar [data-act=here]', (e) => e.textContent), 'Move B here');
   await run.page.keyboard.down('e');
-  await new Promise((r) => setTimeout(r, 300));
+  await run.page.waitForFunction((z) => window.studio.view3d.camera.position.z > z, { timeout: 10_000 }, b[2] + 0.4);
   await run.page.keyboard.up('e');
   const raised = await camera();
   assert.ok(raised.p[2] > b[2] + 0.3, 'E raised the view');
