@@ -16,6 +16,7 @@
 #include "module/InProcessModule.h"
 #include "scene/SceneFile.h"
 #include "studio/server/StudioServer.h"
+#include "tests/studio/StudioHarness.h"
 #include "tests/support/TextFiles.h"
 
 namespace fs = std::filesystem;
@@ -25,22 +26,12 @@ namespace {
 
 using testing_support::writeText;
 
-/// A host with the scene of `file` and a game camera, and a studio over it.
-struct Studio {
+/// The example's scene in a studio.
+struct Studio : studio_test::StudioHarness {
     explicit Studio(const fs::path& file) {
         host::loadSceneFile(host, file.string());
-        host.createCamera("", true);
-        server = std::make_unique<studio::StudioServer>(
-            host, studio::StudioOptions{file.string(), "", "127.0.0.1", 0, false});
+        serve(optionsFor(file));
     }
-    std::pair<int, Json> call(const std::string& method, const std::string& target, const std::string& body = {}) {
-        const auto [status, text] = server->call(method, target, body);
-        return {status, Json::parse(text, nullptr, false)};
-    }
-    std::string text(const std::string& target) { return server->call("GET", target).second; }
-
-    host::Host host{&SetIRTS, &GetObjectFactories};
-    std::unique_ptr<studio::StudioServer> server;
 };
 
 /// A JSON float as the scene format writes it: a number or one of the words for non-finite ones.

@@ -23,6 +23,7 @@
 #include "scene/StarterScene.h"
 #include "studio/server/StudioJson.h"
 #include "studio/server/StudioServer.h"
+#include "tests/studio/StudioHarness.h"
 #include "tests/support/TextFiles.h"
 
 namespace fs = std::filesystem;
@@ -52,28 +53,19 @@ std::string run(const std::string& command) {
                                          << ":\n  " << a.substr(from, 160) << "\n  " << b.substr(from, 160);
 }
 
-/// A host with the scene of `file` and a game camera, and a studio over it.
-struct Studio {
-    /// `starter`: the file does not exist yet, and the studio starts it from the starter scene.
+/// A scene file in a studio; `starter`: the file does not exist yet, and the studio starts it
+/// from the starter scene.
+struct Studio : studio_test::StudioHarness {
     explicit Studio(const fs::path& file, bool starter = false) : path(file) {
         if (starter)
             host::loadStarterScene(host, file.string());
         else
             host::loadSceneFile(host, file.string());
-        host.createCamera("", true);
-        server = std::make_unique<studio::StudioServer>(
-            host, studio::StudioOptions{file.string(), "", "127.0.0.1", 0, false});
+        serve(optionsFor(file));
     }
-    std::pair<int, Json> call(const std::string& method, const std::string& target, const std::string& body = {}) {
-        const auto [status, text] = server->call(method, target, body);
-        return {status, Json::parse(text, nullptr, false)};
-    }
-    std::string text(const std::string& target) { return server->call("GET", target).second; }
     std::vector<std::uint8_t> image() { return host::sceneToScoImage(host); }
 
     fs::path path;
-    host::Host host{&SetIRTS, &GetObjectFactories};
-    std::unique_ptr<studio::StudioServer> server;
 };
 
 class StudioEditTest : public testing::Test {

@@ -14,6 +14,7 @@
 #include "module/InProcessModule.h"
 #include "scene/SceneFile.h"
 #include "studio/server/StudioServer.h"
+#include "tests/studio/StudioHarness.h"
 #include "tests/support/TextFiles.h"
 #include "tests/support/LevelMeshes.h"
 
@@ -25,22 +26,14 @@ using Json = nlohmann::json;
 using testing_support::readText;
 using testing_support::writeText;
 
-/// A host with the scene of `file`, a game camera, and a studio over it that knows `level`.
-struct Studio {
+/// A scene file in a studio that knows `level`'s triangles.
+struct Studio : studio_test::StudioHarness {
     Studio(const fs::path& file, std::shared_ptr<const host::LevelGeometry> level) {
         host::loadSceneFile(host, file.string());
-        host.createCamera("", true);
-        studio::StudioOptions options{file.string(), "", "127.0.0.1", 0, false};
+        studio::StudioOptions options = optionsFor(file);
         options.levelGeometry = std::move(level);
-        server = std::make_unique<studio::StudioServer>(host, options);
+        serve(options);
     }
-    std::pair<int, Json> call(const std::string& method, const std::string& target) {
-        const auto [status, text] = server->call(method, target, {});
-        return {status, Json::parse(text, nullptr, false)};
-    }
-
-    host::Host host{&SetIRTS, &GetObjectFactories};
-    std::unique_ptr<studio::StudioServer> server;
 };
 
 class StudioLevelTest : public testing::Test {

@@ -17,6 +17,7 @@
 #include "scene/SceneFile.h"
 #include "scene/ScoFile.h"
 #include "studio/server/StudioServer.h"
+#include "tests/studio/StudioHarness.h"
 #include "tests/support/TextFiles.h"
 
 namespace {
@@ -24,28 +25,21 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-/// The example's scene in a studio, with the example's level when `withLevel`, as `camsys studio` has it.
-struct Studio {
+/// A scene file in a studio, with the level the file names when `withLevel`.
+struct Studio : studio_test::StudioHarness {
     Studio(const fs::path& file, bool withLevel) {
         host::loadSceneFile(host, file.string(), &level);
-        host.createCamera("", true);
-        studio::StudioOptions options{file.string(), "", "127.0.0.1", 0, false};
+        studio::StudioOptions options = optionsFor(file);
         if (withLevel)
             options.levelGeometry = std::make_shared<const host::LevelGeometry>(
                 host::loadLevelFile((file.parent_path() / level->file).string(),
                                     {level->scale, {level->position[0], level->position[1], level->position[2]}}));
         else
             level.reset();
-        server = std::make_unique<studio::StudioServer>(host, options, level);
-    }
-    std::pair<int, Json> call(const std::string& method, const std::string& target, const std::string& body = {}) {
-        const auto [status, text] = server->call(method, target, body);
-        return {status, Json::parse(text, nullptr, false)};
+        serve(options, level);
     }
 
-    host::Host host{&SetIRTS, &GetObjectFactories};
     host::OptionalLevel level;
-    std::unique_ptr<studio::StudioServer> server;
 };
 
 std::string run(const std::string& command) {

@@ -16,6 +16,7 @@
 #include "scene/SceneFile.h"
 #include "studio/server/Journal.h"
 #include "studio/server/StudioServer.h"
+#include "tests/studio/StudioHarness.h"
 #include "tests/support/TextFiles.h"
 
 namespace fs = std::filesystem;
@@ -35,22 +36,14 @@ std::string fnv1a64(const std::string& bytes) {
     return text;
 }
 
-/// A host with the scene of `file` and a game camera, and a studio over it keeping a journal.
-struct Studio {
+/// A scene file in a studio that keeps its recovery journal, unless `journal` is false.
+struct Studio : studio_test::StudioHarness {
     explicit Studio(const fs::path& file, bool journal = true) {
         host::loadSceneFile(host, file.string());
-        host.createCamera("", true);
-        server = std::make_unique<studio::StudioServer>(
-            host, studio::StudioOptions{file.string(), "", "127.0.0.1", 0, false, journal});
+        studio::StudioOptions options = optionsFor(file);
+        options.journal = journal;
+        serve(options);
     }
-    std::pair<int, Json> call(const std::string& method, const std::string& target, const std::string& body = {}) {
-        const auto [status, text] = server->call(method, target, body);
-        return {status, Json::parse(text, nullptr, false)};
-    }
-    std::string text(const std::string& target) { return server->call("GET", target).second; }
-
-    host::Host host{&SetIRTS, &GetObjectFactories};
-    std::unique_ptr<studio::StudioServer> server;
 };
 
 Json* objectNamed(Json& objects, const std::string& name) {

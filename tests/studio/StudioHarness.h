@@ -1,0 +1,49 @@
+#pragma once
+/// The studio's server over a host of its own, called without a socket: what the studio tests
+/// ask of it.
+
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <utility>
+
+#include "host/Host.h"
+#include "module/InProcessModule.h"
+#include "studio/server/StudioServer.h"
+
+namespace studio_test {
+
+/// A host with a scene and a game camera, and a studio over it. The constructor of a test's own
+/// kind loads the scene into `host`, then calls `serve`.
+class StudioHarness {
+public:
+    StudioHarness(const StudioHarness&) = delete;
+    StudioHarness& operator=(const StudioHarness&) = delete;
+
+    /// The answer's status and its body as JSON (discarded when it is none).
+    std::pair<int, nlohmann::json> call(const std::string& method, const std::string& target,
+                                        const std::string& body = {}) {
+        const auto [status, text] = server->call(method, target, body);
+        return {status, nlohmann::json::parse(text, nullptr, false)};
+    }
+    /// The body of GET `target`.
+    std::string text(const std::string& target) { return server->call("GET", target).second; }
+
+    host::Host host{&SetIRTS, &GetObjectFactories};
+    std::unique_ptr<studio::StudioServer> server;
+
+protected:
+    StudioHarness() = default;
+    /// The options a studio started on `file` has by default.
+    static studio::StudioOptions optionsFor(const std::filesystem::path& file) {
+        return {file.string(), "", "127.0.0.1", 0, false};
+    }
+    /// Gives the host its game camera and starts the studio over it.
+    void serve(studio::StudioOptions options, host::OptionalLevel level = {}) {
+        host.createCamera("", true);
+        server = std::make_unique<studio::StudioServer>(host, std::move(options), std::move(level));
+    }
+};
+
+}  // namespace studio_test
