@@ -13,11 +13,11 @@
 #include <array>
 #include <cmath>
 #include <memory>
-#include <numbers>
 #include <string>
 #include <vector>
 
 #include "base/Heap.h"
+#include "bench/WavyPath.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
 #include "path/CubicSpline.h"
@@ -115,16 +115,7 @@ void fitGsl(benchmark::State& state, bool kept) {
 void refit(benchmark::State& state, bool keptHeap) {
     if (keptHeap) host::keepFreedHeap();
     static host::Host host{&SetIRTS, &GetObjectFactories};
-    static const Handle path = [] {
-        const Handle made = host.create("SCOCameraSystemPath", "path");
-        for (int k = 0; k < kRefitWayPoints; ++k) {
-            _CCoordSystem<float> frame;
-            frame.RotateZ(-std::numbers::pi / 2);  // the view along +x
-            frame.Origin = {static_cast<float>(39.0 * k), static_cast<float>(18.0 * std::sin(0.45 * k)), 12.0f};
-            host.setObjectPos(host.create("SCOCameraSystemWaypoint", "", made), frame);
-        }
-        return made;
-    }();
+    static const Handle path = makeWavyPath(host, kRefitWayPoints, "path", false, false);
     auto& object = *static_cast<SCOCameraSystemPath*>(host.object(path));
     object.RefreshCubicData();
     const long before = minorFaults();

@@ -5,12 +5,11 @@
 //   camsys_resolve_bench [--benchmark_filter=...] [--benchmark_repetitions=5]
 #include <benchmark/benchmark.h>
 
-#include <cmath>
 #include <map>
-#include <numbers>
 #include <string>
 
 #include "base/Heap.h"
+#include "bench/WavyPath.h"
 #include "host/Host.h"
 #include "iterator/SCOCameraSystemIterator.h"
 #include "module/InProcessModule.h"
@@ -25,7 +24,7 @@ constexpr ULong kFlightEnd = (kTickWayPoints - 1) * 1000;  // Time2Next 1000 eve
 constexpr ULong kFlightTicks = kFlightEnd / kTickStep;
 
 /// One host for the run (the module has one runtime pointer per process) and the paths made so
-/// far. Waypoint k stands at x = 39k on a gentle wave, so a fitted path has segments of about 40.
+/// far (see `makeWavyPath`).
 class Paths {
 public:
     static Paths& get() {
@@ -39,15 +38,7 @@ public:
     Handle path(int n, bool fitted) {
         const auto found = paths_.find(n);
         if (found != paths_.end()) return found->second;
-        const Handle path = host_.create("SCOCameraSystemPath", "path" + std::to_string(n));
-        for (int k = 0; k < n; ++k) {
-            const Handle w = host_.create("SCOCameraSystemWaypoint", "", path);
-            _CCoordSystem<float> frame;
-            frame.RotateZ(-std::numbers::pi / 2);
-            frame.Origin = {39.0f * static_cast<float>(k), 18.0f * static_cast<float>(std::sin(0.45 * k)), 12.0f};
-            host_.setObjectPos(w, frame);
-        }
-        if (fitted) object(path).RefreshCubicData();
+        const Handle path = makeWavyPath(host_, n, "path" + std::to_string(n), false, fitted);
         paths_.emplace(n, path);
         return path;
     }
