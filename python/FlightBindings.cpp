@@ -151,31 +151,32 @@ The arrays are read-only views of the recording (no copies); they keep the fligh
 level: a level file (.gltf/.glb, from the working folder) for the clearance and whether the
 target is in sight; None measures without one (both NaN).)");
 
-    py::class_<AnalysisData, std::shared_ptr<AnalysisData>>(module, "Analysis", R"(Measures of a flight per tick, as float64 arrays (n,), read-only views.
+    py::class_<AnalysisData, std::shared_ptr<AnalysisData>> analysis(module, "Analysis", R"(Measures of a flight per tick, as float64 arrays (n,), read-only views.
 
 NaN where a measure is not defined: the first ticks of a difference, across a cut, without a
-target or a level.)")
-        .def_property_readonly("speed", [](py::object s) { return measureColumn(s, offsetof(host::TickMeasures, speed)); },
-                               "Units per second.")
-        .def_property_readonly(
-            "acceleration", [](py::object s) { return measureColumn(s, offsetof(host::TickMeasures, acceleration)); },
-            "Units per second squared.")
-        .def_property_readonly("jerk", [](py::object s) { return measureColumn(s, offsetof(host::TickMeasures, jerk)); },
-                               "Units per second cubed.")
-        .def_property_readonly(
-            "angular_rate", [](py::object s) { return measureColumn(s, offsetof(host::TickMeasures, angularRate)); },
-            "Turn of the forward axis, degrees per second.")
-        .def_property_readonly(
-            "roll_rate", [](py::object s) { return measureColumn(s, offsetof(host::TickMeasures, rollRate)); },
-            "Turn about the forward axis, degrees per second (signed).")
-        .def_property_readonly("fov", [](py::object s) { return measureColumn(s, offsetof(host::TickMeasures, fov)); },
-                               "The field-of-view value.")
-        .def_property_readonly(
-            "target_distance", [](py::object s) { return measureColumn(s, offsetof(host::TickMeasures, targetDistance)); },
-            "Eye to the look-at target or moving destination.")
-        .def_property_readonly(
-            "clearance", [](py::object s) { return measureColumn(s, offsetof(host::TickMeasures, clearance)); },
-            "Eye to the nearest surface of the level.")
+target or a level.)");
+    // The measures of every tick, each a column of its own.
+    struct Measure {
+        const char* name;
+        std::size_t offset;
+        const char* doc;
+    };
+    for (const Measure& m : {
+             Measure{"speed", offsetof(host::TickMeasures, speed), "Units per second."},
+             Measure{"acceleration", offsetof(host::TickMeasures, acceleration), "Units per second squared."},
+             Measure{"jerk", offsetof(host::TickMeasures, jerk), "Units per second cubed."},
+             Measure{"angular_rate", offsetof(host::TickMeasures, angularRate),
+                     "Turn of the forward axis, degrees per second."},
+             Measure{"roll_rate", offsetof(host::TickMeasures, rollRate),
+                     "Turn about the forward axis, degrees per second (signed)."},
+             Measure{"fov", offsetof(host::TickMeasures, fov), "The field-of-view value."},
+             Measure{"target_distance", offsetof(host::TickMeasures, targetDistance),
+                     "Eye to the look-at target or moving destination."},
+             Measure{"clearance", offsetof(host::TickMeasures, clearance), "Eye to the nearest surface of the level."},
+         })
+        analysis.def_property_readonly(
+            m.name, [offset = m.offset](py::object s) { return measureColumn(s, offset); }, m.doc);
+    analysis
         .def_property_readonly(
             "target_visible",
             [](const AnalysisData& a) {
