@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <set>
 
 #include "module/InProcessModule.h"
@@ -98,18 +97,13 @@ std::size_t applyGroup(std::map<std::string, GroupLines>& held, const Json& grou
     return lines;
 }
 
-class StudioDrawTest : public testing::Test {
+class StudioDrawTest : public studio_test::ExampleCopyTest {
 protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("camsys-draw-" + std::to_string(std::random_device()()));
-        fs::create_directories(folder);
-        file = folder / "scene.json";
-        fs::copy_file(CAMSYS_EXAMPLES "/flythrough.json", file);
+        ExampleCopyTest::SetUp();
         studio = std::make_unique<Studio>(file);
     }
-    void TearDown() override { fs::remove_all(folder); }
 
-    fs::path folder, file;
     std::unique_ptr<Studio> studio;
 };
 

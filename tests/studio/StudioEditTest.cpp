@@ -10,7 +10,6 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <set>
 #include <sstream>
 
@@ -68,16 +67,12 @@ struct Studio : studio_test::StudioHarness {
     fs::path path;
 };
 
-class StudioEditTest : public testing::Test {
+class StudioEditTest : public studio_test::ExampleCopyTest {
 protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("camsys-edit-" + std::to_string(std::random_device()()));
-        fs::create_directories(folder);
-        file = folder / "scene.json";
-        fs::copy_file(CAMSYS_EXAMPLES "/flythrough.json", file);
+        ExampleCopyTest::SetUp();
         studio = std::make_unique<Studio>(file);
     }
-    void TearDown() override { fs::remove_all(folder); }
 
     static constexpr const char* kViews[] = {"the scene", "the drawing", "the flight", "frames"};
 
@@ -117,7 +112,6 @@ protected:
         fs::remove(exported);
     }
 
-    fs::path folder, file;
     std::unique_ptr<Studio> studio;
 };
 

@@ -2,9 +2,12 @@
 /// The studio's server over a host of its own, called without a socket: what the studio tests
 /// ask of it.
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -44,6 +47,21 @@ protected:
         host.createCamera("", true);
         server = std::make_unique<studio::StudioServer>(host, std::move(options), std::move(level));
     }
+};
+
+/// A test on a copy of the example's scene, `file` ("scene.json"), in a scratch `folder` of its
+/// own, removed afterwards.
+class ExampleCopyTest : public testing::Test {
+protected:
+    void SetUp() override {
+        folder = std::filesystem::temp_directory_path() / ("camsys-studio-" + std::to_string(std::random_device()()));
+        std::filesystem::create_directories(folder);
+        file = folder / "scene.json";
+        std::filesystem::copy_file(CAMSYS_EXAMPLES "/flythrough.json", file);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    std::filesystem::path folder, file;
 };
 
 }  // namespace studio_test

@@ -7,7 +7,6 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <sstream>
 
 #include "geometry/LevelGeometry.h"
@@ -36,18 +35,7 @@ struct Studio : studio_test::StudioHarness {
     }
 };
 
-class StudioLevelTest : public testing::Test {
-protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() / ("camsys-level-" + std::to_string(std::random_device()()));
-        fs::create_directories(folder);
-        file = folder / "scene.json";
-        fs::copy_file(CAMSYS_EXAMPLES "/flythrough.json", file);
-    }
-    void TearDown() override { fs::remove_all(folder); }
-
-    fs::path folder, file;
-};
+class StudioLevelTest : public studio_test::ExampleCopyTest {};
 
 }  // namespace
 

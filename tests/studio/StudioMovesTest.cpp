@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -51,18 +50,12 @@ std::string run(const std::string& command) {
     return out;
 }
 
-class StudioMovesTest : public testing::Test {
+class StudioMovesTest : public studio_test::ExampleCopyTest {
 protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("camsys-moves-" + std::to_string(std::random_device()()));
-        fs::create_directories(folder);
-        file = folder / "scene.json";
-        fs::copy_file(CAMSYS_EXAMPLES "/flythrough.json", file);
+        ExampleCopyTest::SetUp();
         fs::copy_file(CAMSYS_EXAMPLES "/town.glb", folder / "town.glb");
     }
-    void TearDown() override { fs::remove_all(folder); }
-
-    fs::path folder, file;
 };
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <sstream>
 #include <thread>
 
@@ -55,17 +54,13 @@ Json* objectNamed(Json& objects, const std::string& name) {
     return nullptr;
 }
 
-class StudioRecoveryTest : public testing::Test {
+class StudioRecoveryTest : public studio_test::ExampleCopyTest {
 protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("camsys-recovery-" + std::to_string(std::random_device()()));
-        fs::create_directories(folder);
-        file = folder / "scene.json";
+        ExampleCopyTest::SetUp();
         journal = folder / ".scene.json.camsys-recovery";
-        fs::copy_file(CAMSYS_EXAMPLES "/flythrough.json", file);
         original = readText(file);
     }
-    void TearDown() override { fs::remove_all(folder); }
 
     /// The edits below made to the file's JSON by hand, loaded afresh: the flight and the scene
     /// the studio must show.
@@ -84,7 +79,7 @@ protected:
         ASSERT_EQ(studio.call("PATCH", "/api/objects/W1", R"({"attributes": {"Time2Next": 900}})").first, 200);
     }
 
-    fs::path folder, file, journal;
+    fs::path journal;
     std::string original;
 };
 

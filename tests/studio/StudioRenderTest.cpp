@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <random>
 
 #include "flight/Flight.h"
 #include "module/InProcessModule.h"
@@ -17,6 +16,7 @@
 #include "studio/server/ApiErrors.h"
 #include "studio/server/Render.h"
 #include "studio/server/StudioServer.h"
+#include "tests/studio/StudioHarness.h"
 #include "tests/support/TextFiles.h"
 
 namespace fs = std::filesystem;
@@ -50,21 +50,16 @@ std::vector<std::string> listing(const fs::path& folder) {
 }
 
 /// A copy of the example in a folder of its own, and a studio over it with `render` to make.
-class StudioRenderTest : public testing::Test {
+class StudioRenderTest : public studio_test::ExampleCopyTest {
 protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() / ("camsys-render-" + std::to_string(std::random_device()()));
-        fs::create_directories(folder);
-        fs::copy_file(CAMSYS_EXAMPLES "/flythrough.json", folder / "scene.json");
-    }
     void TearDown() override {
         server.reset();
-        fs::remove_all(folder);
+        ExampleCopyTest::TearDown();
     }
     void open(const RenderSettings& settings, const std::string& output) {
-        host::loadSceneFile(host, (folder / "scene.json").string());
+        host::loadSceneFile(host, file.string());
         host.createCamera("", true);
-        studio::StudioOptions options{(folder / "scene.json").string(), "", "127.0.0.1", 0, false};
+        studio::StudioOptions options{file.string(), "", "127.0.0.1", 0, false};
         options.render = std::make_shared<studio::RenderTask>(settings, (folder / output).string());
         server = std::make_unique<studio::StudioServer>(host, options);
     }
@@ -77,7 +72,6 @@ protected:
         return call("POST", "/api/render/data" + query, bytes, type).first;
     }
 
-    fs::path folder;
     host::Host host{&SetIRTS, &GetObjectFactories};
     std::unique_ptr<studio::StudioServer> server;
 };
