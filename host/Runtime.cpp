@@ -377,12 +377,8 @@ bool Runtime::QueryObjectInterface(Handle object, ULong id, void** out) {
     // as the object answered last, without the object's calls and the cold lines they read. The
     // slot of a numbered object holds that answer and the object itself: no entry is read.
     Slot* s = slot(object);
-    if (s && out && s->answer.id == id && !descriptors_.anyRefuses()) [[likely]] {
-        *out = s->answer.part;
-        ++answeredForObjects_;
-        ++counters_.resolves;
+    if (s && answerAgain(s->answer, id, out)) [[likely]]
         return true;
-    }
     return askObject(object, s, id, out);
 }
 
@@ -398,12 +394,7 @@ bool Runtime::askObject(const Handle& object, Slot* s, ULong id, void** out) {
             if (out) *out = nullptr;
             return false;
         }
-        if (out && e->answer.id == id && !descriptors_.anyRefuses()) {
-            *out = e->answer.part;
-            ++answeredForObjects_;
-            ++counters_.resolves;
-            return true;
-        }
+        if (answerAgain(e->answer, id, out)) return true;
         target = e->object;
         answer = &e->answer;
     }

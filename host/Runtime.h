@@ -325,6 +325,14 @@ private:
     void checkNewEntry(const std::string& name, const Handle& parent) const;
     Handle addEntry(const _GUID& guid, const _GUID& secondGuid, std::string name, const Handle& parent, ObjectKind kind,
                     const ObjectMaker& make);
+    /// Hands out `answer`'s part again when it answers `id` and no descriptor refuses.
+    bool answerAgain(const Answer& answer, ULong id, void** out) {
+        if (!out || answer.id != id || descriptors_.anyRefuses()) return false;
+        *out = answer.part;
+        ++answeredForObjects_;
+        ++counters_.resolves;
+        return true;
+    }
     /// `QueryObjectInterface` when the runtime cannot answer for the object: the object is asked.
     [[gnu::noinline]] bool askObject(const Handle& object, Slot* s, ULong id, void** out);
     void deliver(ActivationKind kind, const Handle& target, const Handle& sender, ULong time);
