@@ -40,6 +40,14 @@ public:
         return held;
     }
 
+    /// Takes over a reference already handed out for `p`: nothing is asked, and the destructor
+    /// releases it.
+    static CInterfacePtr Adopt(I* p) {
+        CInterfacePtr held;
+        held.ptr_ = p;
+        return held;
+    }
+
     /// Releases the held interface, then asks the other holder's interface for I.
     template <class J>
     CInterfacePtr& operator=(const CInterfacePtr<J>& other) {

@@ -36,22 +36,7 @@ int CGUID::Serialize(IClassStorage* storage) {
     return storage->Write(&Guid, sizeof Guid) >= 0 ? 1 : 0;
 }
 
-bool CGUID::IsNull() const {
-    // Two word loads rather than memcmp: every interface query asks this first, and a sanitizer
-    // build intercepts each memcmp call.
-    std::uint64_t words[2];
-    static_assert(sizeof words == sizeof Guid);
-    std::memcpy(words, &Guid, sizeof words);
-    return (words[0] | words[1]) == 0;
-}
-
-bool Handle::GetInterface(ULong id, void** out) const {
-    if (IsNull()) {
-        if (out) *out = nullptr;
-        return false;
-    }
-    return pIRTS->QueryObjectInterface(*this, id, out);
-}
+bool Handle::GetInterface(ULong id, void** out) const { return queryHandle(*this, id, out); }
 
 Handle Handle::GetParent() const { return pIRTS->GetParent(*this); }
 

@@ -237,7 +237,7 @@ ISCO_CSWayPoint* SCOCameraSystemIterator::GetWayPointNo(int n, bool& last) {
     ChildPos pos = container->GetFirstChild();
     if (wanted > 0) {
         while (count < wanted && pos != 0) {
-            CInterfacePtr<ISCO_CSWayPoint> waypoint(container->GetNextChild(&pos));
+            const WayPointRef waypoint = resolveInterface<ISCO_CSWayPoint>(container->GetNextChild(&pos));
             if (!waypoint) continue;  // another object or a null handle
             if (waypoint->IsOn()) {
                 candidate = waypoint.get();  // the path keeps it alive; no reference of our own
@@ -252,7 +252,7 @@ ISCO_CSWayPoint* SCOCameraSystemIterator::GetWayPointNo(int n, bool& last) {
     // the last one; other objects and null handles in between do not count.
     last = true;
     while (pos != 0) {
-        CInterfacePtr<ISCO_CSWayPoint> next(container->GetNextChild(&pos));
+        const WayPointRef next = resolveInterface<ISCO_CSWayPoint>(container->GetNextChild(&pos));
         if (!next) continue;
         last = !next->IsOn();
         break;
@@ -269,7 +269,7 @@ void SCOCameraSystemIterator::ActivateObjectsBefore(ULong n) {
     while (pos != 0) {
         const Handle child = container->GetNextChild(&pos);
         {
-            CInterfacePtr<ISCO_CSWayPoint> waypoint(child);
+            const WayPointRef waypoint = resolveInterface<ISCO_CSWayPoint>(child);
             if (waypoint) {
                 if (waypoint->IsOn()) ++count;
                 if (count > n) break;

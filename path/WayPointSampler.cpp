@@ -119,14 +119,6 @@ BoxBounds sweepSegment(BoxBounds box, const COrientation (&c)[4], float base, fl
 
 }  // namespace
 
-WayPointPtr nextWayPoint(ISCO_SCOContainer& children, ChildPos& pos) {
-    while (pos != 0) {
-        WayPointPtr wayPoint(children.GetNextChild(&pos));
-        if (wayPoint && wayPoint->IsOn()) return wayPoint;
-    }
-    return {};
-}
-
 WayPointSampler::WayPointSampler(ISCO_SCOContainer& children) {
     ChildPos pos = children.GetFirstChild();
     while (WayPointPtr wayPoint = nextWayPoint(children, pos)) {

@@ -8,12 +8,19 @@
 
 #include "framework/CameraInterfaces.h"
 #include "framework/InterfacePtr.h"
+#include "framework/ModuleRuntime.h"
 
 using WayPointPtr = CInterfacePtr<ISCO_CSWayPoint>;
 
 /// Moves `pos` on to the next child that is a switched-on waypoint and returns it resolved; empty
 /// once the list is used up. Other children are skipped silently.
-WayPointPtr nextWayPoint(ISCO_SCOContainer& children, ChildPos& pos);
+inline WayPointPtr nextWayPoint(ISCO_SCOContainer& children, ChildPos& pos) {
+    while (pos != 0) {
+        WayPointPtr wayPoint = resolveInterface<ISCO_CSWayPoint>(children.GetNextChild(&pos));
+        if (wayPoint && wayPoint->IsOn()) return wayPoint;
+    }
+    return {};
+}
 
 /// The switched-on waypoints of one walk, resolved once for a run of samples along the distance
 /// scale. `position` picks the waypoint and the local distance exactly as
