@@ -202,8 +202,8 @@ void walk(benchmark::State& state, int n) {
 void refit(benchmark::State& state, int n) {
     Scenes& scenes = Scenes::get();
     const Handle path = scenes.path(n);
-    const host::RuntimeCounters& counters = scenes.host().runtime().counters();
-    const std::uint64_t resolvesBefore = counters.resolves;
+    const host::Runtime& runtime = scenes.host().runtime();
+    const std::uint64_t resolvesBefore = runtime.counters().resolves;
     const auto begin = Clock::now();
     for (auto _ : state) {
         // As a waypoint or an iterator asks for it: resolve the path, refit, release.
@@ -214,7 +214,7 @@ void refit(benchmark::State& state, int n) {
     row.refitSeconds = perIteration(state, begin);
     // One of these per iteration resolves the path itself.
     row.resolvesPerRefit =
-        static_cast<double>(counters.resolves - resolvesBefore) / static_cast<double>(state.iterations());
+        static_cast<double>(runtime.counters().resolves - resolvesBefore) / static_cast<double>(state.iterations());
     state.counters["resolves/refit"] = row.resolvesPerRefit;
     state.counters["ns/resolve(upper)"] = row.refitSeconds * 1e9 / row.resolvesPerRefit;
 }
@@ -224,13 +224,13 @@ void refit(benchmark::State& state, int n) {
 void tick(benchmark::State& state) {
     Scenes& scenes = Scenes::get();
     SCOCameraSystemIterator& iterator = scenes.tickIterator();
-    const host::RuntimeCounters& counters = scenes.host().runtime().counters();
+    const host::Runtime& runtime = scenes.host().runtime();
     // Time2Next 1000 everywhere, no pauses: the flight ends at (n - 1) * 1000.
     const ULong flightEnd = (kTickWayPoints - 1) * 1000;
     iterator.ActualWayPointIndex = 0;
     iterator.ActualWayPointTime = 0;
     ULong time = 0;
-    const std::uint64_t resolvesBefore = counters.resolves;
+    const std::uint64_t resolvesBefore = runtime.counters().resolves;
     for (auto _ : state) {
         iterator.Run(time);
         time += kTickStep;
@@ -241,7 +241,7 @@ void tick(benchmark::State& state) {
         }
     }
     state.counters["resolves/tick"] =
-        static_cast<double>(counters.resolves - resolvesBefore) / static_cast<double>(state.iterations());
+        static_cast<double>(runtime.counters().resolves - resolvesBefore) / static_cast<double>(state.iterations());
 }
 
 /// A whole flight of examples/flythrough.json through the host: activation (with its refit),

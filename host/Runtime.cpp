@@ -19,16 +19,23 @@ ChildPos Descriptor::GetFirstChild() { return children_.empty() ? 0 : 1; }
 
 Handle Descriptor::GetNextChild(ChildPos* pos) {
     if (!pos) return Handle();
+    // Positions are 1-based; 0 (the end) wraps to the largest index and fails the bound too.
+    const std::size_t index = static_cast<ChildPos>(*pos - 1);
     const std::size_t count = children_.size();
-    if (*pos == 0 || *pos > count) {
+    if (index >= count) {
         *pos = 0;
         return Handle();
     }
-    const ChildPos at = *pos;
-    *pos = at < count ? at + 1 : 0;
+    *pos = index + 1 < count ? *pos + 1 : 0;
+    if (count >= kPrefetchFrom) [[unlikely]]
+        return childOfLongList(index);
+    return children_[index];
+}
+
+Handle Descriptor::childOfLongList(std::size_t index) const {
     // A long list's children no longer fit the caches: ask for the ones a dozen steps on.
-    if (count >= kPrefetchFrom && runtime_) runtime_->prefetch(children_.data(), count, at - 1);
-    return children_[at - 1];
+    if (runtime_) runtime_->prefetch(children_.data(), children_.size(), index);
+    return children_[index];
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -114,23 +121,28 @@ Handle Runtime::handleOf(const Key& key) {
     return Handle(guid);
 }
 
+namespace {
+// {n-0000-0000-484F-535400000001}: Data2 and Data3 zero, Data4 "HOST" 0 0 0 1. A constant, not a
+// function's static: every resolve asks this first.
+constexpr std::uint64_t kOwnHigh =
+    std::bit_cast<std::uint64_t>(std::array<std::uint8_t, 8>{'H', 'O', 'S', 'T', 0, 0, 0, 1});
+}  // namespace
+
 inline std::uint32_t Runtime::ownNumber(const Key& key) {
-    // {n-0000-0000-484F-535400000001}: Data2 and Data3 zero, Data4 "HOST" 0 0 0 1. A constant,
-    // not a function's static: every resolve asks this first.
-    constexpr std::uint64_t kOwnHigh =
-        std::bit_cast<std::uint64_t>(std::array<std::uint8_t, 8>{'H', 'O', 'S', 'T', 0, 0, 0, 1});
     return key.high == kOwnHigh && (key.low >> 32) == 0 ? static_cast<std::uint32_t>(key.low) : 0;
 }
 
 inline const Runtime::Slot* Runtime::slot(const CGUID& guid) const {
-    const std::uint32_t number = ownNumber(keyOf(guid));
-    if (number == 0 || number >= byNumber_.size()) return nullptr;
-    const Slot* s = &byNumber_[number];
+    // Slot 0 is never filled and numbers of 2^32 or more lie past the end (numbers are 32-bit):
+    // one bound and the slot's object answer for both.
+    const Key key = keyOf(guid);
+    if (key.high != kOwnHigh || key.low >= byNumber_.size()) return nullptr;
+    const Slot* s = &byNumber_[key.low];
     return s->object ? s : nullptr;
 }
 
 inline const Runtime::Entry* Runtime::entry(const CGUID& guid) const {
-    if (const Slot* s = slot(guid)) return s->entry;
+    if (slot(guid)) return entryByNumber_[keyOf(guid).low];
     const auto it = entries_.find(keyOf(guid));
     return it == entries_.end() ? nullptr : &it->second;
 }
@@ -140,10 +152,10 @@ void Runtime::prefetch(const Handle* children, std::size_t count, std::size_t at
     // lines are still there when the walk comes to them.
     constexpr std::size_t kAhead = 12;
     if (at + kAhead >= count) return;
-    if (const Slot* s = slot(children[at + kAhead]); s && s->answer.part) {
+    if (const Slot* s = slot(children[at + kAhead]); s && s->answers.part[0]) {
         // The part's table pointer and the object's fields behind it: what a call on it reads.
-        __builtin_prefetch(s->answer.part);
-        __builtin_prefetch(static_cast<const char*>(s->answer.part) + 64);
+        __builtin_prefetch(s->answers.part[0]);
+        __builtin_prefetch(static_cast<const char*>(s->answers.part[0]) + 64);
     }
 }
 
@@ -197,8 +209,12 @@ Handle Runtime::addEntry(const _GUID& guid, const _GUID& secondGuid, std::string
     // Map nodes never move, so the slot stays valid. GUIDs from a file may carry any number:
     // only numbers near the count of objects get a slot, which bounds the table.
     if (const std::uint32_t number = ownNumber(key); number != 0 && number <= 2 * order_.size() + 4096) {
-        if (number >= byNumber_.size()) byNumber_.resize(number + 1);
-        byNumber_[number] = {made, &e, {}};
+        if (number >= byNumber_.size()) {
+            byNumber_.resize(number + 1);
+            entryByNumber_.resize(number + 1);
+        }
+        byNumber_[number] = {made, {}};
+        entryByNumber_[number] = &e;
     }
     e.object = made;
     e.descriptor = std::move(descriptor);
@@ -221,9 +237,9 @@ bool Runtime::replace(const Handle& handle, const CGUID& secondGuid, const Objec
     retiredReferences_ += e.object->RefCount;
     delete e.object;
     e.object = made;
-    e.answer = {};
+    e.answers = {};
     if (const std::uint32_t number = ownNumber(found->first); number != 0 && number < byNumber_.size())
-        if (byNumber_[number].entry == &e) byNumber_[number] = {made, &e, {}};
+        if (entryByNumber_[number] == &e) byNumber_[number] = {made, {}};
     return true;
 }
 
@@ -237,6 +253,7 @@ void Runtime::destroyAll() {
     }
     entries_.clear();
     byNumber_.clear();
+    entryByNumber_.clear();
     names_.clear();
     order_.clear();
     byLookupRef_.clear();
@@ -275,8 +292,10 @@ void Runtime::remove(const std::vector<Handle>& objects) {
         delete e.object;
         if (!e.name.empty()) names_.erase(e.name);
         byLookupRef_[e.lookupRef - 1] = nullptr;
-        if (const std::uint32_t number = ownNumber(key); number != 0 && number < byNumber_.size())
+        if (const std::uint32_t number = ownNumber(key); number != 0 && number < byNumber_.size()) {
             byNumber_[number] = {};
+            entryByNumber_[number] = nullptr;
+        }
         if (camera_ == *it) camera_ = Handle();
         entries_.erase(found);
     }
@@ -374,34 +393,35 @@ bool Runtime::QueryObjectInterface(Handle object, ULong id, void** out) {
     ++counters_.queries;
     // An object hands out the same part for an identifier all its life, unless its descriptor
     // refuses (then it hands out nothing): while no descriptor refuses, the runtime answers again
-    // as the object answered last, without the object's calls and the cold lines they read. The
-    // slot of a numbered object holds that answer and the object itself: no entry is read.
+    // as the object answered the last times it was asked for that identifier, without the
+    // object's calls and the cold lines they read. The slot of a numbered object holds those
+    // answers and the object itself: no entry is read.
     Slot* s = slot(object);
-    if (s && answerAgain(s->answer, id, out)) [[likely]]
+    if (s && answerAgain(s->answers, id, out)) [[likely]]
         return true;
     return askObject(object, s, id, out);
 }
 
 bool Runtime::askObject(const Handle& object, Slot* s, ULong id, void** out) {
     RtsObject* target;
-    Answer* answer;
+    Answers* answers;
     if (s) {
         target = s->object;
-        answer = &s->answer;
+        answers = &s->answers;
     } else {
         Entry* e = entry(object);
         if (!e) {
             if (out) *out = nullptr;
             return false;
         }
-        if (answerAgain(e->answer, id, out)) return true;
+        if (answerAgain(e->answers, id, out)) return true;
         target = e->object;
-        answer = &e->answer;
+        answers = &e->answers;
     }
     const bool found = static_cast<ISCO_RtsObject*>(target)->QueryInterface(id, out);
     if (found && out) {
         ++counters_.resolves;
-        if (*out) *answer = {id, *out};
+        if (*out) answers->learn(id, *out);
     }
     return found;
 }

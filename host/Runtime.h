@@ -66,6 +66,9 @@ private:
     std::vector<Handle> children_;
     /// Below this many children the objects stay in the processor's own caches between walks.
     static constexpr std::size_t kPrefetchFrom = std::size_t{1} << 15;
+    /// `GetNextChild`'s answer from a list of kPrefetchFrom children or more, with the prefetch;
+    /// apart, so that the step through a short list saves and restores no registers.
+    [[gnu::noinline]] Handle childOfLongList(std::size_t index) const;
     const Runtime* runtime_;
     std::size_t* refusing_;
     bool refuses_ = false;
@@ -270,7 +273,11 @@ public:
 
     const std::vector<MessageRecord>& messages() const { return messages_; }
     const Editor& editor() const { return editor_; }
-    const RuntimeCounters& counters() const { return counters_; }
+    RuntimeCounters counters() const {
+        RuntimeCounters all = counters_;
+        all.resolves += answeredForObjects_;
+        return all;
+    }
     /// Asks the processor to fetch, ahead of a walk at `children[at]`, the part that a child a
     /// dozen steps on last handed out.
     void prefetch(const Handle* children, std::size_t count, std::size_t at) const;
@@ -279,26 +286,44 @@ public:
     std::uint64_t referencesHandedOut() const;
 
 private:
-    /// The part an object handed out for one interface identifier the last time it was asked.
-    struct Answer {
-        ULong id = kNoAnswer;
-        void* part = nullptr;
-    };
     static constexpr ULong kNoAnswer = ~ULong{0};
+    /// The parts an object handed out for the last two interface identifiers it was asked for,
+    /// the latest first. Two, because editors and flights ask the same objects for two
+    /// interfaces in turn (a waypoint for drawing and as a waypoint; a path as a container and
+    /// as a path): with one, every turn would reach the object again.
+    struct Answers {
+        ULong id[2] = {kNoAnswer, kNoAnswer};
+        void* part[2] = {nullptr, nullptr};
+        /// The part remembered for `id`, or null.
+        void* find(ULong want) const {
+            if (id[0] == want) return part[0];
+            if (id[1] == want) return part[1];
+            return nullptr;
+        }
+        void learn(ULong newId, void* newPart) {
+            if (id[0] != newId) {
+                id[1] = id[0];
+                part[1] = part[0];
+                id[0] = newId;
+            }
+            part[0] = newPart;
+        }
+    };
     struct Entry {
         RtsObject* object = nullptr;
-        Answer answer;
+        Answers answers;
         std::unique_ptr<Descriptor, DescriptorPool::Release> descriptor{nullptr, {nullptr}};
         std::string name;
         ULong lookupRef = 0;
         ObjectKind kind = ObjectKind::Other;
     };
-    /// What a resolve needs first, apart from the entry's colder fields (see `byNumber_`).
+    /// What a resolve needs, apart from the entry's colder fields (see `byNumber_`): half a
+    /// cache line.
     struct Slot {
         RtsObject* object = nullptr;
-        Entry* entry = nullptr;
-        Answer answer;
+        Answers answers;
     };
+    static_assert(sizeof(void*) != 8 || sizeof(Slot) == 32);
     /// The 16 GUID bytes as two words: the map key.
     struct Key {
         std::uint64_t low, high;
@@ -325,12 +350,13 @@ private:
     void checkNewEntry(const std::string& name, const Handle& parent) const;
     Handle addEntry(const _GUID& guid, const _GUID& secondGuid, std::string name, const Handle& parent, ObjectKind kind,
                     const ObjectMaker& make);
-    /// Hands out `answer`'s part again when it answers `id` and no descriptor refuses.
-    bool answerAgain(const Answer& answer, ULong id, void** out) {
-        if (!out || answer.id != id || descriptors_.anyRefuses()) return false;
-        *out = answer.part;
-        ++answeredForObjects_;
-        ++counters_.resolves;
+    /// Hands out the part remembered for `id` again, when there is one and no descriptor refuses.
+    bool answerAgain(const Answers& answers, ULong id, void** out) {
+        if (!out || descriptors_.anyRefuses()) return false;
+        void* part = answers.find(id);
+        if (!part) return false;
+        *out = part;
+        ++answeredForObjects_;  // a resolve too (see `counters`)
         return true;
     }
     /// `QueryObjectInterface` when the runtime cannot answer for the object: the object is asked.
@@ -345,6 +371,8 @@ private:
     /// into a scattered map, and a resolve finds the object in the slot without reading the
     /// entry. A null slot, or a number beyond the end, means: ask `entries_`.
     std::vector<Slot> byNumber_;
+    /// The entries of `byNumber_`'s slots, by the same number (apart: a resolve never reads them).
+    std::vector<Entry*> entryByNumber_;
     // The two indexes below point into `entries_` (its nodes never move) instead of holding
     // names and handles again: at a million objects every byte per object is a megabyte.
     /// Entry keys by name; each name viewed is the entry's own.
@@ -362,7 +390,7 @@ private:
     std::uint64_t sequence_ = 0;  ///< numbers messages and delivered activations in one order
     Editor editor_;
     TypeRegistry typeRegistry_;
-    RuntimeCounters counters_;
+    RuntimeCounters counters_;  ///< its resolves leave out `answeredForObjects_`
     /// References that replaced instances had handed out (see `referencesHandedOut`).
     std::uint64_t retiredReferences_ = 0;
     /// References the runtime handed out from an object's remembered answer (see

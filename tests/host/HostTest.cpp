@@ -286,6 +286,19 @@ TEST_F(HostTest, RuntimeAnswersAgainAsTheObjectAnsweredWhileNoDescriptorRefuses)
     EXPECT_EQ(resolve(kIdRtsObject), primary);
     EXPECT_EQ(resolve(kIdCSWayPoint), wayPointPart);
     EXPECT_EQ(resolve(kIdCSPath), nullptr);
+    // The last two identifiers are remembered: asked for both in turn, the object is not asked
+    // again; a third pushes out the one asked for longest ago.
+    const ULong turns = object->RefCount;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(resolve(kIdRtsObject), primary);
+        EXPECT_EQ(resolve(kIdCSWayPoint), wayPointPart);
+    }
+    EXPECT_EQ(object->RefCount, turns);
+    EXPECT_EQ(resolve(kIdBoundingBox), ownAnswer(kIdBoundingBox));
+    EXPECT_EQ(resolve(kIdCSWayPoint), wayPointPart);
+    const ULong afterThird = object->RefCount;
+    EXPECT_EQ(resolve(kIdRtsObject), primary);
+    EXPECT_EQ(object->RefCount, afterThird + 1) << "the primary part was pushed out";
     EXPECT_TRUE(runtime.QueryObjectInterface(w, kIdBoundingBox, nullptr));
 
     const Handle other = host.createPlain("other");
