@@ -258,7 +258,6 @@ bool RtsObject::CopyAttributesTo(const Handle& target) {
 // ISCO_SCOContainer: the first three go to the object's own ISCO_Unknown operations, slots 3 to
 // 17 to the descriptor (the object pointer inserted where the host expects it).
 
-RtsObject* RtsObjectContainer::Owner() { return static_cast<RtsObject*>(this); }
 
 bool RtsObjectContainer::QueryInterface(ULong id, void** out) {
     return static_cast<ISCO_RtsObject*>(Owner())->QueryInterface(id, out);
@@ -284,7 +283,6 @@ ULong RtsObjectContainer::ContainerOp11(ULong value, Handle object) {
     return Owner()->Descriptor->DescriptorOp9(Owner(), value, object);
 }
 ULong RtsObjectContainer::ContainerOp12(ULong value) { return Owner()->Descriptor->DescriptorOp10(value); }
-Handle RtsObjectContainer::GetNextChild(ChildPos* pos) { return Owner()->Descriptor->GetNextChild(pos); }
 ULong RtsObjectContainer::ContainerOp14(ULong value) { return Owner()->Descriptor->DescriptorOp12(value); }
 ULong RtsObjectContainer::ContainerOp15(ULong a, ULong b) { return Owner()->Descriptor->DescriptorOp13(a, b); }
 ULong RtsObjectContainer::ContainerOp16() { return Owner()->Descriptor->DescriptorOp0(); }

@@ -29,7 +29,8 @@ public:
     ULong ContainerOp10() override;
     ULong ContainerOp11(ULong value, Handle object) override;
     ULong ContainerOp12(ULong value) override;
-    Handle GetNextChild(ChildPos* pos) override;
+    /// Final and inline (below): the module's own walks over its children call it for every child.
+    Handle GetNextChild(ChildPos* pos) final;
     ULong ContainerOp14(ULong value) override;
     ULong ContainerOp15(ULong a, ULong b) override;
     ULong ContainerOp16() override;
@@ -143,6 +144,9 @@ protected:
     bool DescribeAttribute(const Attribute* table, ULong count, const char* className, ULong index, Attribute* attr,
                            char* classNameOut, bool includeParents);
 };
+
+inline RtsObject* RtsObjectContainer::Owner() { return static_cast<RtsObject*>(this); }
+inline Handle RtsObjectContainer::GetNextChild(ChildPos* pos) { return Owner()->Descriptor->GetNextChild(pos); }
 
 template <>
 inline constexpr ULong kInterfaceId<RtsObject> = kIdRtsObject;

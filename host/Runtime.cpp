@@ -20,14 +20,17 @@ ChildPos Descriptor::GetFirstChild() { return children_.empty() ? 0 : 1; }
 Handle Descriptor::GetNextChild(ChildPos* pos) {
     if (!pos) return Handle();
     // Positions are 1-based; 0 (the end) wraps to the largest index and fails the bound too.
+    // Bounds in bytes: the count of handles (24 or 20 bytes) would cost a division every step.
+    // 64 bits also in a 32-bit build, where a stray position times 20 could wrap into the list.
     const std::size_t index = static_cast<ChildPos>(*pos - 1);
-    const std::size_t count = children_.size();
-    if (index >= count) {
+    const std::uint64_t bytes = sizeof(Handle) * std::uint64_t{children_.size()};
+    const std::uint64_t at = sizeof(Handle) * std::uint64_t{index};
+    if (at >= bytes) {
         *pos = 0;
         return Handle();
     }
-    *pos = index + 1 < count ? *pos + 1 : 0;
-    if (count >= kPrefetchFrom) [[unlikely]]
+    *pos = at + sizeof(Handle) < bytes ? *pos + 1 : 0;
+    if (bytes >= sizeof(Handle) * kPrefetchFrom) [[unlikely]]
         return childOfLongList(index);
     return children_[index];
 }

@@ -34,7 +34,7 @@ void report(const char* location, const char* text) { pCameraSystemIRTS->Message
 
 /// One walk over the switched-on waypoints, in container order; each is released after `step`.
 template <class Step>
-void forEachWayPoint(ISCO_SCOContainer& children, Step&& step) {
+void forEachWayPoint(RtsObjectContainer& children, Step&& step) {
     ChildPos pos = children.GetFirstChild();
     while (WayPointPtr wayPoint = nextWayPoint(children, pos)) step(*wayPoint.get());
 }

@@ -88,7 +88,7 @@ private:
     /// no switched-on waypoint).
     float measurePart(ChildPos& pos, float* firstSum, bool* found);
     /// The path's own child list (the host's, through the container part).
-    ISCO_SCOContainer& children() { return *static_cast<ISCO_SCOContainer*>(this); }
+    RtsObjectContainer& children() { return *this; }
 
     friend struct PathTestAccess;
 };

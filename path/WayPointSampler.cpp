@@ -119,7 +119,7 @@ BoxBounds sweepSegment(BoxBounds box, const COrientation (&c)[4], float base, fl
 
 }  // namespace
 
-WayPointSampler::WayPointSampler(ISCO_SCOContainer& children) {
+WayPointSampler::WayPointSampler(RtsObjectContainer& children) {
     ChildPos pos = children.GetFirstChild();
     while (WayPointPtr wayPoint = nextWayPoint(children, pos)) {
         distanceSums_.push_back(wayPoint->GetDistanceSum());

@@ -9,12 +9,13 @@
 #include "framework/CameraInterfaces.h"
 #include "framework/InterfacePtr.h"
 #include "framework/ModuleRuntime.h"
+#include "framework/RtsObject.h"
 
 using WayPointPtr = CInterfacePtr<ISCO_CSWayPoint>;
 
 /// Moves `pos` on to the next child that is a switched-on waypoint and returns it resolved; empty
 /// once the list is used up. Other children are skipped silently.
-inline WayPointPtr nextWayPoint(ISCO_SCOContainer& children, ChildPos& pos) {
+inline WayPointPtr nextWayPoint(RtsObjectContainer& children, ChildPos& pos) {
     while (pos != 0) {
         WayPointPtr wayPoint = resolveInterface<ISCO_CSWayPoint>(children.GetNextChild(&pos));
         if (wayPoint && wayPoint->IsOn()) return wayPoint;
@@ -37,7 +38,7 @@ class WayPointSampler {
     using Segment = COrientation[4];
 
 public:
-    explicit WayPointSampler(ISCO_SCOContainer& children);
+    explicit WayPointSampler(RtsObjectContainer& children);
 
     /// DistanceSum of the last switched-on waypoint; 0 without waypoints (as GetSumDistance).
     float total() const { return distanceSums_.empty() ? 0.0f : distanceSums_.back(); }

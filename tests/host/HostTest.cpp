@@ -60,9 +60,12 @@ TEST_F(HostTest, ChildWalkAndQueries) {
     for (const Handle& child : {a, b, c}) EXPECT_TRUE(container->GetNextChild(&pos) == child);
     EXPECT_EQ(pos, 0u) << "the last child ends the walk";
     EXPECT_TRUE(container->GetNextChild(&pos).IsNull());
-    ChildPos beyond = 17;
-    EXPECT_TRUE(container->GetNextChild(&beyond).IsNull());
-    EXPECT_EQ(beyond, 0u);
+    // Positions past the end, also ones whose byte offset (handles of 20 or 24 bytes) wraps in
+    // 32 bits to inside the list.
+    for (ChildPos beyond : {17u, 0x0CCCCCCEu, 0x15555557u, 0xFFFFFFFFu}) {
+        EXPECT_TRUE(container->GetNextChild(&beyond).IsNull());
+        EXPECT_EQ(beyond, 0u);
+    }
     container.Release();
     {
         CInterfacePtr<ISCO_SCOContainer> childPart(b), lonelyPart(lonely);
