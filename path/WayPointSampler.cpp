@@ -120,12 +120,25 @@ BoxBounds sweepSegment(BoxBounds box, const COrientation (&c)[4], float base, fl
 }  // namespace
 
 WayPointSampler::WayPointSampler(RtsObjectContainer& children) {
+    // An own waypoint's DistanceSum is its constant record's distance channel, which lies in a
+    // cache line of its own that the walk does not read: on a long path each would be a wait
+    // on memory. It is asked for when the waypoint is resolved and read kSumsBehind waypoints
+    // later. Other implementations are asked through the interface at once.
+    constexpr std::size_t kSumsBehind = 8;
+    const auto sumOf = [](const Segment& c) -> const float& { return c[3].Distance; };
     ChildPos pos = children.GetFirstChild();
     while (WayPointPtr wayPoint = nextWayPoint(children, pos)) {
-        distanceSums_.push_back(wayPoint->GetDistanceSum());
-        coefficients_.push_back(ownCoefficients(wayPoint.get()));
+        const Segment* own = ownCoefficients(wayPoint.get());
+        if (own) __builtin_prefetch(&sumOf(*own));
+        distanceSums_.push_back(own ? 0.0f : wayPoint->GetDistanceSum());
+        coefficients_.push_back(own);
         wayPoints_.push_back(std::move(wayPoint));
+        if (const std::size_t k = coefficients_.size(); k > kSumsBehind)
+            if (const Segment* c = coefficients_[k - 1 - kSumsBehind]) distanceSums_[k - 1 - kSumsBehind] = sumOf(*c);
     }
+    const std::size_t count = coefficients_.size();
+    for (std::size_t k = count > kSumsBehind ? count - kSumsBehind : 0; k < count; ++k)
+        if (const Segment* c = coefficients_[k]) distanceSums_[k] = sumOf(*c);
 }
 
 _Point3<float> WayPointSampler::position(float distance) {

@@ -308,6 +308,17 @@ TEST_F(PathTest, FastBoxEqualsLiteralBoxAndSamplingEnds) {
     box();
     EXPECT_TRUE(path().MaxBound.x == 6.0f && sameBox());
 
+    // Own waypoints, whose distance sums the box reads some waypoints after resolving them, and
+    // another implementation, asked at once, mixed along a path longer than that lag.
+    newPath("mixed");
+    for (int i = 0; i < 30; ++i) {
+        const _Point3<float> at{10.0f * static_cast<float>(i), static_cast<float>(i % 4), static_cast<float>(i % 3)};
+        if (i % 7 == 3) addThrowing(at);
+        else addWayPoint(at);
+    }
+    path().RefreshCubicData();
+    EXPECT_TRUE(path().MaxBound.x > 290.0f && sameBox());
+
     // Totals the sampling cannot reach: NaN and infinity sample nothing (the box stays inverted)
     // nor draw. Past 2^22, where d + 0.25 == d, every float is a sample: on x = u - 0.1 the last
     // one below 2^23 + 2^20 is 2^23 + 2^20 - 1.
