@@ -258,7 +258,6 @@ bool RtsObject::CopyAttributesTo(const Handle& target) {
 // ISCO_SCOContainer: the first three go to the object's own ISCO_Unknown operations, slots 3 to
 // 17 to the descriptor (the object pointer inserted where the host expects it).
 
-
 bool RtsObjectContainer::QueryInterface(ULong id, void** out) {
     return static_cast<ISCO_RtsObject*>(Owner())->QueryInterface(id, out);
 }
