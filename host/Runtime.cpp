@@ -393,7 +393,7 @@ ULong Runtime::LookupObject(const CGUID& object) {
 }
 
 bool Runtime::QueryObjectInterface(Handle object, ULong id, void** out) {
-    ++counters_.queries;
+    // Counted where it is answered: by the runtime (`answeredForObjects_`) or in `askObject`.
     // An object hands out the same part for an identifier all its life, unless its descriptor
     // refuses (then it hands out nothing): while no descriptor refuses, the runtime answers again
     // as the object answered the last times it was asked for that identifier, without the
@@ -413,14 +413,16 @@ bool Runtime::askObject(const Handle& object, Slot* s, ULong id, void** out) {
         answers = &s->answers;
     } else {
         Entry* e = entry(object);
+        if (e && answerAgain(e->answers, id, out)) return true;  // counted there
         if (!e) {
+            ++counters_.queries;
             if (out) *out = nullptr;
             return false;
         }
-        if (answerAgain(e->answers, id, out)) return true;
         target = e->object;
         answers = &e->answers;
     }
+    ++counters_.queries;
     const bool found = static_cast<ISCO_RtsObject*>(target)->QueryInterface(id, out);
     if (found && out) {
         ++counters_.resolves;

@@ -275,6 +275,7 @@ public:
     const Editor& editor() const { return editor_; }
     RuntimeCounters counters() const {
         RuntimeCounters all = counters_;
+        all.queries += answeredForObjects_;
         all.resolves += answeredForObjects_;
         return all;
     }
@@ -390,7 +391,7 @@ private:
     std::uint64_t sequence_ = 0;  ///< numbers messages and delivered activations in one order
     Editor editor_;
     TypeRegistry typeRegistry_;
-    RuntimeCounters counters_;  ///< its resolves leave out `answeredForObjects_`
+    RuntimeCounters counters_;  ///< its queries and resolves leave out `answeredForObjects_`
     /// References that replaced instances had handed out (see `referencesHandedOut`).
     std::uint64_t retiredReferences_ = 0;
     /// References the runtime handed out from an object's remembered answer (see

@@ -198,12 +198,16 @@ TEST_F(HostTest, ObjectsAfterAFileGuidAtTheTopOfTheCounterGetGuidsOfTheirOwn) {
     EXPECT_TRUE(host.find("first").IsNull());
     EXPECT_EQ(host.find("b"), b);
     EXPECT_EQ(host.nameOf(fromFile), "fromFile");
+    const host::RuntimeCounters asked = runtime.counters();
     for (int twice = 0; twice < 2; ++twice) {  // no slot for it: the entry answers
         void* part = nullptr;
         ASSERT_TRUE(runtime.QueryObjectInterface(fromFile, kIdRtsObject, &part));
         EXPECT_EQ(part, static_cast<ISCO_RtsObject*>(host.object(fromFile)));
         UnknownOf(static_cast<ISCO_RtsObject*>(part))->ReleaseInterface();
     }
+    // Each question counts once, whether the object answered it or the entry's remembered answer.
+    EXPECT_EQ(runtime.counters().queries - asked.queries, 2u);
+    EXPECT_EQ(runtime.counters().resolves - asked.resolves, 2u);
 }
 
 TEST_F(HostTest, ResolvesFollowRemovalReplacementAndMoves) {
@@ -283,9 +287,11 @@ TEST_F(HostTest, RuntimeAnswersAgainAsTheObjectAnsweredWhileNoDescriptorRefuses)
     void* const wayPointPart = ownAnswer(kIdCSWayPoint);
     void* const primary = ownAnswer(kIdRtsObject);
     const ULong count = object->RefCount;
+    const std::uint64_t queries = runtime.counters().queries;
     EXPECT_EQ(resolve(kIdCSWayPoint), wayPointPart);
     EXPECT_EQ(resolve(kIdCSWayPoint), wayPointPart);
     EXPECT_EQ(object->RefCount, count + 1) << "asked once, answered twice";
+    EXPECT_EQ(runtime.counters().queries, queries + 2);
     EXPECT_EQ(resolve(kIdRtsObject), primary);
     EXPECT_EQ(resolve(kIdCSWayPoint), wayPointPart);
     EXPECT_EQ(resolve(kIdCSPath), nullptr);
