@@ -5,11 +5,7 @@
 // that changed, and the page patches the drawing it holds. Pure functions without the DOM, so
 // that node's test runner can check them.
 
-import { decodeDrawGroup } from './wire.js';
-
-/** Values per line of each line column, and the typed array it is held in. */
-const LINE_COLUMNS = { from: [3, Float32Array], to: [3, Float32Array], width: [2, Float32Array],
-  colour: [4, Float32Array], flag: [1, Int32Array] };
+import { DRAW_LINE_COLUMNS, decodeDrawGroup } from './wire.js';
 
 /**
  * The lines of `held` (a group as the page holds it) with `replaced` lines from `first` on
@@ -19,7 +15,7 @@ const LINE_COLUMNS = { from: [3, Float32Array], to: [3, Float32Array], width: [2
 function spliceLines(held, sent, first, replaced) {
   if (![first, replaced].every((n) => Number.isInteger(n) && n >= 0)) return null;
   const lines = {};
-  for (const [name, [width, Type]] of Object.entries(LINE_COLUMNS)) {
+  for (const [name, [width, Type]] of Object.entries(DRAW_LINE_COLUMNS)) {
     const was = held.lines[name], piece = sent.lines[name];
     if (!was || was.length % width || (first + replaced) * width > was.length) return null;
     const column = new Type(was.length - replaced * width + piece.length);

@@ -52,19 +52,14 @@ export function littleEndianColumn(bytes, Type, what = 'a column') {
   return column;
 }
 
-const drawColumn = (text, Type) => littleEndianColumn(base64Bytes(text), Type, 'a drawing column');
+/** A drawing's line columns: values per line, and the typed array each is held in. */
+export const DRAW_LINE_COLUMNS = { from: [3, Float32Array], to: [3, Float32Array], width: [2, Float32Array],
+  colour: [4, Float32Array], flag: [1, Int32Array] };
 
 /** A group of a drawing change answer with its line columns (base64) as typed arrays. */
 export function decodeDrawGroup(group) {
-  const { lines } = group;
-  return {
-    ...group,
-    lines: {
-      from: drawColumn(lines.from, Float32Array),
-      to: drawColumn(lines.to, Float32Array),
-      width: drawColumn(lines.width, Float32Array),
-      colour: drawColumn(lines.colour, Float32Array),
-      flag: drawColumn(lines.flag, Int32Array),
-    },
-  };
+  const lines = {};
+  for (const [name, [, Type]] of Object.entries(DRAW_LINE_COLUMNS))
+    lines[name] = littleEndianColumn(base64Bytes(group.lines[name]), Type, 'a drawing column');
+  return { ...group, lines };
 }
