@@ -66,8 +66,9 @@ public:
 
 private:
     void takeSceneMessages();
-    /// The scene drawn now; `sent` as the drawing last sent.
+    /// The scene drawn now, into the buffer of `spareCalls_`.
     host::SceneDrawing drawScene();
+    /// Keeps `sent` as the drawing last sent; its predecessor's calls become the spare buffer.
     void keepDrawing(host::SceneDrawing sent);
     void findIterators();
     std::size_t beginChange();
