@@ -92,11 +92,8 @@ void checkSceneNodes(const tinygltf::Model& model, const nlohmann::json& scene) 
         }
     };
     collect(scene["objects"]);
-    std::function<void(const nlohmann::json&, const World&, const std::vector<int>&)> check = [&](const nlohmann::json&
-                                                                                                      object,
-                                                                                                  const World& parent,
-                                                                                                  const std::vector<
-                                                                                                      int>& siblings) {
+    using Check = std::function<void(const nlohmann::json&, const World&, const std::vector<int>&)>;
+    Check check = [&](const nlohmann::json& object, const World& parent, const std::vector<int>& siblings) {
         const std::string name = object["name"];
         const int index = nodeNamed(model, name);
         ASSERT_GE(index, 0) << name;
@@ -129,11 +126,12 @@ void checkSceneNodes(const tinygltf::Model& model, const nlohmann::json& scene) 
     for (const auto& object : scene["objects"]) check(object, {}, model.scenes.at(0).nodes);
 }
 
-/// `iterator`'s flight of `options` exported as .gltf and read back with tinygltf, with the flight.
+/// `iterator`'s flight of `options` exported as `extension` and read back with tinygltf, with the flight.
 std::pair<GltfFile, host::FlightRecording> exported(host::Host& host, const Handle& iterator,
-                                                    const host::FlightOptions& options) {
+                                                    const host::FlightOptions& options,
+                                                    const std::string& extension = ".gltf") {
     host::FlightRecording flight = host::recordFlight(host, iterator, options);
-    const std::string path = ::testing::TempDir() + "camsys-export-built.gltf";
+    const std::string path = ::testing::TempDir() + "camsys-export" + extension;
     host::writeGltfFile(host, iterator, options, flight, path);
     GltfFile file = readGltf(path);
     std::remove(path.c_str());
@@ -147,14 +145,9 @@ protected:
         host::loadSceneFile(host, kFlythrough);
         host.createCamera();
         iterator = host.find("Cam");
-        flight = host::recordFlight(host, iterator, options);
+        for (const char* extension : {".gltf", ".glb"})
+            std::tie(files.emplace_back(), flight) = exported(host, iterator, options, extension);
         ASSERT_GT(flight.ticks.size(), 100u);
-        for (const char* extension : {".gltf", ".glb"}) {
-            const std::string path = ::testing::TempDir() + "camsys-export" + extension;
-            host::writeGltfFile(host, iterator, options, flight, path);
-            files.push_back(readGltf(path));
-            std::remove(path.c_str());
-        }
     }
 
     /// Seconds of tick `i` since the first tick, as a float key time.
@@ -306,17 +299,8 @@ TEST_F(GltfExport, NodesAreTheSceneFileInGltfAxes) {
         ASSERT_EQ(model.cameras.size(), 1u);
         EXPECT_EQ(model.cameras[0].type, "perspective");
         EXPECT_NEAR(model.cameras[0].perspective.yfov, 2 * std::atan(std::tan(kPi / 6) / flight.ticks[0].fov), 1e-12);
+        // The pointer channel's form (and no far plane) is pinned byte for byte by check-outputs.sh.
         EXPECT_EQ(model.extensionsUsed, std::vector<std::string>{"KHR_animation_pointer"});
-        int pointers = 0;
-        for (const auto& channel : file.json["animations"][0]["channels"]) {
-            if (channel["target"]["path"] != "pointer") continue;
-            ++pointers;
-            EXPECT_FALSE(channel["target"].contains("node")) << "KHR_animation_pointer targets have no node";
-            EXPECT_EQ(channel["target"]["extensions"]["KHR_animation_pointer"]["pointer"],
-                      "/cameras/0/perspective/yfov");
-        }
-        EXPECT_EQ(pointers, 1);
-        EXPECT_FALSE(file.json["cameras"][0]["perspective"].contains("zfar")) << "no far plane";
     }
 }
 
