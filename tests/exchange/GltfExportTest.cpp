@@ -150,6 +150,11 @@ protected:
         ASSERT_GT(flight.ticks.size(), 100u);
     }
 
+    /// The eye of tick `i` in glTF's axes.
+    Vec eyeAt(std::size_t i) const {
+        const auto& o = flight.ticks[i].eye.Origin;
+        return gltfAxes(o.x, o.y, o.z);
+    }
     /// Seconds of tick `i` since the first tick, as a float key time.
     float seconds(std::size_t i) const { return float((flight.ticks[i].time - flight.ticks[0].time) / 1000.0); }
 
@@ -206,7 +211,7 @@ TEST_F(GltfExport, CameraAnimationSampledAtEveryTickIsTheFlownEye) {
             const host::FlightTick& tick = flight.ticks[i];
             const double t = seconds(i);
             const std::string at = "tick " + std::to_string(tick.time);
-            const Vec eye = gltfAxes(tick.eye.Origin.x, tick.eye.Origin.y, tick.eye.Origin.z);
+            const Vec eye = eyeAt(i);
             ASSERT_TRUE(near(toVec(sample(position, t, false)), eye, 1e-5, at));
             // The node's axes: x = right, y = up, -z = forward (columns 0, 2, 1 of the eye).
             const std::vector<double> q = sample(rotation, t, true);
@@ -222,8 +227,7 @@ TEST_F(GltfExport, CameraAnimationSampledAtEveryTickIsTheFlownEye) {
             // Between two ticks the camera moves in a straight line from one eye to the next,
             // except into the cut's tick: there it holds the eye before and jumps at the tick.
             if (i + 1 < flight.ticks.size()) {
-                const host::FlightTick& next = flight.ticks[i + 1];
-                const Vec after = gltfAxes(next.eye.Origin.x, next.eye.Origin.y, next.eye.Origin.z);
+                const Vec after = eyeAt(i + 1);
                 const Vec middle =
                     i + 1 == cut ? eye : Vec{(eye[0] + after[0]) / 2, (eye[1] + after[1]) / 2, (eye[2] + after[2]) / 2};
                 ASSERT_TRUE(near(toVec(sample(position, (t + seconds(i + 1)) / 2, false)), middle, 1e-5,
@@ -236,10 +240,6 @@ TEST_F(GltfExport, CameraAnimationSampledAtEveryTickIsTheFlownEye) {
 
 TEST_F(GltfExport, CutJumpsAtItsTickAndBreaksThePath) {
     const std::size_t cut = cutTick();
-    const auto eyeOf = [&](std::size_t i) {
-        const auto& o = flight.ticks[i].eye.Origin;
-        return gltfAxes(o.x, o.y, o.z);
-    };
     for (const GltfFile& file : files) {
         const auto position = keysOf(file, "translation");
         // One key per tick, and one more at the cut: the eye before it, held until the float
@@ -256,9 +256,9 @@ TEST_F(GltfExport, CutJumpsAtItsTickAndBreaksThePath) {
         const auto key = [&](std::size_t j) {
             return Vec{position.values[3 * j], position.values[3 * j + 1], position.values[3 * j + 2]};
         };
-        EXPECT_TRUE(near(key(k), eyeOf(cut), 1e-6, "the cut's key"));
-        EXPECT_TRUE(near(key(k - 1), eyeOf(cut - 1), 1e-6, "the held key"));
-        EXPECT_TRUE(near(key(k - 2), eyeOf(cut - 1), 1e-6, "the key before the cut"));
+        EXPECT_TRUE(near(key(k), eyeAt(cut), 1e-6, "the cut's key"));
+        EXPECT_TRUE(near(key(k - 1), eyeAt(cut - 1), 1e-6, "the held key"));
+        EXPECT_TRUE(near(key(k - 2), eyeAt(cut - 1), 1e-6, "the key before the cut"));
         EXPECT_GT(std::abs(key(k)[0] - key(k - 1)[0]) + std::abs(key(k)[2] - key(k - 1)[2]), 1.0) << "a jump";
 
         // The path: two LINE_STRIPs, up to the cut and from it, through every eye.
@@ -274,7 +274,7 @@ TEST_F(GltfExport, CutJumpsAtItsTickAndBreaksThePath) {
         EXPECT_EQ(file.model.accessors.at(pieces[0].attributes.at("POSITION")).count, cut);
         ASSERT_EQ(vertices.size(), 3 * flight.ticks.size());
         for (std::size_t i = 0; i < flight.ticks.size(); ++i)
-            ASSERT_TRUE(near({vertices[3 * i], vertices[3 * i + 1], vertices[3 * i + 2]}, eyeOf(i), 1e-6,
+            ASSERT_TRUE(near({vertices[3 * i], vertices[3 * i + 1], vertices[3 * i + 2]}, eyeAt(i), 1e-6,
                              "path vertex " + std::to_string(i)));
         const int pathNode = nodeNamed(file.model, "Cam flown path");
         ASSERT_GE(pathNode, 0);

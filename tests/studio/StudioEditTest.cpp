@@ -4,14 +4,12 @@
 // flies without overwriting what changed on disk.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "exchange/FlightCsv.h"
 #include "flight/Flight.h"
@@ -32,15 +30,6 @@ namespace {
 
 using testing_support::readText;
 using testing_support::writeText;
-
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    char buffer[65536];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    if (pipe) pclose(pipe);
-    return out;
-}
 
 /// Equal texts, or where they part (long answers would flood the log).
 ::testing::AssertionResult sameText(const std::string& a, const std::string& b) {
@@ -352,7 +341,7 @@ TEST_F(StudioEditTest, SaveWritesWhatCamsysFliesAndNeverOverwritesChangesOnDisk)
     {
         Studio again(file);
         EXPECT_TRUE(sameText(again.text("/api/flight"), flown));
-        EXPECT_TRUE(sameText(run("'" CAMSYS_EXE "' fly --iterator Cam '" + file.string() + "'"),
+        EXPECT_TRUE(sameText(studio_test::commandOutput("'" CAMSYS_EXE "' fly --iterator Cam '" + file.string() + "'"),
                              host::flightToCsv(host::recordFlight(again.host, again.host.find("Cam"), {}))));
     }
 

@@ -16,7 +16,6 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
-#include <sstream>
 #include <thread>
 
 #include "module/InProcessModule.h"
@@ -24,6 +23,8 @@
 #include "scene/ScoFile.h"
 #include "studio/server/StudioJson.h"
 #include "studio/server/StudioServer.h"
+#include "tests/studio/StudioHarness.h"
+#include "tests/support/CamsysRun.h"
 
 namespace {
 
@@ -33,12 +34,7 @@ const std::string kFlythrough = CAMSYS_EXAMPLES "/flythrough.json";
 
 /// What `camsys <command> <example> <arguments>` prints.
 std::string camsys(const std::string& command, const std::string& arguments) {
-    std::string out;
-    FILE* pipe = popen(("'" CAMSYS_EXE "' " + command + " '" + kFlythrough + "' " + arguments + " 2>/dev/null").c_str(), "r");
-    char buffer[65536];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    if (pipe) pclose(pipe);
-    return out;
+    return studio_test::commandOutput("'" CAMSYS_EXE "' " + command + " '" + kFlythrough + "' " + arguments);
 }
 
 /// A JSON number or the strings "NaN", "Infinity", "-Infinity" as the float they stand for.
@@ -163,14 +159,9 @@ TEST_F(StudioServerTest, FlightAndFramesEqualCamsysFly) {
         SCOPED_TRACE(arguments);
         const bool chase = arguments.find("Chase") != std::string::npos;
         const std::string query = chase ? "?iterator=Chase&start=1000&step=33" : "?iterator=Cam";
-        std::istringstream csv(camsys("fly", arguments));
         std::vector<std::vector<std::string>> rows;
-        for (std::string line; std::getline(csv, line);) {
-            std::vector<std::string> cells;
-            std::stringstream cellStream(line);
-            for (std::string cell; std::getline(cellStream, cell, ',');) cells.push_back(cell);
-            rows.push_back(cells);
-        }
+        for (const std::string& line : testing_support::split(camsys("fly", arguments)))
+            rows.push_back(testing_support::split(line, ','));
         ASSERT_GT(rows.size(), 100u);
         const auto [status, flight] = get("/api/flight" + query);
         const auto [status32, flight32] = get("/api/flight" + query + "&encoding=f32");
