@@ -92,11 +92,8 @@ void checkSceneNodes(const tinygltf::Model& model, const nlohmann::json& scene) 
         }
     };
     collect(scene["objects"]);
-    std::function<void(const nlohmann::json&, const World&, const std::vector<int>&)> check = [&](const nlohmann::json&
-                                                                                                      object,
-                                                                                                  const World& parent,
-                                                                                                  const std::vector<
-                                                                                                      int>& siblings) {
+    using Check = std::function<void(const nlohmann::json&, const World&, const std::vector<int>&)>;
+    Check check = [&](const nlohmann::json& object, const World& parent, const std::vector<int>& siblings) {
         const std::string name = object["name"];
         const int index = nodeNamed(model, name);
         ASSERT_GE(index, 0) << name;
@@ -129,11 +126,12 @@ void checkSceneNodes(const tinygltf::Model& model, const nlohmann::json& scene) 
     for (const auto& object : scene["objects"]) check(object, {}, model.scenes.at(0).nodes);
 }
 
-/// `iterator`'s flight of `options` exported as .gltf and read back with tinygltf, with the flight.
+/// `iterator`'s flight of `options` exported as `extension` and read back with tinygltf, with the flight.
 std::pair<GltfFile, host::FlightRecording> exported(host::Host& host, const Handle& iterator,
-                                                    const host::FlightOptions& options) {
+                                                    const host::FlightOptions& options,
+                                                    const std::string& extension = ".gltf") {
     host::FlightRecording flight = host::recordFlight(host, iterator, options);
-    const std::string path = ::testing::TempDir() + "camsys-export-built.gltf";
+    const std::string path = ::testing::TempDir() + "camsys-export" + extension;
     host::writeGltfFile(host, iterator, options, flight, path);
     GltfFile file = readGltf(path);
     std::remove(path.c_str());
@@ -147,16 +145,16 @@ protected:
         host::loadSceneFile(host, kFlythrough);
         host.createCamera();
         iterator = host.find("Cam");
-        flight = host::recordFlight(host, iterator, options);
+        for (const char* extension : {".gltf", ".glb"})
+            std::tie(files.emplace_back(), flight) = exported(host, iterator, options, extension);
         ASSERT_GT(flight.ticks.size(), 100u);
-        for (const char* extension : {".gltf", ".glb"}) {
-            const std::string path = ::testing::TempDir() + "camsys-export" + extension;
-            host::writeGltfFile(host, iterator, options, flight, path);
-            files.push_back(readGltf(path));
-            std::remove(path.c_str());
-        }
     }
 
+    /// The eye of tick `i` in glTF's axes.
+    Vec eyeAt(std::size_t i) const {
+        const auto& o = flight.ticks[i].eye.Origin;
+        return gltfAxes(o.x, o.y, o.z);
+    }
     /// Seconds of tick `i` since the first tick, as a float key time.
     float seconds(std::size_t i) const { return float((flight.ticks[i].time - flight.ticks[0].time) / 1000.0); }
 
@@ -213,7 +211,7 @@ TEST_F(GltfExport, CameraAnimationSampledAtEveryTickIsTheFlownEye) {
             const host::FlightTick& tick = flight.ticks[i];
             const double t = seconds(i);
             const std::string at = "tick " + std::to_string(tick.time);
-            const Vec eye = gltfAxes(tick.eye.Origin.x, tick.eye.Origin.y, tick.eye.Origin.z);
+            const Vec eye = eyeAt(i);
             ASSERT_TRUE(near(toVec(sample(position, t, false)), eye, 1e-5, at));
             // The node's axes: x = right, y = up, -z = forward (columns 0, 2, 1 of the eye).
             const std::vector<double> q = sample(rotation, t, true);
@@ -229,8 +227,7 @@ TEST_F(GltfExport, CameraAnimationSampledAtEveryTickIsTheFlownEye) {
             // Between two ticks the camera moves in a straight line from one eye to the next,
             // except into the cut's tick: there it holds the eye before and jumps at the tick.
             if (i + 1 < flight.ticks.size()) {
-                const host::FlightTick& next = flight.ticks[i + 1];
-                const Vec after = gltfAxes(next.eye.Origin.x, next.eye.Origin.y, next.eye.Origin.z);
+                const Vec after = eyeAt(i + 1);
                 const Vec middle =
                     i + 1 == cut ? eye : Vec{(eye[0] + after[0]) / 2, (eye[1] + after[1]) / 2, (eye[2] + after[2]) / 2};
                 ASSERT_TRUE(near(toVec(sample(position, (t + seconds(i + 1)) / 2, false)), middle, 1e-5,
@@ -243,10 +240,6 @@ TEST_F(GltfExport, CameraAnimationSampledAtEveryTickIsTheFlownEye) {
 
 TEST_F(GltfExport, CutJumpsAtItsTickAndBreaksThePath) {
     const std::size_t cut = cutTick();
-    const auto eyeOf = [&](std::size_t i) {
-        const auto& o = flight.ticks[i].eye.Origin;
-        return gltfAxes(o.x, o.y, o.z);
-    };
     for (const GltfFile& file : files) {
         const auto position = keysOf(file, "translation");
         // One key per tick, and one more at the cut: the eye before it, held until the float
@@ -263,9 +256,9 @@ TEST_F(GltfExport, CutJumpsAtItsTickAndBreaksThePath) {
         const auto key = [&](std::size_t j) {
             return Vec{position.values[3 * j], position.values[3 * j + 1], position.values[3 * j + 2]};
         };
-        EXPECT_TRUE(near(key(k), eyeOf(cut), 1e-6, "the cut's key"));
-        EXPECT_TRUE(near(key(k - 1), eyeOf(cut - 1), 1e-6, "the held key"));
-        EXPECT_TRUE(near(key(k - 2), eyeOf(cut - 1), 1e-6, "the key before the cut"));
+        EXPECT_TRUE(near(key(k), eyeAt(cut), 1e-6, "the cut's key"));
+        EXPECT_TRUE(near(key(k - 1), eyeAt(cut - 1), 1e-6, "the held key"));
+        EXPECT_TRUE(near(key(k - 2), eyeAt(cut - 1), 1e-6, "the key before the cut"));
         EXPECT_GT(std::abs(key(k)[0] - key(k - 1)[0]) + std::abs(key(k)[2] - key(k - 1)[2]), 1.0) << "a jump";
 
         // The path: two LINE_STRIPs, up to the cut and from it, through every eye.
@@ -281,7 +274,7 @@ TEST_F(GltfExport, CutJumpsAtItsTickAndBreaksThePath) {
         EXPECT_EQ(file.model.accessors.at(pieces[0].attributes.at("POSITION")).count, cut);
         ASSERT_EQ(vertices.size(), 3 * flight.ticks.size());
         for (std::size_t i = 0; i < flight.ticks.size(); ++i)
-            ASSERT_TRUE(near({vertices[3 * i], vertices[3 * i + 1], vertices[3 * i + 2]}, eyeOf(i), 1e-6,
+            ASSERT_TRUE(near({vertices[3 * i], vertices[3 * i + 1], vertices[3 * i + 2]}, eyeAt(i), 1e-6,
                              "path vertex " + std::to_string(i)));
         const int pathNode = nodeNamed(file.model, "Cam flown path");
         ASSERT_GE(pathNode, 0);
@@ -306,17 +299,8 @@ TEST_F(GltfExport, NodesAreTheSceneFileInGltfAxes) {
         ASSERT_EQ(model.cameras.size(), 1u);
         EXPECT_EQ(model.cameras[0].type, "perspective");
         EXPECT_NEAR(model.cameras[0].perspective.yfov, 2 * std::atan(std::tan(kPi / 6) / flight.ticks[0].fov), 1e-12);
+        // The pointer channel's form (and no far plane) is pinned byte for byte by check-outputs.sh.
         EXPECT_EQ(model.extensionsUsed, std::vector<std::string>{"KHR_animation_pointer"});
-        int pointers = 0;
-        for (const auto& channel : file.json["animations"][0]["channels"]) {
-            if (channel["target"]["path"] != "pointer") continue;
-            ++pointers;
-            EXPECT_FALSE(channel["target"].contains("node")) << "KHR_animation_pointer targets have no node";
-            EXPECT_EQ(channel["target"]["extensions"]["KHR_animation_pointer"]["pointer"],
-                      "/cameras/0/perspective/yfov");
-        }
-        EXPECT_EQ(pointers, 1);
-        EXPECT_FALSE(file.json["cameras"][0]["perspective"].contains("zfar")) << "no far plane";
     }
 }
 

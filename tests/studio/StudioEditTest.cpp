@@ -4,14 +4,12 @@
 // flies without overwriting what changed on disk.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "exchange/FlightCsv.h"
 #include "flight/Flight.h"
@@ -32,15 +30,6 @@ namespace {
 
 using testing_support::readText;
 using testing_support::writeText;
-
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    char buffer[65536];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    if (pipe) pclose(pipe);
-    return out;
-}
 
 /// Equal texts, or where they part (long answers would flood the log).
 ::testing::AssertionResult sameText(const std::string& a, const std::string& b) {
@@ -156,15 +145,12 @@ TEST_F(StudioEditTest, EveryChangeEqualsAFreshLoadOfTheEditedScene) {
         EXPECT_TRUE(answer["draw"].contains("groups") && answer["messages"].is_array());
         expectAsFreshlyLoaded(method + " " + target);
     }
-    // A moved waypoint moved the path: its distances are the refit's.
+    // The changes took: the patched waypoint stands where it was put.
     const Json scene = Json::parse(studio->text("/api/scene"));
     const auto w2 =
         std::find_if(scene["objects"].begin(), scene["objects"].end(), [](const Json& o) { return o["name"] == "W2"; });
     ASSERT_NE(w2, scene["objects"].end());
     EXPECT_EQ((*w2)["position"], Json::parse("[12, -30, 9.5]"));
-    // The created object has the name asked for, the waypoint sits where it was put.
-    const Json flight = Json::parse(studio->text("/api/flight"));
-    EXPECT_GT(flight["rows"].get<int>(), 100);
 }
 
 TEST_F(StudioEditTest, UndoGivesBackEveryRecordAndRedoReplays) {
@@ -355,7 +341,7 @@ TEST_F(StudioEditTest, SaveWritesWhatCamsysFliesAndNeverOverwritesChangesOnDisk)
     {
         Studio again(file);
         EXPECT_TRUE(sameText(again.text("/api/flight"), flown));
-        EXPECT_TRUE(sameText(run("'" CAMSYS_EXE "' fly --iterator Cam '" + file.string() + "'"),
+        EXPECT_TRUE(sameText(studio_test::commandOutput("'" CAMSYS_EXE "' fly --iterator Cam '" + file.string() + "'"),
                              host::flightToCsv(host::recordFlight(again.host, again.host.find("Cam"), {}))));
     }
 
@@ -436,34 +422,27 @@ TEST_F(StudioEditTest, ANewFileIsUnsavedUntilItsFirstSaveAndAnEmptySceneCanBeBui
 }
 
 TEST_F(StudioEditTest, TheSceneIsSavedWhileTheHistoryStandsAtTheSavedScene) {
-    auto unsaved = [&] { return studio->call("GET", "/api/status").second["unsaved"].get<bool>(); };
-    auto call = [&](const char* method, const char* target, const char* body = "") {
+    EXPECT_EQ(studio->call("GET", "/api/status").second["unsaved"], false);
+    // Each step and whether the scene is unsaved after it. Undoing to the file's scene or to the
+    // saved one makes it saved; a drag's steps undo as one; another change where the saved one
+    // was undone is another scene, though as many steps deep.
+    const std::tuple<const char*, const char*, const char*, bool> steps[] = {
+        {"PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 40}})", true},
+        {"POST", "/api/undo", "", false},
+        {"POST", "/api/redo", "", true},
+        {"POST", "/api/save", "{}", false},
+        {"POST", "/api/undo", "", true},
+        {"POST", "/api/redo", "", false},
+        {"PATCH", "/api/objects/W0", R"({"position": [1, 0, 10], "gesture": "g"})", true},
+        {"PATCH", "/api/objects/W0", R"({"position": [2, 0, 10], "gesture": "g"})", true},
+        {"POST", "/api/undo", "", false},
+        {"POST", "/api/undo", "", true},
+        {"PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 41}})", true}};
+    for (const auto& [method, target, body, unsaved] : steps) {
         const auto [status, answer] = studio->call(method, target, body);
         ASSERT_EQ(status, 200) << method << " " << target << ": " << answer.dump();
-    };
-    EXPECT_FALSE(unsaved());
-    call("PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 40}})");
-    EXPECT_TRUE(unsaved());
-    call("POST", "/api/undo");
-    EXPECT_FALSE(unsaved()) << "undone back to the file's scene";
-    call("POST", "/api/redo");
-    EXPECT_TRUE(unsaved());
-    call("POST", "/api/save", "{}");
-    EXPECT_FALSE(unsaved());
-    call("POST", "/api/undo");
-    EXPECT_TRUE(unsaved()) << "the saved scene is the one with the change";
-    call("POST", "/api/redo");
-    EXPECT_FALSE(unsaved());
-    // A drag's steps after saving: unsaved, and saved again once the drag is undone.
-    for (const char* body : {R"({"position": [1, 0, 10], "gesture": "g"})", R"({"position": [2, 0, 10], "gesture": "g"})"})
-        call("PATCH", "/api/objects/W0", body);
-    EXPECT_TRUE(unsaved());
-    call("POST", "/api/undo");
-    EXPECT_FALSE(unsaved());
-    // Another change where the saved one was undone is another scene, though as many steps deep.
-    call("POST", "/api/undo");
-    call("PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 41}})");
-    EXPECT_TRUE(unsaved());
+        EXPECT_EQ(studio->call("GET", "/api/status").second["unsaved"], unsaved) << method << " " << target << " " << body;
+    }
     EXPECT_TRUE(studio->call("GET", "/api/history").second["redo"].empty());
 }
 

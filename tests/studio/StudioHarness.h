@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -16,6 +17,16 @@
 #include "studio/server/StudioServer.h"
 
 namespace studio_test {
+
+/// What the shell command prints on its standard output.
+inline std::string commandOutput(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    char buffer[65536];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    if (pipe) pclose(pipe);
+    return out;
+}
 
 /// A host with a scene and a game camera, and a studio over it. The constructor of a test's own
 /// kind loads the scene into `host`, then calls `serve`.
