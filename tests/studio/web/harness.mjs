@@ -129,6 +129,23 @@ export async function closeStudio(run) {
   await stopAll(run);
 }
 
+/** Presses `key` with the modifier `keys` held. */
+export async function chord(page, keys, key) {
+  for (const k of keys) await page.keyboard.down(k);
+  await page.keyboard.press(key);
+  for (const k of [...keys].reverse()) await page.keyboard.up(k);
+}
+
+/** Types `text` (nothing: clears it) over the inspector field `key` of the object shown, presses Enter and waits for the answer. */
+export async function typeInto(page, key, text) {
+  await page.click(`.inspector [data-key="${key}"]`);
+  await chord(page, ['Control'], 'a');
+  if (text) await page.keyboard.type(text);
+  else await page.keyboard.press('Backspace');
+  await page.keyboard.press('Enter');
+  await page.evaluate(() => window.studio.editor.settled());
+}
+
 /**
  * Pixel statistics of PNG screenshots, computed by the browser on a blank page of its own: `script`
  * is the body of a function of `data`, the RGBA bytes of each screenshot in turn.
