@@ -5,19 +5,16 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { copyFileSync, mkdtempSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { copyFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { changedShare, checkSetup, deadline, examples, exe, launchBrowser, pixels, shots, startStudio, stopAll, stopStudio,
-  watchProblems } from './harness.mjs';
+import { changedShare, closeStudio, examples, exe, openStudio, pixels, shots, startStudio, stopStudio, watchProblems }
+  from './harness.mjs';
 import { boxesGlb, terrainGlb } from './glb.mjs';
 
-let server, url, token, browser, page, scratch;
+const run = {};
+let url, token, browser, page, scratch;
 const problems = [];     // console errors, page errors and failed requests, with their text
 let sceneAnswer;
-
-const stop = () => stopAll({ browser, server, scratch });
-const timer = deadline('studio.test', stop);
 
 /**
  * Another `camsys studio` on `scene` (with `options`) in a page of its own, once `ready` holds in it:
@@ -66,29 +63,17 @@ const studio = (fn, ...args) => page.evaluate(fn, ...args);
 const text = (selector) => page.$eval(selector, (e) => e.textContent.trim());
 
 before(async () => {
-  checkSetup();
-  ({ child: server, url } = await startStudio(join(examples, 'flythrough.json')));
-  token = new URL(url).searchParams.get('token');
+  await openStudio(run, 'studio', { copy: ['flythrough.json', 'town.glb'], watch: (p) => watchProblems(p, problems) });
+  ({ url, token, browser, page, scratch } = run);
   assert.ok(token, `the printed URL carries no token: ${url}`);
-  scratch = mkdtempSync(join(tmpdir(), 'camsys-studio-test-'));
-  browser = await launchBrowser(scratch);
-  page = await browser.newPage();
-  watchProblems(page, problems);
 });
 
-after(async () => {
-  await stop();
-  clearTimeout(timer);
-});
+after(() => closeStudio(run));
 
-test('the page becomes interactive with the scene, its drawing and the flight', { timeout: 20_000 }, async () => {
-  const started = Date.now();
-  await page.goto(url, { waitUntil: 'domcontentloaded' });
-  await page.waitForFunction(() => window.studio && window.studio.ready, { timeout: 15_000 })
-    .catch(() => { throw new Error(`the page did not get ready within 15 s; problems: ${problems.join('; ') || 'none seen'}`); });
-  const wall = Date.now() - started;
+test('the page becomes interactive with the scene, its drawing and the flight', async () => {
   const own = await studio(() => window.studio.timings);
-  console.log(`studio: interactive after ${wall} ms (the page's own clock from navigation: ${JSON.stringify(own)} ms)`);
+  console.log(`studio: interactive after ${own.ready} ms (the page's own clock from navigation: ${JSON.stringify(own)} ms)`);
+  assert.ok(own.ready < 15_000, `the page got ready after ${own.ready} ms; problems: ${problems.join('; ') || 'none seen'}`);
   assert.equal(await page.$eval('#error', (e) => e.hidden), true, `the page shows an error: ${await text('#error')}`);
   assert.equal(await page.$eval('body', (b) => b.dataset.webgl || 'ok'), 'ok', 'the page reports WebGL missing');
 
@@ -294,7 +279,6 @@ test('a level is drawn upright in both views, counted and switched off by its to
 });
 
 test('a waypoint placed by a click on the example town lands on the spot clicked', { timeout: 30_000 }, async () => {
-  copyFileSync(join(examples, 'town.glb'), join(scratch, 'town.glb'));
   await ownStudio(copiedExample('town-flythrough.json'), { ready: () => window.studio?.ready && window.studio.world.level?.userData.indexed,
     timeout: 25_000 }, async (town) => {
       assert.match(await town.$eval('#levelTriangles', (e) => e.textContent), /^[\d,]+ triangles$/);
