@@ -1,10 +1,5 @@
-// End to end: editing in the studio as a person does it, in headless Chromium against a real
-// `camsys studio` on a copy of the example (the test saves). A gizmo drag with the mouse, typed
-// attributes (one the server refuses), undo and redo from the keyboard and Ctrl+S, each checked
-// where it shows: the server's scene, the path's drawing, the flight and the camera view, the
-// unsaved marker, and in the end the saved file flown by `camsys fly`.
-//
-// Where the program, the examples and the browser are: see harness.mjs.
+// Editing as a person does it, on a copy of the example: a gizmo drag, typed attributes (one refused),
+// undo, redo and Ctrl+S, each checked where it shows, and the saved file flown by `camsys fly`.
 
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';

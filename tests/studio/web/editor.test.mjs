@@ -1,11 +1,5 @@
-// The studio's editor as a new user meets it, in headless Chromium against a real `camsys
-// studio` on a copy of the example: where notices and panels are, what Esc closes, what the
-// inspector says beside a field (the field of view in degrees, the linter's words, refusals
-// that the scene has left behind), and the questions asked before a change one cannot see
-// (deleting what others aim at, overwriting a file changed on disk, turning a waypoint that
-// looks at a target).
-//
-// Where the program, the examples and the browser are: see harness.mjs.
+// The editor as a new user meets it, on a copy of the example: where notices and panels are, what Esc
+// closes, what the inspector says beside a field, and the questions asked before a change one cannot see.
 
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';

@@ -1,7 +1,5 @@
-// The page's data helpers and time logic, without a browser: decoding the server's flight
-// columns, which tick is shown at a time, the field-of-view convention and the transport; and
-// its editing: values typed into fields, where new waypoints go, how a drag's requests are
-// coalesced and the page caught up afterwards, and the times a timeline mark's drag gives.
+// The page's data helpers without a browser: decoding flights, the tick at a time, the field of view,
+// the transport, typed values, where new waypoints go, coalesced drags, and timeline retiming.
 
 import { test } from 'node:test';
 import assert from 'node:assert/strict';

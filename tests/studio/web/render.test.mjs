@@ -1,9 +1,5 @@
-// The studio's Render dialog, end to end in headless Chromium against a real `camsys studio` on a
-// copy of the example: a range saved beside the scene (the file and the download are one video,
-// checked by ffprobe), a download alone (nothing beside the scene), and a render cancelled from
-// the keyboard and the Cancel button (nothing left, no temporary file either).
-//
-// Where the program, the examples and the browser are: see harness.mjs.
+// The Render dialog against a real `camsys studio` on a copy of the example: a range saved beside
+// the scene (file and download are one video, checked by ffprobe), a download alone, a render cancelled.
 
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
