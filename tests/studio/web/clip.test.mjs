@@ -4,11 +4,10 @@
 
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { copyFileSync, mkdtempSync, readFileSync, readdirSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { readFileSync, readdirSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { checkSetup, deadline, examples, exe, launchBrowser, pixels, startStudio, stopAll } from './harness.mjs';
+import { closeStudio, exe, openStudio, pixels } from './harness.mjs';
 
 // The camera view is given this height and an even width (its own, or one pixel less) so that the
 // clip's frames can be the same size.
@@ -18,20 +17,10 @@ let WIDTH = 0;
 const TITLE = 28;
 
 const run = {};
-let timer;
 
 before(async () => {
-  checkSetup();
-  run.scratch = mkdtempSync(join(tmpdir(), 'camsys-clip-'));
-  for (const file of ['flythrough.json', 'town.glb']) copyFileSync(join(examples, file), join(run.scratch, file));
+  await openStudio(run, 'clip', { copy: ['flythrough.json', 'town.glb'], ready: () => window.studio?.ready && window.studio.world.level });
   run.scene = join(run.scratch, 'flythrough.json');
-  timer = deadline('clip.test.mjs', () => stopAll(run));
-  const { child, url } = await startStudio(run.scene);
-  run.server = child;
-  run.browser = await launchBrowser(join(run.scratch, 'profile'));
-  run.page = await run.browser.newPage();
-  await run.page.goto(url);
-  await run.page.waitForFunction(() => window.studio?.ready && window.studio.world.level, { timeout: 30_000 });
   // The clip leaves out what only the editor draws: the grid, the names, the path's lines and the
   // view's own buttons.
   WIDTH = await run.page.evaluate((h) => {
@@ -47,10 +36,7 @@ before(async () => {
   }, HEIGHT);
 });
 
-after(async () => {
-  clearTimeout(timer);
-  await stopAll(run);
-});
+after(() => closeStudio(run));
 
 /** The camera view at `ms` after the activation, as a PNG (base64). */
 async function cameraView(ms) {

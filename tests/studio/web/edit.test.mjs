@@ -1,22 +1,17 @@
-// End to end: editing in the studio as a person does it, in headless Chromium against a real
-// `camsys studio` on a copy of the example (the test saves). A gizmo drag with the mouse, typed
-// attributes (one the server refuses), undo and redo from the keyboard and Ctrl+S, each checked
-// where it shows: the server's scene, the path's drawing, the flight and the camera view, the
-// unsaved marker, and in the end the saved file flown by `camsys fly`.
-//
-// Where the program, the examples and the browser are: see harness.mjs.
+// Editing as a person does it, on a copy of the example: a gizmo drag, typed attributes (one refused),
+// undo, redo and Ctrl+S, each checked where it shows, and the saved file flown by `camsys fly`.
 
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { copyFileSync, mkdtempSync, readFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { changedShare, checkSetup, deadline, examples, exe, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
+import { changedShare, chord, closeStudio, exe, openStudio, shots, typeInto } from './harness.mjs';
 
 const EYE = ['x', 'y', 'z', 'm00', 'm01', 'm02', 'm10', 'm11', 'm12', 'm20', 'm21', 'm22', 'fov'];
 
-let server, url, token, browser, page, scratch, sceneFile, original;
+const run = {};
+let url, token, browser, page, scratch, sceneFile, original;
 const problems = [];   // console errors, page errors, failed requests and HTTP errors
 // The one refusal the test provokes (Time2Next "abc") is no fault: its 400 is kept apart, and
 // so is the browser's console line about it.
@@ -26,9 +21,6 @@ const dragAnswers = [];  // the answers to the drag's steps, as they are read
 let drawsAsked = 0;      // whole drawings the page asked for
 const isRefusal = (r) => r.status() === 400 && r.request().method() === 'PATCH' &&
   new URL(r.url()).pathname === '/api/objects/W1' && /"abc"/.test(r.request().postData() || '');
-
-const stop = () => stopAll({ browser, server, scratch });
-const timer = deadline('edit.test', stop);
 
 /** A GET of the API as a script makes it, with the token. */
 async function api(path) {
@@ -63,58 +55,31 @@ async function cameraShot() {
   return page.screenshot({ clip: await (await page.$('#cameraView')).boundingBox(), encoding: 'base64' });
 }
 
-async function chord(keys, key) {
-  for (const k of keys) await page.keyboard.down(k);
-  await page.keyboard.press(key);
-  for (const k of [...keys].reverse()) await page.keyboard.up(k);
-}
-
-/** Types `text` over the inspector field `key` of the object shown and presses Enter. */
-async function typeInto(key, text) {
-  const selector = `.inspector [data-key="${key}"]`;
-  await page.click(selector);
-  await chord(['Control'], 'a');
-  await page.keyboard.type(text);
-  await page.keyboard.press('Enter');
-  await settled();
-}
-
 before(async () => {
-  checkSetup();
-  scratch = mkdtempSync(join(tmpdir(), 'camsys-studio-edit-'));
+  await openStudio(run, 'studio-edit', { copy: ['flythrough.json'], watch: (p) => {
+    p.on('console', (m) => {
+      if (m.type() !== 'error') return;
+      const at = m.location().url;
+      if (at && new URL(at).pathname === '/api/objects/W1' && /status of 400/.test(m.text())) ++refusalLines;
+      else problems.push(`console: ${m.text()}`);
+    });
+    p.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
+    p.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
+    p.on('response', (r) => {
+      if (isRefusal(r)) refusals.push(r.url());
+      else if (r.request().method() === 'PATCH' && r.status() === 200) dragAnswers.push(r.json().catch(() => null));
+      else if (new URL(r.url()).pathname === '/api/draw') ++drawsAsked;
+      else if (r.status() >= 400) problems.push(`HTTP ${r.status()} for ${r.url()}`);
+    });
+  } });
+  ({ url, token, browser, page, scratch } = run);
   sceneFile = join(scratch, 'flythrough.json');
-  copyFileSync(join(examples, 'flythrough.json'), sceneFile);
   original = readFileSync(sceneFile, 'utf8');
-  const started = await startStudio(sceneFile);
-  server = started.child;
-  url = started.url;
-  token = new URL(url).searchParams.get('token');
-  browser = await launchBrowser(join(scratch, 'browser'));
-  page = await browser.newPage();
-  page.on('console', (m) => {
-    if (m.type() !== 'error') return;
-    const at = m.location().url;
-    if (at && new URL(at).pathname === '/api/objects/W1' && /status of 400/.test(m.text())) ++refusalLines;
-    else problems.push(`console: ${m.text()}`);
-  });
-  page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-  page.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
-  page.on('response', (r) => {
-    if (isRefusal(r)) refusals.push(r.url());
-    else if (r.request().method() === 'PATCH' && r.status() === 200) dragAnswers.push(r.json().catch(() => null));
-    else if (new URL(r.url()).pathname === '/api/draw') ++drawsAsked;
-    else if (r.status() >= 400) problems.push(`HTTP ${r.status()} for ${r.url()}`);
-  });
-  await page.goto(url, { waitUntil: 'domcontentloaded' });
-  await page.waitForFunction(() => window.studio && window.studio.ready, { timeout: 15_000 });
   assert.equal(await visible('#dirty'), false, 'a freshly opened file shows unsaved changes');
   assert.equal(await page.$eval('#undoButton', (b) => b.disabled), true, 'undo is enabled before any change');
 });
 
-after(async () => {
-  await stop();
-  clearTimeout(timer);
-});
+after(() => closeStudio(run));
 
 test('dragging the gizmo\'s X handle moves W1 along +x: scene, path, flight and camera view follow', { timeout: 40_000 }, async () => {
   await page.click('.tree [data-name="W1"]');
@@ -175,14 +140,14 @@ test('an attribute typed in the inspector changes the scene; a refused one chang
   rollBefore = attributeOf(scene, 'W1', 'Roll');
   rollTyped = rollBefore + 25;
   const eye = await eyeAtPlayhead();
-  await typeInto('attr:Roll', String(rollTyped));
+  await typeInto(page, 'attr:Roll', String(rollTyped));
   assert.equal(attributeOf(await api('/api/scene'), 'W1', 'Roll'), rollTyped);
   assert.equal(await page.$eval('.inspector [data-key="attr:Roll"]', (f) => f.value), String(rollTyped));
   assert.notDeepEqual(await eyeAtPlayhead(), eye, 'the flight did not follow the roll');
 
   const unchanged = await api('/api/scene');
   const { revision } = await api('/api/status');
-  await typeInto('attr:Time2Next', 'abc');
+  await typeInto(page, 'attr:Time2Next', 'abc');
   assert.equal(refusals.length, 1, 'the server was not asked once, or did not refuse with 400');
   const box = '.inspector [data-error-for="attr:Time2Next"]';
   assert.equal(await visible(box), true, 'the refusal is not shown beside the field');
@@ -199,14 +164,14 @@ test('Ctrl+Z and Ctrl+Shift+Z undo and redo the typed roll', { timeout: 15_000 }
     assert.equal(await page.$eval('.inspector [data-key="attr:Roll"]', (f) => f.value), String(server), 'the inspector lags the server');
     return server;
   };
-  await chord(['Control'], 'z');
+  await chord(page, ['Control'], 'z');
   await settled();
   assert.equal(await roll(), rollBefore, 'undo did not bring the roll back');
   assert.equal(await page.$eval('#redoButton', (b) => b.disabled), false, 'redo stays disabled after an undo');
-  await chord(['Control', 'Shift'], 'Z');
+  await chord(page, ['Control', 'Shift'], 'Z');
   await settled();
   assert.equal(await roll(), rollTyped, 'redo did not bring the typed roll back');
-  await chord(['Control'], 'z');
+  await chord(page, ['Control'], 'z');
   await settled();
   assert.equal(await roll(), rollBefore);
   // The drag is still there.
@@ -216,7 +181,7 @@ test('Ctrl+Z and Ctrl+Shift+Z undo and redo the typed roll', { timeout: 15_000 }
 test('Ctrl+S saves a file that camsys flies exactly as the page shows it', { timeout: 20_000 }, async () => {
   assert.equal(await visible('#dirty'), true);
   const scene = await api('/api/scene');
-  await chord(['Control'], 's');
+  await chord(page, ['Control'], 's');
   await settled();
   assert.equal(await visible('#dirty'), false, 'the file still shows unsaved changes after saving');
   assert.equal((await api('/api/status')).unsaved, false);

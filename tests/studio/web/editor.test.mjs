@@ -1,24 +1,15 @@
-// The studio's editor as a new user meets it, in headless Chromium against a real `camsys
-// studio` on a copy of the example: where notices and panels are, what Esc closes, what the
-// inspector says beside a field (the field of view in degrees, the linter's words, refusals
-// that the scene has left behind), and the questions asked before a change one cannot see
-// (deleting what others aim at, overwriting a file changed on disk, turning a waypoint that
-// looks at a target).
-//
-// Where the program, the examples and the browser are: see harness.mjs.
+// The editor as a new user meets it, on a copy of the example: where notices and panels are, what Esc
+// closes, what the inspector says beside a field, and the questions asked before a change one cannot see.
 
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { copyFileSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { checkSetup, deadline, examples, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
+import { chord, closeStudio, openStudio, shots, typeInto } from './harness.mjs';
 
-let server, url, token, browser, page, scratch, sceneFile;
+const run = {};
+let url, token, browser, page, scratch, sceneFile;
 const problems = [];   // page errors and server faults; the refusals the test provokes are 400s
-
-const stop = () => stopAll({ browser, server, scratch });
-const timer = deadline('editor.test', stop);
 
 /** A request of the API as another tab or a script makes it. */
 async function api(method, path, body) {
@@ -43,44 +34,17 @@ const select = async (name) => { await page.click(`.tree [data-name="${name}"]`)
 const cell = (attribute) => `.inspector tr[data-attribute="${attribute}"] td.value`;
 const cellText = (attribute) => page.$eval(cell(attribute), (e) => e.textContent);
 
-async function chord(keys, key) {
-  for (const k of keys) await page.keyboard.down(k);
-  await page.keyboard.press(key);
-  for (const k of [...keys].reverse()) await page.keyboard.up(k);
-}
-
-/** Types `text` over the inspector field `key` of the object shown and presses Enter. */
-async function typeInto(key, text) {
-  await page.click(`.inspector [data-key="${key}"]`);
-  await chord(['Control'], 'a');
-  if (text) await page.keyboard.type(text);
-  else await page.keyboard.press('Backspace');
-  await page.keyboard.press('Enter');
-  await settled();
-}
-
 before(async () => {
-  checkSetup();
-  scratch = mkdtempSync(join(tmpdir(), 'camsys-studio-editor-'));
+  await openStudio(run, 'studio-editor', { copy: ['flythrough.json'], watch: (p) => {
+    p.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
+    p.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
+    p.on('response', (r) => { if (r.status() >= 500) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
+  } });
+  ({ url, token, browser, page, scratch } = run);
   sceneFile = join(scratch, 'flythrough.json');
-  copyFileSync(join(examples, 'flythrough.json'), sceneFile);
-  const started = await startStudio(sceneFile);
-  server = started.child;
-  url = started.url;
-  token = new URL(url).searchParams.get('token');
-  browser = await launchBrowser(join(scratch, 'browser'));
-  page = await browser.newPage();
-  page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-  page.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
-  page.on('response', (r) => { if (r.status() >= 500) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
-  await page.goto(url, { waitUntil: 'domcontentloaded' });
-  await page.waitForFunction(() => window.studio && window.studio.ready, { timeout: 15_000 });
 });
 
-after(async () => {
-  await stop();
-  clearTimeout(timer);
-});
+after(() => closeStudio(run));
 
 test('notices stay in the window, Esc closes the help first, open findings leave the list and inspector room, long names stay in their boxes', { timeout: 40_000 }, async () => {
   const message = 'W1: Time2Next: expects an integer from 0 to 4294967295; the start of this notice must be readable '.repeat(2);
@@ -127,7 +91,7 @@ test('notices stay in the window, Esc closes the help first, open findings leave
 
   // An empty name is refused in so many words, at the name.
   await page.click('.edit-bar [data-act="rename"]');
-  await typeInto('name', '');
+  await typeInto(page, 'name', '');
   assert.match(await page.$eval('[data-error-for="name"]', (e) => (e.hidden ? '' : e.textContent)), /needs a name/);
   await page.keyboard.press('Escape');
   await studio(() => window.studio.editor.rename(window.studio.state.selection, 'Intro'));
@@ -142,13 +106,13 @@ test('the inspector: FOVFac in degrees, the linter\'s words at the field, Points
   assert.match(await page.$eval(`${cell('FOVFac')} .fov-note`, (e) => e.textContent), new RegExp(`^${degrees.toFixed(1)}°`));
 
   // Values the plug-in takes as they are: accepted, and marked at once in the linter's words.
-  await typeInto('attr:Roll', 'Infinity');
-  await typeInto('attr:FOVFac', '0');
+  await typeInto(page, 'attr:Roll', 'Infinity');
+  await typeInto(page, 'attr:FOVFac', '0');
   assert.match(await cellText('Roll'), /roll-long-way: Roll goes from infinity/);
   assert.match(await cellText('FOVFac'), /bad-fov: FOVFac is 0; it must be finite and above 0/);
   await page.screenshot({ path: join(shots, 'editor-marked-values.png') });
-  await chord(['Control'], 'z');
-  await chord(['Control'], 'z');
+  await chord(page, ['Control'], 'z');
+  await chord(page, ['Control'], 'z');
   await settled();
   assert.doesNotMatch(await cellText('FOVFac'), /bad-fov/);
 
@@ -158,7 +122,7 @@ test('the inspector: FOVFac in degrees, the linter\'s words at the field, Points
   for (const name of ['W2', 'Flight', 'Cam', 'Chase']) assert.ok(!choices.includes(name), `PointsTo offers ${name}`);
 
   // A refusal stays until the field changes elsewhere (here another tab), then it is gone.
-  await typeInto('attr:Time2Next', 'abc');
+  await typeInto(page, 'attr:Time2Next', 'abc');
   const refusal = '[data-error-for="attr:Time2Next"]';
   assert.equal(await visible(refusal), true, 'no refusal shown');
   assert.equal((await api('PATCH', '/api/objects/W2', { attributes: { Time2Next: 900 } })).status, 200);
@@ -171,7 +135,7 @@ test('the inspector: FOVFac in degrees, the linter\'s words at the field, Points
 });
 
 test('deleting a target asks, naming who aims at it, and says what it cleared; Enter on a file changed on disk overwrites nothing; a waypoint that looks at a target does not turn', { timeout: 40_000 }, async () => {
-  await chord(['Control'], 's');
+  await chord(page, ['Control'], 's');
   await settled();
   assert.equal(await visible('#dirty'), false);
   await select('Tower');
@@ -191,7 +155,7 @@ test('deleting a target asks, naming who aims at it, and says what it cleared; E
   assert.match(await page.$eval('#notice', (e) => e.textContent), /cleared W0 PointsTo, W3 PointsTo, W5 PointsTo, W6 PointsTo/);
   // Undone back to the file's scene, it is saved again.
   assert.equal(await visible('#dirty'), true);
-  await chord(['Control'], 'z');
+  await chord(page, ['Control'], 'z');
   await settled();
   assert.equal(await visible('#dirty'), false, 'undone back to the file, the scene still shows unsaved');
 
@@ -208,10 +172,10 @@ test('deleting a target asks, naming who aims at it, and says what it cleared; E
   assert.equal((await api('GET', '/api/status')).body.unsaved, false);
 
   // Another program writes the file: saving asks, and Enter keeps both as they are.
-  await typeInto('attr:Roll', '12');
+  await typeInto(page, 'attr:Roll', '12');
   const theirs = `${readFileSync(sceneFile, 'utf8')}\n`;
   writeFileSync(sceneFile, theirs);
-  await chord(['Control'], 's');
+  await chord(page, ['Control'], 's');
   await page.waitForSelector('#dialog[open]');
   assert.equal(await studio(() => document.activeElement.textContent), 'Cancel');
   await page.keyboard.press('Enter');

@@ -1,7 +1,5 @@
-// The page's data helpers and time logic, without a browser: decoding the server's flight
-// columns, which tick is shown at a time, the field-of-view convention and the transport; and
-// its editing: values typed into fields, where new waypoints go, how a drag's requests are
-// coalesced and the page caught up afterwards, and the times a timeline mark's drag gives.
+// The page's data helpers without a browser: decoding flights, the tick at a time, the field of view,
+// the transport, typed values, where new waypoints go, coalesced drags, and timeline retiming.
 
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
@@ -82,13 +80,11 @@ test('the tick shown is the last one at or before the time, also across the cloc
   for (const t of [0, 7, 16, 799999, 1600000, 1600015]) assert.equal(tickAt(many, t), Math.min(100000, Math.floor(t / 16)));
 });
 
-test('field of view: fov divides the tangent of half the base angle', () => {
-  const near = (a, b) => Math.abs(a - b) < 1e-9;
-  assert.ok(near(verticalFov(1), 60));
-  assert.ok(Math.abs(Math.tan((verticalFov(2) * Math.PI) / 360) - Math.tan(Math.PI / 6) / 2) < 1e-12);
-  assert.ok(Math.abs(verticalFov(1, 90) - 90) < 1e-9);
-  assert.ok(verticalFov(0.5) > 60 && verticalFov(0.5) < 180);
-  for (const bad of [0, -1, NaN, Infinity]) assert.ok(near(verticalFov(bad), 60), `fov ${bad}`);
+test('field of view: fov divides the tangent of half the base angle, within 0.1 to 179 degrees', () => {
+  const tanHalf = (degrees) => Math.tan((degrees * Math.PI) / 360);
+  for (const [fov, base] of [[1, 60], [2, 60], [0.5, 60], [1, 90], [3, 45]])
+    assert.ok(Math.abs(tanHalf(verticalFov(fov, base)) - tanHalf(base) / fov) < 1e-12, `fov ${fov} of ${base} degrees`);
+  for (const bad of [0, -1, NaN, Infinity]) assert.ok(Math.abs(verticalFov(bad) - 60) < 1e-9, `fov ${bad}`);
   assert.equal(verticalFov(1e-9), 179);
   assert.equal(verticalFov(1e12), 0.1);
 });
@@ -110,46 +106,31 @@ test('the transport: seeking clamps, stepping moves one tick, jumps land on wayp
   assert.equal(state.duration(), 80);
   state.seek(40);
   assert.deepEqual(events.at(-1), [40, 2]);
-  state.seek(1000);
-  assert.deepEqual([state.elapsed, state.tick], [80, 5]);
-  state.seek(-3);
-  assert.deepEqual([state.elapsed, state.tick], [0, 0]);
-  state.step(1);
-  assert.deepEqual([state.elapsed, state.tick], [16, 1]);
-  state.step(-5);
-  assert.equal(state.tick, 0);
-  state.jumpWaypoint(1);
-  assert.equal(state.elapsed, 48, 'next waypoint reached (pauses are not waypoints)');
-  assert.equal(state.waypointName(flight.waypoint[state.tick]), 'W1');
-  state.jumpWaypoint(1);
-  assert.equal(state.elapsed, 80, 'past the last waypoint: the end');
-  state.jumpWaypoint(-1);
-  assert.equal(state.elapsed, 48);
-  state.jumpWaypoint(-1);
-  assert.equal(state.elapsed, 0);
+  // Each move and where it leaves the time and the tick; jumps skip pauses, and past the last waypoint go to the end.
+  for (const [move, elapsed, tick] of [[() => state.seek(1000), 80, 5], [() => state.seek(-3), 0, 0], [() => state.step(1), 16, 1],
+    [() => state.step(-5), 0, 0], [() => state.jumpWaypoint(1), 48, 3], [() => state.jumpWaypoint(1), 80, 5],
+    [() => state.jumpWaypoint(-1), 48, 3], [() => state.jumpWaypoint(-1), 0, 0]]) {
+    move();
+    assert.deepEqual([state.elapsed, state.tick], [elapsed, tick], move.toString());
+  }
+  assert.equal(state.waypointName(flight.waypoint[3]), 'W1');
   const count = events.length;
   state.seek(0);
   assert.equal(events.length, count, 'no event when nothing changed');
 });
 
 test('typed values: numbers and the float words go as values, anything else as text for the server to judge', () => {
-  const float = (t) => parseField(TYPE.float, t).value;
-  assert.equal(float(' 1.5 '), 1.5);
-  assert.equal(float('-2e3'), -2000);
-  assert.equal(float('.5'), 0.5);
-  for (const [text, word] of [['NaN', 'NaN'], ['nan', 'NaN'], ['Infinity', 'Infinity'], ['inf', 'Infinity'], ['∞', 'Infinity'],
-    ['-Infinity', '-Infinity'], ['-inf', '-Infinity']]) assert.equal(float(text), word, text);
-  // Numbers beyond a double are no infinity typed on purpose: they go as a value the server
-  // refuses as beyond a float, as it refuses 1e39.
+  const value = (type, text) => parseField(type, text).value;
+  const cases = [[' 1.5 ', 1.5], ['-2e3', -2000], ['.5', 0.5], ['NaN', 'NaN'], ['nan', 'NaN'], ['Infinity', 'Infinity'],
+    ['inf', 'Infinity'], ['∞', 'Infinity'], ['-Infinity', '-Infinity'], ['-inf', '-Infinity'], ['12abc', '12abc']];
+  for (const [text, sent] of cases) assert.equal(value(TYPE.float, text), sent, text);
+  // Numbers beyond a double are no infinity typed on purpose: sent as a value the server refuses as beyond a float.
   for (const text of ['1e999', '-1e309', `1${'0'.repeat(400)}`])
-    assert.ok(Math.abs(float(text)) > 3.5e38 && Number.isFinite(float(text)), text);
-  assert.equal(float('12abc'), '12abc');
+    assert.ok(Math.abs(value(TYPE.float, text)) > 3.5e38 && Number.isFinite(value(TYPE.float, text)), text);
   assert.deepEqual(parseField(TYPE.float, '   '), { empty: true });
-  const unsigned = (t) => parseField(TYPE.unsigned, t).value;
-  assert.equal(unsigned('4294967295'), 4294967295);
-  assert.equal(unsigned('-5'), -5, 'out of range: sent, so that the server says why not');
-  assert.equal(unsigned('NaN'), 'NaN');
-  assert.equal(unsigned('1e999'), '1e999');
+  // Out of range is sent too, so that the server says why not.
+  for (const [text, sent] of [['4294967295', 4294967295], ['-5', -5], ['NaN', 'NaN'], ['1e999', '1e999']])
+    assert.equal(value(TYPE.unsigned, text), sent, text);
 });
 
 test('new waypoints go halfway to the next waypoint, or a segment on past the last; reordering stops at the ends', () => {

@@ -72,6 +72,14 @@ export function launchBrowser(userData) {
   });
 }
 
+/** Collects into `problems` what `page` reports going wrong: console errors, page errors, failed requests, HTTP answers from `status` up. */
+export function watchProblems(page, problems, status = 400) {
+  page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
+  page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
+  page.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
+  page.on('response', (r) => { if (r.status() >= status) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
+}
+
 /** Closes the browser, stops the studio and removes the scratch folder; any of them may not be there yet. */
 export async function stopAll({ browser, server, scratch }) {
   if (browser) await browser.close().catch(() => {});
@@ -119,6 +127,23 @@ export async function openStudio(run, name, { copy = [], prepare = null, scene =
 export async function closeStudio(run) {
   clearTimeout(run.timer);
   await stopAll(run);
+}
+
+/** Presses `key` with the modifier `keys` held. */
+export async function chord(page, keys, key) {
+  for (const k of keys) await page.keyboard.down(k);
+  await page.keyboard.press(key);
+  for (const k of [...keys].reverse()) await page.keyboard.up(k);
+}
+
+/** Types `text` (nothing: clears it) over the inspector field `key` of the object shown, presses Enter and waits for the answer. */
+export async function typeInto(page, key, text) {
+  await page.click(`.inspector [data-key="${key}"]`);
+  await chord(page, ['Control'], 'a');
+  if (text) await page.keyboard.type(text);
+  else await page.keyboard.press('Backspace');
+  await page.keyboard.press('Enter');
+  await page.evaluate(() => window.studio.editor.settled());
 }
 
 /**

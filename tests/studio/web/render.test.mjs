@@ -1,27 +1,22 @@
-// The studio's Render dialog, end to end in headless Chromium against a real `camsys studio` on a
-// copy of the example: a range saved beside the scene (the file and the download are one video,
-// checked by ffprobe), a download alone (nothing beside the scene), and a render cancelled from
-// the keyboard and the Cancel button (nothing left, no temporary file either).
-//
-// Where the program, the examples and the browser are: see harness.mjs.
+// The Render dialog against a real `camsys studio` on a copy of the example: a range saved beside
+// the scene (file and download are one video, checked by ffprobe), a download alone, a render cancelled.
 
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { copyFileSync, existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { copyFileSync, existsSync, mkdirSync, readFileSync, readdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { checkSetup, deadline, examples, launchBrowser, shots, startStudio, stopAll } from './harness.mjs';
+import { closeStudio, examples, openStudio, shots, watchProblems } from './harness.mjs';
 
-let server, url, token, browser, page, scratch, sceneDir, downloads;
-const problems = [];   // console errors, page errors, failed requests and HTTP errors
-
-const stop = () => stopAll({ browser, server, scratch });
-const timer = deadline('render.test', stop);
+const run = {};
+const problems = [];
+let page, sceneDir, downloads;
 
 const listing = () => readdirSync(sceneDir).sort();
 const phase = () => page.$eval('#renderDialog', (d) => d.dataset.phase);
 const message = () => page.$eval('#renderDialog .render-message', (m) => m.textContent);
+const finished = (timeout = 45_000) =>
+  page.waitForFunction(() => document.querySelector('#renderDialog').dataset.phase !== 'running', { timeout });
 const shoot = async (name) => {
   await page.waitForFunction(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(() => r(true)))));
   await page.screenshot({ path: join(shots, `render-dialog-${name}.png`) });
@@ -63,33 +58,20 @@ async function downloaded(file) {
 }
 
 before(async () => {
-  checkSetup();
-  scratch = mkdtempSync(join(tmpdir(), 'camsys-studio-render-'));
-  sceneDir = join(scratch, 'scene');
-  downloads = join(scratch, 'downloads');
-  mkdirSync(sceneDir);
-  mkdirSync(downloads);
-  copyFileSync(join(examples, 'flythrough.json'), join(sceneDir, 'flythrough.json'));
-  const started = await startStudio(join(sceneDir, 'flythrough.json'));
-  server = started.child;
-  url = started.url;
-  token = new URL(url).searchParams.get('token');
-  browser = await launchBrowser(join(scratch, 'browser'));
-  const session = await browser.target().createCDPSession();
+  await openStudio(run, 'studio-render', { scene: 'scene/flythrough.json', watch: (p) => watchProblems(p, problems),
+    prepare: (scratch) => {
+      sceneDir = join(scratch, 'scene');
+      downloads = join(scratch, 'downloads');
+      mkdirSync(sceneDir);
+      mkdirSync(downloads);
+      copyFileSync(join(examples, 'flythrough.json'), join(sceneDir, 'flythrough.json'));
+    } });
+  page = run.page;
+  const session = await run.browser.target().createCDPSession();
   await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
-  page = await browser.newPage();
-  page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
-  page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-  page.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
-  page.on('response', (r) => { if (r.status() >= 400) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
-  await page.goto(url, { waitUntil: 'domcontentloaded' });
-  await page.waitForFunction(() => window.studio && window.studio.ready, { timeout: 15_000 });
 });
 
-after(async () => {
-  await stop();
-  clearTimeout(timer);
-});
+after(() => closeStudio(run));
 
 test('a range saved beside the scene: the file and the download are the same valid video', { timeout: 60_000 }, async () => {
   await page.click('#renderButton');
@@ -100,7 +82,7 @@ test('a range saved beside the scene: the file and the download are the same val
   // 1000 to 2000 ms at 30 frames a second: frames 30 to 60, at round(k * 1000 / 30) ms.
   await fill({ format: 'mp4', width: 320, height: 180, from: 1000, to: 2000, save: true, name: 'clip.mp4' });
   await page.keyboard.press('Enter');
-  await page.waitForFunction(() => document.querySelector('#renderDialog').dataset.phase !== 'running', { timeout: 45_000 });
+  await finished();
   assert.equal(await phase(), 'done', await message());
   await shoot('done');
   assert.match(await message(), /31 frames rendered/);
@@ -114,7 +96,7 @@ test('a range saved beside the scene: the file and the download are the same val
 test('a download alone writes nothing beside the scene', { timeout: 60_000 }, async () => {
   await fill({ format: 'webm', width: 160, height: 90, from: '', to: 500, save: false });
   await page.click('#renderDialog .dialog-buttons .primary');
-  await page.waitForFunction(() => document.querySelector('#renderDialog').dataset.phase !== 'running', { timeout: 45_000 });
+  await finished();
   assert.equal(await phase(), 'done', await message());
   assert.match(await message(), /Downloaded flythrough\.webm/);
   assert.doesNotMatch(await message(), /beside the scene/);
@@ -141,10 +123,10 @@ test('Esc asks before stopping a render; Cancel stops it and leaves nothing', { 
   const staged = readdirSync(sceneDir).filter((f) => !['clip.mp4', 'flythrough.json'].includes(f));
   assert.ok(staged.length > 0, 'a render to be saved stages nothing while it runs');
   await page.click('#renderDialog .dialog-buttons button:not(.primary)');
-  await page.waitForFunction(() => document.querySelector('#renderDialog').dataset.phase !== 'running', { timeout: 15_000 });
+  await finished(15_000);
   assert.match(await message(), /^Cancelled/);
   assert.deepEqual(listing(), ['clip.mp4', 'flythrough.json'], 'the cancelled render left a file beside the scene');
-  const state = await (await fetch(new URL('/api/render', url), { headers: { Authorization: `Bearer ${token}` } })).json();
+  const state = await (await fetch(new URL('/api/render', run.url), { headers: { Authorization: `Bearer ${run.token}` } })).json();
   assert.equal(state.progress.state, 'cancelled');
   await page.keyboard.press('Escape');
   assert.equal(await page.$eval('#renderDialog', (d) => d.open), false, 'Esc does not close the dialog');
