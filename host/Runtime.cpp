@@ -158,7 +158,6 @@ void Runtime::prefetch(const Handle* children, std::size_t count, std::size_t at
     if (const Slot* s = slot(children[at + kAhead]); s && s->answers.part[0]) {
         // The part's table pointer and the object's fields behind it: what a call on it reads.
         __builtin_prefetch(s->answers.part[0]);
-        __builtin_prefetch(static_cast<const char*>(s->answers.part[0]) + 64);
     }
 }
 

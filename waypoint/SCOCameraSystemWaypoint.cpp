@@ -1,6 +1,8 @@
 #include "SCOCameraSystemWaypoint.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <iterator>
 
 #include "framework/IClassStorage.h"
@@ -46,7 +48,44 @@ _Point3<float> rotate(const _CMatrix3<float>& r, const _Point3<float>& v) {
 
 SCOCameraSystemWaypoint* asWaypoint(RtsObject* object) { return static_cast<SCOCameraSystemWaypoint*>(object); }
 
+constexpr std::uintptr_t kCacheLine = 64;
+
+/// Where the ISCO_CSWayPoint part lies in a waypoint: the cast of a pointer to the whole adds it.
+std::uintptr_t wayPointPartOffset() {
+    alignas(SCOCameraSystemWaypoint) static unsigned char probe[sizeof(SCOCameraSystemWaypoint)];
+    auto* whole = reinterpret_cast<SCOCameraSystemWaypoint*>(probe);
+    return reinterpret_cast<std::uintptr_t>(static_cast<ISCO_CSWayPoint*>(whole)) -
+           reinterpret_cast<std::uintptr_t>(probe);
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Placement
+
+// The block has a line's worth of room in front of the object. The object moves on by 1 to 64
+// bytes (a multiple of its alignment, since the part's offset is one) and keeps the distance in
+// the byte before it, for the release.
+void* SCOCameraSystemWaypoint::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    auto* block = static_cast<unsigned char*>(std::malloc(size + kCacheLine));
+    if (!block) return nullptr;
+    const std::uintptr_t part = reinterpret_cast<std::uintptr_t>(block) + wayPointPartOffset();
+    const std::uintptr_t shift = kCacheLine - part % kCacheLine;  // 1 to 64
+    unsigned char* object = block + shift;
+    object[-1] = static_cast<unsigned char>(shift);
+    return object;
+}
+
+void* SCOCameraSystemWaypoint::operator new(std::size_t size) {
+    if (void* object = operator new(size, std::nothrow)) return object;
+    throw std::bad_alloc();
+}
+
+void SCOCameraSystemWaypoint::operator delete(void* object) noexcept {
+    if (!object) return;
+    auto* start = static_cast<unsigned char*>(object);
+    std::free(start - start[-1]);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Construction, copy, assignment

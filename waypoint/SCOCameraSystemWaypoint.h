@@ -1,6 +1,9 @@
 #pragma once
 /// One point of a camera flight, placed in the scene as a child of a camera path.
 
+#include <cstddef>
+#include <new>
+
 #include "framework/CameraInterfaces.h"
 #include "framework/EditorInterfaces.h"
 #include "framework/RtsObject.h"
@@ -20,6 +23,13 @@ public:
     SCOCameraSystemWaypoint(const CGUID& objectGuid, const CGUID& secondGuid, ISCODescriptor* descriptor);
     SCOCameraSystemWaypoint(const SCOCameraSystemWaypoint& other);
     SCOCameraSystemWaypoint& operator=(const SCOCameraSystemWaypoint& other);
+
+    /// Waypoints are placed so that the ISCO_CSWayPoint part begins a cache line: a walk over a
+    /// path's children calls IsOn on every waypoint it passes, and the part's table pointer and
+    /// IsOnFlag then come in one line instead of two.
+    static void* operator new(std::size_t size);
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* object) noexcept;
 
     // Primary table: RtsObject's operations replaced here.
     int Serialize(IClassStorage* storage) override;

@@ -99,6 +99,17 @@ TEST_F(WaypointTest, AttributesAccessorSlotsAndParts) {
         EXPECT_TRUE(wp->QueryInterface(id, &part) && part == expectedPart) << id;
     EXPECT_EQ(wp->RefCount, before + 6);
     EXPECT_TRUE(!wp->QueryInterface(24, &part) && part == nullptr);
+
+    // Wherever the heap puts a waypoint, its ISCO_CSWayPoint part starts a cache line and
+    // IsOnFlag lies in that line: a walk's IsOn reads one line of the object.
+    std::vector<std::vector<char>> shiftTheHeap;
+    for (int k = 0; k < 8; ++k) {
+        shiftTheHeap.emplace_back(static_cast<std::size_t>(8 + 24 * k));
+        auto* placed = make("placed" + std::to_string(k));
+        const auto part = reinterpret_cast<std::uintptr_t>(static_cast<ISCO_CSWayPoint*>(placed));
+        const auto flag = reinterpret_cast<std::uintptr_t>(&placed->IsOnFlag);
+        EXPECT_TRUE(part % 64 == 0 && flag - part < 64) << k;
+    }
 }
 
 TEST_F(WaypointTest, ParametersAndSegmentCurve) {
