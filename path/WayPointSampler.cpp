@@ -132,7 +132,9 @@ WayPointSampler::WayPointSampler(RtsObjectContainer& children) {
         if (own) __builtin_prefetch(&sumOf(*own));
         distanceSums_.push_back(own ? 0.0f : wayPoint->GetDistanceSum());
         coefficients_.push_back(own);
-        wayPoints_.push_back(std::move(wayPoint));
+        // Our own waypoints are read in place and never called: each reference goes back here,
+        // while the line its release reads is at hand, not in a pass over the objects at the end.
+        wayPoints_.push_back(own ? WayPointPtr() : std::move(wayPoint));
         if (const std::size_t k = coefficients_.size(); k > kSumsBehind)
             if (const Segment* c = coefficients_[k - 1 - kSumsBehind]) distanceSums_[k - 1 - kSumsBehind] = sumOf(*c);
     }
