@@ -465,7 +465,7 @@ float SCOCameraSystemPath::GetSumDistance() {
 
 void SCOCameraSystemPath::RecalcBoundingBox() {
     // Every waypoint is resolved once for the whole run of samples (see WayPointSampler::box).
-    WayPointSampler(children()).box(MinBound, MaxBound);
+    WayPointSampler::box(children(), MinBound, MaxBound);
 }
 
 void SCOCameraSystemPath::GetBBox(_Point3<float>* min, _Point3<float>* max) {

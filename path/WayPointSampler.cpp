@@ -117,26 +117,38 @@ BoxBounds sweepSegment(BoxBounds box, const COrientation (&c)[4], float base, fl
     return box;
 }
 
+/// Asks the processor for the lines of `size` bytes from `first` (up to three lines).
+void askForLines(const void* first, std::size_t size) {
+    const char* bytes = static_cast<const char*>(first);
+    __builtin_prefetch(bytes);
+    __builtin_prefetch(bytes + 64);
+    __builtin_prefetch(bytes + size - 1);
+}
+
 }  // namespace
 
-WayPointSampler::WayPointSampler(RtsObjectContainer& children) {
+WayPointSampler::WayPointSampler(RtsObjectContainer& children, Sweep* sweep) {
     // An own waypoint's DistanceSum is its constant record's distance channel, which lies in a
     // cache line of its own that the walk does not read: on a long path each would be a wait
     // on memory. It is asked for when the waypoint is resolved and read kSumsBehind waypoints
-    // later. Other implementations are asked through the interface at once.
+    // later. Other implementations are asked through the interface at once. A box swept during
+    // the walk asks for all of the records' lines.
     constexpr std::size_t kSumsBehind = 8;
     const auto sumOf = [](const Segment& c) -> const float& { return c[3].Distance; };
     ChildPos pos = children.GetFirstChild();
     while (WayPointPtr wayPoint = nextWayPoint(children, pos)) {
         const Segment* own = ownCoefficients(wayPoint.get());
-        if (own) __builtin_prefetch(&sumOf(*own));
+        if (own && sweep) askForLines(own, sizeof(Segment));
+        else if (own) __builtin_prefetch(&sumOf(*own));
         distanceSums_.push_back(own ? 0.0f : wayPoint->GetDistanceSum());
         coefficients_.push_back(own);
         // Our own waypoints are read in place and never called: each reference goes back here,
         // while the line its release reads is at hand, not in a pass over the objects at the end.
         wayPoints_.push_back(own ? WayPointPtr() : std::move(wayPoint));
-        if (const std::size_t k = coefficients_.size(); k > kSumsBehind)
+        if (const std::size_t k = coefficients_.size(); k > kSumsBehind) {
             if (const Segment* c = coefficients_[k - 1 - kSumsBehind]) distanceSums_[k - 1 - kSumsBehind] = sumOf(*c);
+            if (sweep) sweepSettled(*sweep, k - kSumsBehind);
+        }
     }
     const std::size_t count = coefficients_.size();
     for (std::size_t k = count > kSumsBehind ? count - kSumsBehind : 0; k < count; ++k)
@@ -165,48 +177,75 @@ _Point3<float> WayPointSampler::position(float distance) {
 /// How many segments ahead the box asks for coefficient records.
 constexpr std::size_t kRecordsAhead = 4;
 
-void WayPointSampler::box(_Point3<float>& min, _Point3<float>& max) const {
+struct WayPointSampler::Sweep {
     BoxBounds box;
+    float d = 0.0f;           ///< the next sample
+    std::size_t next = 0;     ///< the first waypoint whose sum exceeds d, as far as looked
+    double lastSettled = -std::numeric_limits<double>::infinity();  ///< the last bound settled in the walk
+};
+
+void WayPointSampler::box(RtsObjectContainer& children, _Point3<float>& min, _Point3<float>& max) {
+    Sweep sweep;
+    const WayPointSampler sampler(children, &sweep);
+    // A run swept during the walk ended at its segment's end or its stretch's, whichever came
+    // first; the total could have ended it earlier. The runs' bounds rise, so the last one tells
+    // whether any was cut short: then (odd sums only) the sweep starts over.
+    const float total = sampler.total();
+    if (!(std::isfinite(total) && sweep.lastSettled <= total)) sweep = Sweep{};
+    sampler.sweepToEnd(sweep);
+    sweep.box.finish(min, max);
+}
+
+void WayPointSampler::sweepSettled(Sweep& sweep, std::size_t settled) const {
+    for (;;) {
+        while (sweep.next < settled && !(sweep.d < distanceSums_[sweep.next])) ++sweep.next;
+        if (sweep.next >= settled) return;
+        const std::size_t chosen = sweep.next == 0 ? 0 : sweep.next - 1;
+        if (!coefficients_[chosen]) return;
+        const BoxStretch stretch = boxStretchAt(sweep.d);
+        const double bound = std::min(static_cast<double>(distanceSums_[sweep.next]), stretch.end);
+        sweep.lastSettled = bound;
+        sweepRun(sweep, chosen, sweep.next == 0 ? 0.0f : distanceSums_[sweep.next - 1], stretch.step, bound);
+    }
+}
+
+void WayPointSampler::sweepToEnd(Sweep& sweep) const {
     const float total = this->total();
     // Each segment's run of samples is swept with its coefficients held in registers.
     const std::size_t count = wayPoints_.size();
-    std::size_t next = 0;
-    float d = 0.0f;
-    while (std::isfinite(total) && count != 0 && d < total) {
-        while (next < count && !(d < distanceSums_[next])) ++next;
-        const std::size_t chosen = next == 0 ? 0 : next - 1;
-        const float base = next == 0 ? 0.0f : distanceSums_[next - 1];
+    while (std::isfinite(total) && count != 0 && sweep.d < total) {
+        while (sweep.next < count && !(sweep.d < distanceSums_[sweep.next])) ++sweep.next;
+        const std::size_t chosen = sweep.next == 0 ? 0 : sweep.next - 1;
+        const float base = sweep.next == 0 ? 0.0f : distanceSums_[sweep.next - 1];
         // The run ends at the segment's end (for the last one: never), the total, or the end of
         // the stretch of equal steps, whichever comes first; all three exceed d.
-        const double limit = next < count ? distanceSums_[next] : std::numeric_limits<double>::infinity();
-        const BoxStretch stretch = boxStretchAt(d);
-        const double bound = std::min({limit, static_cast<double>(total), stretch.end});
-        // bound - d is exact in double (both lie in the stretch, or d is 0), so this is the count
-        // of samples d + i h below bound; d + n h is the next sample, exact, at most the stretch end.
-        const auto n = static_cast<std::size_t>(std::ceil((bound - d) / stretch.step));
-        // On a long path the records of the segments ahead are in memory, not in the caches: ask
-        // for them a few segments before the sweep gets there.
-        if (chosen + kRecordsAhead < count) {
-            if (const Segment* ahead = coefficients_[chosen + kRecordsAhead]) {
-                const char* bytes = reinterpret_cast<const char*>(ahead);
-                __builtin_prefetch(bytes);
-                __builtin_prefetch(bytes + 64);
-                __builtin_prefetch(bytes + sizeof(Segment) - 1);
-            }
-        }
-        if (const Segment* c = coefficients_[chosen]) {
-            box = sweepSegment(box, *c, base, d, stretch.step, n);
-        } else {
-            for (std::size_t i = 0; i < n; ++i) {
-                const float at = static_cast<float>(d + static_cast<double>(i) * stretch.step);
-                COrientation result{};
-                wayPoints_[chosen]->CalcOrientationAtDistance(at - base, result);
-                box.addPoint(result.Position.x, result.Position.y, result.Position.z);
-            }
-        }
-        d = static_cast<float>(d + static_cast<double>(n) * stretch.step);
+        const double limit =
+            sweep.next < count ? distanceSums_[sweep.next] : std::numeric_limits<double>::infinity();
+        const BoxStretch stretch = boxStretchAt(sweep.d);
+        sweepRun(sweep, chosen, base, stretch.step, std::min({limit, static_cast<double>(total), stretch.end}));
     }
-    box.finish(min, max);
+}
+
+void WayPointSampler::sweepRun(Sweep& sweep, std::size_t chosen, float base, double step, double bound) const {
+    const float d = sweep.d;
+    // bound - d is exact in double (both lie in the stretch, or d is 0), so this is the count of
+    // samples d + i h below bound; d + n h is the next sample, exact, at most the stretch end.
+    const auto n = static_cast<std::size_t>(std::ceil((bound - d) / step));
+    // On a long path the records of the segments ahead are in memory, not in the caches: ask
+    // for them a few segments before the sweep gets there.
+    if (chosen + kRecordsAhead < coefficients_.size())
+        if (const Segment* ahead = coefficients_[chosen + kRecordsAhead]) askForLines(ahead, sizeof(Segment));
+    if (const Segment* c = coefficients_[chosen]) {
+        sweep.box = sweepSegment(sweep.box, *c, base, d, step, n);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            const float at = static_cast<float>(d + static_cast<double>(i) * step);
+            COrientation result{};
+            wayPoints_[chosen]->CalcOrientationAtDistance(at - base, result);
+            sweep.box.addPoint(result.Position.x, result.Position.y, result.Position.z);
+        }
+    }
+    sweep.d = static_cast<float>(d + static_cast<double>(n) * step);
 }
 
 const WayPointSampler::Segment* WayPointSampler::ownCoefficients(ISCO_CSWayPoint* wayPoint) {

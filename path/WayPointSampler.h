@@ -38,7 +38,7 @@ class WayPointSampler {
     using Segment = COrientation[4];
 
 public:
-    explicit WayPointSampler(RtsObjectContainer& children);
+    explicit WayPointSampler(RtsObjectContainer& children) : WayPointSampler(children, nullptr) {}
 
     /// DistanceSum of the last switched-on waypoint; 0 without waypoints (as GetSumDistance).
     float total() const { return distanceSums_.empty() ? 0.0f : distanceSums_.back(); }
@@ -46,14 +46,31 @@ public:
     /// The eye position at an accumulated distance; (0, 0, 0) without waypoints.
     _Point3<float> position(float distance);
 
-    /// The path's box: the positions at d = 0, 0.25, 0.5, ... (single precision) while d < total,
-    /// and from 2^22 on, where d + 0.25 no longer moves d, at every float below the total; then
-    /// widened by 1 on every side. A total that is not finite samples nothing: the box stays
-    /// inverted (min above max). The same samples, each evaluated as `position` does, so the same
-    /// box as a full CalcOrientationAtDistanceSum per sample.
-    void box(_Point3<float>& min, _Point3<float>& max) const;
+    /// The box of the path whose children these are: the positions at d = 0, 0.25, 0.5, ...
+    /// (single precision) while d < total, and from 2^22 on, where d + 0.25 no longer moves d, at
+    /// every float below the total; then widened by 1 on every side. A total that is not finite
+    /// samples nothing: the box stays inverted (min above max). The same samples, each evaluated
+    /// as `position` does, so the same box as a full CalcOrientationAtDistanceSum per sample.
+    ///
+    /// The samples are swept while the children are walked: each of our own waypoints a few
+    /// waypoints after it was resolved, while its records are still in the caches. The host sees
+    /// the calls of one walk, and other implementations are called after it.
+    static void box(RtsObjectContainer& children, _Point3<float>& min, _Point3<float>& max);
 
 private:
+    /// Where a box sweep has got to (defined with the sweep).
+    struct Sweep;
+
+    WayPointSampler(RtsObjectContainer& children, Sweep* sweep);
+
+    /// The runs of samples that the first `settled` distance sums already fix, up to the first
+    /// waypoint of another implementation (those are called after the walk).
+    void sweepSettled(Sweep& sweep, std::size_t settled) const;
+    /// The runs from where `sweep` got to up to the total.
+    void sweepToEnd(Sweep& sweep) const;
+    /// The samples from the sweep's distance below `bound` on the segment of waypoint `chosen`.
+    void sweepRun(Sweep& sweep, std::size_t chosen, float base, double step, double bound) const;
+
     /// The coefficient records of a waypoint of exactly our own class, read in place for the
     /// length of one call: the box and the drawing need three channels of every sample, and
     /// asking through the interface evaluates all nine behind a virtual call. Any other

@@ -319,6 +319,17 @@ TEST_F(PathTest, FastBoxEqualsLiteralBoxAndSamplingEnds) {
     path().RefreshCubicData();
     EXPECT_TRUE(path().MaxBound.x > 290.0f && sameBox());
 
+    // The box is swept while the children are walked, taking the total for at least each run's
+    // end; sums that fall back at the end, or end in NaN, make it start over.
+    newPath("falling");
+    for (int i = 0; i < 20; ++i) segment(0.1f + static_cast<float>(i), 10.0f * static_cast<float>(i), 1);
+    COrientation* end = segment(0, 0, 0);
+    for (float total : {25.0f, 7.5f, std::numeric_limits<float>::quiet_NaN()}) {
+        end[3].Distance = total;
+        box();
+        EXPECT_TRUE(sameBox()) << total;
+    }
+
     // Totals the sampling cannot reach: NaN and infinity sample nothing (the box stays inverted)
     // nor draw. Past 2^22, where d + 0.25 == d, every float is a sample: on x = u - 0.1 the last
     // one below 2^23 + 2^20 is 2^23 + 2^20 - 1.
