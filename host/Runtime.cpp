@@ -156,7 +156,7 @@ void Runtime::prefetch(const Handle* children, std::size_t count, std::size_t at
     constexpr std::size_t kAhead = 12;
     if (at + kAhead >= count) return;
     if (const Slot* s = slot(children[at + kAhead]); s && s->answers.part[0]) {
-        // The part's table pointer and the object's fields behind it: what a call on it reads.
+        // The part's line: its table pointer, which a call on it reads first.
         __builtin_prefetch(s->answers.part[0]);
     }
 }

@@ -87,6 +87,8 @@ void SCOCameraSystemWaypoint::operator delete(void* object) noexcept {
     std::free(start - start[-1]);
 }
 
+void SCOCameraSystemWaypoint::operator delete(void* object, const std::nothrow_t&) noexcept { operator delete(object); }
+
 // ---------------------------------------------------------------------------------------------
 // Construction, copy, assignment
 

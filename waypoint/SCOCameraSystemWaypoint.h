@@ -30,6 +30,7 @@ public:
     static void* operator new(std::size_t size);
     static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
     static void operator delete(void* object) noexcept;
+    static void operator delete(void* object, const std::nothrow_t&) noexcept;  ///< a constructor threw
 
     // Primary table: RtsObject's operations replaced here.
     int Serialize(IClassStorage* storage) override;
