@@ -107,12 +107,14 @@ BoxBounds sweepSegment(BoxBounds box, const COrientation (&c)[4], float base, fl
     std::size_t i = 0;
     for (; i + kSlotWidth <= n; i += kSlotWidth) {
         const Slot u = at - origin;
-        box.add(SegmentValue({x3, x2, x1, x0}, u), SegmentValue({y3, y2, y1, y0}, u), SegmentValue({z3, z2, z1, z0}, u));
+        box.add(SegmentValue({x3, x2, x1, x0}, u), SegmentValue({y3, y2, y1, y0}, u),
+                SegmentValue({z3, z2, z1, z0}, u));
         at += stride;
     }
     if (i < n) {
         const Slot u = samplesFrom(static_cast<float>(d + static_cast<double>(i) * step), step, n - i - 1) - origin;
-        box.add(SegmentValue({x3, x2, x1, x0}, u), SegmentValue({y3, y2, y1, y0}, u), SegmentValue({z3, z2, z1, z0}, u));
+        box.add(SegmentValue({x3, x2, x1, x0}, u), SegmentValue({y3, y2, y1, y0}, u),
+                SegmentValue({z3, z2, z1, z0}, u));
     }
     return box;
 }
@@ -138,8 +140,10 @@ WayPointSampler::WayPointSampler(RtsObjectContainer& children, Sweep* sweep) {
     ChildPos pos = children.GetFirstChild();
     while (WayPointPtr wayPoint = nextWayPoint(children, pos)) {
         const Segment* own = ownCoefficients(wayPoint.get());
-        if (own && sweep) askForLines(own, sizeof(Segment));
-        else if (own) __builtin_prefetch(&sumOf(*own));
+        if (own && sweep)
+            askForLines(own, sizeof(Segment));
+        else if (own)
+            __builtin_prefetch(&sumOf(*own));
         distanceSums_.push_back(own ? 0.0f : wayPoint->GetDistanceSum());
         coefficients_.push_back(own);
         // Our own waypoints are read in place and never called: each reference goes back here,
@@ -179,8 +183,8 @@ constexpr std::size_t kRecordsAhead = 4;
 
 struct WayPointSampler::Sweep {
     BoxBounds box;
-    float d = 0.0f;           ///< the next sample
-    std::size_t next = 0;     ///< the first waypoint whose sum exceeds d, as far as looked
+    float d = 0.0f;        ///< the next sample
+    std::size_t next = 0;  ///< the first waypoint whose sum exceeds d, as far as looked
     double lastSettled = -std::numeric_limits<double>::infinity();  ///< the last bound settled in the walk
 };
 
@@ -200,8 +204,10 @@ void WayPointSampler::sweepSettled(Sweep& sweep, std::size_t settled) const {
     for (;;) {
         while (sweep.next < settled && !(sweep.d < distanceSums_[sweep.next])) ++sweep.next;
         if (sweep.next >= settled) return;
+        // A segment of another implementation is called after the walk. An infinite sum would
+        // let the run go on to its stretch's end, far past any total: it waits for the total too.
         const std::size_t chosen = sweep.next == 0 ? 0 : sweep.next - 1;
-        if (!coefficients_[chosen]) return;
+        if (!coefficients_[chosen] || !std::isfinite(distanceSums_[sweep.next])) return;
         const BoxStretch stretch = boxStretchAt(sweep.d);
         const double bound = std::min(static_cast<double>(distanceSums_[sweep.next]), stretch.end);
         sweep.lastSettled = bound;
@@ -219,8 +225,7 @@ void WayPointSampler::sweepToEnd(Sweep& sweep) const {
         const float base = sweep.next == 0 ? 0.0f : distanceSums_[sweep.next - 1];
         // The run ends at the segment's end (for the last one: never), the total, or the end of
         // the stretch of equal steps, whichever comes first; all three exceed d.
-        const double limit =
-            sweep.next < count ? distanceSums_[sweep.next] : std::numeric_limits<double>::infinity();
+        const double limit = sweep.next < count ? distanceSums_[sweep.next] : std::numeric_limits<double>::infinity();
         const BoxStretch stretch = boxStretchAt(sweep.d);
         sweepRun(sweep, chosen, base, stretch.step, std::min({limit, static_cast<double>(total), stretch.end}));
     }

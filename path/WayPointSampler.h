@@ -64,7 +64,8 @@ private:
     WayPointSampler(RtsObjectContainer& children, Sweep* sweep);
 
     /// The runs of samples that the first `settled` distance sums already fix, up to the first
-    /// waypoint of another implementation (those are called after the walk).
+    /// run on a segment of another implementation (those are called after the walk) or one that
+    /// ends at an infinite sum.
     void sweepSettled(Sweep& sweep, std::size_t settled) const;
     /// The runs from where `sweep` got to up to the total.
     void sweepToEnd(Sweep& sweep) const;
@@ -77,7 +78,7 @@ private:
     /// implementation of ISCO_CSWayPoint (null here) is asked through the interface.
     static const Segment* ownCoefficients(ISCO_CSWayPoint* wayPoint);
 
-    std::vector<WayPointPtr> wayPoints_;
+    std::vector<WayPointPtr> wayPoints_;  ///< held for other implementations only; empty for our own
     std::vector<const Segment*> coefficients_;
     std::vector<float> distanceSums_;
     std::size_t next_ = 0;

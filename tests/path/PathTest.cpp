@@ -313,8 +313,10 @@ TEST_F(PathTest, FastBoxEqualsLiteralBoxAndSamplingEnds) {
     newPath("mixed");
     for (int i = 0; i < 30; ++i) {
         const _Point3<float> at{10.0f * static_cast<float>(i), static_cast<float>(i % 4), static_cast<float>(i % 3)};
-        if (i % 7 == 3) addThrowing(at);
-        else addWayPoint(at);
+        if (i % 7 == 3)
+            addThrowing(at);
+        else
+            addWayPoint(at);
     }
     path().RefreshCubicData();
     EXPECT_TRUE(path().MaxBound.x > 290.0f && sameBox());
@@ -322,13 +324,20 @@ TEST_F(PathTest, FastBoxEqualsLiteralBoxAndSamplingEnds) {
     // The box is swept while the children are walked, taking the total for at least each run's
     // end; sums that fall back at the end, or end in NaN, make it start over.
     newPath("falling");
-    for (int i = 0; i < 20; ++i) segment(0.1f + static_cast<float>(i), 10.0f * static_cast<float>(i), 1);
+    std::vector<COrientation*> falling;
+    for (int i = 0; i < 20; ++i)
+        falling.push_back(segment(0.1f + static_cast<float>(i), 10.0f * static_cast<float>(i), 1));
     COrientation* end = segment(0, 0, 0);
     for (float total : {25.0f, 7.5f, std::numeric_limits<float>::quiet_NaN()}) {
         end[3].Distance = total;
         box();
         EXPECT_TRUE(sameBox()) << total;
     }
+    // An infinite sum halfway: the walk's sweep stops there and the rest waits for the total.
+    end[3].Distance = 25.0f;
+    falling[4][3].Distance = std::numeric_limits<float>::infinity();
+    box();
+    EXPECT_TRUE(sameBox());
 
     // Totals the sampling cannot reach: NaN and infinity sample nothing (the box stays inverted)
     // nor draw. Past 2^22, where d + 0.25 == d, every float is a sample: on x = u - 0.1 the last
@@ -375,7 +384,9 @@ TEST_F(PathTest, BoxHoldsTheWholeEyeCurveOfAMillionWayPoints) {
             const double s = span * i / 64;
             const _Point3<float>* p[4] = {&c[0].Position, &c[1].Position, &c[2].Position, &c[3].Position};
             for (int axis = 0; axis < 3; ++axis) {
-                auto at = [&](int j) { return static_cast<double>(axis == 0 ? p[j]->x : axis == 1 ? p[j]->y : p[j]->z); };
+                auto at = [&](int j) {
+                    return static_cast<double>(axis == 0 ? p[j]->x : axis == 1 ? p[j]->y : p[j]->z);
+                };
                 const double v = ((at(0) * s + at(1)) * s + at(2)) * s + at(3);
                 const double slack = 1e-6 * std::max(1.0, std::fabs(v));
                 outside += v < minimum[axis] - slack || v > maximum[axis] + slack;
