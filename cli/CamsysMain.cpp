@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "base/Heap.h"
 #include "base/InputError.h"
@@ -26,6 +27,19 @@ namespace {
 using host::kExitBadInput;
 using host::kExitFailure;
 
+/// The first argument that is neither an option nor the plug-in option's value: the subcommand's
+/// place. Null when there is none.
+const char* subcommandWord(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--plugin")
+            ++i;
+        else if (!argument.starts_with('-'))
+            return argv[i];
+    }
+    return nullptr;
+}
+
 int runCamsys(int argc, char** argv) {
     CLI::App app(host::kCamsysDescription, "camsys");
     app.footer(host::camsysFooter());
@@ -39,6 +53,20 @@ int runCamsys(int argc, char** argv) {
     for (const host::CliCommand& command : host::cliCommands())
         command.addOptions(*app.add_subcommand(command.name, command.help));
 
+    // The parser would only say that a subcommand is required: name the word it did not know.
+    if (const char* word = subcommandWord(argc, argv)) {
+        std::string names;
+        bool known = false;
+        for (const host::CliCommand& command : host::cliCommands()) {
+            known = known || std::string_view(word) == command.name;
+            names.append(names.empty() ? "" : ", ").append(command.name);
+        }
+        if (!known) {
+            std::fprintf(stderr, "camsys: no subcommand \"%s\"; the subcommands are %s (camsys --help)\n", word,
+                         names.c_str());
+            return kExitBadInput;
+        }
+    }
     host::keepFreedHeap();
     try {
         app.parse(argc, argv);

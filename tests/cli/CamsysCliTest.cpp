@@ -259,6 +259,10 @@ TEST_F(CamsysCli, OptionsHelpAndPictures) {
     EXPECT_EQ(run({"fly", kFlythrough, "--step", "-1"}).status, 2);
     EXPECT_EQ(run({"load", path("missing.json")}).status, 2);
     EXPECT_EQ(run({"--plugin", path("missing.so"), "load", kMinimal}).status, 1);
+    result = run({"--plugin", path("missing.so"), "check", kMinimal});
+    EXPECT_TRUE(result.status == 2 &&
+                result.err.starts_with("camsys: no subcommand \"check\"; the subcommands are fly, draw, "))
+        << result.err;
 
     const Result help = run({"--help"}), flyHelp = run({"fly", "--help"});
     EXPECT_TRUE(help.status == 0 && flyHelp.status == 0);
