@@ -295,9 +295,11 @@ private:
     struct Answers {
         ULong id[2] = {kNoAnswer, kNoAnswer};
         void* part[2] = {nullptr, nullptr};
-        /// The part remembered for `id`, or null.
+        /// The part remembered for `id`, or null. A walk asks for the latest identifier again:
+        /// that answer falls straight through.
         void* find(ULong want) const {
-            if (id[0] == want) return part[0];
+            if (id[0] == want) [[likely]]
+                return part[0];
             if (id[1] == want) return part[1];
             return nullptr;
         }
