@@ -119,7 +119,8 @@ BoxBounds sweepSegment(BoxBounds box, const COrientation (&c)[4], float base, fl
     return box;
 }
 
-/// Asks the processor for the lines of `size` bytes from `first` (up to three lines).
+/// Asks the processor for the first two lines and the last of `size` bytes from `first`: every
+/// line of a block that spans three.
 void askForLines(const void* first, std::size_t size) {
     const char* bytes = static_cast<const char*>(first);
     __builtin_prefetch(bytes);
