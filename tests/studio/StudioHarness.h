@@ -18,10 +18,11 @@
 
 namespace studio_test {
 
-/// What the shell command prints on its standard output.
-inline std::string commandOutput(const std::string& command) {
+/// What the shell command prints on its standard output; `errors` redirects its standard error
+/// (dropped unless asked for, e.g. with "2>&1").
+inline std::string commandOutput(const std::string& command, const std::string& errors = "2>/dev/null") {
     std::string out;
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    FILE* pipe = popen((command + " " + errors).c_str(), "r");
     char buffer[65536];
     for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
     if (pipe) pclose(pipe);

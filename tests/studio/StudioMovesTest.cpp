@@ -41,15 +41,6 @@ struct Studio : studio_test::StudioHarness {
     host::OptionalLevel level;
 };
 
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    char buffer[4096];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    if (pipe) pclose(pipe);
-    return out;
-}
-
 class StudioMovesTest : public studio_test::ExampleCopyTest {
 protected:
     void SetUp() override {
@@ -87,8 +78,8 @@ TEST_F(StudioMovesTest, AMoveIsTheToolsMoveAndOneUndoTakesItAway) {
         ASSERT_EQ(status, 200) << answer.dump();
 
         const fs::path out = folder / "tool.json";
-        const std::string said =
-            run(std::string(CAMSYS_EXE) + " add-move " + file.string() + " " + c.options + " -o " + out.string());
+        const std::string said = studio_test::commandOutput(
+            std::string(CAMSYS_EXE) + " add-move " + file.string() + " " + c.options + " -o " + out.string(), "2>&1");
         // The tool's summary names what the answer names.
         const std::string path = answer["path"], iterator = answer["iterator"];
         EXPECT_TRUE(said.starts_with("path " + path + ": " + std::to_string(answer["waypoints"].size()) +
