@@ -2,56 +2,16 @@
 // answers the whole drawing, the later ones only what changed since the step before (of a long
 // path, the stretch of its lines that changed), and what the page holds after applying them is
 // the whole drawing, bit for bit.
-#include <gtest/gtest.h>
-
 #include <array>
 #include <bit>
-#include <cstring>
-#include <filesystem>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <set>
 
-#include "module/InProcessModule.h"
-#include "scene/SceneFile.h"
-#include "studio/server/StudioServer.h"
 #include "tests/studio/StudioHarness.h"
-#include "tests/support/TextFiles.h"
-
-namespace fs = std::filesystem;
-using Json = nlohmann::json;
 
 namespace {
 
-using testing_support::writeText;
-
-/// The example's scene in a studio.
-struct Studio : studio_test::StudioHarness {
-    explicit Studio(const fs::path& file) {
-        host::loadSceneFile(host, file.string());
-        serve(optionsFor(file));
-    }
-};
-
-/// A JSON float as the scene format writes it: a number or one of the words for non-finite ones.
-float jsonNumber(const Json& value) {
-    if (value.is_number()) return static_cast<float>(value.get<double>());
-    return std::strtof(value.get<std::string>().c_str(), nullptr);  // "NaN", "Infinity", "-Infinity"
-}
-
-/// Standard padded base64, decoded here on its own rather than by the server's encoder's inverse.
-std::vector<std::uint8_t> fromBase64(const std::string& text) {
-    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::vector<std::uint8_t> bytes;
-    std::uint32_t bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        if (c == '=') break;
-        bits = (bits << 6) | static_cast<std::uint32_t>(alphabet.find(c));
-        if ((count += 6) >= 8) bytes.push_back(static_cast<std::uint8_t>(bits >> (count -= 8)));
-    }
-    return bytes;
-}
+using namespace studio_test;
 
 /// The line columns of a drawing's groups by object, as the bits of their floats (flags as ints):
 /// from decimals for a whole drawing, from base64 float32 for the changes of a drag step.
@@ -61,13 +21,11 @@ GroupLines linesOf(const Json& group, bool f32) {
     for (const char* name : {"from", "to", "width", "colour", "flag"}) {
         std::vector<std::uint32_t>& bits = columns[name];
         if (f32) {
-            const std::vector<std::uint8_t> bytes = fromBase64(group["lines"][name]);
-            bits.resize(bytes.size() / 4);
-            std::memcpy(bits.data(), bytes.data(), bits.size() * 4);  // little-endian, as this machine
+            bits = base64Words(group["lines"][name]);
         } else {
             for (const Json& value : group["lines"][name])
                 bits.push_back(std::string(name) == "flag" ? value.get<std::uint32_t>()
-                                                           : std::bit_cast<std::uint32_t>(jsonNumber(value)));
+                                                           : std::bit_cast<std::uint32_t>(asFloat(value)));
         }
     }
     return columns;
@@ -77,8 +35,8 @@ GroupLines linesOf(const Json& group, bool f32) {
 /// "range": [first, replaced] replaces that many lines from `first` on, any other replaces the
 /// group held. Answers how many lines of the group it carried.
 std::size_t applyGroup(std::map<std::string, GroupLines>& held, const Json& group) {
-    static const std::map<std::string, std::size_t> kWidths = {{"from", 3}, {"to", 3}, {"width", 2}, {"colour", 4},
-                                                               {"flag", 1}};
+    static const std::map<std::string, std::size_t> kWidths = {
+        {"from", 3}, {"to", 3}, {"width", 2}, {"colour", 4}, {"flag", 1}};
     GroupLines sent = linesOf(group, true);
     const std::size_t lines = sent["flag"].size();
     if (!group.contains("range")) {
@@ -97,19 +55,12 @@ std::size_t applyGroup(std::map<std::string, GroupLines>& held, const Json& grou
     return lines;
 }
 
-class StudioDrawTest : public studio_test::ExampleCopyTest {
-protected:
-    void SetUp() override {
-        ExampleCopyTest::SetUp();
-        studio = std::make_unique<Studio>(file);
-    }
-
-    std::unique_ptr<Studio> studio;
-};
+class StudioDrawTest : public ExampleCopyTest {};
 
 }  // namespace
 
 TEST_F(StudioDrawTest, DragStepsCarryOnlyTheDrawingsChangesAndTheyRebuildTheWholeDrawing) {
+    Studio studio(file);
     const auto whole = [](const Json& draw) {
         std::map<std::string, GroupLines> groups;
         for (const Json& group : draw["groups"]) groups[group["object"].get<std::string>()] = linesOf(group, false);
@@ -158,11 +109,11 @@ TEST_F(StudioDrawTest, DragStepsCarryOnlyTheDrawingsChangesAndTheyRebuildTheWhol
             << "the changes applied to the drawing held differ from the drawing";
         return carried;
     };
-    drag(*studio, "W2", "Flight", {{12, -30, 9.5f}, {13, -30, 9.5f}, {14, -30, 9.5f}, {15, -30, 9.5f}}, "drag-9");
+    drag(studio, "W2", "Flight", {{12, -30, 9.5f}, {13, -30, 9.5f}, {14, -30, 9.5f}, {15, -30, 9.5f}}, "drag-9");
     // After a whole drawing was asked for, or in another gesture, a step answers it whole again.
     const auto step = [&](int x, const std::string& gesture) {
-        return studio->call("PATCH", "/api/objects/W2",
-                            R"({"position": [)" + std::to_string(x) + R"(, -30, 9.5], "gesture": ")" + gesture + "\"}");
+        return studio.call("PATCH", "/api/objects/W2",
+                           R"({"position": [)" + std::to_string(x) + R"(, -30, 9.5], "gesture": ")" + gesture + "\"}");
     };
     EXPECT_TRUE(step(16, "drag-9").second.contains("draw"));
     ASSERT_TRUE(step(17, "drag-9").second.contains("drawChanges"));
@@ -173,13 +124,16 @@ TEST_F(StudioDrawTest, DragStepsCarryOnlyTheDrawingsChangesAndTheyRebuildTheWhol
     // Lines far before the waypoint keep their bits; after it, a changed length moves the samples.
     Json waypoints = Json::array();
     for (int k = 0; k < 60; ++k)
-        waypoints.push_back({{"name", "L" + std::to_string(k)}, {"class", "SCOCameraSystemWaypoint"},
+        waypoints.push_back({{"name", "L" + std::to_string(k)},
+                             {"class", "SCOCameraSystemWaypoint"},
                              {"position", {40 * k, (k % 2) * 8, 0}}});
     const fs::path longFile = folder / "long.json";
-    writeText(longFile, Json{{"objects", {{{"name", "Long"}, {"class", "SCOCameraSystemPath"}, {"children", waypoints}}}}}.dump());
+    writeText(
+        longFile,
+        Json{{"objects", {{{"name", "Long"}, {"class", "SCOCameraSystemPath"}, {"children", waypoints}}}}}.dump());
     Studio along(longFile);
-    const std::vector<Carried> carried =
-        drag(along, "L45", "Long", {{1800, 8, 0}, {1801, 8, 0}, {1801, 11, 0}, {1801, 11, 900}, {1800, 8, 0}}, "drag-1");
+    const std::vector<Carried> carried = drag(
+        along, "L45", "Long", {{1800, 8, 0}, {1801, 8, 0}, {1801, 11, 0}, {1801, 11, 900}, {1800, 8, 0}}, "drag-1");
     ASSERT_EQ(carried.size(), 4u);
     for (std::size_t i : {0, 1}) {
         EXPECT_GT(carried[i].sent, 0u);

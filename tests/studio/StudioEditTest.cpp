@@ -2,34 +2,15 @@
 // bundled example: every change equals a fresh load of the edited scene, undo gives back every
 // record byte for byte, refused changes change nothing, and saving writes what `camsys fly`
 // flies without overwriting what changed on disk.
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <nlohmann/json.hpp>
 #include <set>
 
 #include "exchange/FlightCsv.h"
 #include "flight/Flight.h"
-#include "module/InProcessModule.h"
-#include "scene/JsonSceneWriter.h"
-#include "scene/SceneFile.h"
-#include "scene/ScoFile.h"
-#include "scene/StarterScene.h"
-#include "studio/server/StudioJson.h"
-#include "studio/server/StudioServer.h"
 #include "tests/studio/StudioHarness.h"
-#include "tests/support/TextFiles.h"
-
-namespace fs = std::filesystem;
-using Json = nlohmann::json;
 
 namespace {
 
-using testing_support::readText;
-using testing_support::writeText;
+using namespace studio_test;
 
 /// Equal texts, or where they part (long answers would flood the log).
 ::testing::AssertionResult sameText(const std::string& a, const std::string& b) {
@@ -41,22 +22,7 @@ using testing_support::writeText;
                                          << ":\n  " << a.substr(from, 160) << "\n  " << b.substr(from, 160);
 }
 
-/// A scene file in a studio; `starter`: the file does not exist yet, and the studio starts it
-/// from the starter scene.
-struct Studio : studio_test::StudioHarness {
-    explicit Studio(const fs::path& file, bool starter = false) : path(file) {
-        if (starter)
-            host::loadStarterScene(host, file.string());
-        else
-            host::loadSceneFile(host, file.string());
-        serve(optionsFor(file));
-    }
-    std::vector<std::uint8_t> image() { return host::sceneToScoImage(host); }
-
-    fs::path path;
-};
-
-class StudioEditTest : public studio_test::ExampleCopyTest {
+class StudioEditTest : public ExampleCopyTest {
 protected:
     void SetUp() override {
         ExampleCopyTest::SetUp();
@@ -139,18 +105,14 @@ TEST_F(StudioEditTest, EveryChangeEqualsAFreshLoadOfTheEditedScene) {
     studio->text("/api/flight");  // as the page does first
     for (const auto& [method, target, body] : kChanges) {
         SCOPED_TRACE(method + " " + target + " " + body);
+        const std::vector<std::uint8_t> before = studio->image();
         const auto [status, answer] = studio->call(method, target, body);
         ASSERT_EQ(status, 200) << answer.dump();
         EXPECT_EQ(answer["revision"], ++revision);
         EXPECT_TRUE(answer["draw"].contains("groups") && answer["messages"].is_array());
+        EXPECT_NE(studio->image(), before) << "the change did not take";
         expectAsFreshlyLoaded(method + " " + target);
     }
-    // The changes took: the patched waypoint stands where it was put.
-    const Json scene = Json::parse(studio->text("/api/scene"));
-    const auto w2 =
-        std::find_if(scene["objects"].begin(), scene["objects"].end(), [](const Json& o) { return o["name"] == "W2"; });
-    ASSERT_NE(w2, scene["objects"].end());
-    EXPECT_EQ((*w2)["position"], Json::parse("[12, -30, 9.5]"));
 }
 
 TEST_F(StudioEditTest, UndoGivesBackEveryRecordAndRedoReplays) {
@@ -162,12 +124,10 @@ TEST_F(StudioEditTest, UndoGivesBackEveryRecordAndRedoReplays) {
         after.push_back(studio->image());
     }
     // The steps of one drag are one step of the history.
-    for (const char* x : {"1", "2", "3"})
-        ASSERT_EQ(studio
-                      ->call("PATCH", "/api/objects/W0",
-                             std::string(R"({"position": [)") + x + R"(, 0, 10], "gesture": "drag-1"})")
-                      .first,
-                  200);
+    for (const int x : {1, 2, 3}) {
+        const Json step = {{"position", {x, 0, 10}}, {"gesture", "drag-1"}};
+        ASSERT_EQ(studio->call("PATCH", "/api/objects/W0", step.dump()).first, 200);
+    }
     after.push_back(studio->image());
     Json history = studio->call("GET", "/api/history").second;
     ASSERT_EQ(history["undo"].size(), kChanges.size() + 1);
@@ -255,12 +215,8 @@ TEST_F(StudioEditTest, RefusedChangesChangeNothing) {
         const auto [status, answer] = studio->call(r.method, r.target, r.body);
         EXPECT_EQ(status, r.status) << answer.dump();
         ASSERT_TRUE(answer.is_object() && answer.contains("error")) << answer.dump();
-        if (!r.object.empty()) {
-            EXPECT_EQ(answer.value("object", ""), r.object);
-        }
-        if (!r.attribute.empty()) {
-            EXPECT_EQ(answer.value("attribute", ""), r.attribute);
-        }
+        EXPECT_TRUE(r.object.empty() || answer.value("object", "") == r.object) << answer.dump();
+        EXPECT_TRUE(r.attribute.empty() || answer.value("attribute", "") == r.attribute) << answer.dump();
         ASSERT_EQ(studio->image(), before);
     }
     EXPECT_TRUE(sameText(studio->text("/api/flight"), flight));
@@ -276,10 +232,8 @@ TEST_F(StudioEditTest, FlightsSentInPartsAreTheWholeFlightsRows) {
         ASSERT_EQ(studio->call("PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 3}})").first, 200);
         Json joined = {{"rows", 0}, {"data", Json::object()}, {"events", Json::array()}};
         for (std::size_t from = 0;; from += size) {
-            const Json part = studio
-                                  ->call("GET", "/api/flight?" + query + "&fromTick=" + std::to_string(from) +
-                                                    "&ticks=" + std::to_string(size))
-                                  .second;
+            const std::string range = "&fromTick=" + std::to_string(from) + "&ticks=" + std::to_string(size);
+            const Json part = Json::parse(studio->text("/api/flight?" + query + range));
             ASSERT_EQ(part["fromTick"], from);
             for (const auto& [column, values] : part["data"].items())
                 for (const Json& value : values) joined["data"][column].push_back(value);
@@ -291,9 +245,7 @@ TEST_F(StudioEditTest, FlightsSentInPartsAreTheWholeFlightsRows) {
             }
             ASSERT_EQ(part["rows"], size) << "a part short of its size completes the flight";
             ASSERT_TRUE(part["events"].empty());
-            if (!between.empty()) {
-                ASSERT_EQ(studio->call("GET", between).first, 200);
-            }
+            ASSERT_TRUE(between.empty() || studio->call("GET", between).first == 200) << between;
         }
         EXPECT_EQ(joined["rows"], whole["rows"]);
         EXPECT_TRUE(joined["data"] == whole["data"]) << "the rows differ";
@@ -320,11 +272,8 @@ TEST_F(StudioEditTest, FlightsSentInPartsAreTheWholeFlightsRows) {
     // start, also when frames of another flight come in between.
     ASSERT_EQ(studio->call("POST", "/api/objects/Chase/move", R"({"parent": "Flight", "index": 3})").first, 200);
     check("iterator=Cam", 100, "/api/frame?iterator=Cam&start=1&t=50");
-    ASSERT_EQ(studio
-                  ->call("POST", "/api/objects", R"({"class": "SCOCameraSystemPath", "name": "Inner",
-                                                       "parent": "Flight", "index": 3})")
-                  .first,
-              200);
+    const std::string inner = R"({"class": "SCOCameraSystemPath", "name": "Inner", "parent": "Flight", "index": 3})";
+    ASSERT_EQ(studio->call("POST", "/api/objects", inner).first, 200);
     check("iterator=Cam", 16);  // its activation comes in the third part, flown resumed
     check("iterator=Cam&maxTicks=150", 64);
 }
@@ -388,7 +337,7 @@ TEST_F(StudioEditTest, SaveWritesWhatCamsysFliesAndNeverOverwritesChangesOnDisk)
 TEST_F(StudioEditTest, ANewFileIsUnsavedUntilItsFirstSaveAndAnEmptySceneCanBeBuiltUp) {
     for (const char* name : {"new.json", "new.sco"}) {
         SCOPED_TRACE(name);
-        Studio fresh(folder / name, true);
+        Studio fresh(folder / name);
         Json status = fresh.call("GET", "/api/status").second;
         EXPECT_EQ(status["unsaved"], true);
         EXPECT_EQ(status["changedOnDisk"], false) << "nothing was there to change";
@@ -441,7 +390,8 @@ TEST_F(StudioEditTest, TheSceneIsSavedWhileTheHistoryStandsAtTheSavedScene) {
     for (const auto& [method, target, body, unsaved] : steps) {
         const auto [status, answer] = studio->call(method, target, body);
         ASSERT_EQ(status, 200) << method << " " << target << ": " << answer.dump();
-        EXPECT_EQ(studio->call("GET", "/api/status").second["unsaved"], unsaved) << method << " " << target << " " << body;
+        EXPECT_EQ(studio->call("GET", "/api/status").second["unsaved"], unsaved)
+            << method << " " << target << " " << body;
     }
     EXPECT_TRUE(studio->call("GET", "/api/history").second["redo"].empty());
 }

@@ -1,22 +1,35 @@
 #pragma once
 /// The studio's server over a host of its own, called without a socket: what the studio tests
-/// ask of it.
+/// ask of it, and the decoding of its answers done here on its own.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/Host.h"
 #include "module/InProcessModule.h"
+#include "scene/JsonSceneWriter.h"
+#include "scene/SceneFile.h"
+#include "scene/ScoFile.h"
+#include "scene/StarterScene.h"
 #include "studio/server/StudioServer.h"
+#include "tests/support/TextFiles.h"
 
 namespace studio_test {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using testing_support::readText;
+using testing_support::writeText;
 
 /// What the shell command prints on its standard output; `errors` redirects its standard error
 /// (dropped unless asked for, e.g. with "2>&1").
@@ -29,6 +42,30 @@ inline std::string commandOutput(const std::string& command, const std::string& 
     return out;
 }
 
+/// A JSON float as the scene format and the API write it: a number or "NaN", "Infinity", "-Infinity".
+inline float asFloat(const Json& value) {
+    if (value.is_string()) return std::strtof(value.get<std::string>().c_str(), nullptr);
+    return static_cast<float>(value.get<double>());
+}
+
+/// The 32-bit words (little-endian, as this machine) of a column in standard padded base64: the
+/// bits of its floats, or its whole numbers.
+inline std::vector<std::uint32_t> base64Words(const std::string& text) {
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string bytes;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        if (c == '=') break;
+        bits = (bits << 6) | static_cast<std::uint32_t>(alphabet.find(c));
+        if ((count += 6) >= 8) bytes.push_back(static_cast<char>(bits >> (count -= 8)));
+    }
+    std::vector<std::uint32_t> words(bytes.size() / 4);
+    std::memcpy(words.data(), bytes.data(), 4 * words.size());
+    EXPECT_EQ(bytes.size() % 4, 0u) << "a column of 32-bit words";
+    return words;
+}
+
 /// A host with a scene and a game camera, and a studio over it. The constructor of a test's own
 /// kind loads the scene into `host`, then calls `serve`.
 class StudioHarness {
@@ -37,10 +74,10 @@ public:
     StudioHarness& operator=(const StudioHarness&) = delete;
 
     /// The answer's status and its body as JSON (discarded when it is none).
-    std::pair<int, nlohmann::json> call(const std::string& method, const std::string& target,
-                                        const std::string& body = {}) {
-        const auto [status, text] = server->call(method, target, body);
-        return {status, nlohmann::json::parse(text, nullptr, false)};
+    std::pair<int, Json> call(const std::string& method, const std::string& target, const std::string& body = {},
+                              const std::string& contentType = {}) {
+        const auto [status, text] = server->call(method, target, body, contentType);
+        return {status, Json::parse(text, nullptr, false)};
     }
     /// The body of GET `target`.
     std::string text(const std::string& target) { return server->call("GET", target).second; }
@@ -51,9 +88,7 @@ public:
 protected:
     StudioHarness() = default;
     /// The options a studio started on `file` has by default.
-    static studio::StudioOptions optionsFor(const std::filesystem::path& file) {
-        return {file.string(), "", "127.0.0.1", 0, false};
-    }
+    static studio::StudioOptions optionsFor(const fs::path& file) { return {file.string(), "", "127.0.0.1", 0, false}; }
     /// Gives the host its game camera and starts the studio over it.
     void serve(studio::StudioOptions options, host::OptionalLevel level = {}) {
         host.createCamera("", true);
@@ -61,19 +96,40 @@ protected:
     }
 };
 
+/// A scene file in a studio, as `camsys studio` opens it: a file that does not exist yet starts
+/// from the starter scene. `adjust` changes the default options; `keepLevel` keeps the level the
+/// file names, which saving then writes.
+struct Studio : StudioHarness {
+    using Adjust = std::function<void(studio::StudioOptions&)>;
+    explicit Studio(const fs::path& file, const Adjust& adjust = {}, bool keepLevel = false) {
+        if (fs::exists(file))
+            host::loadSceneFile(host, file.string(), &level);
+        else
+            host::loadStarterScene(host, file.string());
+        if (!keepLevel) level.reset();
+        studio::StudioOptions options = optionsFor(file);
+        if (adjust) adjust(options);
+        serve(std::move(options), level);
+    }
+    /// Every record of the scene (and the level kept), as a .sco file holds them.
+    std::vector<std::uint8_t> image() { return host::sceneToScoImage(host, level); }
+
+    host::OptionalLevel level;
+};
+
 /// A test on a copy of the example's scene, `file` ("scene.json"), in a scratch `folder` of its
 /// own, removed afterwards.
 class ExampleCopyTest : public testing::Test {
 protected:
     void SetUp() override {
-        folder = std::filesystem::temp_directory_path() / ("camsys-studio-" + std::to_string(std::random_device()()));
-        std::filesystem::create_directories(folder);
+        folder = fs::temp_directory_path() / ("camsys-studio-" + std::to_string(std::random_device()()));
+        fs::create_directories(folder);
         file = folder / "scene.json";
-        std::filesystem::copy_file(CAMSYS_EXAMPLES "/flythrough.json", file);
+        fs::copy_file(CAMSYS_EXAMPLES "/flythrough.json", file);
     }
-    void TearDown() override { std::filesystem::remove_all(folder); }
+    void TearDown() override { fs::remove_all(folder); }
 
-    std::filesystem::path folder, file;
+    fs::path folder, file;
 };
 
 }  // namespace studio_test

@@ -1,65 +1,30 @@
 // The studio with a level: the level's name kept through saves and reloads, and the level's
 // triangles in the analysis and the findings.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "geometry/LevelGeometry.h"
-#include "module/InProcessModule.h"
-#include "scene/SceneFile.h"
-#include "studio/server/StudioServer.h"
 #include "tests/studio/StudioHarness.h"
-#include "tests/support/TextFiles.h"
 #include "tests/support/LevelMeshes.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Json = nlohmann::json;
+using namespace studio_test;
 
-using testing_support::readText;
-using testing_support::writeText;
-
-/// A scene file in a studio that knows `level`'s triangles.
-struct Studio : studio_test::StudioHarness {
-    Studio(const fs::path& file, std::shared_ptr<const host::LevelGeometry> level) {
-        host::loadSceneFile(host, file.string());
-        studio::StudioOptions options = optionsFor(file);
-        options.levelGeometry = std::move(level);
-        serve(options);
-    }
-};
-
-class StudioLevelTest : public studio_test::ExampleCopyTest {};
+class StudioLevelTest : public ExampleCopyTest {};
 
 }  // namespace
 
 TEST_F(StudioLevelTest, SavesKeepTheLevelTheFileNamesAndAReloadTakesTheFilesOwn) {
-    host::Host host(&SetIRTS, &GetObjectFactories);
-    host::OptionalLevel level;
-    host::loadSceneFile(host, file.string(), &level);
-    ASSERT_TRUE(level);
-    host.createCamera("", true);
-    studio::StudioServer server(host, studio::StudioOptions{file.string(), "", "127.0.0.1", 0, false}, level);
-    ASSERT_EQ(server.call("POST", "/api/save", R"({"as": "copy.sco"})").first, 200);
-    ASSERT_EQ(server.call("POST", "/api/save", R"({"as": "copy.json"})").first, 200);
+    Studio studio(file, {}, true);
+    ASSERT_TRUE(studio.level);
+    ASSERT_EQ(studio.call("POST", "/api/save", R"({"as": "copy.sco"})").first, 200);
+    ASSERT_EQ(studio.call("POST", "/api/save", R"({"as": "copy.json"})").first, 200);
     EXPECT_TRUE(readText(folder / "copy.json").starts_with("{\n  \"level\": \"town.glb\",\n  \"objects\": ["));
-    {
-        host::Host fromSco(&SetIRTS, &GetObjectFactories);
-        host::OptionalLevel kept;
-        host::loadSceneFile(fromSco, (folder / "copy.sco").string(), &kept);
-        EXPECT_EQ(kept, level);
-    }
+    EXPECT_EQ(Studio(folder / "copy.sco", {}, true).level, studio.level);
     writeText(folder / "copy.json", R"({"level": {"file": "other.glb", "scale": 2}, "objects": []})");
-    ASSERT_EQ(server.call("POST", "/api/reload").first, 200);
-    ASSERT_EQ(server.call("POST", "/api/save", R"({"overwrite": true})").first, 200);
-    EXPECT_TRUE(readText(folder / "copy.json")
-                    .starts_with(R"({
+    ASSERT_EQ(studio.call("POST", "/api/reload").first, 200);
+    ASSERT_EQ(studio.call("POST", "/api/save", R"({"overwrite": true})").first, 200);
+    EXPECT_TRUE(readText(folder / "copy.json").starts_with(R"({
   "level": {"file": "other.glb", "scale": 2, "position": [0, 0, 0]},)"))
         << readText(folder / "copy.json");
 }
@@ -68,7 +33,8 @@ TEST_F(StudioLevelTest, ALevelGivesTheAnalysisItsClearanceAndTheFindingsTheirGeo
     // A wall across the first stretch of the example's flight (W0 at x = 0 to W1 at x = 60).
     host::LevelMesh mesh;
     testing_support::addWallX(mesh, 30, -50, 50, -10, 60, "Wall");
-    Studio walled(file, std::make_shared<const host::LevelGeometry>(std::move(mesh)));
+    const auto level = std::make_shared<const host::LevelGeometry>(std::move(mesh));
+    Studio walled(file, [&](studio::StudioOptions& options) { options.levelGeometry = level; });
     const Json analysis = walled.call("GET", "/api/analysis").second;
     ASSERT_TRUE(analysis["data"].contains("clearance")) << analysis["columns"].dump();
     EXPECT_EQ(analysis["units"]["clearance"], "units");
@@ -79,6 +45,6 @@ TEST_F(StudioLevelTest, ALevelGivesTheAnalysisItsClearanceAndTheFindingsTheirGeo
         return f["id"] == "through-geometry" && f["text"].get<std::string>().find("Wall") != std::string::npos;
     })) << findings.dump();
     // Without a level, neither.
-    Studio open(file, nullptr);
+    Studio open(file);
     EXPECT_FALSE(open.call("GET", "/api/analysis").second["data"].contains("clearance"));
 }

@@ -2,29 +2,14 @@
 // studio that ends without saving (destroyed here as a killed one would end: nothing runs at its
 // exit) leaves the scene beside the file, the next one recovers exactly the edited scene, saving
 // removes the journal, and a journal made to another version of the file is refused and kept.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <thread>
 
-#include "module/InProcessModule.h"
-#include "scene/JsonSceneWriter.h"
-#include "scene/SceneFile.h"
 #include "studio/server/Journal.h"
-#include "studio/server/StudioServer.h"
 #include "tests/studio/StudioHarness.h"
-#include "tests/support/TextFiles.h"
-
-namespace fs = std::filesystem;
-using Json = nlohmann::json;
 
 namespace {
 
-using testing_support::readText;
-using testing_support::writeText;
+using namespace studio_test;
 
 /// FNV-1a of 64 bits, written out from its definition.
 std::string fnv1a64(const std::string& bytes) {
@@ -35,14 +20,9 @@ std::string fnv1a64(const std::string& bytes) {
     return text;
 }
 
-/// A scene file in a studio that keeps its recovery journal, unless `journal` is false.
-struct Studio : studio_test::StudioHarness {
-    explicit Studio(const fs::path& file, bool journal = true) {
-        host::loadSceneFile(host, file.string());
-        studio::StudioOptions options = optionsFor(file);
-        options.journal = journal;
-        serve(options);
-    }
+/// A scene file in a studio that keeps its recovery journal.
+struct Journaled : Studio {
+    explicit Journaled(const fs::path& file) : Studio(file, [](studio::StudioOptions& o) { o.journal = true; }) {}
 };
 
 Json* objectNamed(Json& objects, const std::string& name) {
@@ -70,7 +50,7 @@ protected:
         (*objectNamed(scene["objects"], "W1"))["attributes"]["Time2Next"] = 900;
         const fs::path edited = folder / "edited.json";
         writeText(edited, scene.dump());
-        Studio fresh(edited, false);
+        Studio fresh(edited);
         return {fresh.text("/api/flight"), host::sceneToJson(fresh.host)};
     }
 
@@ -86,7 +66,7 @@ protected:
 }  // namespace
 
 TEST_F(StudioRecoveryTest, TheJournalHoldsTheSceneWhileItHasUnsavedChanges) {
-    Studio studio(file);
+    Journaled studio(file);
     EXPECT_FALSE(fs::exists(journal)) << "a journal before any change";
     EXPECT_EQ(studio.call("GET", "/api/status").second["journal"]["file"], journal.string());
     edit(studio);
@@ -94,7 +74,8 @@ TEST_F(StudioRecoveryTest, TheJournalHoldsTheSceneWhileItHasUnsavedChanges) {
     // saving it writes it, a scene file of its own.
     const std::string text = readText(journal);
     const std::size_t line = text.find('\n');
-    EXPECT_TRUE(text.starts_with("camsys-recovery 1 base=fnv1a64:" + fnv1a64(original) + " time=20")) << text.substr(0, line);
+    EXPECT_TRUE(text.starts_with("camsys-recovery 1 base=fnv1a64:" + fnv1a64(original) + " time=20"))
+        << text.substr(0, line);
     EXPECT_EQ(text.substr(line + 1), host::sceneToJson(studio.host));
     EXPECT_EQ(text.substr(line + 1), studio.text("/api/scene/file"));
 
@@ -130,19 +111,19 @@ TEST_F(StudioRecoveryTest, TheJournalHoldsTheSceneWhileItHasUnsavedChanges) {
 
 TEST_F(StudioRecoveryTest, AStudioEndedWithoutSavingIsRecoveredToTheEditedScene) {
     {
-        Studio killed(file);
+        Journaled killed(file);
         edit(killed);
     }
     ASSERT_TRUE(fs::exists(journal));
     const auto [flight, scene] = editedByHand();
 
-    Studio studio(file);
+    Journaled studio(file);
     EXPECT_NE(studio.server->foundJournalNote().find("scene.json has unsaved changes from 20"), std::string::npos)
         << studio.server->foundJournalNote();
     const Json found = studio.call("GET", "/api/recovery").second["found"];
     EXPECT_EQ(found["matches"], true);
     EXPECT_EQ(found["journal"], journal.string());
-    EXPECT_EQ(host::sceneToJson(studio.host), host::sceneToJson(Studio(file, false).host)) << "applied unasked";
+    EXPECT_EQ(host::sceneToJson(studio.host), host::sceneToJson(Studio(file).host)) << "applied unasked";
     // Changes made before the choice do not overwrite the journal found.
     const std::string kept = readText(journal);
     ASSERT_EQ(studio.call("PATCH", "/api/objects/Tower", R"({"position": [1, 2, 3]})").first, 200);
@@ -168,16 +149,15 @@ TEST_F(StudioRecoveryTest, AStudioEndedWithoutSavingIsRecoveredToTheEditedScene)
 
 TEST_F(StudioRecoveryTest, AJournalOfAnotherVersionOfTheFileIsRefusedAndKept) {
     {
-        Studio killed(file);
+        Journaled killed(file);
         edit(killed);
     }
     const std::string kept = readText(journal);
     writeText(file, original + "\n");  // the file changed since: a checkout, another editor
 
-    Studio studio(file);
+    Journaled studio(file);
     const std::string note = studio.server->foundJournalNote();
-    EXPECT_NE(note.find("made to another version of " + file.string() + " (the file changed since)"),
-              std::string::npos)
+    EXPECT_NE(note.find("made to another version of " + file.string() + " (the file changed since)"), std::string::npos)
         << note;
     EXPECT_EQ(studio.call("GET", "/api/recovery").second["found"]["matches"], false);
     const std::string before = host::sceneToJson(studio.host);

@@ -1,46 +1,20 @@
 // A render's settings as the command and the page give them, and the render's API in-process on
 // a copy of the example: the frames it serves, the bytes it writes and where, and what it refuses.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstring>
-#include <filesystem>
-#include <memory>
-#include <nlohmann/json.hpp>
 
 #include "flight/Flight.h"
-#include "module/InProcessModule.h"
-#include "scene/SceneFile.h"
 #include "studio/server/ApiErrors.h"
 #include "studio/server/Render.h"
-#include "studio/server/StudioServer.h"
 #include "tests/studio/StudioHarness.h"
-#include "tests/support/TextFiles.h"
 
-namespace fs = std::filesystem;
-using Json = nlohmann::json;
 using studio::RenderFormat;
 using studio::RenderSettings;
 
 namespace {
 
-/// The whole numbers of a base64 f32 column of clock times (standard padded base64).
-std::vector<ULong> timeColumn(const std::string& text) {
-    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string bytes;
-    std::uint32_t bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        if (c == '=') break;
-        bits = (bits << 6) | static_cast<std::uint32_t>(alphabet.find(c));
-        if ((count += 6) >= 8) bytes.push_back(static_cast<char>(bits >> (count -= 8)));
-    }
-    std::vector<ULong> words(bytes.size() / 4);
-    std::memcpy(words.data(), bytes.data(), 4 * words.size());
-    return words;
-}
+using namespace studio_test;
 
 std::vector<std::string> listing(const fs::path& folder) {
     std::vector<std::string> names;
@@ -50,30 +24,22 @@ std::vector<std::string> listing(const fs::path& folder) {
 }
 
 /// A copy of the example in a folder of its own, and a studio over it with `render` to make.
-class StudioRenderTest : public studio_test::ExampleCopyTest {
+class StudioRenderTest : public ExampleCopyTest {
 protected:
     void TearDown() override {
-        server.reset();
+        studio.reset();
         ExampleCopyTest::TearDown();
     }
     void open(const RenderSettings& settings, const std::string& output) {
-        host::loadSceneFile(host, file.string());
-        host.createCamera("", true);
-        studio::StudioOptions options{file.string(), "", "127.0.0.1", 0, false};
-        options.render = std::make_shared<studio::RenderTask>(settings, (folder / output).string());
-        server = std::make_unique<studio::StudioServer>(host, options);
-    }
-    std::pair<int, Json> call(const std::string& method, const std::string& target, const std::string& body = {},
-                              const std::string& type = {}) {
-        const auto [status, text] = server->call(method, target, body, type);
-        return {status, Json::parse(text, nullptr, false)};
+        studio = std::make_unique<Studio>(file, [&](studio::StudioOptions& options) {
+            options.render = std::make_shared<studio::RenderTask>(settings, (folder / output).string());
+        });
     }
     int data(const std::string& query, const std::string& bytes, const std::string& type = "application/octet-stream") {
-        return call("POST", "/api/render/data" + query, bytes, type).first;
+        return studio->call("POST", "/api/render/data" + query, bytes, type).first;
     }
 
-    host::Host host{&SetIRTS, &GetObjectFactories};
-    std::unique_ptr<studio::StudioServer> server;
+    std::unique_ptr<Studio> studio;
 };
 
 }  // namespace
@@ -104,7 +70,8 @@ TEST(RenderSettings, RefusesWhatCannotBeRenderedInTheCommandsWords) {
     EXPECT_NE(with([](RenderSettings& s) { s.crf = -2; }), "");
     for (const char* pattern : {"frame.png", "%d%d.png", "%05d-%d.png", "shots/%05d.png", "%05d.jpg", "%5d.png",
                                 "%010d.png", "%05x.png", "%"}) {
-        const std::string problem = with([&](RenderSettings& s) { s.format = RenderFormat::Frames, s.framePattern = pattern; });
+        const std::string problem =
+            with([&](RenderSettings& s) { s.format = RenderFormat::Frames, s.framePattern = pattern; });
         EXPECT_NE(problem.find(std::string("\"") + pattern + "\""), std::string::npos) << pattern << ": " << problem;
     }
 }
@@ -123,8 +90,8 @@ TEST(RenderSettings, FrameNamesAndTheJsonThePageReadsBack) {
     for (const RenderSettings& given : {s, RenderSettings{}}) {
         const RenderSettings read = studio::renderSettingsFromJson(studio::renderSettingsJson(given));
         EXPECT_EQ(read.format, given.format);
-        EXPECT_EQ(std::tie(read.width, read.height, read.fps, read.vfov, read.from, read.to, read.overlay, read.showPath,
-                           read.crf, read.iterator, read.start, read.framePattern),
+        EXPECT_EQ(std::tie(read.width, read.height, read.fps, read.vfov, read.from, read.to, read.overlay,
+                           read.showPath, read.crf, read.iterator, read.start, read.framePattern),
                   std::tie(given.width, given.height, given.fps, given.vfov, given.from, given.to, given.overlay,
                            given.showPath, given.crf, given.iterator, given.start, given.framePattern));
     }
@@ -138,13 +105,13 @@ TEST_F(StudioRenderTest, AVideosFramesAreAtTheirOwnTimesWithinTheRangeAndItsByte
     RenderSettings settings;
     settings.start = 510, settings.from = 1000u, settings.to = 4000u;
     open(settings, "clip.mp4");
-    const auto [status, frames] = call("GET", "/api/render/frames");
+    const auto [status, frames] = studio->call("GET", "/api/render/frames");
     ASSERT_EQ(status, 200) << frames.dump();
-    std::vector<ULong> expected;
+    std::vector<std::uint32_t> expected;
     for (std::size_t k = 0; host::frameTime(0, 30, k) <= 4000; ++k)
         if (host::frameTime(0, 30, k) >= 1000) expected.push_back(host::frameTime(510, 30, k));
     EXPECT_EQ(frames["rows"], expected.size());
-    EXPECT_EQ(timeColumn(frames["data"]["time"]), expected);
+    EXPECT_EQ(base64Words(frames["data"]["time"]), expected);
     EXPECT_EQ(frames["labels"], Json::array());
     EXPECT_EQ(frames["waypoints"][0], "W0");
 
@@ -156,11 +123,11 @@ TEST_F(StudioRenderTest, AVideosFramesAreAtTheirOwnTimesWithinTheRangeAndItsByte
     EXPECT_EQ(data("?offset=0", "xx", "text/plain"), 400);
     EXPECT_EQ(data("?offset=0&frame=1", "xx"), 400) << "a video is one file";
     EXPECT_FALSE(fs::exists(folder / "clip.mp4")) << "visible before the end";
-    const auto [finished, answer] = call("POST", "/api/render/finish", R"({"timings": {"total": 12}})");
+    const auto [finished, answer] = studio->call("POST", "/api/render/finish", R"({"timings": {"total": 12}})");
     ASSERT_EQ(finished, 200) << answer.dump();
     EXPECT_EQ(answer["progress"]["state"], "finished");
     EXPECT_EQ(answer["progress"]["bytes"], 19);
-    EXPECT_EQ(testing_support::readText(folder / "clip.mp4"), "FTypmoovmdat-body");
+    EXPECT_EQ(readText(folder / "clip.mp4"), "FTypmoovmdat-body");
     EXPECT_EQ(listing(folder), (std::vector<std::string>{"clip.mp4", "scene.json"}));
     EXPECT_EQ(data("?offset=0", "late"), 409);
 }
@@ -173,29 +140,29 @@ TEST_F(StudioRenderTest, FramesGoToTheirOwnFilesAndAFailedRenderLeavesNothing) {
     EXPECT_EQ(data("?frame=2", "two"), 200);
     EXPECT_EQ(data("?frame=0&offset=4", "zero"), 200);
     EXPECT_EQ(data("?frame=0&offset=0", "0000"), 200);
-    ASSERT_EQ(call("POST", "/api/render/finish").first, 200);
+    ASSERT_EQ(studio->call("POST", "/api/render/finish").first, 200);
     EXPECT_EQ(listing(folder / "frames"), (std::vector<std::string>{"f000.png", "f002.png"}));
-    EXPECT_EQ(testing_support::readText(folder / "frames" / "f000.png"), "0000zero");
+    EXPECT_EQ(readText(folder / "frames" / "f000.png"), "0000zero");
 
     // The page starts the next render beside the scene: plain names only, one at a time.
     const auto start = [&](const std::string& name) {
-        return call("POST", "/api/render", Json{{"name", name}, {"settings", {{"format", "sheet"}}}}.dump());
+        return studio->call("POST", "/api/render", Json{{"name", name}, {"settings", {{"format", "sheet"}}}}.dump());
     };
     // ... and of the format's own kind, never the scene or another file there.
     for (const char* name : {"../outside.png", "sub/sheet.png", ".hidden.png", "", "scene.json", "town.glb", "png"})
         EXPECT_EQ(start(name).first, 400) << name;
     ASSERT_EQ(start("sheet.png").first, 200);
     EXPECT_EQ(start("other.png").first, 409);
-    const auto [status, frames] = call("GET", "/api/render/frames");
+    const auto [status, frames] = studio->call("GET", "/api/render/frames");
     ASSERT_EQ(status, 200) << frames.dump();
-    const std::vector<ULong> times = timeColumn(frames["data"]["time"]);
+    const std::vector<std::uint32_t> times = base64Words(frames["data"]["time"]);
     ASSERT_GE(times.size(), 3u);
     EXPECT_EQ(times.front(), 0u);
     EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
     EXPECT_EQ(frames["labels"][0].get<std::string>().rfind("start · ", 0), 0u) << frames["labels"];
 
     EXPECT_EQ(data("?offset=0", "half a sheet"), 200);
-    const auto [failed, answer] = call("POST", "/api/render/fail", R"({"error": "the GPU is gone"})");
+    const auto [failed, answer] = studio->call("POST", "/api/render/fail", R"({"error": "the GPU is gone"})");
     ASSERT_EQ(failed, 200);
     EXPECT_EQ(answer["progress"]["state"], "failed");
     EXPECT_EQ(answer["progress"]["error"], "the GPU is gone");
@@ -211,16 +178,17 @@ TEST_F(StudioRenderTest, ASheetsFramesAreTheCameraAtEachMoment) {
     RenderSettings settings;
     settings.format = RenderFormat::Sheet;
     open(settings, "sheet.png");
-    const auto [status, frames] = call("GET", "/api/render/frames");
+    const auto [status, frames] = studio->call("GET", "/api/render/frames");
     ASSERT_EQ(status, 200) << frames.dump();
-    const std::vector<ULong> times = timeColumn(frames["data"]["time"]);
+    const std::vector<std::uint32_t> times = base64Words(frames["data"]["time"]);
     EXPECT_EQ(frames["labels"].size(), times.size()) << frames["labels"];
     EXPECT_NE(frames["labels"].back().get<std::string>().find("end · "), std::string::npos) << frames["labels"];
     for (std::size_t k = 0; k < times.size(); ++k) {
-        const Json frame = call("GET", "/api/frame?t=" + std::to_string(times[k])).second;
+        const Json frame = studio->call("GET", "/api/frame?t=" + std::to_string(times[k])).second;
         for (const char* column : {"x", "y", "z"}) {
-            const std::vector<ULong> bits = timeColumn(frames["data"][column]);
-            EXPECT_EQ(bits[k], std::bit_cast<ULong>(frame[column].get<float>())) << column << " at " << times[k];
+            const std::vector<std::uint32_t> bits = base64Words(frames["data"][column]);
+            EXPECT_EQ(bits[k], std::bit_cast<std::uint32_t>(frame[column].get<float>()))
+                << column << " at " << times[k];
         }
     }
 }

@@ -379,22 +379,47 @@ TEST_F(StudioServerTest, TenThousandMalformedRequestsChangeNothing) {
     client_->set_read_timeout(1, 0);
     EXPECT_EQ(get("/api/status").first, 200) << "a request waited behind idle connections";
     std::mt19937 random(20261207u);
-    auto pick = [&](const auto& list) { return list[std::uniform_int_distribution<std::size_t>(0, list.size() - 1)(random)]; };
+    auto pick = [&](const auto& list) {
+        return list[std::uniform_int_distribution<std::size_t>(0, list.size() - 1)(random)];
+    };
     auto bytes = [&](std::size_t count) {
         std::string text(count, '\0');
         for (char& c : text) c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random));
         return text;
     };
-    const std::vector<std::string> methods = {"GET", "POST", "PATCH", "DELETE", "PUT", "HEAD", "OPTIONS", "BREW", "get", ""};
-    const std::vector<std::string> paths = {
-        "/api/objects/W1", "/api/objects/Nobody", "/api/objects/W1/move", "/api/objects", "/api/undo",
-        "/api/redo", "/api/save", "/api/reload", "/api/frame?t=", "/api/flight?maxTicks=-1", "/api/scene?x=%ZZ",
-        "/api/" + std::string(3000, 'a'), "/../../etc/passwd", "/assets/%2e%2e/x", "*", "/api/objects/%00"};
-    const std::vector<std::string> bodies = {
-        "{", "[]", "null", "\"x\"", "{\"position\":[1,2", "{\"position\":\"up\"}", "{\"attributes\":{\"Nope\":1}}",
-        "{\"revision\":-1}", "{\"name\":7}", "{\"class\":\"NoSuchClass\",\"name\":\"X\"}",
-        "{\"parent\":\"Nobody\",\"index\":0}", "{\"path\":\"/etc/passwd\"}", "{\"attributes\":{\"Time2Next\":-5}}",
-        "\xff\xfe{}", std::string(100, '{')};
+    const std::vector<std::string> methods = {"GET",  "POST",    "PATCH", "DELETE", "PUT",
+                                              "HEAD", "OPTIONS", "BREW",  "get",    ""};
+    const std::vector<std::string> paths = {"/api/objects/W1",
+                                            "/api/objects/Nobody",
+                                            "/api/objects/W1/move",
+                                            "/api/objects",
+                                            "/api/undo",
+                                            "/api/redo",
+                                            "/api/save",
+                                            "/api/reload",
+                                            "/api/frame?t=",
+                                            "/api/flight?maxTicks=-1",
+                                            "/api/scene?x=%ZZ",
+                                            "/api/" + std::string(3000, 'a'),
+                                            "/../../etc/passwd",
+                                            "/assets/%2e%2e/x",
+                                            "*",
+                                            "/api/objects/%00"};
+    const std::vector<std::string> bodies = {"{",
+                                             "[]",
+                                             "null",
+                                             "\"x\"",
+                                             "{\"position\":[1,2",
+                                             "{\"position\":\"up\"}",
+                                             "{\"attributes\":{\"Nope\":1}}",
+                                             "{\"revision\":-1}",
+                                             "{\"name\":7}",
+                                             "{\"class\":\"NoSuchClass\",\"name\":\"X\"}",
+                                             "{\"parent\":\"Nobody\",\"index\":0}",
+                                             "{\"path\":\"/etc/passwd\"}",
+                                             "{\"attributes\":{\"Time2Next\":-5}}",
+                                             "\xff\xfe{}",
+                                             std::string(100, '{')};
     std::map<int, int> statuses;
     const std::string auth = "Authorization: Bearer " + server_->token() + "\r\n";
     const std::string hostLine = "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n";
@@ -410,7 +435,8 @@ TEST_F(StudioServerTest, TenThousandMalformedRequestsChangeNothing) {
                           std::string(studio::kMaxBodyBytes + 1 + i, '[');
                 break;
             case 2:  // a header of 100 kB
-                request = "GET /api/status HTTP/1.1\r\n" + hostLine + "X-Junk: " + std::string(100000, 'j') + "\r\n\r\n";
+                request =
+                    "GET /api/status HTTP/1.1\r\n" + hostLine + "X-Junk: " + std::string(100000, 'j') + "\r\n\r\n";
                 break;
             default: {  // a request line, headers and a body, mostly wrong
                 const std::string body = pick(bodies);
@@ -472,7 +498,8 @@ TEST_F(StudioServerTest, RenderKeptByThePageWritesNothing) {
     const auto listing = [] {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(CAMSYS_EXAMPLES))
-            names.push_back(entry.path().filename().string() + " " + std::to_string(entry.is_regular_file() ? entry.file_size() : 0));
+            names.push_back(entry.path().filename().string() + " " +
+                            std::to_string(entry.is_regular_file() ? entry.file_size() : 0));
         std::sort(names.begin(), names.end());
         return names;
     };
@@ -490,10 +517,12 @@ TEST_F(StudioServerTest, RenderKeptByThePageWritesNothing) {
     ASSERT_EQ(status, 200);
     EXPECT_EQ(frames["rows"], 4);  // 100, 200, 300 and 400 ms after the activation at 10 frames a second
 
-    const httplib::Result data = client_->Post("/api/render/data?offset=0", std::string("bytes"), "application/octet-stream");
+    const httplib::Result data =
+        client_->Post("/api/render/data?offset=0", std::string("bytes"), "application/octet-stream");
     ASSERT_TRUE(data);
     EXPECT_EQ(data->status, 409);
-    EXPECT_EQ(post("/api/render", {{"name", nullptr}, {"settings", settings}}).first, 409) << "a second render while one runs";
+    EXPECT_EQ(post("/api/render", {{"name", nullptr}, {"settings", settings}}).first, 409)
+        << "a second render while one runs";
     const auto [finished, end] = post("/api/render/finish", Json::object());
     EXPECT_EQ(finished, 200);
     EXPECT_EQ(end["progress"]["state"], "finished");
