@@ -171,6 +171,33 @@ TEST_F(StudioRenderTest, FramesGoToTheirOwnFilesAndAFailedRenderLeavesNothing) {
     EXPECT_EQ(start("sheet.png").first, 200) << "a new render once the last has ended";
 }
 
+TEST_F(StudioRenderTest, ARenderKeptByThePageWritesNothing) {
+    // A render whose bytes the page keeps (a download) still gets its frames from the server,
+    // but nothing of it reaches the scene's folder; frames and a name that is none are refused.
+    studio = std::make_unique<Studio>(file);
+    const auto start = [&](const Json& name, const Json& settings) {
+        return studio->call("POST", "/api/render", Json{{"name", name}, {"settings", settings}}.dump());
+    };
+    const Json settings = {{"format", "webm"}, {"width", 64}, {"height", 36}, {"fps", 10}, {"from", 100}, {"to", 400}};
+    const auto [started, task] = start(nullptr, settings);
+    ASSERT_EQ(started, 200) << task.dump();
+    EXPECT_TRUE(task["progress"]["output"].is_null());
+    EXPECT_EQ(task["progress"]["state"], "running");
+    const auto [status, frames] = studio->call("GET", "/api/render/frames");
+    ASSERT_EQ(status, 200);
+    EXPECT_EQ(frames["rows"], 4);  // 100, 200, 300 and 400 ms after the activation at 10 frames a second
+
+    EXPECT_EQ(data("?offset=0", "bytes"), 409);
+    const auto [finished, end] = studio->call("POST", "/api/render/finish", "{}");
+    EXPECT_EQ(finished, 200);
+    EXPECT_EQ(end["progress"]["state"], "finished");
+    EXPECT_EQ(end["progress"]["bytes"], 0);
+
+    EXPECT_EQ(start(nullptr, {{"format", "frames"}}).first, 400);
+    EXPECT_EQ(start(3, settings).first, 400);
+    EXPECT_EQ(listing(folder), std::vector<std::string>{"scene.json"});
+}
+
 // A sheet's frames flown at the moments alone: each cell shows the camera as the studio's frame
 // at that time does, and every label has its frame. The Run at the path's end would hold the eye
 // of the moment before it (the shot after the cut), so the end is shown where the camera arrived.
