@@ -66,12 +66,24 @@ inline std::vector<std::uint32_t> base64Words(const std::string& text) {
     return words;
 }
 
-/// A host with a scene and a game camera, and a studio over it. The constructor of a test's own
-/// kind loads the scene into `host`, then calls `serve`.
-class StudioHarness {
-public:
-    StudioHarness(const StudioHarness&) = delete;
-    StudioHarness& operator=(const StudioHarness&) = delete;
+/// A host with a scene file and a game camera, and a studio over it, as `camsys studio` opens
+/// it: a file that does not exist yet starts from the starter scene. `adjust` changes the default
+/// options; `keepLevel` keeps the level the file names, which saving then writes.
+struct Studio {
+    using Adjust = std::function<void(studio::StudioOptions&)>;
+    explicit Studio(const fs::path& file, const Adjust& adjust = {}, bool keepLevel = false) {
+        if (fs::exists(file))
+            host::loadSceneFile(host, file.string(), &level);
+        else
+            host::loadStarterScene(host, file.string());
+        if (!keepLevel) level.reset();
+        studio::StudioOptions options{file.string(), "", "127.0.0.1", 0, false};
+        if (adjust) adjust(options);
+        host.createCamera("", true);
+        server = std::make_unique<studio::StudioServer>(host, std::move(options), level);
+    }
+    Studio(const Studio&) = delete;
+    Studio& operator=(const Studio&) = delete;
 
     /// The answer's status and its body as JSON (discarded when it is none).
     std::pair<int, Json> call(const std::string& method, const std::string& target, const std::string& body = {},
@@ -81,40 +93,12 @@ public:
     }
     /// The body of GET `target`.
     std::string text(const std::string& target) { return server->call("GET", target).second; }
-
-    host::Host host{&SetIRTS, &GetObjectFactories};
-    std::unique_ptr<studio::StudioServer> server;
-
-protected:
-    StudioHarness() = default;
-    /// The options a studio started on `file` has by default.
-    static studio::StudioOptions optionsFor(const fs::path& file) { return {file.string(), "", "127.0.0.1", 0, false}; }
-    /// Gives the host its game camera and starts the studio over it.
-    void serve(studio::StudioOptions options, host::OptionalLevel level = {}) {
-        host.createCamera("", true);
-        server = std::make_unique<studio::StudioServer>(host, std::move(options), std::move(level));
-    }
-};
-
-/// A scene file in a studio, as `camsys studio` opens it: a file that does not exist yet starts
-/// from the starter scene. `adjust` changes the default options; `keepLevel` keeps the level the
-/// file names, which saving then writes.
-struct Studio : StudioHarness {
-    using Adjust = std::function<void(studio::StudioOptions&)>;
-    explicit Studio(const fs::path& file, const Adjust& adjust = {}, bool keepLevel = false) {
-        if (fs::exists(file))
-            host::loadSceneFile(host, file.string(), &level);
-        else
-            host::loadStarterScene(host, file.string());
-        if (!keepLevel) level.reset();
-        studio::StudioOptions options = optionsFor(file);
-        if (adjust) adjust(options);
-        serve(std::move(options), level);
-    }
     /// Every record of the scene (and the level kept), as a .sco file holds them.
     std::vector<std::uint8_t> image() { return host::sceneToScoImage(host, level); }
 
+    host::Host host{&SetIRTS, &GetObjectFactories};
     host::OptionalLevel level;
+    std::unique_ptr<studio::StudioServer> server;
 };
 
 /// A test on a copy of the example's scene, `file` ("scene.json"), in a scratch `folder` of its
