@@ -82,7 +82,6 @@ TEST_F(StudioDrawTest, DragStepsCarryOnlyTheDrawingsChangesAndTheyRebuildTheWhol
         EXPECT_EQ(status, 200);
         EXPECT_TRUE(answer.contains("draw") && !answer.contains("drawChanges"));
         std::map<std::string, GroupLines> held = whole(answer["draw"]);
-        const std::size_t objectsDrawn = held.size();
         std::vector<Carried> carried;
         for (std::size_t i = 1; i < positions.size(); ++i) {
             std::tie(status, answer) = step(positions[i]);
@@ -104,7 +103,6 @@ TEST_F(StudioDrawTest, DragStepsCarryOnlyTheDrawingsChangesAndTheyRebuildTheWhol
             EXPECT_EQ(changes["labelsMoved"][0]["name"], name);
             carried.push_back(lines);
         }
-        EXPECT_EQ(held.size(), objectsDrawn);
         EXPECT_TRUE(held == whole(Json::parse(at.text("/api/draw"))))
             << "the changes applied to the drawing held differ from the drawing";
         return carried;
@@ -112,8 +110,7 @@ TEST_F(StudioDrawTest, DragStepsCarryOnlyTheDrawingsChangesAndTheyRebuildTheWhol
     drag(studio, "W2", "Flight", {{12, -30, 9.5f}, {13, -30, 9.5f}, {14, -30, 9.5f}, {15, -30, 9.5f}}, "drag-9");
     // After a whole drawing was asked for, or in another gesture, a step answers it whole again.
     const auto step = [&](int x, const std::string& gesture) {
-        return studio.call("PATCH", "/api/objects/W2",
-                           R"({"position": [)" + std::to_string(x) + R"(, -30, 9.5], "gesture": ")" + gesture + "\"}");
+        return studio.call("PATCH", "/api/objects/W2", Json{{"position", {x, -30, 9.5}}, {"gesture", gesture}}.dump());
     };
     EXPECT_TRUE(step(16, "drag-9").second.contains("draw"));
     ASSERT_TRUE(step(17, "drag-9").second.contains("drawChanges"));

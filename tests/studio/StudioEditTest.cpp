@@ -22,13 +22,8 @@ using namespace studio_test;
                                          << ":\n  " << a.substr(from, 160) << "\n  " << b.substr(from, 160);
 }
 
-class StudioEditTest : public ExampleCopyTest {
+class StudioEditTest : public ExampleStudioTest {
 protected:
-    void SetUp() override {
-        ExampleCopyTest::SetUp();
-        studio = std::make_unique<Studio>(file);
-    }
-
     static constexpr const char* kViews[] = {"the scene", "the drawing", "the flight", "frames"};
 
     /// What the studio at `file` answers for the scene, the drawing and the flight. Without
@@ -66,8 +61,6 @@ protected:
             EXPECT_TRUE(sameText(live[i], loaded[i])) << what << ": " << kViews[i];
         fs::remove(exported);
     }
-
-    std::unique_ptr<Studio> studio;
 };
 
 /// Changes of every kind, with what each must show.

@@ -116,4 +116,19 @@ protected:
     fs::path folder, file;
 };
 
+/// The same with a `studio` over the copy, closed before the folder goes.
+class ExampleStudioTest : public ExampleCopyTest {
+protected:
+    void SetUp() override {
+        ExampleCopyTest::SetUp();
+        studio = std::make_unique<Studio>(file);
+    }
+    void TearDown() override {
+        studio.reset();
+        ExampleCopyTest::TearDown();
+    }
+
+    std::unique_ptr<Studio> studio;
+};
+
 }  // namespace studio_test

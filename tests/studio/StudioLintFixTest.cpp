@@ -7,13 +7,8 @@ namespace {
 
 using namespace studio_test;
 
-class StudioLintFixTest : public ExampleCopyTest {
+class StudioLintFixTest : public ExampleStudioTest {
 protected:
-    void SetUp() override {
-        ExampleCopyTest::SetUp();
-        studio = std::make_unique<Studio>(file);
-    }
-
     std::pair<int, Json> fix(const Json& body) { return studio->call("POST", "/api/lint/fix", body.dump()); }
     std::uint64_t revision() { return studio->call("GET", "/api/history").second["revision"]; }
     /// The index in GET /api/lint's list of the finding whose `key` is `value`.
@@ -23,8 +18,6 @@ protected:
         ADD_FAILURE() << "no finding with " << key << " " << value << " in " << findings.dump();
         return 0;
     }
-
-    std::unique_ptr<Studio> studio;
 };
 
 }  // namespace

@@ -69,8 +69,7 @@ protected:
     /// GET `path` with the token; the status and the parsed body.
     std::pair<int, Json> get(const std::string& path) {
         const httplib::Result result = client_->Get(path);
-        if (!result) return {0, Json()};
-        return {result->status, Json::parse(result->body, nullptr, false)};
+        return result ? std::pair(result->status, Json::parse(result->body, nullptr, false)) : std::pair(0, Json());
     }
 
     Studio studio_{kFlythrough, [](studio::StudioOptions& options) { options.requireToken = true; }};
