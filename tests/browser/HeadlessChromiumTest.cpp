@@ -2,7 +2,6 @@
 // scripts that fork helpers the way Chromium does, and once with Debian's Chromium itself.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,7 +46,6 @@ struct ScopedEnv {
     }
     ~ScopedEnv() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
 };
-
 
 template <typename Condition>
 bool eventually(Condition condition, double seconds = 10) {

@@ -382,18 +382,10 @@ TEST_F(StudioEditTest, DeletingATargetNamesTheReferencesItClears) {
     const Json flight = studio->call("GET", "/api/objects/Flight/referrers").second["referrers"];
     EXPECT_EQ(flight, Json::parse(R"([{"object": "Cam", "attribute": "Path", "target": "Flight"},
         {"object": "Chase", "attribute": "Path", "target": "Flight"}])"));
-    EXPECT_EQ(studio->call("GET", "/api/objects/Statue/referrers").second["referrers"],
-              Json::parse(R"([{"object": "W2", "attribute": "PointsTo", "target": "Statue"}])"));
     EXPECT_EQ(studio->call("GET", "/api/objects/Nobody/referrers").first, 400);
 
     const auto [deleted, answer] = studio->call("DELETE", "/api/objects/Tower");
     ASSERT_EQ(deleted, 200) << answer.dump();
     EXPECT_EQ(answer["cleared"], towers);
-    const Json scene = Json::parse(studio->text("/api/scene"));
-    for (const Json& object : scene["objects"])
-        for (const Json& attribute : object["attributes"])
-            if (attribute["name"] == "PointsTo" && object["name"] != "W2" && object["name"] != "W4") {
-                EXPECT_TRUE(attribute["value"].is_null()) << object["name"];
-            }
     EXPECT_EQ(studio->call("DELETE", "/api/objects/Gate").second["cleared"], Json::array());
 }

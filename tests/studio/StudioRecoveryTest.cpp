@@ -88,8 +88,8 @@ TEST_F(StudioRecoveryTest, TheJournalHoldsTheSceneWhileItHasUnsavedChanges) {
     // A drag's steps: the first is journaled at once, the next within kJournalGestureGap waits
     // for a request after the gap; save as takes the journal with it.
     const auto step = [&](int x) {
-        const std::string body = R"({"position": [)" + std::to_string(x) + R"(, 0, 0], "gesture": "g"})";
-        ASSERT_EQ(studio.call("PATCH", "/api/objects/W3", body).first, 200);
+        ASSERT_EQ(studio.call("PATCH", "/api/objects/W3", Json{{"position", {x, 0, 0}}, {"gesture", "g"}}.dump()).first,
+                  200);
     };
     step(1);
     const std::string first = readText(journal);
@@ -98,8 +98,8 @@ TEST_F(StudioRecoveryTest, TheJournalHoldsTheSceneWhileItHasUnsavedChanges) {
     EXPECT_EQ(readText(journal), first) << "two drag steps journaled within the gap";
     std::this_thread::sleep_for(studio::kJournalGestureGap);
     studio.text("/api/frame?t=200");
-    EXPECT_NE(readText(journal), first) << "a request after the gap did not journal the drag's last step";
-    EXPECT_NE(readText(journal).find("\"position\": [2, 0, 0]"), std::string::npos);
+    EXPECT_NE(readText(journal).find("\"position\": [2, 0, 0]"), std::string::npos)
+        << "a request after the gap did not journal the drag's last step";
     ASSERT_EQ(studio.call("POST", "/api/save", R"({"as": "other.json"})").first, 200);
     EXPECT_FALSE(fs::exists(journal));
     EXPECT_FALSE(fs::exists(folder / ".other.json.camsys-recovery"));

@@ -306,12 +306,7 @@ int rawStatus(int port, const std::string& request, int timeoutMs = 2000) {
         sent += static_cast<std::size_t>(n);
     }
     char head[16] = {};
-    std::size_t got = 0;
-    while (got < 12) {
-        const ssize_t n = ::recv(fd, head + got, 12 - got, 0);
-        if (n <= 0) break;
-        got += static_cast<std::size_t>(n);
-    }
+    const ssize_t got = ::recv(fd, head, 12, MSG_WAITALL);  // less on a timeout or a closed connection
     ::close(fd);
     if (got < 12 || std::strncmp(head, "HTTP/1.", 7) != 0) return 0;
     return std::atoi(head + 9);
