@@ -1,5 +1,5 @@
-// Finding the browser, and starting and stopping it as one process group: with fake "chromium"
-// scripts that fork helpers the way Chromium does, and once with Debian's Chromium itself.
+// Finding the browser, and starting and stopping it as one process group, with fake "chromium"
+// scripts that fork helpers the way Chromium does (the render tests run the real one).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>

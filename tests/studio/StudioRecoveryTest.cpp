@@ -123,7 +123,8 @@ TEST_F(StudioRecoveryTest, AStudioEndedWithoutSavingIsRecoveredToTheEditedScene)
     const Json found = studio.call("GET", "/api/recovery").second["found"];
     EXPECT_EQ(found["matches"], true);
     EXPECT_EQ(found["journal"], journal.string());
-    EXPECT_EQ(host::sceneToJson(studio.host), host::sceneToJson(Studio(file).host)) << "applied unasked";
+    const std::string unasked = host::sceneToJson(studio.host);  // before a later host comes: hosts nest
+    EXPECT_EQ(unasked, host::sceneToJson(Studio(file).host)) << "applied unasked";
     // Changes made before the choice do not overwrite the journal found.
     const std::string kept = readText(journal);
     ASSERT_EQ(studio.call("PATCH", "/api/objects/Tower", R"({"position": [1, 2, 3]})").first, 200);

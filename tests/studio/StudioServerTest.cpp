@@ -20,8 +20,7 @@
 namespace {
 
 using namespace studio_test;
-
-const std::string kFlythrough = CAMSYS_EXAMPLES "/flythrough.json";
+using testing_support::kFlythrough;
 
 /// What `camsys <command> <example> <arguments>` prints.
 std::string camsys(const std::string& command, const std::string& arguments) {
@@ -300,11 +299,8 @@ int rawStatus(int port, const std::string& request, int timeoutMs = 2000) {
     const timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    for (std::size_t sent = 0; sent < request.size();) {
-        const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;  // the server may stop reading an oversized request and answer at once
-        sent += static_cast<std::size_t>(n);
-    }
+    // All of it, or what the server read before it answered an oversized request and stopped reading.
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     char head[16] = {};
     const ssize_t got = ::recv(fd, head, 12, MSG_WAITALL);  // less on a timeout or a closed connection
     ::close(fd);
