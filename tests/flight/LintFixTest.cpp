@@ -15,41 +15,18 @@
 
 #include "flight/lint/Lint.h"
 #include "flight/lint/LintFix.h"
-#include "host/Host.h"
-#include "module/InProcessModule.h"
-#include "scene/JsonSceneReader.h"
 #include "scene/JsonSceneWriter.h"
 #include "scene/SceneEditor.h"
 #include "scene/ScoFile.h"
+#include "tests/flight/FlightScenes.h"
 
+using flight_testing::loadedHost;
+using flight_testing::pathScene;
+using flight_testing::Wp;
 using host::Host;
 using host::LintFinding;
 
 namespace {
-
-/// A path P along x of `waypoints` ({name, x, attributes}) and the iterator Cam that flies it.
-struct Wp {
-    std::string name;
-    int x;
-    std::string attributes = "";
-};
-
-std::string sceneJson(const std::vector<Wp>& waypoints) {
-    std::string children;
-    for (const Wp& w : waypoints)
-        children += (children.empty() ? "" : ",\n") + std::string(R"({ "name": ")") + w.name +
-                    R"(", "class": "SCOCameraSystemWaypoint", "position": [)" + std::to_string(w.x) +
-                    R"(, 0, 5], "attributes": { )" + w.attributes + " } }";
-    return R"({ "objects": [ { "name": "P", "class": "SCOCameraSystemPath", "children": [ )" + children +
-           R"( ] }, { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { "Path": "P" } } ] })";
-}
-
-std::unique_ptr<Host> loaded(const std::string& json) {
-    auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
-    host::loadJsonScene(*host, json, "scene.json");
-    host->createCamera();
-    return host;
-}
 
 std::vector<LintFinding> lintOf(Host& host) { return host::lintScene(host, {}); }
 
@@ -93,7 +70,7 @@ Values changes(const Values& before, const Values& after) {
 void expectFix(const std::string& json, const std::string& id, const std::string& object, const std::string& label,
                Values expected, const std::string& gone = {}, bool derived = false) {
     SCOPED_TRACE(id + " of " + object);
-    const std::unique_ptr<Host> host = loaded(json);
+    const std::unique_ptr<Host> host = loadedHost(json);
     const std::vector<LintFinding> findings = lintOf(*host);
     const auto found = std::find_if(findings.begin(), findings.end(),
                                     [&](const LintFinding& f) { return f.id == id && f.object == object; });
@@ -125,33 +102,34 @@ ULong flightEnd(Host& host) { return host::recordFlight(host, host.find("Cam"), 
 
 TEST(LintFix, EachFixTakesItsFindingAndNothingElse) {
     // A cut at W1 with EaseIn (the camera stops before it) and a pause after it on W2.
-    const std::string cut = sceneJson({{"W0", 0, R"("Time2Next": 1000)"},
-                                       {"W1", 10, R"("Time2Next": 0, "EaseIn": true)"},
-                                       {"W2", 20, R"("Time2Next": 1000, "PauseTime": 400)"},
-                                       {"W3", 30}});
+    const std::string cut = pathScene({{"W0", "[0, 0, 5]", R"("Time2Next": 1000)"},
+                                       {"W1", "[10, 0, 5]", R"("Time2Next": 0, "EaseIn": true)"},
+                                       {"W2", "[20, 0, 5]", R"("Time2Next": 1000, "PauseTime": 400)"},
+                                       {"W3", "[30, 0, 5]"}});
     expectFix(cut, "cut-with-ease", "W1", "clear W1's EaseIn", {{{"W1", "EaseIn"}, "false"}});
     expectFix(cut, "cut-with-ease", "W2", "clear W2's PauseTime", {{{"W2", "PauseTime"}, "0"}});
 
     // From 170 to -170 degrees turns 340 the long way; W2 keeps its turn of 10 from W1.
-    const std::string roll = sceneJson({{"W0", 0, R"("Time2Next": 1000, "Roll": 170)"},
-                                        {"W1", 10, R"("Time2Next": 1000, "Roll": -170)"},
-                                        {"W2", 20, R"("Roll": -160)"}});
+    const std::string roll = pathScene({{"W0", "[0, 0, 5]", R"("Time2Next": 1000, "Roll": 170)"},
+                                        {"W1", "[10, 0, 5]", R"("Time2Next": 1000, "Roll": -170)"},
+                                        {"W2", "[20, 0, 5]", R"("Roll": -160)"}});
     expectFix(roll, "roll-long-way", "W0", "roll W1 the short way (Roll +360 on W1-W2)",
               {{{"W1", "Roll"}, "190"}, {{"W2", "Roll"}, "200"}});
 
     // W2 stands on W1: W1 takes W2's flight on and its pause, the total time stays.
-    const std::string twice = sceneJson({{"W0", 0, R"("Time2Next": 1000)"},
-                                         {"W1", 10, R"("Time2Next": 700, "PauseTime": 100)"},
-                                         {"W2", 10, R"("Time2Next": 1000, "PauseTime": 300)"},
-                                         {"W3", 20}});
+    const std::string twice = pathScene({{"W0", "[0, 0, 5]", R"("Time2Next": 1000)"},
+                                         {"W1", "[10, 0, 5]", R"("Time2Next": 700, "PauseTime": 100)"},
+                                         {"W2", "[10, 0, 5]", R"("Time2Next": 1000, "PauseTime": 300)"},
+                                         {"W3", "[20, 0, 5]"}});
     expectFix(twice, "short-segment", "W1", "merge W2 into W1",
               {{{"W1", "Time2Next"}, "1700"}, {{"W1", "PauseTime"}, "400"}}, "W2", true);
     // At the end of the path the earlier one goes, the one before it taking its time.
-    const std::string end = sceneJson(
-        {{"W0", 0, R"("Time2Next": 1000)"}, {"W1", 10, R"("Time2Next": 500)"}, {"W2", 10}});
+    const std::string end = pathScene({{"W0", "[0, 0, 5]", R"("Time2Next": 1000)"},
+                                       {"W1", "[10, 0, 5]", R"("Time2Next": 500)"},
+                                       {"W2", "[10, 0, 5]"}});
     expectFix(end, "short-segment", "W1", "merge W1 into W2", {{{"W0", "Time2Next"}, "1500"}}, "W1", true);
     for (const std::string& json : {twice, end}) {
-        const std::unique_ptr<Host> host = loaded(json);
+        const std::unique_ptr<Host> host = loadedHost(json);
         const ULong was = flightEnd(*host);
         host::SceneEditor editor(*host);
         for (const LintFinding& f : lintOf(*host))
@@ -161,10 +139,10 @@ TEST(LintFix, EachFixTakesItsFindingAndNothingElse) {
 
     // W1's EaseIn stops the camera at W1 and at W2 (its law eases the segment leaving W1 as well):
     // EaseOut on W1 starts it slowly again and lets it reach W2 at speed.
-    const std::string eased = sceneJson({{"W0", 0, R"("Time2Next": 1000)"},
-                                         {"W1", 10, R"("Time2Next": 1000, "EaseIn": true)"},
-                                         {"W2", 20, R"("Time2Next": 1000)"},
-                                         {"W3", 30}});
+    const std::string eased = pathScene({{"W0", "[0, 0, 5]", R"("Time2Next": 1000)"},
+                                         {"W1", "[10, 0, 5]", R"("Time2Next": 1000, "EaseIn": true)"},
+                                         {"W2", "[20, 0, 5]", R"("Time2Next": 1000)"},
+                                         {"W3", "[30, 0, 5]"}});
     expectFix(eased, "speed-jump", "W1", "set W1's EaseOut", {{{"W1", "EaseOut"}, "true"}});
     expectFix(eased, "speed-jump", "W2", "set W1's EaseOut", {{{"W1", "EaseOut"}, "true"}});
 }
@@ -180,23 +158,25 @@ TEST(LintFix, SpeedJumpsOfEveryCombinationOfEasesGo) {
             std::string attributes = k < 4 ? R"("Time2Next": 1000)" : "";
             if (k < 4 && (flags >> (2 * k) & 1)) attributes += R"(, "EaseIn": true)";
             if (k < 4 && (flags >> (2 * k + 1) & 1)) attributes += R"(, "EaseOut": true)";
-            waypoints.push_back({"W" + std::to_string(k), 10 * k, attributes});
+            waypoints.push_back({"W" + std::to_string(k), "[" + std::to_string(10 * k) + ", 0, 5]", attributes});
         }
-        const std::unique_ptr<Host> probe = loaded(sceneJson(waypoints));
-        for (const LintFinding& jump : lintOf(*probe)) {
+        const std::string json = pathScene(waypoints);
+        const std::vector<LintFinding> found = lintOf(*loadedHost(json));
+        std::vector<std::string> before;
+        for (const LintFinding& f : found)
+            if (f.id == "speed-jump") before.push_back(f.object);
+        for (const LintFinding& jump : found) {
             if (jump.id != "speed-jump") continue;
             ++jumps;
             SCOPED_TRACE("flags " + std::to_string(flags) + ", " + jump.object);
             ASSERT_TRUE(jump.fix) << jump.text;
-            const std::unique_ptr<Host> host = loaded(sceneJson(waypoints));
-            std::vector<std::string> before;
-            for (const LintFinding& f : lintOf(*host))
-                if (f.id == "speed-jump") before.push_back(f.object);
+            const std::unique_ptr<Host> host = loadedHost(json);
             host::SceneEditor editor(*host);
             host::applyLintFix(editor, *host, *jump.fix);
             for (const LintFinding& f : lintOf(*host)) {
                 if (f.id != "speed-jump") continue;
-                EXPECT_TRUE(f.object != jump.object && std::find(before.begin(), before.end(), f.object) != before.end())
+                EXPECT_TRUE(f.object != jump.object &&
+                            std::find(before.begin(), before.end(), f.object) != before.end())
                     << jump.fix->label << " leaves " << f.object << ": " << f.text;
             }
         }
