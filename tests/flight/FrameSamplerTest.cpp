@@ -2,20 +2,19 @@
 // the same ticks to the bit, wherever the time falls and in whatever order they are asked for.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "flight/Flight.h"
-#include "host/Host.h"
-#include "module/InProcessModule.h"
-#include "scene/JsonSceneReader.h"
+#include "tests/flight/FlightScenes.h"
 #include "tests/support/FlightTicks.h"
 
+using flight_testing::loadedHost;
 using host::FlightTick;
 using host::FrameSampler;
-using host::Host;
+using testing_support::sameTick;
 
 namespace {
 
@@ -39,14 +38,10 @@ const char* const kScene = R"({ "objects": [
       { "name": "Finale", "position": [160, 40, 25] } ] },
   { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { "Path": "Flight" } } ] })";
 
-std::unique_ptr<Host> sceneHost(const std::string& json) {
-    auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
-    host::loadJsonScene(*host, json, "scene.json");
-    host->createCamera();
-    return host;
+/// The scene with its first `from` made `to`.
+std::string replaced(std::string scene, const std::string& from, const std::string& to) {
+    return scene.replace(scene.find(from), from.size(), to);
 }
-
-using testing_support::sameTick;
 
 /// Times around every tick of a flight, past its end and (wrapped) before its start, shuffled.
 std::vector<ULong> probeTimes(const host::FlightRecording& flight, ULong start) {
@@ -70,7 +65,7 @@ TEST(FrameSampler, ResumedFramesEqualFramesFlownFromTheActivation) {
     const ULong stuck = 0xFFFFFFFFu - 4050 - 7;
     for (const ULong start : {0u, 0xFFFFF000u, stuck}) {
         SCOPED_TRACE(start);
-        auto host = sceneHost(kScene);
+        auto host = loadedHost(kScene);
         const Handle cam = host->find("Cam");
         FrameSampler sampler;
         const std::size_t maxTicks = start == stuck ? 400 : 100000;
@@ -100,7 +95,7 @@ TEST(FrameSampler, ResumedFramesEqualFramesFlownFromTheActivation) {
 }
 
 TEST(FrameSampler, LearnsFromItsOwnFramesAndForgets) {
-    auto host = sceneHost(kScene);
+    auto host = loadedHost(kScene);
     const Handle cam = host->find("Cam");
     FrameSampler sampler;
     const FlightTick first = sampler.sample(*host, cam, 0, 16, 3000);
@@ -122,15 +117,13 @@ TEST(FrameSampler, LearnsFromItsOwnFramesAndForgets) {
 TEST(FrameSampler, FliesFromTheActivationWhenItsEffectsMatter) {
     // An iterator in a gap takes the camera when it is activated; one that does not grab the
     // camera is never placed. Neither flight may skip its activation.
-    std::string live = kScene;
-    live.replace(live.find(R"({ "name": "Gate", "position": [30, 10, 0] })"),
-                 std::strlen(R"({ "name": "Gate", "position": [30, 10, 0] })"),
+    const std::string live =
+        replaced(kScene, R"({ "name": "Gate", "position": [30, 10, 0] })",
                  R"({ "name": "Other", "class": "SCOCameraSystemIterator", "attributes": { "Path": "Flight" } })");
-    std::string idle = kScene;
-    idle.replace(idle.find(R"("Path": "Flight" } } ] })"), std::strlen(R"("Path": "Flight" } } ] })"),
-                 R"("Path": "Flight", "GrabCamera": false } } ] })");
+    const std::string idle =
+        replaced(kScene, R"("Path": "Flight" } } ] })", R"("Path": "Flight", "GrabCamera": false } } ] })");
     for (const std::string& scene : {live, idle}) {
-        auto host = sceneHost(scene);
+        auto host = loadedHost(scene);
         const Handle cam = host->find("Cam");
         FrameSampler sampler;
         sampler.record(*host, cam, {0, 16, 1000});

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -12,10 +11,7 @@
 #include "flight/Flight.h"
 #include "flight/FlightAnalysis.h"
 #include "flight/FlightAnalysisInput.h"
-#include "host/Host.h"
-#include "module/InProcessModule.h"
-#include "scene/JsonSceneReader.h"
-#include "scene/SceneFile.h"
+#include "tests/flight/FlightScenes.h"
 
 using host::FlightMark;
 using host::FlightTick;
@@ -100,9 +96,7 @@ std::string randomScene(std::mt19937& random) {
 }  // namespace
 
 TEST(PauseMarks, ShadeWhereTheExampleStandsStill) {
-    auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
-    host::loadSceneFile(*host, CAMSYS_EXAMPLES "/flythrough.json");
-    host->createCamera();
+    auto host = flight_testing::exampleHost();
     EXPECT_GT(checkPauses(*host, "Cam", 0, false), 20u);
     checkPauses(*host, "Chase", 0, false);
 }
@@ -113,9 +107,7 @@ TEST(PauseMarks, ShadeWhereRandomPathsStandStill) {
     for (int scene = 0; scene < 40; ++scene) {
         const std::string json = randomScene(random);
         SCOPED_TRACE(json);
-        auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
-        host::loadJsonScene(*host, json, "scene.json");
-        host->createCamera();
+        auto host = flight_testing::loadedHost(json);
         inside += checkPauses(*host, "Cam", 1000u * scene, true);
         if (::testing::Test::HasFailure()) break;
     }

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,24 +11,14 @@
 #include "flight/Flight.h"
 #include "flight/FlightAnalysis.h"
 #include "flight/FlightAnalysisInput.h"
-#include "host/Host.h"
-#include "module/InProcessModule.h"
-#include "scene/SceneFile.h"
+#include "tests/flight/FlightScenes.h"
 #include "tests/support/FlightTicks.h"
 
+using flight_testing::exampleHost;
 using host::FlightTick;
-using host::Host;
+using testing_support::sameTick;
 
 namespace {
-
-std::unique_ptr<Host> exampleHost() {
-    auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
-    host::loadSceneFile(*host, CAMSYS_EXAMPLES "/flythrough.json");
-    host->createCamera();
-    return host;
-}
-
-using testing_support::sameTick;
 
 double distance(const FlightTick& a, const FlightTick& b) {
     const auto& p = a.eye.Origin;
@@ -64,7 +52,8 @@ TEST(RecordFlightAt, EveryFrameIsTheCameraAtItsOwnTimeUpToTheTickThatEndsTheFlig
             ASSERT_FALSE(fine.hitLimit);
             const ULong end = ULong(fine.ticks.back().time - start);
             for (const double fps : {30.0, 7.0}) {
-                SCOPED_TRACE(std::string(name) + " from " + std::to_string(start) + " at " + std::to_string(fps) + " fps");
+                SCOPED_TRACE(std::string(name) + " from " + std::to_string(start) + " at " + std::to_string(fps) +
+                             " fps");
                 const auto timeOf = [=](std::size_t k) { return host::frameTime(start, fps, k); };
                 const host::FlightRecording frames = host::recordFlightAt(*host, iterator, start, timeOf, 100000);
                 ASSERT_FALSE(frames.hitLimit);
@@ -136,7 +125,8 @@ TEST(ContactSheet, TheExampleShowsItsStartWaypointsBothSidesOfEveryCutAndItsEnd)
             EXPECT_TRUE(has(momentAt(before), "before cut · " + input.waypoints.at(mark.waypoint).name));
             EXPECT_TRUE(has(momentAt(mark.time), "after cut · " + input.waypoints.at(mark.waypoint + 1).name));
             // The old shot, then the new one: further apart than the camera moves in a tick.
-            EXPECT_GT(distance(tickAt(before), tickAt(mark.time)), 10 * distance(tickAt(before - options.step), tickAt(before)))
+            EXPECT_GT(distance(tickAt(before), tickAt(mark.time)),
+                      10 * distance(tickAt(before - options.step), tickAt(before)))
                 << "cut at " << mark.time;
         }
     }
