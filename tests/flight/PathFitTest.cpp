@@ -8,11 +8,8 @@
 
 #include "flight/Flight.h"
 #include "flight/PathFit.h"
-#include "host/Host.h"
-#include "module/InProcessModule.h"
-#include "scene/JsonSceneReader.h"
 #include "scene/JsonSceneWriter.h"
-#include "scene/SceneFile.h"
+#include "tests/flight/FlightScenes.h"
 
 using host::Host;
 using host::RecordedEye;
@@ -32,10 +29,9 @@ RecordedEye eye(ULong time, double px, double py, double pz, double fx, double f
     const double ux = sy * fz - sz * fy, uy = sz * fx - sx * fz, uz = sx * fy - sy * fx;
     RecordedEye e;
     e.time = time;
-    e.eye.Origin = {static_cast<float>(px), static_cast<float>(py), static_cast<float>(pz)};
-    e.eye.Orientation = _CMatrix3<float>(static_cast<float>(sx), static_cast<float>(fx), static_cast<float>(ux),
-                                         static_cast<float>(sy), static_cast<float>(fy), static_cast<float>(uy),
-                                         static_cast<float>(sz), static_cast<float>(fz), static_cast<float>(uz));
+    e.eye.Origin = {float(px), float(py), float(pz)};
+    e.eye.Orientation = _CMatrix3<float>(float(sx), float(fx), float(ux), float(sy), float(fy), float(uy), float(sz),
+                                         float(fz), float(uz));
     e.fov = fov;
     return e;
 }
@@ -92,13 +88,9 @@ TEST(PathFit, RecordingsBecomeFewWaypointsWithinTheTolerance) {
     cases.push_back(eight);
     // The example's flight as camsys fly records it (pauses, easing, a cut).
     Case example{"example", {}, 645 / 5};
-    {
-        Host host(SetIRTS, GetObjectFactories);
-        host::loadSceneFile(host, CAMSYS_EXAMPLES "/flythrough.json");
-        host.createCamera();
-        for (const host::FlightTick& t : host::recordFlight(host, host.find("Cam"), {}).ticks)
-            example.samples.push_back({t.time, t.eye, t.fov});
-    }
+    const auto flythrough = flight_testing::exampleHost();
+    for (const host::FlightTick& t : host::recordFlight(*flythrough, flythrough->find("Cam"), {}).ticks)
+        example.samples.push_back({t.time, t.eye, t.fov});
     cases.push_back(example);
 
     for (const Case& c : cases) {
