@@ -22,6 +22,15 @@ struct Wp {
     std::string extra = "";
 };
 
+/// Waypoints W0, W1, ... `spacing` apart along x at height `z`, with these attributes.
+inline std::vector<Wp> alongX(const std::vector<std::string>& attributes, int spacing = 10, int z = 0) {
+    std::vector<Wp> out;
+    for (std::size_t k = 0; k < attributes.size(); ++k)
+        out.push_back({"W" + std::to_string(k),
+                       "[" + std::to_string(spacing * int(k)) + ", 0, " + std::to_string(z) + "]", attributes[k]});
+    return out;
+}
+
 /// The path P of `waypoints` and the iterator Cam with `cam` as its attributes; with `towerAt`,
 /// first a plain object Tower standing there.
 inline std::string pathScene(const std::vector<Wp>& waypoints, const std::string& towerAt = "",

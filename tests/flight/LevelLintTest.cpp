@@ -24,11 +24,8 @@ using Found = std::vector<std::string>;
 /// Cam flies W0 (0, 0, 2), W1 (10, 0, 2), W2 (20, 0, 2) at 1 unit/s; `waypoint` is added to every
 /// waypoint's attributes. Tower stands at (10, 20, 2).
 std::string sceneJson(const std::string& waypoint = "") {
-    std::vector<flight_testing::Wp> path;
-    for (int k = 0; k < 3; ++k)
-        path.push_back(
-            {"W" + std::to_string(k), "[" + std::to_string(10 * k) + ", 0, 2]", R"("Time2Next": 10000)" + waypoint});
-    return flight_testing::pathScene(path, "[10, 20, 2]");
+    const std::vector<std::string> attributes(3, R"("Time2Next": 10000)" + waypoint);
+    return flight_testing::pathScene(flight_testing::alongX(attributes, 10, 2), "[10, 20, 2]");
 }
 
 std::vector<LintFinding> lint(const std::string& json, const LevelMesh* mesh, LintOptions options = {}) {

@@ -20,9 +20,9 @@
 #include "scene/ScoFile.h"
 #include "tests/flight/FlightScenes.h"
 
+using flight_testing::alongX;
 using flight_testing::loadedHost;
 using flight_testing::pathScene;
-using flight_testing::Wp;
 using host::Host;
 using host::LintFinding;
 
@@ -102,31 +102,28 @@ ULong flightEnd(Host& host) { return host::recordFlight(host, host.find("Cam"), 
 
 TEST(LintFix, EachFixTakesItsFindingAndNothingElse) {
     // A cut at W1 with EaseIn (the camera stops before it) and a pause after it on W2.
-    const std::string cut = pathScene({{"W0", "[0, 0, 5]", R"("Time2Next": 1000)"},
-                                       {"W1", "[10, 0, 5]", R"("Time2Next": 0, "EaseIn": true)"},
-                                       {"W2", "[20, 0, 5]", R"("Time2Next": 1000, "PauseTime": 400)"},
-                                       {"W3", "[30, 0, 5]"}});
+    const std::string cut = pathScene(alongX(
+        {R"("Time2Next": 1000)", R"("Time2Next": 0, "EaseIn": true)", R"("Time2Next": 1000, "PauseTime": 400)", ""}));
     expectFix(cut, "cut-with-ease", "W1", "clear W1's EaseIn", {{{"W1", "EaseIn"}, "false"}});
     expectFix(cut, "cut-with-ease", "W2", "clear W2's PauseTime", {{{"W2", "PauseTime"}, "0"}});
 
     // From 170 to -170 degrees turns 340 the long way; W2 keeps its turn of 10 from W1.
-    const std::string roll = pathScene({{"W0", "[0, 0, 5]", R"("Time2Next": 1000, "Roll": 170)"},
-                                        {"W1", "[10, 0, 5]", R"("Time2Next": 1000, "Roll": -170)"},
-                                        {"W2", "[20, 0, 5]", R"("Roll": -160)"}});
+    const std::string roll = pathScene(
+        alongX({R"("Time2Next": 1000, "Roll": 170)", R"("Time2Next": 1000, "Roll": -170)", R"("Roll": -160)"}));
     expectFix(roll, "roll-long-way", "W0", "roll W1 the short way (Roll +360 on W1-W2)",
               {{{"W1", "Roll"}, "190"}, {{"W2", "Roll"}, "200"}});
 
     // W2 stands on W1: W1 takes W2's flight on and its pause, the total time stays.
-    const std::string twice = pathScene({{"W0", "[0, 0, 5]", R"("Time2Next": 1000)"},
-                                         {"W1", "[10, 0, 5]", R"("Time2Next": 700, "PauseTime": 100)"},
-                                         {"W2", "[10, 0, 5]", R"("Time2Next": 1000, "PauseTime": 300)"},
-                                         {"W3", "[20, 0, 5]"}});
+    const std::string twice = pathScene({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
+                                         {"W1", "[10, 0, 0]", R"("Time2Next": 700, "PauseTime": 100)"},
+                                         {"W2", "[10, 0, 0]", R"("Time2Next": 1000, "PauseTime": 300)"},
+                                         {"W3", "[20, 0, 0]"}});
     expectFix(twice, "short-segment", "W1", "merge W2 into W1",
               {{{"W1", "Time2Next"}, "1700"}, {{"W1", "PauseTime"}, "400"}}, "W2", true);
     // At the end of the path the earlier one goes, the one before it taking its time.
-    const std::string end = pathScene({{"W0", "[0, 0, 5]", R"("Time2Next": 1000)"},
-                                       {"W1", "[10, 0, 5]", R"("Time2Next": 500)"},
-                                       {"W2", "[10, 0, 5]"}});
+    const std::string end = pathScene({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
+                                       {"W1", "[10, 0, 0]", R"("Time2Next": 500)"},
+                                       {"W2", "[10, 0, 0]"}});
     expectFix(end, "short-segment", "W1", "merge W1 into W2", {{{"W0", "Time2Next"}, "1500"}}, "W1", true);
     for (const std::string& json : {twice, end}) {
         const std::unique_ptr<Host> host = loadedHost(json);
@@ -139,10 +136,8 @@ TEST(LintFix, EachFixTakesItsFindingAndNothingElse) {
 
     // W1's EaseIn stops the camera at W1 and at W2 (its law eases the segment leaving W1 as well):
     // EaseOut on W1 starts it slowly again and lets it reach W2 at speed.
-    const std::string eased = pathScene({{"W0", "[0, 0, 5]", R"("Time2Next": 1000)"},
-                                         {"W1", "[10, 0, 5]", R"("Time2Next": 1000, "EaseIn": true)"},
-                                         {"W2", "[20, 0, 5]", R"("Time2Next": 1000)"},
-                                         {"W3", "[30, 0, 5]"}});
+    const std::string eased =
+        pathScene(alongX({R"("Time2Next": 1000)", R"("Time2Next": 1000, "EaseIn": true)", R"("Time2Next": 1000)", ""}));
     expectFix(eased, "speed-jump", "W1", "set W1's EaseOut", {{{"W1", "EaseOut"}, "true"}});
     expectFix(eased, "speed-jump", "W2", "set W1's EaseOut", {{{"W1", "EaseOut"}, "true"}});
 }
@@ -153,14 +148,13 @@ TEST(LintFix, SpeedJumpsOfEveryCombinationOfEasesGo) {
     // its waypoint and none where there was none.
     int jumps = 0;
     for (unsigned flags = 0; flags < 256; ++flags) {
-        std::vector<Wp> waypoints;
-        for (int k = 0; k < 5; ++k) {
-            std::string attributes = k < 4 ? R"("Time2Next": 1000)" : "";
-            if (k < 4 && (flags >> (2 * k) & 1)) attributes += R"(, "EaseIn": true)";
-            if (k < 4 && (flags >> (2 * k + 1) & 1)) attributes += R"(, "EaseOut": true)";
-            waypoints.push_back({"W" + std::to_string(k), "[" + std::to_string(10 * k) + ", 0, 5]", attributes});
+        std::vector<std::string> attributes(4, R"("Time2Next": 1000)");
+        for (int k = 0; k < 4; ++k) {
+            if (flags >> (2 * k) & 1) attributes[k] += R"(, "EaseIn": true)";
+            if (flags >> (2 * k + 1) & 1) attributes[k] += R"(, "EaseOut": true)";
         }
-        const std::string json = pathScene(waypoints);
+        attributes.push_back("");
+        const std::string json = pathScene(alongX(attributes));
         const std::vector<LintFinding> found = lintOf(*loadedHost(json));
         std::vector<std::string> before;
         for (const LintFinding& f : found)

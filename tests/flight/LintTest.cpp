@@ -15,6 +15,7 @@
 #include "flight/lint/Lint.h"
 #include "tests/flight/FlightScenes.h"
 
+using flight_testing::alongX;
 using flight_testing::Wp;
 using host::Host;
 using host::LintFinding;
@@ -29,11 +30,7 @@ std::string sceneJson(const std::vector<Wp>& waypoints, const std::string& camAt
 }
 
 /// A straight path along x at 1 unit per second: nothing to find.
-std::vector<Wp> straight() {
-    return {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
-            {"W1", "[10, 0, 0]", R"("Time2Next": 10000)"},
-            {"W2", "[20, 0, 0]"}};
-}
+std::vector<Wp> straight() { return alongX({R"("Time2Next": 10000)", R"("Time2Next": 10000)", ""}); }
 
 using Found = std::vector<std::string>;
 
@@ -89,17 +86,16 @@ TEST(Lint, PathCurvesAndValues) {
          {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
           {"W1", "[10, 0, 0]", R"("Time2Next": 50000)"},
           {"W2", "[10, 1, 0]", R"("PointsTo": "Tower")"}}},
-        {"W0 roll-long-way",
-         {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Roll": 170)"}, {"W1", "[10, 0, 0]", R"("Roll": -170)"}}},
+        {"W0 roll-long-way", alongX({R"("Time2Next": 10000, "Roll": 170)", R"("Roll": -170)"})},
         // W0 looks straight up (forward axis +z).
         {"W0 view-vertical",
          {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)", R"(, "orientation": [1, 0, 0, 0, 0, -1, 0, 1, 0])"},
           {"W1", "[10, 0, 0]"}}},
-        {"W0 short-segment", {{"W0", "[0, 0, 0]"}, {"W1", "[0, 0, 0]"}}},
-        {"W0 bad-fov", {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "FOVFac": 0)"}, {"W1", "[10, 0, 0]"}}},
-        {"W0 bad-fov", {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "FOVFac": "NaN")"}, {"W1", "[10, 0, 0]"}}},
-        {"W0 bad-range", {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Range": 0)"}, {"W1", "[10, 0, 0]"}}},
-        {"W0 bad-range", {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Range": -2)"}, {"W1", "[10, 0, 0]"}}},
+        {"W0 short-segment", alongX({"", ""}, 0)},
+        {"W0 bad-fov", alongX({R"("Time2Next": 10000, "FOVFac": 0)", ""})},
+        {"W0 bad-fov", alongX({R"("Time2Next": 10000, "FOVFac": "NaN")", ""})},
+        {"W0 bad-range", alongX({R"("Time2Next": 10000, "Range": 0)", ""})},
+        {"W0 bad-range", alongX({R"("Time2Next": 10000, "Range": -2)", ""})},
     };
     for (const Case& c : cases) {
         const Linted linted = lint(sceneJson(c.waypoints));
@@ -124,8 +120,7 @@ TEST(Lint, PathCurvesAndValues) {
 
     // roll-long-way takes a turn of more than 180 degrees: a half turn, either way, is none.
     auto rolled = [](const std::string& from, const std::string& to) {
-        return sceneJson(
-            {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Roll": )" + from}, {"W1", "[10, 0, 0]", R"("Roll": )" + to}});
+        return sceneJson(alongX({R"("Time2Next": 10000, "Roll": )" + from, R"("Roll": )" + to}));
     };
     EXPECT_TRUE(lint(rolled("-90", "90")).findings.empty());
     EXPECT_TRUE(lint(rolled("30", "-150")).findings.empty());
@@ -135,9 +130,7 @@ TEST(Lint, PathCurvesAndValues) {
 
 TEST(Lint, FlightSpeeds) {
     // W1's EaseIn slows the camera to a stop at W1 and starts it again at full speed.
-    const std::string eased = sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
-                                         {"W1", "[10, 0, 0]", R"("Time2Next": 10000, "EaseIn": true)"},
-                                         {"W2", "[20, 0, 0]"}});
+    const std::string eased = sceneJson(alongX({R"("Time2Next": 10000)", R"("Time2Next": 10000, "EaseIn": true)", ""}));
     const Linted jump = lint(eased);
     ASSERT_EQ(jump.found(), Found{"W1 speed-jump"}) << jump.listing();
     // Reached at 10 s; the first tick that shows the new speed.
@@ -150,17 +143,14 @@ TEST(Lint, FlightSpeeds) {
 
     // At 10 units/s into a pause and out of it: the camera stops dead and starts at full speed
     // (a pause is no speed jump: the stop is asked for, its hardness is not).
-    const Linted stop = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
-                                        {"W1", "[10, 0, 0]", R"("Time2Next": 1000, "PauseTime": 500)"},
-                                        {"W2", "[20, 0, 0]"}}));
+    const Linted stop = lint(sceneJson(alongX({R"("Time2Next": 1000)", R"("Time2Next": 1000, "PauseTime": 500)", ""})));
     EXPECT_EQ(stop.found(), (Found{"W1 acceleration", "W1 acceleration"})) << stop.listing();
 
     // W1 is reached slowing down (its EaseIn eases the arrival) and left speeding up (its own
     // flags): the speed is continuous (0), the acceleration turns from -160 to +160 units/s^2
     // at once: jerk only.
-    const Linted jerk = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
-                                        {"W1", "[40, 0, 0]", R"("Time2Next": 1000, "EaseIn": true, "EaseOut": true)"},
-                                        {"W2", "[80, 0, 0]"}}));
+    const Linted jerk = lint(
+        sceneJson(alongX({R"("Time2Next": 1000)", R"("Time2Next": 1000, "EaseIn": true, "EaseOut": true)", ""}, 40)));
     EXPECT_EQ(jerk.found(), Found{"W1 jerk"}) << jerk.listing();
 
     // Passing a cut within one tick (no tick at the cut's index) is no motion: no speed there.
@@ -176,11 +166,11 @@ TEST(Lint, EasesAreJudgedByTheirOwnLaw) {
     // and W1's EaseIn ease the first with the law f(u) = 3u^2 - 2u^3, W1's EaseOut and W2's
     // EaseIn the second; W1's pause keeps the two apart.
     auto scene = [](ULong first, ULong second) {
-        return sceneJson(
-            {{"W0", "[0, 0, 0]", R"("Time2Next": )" + std::to_string(first) + R"(, "EaseOut": true)"},
-             {"W1", "[100, 0, 0]",
-              R"("Time2Next": )" + std::to_string(second) + R"(, "PauseTime": 500, "EaseIn": true, "EaseOut": true)"},
-             {"W2", "[200, 0, 0]", R"("EaseIn": true)"}});
+        return sceneJson(alongX(
+            {R"("Time2Next": )" + std::to_string(first) + R"(, "EaseOut": true)",
+             R"("Time2Next": )" + std::to_string(second) + R"(, "PauseTime": 500, "EaseIn": true, "EaseOut": true)",
+             R"("EaseIn": true)"},
+            100));
     };
     // The law's own peak acceleration, max |f''| L / T^2, with f'' from second differences of the
     // law sampled densely.
@@ -214,28 +204,21 @@ TEST(Lint, EasesAreJudgedByTheirOwnLaw) {
 
     // Two eases that meet at W1 without a pause reverse the acceleration at once (the jerk
     // case of FlightSpeeds); the hint's pause between them separates them.
-    const Linted paused =
-        lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
-                        {"W1", "[40, 0, 0]", R"("Time2Next": 1000, "PauseTime": 500, "EaseIn": true, "EaseOut": true)"},
-                        {"W2", "[80, 0, 0]"}}));
+    const Linted paused = lint(sceneJson(alongX(
+        {R"("Time2Next": 1000)", R"("Time2Next": 1000, "PauseTime": 500, "EaseIn": true, "EaseOut": true)", ""}, 40)));
     EXPECT_TRUE(paused.findings.empty()) << paused.listing();
 }
 
 TEST(Lint, CutsPartsAndSwitchedOff) {
     // A cut at W1: EaseOut there eases nothing; a pause on W2 holds the camera at W1.
-    const std::vector<Wp> cut = {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
-                                 {"W1", "[10, 0, 0]", R"("Time2Next": 0, "EaseOut": true)"},
-                                 {"W2", "[20, 0, 0]", R"("Time2Next": 10000, "PauseTime": 400)"},
-                                 {"W3", "[30, 0, 0]"}};
-    const Linted eased = lint(sceneJson(cut));
+    const Linted eased = lint(sceneJson(alongX({R"("Time2Next": 10000)", R"("Time2Next": 0, "EaseOut": true)",
+                                                R"("Time2Next": 10000, "PauseTime": 400)", ""})));
     EXPECT_EQ(eased.found(), (Found{"W1 cut-with-ease", "W2 cut-with-ease"})) << eased.listing();
 
     // A cut at W1 leaves W2 a part of its own: the flight ends on reaching it.
-    const Linted single = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
-                                          {"W1", "[10, 0, 0]", R"("Time2Next": 0)"},
-                                          {"W2", "[20, 0, 0]"}}));
+    const Linted single = lint(sceneJson(alongX({R"("Time2Next": 10000)", R"("Time2Next": 0)", ""})));
     EXPECT_EQ(single.found(), Found{"W2 single-waypoint-part"}) << single.listing();
-    EXPECT_EQ(lint(sceneJson({{"W0", "[0, 0, 0]"}})).found(), Found{"W0 single-waypoint-part"});
+    EXPECT_EQ(lint(sceneJson(alongX({""}))).found(), Found{"W0 single-waypoint-part"});
 
     // A switched-off waypoint at the end is left out (info); between switched-on ones it ends
     // the flight at the one before it (warning).
