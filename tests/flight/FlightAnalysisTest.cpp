@@ -51,34 +51,23 @@ std::string marks(const host::FlightAnalysis& a) {
     return out;
 }
 
-TEST(FlightAnalysis, StraightFlightAtConstantSpeed) {
-    // (0.75, 1, 0) every 250 ms: 1.25 units per quarter second, 5 units/s.
+TEST(FlightAnalysis, SpeedAccelerationAndJerkByDifferences) {
+    // (0.75, 1, 0) k^2 / 8 every 125 ms: 1.25 (2k - 1) / 8 units a tick, a speed of 1.25 (2k - 1)
+    // units/s, acceleration 20, jerk 0; no turn, no roll, no target.
     FlightAnalysisInput in;
-    for (int k = 0; k < 5; ++k) in.ticks.push_back(tick(1000 + 250 * k, {0.75f * k, 1.0f * k, 2.0f}));
+    for (int k = 0; k < 6; ++k) in.ticks.push_back(tick(1000 + 125 * k, {0.75f * k * k / 8, 1.0f * k * k / 8, 2.0f}));
     const host::FlightAnalysis a = analyseFlight(in);
-    ASSERT_EQ(a.ticks.size(), 5u);
+    ASSERT_EQ(a.ticks.size(), 6u);
     EXPECT_TRUE(std::isnan(a.ticks[0].speed) && std::isnan(a.ticks[0].angularRate) && std::isnan(a.ticks[0].rollRate));
     EXPECT_TRUE(std::isnan(a.ticks[1].acceleration) && std::isnan(a.ticks[2].jerk));
-    for (int k = 1; k < 5; ++k) {
-        EXPECT_EQ(a.ticks[k].speed, 5.0);
-        EXPECT_EQ(a.ticks[k].angularRate, 0.0);
-        EXPECT_EQ(a.ticks[k].rollRate, 0.0);
-        EXPECT_EQ(a.ticks[k].fov, 1.0);
+    for (int k = 1; k < 6; ++k) {
+        EXPECT_EQ(a.ticks[k].speed, 1.25 * (2 * k - 1));
+        EXPECT_TRUE(a.ticks[k].angularRate == 0 && a.ticks[k].rollRate == 0 && a.ticks[k].fov == 1) << k;
         EXPECT_TRUE(std::isnan(a.ticks[k].targetDistance));
     }
-    for (int k = 2; k < 5; ++k) EXPECT_EQ(a.ticks[k].acceleration, 0.0);
-    for (int k = 3; k < 5; ++k) EXPECT_EQ(a.ticks[k].jerk, 0.0);
-    EXPECT_EQ(marks(a), "waypoint 1000 W0");  // reached at the start
-}
-
-TEST(FlightAnalysis, ConstantAcceleration) {
-    // x = t^2 (a = 2) at t = k/8 s: v_k = (k^2 - (k-1)^2) / 64 / (1/8) = (2k - 1) / 8, a = 2.
-    FlightAnalysisInput in;
-    for (int k = 0; k < 6; ++k) in.ticks.push_back(tick(125 * k, {k * k / 64.0f, 0, 0}));
-    const host::FlightAnalysis a = analyseFlight(in);
-    for (int k = 1; k < 6; ++k) EXPECT_EQ(a.ticks[k].speed, (2 * k - 1) / 8.0);
-    for (int k = 2; k < 6; ++k) EXPECT_EQ(a.ticks[k].acceleration, 2.0);
+    for (int k = 2; k < 6; ++k) EXPECT_EQ(a.ticks[k].acceleration, 20.0);
     for (int k = 3; k < 6; ++k) EXPECT_EQ(a.ticks[k].jerk, 0.0);
+    EXPECT_EQ(marks(a), "waypoint 1000 W0");  // reached at the start
 }
 
 TEST(FlightAnalysis, TurnAndRollRates) {
