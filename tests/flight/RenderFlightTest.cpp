@@ -5,6 +5,7 @@
 #include <cmath>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "flight/ContactSheet.h"
@@ -29,14 +30,14 @@ double distance(const FlightTick& a, const FlightTick& b) {
 }  // namespace
 
 TEST(FrameTime, RoundsToTheNearestMillisecondAndWrapsWithTheClock) {
-    const ULong at7[] = {0, 143, 286, 429};  // 1000/7 = 142.86 ms
-    for (std::size_t k = 0; k < 4; ++k) EXPECT_EQ(host::frameTime(0, 7, k), at7[k]) << k;
-    EXPECT_EQ(host::frameTime(0, 30, 2), 67u);
-    EXPECT_EQ(host::frameTime(500, 29.97, 1), 533u);
-    EXPECT_EQ(host::frameTime(500, 29.97, 2), 567u);
-    EXPECT_EQ(host::frameTime(0, 29.97, 2997), 100000u) << "no drift over many frames";
-    EXPECT_EQ(host::frameTime(0xFFFFFFF0u, 30, 0), 0xFFFFFFF0u);
-    EXPECT_EQ(host::frameTime(0xFFFFFFF0u, 30, 1), 17u);  // 2^32 - 16 + 33
+    // Start, frames a second, frame, its time: 1000/7 = 142.86 ms; no drift over many frames;
+    // 2^32 - 16 + 33 wraps to 17.
+    using Case = std::tuple<ULong, double, std::size_t, ULong>;
+    for (const auto& [start, fps, k, time] :
+         {Case{0, 7, 1, 143}, Case{0, 7, 2, 286}, Case{0, 7, 3, 429}, Case{0, 30, 2, 67}, Case{500, 29.97, 1, 533},
+          Case{500, 29.97, 2, 567}, Case{0, 29.97, 2997, 100000}, Case{0xFFFFFFF0u, 30, 0, 0xFFFFFFF0u},
+          Case{0xFFFFFFF0u, 30, 1, 17}})
+        EXPECT_EQ(host::frameTime(start, fps, k), time) << start << " at " << fps << " fps, frame " << k;
 }
 
 TEST(RecordFlightAt, EveryFrameIsTheCameraAtItsOwnTimeUpToTheTickThatEndsTheFlight) {
@@ -46,9 +47,7 @@ TEST(RecordFlightAt, EveryFrameIsTheCameraAtItsOwnTimeUpToTheTickThatEndsTheFlig
         for (const char* name : {"Cam", "Chase"}) {
             const Handle iterator = host->find(name);
             // The tick that deactivates the iterator, to the millisecond.
-            host::FlightOptions everyMs;
-            everyMs.start = start, everyMs.step = 1, everyMs.maxTicks = 1000000;
-            const host::FlightRecording fine = host::recordFlight(*host, iterator, everyMs);
+            const host::FlightRecording fine = host::recordFlight(*host, iterator, {start, 1, 1000000});
             ASSERT_FALSE(fine.hitLimit);
             const ULong end = ULong(fine.ticks.back().time - start);
             for (const double fps : {30.0, 7.0}) {
@@ -81,12 +80,7 @@ TEST(ContactSheet, TheExampleShowsItsStartWaypointsBothSidesOfEveryCutAndItsEnd)
     const host::FlightAnalysisInput input = host::flightAnalysisInput(*host, cam, flight.ticks);
     const host::FlightAnalysis analysis = host::analyseFlight(input);
     const std::vector<host::SheetMoment> moments = host::contactSheetMoments(input, analysis, options.step);
-    const auto tickAt = [&](ULong time) -> const FlightTick& {
-        for (const FlightTick& tick : flight.ticks)
-            if (tick.time == time) return tick;
-        ADD_FAILURE() << "no tick at " << time;
-        return flight.ticks.front();
-    };
+    const auto tickAt = [&](ULong time) { return flight.ticks.at((time - flight.ticks.front().time) / options.step); };
     // The Run that ends the flight holds the eye before it: what falls at or after the path's
     // end (the last waypoint reached after the tick before the last) is shown 1 ms before it.
     ULong end = flight.ticks.back().time;
