@@ -28,6 +28,8 @@ std::string sceneJson(const std::string& waypoint = "") {
     return flight_testing::pathScene(flight_testing::alongX(attributes, 10, 2), "[10, 20, 2]");
 }
 
+// Options are given as designated initializers; `.iterator = {}` (every iterator) is named
+// because it has no default of its own to leave out.
 std::vector<LintFinding> lint(const std::string& json, const LevelMesh* mesh, LintOptions options = {}) {
     const std::unique_ptr<host::Host> host = flight_testing::loadedHost(json);
     std::unique_ptr<LevelGeometry> level = mesh ? std::make_unique<LevelGeometry>(*mesh) : nullptr;
@@ -47,8 +49,7 @@ Found found(const std::vector<LintFinding>& findings) {
 TEST(LevelLint, ThroughAWallTheCurveAndTheFlightBoth) {
     LevelMesh mesh;
     addWallX(mesh, 5, -5, 5, 0, 6);
-    LintOptions options;
-    options.clearance = 0;  // the eye passes the wall closely, of course
+    const LintOptions options{.iterator = {}, .clearance = 0};  // the eye passes the wall closely, of course
     const std::vector<LintFinding> findings = lint(sceneJson(), &mesh, options);
     ASSERT_EQ(found(findings), (Found{"W0 through-geometry", "W0 through-geometry"}))
         << host::lintText("scene", findings);
@@ -96,9 +97,7 @@ TEST(LevelLint, ClearanceAtTheClosestTickOfARun) {
     EXPECT_EQ(findings[0].severity, host::LintSeverity::Warning);
     EXPECT_NE(findings[0].text.find("within 0.3 units of Fence (threshold 0.5)"), std::string::npos)
         << findings[0].text;
-    LintOptions looser;
-    looser.clearance = 0.25;
-    EXPECT_TRUE(lint(sceneJson(), &mesh, looser).empty());
+    EXPECT_TRUE(lint(sceneJson(), &mesh, {.iterator = {}, .clearance = 0.25}).empty());
 }
 
 TEST(LevelLint, TargetHiddenLongerThanTheThreshold) {
@@ -112,7 +111,5 @@ TEST(LevelLint, TargetHiddenLongerThanTheThreshold) {
     EXPECT_EQ(*findings[0].time, 0u);
     EXPECT_NE(findings[0].text.find("at (10, 20, 2) is hidden behind Hedge for "), std::string::npos)
         << findings[0].text;
-    LintOptions patient;
-    patient.occluded = 10000;
-    EXPECT_TRUE(lint(scene, &mesh, patient).empty());
+    EXPECT_TRUE(lint(scene, &mesh, {.iterator = {}, .occluded = 10000}).empty());
 }

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "flight/lint/Lint.h"
@@ -47,6 +48,8 @@ struct Linted {
     std::string listing() const { return host::lintText("scene", findings); }
 };
 
+// Options are given as designated initializers; `.iterator = {}` (every iterator) is named
+// because it has no default of its own to leave out.
 /// Loads `json`, gives the scene its camera, lets `edit` change it and lints it.
 template <class Edit>
 Linted lint(const std::string& json, LintOptions options, Edit edit) {
@@ -114,9 +117,7 @@ TEST(Lint, PathCurvesAndValues) {
     EXPECT_FALSE(f.time);
     EXPECT_NE(f.text.find("threshold 0.25"), std::string::npos) << f.text;
     // A looser threshold lets it pass.
-    LintOptions loose;
-    loose.overshoot = 100;
-    EXPECT_TRUE(lint(sceneJson(cases[1].waypoints), loose).findings.empty());
+    EXPECT_TRUE(lint(sceneJson(cases[1].waypoints), {.iterator = {}, .overshoot = 100}).findings.empty());
 
     // roll-long-way takes a turn of more than 180 degrees: a half turn, either way, is none.
     auto rolled = [](const std::string& from, const std::string& to) {
@@ -137,9 +138,7 @@ TEST(Lint, FlightSpeeds) {
     ASSERT_TRUE(jump.findings[0].time);
     EXPECT_GE(*jump.findings[0].time, 10000u);
     EXPECT_LE(*jump.findings[0].time, 10032u);
-    LintOptions lenient;
-    lenient.speedJump = 1e9;
-    EXPECT_TRUE(lint(eased, lenient).findings.empty());
+    EXPECT_TRUE(lint(eased, {.iterator = {}, .speedJump = 1e9}).findings.empty());
 
     // At 10 units/s into a pause and out of it: the camera stops dead and starts at full speed
     // (a pause is no speed jump: the stop is asked for, its hardness is not).
@@ -197,10 +196,7 @@ TEST(Lint, EasesAreJudgedByTheirOwnLaw) {
     EXPECT_EQ(lint(scene(400, 1400)).found(), Found{"W1 acceleration"});
 
     // Raised thresholds govern where they are above the ease's own peaks.
-    LintOptions lenient;
-    lenient.acceleration = 1000;
-    lenient.jerk = 1e5;
-    EXPECT_TRUE(lint(scene(1400, 400), lenient).findings.empty());
+    EXPECT_TRUE(lint(scene(1400, 400), {.iterator = {}, .acceleration = 1000, .jerk = 1e5}).findings.empty());
 
     // Two eases that meet at W1 without a pause reverse the acceleration at once (the jerk
     // case of FlightSpeeds); the hint's pause between them separates them.
@@ -259,24 +255,15 @@ TEST(Lint, ReferencesAndClock) {
     // and the flight ends at its first tick; started 15 s before, the second one does, at the
     // tick that enters it; with ticks that leave a segment's end between the last tick before
     // the wrap and 2^32, the camera is stuck at W1 after the wrap.
-    struct Wrap {
-        ULong start, step;
-        const char* object;
-        ULong time;
-    };
-    for (const Wrap& w : {Wrap{4294966296u, 16, "W0", 4294966296u}, Wrap{4294952296u, 16, "W1", 4294962296u},
-                          Wrap{4294957291u, 15, "W0", 0}}) {
-        LintOptions late;
-        late.start = w.start;
-        late.step = w.step;
-        const Linted wrap = lint(sceneJson(straight()), late);
-        ASSERT_EQ(wrap.found(), Found{w.object + std::string(" clock-wrap")}) << wrap.listing();
-        EXPECT_EQ(wrap.findings[0].time, w.time);
+    for (const auto& [start, step, found, time] : {std::tuple{4294966296u, 16u, "W0 clock-wrap", 4294966296u},
+                                                   std::tuple{4294952296u, 16u, "W1 clock-wrap", 4294962296u},
+                                                   std::tuple{4294957291u, 15u, "W0 clock-wrap", 0u}}) {
+        const Linted wrap = lint(sceneJson(straight()), {.iterator = {}, .start = start, .step = step});
+        ASSERT_EQ(wrap.found(), Found{found}) << wrap.listing();
+        EXPECT_EQ(wrap.findings[0].time, time);
     }
     // Ending before the last tick before the wrap is fine.
-    LintOptions early;
-    early.start = 4294967296u - 20000u - 16u;
-    EXPECT_TRUE(lint(sceneJson(straight()), early).findings.empty());
+    EXPECT_TRUE(lint(sceneJson(straight()), {.iterator = {}, .start = 4294967296u - 20000u - 16u}).findings.empty());
 }
 
 TEST(Lint, BundledExampleFindings) {
@@ -289,9 +276,8 @@ TEST(Lint, BundledExampleFindings) {
                                       "W5 cut-with-ease", "Draft switched-off"}))
         << example.listing();
     // Both iterators fly the same eye positions: each speed fault is reported once.
-    LintOptions chase;
-    chase.iterator = example.host->find("Chase");
-    EXPECT_EQ(host::lintScene(*example.host, chase).size(), example.findings.size());
+    EXPECT_EQ(host::lintScene(*example.host, {.iterator = example.host->find("Chase")}).size(),
+              example.findings.size());
     // Their JSON and text forms are pinned byte for byte by tests/cli/check-outputs.sh.
 }
 
