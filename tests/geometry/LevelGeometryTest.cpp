@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <random>
@@ -166,11 +167,8 @@ TEST(LevelGeometry, NearestAlongAFlightAndFromSeveralThreadsAnswersAsOneByOne) {
                           level.firstHit(walk[0], walk[i]).has_value());
     };
     ask(serial);
-    std::thread first([&] { ask(parallel[0]); }), second([&] { ask(parallel[1]); });
-    first.join();
-    second.join();
-    EXPECT_EQ(parallel[0], serial);
-    EXPECT_EQ(parallel[1], serial);
+    { const std::jthread first(ask, std::ref(parallel[0])), second(ask, std::ref(parallel[1])); }  // both joined
+    for (const std::vector<int>& answers : parallel) EXPECT_EQ(answers, serial);
 }
 
 TEST(LevelGeometry, InsideIsAClosedMeshsInsideAndBelowTheGround) {
@@ -190,8 +188,7 @@ TEST(LevelGeometry, InsideIsAClosedMeshsInsideAndBelowTheGround) {
         };
         const bool expected = (onGround && p[2] < 0) || in(0, 4, 0, 4) || in(10, 12, 5, 7);
         // Within a hair of a face the point is on the surface; either answer is right there.
-        const double near = level.nearest(p).distance;
-        if (near < 0.05) continue;
+        if (level.nearest(p).distance < 0.05) continue;
         EXPECT_EQ(level.inside(p), expected) << p[0] << " " << p[1] << " " << p[2];
     }
     // Straight under the box's corners and edges the tilted rays still agree; beside a box or a sheet, outside.
