@@ -54,21 +54,13 @@ std::vector<std::string> rows(const std::string& csv) {
 TEST(Profile, PeaksSummaryAndTableOfAKnownFlight) {
     FlightAnalysisInput in = accelerating(11);
     const host::FlightAnalysis analysis = host::analyseFlight(in);
-    const auto peaks = host::profilePeaks(analysis);
-    // Speed: the last tick, (2 * 10 - 1) / 20 = 0.95 units/s (float positions, so nearly).
-    ASSERT_TRUE(peaks[0].defined);
-    EXPECT_EQ(peaks[0].tick, 10u);
-    EXPECT_NEAR(peaks[0].value, 0.95, 1e-6);
-    // Acceleration 1 units/s^2 from the second difference on; ties go to the first tick.
-    ASSERT_TRUE(peaks[1].defined);
-    EXPECT_NEAR(peaks[1].value, 1.0, 1e-4);
-    // Without a target there is no distance to one.
-    EXPECT_FALSE(peaks[6].defined);
-
+    // The summary, a line per quantity, shows its peak: the speed's at the last tick,
+    // (2 * 10 - 1) / 20 = 0.95 units/s; an acceleration of 1 units/s^2 (at whichever tick the
+    // float positions make the largest); no distance to a target without one.
     const std::string summary = host::profileSummary(in, analysis);
-    EXPECT_NE(summary.find("speed: max 0.95 units/s at 1 s (tick 10, time 5000, leaving Far)"), std::string::npos)
-        << summary;
-    EXPECT_NE(summary.find("target_distance: not defined in this flight"), std::string::npos) << summary;
+    for (const char* line : {"speed: max 0.95 units/s at 1 s (tick 10, time 5000, leaving Far)\n",
+                             "\nacceleration: max 1 units/s² at ", "\ntarget_distance: not defined in this flight\n"})
+        EXPECT_NE(summary.find(line), std::string::npos) << summary;
 
     // The table: a header, a row per tick, undefined measures as empty fields.
     const std::vector<std::string> csv = rows(host::profileToCsv(in, analysis));
@@ -76,14 +68,11 @@ TEST(Profile, PeaksSummaryAndTableOfAKnownFlight) {
     EXPECT_EQ(csv[0], "time,waypoint,speed,acceleration,jerk,angular_rate,roll_rate,fov,target_distance");
     EXPECT_EQ(csv[1], "4000,0,,,,,,1,");
 
-    // Against a level the clearance is one more peak (the least, at the last tick), line and column.
+    // Against a level the clearance is one more line, its least at the last tick (x = 0.5), and a
+    // column.
     const host::LevelGeometry level(wallAtTen());
     in.level = &level;
     const host::FlightAnalysis measured = host::analyseFlight(in);
-    const host::ProfilePeak least = host::clearancePeak(measured);
-    ASSERT_TRUE(least.defined);
-    EXPECT_EQ(least.tick, 10u);
-    EXPECT_NEAR(least.value, 10 - 0.5, 1e-6);
     const std::string withClearance = host::profileSummary(in, measured);
     EXPECT_NE(withClearance.find("\nclearance: min 9.5 units at 1 s (tick 10, time 5000, leaving Far)\n"),
               std::string::npos)
