@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -34,40 +35,32 @@ std::string sceneJson(const std::vector<Wp>& waypoints, const std::string& camAt
 std::vector<Wp> straight() { return alongX({R"("Time2Next": 10000)", R"("Time2Next": 10000)", ""}); }
 
 using Found = std::vector<std::string>;
+using Findings = std::vector<LintFinding>;
 
-struct Linted {
-    std::unique_ptr<Host> host;
-    std::vector<LintFinding> findings;
+/// "object id" of each finding, in order.
+Found found(const Findings& findings) {
+    Found out;
+    for (const LintFinding& f : findings) out.push_back(f.object + " " + f.id);
+    return out;
+}
 
-    /// "object id" of each finding, in order.
-    Found found() const {
-        Found out;
-        for (const LintFinding& f : findings) out.push_back(f.object + " " + f.id);
-        return out;
-    }
-    std::string listing() const { return host::lintText("scene", findings); }
-};
+std::string listing(const Findings& findings) { return host::lintText("scene", findings); }
 
 // Options are given as designated initializers; `.iterator = {}` (every iterator) is named
 // because it has no default of its own to leave out.
 /// Loads `json`, gives the scene its camera, lets `edit` change it and lints it.
-template <class Edit>
-Linted lint(const std::string& json, LintOptions options, Edit edit) {
-    Linted out{flight_testing::loadedHost(json), {}};
-    edit(*out.host);
-    out.findings = host::lintScene(*out.host, options);
-    return out;
-}
-Linted lint(const std::string& json, LintOptions options = {}) {
-    return lint(json, options, [](Host&) {});
+Findings lint(const std::string& json, const LintOptions& options = {}, const std::function<void(Host&)>& edit = {}) {
+    const std::unique_ptr<Host> host = flight_testing::loadedHost(json);
+    if (edit) edit(*host);
+    return host::lintScene(*host, options);
 }
 
 }  // namespace
 
 TEST(Lint, CleanPathHasNoFindings) {
-    const Linted clean = lint(sceneJson(straight()));
-    EXPECT_TRUE(clean.findings.empty()) << clean.listing();
-    EXPECT_EQ(host::lintJson(clean.findings), "[]\n");
+    const Findings clean = lint(sceneJson(straight()));
+    EXPECT_TRUE(clean.empty()) << listing(clean);
+    EXPECT_EQ(host::lintJson(clean), "[]\n");
 }
 
 TEST(Lint, PathCurvesAndValues) {
@@ -101,15 +94,15 @@ TEST(Lint, PathCurvesAndValues) {
         {"W0 bad-range", alongX({R"("Time2Next": 10000, "Range": -2)", ""})},
     };
     for (const Case& c : cases) {
-        const Linted linted = lint(sceneJson(c.waypoints));
-        EXPECT_EQ(linted.found(), Found{c.found}) << linted.listing();
-        EXPECT_TRUE(host::lintFails(linted.findings));
+        const Findings linted = lint(sceneJson(c.waypoints));
+        EXPECT_EQ(found(linted), Found{c.found}) << listing(linted);
+        EXPECT_TRUE(host::lintFails(linted));
     }
 
     // Where and why: the overshoot on W1's segment, with the number that triggered it.
-    const Linted swing = lint(sceneJson(cases[1].waypoints));
-    ASSERT_EQ(swing.findings.size(), 1u);
-    const LintFinding& f = swing.findings[0];
+    const Findings swing = lint(sceneJson(cases[1].waypoints));
+    ASSERT_EQ(swing.size(), 1u);
+    const LintFinding& f = swing[0];
     EXPECT_EQ(f.severity, host::LintSeverity::Warning);
     ASSERT_TRUE(f.distance);
     EXPECT_GT(*f.distance, 10.2);  // within W1's segment: DistanceSum 10.2 to about 60
@@ -117,47 +110,48 @@ TEST(Lint, PathCurvesAndValues) {
     EXPECT_FALSE(f.time);
     EXPECT_NE(f.text.find("threshold 0.25"), std::string::npos) << f.text;
     // A looser threshold lets it pass.
-    EXPECT_TRUE(lint(sceneJson(cases[1].waypoints), {.iterator = {}, .overshoot = 100}).findings.empty());
+    EXPECT_TRUE(lint(sceneJson(cases[1].waypoints), {.iterator = {}, .overshoot = 100}).empty());
 
     // roll-long-way takes a turn of more than 180 degrees: a half turn, either way, is none.
     auto rolled = [](const std::string& from, const std::string& to) {
         return sceneJson(alongX({R"("Time2Next": 10000, "Roll": )" + from, R"("Roll": )" + to}));
     };
-    EXPECT_TRUE(lint(rolled("-90", "90")).findings.empty());
-    EXPECT_TRUE(lint(rolled("30", "-150")).findings.empty());
-    EXPECT_EQ(lint(rolled("-90", "90.5")).found(), Found{"W0 roll-long-way"});
-    EXPECT_EQ(lint(rolled("30", "-150.5")).found(), Found{"W0 roll-long-way"});
+    EXPECT_TRUE(lint(rolled("-90", "90")).empty());
+    EXPECT_TRUE(lint(rolled("30", "-150")).empty());
+    EXPECT_EQ(found(lint(rolled("-90", "90.5"))), Found{"W0 roll-long-way"});
+    EXPECT_EQ(found(lint(rolled("30", "-150.5"))), Found{"W0 roll-long-way"});
 }
 
 TEST(Lint, FlightSpeeds) {
     // W1's EaseIn slows the camera to a stop at W1 and starts it again at full speed.
     const std::string eased = sceneJson(alongX({R"("Time2Next": 10000)", R"("Time2Next": 10000, "EaseIn": true)", ""}));
-    const Linted jump = lint(eased);
-    ASSERT_EQ(jump.found(), Found{"W1 speed-jump"}) << jump.listing();
+    const Findings jump = lint(eased);
+    ASSERT_EQ(found(jump), Found{"W1 speed-jump"}) << listing(jump);
     // Reached at 10 s; the first tick that shows the new speed.
-    ASSERT_TRUE(jump.findings[0].time);
-    EXPECT_GE(*jump.findings[0].time, 10000u);
-    EXPECT_LE(*jump.findings[0].time, 10032u);
-    EXPECT_TRUE(lint(eased, {.iterator = {}, .speedJump = 1e9}).findings.empty());
+    ASSERT_TRUE(jump[0].time);
+    EXPECT_GE(*jump[0].time, 10000u);
+    EXPECT_LE(*jump[0].time, 10032u);
+    EXPECT_TRUE(lint(eased, {.iterator = {}, .speedJump = 1e9}).empty());
 
     // At 10 units/s into a pause and out of it: the camera stops dead and starts at full speed
     // (a pause is no speed jump: the stop is asked for, its hardness is not).
-    const Linted stop = lint(sceneJson(alongX({R"("Time2Next": 1000)", R"("Time2Next": 1000, "PauseTime": 500)", ""})));
-    EXPECT_EQ(stop.found(), (Found{"W1 acceleration", "W1 acceleration"})) << stop.listing();
+    const Findings stop =
+        lint(sceneJson(alongX({R"("Time2Next": 1000)", R"("Time2Next": 1000, "PauseTime": 500)", ""})));
+    EXPECT_EQ(found(stop), (Found{"W1 acceleration", "W1 acceleration"})) << listing(stop);
 
     // W1 is reached slowing down (its EaseIn eases the arrival) and left speeding up (its own
     // flags): the speed is continuous (0), the acceleration turns from -160 to +160 units/s^2
     // at once: jerk only.
-    const Linted jerk = lint(
+    const Findings jerk = lint(
         sceneJson(alongX({R"("Time2Next": 1000)", R"("Time2Next": 1000, "EaseIn": true, "EaseOut": true)", ""}, 40)));
-    EXPECT_EQ(jerk.found(), Found{"W1 jerk"}) << jerk.listing();
+    EXPECT_EQ(found(jerk), Found{"W1 jerk"}) << listing(jerk);
 
     // Passing a cut within one tick (no tick at the cut's index) is no motion: no speed there.
-    const Linted cut = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
-                                       {"W1", "[10, 0, 0]", R"("Time2Next": 0)"},
-                                       {"W2", "[100, 0, 0]", R"("Time2Next": 1000)"},
-                                       {"W3", "[110, 0, 0]"}}));
-    EXPECT_TRUE(cut.findings.empty()) << cut.listing();
+    const Findings cut = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
+                                         {"W1", "[10, 0, 0]", R"("Time2Next": 0)"},
+                                         {"W2", "[100, 0, 0]", R"("Time2Next": 1000)"},
+                                         {"W3", "[110, 0, 0]"}}));
+    EXPECT_TRUE(cut.empty()) << listing(cut);
 }
 
 TEST(Lint, EasesAreJudgedByTheirOwnLaw) {
@@ -182,54 +176,54 @@ TEST(Lint, EasesAreJudgedByTheirOwnLaw) {
     ASSERT_GT(peak, LintOptions{}.acceleration);  // the ease asks for more than the threshold
 
     // In 1.4 s each, the eye accelerates as the laws ask: nothing to find.
-    const Linted designed = lint(scene(1400, 1400));
-    EXPECT_TRUE(designed.findings.empty()) << designed.listing();
+    const Findings designed = lint(scene(1400, 1400));
+    EXPECT_TRUE(designed.empty()) << listing(designed);
 
     // Squeezing the second ease into 0.4 s makes the path's pace, fitted through both segments,
     // lurch on the first beyond its law's peak (times 1.25): found, with that peak.
-    const Linted squeezed = lint(scene(1400, 400));
-    EXPECT_EQ(squeezed.found(), Found{"W1 acceleration"}) << squeezed.listing();
+    const Findings squeezed = lint(scene(1400, 400));
+    EXPECT_EQ(found(squeezed), Found{"W1 acceleration"}) << listing(squeezed);
     char said[160];
     std::snprintf(said, sizeof said, "(threshold %.3g: the ease's own peak of %.3g times 1.25)", 1.25 * peak, peak);
-    for (const LintFinding& f : squeezed.findings) EXPECT_NE(f.text.find(said), std::string::npos) << f.text;
+    for (const LintFinding& f : squeezed) EXPECT_NE(f.text.find(said), std::string::npos) << f.text;
     // The same for the first ease squeezed.
-    EXPECT_EQ(lint(scene(400, 1400)).found(), Found{"W1 acceleration"});
+    EXPECT_EQ(found(lint(scene(400, 1400))), Found{"W1 acceleration"});
 
     // Raised thresholds govern where they are above the ease's own peaks.
-    EXPECT_TRUE(lint(scene(1400, 400), {.iterator = {}, .acceleration = 1000, .jerk = 1e5}).findings.empty());
+    EXPECT_TRUE(lint(scene(1400, 400), {.iterator = {}, .acceleration = 1000, .jerk = 1e5}).empty());
 
     // Two eases that meet at W1 without a pause reverse the acceleration at once (the jerk
     // case of FlightSpeeds); the hint's pause between them separates them.
-    const Linted paused = lint(sceneJson(alongX(
+    const Findings paused = lint(sceneJson(alongX(
         {R"("Time2Next": 1000)", R"("Time2Next": 1000, "PauseTime": 500, "EaseIn": true, "EaseOut": true)", ""}, 40)));
-    EXPECT_TRUE(paused.findings.empty()) << paused.listing();
+    EXPECT_TRUE(paused.empty()) << listing(paused);
 }
 
 TEST(Lint, CutsPartsAndSwitchedOff) {
     // A cut at W1: EaseOut there eases nothing; a pause on W2 holds the camera at W1.
-    const Linted eased = lint(sceneJson(alongX({R"("Time2Next": 10000)", R"("Time2Next": 0, "EaseOut": true)",
-                                                R"("Time2Next": 10000, "PauseTime": 400)", ""})));
-    EXPECT_EQ(eased.found(), (Found{"W1 cut-with-ease", "W2 cut-with-ease"})) << eased.listing();
+    const Findings eased = lint(sceneJson(alongX({R"("Time2Next": 10000)", R"("Time2Next": 0, "EaseOut": true)",
+                                                  R"("Time2Next": 10000, "PauseTime": 400)", ""})));
+    EXPECT_EQ(found(eased), (Found{"W1 cut-with-ease", "W2 cut-with-ease"})) << listing(eased);
 
     // A cut at W1 leaves W2 a part of its own: the flight ends on reaching it.
-    const Linted single = lint(sceneJson(alongX({R"("Time2Next": 10000)", R"("Time2Next": 0)", ""})));
-    EXPECT_EQ(single.found(), Found{"W2 single-waypoint-part"}) << single.listing();
-    EXPECT_EQ(lint(sceneJson(alongX({""}))).found(), Found{"W0 single-waypoint-part"});
+    const Findings single = lint(sceneJson(alongX({R"("Time2Next": 10000)", R"("Time2Next": 0)", ""})));
+    EXPECT_EQ(found(single), Found{"W2 single-waypoint-part"}) << listing(single);
+    EXPECT_EQ(found(lint(sceneJson(alongX({""})))), Found{"W0 single-waypoint-part"});
 
     // A switched-off waypoint at the end is left out (info); between switched-on ones it ends
     // the flight at the one before it (warning).
     std::vector<Wp> trailing = straight();
     trailing.push_back({"Off", "[30, 0, 0]", R"("IsOn": false)"});
-    const Linted info = lint(sceneJson(trailing));
-    ASSERT_EQ(info.found(), Found{"Off switched-off"}) << info.listing();
-    EXPECT_EQ(info.findings[0].severity, host::LintSeverity::Info);
-    EXPECT_FALSE(host::lintFails(info.findings));
+    const Findings info = lint(sceneJson(trailing));
+    ASSERT_EQ(found(info), Found{"Off switched-off"}) << listing(info);
+    EXPECT_EQ(info[0].severity, host::LintSeverity::Info);
+    EXPECT_FALSE(host::lintFails(info));
     std::vector<Wp> middle = straight();
     middle.insert(middle.begin() + 2, {"Off", "[15, 5, 0]", R"("IsOn": false)"});
-    const Linted early = lint(sceneJson(middle));
-    ASSERT_EQ(early.found(), Found{"Off switched-off"}) << early.listing();
-    EXPECT_EQ(early.findings[0].severity, host::LintSeverity::Warning);
-    EXPECT_NE(early.findings[0].text.find("ends its flight there, never reaching W2"), std::string::npos);
+    const Findings early = lint(sceneJson(middle));
+    ASSERT_EQ(found(early), Found{"Off switched-off"}) << listing(early);
+    EXPECT_EQ(early[0].severity, host::LintSeverity::Warning);
+    EXPECT_NE(early[0].text.find("ends its flight there, never reaching W2"), std::string::npos);
 }
 
 TEST(Lint, ReferencesAndClock) {
@@ -237,47 +231,46 @@ TEST(Lint, ReferencesAndClock) {
     for (const char* attributes :
          {R"("Path": null)", R"("Path": "Tower")", R"("Path": "P", "MovingDestination": "Cam")",
           R"("Path": "P", "MovingDestination": "P")"}) {
-        const Linted linted = lint(sceneJson(straight(), attributes));
-        ASSERT_EQ(linted.found(), Found{"Cam dangling-reference"}) << attributes << "\n" << linted.listing();
-        EXPECT_EQ(linted.findings[0].severity, host::LintSeverity::Error);
+        const Findings linted = lint(sceneJson(straight(), attributes));
+        ASSERT_EQ(found(linted), Found{"Cam dangling-reference"}) << attributes << "\n" << listing(linted);
+        EXPECT_EQ(linted[0].severity, host::LintSeverity::Error);
     }
     std::vector<Wp> aimed = straight();
     aimed[2].attributes = R"("PointsTo": "P")";  // the path has no position of its own
-    EXPECT_EQ(lint(sceneJson(aimed)).found(), Found{"W2 dangling-reference"});
+    EXPECT_EQ(found(lint(sceneJson(aimed))), Found{"W2 dangling-reference"});
     // A reference to an object that is no longer in the scene.
-    const Linted gone = lint(sceneJson(straight()), {}, [](Host& host) {
+    const Findings gone = lint(sceneJson(straight()), {}, [](Host& host) {
         host.setReference(host.find("W2"), "PointsTo", Handle(_GUID{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}}));
     });
-    ASSERT_EQ(gone.found(), Found{"W2 dangling-reference"}) << gone.listing();
-    EXPECT_NE(gone.findings[0].text.find("not in the scene"), std::string::npos);
+    ASSERT_EQ(found(gone), Found{"W2 dangling-reference"}) << listing(gone);
+    EXPECT_NE(gone[0].text.find("not in the scene"), std::string::npos);
 
     // A flight across the clock's wrap: started 1 s before it, the first segment ends past 2^32
     // and the flight ends at its first tick; started 15 s before, the second one does, at the
     // tick that enters it; with ticks that leave a segment's end between the last tick before
     // the wrap and 2^32, the camera is stuck at W1 after the wrap.
-    for (const auto& [start, step, found, time] : {std::tuple{4294966296u, 16u, "W0 clock-wrap", 4294966296u},
-                                                   std::tuple{4294952296u, 16u, "W1 clock-wrap", 4294962296u},
-                                                   std::tuple{4294957291u, 15u, "W0 clock-wrap", 0u}}) {
-        const Linted wrap = lint(sceneJson(straight()), {.iterator = {}, .start = start, .step = step});
-        ASSERT_EQ(wrap.found(), Found{found}) << wrap.listing();
-        EXPECT_EQ(wrap.findings[0].time, time);
+    for (const auto& [start, step, expected, time] : {std::tuple{4294966296u, 16u, "W0 clock-wrap", 4294966296u},
+                                                      std::tuple{4294952296u, 16u, "W1 clock-wrap", 4294962296u},
+                                                      std::tuple{4294957291u, 15u, "W0 clock-wrap", 0u}}) {
+        const Findings wrap = lint(sceneJson(straight()), {.iterator = {}, .start = start, .step = step});
+        ASSERT_EQ(found(wrap), Found{expected}) << listing(wrap);
+        EXPECT_EQ(wrap[0].time, time);
     }
     // Ending before the last tick before the wrap is fine.
-    EXPECT_TRUE(lint(sceneJson(straight()), {.iterator = {}, .start = 4294967296u - 20000u - 16u}).findings.empty());
+    EXPECT_TRUE(lint(sceneJson(straight()), {.iterator = {}, .start = 4294967296u - 20000u - 16u}).empty());
 }
 
 TEST(Lint, BundledExampleFindings) {
     // The example shows every feature on purpose, so these are expected (README): W0's EaseIn
     // eases the arrival at W1 (full speed out of W0's pause, a stop at W1); W3 is reached at full
     // speed into its pause; W4 eases into its cut; W5's pause holds at W4; Draft is off.
-    Linted example{flight_testing::exampleHost(), {}};
-    example.findings = host::lintScene(*example.host, {});
-    EXPECT_EQ(example.found(), (Found{"W0 acceleration", "W1 speed-jump", "W3 acceleration", "W4 cut-with-ease",
-                                      "W5 cut-with-ease", "Draft switched-off"}))
-        << example.listing();
+    const std::unique_ptr<Host> host = flight_testing::exampleHost();
+    const Findings example = host::lintScene(*host, {});
+    EXPECT_EQ(found(example), (Found{"W0 acceleration", "W1 speed-jump", "W3 acceleration", "W4 cut-with-ease",
+                                     "W5 cut-with-ease", "Draft switched-off"}))
+        << listing(example);
     // Both iterators fly the same eye positions: each speed fault is reported once.
-    EXPECT_EQ(host::lintScene(*example.host, {.iterator = example.host->find("Chase")}).size(),
-              example.findings.size());
+    EXPECT_EQ(host::lintScene(*host, {.iterator = host->find("Chase")}).size(), example.size());
     // Their JSON and text forms are pinned byte for byte by tests/cli/check-outputs.sh.
 }
 
