@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Vec.h"
 #include "flight/FlightAnalysis.h"
 #include "geometry/LevelGeometry.h"
 #include "tests/support/LevelMeshes.h"
@@ -16,17 +17,14 @@ using host::FlightAnalysisInput;
 using host::FlightMark;
 using host::FlightTick;
 
-constexpr double kRad = 3.14159265358979323846 / 180.0;
-
 /// The camera's frame as the iterator builds it: forward turned by `yaw` degrees about +z from
 /// +y, then rolled by `roll` degrees (up <- up cos r - right sin r: the right axis rises).
 _CMatrix3<float> frame(double yaw, double roll) {
-    const double c = std::cos(yaw * kRad), s = std::sin(yaw * kRad), cr = std::cos(roll * kRad),
-                 sr = std::sin(roll * kRad);
-    const double f[3] = {-s, c, 0}, right[3] = {c, s, 0};
-    const double up[3] = {-right[0] * sr, -right[1] * sr, cr};
-    const double r[3] = {f[1] * up[2] - f[2] * up[1], f[2] * up[0] - f[0] * up[2], f[0] * up[1] - f[1] * up[0]};
-    return _CMatrix3<float>(r[0], f[0], up[0], r[1], f[1], up[1], r[2], f[2], up[2]);
+    const double y = yaw / host::kDegrees, r = roll / host::kDegrees;
+    const host::Vec3 forward{-std::sin(y), std::cos(y), 0}, right{std::cos(y), std::sin(y), 0};
+    const host::Vec3 up{-right[0] * std::sin(r), -right[1] * std::sin(r), std::cos(r)};
+    const host::Vec3 side = host::cross(forward, up);
+    return _CMatrix3<float>(side[0], forward[0], up[0], side[1], forward[1], up[1], side[2], forward[2], up[2]);
 }
 
 FlightTick tick(ULong time, _Point3<float> p, ULong waypoint = 0, ULong segmentStart = 0,
