@@ -16,10 +16,7 @@ namespace flight_testing {
 /// One waypoint of a scene's path: its name, position ("[x, y, z]"), the inside of its attributes
 /// object and more keys of its entry (e.g. an orientation).
 struct Wp {
-    std::string name;
-    std::string position;
-    std::string attributes = "";
-    std::string extra = "";
+    std::string name, position, attributes = "", extra = "";
 };
 
 /// Waypoints W0, W1, ... `spacing` apart along x at height `z`, with these attributes.
@@ -42,9 +39,8 @@ inline std::string pathScene(const std::vector<Wp>& waypoints, const std::string
                     R"(, "attributes": { )" + w.attributes + " } }";
     const std::string tower = towerAt.empty() ? "" : R"({ "name": "Tower", "position": )" + towerAt + " },\n";
     return R"({ "objects": [ )" + tower + R"({ "name": "P", "class": "SCOCameraSystemPath", "children": [ )" +
-           children + R"( ] },
-        { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { )" +
-           cam + " } } ] }";
+           children + R"( ] }, { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { )" + cam +
+           " } } ] }";
 }
 
 /// A host holding the scene `json`, its camera made.
