@@ -104,10 +104,8 @@ TEST(Lint, PathCurvesAndValues) {
     ASSERT_EQ(swing.size(), 1u);
     const LintFinding& f = swing[0];
     EXPECT_EQ(f.severity, host::LintSeverity::Warning);
-    ASSERT_TRUE(f.distance);
-    EXPECT_GT(*f.distance, 10.2);  // within W1's segment: DistanceSum 10.2 to about 60
-    EXPECT_LT(*f.distance, 61);
-    EXPECT_FALSE(f.time);
+    // On W1's segment (DistanceSum 10.2 to about 60), a place on the path rather than a time.
+    EXPECT_TRUE(f.distance && *f.distance > 10.2 && *f.distance < 61 && !f.time) << f.distance.value_or(-1);
     EXPECT_NE(f.text.find("threshold 0.25"), std::string::npos) << f.text;
     // A looser threshold lets it pass.
     EXPECT_TRUE(lint(sceneJson(cases[1].waypoints), {.iterator = {}, .overshoot = 100}).empty());
@@ -287,9 +285,7 @@ TEST(Lint, CheckTableIsTheReadmes) {
     for (const host::LintCheck& check : host::lintChecks()) {
         EXPECT_EQ(check.hint.find('\n'), std::string_view::npos) << check.hint;
         for (const std::string_view id : check.ids) {
-            const std::string hint = host::lintHint(id);
-            EXPECT_FALSE(hint.empty()) << id;
-            EXPECT_EQ(hint.find('`'), std::string::npos) << hint;
+            EXPECT_FALSE(host::lintHint(id).empty()) << id;
         }
     }
     EXPECT_EQ(host::lintHint("no-such-check"), "");

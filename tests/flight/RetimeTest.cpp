@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -61,11 +62,7 @@ struct Scene {
     host::SceneEditor editor{*host};
 };
 
-double mean(const std::vector<double>& v) {
-    double s = 0;
-    for (double x : v) s += x;
-    return s / double(v.size());
-}
+double mean(const std::vector<double>& v) { return std::accumulate(v.begin(), v.end(), 0.0) / double(v.size()); }
 
 /// Standard deviation over mean.
 double spread(const std::vector<double>& v) {
