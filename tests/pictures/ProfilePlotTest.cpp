@@ -1,11 +1,11 @@
 // The profile: peaks and summary of hand-made flights whose measures are known, the table, and
-// pictures decoded back (size, one white panel per quantity, the curve drawn in it).
+// pictures decoded back (size, one white panel per quantity, the curve drawn in it). Writing
+// SVG and refusing other names is the canvas's, checked with the scene's pictures.
 #include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -83,9 +83,8 @@ TEST(Profile, PeaksSummaryAndTableOfAKnownFlight) {
 }
 
 TEST(Profile, PicturesHaveAPanelPerQuantity) {
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("camsys-profile-" + std::to_string(std::random_device()()));
-    std::filesystem::create_directories(folder);
+    const auto png =
+        std::filesystem::temp_directory_path() / ("camsys-profile-" + std::to_string(std::random_device()()) + ".png");
     FlightAnalysisInput in = accelerating(40);
     const std::vector<host::FlightEvent> events = {{4500, host::FlightEvent::Kind::Activate, "Gate"}};
     // Against a level the clearance has a panel of its own, the last.
@@ -93,7 +92,6 @@ TEST(Profile, PicturesHaveAPanelPerQuantity) {
     for (const bool withLevel : {false, true}) {
         SCOPED_TRACE(withLevel ? "against a level" : "without a level");
         in.level = withLevel ? &level : nullptr;
-        const auto png = folder / "profile.png";
         host::writeProfilePlotFile(png.string(), "a test flight", in, host::analyseFlight(in), events, 900);
         const std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> image(
             cairo_image_surface_create_from_png(png.c_str()), &cairo_surface_destroy);
@@ -128,13 +126,5 @@ TEST(Profile, PicturesHaveAPanelPerQuantity) {
         EXPECT_GE(curves, 5 + withLevel);
     }
 
-    const auto svg = folder / "profile.svg";
-    host::writeProfilePlotFile(svg.string(), "a test flight", in, host::analyseFlight(in), events);
-    std::ostringstream text;
-    text << std::ifstream(svg).rdbuf();
-    EXPECT_NE(text.str().find("<svg"), std::string::npos);
-    EXPECT_NE(text.str().find("width=\"1600\""), std::string::npos);
-    EXPECT_THROW(host::writeProfilePlotFile((folder / "profile.gif").string(), "", in, host::analyseFlight(in), events),
-                 std::runtime_error);
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove(png);
 }
