@@ -38,16 +38,13 @@ struct Crossing {
 };
 
 std::optional<Crossing> crossing(const Vec3& a, const Vec3& b, const Vec3& p0, const Vec3& p1, const Vec3& p2) {
-    const Vec3 n = host::cross(host::sub(p1, p0), host::sub(p2, p0));
-    const double da = host::dot(n, host::sub(a, p0)), db = host::dot(n, host::sub(b, p0));
-    if (da == db) return std::nullopt;
-    const double s = da / (da - db);
-    const Vec3 x = {a[0] + s * (b[0] - a[0]), a[1] + s * (b[1] - a[1]), a[2] + s * (b[2] - a[2])};
-    const double area = host::dot(n, n);
-    const double u = host::dot(n, host::cross(host::sub(p2, p1), host::sub(x, p1))) / area;
-    const double v = host::dot(n, host::cross(host::sub(p0, p2), host::sub(x, p2))) / area;
-    const double w = 1 - u - v;
-    const double margin = std::min({u, v, w, s, 1 - s});
+    // Solved for a + s (b - a) = p0 + u (p1 - p0) + v (p2 - p0) by Cramer's rule.
+    const Vec3 d = host::sub(b, a), e1 = host::sub(p1, p0), e2 = host::sub(p2, p0), q = host::cross(d, e2);
+    const double det = host::dot(e1, q);
+    if (det == 0) return std::nullopt;
+    const Vec3 from = host::sub(a, p0), r = host::cross(from, e1);
+    const double u = host::dot(from, q) / det, v = host::dot(d, r) / det, s = host::dot(e2, r) / det;
+    const double margin = std::min({u, v, 1 - u - v, s, 1 - s});
     if (margin < -1e-3) return std::nullopt;
     return Crossing{s, margin};
 }
