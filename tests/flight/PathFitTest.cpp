@@ -93,8 +93,7 @@ TEST(PathFit, RecordingsBecomeFewWaypointsWithinTheTolerance) {
         EXPECT_TRUE(result.withinTolerance) << result.worstDistance << " units, " << result.worstAngle << " degrees";
         EXPECT_LE(result.waypoints, c.mostWaypoints);
         const auto [distance, angle] = deviation(result.sceneJson, c.samples);
-        EXPECT_LE(distance, 0.25);
-        EXPECT_LE(angle, 1.0);
+        EXPECT_TRUE(distance <= 0.25 && angle <= 1.0) << distance << " units, " << angle << " degrees";
         EXPECT_NEAR(distance, result.worstDistance, 1e-9) << "the fit measured another flight than it wrote";
         EXPECT_EQ(result.parts, std::string(c.name) == "circle" ? 1u : 2u);
     }
