@@ -28,8 +28,6 @@ using host::LintFinding;
 
 namespace {
 
-std::vector<LintFinding> lintOf(Host& host) { return host::lintScene(host, {}); }
-
 /// Every value of the scene as `camsys load` writes it, one a line: (object, key) -> value text.
 using Values = std::map<std::pair<std::string, std::string>, std::string>;
 Values valuesOf(const Host& host) {
@@ -67,7 +65,7 @@ void expectFix(const std::string& json, const std::string& id, const std::string
                Values expected, const std::string& gone = {}) {
     SCOPED_TRACE(id + " of " + object);
     const std::unique_ptr<Host> host = loadedHost(json);
-    const std::vector<LintFinding> findings = lintOf(*host);
+    const std::vector<LintFinding> findings = host::lintScene(*host, {});
     const auto found = std::find_if(findings.begin(), findings.end(),
                                     [&](const LintFinding& f) { return f.id == id && f.object == object; });
     ASSERT_NE(found, findings.end()) << host::lintText("scene", findings);
@@ -79,7 +77,7 @@ void expectFix(const std::string& json, const std::string& id, const std::string
 
     host::SceneEditor editor(*host);
     host::applyLintFix(editor, *host, *found->fix);
-    const std::vector<LintFinding> after = lintOf(*host);
+    const std::vector<LintFinding> after = host::lintScene(*host, {});
     for (const LintFinding& f : after) EXPECT_FALSE(f.id == id && f.object == object) << host::lintText("scene", after);
 
     Values changed = changes(before, valuesOf(*host));
@@ -144,7 +142,7 @@ TEST(LintFix, SpeedJumpsOfEveryCombinationOfEasesGo) {
             if (flags >> (2 * k + 1) & 1) attributes[k] += R"(, "EaseOut": true)";
         }
         const std::string json = pathScene(alongX(attributes));
-        const std::vector<LintFinding> found = lintOf(*loadedHost(json));
+        const std::vector<LintFinding> found = host::lintScene(*loadedHost(json), {});
         std::vector<std::string> before;
         for (const LintFinding& f : found)
             if (f.id == "speed-jump") before.push_back(f.object);
@@ -156,7 +154,7 @@ TEST(LintFix, SpeedJumpsOfEveryCombinationOfEasesGo) {
             const std::unique_ptr<Host> host = loadedHost(json);
             host::SceneEditor editor(*host);
             host::applyLintFix(editor, *host, *jump.fix);
-            for (const LintFinding& f : lintOf(*host)) {
+            for (const LintFinding& f : host::lintScene(*host, {})) {
                 if (f.id != "speed-jump") continue;
                 EXPECT_TRUE(f.object != jump.object &&
                             std::find(before.begin(), before.end(), f.object) != before.end())

@@ -50,8 +50,7 @@ TEST(RecordFlightAt, EveryFrameIsTheCameraAtItsOwnTimeUpToTheTickThatEndsTheFlig
             ASSERT_FALSE(fine.hitLimit);
             const ULong end = ULong(fine.ticks.back().time - start);
             for (const double fps : {30.0, 7.0}) {
-                SCOPED_TRACE(std::string(name) + " from " + std::to_string(start) + " at " + std::to_string(fps) +
-                             " fps");
+                SCOPED_TRACE(std::string(name) + " from " + std::to_string(start) + " at fps " + std::to_string(fps));
                 const auto timeOf = [=](std::size_t k) { return host::frameTime(start, fps, k); };
                 const host::FlightRecording frames = host::recordFlightAt(*host, iterator, start, timeOf, 100000);
                 ASSERT_TRUE(!frames.hitLimit && frames.ticks.size() > 20) << frames.ticks.size();
