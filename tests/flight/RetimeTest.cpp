@@ -18,17 +18,15 @@
 
 namespace {
 
-/// Six waypoints 10, 80, 20, 60 and 15 units apart along x, 1000 ms each unless `extra[k]` (more
-/// of waypoint k's attributes) gives its Time2Next; `attributes` adds to every waypoint's.
-std::string unevenScene(const std::string& attributes = "", std::vector<std::string> extra = {}) {
+/// Six waypoints 10, 80, 20, 60 and 15 units apart along x, `attributes` added to each and
+/// `own[k]` to waypoint k's (by default a Time2Next of 1000 ms).
+std::string unevenScene(const std::string& attributes = "",
+                        const std::vector<std::string>& own = std::vector<std::string>(6, R"(, "Time2Next": 1000)")) {
     const char* const xs[] = {"0", "10", "90", "110", "170", "185"};
-    extra.resize(6);
     std::vector<flight_testing::Wp> path;
-    for (int k = 0; k < 6; ++k) {
-        const bool timed = extra[k].find("Time2Next") != std::string::npos;
-        path.push_back({"W" + std::to_string(k), "[" + std::string(xs[k]) + ", 0, 10]",
-                        R"("IsOn": true)" + attributes + (timed ? "" : R"(, "Time2Next": 1000)") + extra[k]});
-    }
+    for (int k = 0; k < 6; ++k)
+        path.push_back(
+            {"W" + std::to_string(k), "[" + std::string(xs[k]) + ", 0, 10]", R"("IsOn": true)" + attributes + own[k]});
     return flight_testing::pathScene(path, "[90, 60, 0]");
 }
 
