@@ -147,10 +147,10 @@ TEST(FlightAnalysis, TargetDistance) {
     in.ticks = {tick(0, {0, 0, 0}, 0), tick(100, {0, 0, 12}, 0), tick(200, {0, 0, 0}, 1), tick(300, {0, 0, 0}, 7)};
     const host::FlightAnalysis a = analyseFlight(in);
     EXPECT_EQ(a.ticks[0].targetDistance, 5.0);
-    EXPECT_EQ(a.ticks[1].targetDistance, 13.0);          // |(3, 4, -12)|
-    EXPECT_TRUE(std::isnan(a.ticks[2].targetDistance));  // W1 has no target
-    EXPECT_TRUE(std::isnan(a.ticks[3].targetDistance));  // index past the list
-    in.destination = _Point3<float>{0, 6, 8};            // takes the place of every target
+    EXPECT_EQ(a.ticks[1].targetDistance, 13.0);  // |(3, 4, -12)|
+    // None where W1 has no target, nor where the index is past the list.
+    EXPECT_TRUE(std::isnan(a.ticks[2].targetDistance) && std::isnan(a.ticks[3].targetDistance));
+    in.destination = _Point3<float>{0, 6, 8};  // takes the place of every target
     const host::FlightAnalysis d = analyseFlight(in);
     EXPECT_EQ(d.ticks[0].targetDistance, 10.0);
     EXPECT_EQ(d.ticks[1].targetDistance, std::sqrt(36.0 + 16.0));

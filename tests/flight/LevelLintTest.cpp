@@ -53,8 +53,7 @@ TEST(LevelLint, ThroughAWallTheCurveAndTheFlightBoth) {
     const std::vector<LintFinding> findings = lint(sceneJson(), &mesh, options);
     ASSERT_EQ(found(findings), (Found{"W0 through-geometry", "W0 through-geometry"}))
         << host::lintText("scene", findings);
-    const LintFinding& path = findings[0];
-    const LintFinding& flight = findings[1];
+    const LintFinding &path = findings[0], &flight = findings[1];
     EXPECT_EQ(path.severity, host::LintSeverity::Error);
     EXPECT_TRUE(path.distance && !path.time && !path.until) << "on the path: where on it, not when";
     EXPECT_NE(path.text.find("the path to W1 passes through Wall at (5, "), std::string::npos) << path.text;

@@ -29,18 +29,16 @@ constexpr const char* kScene = R"({ "objects": [ { "name": "T", "position": [5, 
 
 struct Flown {
     MovePlan plan;
-    AddedMove added;
     FlightRecording flight;
 };
 
 /// The move planned and added to `host`'s scene, and the flight of its iterator (8 ms ticks).
-Flown fly(Host& host, const MoveOptions& options, const LevelGeometry* level = nullptr) {
-    Flown f;
-    f.plan = planMove(host, options, level, "scene.json");
+Flown fly(Host& host, const MoveOptions& options) {
+    Flown f{planMove(host, options, nullptr, "scene.json"), {}};
     SceneEditor editor(host);
-    f.added = addMove(host, editor, options.kind, f.plan);
+    const AddedMove added = addMove(host, editor, options.kind, f.plan);
     if (!host.camera()) host.createCamera();
-    f.flight = recordFlight(host, host.find(f.added.iterator), {0, 8, 100000});
+    f.flight = recordFlight(host, host.find(added.iterator), {0, 8, 100000});
     return f;
 }
 
