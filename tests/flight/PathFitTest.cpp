@@ -2,6 +2,7 @@
 // again from the scene it wrote, stays within the tolerances at every recorded time.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -62,29 +63,24 @@ TEST(PathFit, RecordingsBecomeFewWaypointsWithinTheTolerance) {
         std::vector<RecordedEye> samples;
         std::size_t mostWaypoints;
     };
-    std::vector<Case> cases;
+    std::array<Case, 3> cases{{{"circle", {}, 40}, {"figure eight", {}, 80}, {"example", {}, 645 / 5}}};
+    auto& [circle, eight, example] = cases;
     // A circle of radius 50 in 8 s, looking at its centre, rising and zooming slowly.
-    Case circle{"circle", {}, 40};
     for (int k = 0; k <= 500; ++k) {
         const double a = 2 * kPi * k / 500.0;
         circle.samples.push_back(eye(1000 + 16 * k, {50 * std::cos(a), 50 * std::sin(a), 10 + 0.02 * k},
                                      {-std::cos(a), -std::sin(a), -0.1}, static_cast<float>(1 + 0.001 * k)));
     }
-    cases.push_back(circle);
     // A figure eight looking along its way, with a jump (a cut) half way.
-    Case eight{"figure eight", {}, 80};
     for (int k = 0; k <= 600; ++k) {
         const double t = 2 * kPi * k / 600.0;
         const double x = 80 * std::sin(t), y = 40 * std::sin(2 * t), shift = k > 300 ? 500 : 0;
         eight.samples.push_back(eye(16 * k, {x + shift, y, 5}, {80 * std::cos(t), 80 * std::cos(2 * t), 0}));
     }
-    cases.push_back(eight);
     // The example's flight as camsys fly records it (pauses, easing, a cut).
-    Case example{"example", {}, 645 / 5};
     const auto flythrough = flight_testing::exampleHost();
     for (const host::FlightTick& t : host::recordFlight(*flythrough, flythrough->find("Cam"), {}).ticks)
         example.samples.push_back({t.time, t.eye, t.fov});
-    cases.push_back(example);
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -115,10 +115,7 @@ TEST(Profile, PicturesHaveAPanelPerQuantity) {
             EXPECT_EQ(pixel(880 - 30, top + 40), (std::array<int, 3>{255, 255, 255})) << "panel " << q;
             bool blue = false;
             for (int y = top; y < top + panel - 8 && !blue; ++y)
-                for (int x = 84; x < 876 && !blue; ++x) {
-                    const auto c = pixel(x, y);
-                    blue = c[2] > 150 && c[0] < 80;
-                }
+                for (int x = 84; x < 876 && !blue; ++x) blue = pixel(x, y)[2] > 150 && pixel(x, y)[0] < 80;
             curves += blue;
             EXPECT_NE(pixel(450, top + panel - 4), (std::array<int, 3>{255, 255, 255})) << "gap under panel " << q;
         }
