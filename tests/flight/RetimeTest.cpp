@@ -74,8 +74,7 @@ TEST(Retime, EvenSpeedOnUnevenSpacing) {
     Scene scene(unevenScene());
     const double before = spread(scene.speeds());
     const host::RetimePlan plan = scene.retime({});
-    EXPECT_EQ(plan.totalBefore, 5000u);
-    EXPECT_EQ(plan.totalAfter, 5000u);
+    EXPECT_TRUE(plan.totalBefore == 5000 && plan.totalAfter == 5000) << plan.totalBefore << " -> " << plan.totalAfter;
     // Steps 10.1, 80.1, 20.1, 60.1, 15.1 of 185.5 share 5000 ms; knots rounded as accumulated.
     // The last waypoint times no segment.
     EXPECT_EQ(scene.times(), (std::vector<ULong>{272, 2159, 542, 1620, 407, 1000}));
