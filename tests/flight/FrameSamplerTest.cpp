@@ -103,7 +103,7 @@ TEST(FrameSampler, LearnsFromItsOwnFramesAndForgets) {
         EXPECT_TRUE(sameTick(sampler.sample(*host, cam, 0, 16, t), host::sampleFlight(*host, cam, 0, 16, t)));
         EXPECT_EQ(sampler.lastSampleResumed(), resumes) << t;
     }
-    // Another activation time is another flight; forgotten states serve nothing.
+    // Another activation time is another flight; forgetting drops every state.
     sampler.sample(*host, cam, 100, 16, 4000);
     EXPECT_FALSE(sampler.lastSampleResumed());
     sampler.forget();
