@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 #include <vector>
 
+#include "base/Vec.h"
 #include "flight/FlightAnalysis.h"
 #include "geometry/LevelGeometry.h"
 #include "tests/support/LevelMeshes.h"
@@ -14,19 +16,15 @@ using host::analyseFlight;
 using host::FlightAnalysisInput;
 using host::FlightMark;
 using host::FlightTick;
-using Kind = FlightMark::Kind;
-
-constexpr double kRad = 3.14159265358979323846 / 180.0;
 
 /// The camera's frame as the iterator builds it: forward turned by `yaw` degrees about +z from
 /// +y, then rolled by `roll` degrees (up <- up cos r - right sin r: the right axis rises).
 _CMatrix3<float> frame(double yaw, double roll) {
-    const double c = std::cos(yaw * kRad), s = std::sin(yaw * kRad), cr = std::cos(roll * kRad),
-                 sr = std::sin(roll * kRad);
-    const double f[3] = {-s, c, 0}, right[3] = {c, s, 0};
-    const double up[3] = {-right[0] * sr, -right[1] * sr, cr};
-    const double r[3] = {f[1] * up[2] - f[2] * up[1], f[2] * up[0] - f[0] * up[2], f[0] * up[1] - f[1] * up[0]};
-    return _CMatrix3<float>(r[0], f[0], up[0], r[1], f[1], up[1], r[2], f[2], up[2]);
+    const double y = yaw / host::kDegrees, r = roll / host::kDegrees;
+    const host::Vec3 forward{-std::sin(y), std::cos(y), 0}, right{std::cos(y), std::sin(y), 0};
+    const host::Vec3 up{-right[0] * std::sin(r), -right[1] * std::sin(r), std::cos(r)};
+    const host::Vec3 side = host::cross(forward, up);
+    return _CMatrix3<float>(side[0], forward[0], up[0], side[1], forward[1], up[1], side[2], forward[2], up[2]);
 }
 
 FlightTick tick(ULong time, _Point3<float> p, ULong waypoint = 0, ULong segmentStart = 0,
@@ -40,63 +38,50 @@ FlightTick tick(ULong time, _Point3<float> p, ULong waypoint = 0, ULong segmentS
     return t;
 }
 
-void expectMark(const FlightMark& m, Kind kind, ULong time, ULong end, ULong waypoint) {
-    EXPECT_EQ(m.kind, kind);
-    EXPECT_EQ(m.time, time);
-    EXPECT_EQ(m.end, end);
-    EXPECT_EQ(m.waypoint, waypoint);
+/// The marks as one line to compare whole: "kind time Wn" each, a mark that ends later "kind time..end Wn".
+std::string marks(const host::FlightAnalysis& a) {
+    std::string out;
+    for (const FlightMark& m : a.marks) {
+        out += (out.empty() ? "" : ", ") + std::string(host::markWord(m.kind)) + " " + std::to_string(m.time);
+        if (m.end != m.time) out += ".." + std::to_string(m.end);
+        out += " W" + std::to_string(m.waypoint);
+    }
+    return out;
 }
 
-TEST(FlightAnalysis, StraightFlightAtConstantSpeed) {
-    // (0.75, 1, 0) every 250 ms: 1.25 units per quarter second, 5 units/s.
+TEST(FlightAnalysis, SpeedAccelerationAndJerkByDifferences) {
+    // (0.75, 1, 0) k^2 / 8 every 125 ms: 1.25 (2k - 1) / 8 units a tick, a speed of 1.25 (2k - 1)
+    // units/s, acceleration 20, jerk 0; no turn, no roll, no target.
     FlightAnalysisInput in;
-    for (int k = 0; k < 5; ++k) in.ticks.push_back(tick(1000 + 250 * k, {0.75f * k, 1.0f * k, 2.0f}));
+    for (int k = 0; k < 6; ++k) in.ticks.push_back(tick(1000 + 125 * k, {0.75f * k * k / 8, 1.0f * k * k / 8, 2.0f}));
     const host::FlightAnalysis a = analyseFlight(in);
-    ASSERT_EQ(a.ticks.size(), 5u);
+    ASSERT_EQ(a.ticks.size(), 6u);
     EXPECT_TRUE(std::isnan(a.ticks[0].speed) && std::isnan(a.ticks[0].angularRate) && std::isnan(a.ticks[0].rollRate));
     EXPECT_TRUE(std::isnan(a.ticks[1].acceleration) && std::isnan(a.ticks[2].jerk));
-    for (int k = 1; k < 5; ++k) {
-        EXPECT_EQ(a.ticks[k].speed, 5.0);
-        EXPECT_EQ(a.ticks[k].angularRate, 0.0);
-        EXPECT_EQ(a.ticks[k].rollRate, 0.0);
-        EXPECT_EQ(a.ticks[k].fov, 1.0);
+    for (int k = 1; k < 6; ++k) {
+        EXPECT_EQ(a.ticks[k].speed, 1.25 * (2 * k - 1));
+        EXPECT_TRUE(a.ticks[k].angularRate == 0 && a.ticks[k].rollRate == 0 && a.ticks[k].fov == 1) << k;
         EXPECT_TRUE(std::isnan(a.ticks[k].targetDistance));
     }
-    for (int k = 2; k < 5; ++k) EXPECT_EQ(a.ticks[k].acceleration, 0.0);
-    for (int k = 3; k < 5; ++k) EXPECT_EQ(a.ticks[k].jerk, 0.0);
-    ASSERT_EQ(a.marks.size(), 1u);  // waypoint 0 reached at the start
-    expectMark(a.marks[0], Kind::Waypoint, 1000, 1000, 0);
-}
-
-TEST(FlightAnalysis, ConstantAcceleration) {
-    // x = t^2 (a = 2) at t = k/8 s: v_k = (k^2 - (k-1)^2) / 64 / (1/8) = (2k - 1) / 8, a = 2.
-    FlightAnalysisInput in;
-    for (int k = 0; k < 6; ++k) in.ticks.push_back(tick(125 * k, {k * k / 64.0f, 0, 0}));
-    const host::FlightAnalysis a = analyseFlight(in);
-    for (int k = 1; k < 6; ++k) EXPECT_EQ(a.ticks[k].speed, (2 * k - 1) / 8.0);
-    for (int k = 2; k < 6; ++k) EXPECT_EQ(a.ticks[k].acceleration, 2.0);
+    for (int k = 2; k < 6; ++k) EXPECT_EQ(a.ticks[k].acceleration, 20.0);
     for (int k = 3; k < 6; ++k) EXPECT_EQ(a.ticks[k].jerk, 0.0);
+    EXPECT_EQ(marks(a), "waypoint 1000 W0");  // reached at the start
 }
 
 TEST(FlightAnalysis, TurnAndRollRates) {
     // Forward turning about +z at 90 deg/s (9 degrees per 100 ms): no roll. Then rolling at
     // +-45 deg/s with the forward axis still; positive is the right axis rising (counter-
     // clockwise looking along forward), the sense of the waypoints' "Roll".
-    FlightAnalysisInput turn, roll, back;
-    for (int k = 0; k < 4; ++k) {
-        turn.ticks.push_back(tick(100 * k, {0, 0, 0}, 0, 0, frame(30 + 9.0 * k, 0)));
-        roll.ticks.push_back(tick(100 * k, {0, 0, 0}, 0, 0, frame(30, 4.5 * k)));
-        back.ticks.push_back(tick(100 * k, {0, 0, 0}, 0, 0, frame(30, -4.5 * k)));
-    }
-    EXPECT_GT(roll.ticks[1].eye.Orientation.m[2][0], 0.0f);  // the right axis has risen
-    const host::FlightAnalysis t = analyseFlight(turn), r = analyseFlight(roll), b = analyseFlight(back);
-    for (int k = 1; k < 4; ++k) {
-        EXPECT_NEAR(t.ticks[k].angularRate, 90.0, 1e-3);
-        EXPECT_NEAR(t.ticks[k].rollRate, 0.0, 1e-3);
-        EXPECT_EQ(t.ticks[k].speed, 0.0);
-        EXPECT_NEAR(r.ticks[k].angularRate, 0.0, 1e-3);
-        EXPECT_NEAR(r.ticks[k].rollRate, 45.0, 1e-3);
-        EXPECT_NEAR(b.ticks[k].rollRate, -45.0, 1e-3);
+    EXPECT_GT(frame(30, 4.5).m[2][0], 0.0f);  // the right axis has risen
+    for (const auto& [turn, roll] : {std::pair{9.0, 0.0}, std::pair{0.0, 4.5}, std::pair{0.0, -4.5}}) {
+        FlightAnalysisInput in;
+        for (int k = 0; k < 4; ++k) in.ticks.push_back(tick(100 * k, {0, 0, 0}, 0, 0, frame(30 + turn * k, roll * k)));
+        const host::FlightAnalysis a = analyseFlight(in);
+        for (int k = 1; k < 4; ++k) {
+            EXPECT_NEAR(a.ticks[k].angularRate, 10 * turn, 1e-3) << roll;
+            EXPECT_NEAR(a.ticks[k].rollRate, 10 * roll, 1e-3) << turn;
+            EXPECT_EQ(a.ticks[k].speed, 0.0);
+        }
     }
     // Half a turn of roll in one tick reads 180 (the wrap keeps (-180, 180]), not 0.
     FlightAnalysisInput half;
@@ -109,40 +94,27 @@ TEST(FlightAnalysis, CutAndWaypointMarks) {
     // 1 unit per 100 ms; W1 -> W2, reached at 800, is an ordinary transition.
     FlightAnalysisInput in;
     in.waypoints = {{"W0", 0, 0, {}}, {"W1", 400, 0, {}}, {"W2", 1000, 0, {}}, {"W3", 1000, 0, {}}};
-    const ULong index[10] = {0, 0, 0, 0, 1, 1, 1, 1, 2, 2};
-    const ULong start[10] = {0, 0, 0, 0, 400, 400, 400, 400, 800, 800};
-    for (int k = 0; k < 10; ++k)
-        in.ticks.push_back(tick(100 * k, {k < 4 ? k * 1.0f : 96.0f + k, 0, 0}, index[k], start[k]));
+    for (ULong k = 0; k < 10; ++k)  // four ticks of each segment (two of the last), from 0, 400 and 800
+        in.ticks.push_back(tick(100 * k, {k < 4 ? k * 1.0f : 96.0f + k, 0, 0}, k / 4, 400 * (k / 4)));
     const host::FlightAnalysis a = analyseFlight(in);
     EXPECT_EQ(a.ticks[3].speed, 10.0);
-    EXPECT_TRUE(std::isnan(a.ticks[4].speed) && std::isnan(a.ticks[4].angularRate));
+    // Every difference across the cut is undefined; the next ones are back.
+    EXPECT_TRUE(std::isnan(a.ticks[4].speed) && std::isnan(a.ticks[4].angularRate) && std::isnan(a.ticks[4].rollRate));
     EXPECT_TRUE(std::isnan(a.ticks[4].acceleration) && std::isnan(a.ticks[5].acceleration));
     EXPECT_TRUE(std::isnan(a.ticks[4].jerk) && std::isnan(a.ticks[5].jerk) && std::isnan(a.ticks[6].jerk));
-    EXPECT_TRUE(std::isnan(a.ticks[4].rollRate));
-    EXPECT_EQ(a.ticks[5].speed, 10.0);
-    EXPECT_EQ(a.ticks[6].acceleration, 0.0);
+    EXPECT_TRUE(a.ticks[5].speed == 10 && a.ticks[5].angularRate == 0 && a.ticks[6].acceleration == 0);
     EXPECT_EQ(a.ticks[7].jerk, 0.0);
-    EXPECT_EQ(a.ticks[5].angularRate, 0.0);
-    ASSERT_EQ(a.marks.size(), 4u);
-    expectMark(a.marks[0], Kind::Waypoint, 0, 0, 0);
-    expectMark(a.marks[1], Kind::Cut, 400, 400, 0);
-    expectMark(a.marks[2], Kind::Waypoint, 400, 400, 1);
-    expectMark(a.marks[3], Kind::Waypoint, 800, 800, 2);
+    EXPECT_EQ(marks(a), "waypoint 0 W0, cut 400 W0, waypoint 400 W1, waypoint 800 W2");
 
     // A part passed within one tick: from W0 straight to W2 across W1, which ends its part.
     in.waypoints[0].time2Next = 350;
     in.waypoints[1].time2Next = 0;
     in.waypoints[2].pauseTime = 50;
-    const ULong skipping[10] = {0, 0, 0, 0, 2, 2, 2, 2, 2, 2};
-    for (int k = 0; k < 10; ++k) in.ticks[k].waypoint = skipping[k];
+    for (int k = 4; k < 10; ++k) in.ticks[k].waypoint = 2;
     const host::FlightAnalysis b = analyseFlight(in);
     EXPECT_TRUE(std::isnan(b.ticks[4].speed)) << "the jump across the cut is no motion";
     // W1 reached at 350 and held there (the cut) for W2's pause; W2 shows at the next tick.
-    ASSERT_EQ(b.marks.size(), 5u);
-    expectMark(b.marks[1], Kind::Waypoint, 350, 350, 1);
-    expectMark(b.marks[2], Kind::Pause, 350, 400, 2);
-    expectMark(b.marks[3], Kind::Cut, 400, 400, 1);
-    expectMark(b.marks[4], Kind::Waypoint, 400, 400, 2);
+    EXPECT_EQ(marks(b), "waypoint 0 W0, waypoint 350 W1, pause 350..400 W2, cut 400 W1, waypoint 400 W2");
 }
 
 TEST(FlightAnalysis, PauseMarks) {
@@ -155,22 +127,18 @@ TEST(FlightAnalysis, PauseMarks) {
         in.ticks.push_back(tick(t, {0, 0, 0}, t < 1400 ? 0 : t < 2400 ? 1 : 2, t < 1400 ? 0 : t < 2400 ? 1400 : 2400));
     for (const auto& ticks : {in.ticks, std::vector<FlightTick>{in.ticks.front(), in.ticks.back()}}) {
         in.ticks = ticks;
-        const host::FlightAnalysis a = analyseFlight(in);
-        ASSERT_EQ(a.marks.size(), 5u);
-        expectMark(a.marks[0], Kind::Waypoint, 0, 0, 0);
-        expectMark(a.marks[1], Kind::Pause, 0, 100, 0);
-        expectMark(a.marks[2], Kind::Waypoint, 1100, 1100, 1);
-        expectMark(a.marks[3], Kind::Pause, 1100, 1400, 1);
-        expectMark(a.marks[4], Kind::Waypoint, 2400, 2400, 2);
+        EXPECT_EQ(marks(analyseFlight(in)),
+                  "waypoint 0 W0, pause 0..100 W0, waypoint 1100 W1, pause 1100..1400 W1, "
+                  "waypoint 2400 W2");
     }
     // Recorded only until 1000: W1 is not reached yet, nor its pause begun.
     in.ticks.pop_back();
     in.ticks.push_back(tick(1000, {0, 0, 0}, 0, 0));
-    EXPECT_EQ(analyseFlight(in).marks.size(), 2u);
+    EXPECT_EQ(marks(analyseFlight(in)), "waypoint 0 W0, pause 0..100 W0");
     // A flight that ends at W1 (the waypoint after it is switched off) arrives and stops there.
     in.waypoints[1].ends = true;
     in.ticks = {tick(0, {0, 0, 0}, 0, 0), tick(1400, {0, 0, 0}, 1, 1400), tick(3000, {0, 0, 0}, 1, 1400)};
-    EXPECT_EQ(analyseFlight(in).marks.size(), 4u);
+    EXPECT_EQ(marks(analyseFlight(in)), "waypoint 0 W0, pause 0..100 W0, waypoint 1100 W1, pause 1100..1400 W1");
 }
 
 TEST(FlightAnalysis, TargetDistance) {
@@ -179,10 +147,10 @@ TEST(FlightAnalysis, TargetDistance) {
     in.ticks = {tick(0, {0, 0, 0}, 0), tick(100, {0, 0, 12}, 0), tick(200, {0, 0, 0}, 1), tick(300, {0, 0, 0}, 7)};
     const host::FlightAnalysis a = analyseFlight(in);
     EXPECT_EQ(a.ticks[0].targetDistance, 5.0);
-    EXPECT_EQ(a.ticks[1].targetDistance, 13.0);          // |(3, 4, -12)|
-    EXPECT_TRUE(std::isnan(a.ticks[2].targetDistance));  // W1 has no target
-    EXPECT_TRUE(std::isnan(a.ticks[3].targetDistance));  // index past the list
-    in.destination = _Point3<float>{0, 6, 8};            // takes the place of every target
+    EXPECT_EQ(a.ticks[1].targetDistance, 13.0);  // |(3, 4, -12)|
+    // None where W1 has no target, nor where the index is past the list.
+    EXPECT_TRUE(std::isnan(a.ticks[2].targetDistance) && std::isnan(a.ticks[3].targetDistance));
+    in.destination = _Point3<float>{0, 6, 8};  // takes the place of every target
     const host::FlightAnalysis d = analyseFlight(in);
     EXPECT_EQ(d.ticks[0].targetDistance, 10.0);
     EXPECT_EQ(d.ticks[1].targetDistance, std::sqrt(36.0 + 16.0));
@@ -198,14 +166,11 @@ TEST(FlightAnalysis, TimesWrapAround) {
     const host::FlightAnalysis a = analyseFlight(in);
     for (int k = 1; k < 5; ++k) EXPECT_EQ(a.ticks[k].speed, 20.0);
     EXPECT_EQ(a.ticks[4].acceleration, 0.0);
-    ASSERT_EQ(a.marks.size(), 2u);
-    expectMark(a.marks[0], Kind::Waypoint, start, start, 0);
-    expectMark(a.marks[1], Kind::Pause, start, 200, 0);
+    EXPECT_EQ(marks(a), "waypoint " + std::to_string(start) + " W0, pause " + std::to_string(start) + "..200 W0");
 }
 
 TEST(FlightAnalysis, DegenerateInputs) {
-    EXPECT_TRUE(analyseFlight({}).ticks.empty());
-    EXPECT_TRUE(analyseFlight({}).marks.empty());
+    EXPECT_TRUE(analyseFlight({}).ticks.empty() && analyseFlight({}).marks.empty());
 
     FlightAnalysisInput one;
     one.ticks = {tick(5, {1, 2, 3})};
@@ -214,7 +179,7 @@ TEST(FlightAnalysis, DegenerateInputs) {
     ASSERT_EQ(o.ticks.size(), 1u);
     EXPECT_TRUE(std::isnan(o.ticks[0].speed) && std::isnan(o.ticks[0].jerk) && std::isnan(o.ticks[0].rollRate));
     EXPECT_EQ(o.ticks[0].fov, 1.5);
-    ASSERT_EQ(o.marks.size(), 1u);  // index 0 past an empty list: a mark, but no pause or cut
+    EXPECT_EQ(marks(o), "waypoint 5 W0");  // index 0 past an empty list: a mark, but no pause or cut
 
     // A repeated time, a non-finite eye and a zero matrix: NaN where they take part, then back.
     FlightAnalysisInput bad;
@@ -248,9 +213,7 @@ TEST(FlightAnalysis, ClearanceAndTargetInSightAgainstALevel) {
     for (int k = 0; k <= 20; ++k) in.ticks.push_back(tick(100 * k, {0.5f * k, 0, 2}));
     in.waypoints.push_back({"W0", 1000, 0, _Point3<float>{10, 0, 2}});
     const host::FlightAnalysis without = analyseFlight(in);
-    EXPECT_FALSE(without.level);
-    EXPECT_TRUE(std::isnan(without.ticks[3].clearance));
-    EXPECT_FALSE(without.ticks[3].targetVisible);
+    EXPECT_TRUE(!without.level && std::isnan(without.ticks[3].clearance) && !without.ticks[3].targetVisible);
 
     in.level = &level;
     const host::FlightAnalysis a = analyseFlight(in);
@@ -258,10 +221,8 @@ TEST(FlightAnalysis, ClearanceAndTargetInSightAgainstALevel) {
     for (int k = 0; k <= 20; ++k) {
         const double x = 0.5 * k;
         EXPECT_NEAR(a.ticks[k].clearance, std::min(2.0, std::fabs(x - 5)), 1e-6) << k;
-        ASSERT_TRUE(a.ticks[k].targetVisible) << k;
-        if (k != 10) {  // at 10 the eye is on the wall
-            EXPECT_EQ(*a.ticks[k].targetVisible, x > 5) << k;
-        }
+        // Known at every tick; at 10 the eye is on the wall, either answer is right.
+        EXPECT_TRUE(a.ticks[k].targetVisible && (k == 10 || *a.ticks[k].targetVisible == (x > 5))) << k;
     }
     // The same speeds as without a level.
     EXPECT_EQ(a.ticks[7].speed, without.ticks[7].speed);

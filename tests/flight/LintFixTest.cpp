@@ -15,45 +15,18 @@
 
 #include "flight/lint/Lint.h"
 #include "flight/lint/LintFix.h"
-#include "host/Host.h"
-#include "module/InProcessModule.h"
-#include "scene/JsonSceneReader.h"
 #include "scene/JsonSceneWriter.h"
 #include "scene/SceneEditor.h"
 #include "scene/ScoFile.h"
+#include "tests/flight/FlightScenes.h"
 
+using flight_testing::alongX;
+using flight_testing::loadedHost;
+using flight_testing::pathScene;
 using host::Host;
 using host::LintFinding;
 
 namespace {
-
-/// A path P along x of `waypoints` ({name, x, attributes}) and the iterator Cam that flies it.
-struct Wp {
-    std::string name;
-    int x;
-    std::string attributes = "";
-};
-
-std::string sceneJson(const std::vector<Wp>& waypoints) {
-    std::string children;
-    for (const Wp& w : waypoints)
-        children += (children.empty() ? "" : ",\n") + std::string(R"({ "name": ")") + w.name +
-                    R"(", "class": "SCOCameraSystemWaypoint", "position": [)" + std::to_string(w.x) +
-                    R"(, 0, 5], "attributes": { )" + w.attributes + " } }";
-    return R"({ "objects": [ { "name": "P", "class": "SCOCameraSystemPath", "children": [ )" + children +
-           R"( ] }, { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { "Path": "P" } } ] })";
-}
-
-std::unique_ptr<Host> loaded(const std::string& json) {
-    auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
-    host::loadJsonScene(*host, json, "scene.json");
-    host->createCamera();
-    return host;
-}
-
-std::vector<LintFinding> lintOf(Host& host) { return host::lintScene(host, {}); }
-
-std::string listing(const std::vector<LintFinding>& findings) { return host::lintText("scene", findings); }
 
 /// Every value of the scene as `camsys load` writes it, one a line: (object, key) -> value text.
 using Values = std::map<std::pair<std::string, std::string>, std::string>;
@@ -75,43 +48,45 @@ Values valuesOf(const Host& host) {
 /// What changed between two scenes: (object, key) -> the value after ("gone" for a value that went).
 Values changes(const Values& before, const Values& after) {
     Values changed;
-    for (const auto& [key, was] : before) {
-        const auto now = after.find(key);
-        if (now == after.end())
-            changed[key] = "gone";
-        else if (now->second != was)
-            changed[key] = now->second;
-    }
+    for (const auto& [key, was] : before)
+        if (!after.count(key)) changed[key] = "gone";
     for (const auto& [key, now] : after)
-        if (!before.count(key)) changed[key] = now;
+        if (!before.count(key) || before.at(key) != now) changed[key] = now;
     return changed;
 }
 
+ULong flightEnd(Host& host) { return host::recordFlight(host, host.find("Cam"), {}).ticks.back().time; }
+
 /// Fixes the finding `id` of `object` in `json` and checks that it is gone, that the scene changed
-/// by `expected` (and, for a merge, the gone waypoint's values; `derived` lets the path's bounds
-/// follow its new curve) and that one undo gives the scene back byte for byte.
+/// by `expected` (and, for a merge that removes the waypoint `gone`, its values, the path's bounds
+/// following its new curve, the flight keeping its length) and that one undo gives the scene back
+/// byte for byte.
 void expectFix(const std::string& json, const std::string& id, const std::string& object, const std::string& label,
-               Values expected, const std::string& gone = {}, bool derived = false) {
+               Values expected, const std::string& gone = {}) {
     SCOPED_TRACE(id + " of " + object);
-    const std::unique_ptr<Host> host = loaded(json);
-    const std::vector<LintFinding> findings = lintOf(*host);
+    const std::unique_ptr<Host> host = loadedHost(json);
+    const std::vector<LintFinding> findings = host::lintScene(*host, {});
     const auto found = std::find_if(findings.begin(), findings.end(),
                                     [&](const LintFinding& f) { return f.id == id && f.object == object; });
-    ASSERT_NE(found, findings.end()) << listing(findings);
+    ASSERT_NE(found, findings.end()) << host::lintText("scene", findings);
     ASSERT_TRUE(found->fix) << found->text;
     EXPECT_EQ(found->fix->label, label);
     const Values before = valuesOf(*host);
     const std::vector<std::uint8_t> image = host::sceneToScoImage(*host);
+    const ULong end = flightEnd(*host);
 
     host::SceneEditor editor(*host);
     host::applyLintFix(editor, *host, *found->fix);
-    const std::vector<LintFinding> after = lintOf(*host);
-    for (const LintFinding& f : after) EXPECT_FALSE(f.id == id && f.object == object) << listing(after);
+    const std::vector<LintFinding> after = host::lintScene(*host, {});
+    for (const LintFinding& f : after) EXPECT_FALSE(f.id == id && f.object == object) << host::lintText("scene", after);
 
     Values changed = changes(before, valuesOf(*host));
     for (const auto& [key, value] : before)
         if (key.first == gone) expected[key] = "gone";
-    if (derived) changed.erase({"P", "MinBound"}), changed.erase({"P", "MaxBound"});
+    if (!gone.empty()) {
+        changed.erase({"P", "MinBound"}), changed.erase({"P", "MaxBound"});
+        EXPECT_NEAR(double(flightEnd(*host)), double(end), 16) << "the flight keeps its length";
+    }
     EXPECT_EQ(changed, expected);
 
     EXPECT_EQ(editor.undoLabels(), std::vector<std::string>{label});
@@ -119,52 +94,38 @@ void expectFix(const std::string& json, const std::string& id, const std::string
     EXPECT_EQ(host::sceneToScoImage(*host), image);
 }
 
-ULong flightEnd(Host& host) { return host::recordFlight(host, host.find("Cam"), {}).ticks.back().time; }
-
 }  // namespace
 
 TEST(LintFix, EachFixTakesItsFindingAndNothingElse) {
     // A cut at W1 with EaseIn (the camera stops before it) and a pause after it on W2.
-    const std::string cut = sceneJson({{"W0", 0, R"("Time2Next": 1000)"},
-                                       {"W1", 10, R"("Time2Next": 0, "EaseIn": true)"},
-                                       {"W2", 20, R"("Time2Next": 1000, "PauseTime": 400)"},
-                                       {"W3", 30}});
+    const std::string cut = pathScene(alongX(
+        {R"("Time2Next": 1000)", R"("Time2Next": 0, "EaseIn": true)", R"("Time2Next": 1000, "PauseTime": 400)", ""}));
     expectFix(cut, "cut-with-ease", "W1", "clear W1's EaseIn", {{{"W1", "EaseIn"}, "false"}});
     expectFix(cut, "cut-with-ease", "W2", "clear W2's PauseTime", {{{"W2", "PauseTime"}, "0"}});
 
     // From 170 to -170 degrees turns 340 the long way; W2 keeps its turn of 10 from W1.
-    const std::string roll = sceneJson({{"W0", 0, R"("Time2Next": 1000, "Roll": 170)"},
-                                        {"W1", 10, R"("Time2Next": 1000, "Roll": -170)"},
-                                        {"W2", 20, R"("Roll": -160)"}});
+    const std::string roll = pathScene(
+        alongX({R"("Time2Next": 1000, "Roll": 170)", R"("Time2Next": 1000, "Roll": -170)", R"("Roll": -160)"}));
     expectFix(roll, "roll-long-way", "W0", "roll W1 the short way (Roll +360 on W1-W2)",
               {{{"W1", "Roll"}, "190"}, {{"W2", "Roll"}, "200"}});
 
     // W2 stands on W1: W1 takes W2's flight on and its pause, the total time stays.
-    const std::string twice = sceneJson({{"W0", 0, R"("Time2Next": 1000)"},
-                                         {"W1", 10, R"("Time2Next": 700, "PauseTime": 100)"},
-                                         {"W2", 10, R"("Time2Next": 1000, "PauseTime": 300)"},
-                                         {"W3", 20}});
+    const std::string twice = pathScene({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
+                                         {"W1", "[10, 0, 0]", R"("Time2Next": 700, "PauseTime": 100)"},
+                                         {"W2", "[10, 0, 0]", R"("Time2Next": 1000, "PauseTime": 300)"},
+                                         {"W3", "[20, 0, 0]"}});
     expectFix(twice, "short-segment", "W1", "merge W2 into W1",
-              {{{"W1", "Time2Next"}, "1700"}, {{"W1", "PauseTime"}, "400"}}, "W2", true);
+              {{{"W1", "Time2Next"}, "1700"}, {{"W1", "PauseTime"}, "400"}}, "W2");
     // At the end of the path the earlier one goes, the one before it taking its time.
-    const std::string end = sceneJson(
-        {{"W0", 0, R"("Time2Next": 1000)"}, {"W1", 10, R"("Time2Next": 500)"}, {"W2", 10}});
-    expectFix(end, "short-segment", "W1", "merge W1 into W2", {{{"W0", "Time2Next"}, "1500"}}, "W1", true);
-    for (const std::string& json : {twice, end}) {
-        const std::unique_ptr<Host> host = loaded(json);
-        const ULong was = flightEnd(*host);
-        host::SceneEditor editor(*host);
-        for (const LintFinding& f : lintOf(*host))
-            if (f.id == "short-segment") host::applyLintFix(editor, *host, *f.fix);
-        EXPECT_NEAR(double(flightEnd(*host)), double(was), 16) << "the flight keeps its length";
-    }
+    const std::string end = pathScene({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
+                                       {"W1", "[10, 0, 0]", R"("Time2Next": 500)"},
+                                       {"W2", "[10, 0, 0]"}});
+    expectFix(end, "short-segment", "W1", "merge W1 into W2", {{{"W0", "Time2Next"}, "1500"}}, "W1");
 
     // W1's EaseIn stops the camera at W1 and at W2 (its law eases the segment leaving W1 as well):
     // EaseOut on W1 starts it slowly again and lets it reach W2 at speed.
-    const std::string eased = sceneJson({{"W0", 0, R"("Time2Next": 1000)"},
-                                         {"W1", 10, R"("Time2Next": 1000, "EaseIn": true)"},
-                                         {"W2", 20, R"("Time2Next": 1000)"},
-                                         {"W3", 30}});
+    const std::string eased =
+        pathScene(alongX({R"("Time2Next": 1000)", R"("Time2Next": 1000, "EaseIn": true)", R"("Time2Next": 1000)", ""}));
     expectFix(eased, "speed-jump", "W1", "set W1's EaseOut", {{{"W1", "EaseOut"}, "true"}});
     expectFix(eased, "speed-jump", "W2", "set W1's EaseOut", {{{"W1", "EaseOut"}, "true"}});
 }
@@ -175,28 +136,28 @@ TEST(LintFix, SpeedJumpsOfEveryCombinationOfEasesGo) {
     // its waypoint and none where there was none.
     int jumps = 0;
     for (unsigned flags = 0; flags < 256; ++flags) {
-        std::vector<Wp> waypoints;
-        for (int k = 0; k < 5; ++k) {
-            std::string attributes = k < 4 ? R"("Time2Next": 1000)" : "";
-            if (k < 4 && (flags >> (2 * k) & 1)) attributes += R"(, "EaseIn": true)";
-            if (k < 4 && (flags >> (2 * k + 1) & 1)) attributes += R"(, "EaseOut": true)";
-            waypoints.push_back({"W" + std::to_string(k), 10 * k, attributes});
+        std::vector<std::string> attributes(5, R"("Time2Next": 1000)");  // the last one's times no segment
+        for (int k = 0; k < 4; ++k) {
+            if (flags >> (2 * k) & 1) attributes[k] += R"(, "EaseIn": true)";
+            if (flags >> (2 * k + 1) & 1) attributes[k] += R"(, "EaseOut": true)";
         }
-        const std::unique_ptr<Host> probe = loaded(sceneJson(waypoints));
-        for (const LintFinding& jump : lintOf(*probe)) {
+        const std::string json = pathScene(alongX(attributes));
+        const std::vector<LintFinding> found = host::lintScene(*loadedHost(json), {});
+        std::vector<std::string> before;
+        for (const LintFinding& f : found)
+            if (f.id == "speed-jump") before.push_back(f.object);
+        for (const LintFinding& jump : found) {
             if (jump.id != "speed-jump") continue;
             ++jumps;
             SCOPED_TRACE("flags " + std::to_string(flags) + ", " + jump.object);
             ASSERT_TRUE(jump.fix) << jump.text;
-            const std::unique_ptr<Host> host = loaded(sceneJson(waypoints));
-            std::vector<std::string> before;
-            for (const LintFinding& f : lintOf(*host))
-                if (f.id == "speed-jump") before.push_back(f.object);
+            const std::unique_ptr<Host> host = loadedHost(json);
             host::SceneEditor editor(*host);
             host::applyLintFix(editor, *host, *jump.fix);
-            for (const LintFinding& f : lintOf(*host)) {
+            for (const LintFinding& f : host::lintScene(*host, {})) {
                 if (f.id != "speed-jump") continue;
-                EXPECT_TRUE(f.object != jump.object && std::find(before.begin(), before.end(), f.object) != before.end())
+                EXPECT_TRUE(f.object != jump.object &&
+                            std::find(before.begin(), before.end(), f.object) != before.end())
                     << jump.fix->label << " leaves " << f.object << ": " << f.text;
             }
         }

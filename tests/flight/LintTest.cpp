@@ -6,201 +6,145 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <string>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "flight/lint/Lint.h"
-#include "host/Host.h"
-#include "module/InProcessModule.h"
-#include "scene/JsonSceneReader.h"
-#include "scene/SceneFile.h"
+#include "tests/flight/FlightScenes.h"
 
+using flight_testing::alongX;
+using flight_testing::Wp;
 using host::Host;
 using host::LintFinding;
 using host::LintOptions;
 
 namespace {
 
-/// One waypoint of a fixture: its name, position and attributes (the inside of a JSON object).
-struct Wp {
-    std::string name;
-    std::string position;
-    std::string attributes = "";
-    std::string extra = "";  ///< more keys of the entry, e.g. an orientation
-};
-
 /// A scene with the plain object Tower, the path P of `waypoints` and the iterator Cam that
 /// flies it (`camAttributes` replaces its attributes).
 std::string sceneJson(const std::vector<Wp>& waypoints, const std::string& camAttributes = R"("Path": "P")") {
-    std::string children;
-    for (const Wp& w : waypoints)
-        children += (children.empty() ? "" : ",\n") + std::string(R"({ "name": ")") + w.name +
-                    R"(", "class": "SCOCameraSystemWaypoint", "position": )" + w.position + w.extra +
-                    R"(, "attributes": { )" + w.attributes + " } }";
-    return R"({ "objects": [ { "name": "Tower", "position": [0, 50, 0] },
-        { "name": "P", "class": "SCOCameraSystemPath", "children": [ )" +
-           children + R"( ] },
-        { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { )" +
-           camAttributes + " } } ] }";
+    return flight_testing::pathScene(waypoints, "[0, 50, 0]", camAttributes);
 }
 
 /// A straight path along x at 1 unit per second: nothing to find.
-std::vector<Wp> straight() {
-    return {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
-            {"W1", "[10, 0, 0]", R"("Time2Next": 10000)"},
-            {"W2", "[20, 0, 0]"}};
-}
+std::vector<Wp> straight() { return alongX({R"("Time2Next": 10000)", R"("Time2Next": 10000)", ""}); }
 
-struct Linted {
-    std::unique_ptr<Host> host;
-    std::vector<LintFinding> findings;
+using Found = std::vector<std::string>;
+using Findings = std::vector<LintFinding>;
 
-    std::multiset<std::string> ids() const {
-        std::multiset<std::string> out;
-        for (const LintFinding& f : findings) out.insert(f.id);
-        return out;
-    }
-    std::set<std::string> idSet() const {
-        const std::multiset<std::string> all = ids();
-        return {all.begin(), all.end()};
-    }
-    std::string listing() const { return host::lintText("scene", findings); }
-};
-
-/// Loads `json`, gives the scene its camera, lets `edit` change it and lints it.
-template <class Edit>
-Linted lint(const std::string& json, LintOptions options, Edit edit) {
-    Linted out{std::make_unique<Host>(SetIRTS, GetObjectFactories), {}};
-    host::loadJsonScene(*out.host, json, "scene.json");
-    out.host->createCamera();
-    edit(*out.host);
-    out.findings = host::lintScene(*out.host, options);
+/// "object id" of each finding, in order.
+Found found(const Findings& findings) {
+    Found out;
+    for (const LintFinding& f : findings) out.push_back(f.object + " " + f.id);
     return out;
 }
-Linted lint(const std::string& json, LintOptions options = {}) {
-    return lint(json, options, [](Host&) {});
-}
 
-using Ids = std::set<std::string>;
+std::string listing(const Findings& findings) { return host::lintText("scene", findings); }
+
+// Options are given as designated initializers; `.iterator = {}` (every iterator) is named
+// because it has no default of its own to leave out.
+/// Loads `json`, gives the scene its camera, lets `edit` change it and lints it.
+Findings lint(const std::string& json, const LintOptions& options = {}, const std::function<void(Host&)>& edit = {}) {
+    const std::unique_ptr<Host> host = flight_testing::loadedHost(json);
+    if (edit) edit(*host);
+    return host::lintScene(*host, options);
+}
 
 }  // namespace
 
-TEST(Lint, CleanPathHasNoFindings) {
-    const Linted clean = lint(sceneJson(straight()));
-    EXPECT_TRUE(clean.findings.empty()) << clean.listing();
-    EXPECT_FALSE(host::lintFails(clean.findings));
-    EXPECT_EQ(host::lintJson(clean.findings), "[]\n");
-}
-
 TEST(Lint, PathCurvesAndValues) {
-    // Each scene shows exactly one kind of fault.
+    // A straight path at an even pace: nothing to find, an empty JSON list.
+    const Findings clean = lint(sceneJson(straight()));
+    EXPECT_EQ(host::lintJson(clean), "[]\n") << listing(clean);
+
+    // Each of these scenes shows exactly one fault.
     struct Case {
-        const char* id;
+        const char* found;
         std::vector<Wp> waypoints;
     };
     const std::vector<Case> cases = {
         // 1 unit, then 0.1 in 10 s, then 1 unit: the distance-over-time spline swings back.
-        {"time-backward",
+        {"W1 time-backward",
          {{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
           {"W1", "[1, 0, 0]", R"("Time2Next": 10000)"},
           {"W2", "[1.1, 0, 0]", R"("Time2Next": 1000)"},
           {"W3", "[2.1, 0, 0]"}}},
         // W2 turns to look at the tower while the eye moves 1 unit: the path's distance (eye
         // and view) runs 50 units there, and the eye's fit over it swings 8 units wide.
-        {"overshoot",
+        {"W1 overshoot",
          {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
           {"W1", "[10, 0, 0]", R"("Time2Next": 50000)"},
           {"W2", "[10, 1, 0]", R"("PointsTo": "Tower")"}}},
-        {"roll-long-way",
-         {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Roll": 170)"}, {"W1", "[10, 0, 0]", R"("Roll": -170)"}}},
+        {"W0 roll-long-way", alongX({R"("Time2Next": 10000, "Roll": 170)", R"("Roll": -170)"})},
         // W0 looks straight up (forward axis +z).
-        {"view-vertical",
+        {"W0 view-vertical",
          {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)", R"(, "orientation": [1, 0, 0, 0, 0, -1, 0, 1, 0])"},
           {"W1", "[10, 0, 0]"}}},
-        {"short-segment", {{"W0", "[0, 0, 0]"}, {"W1", "[0, 0, 0]"}}},
-        {"bad-fov", {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "FOVFac": 0)"}, {"W1", "[10, 0, 0]"}}},
-        {"bad-fov", {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "FOVFac": "NaN")"}, {"W1", "[10, 0, 0]"}}},
-        {"bad-range", {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Range": 0)"}, {"W1", "[10, 0, 0]"}}},
-        {"bad-range", {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Range": -2)"}, {"W1", "[10, 0, 0]"}}},
+        {"W0 short-segment", alongX({"", ""}, 0)},
+        {"W0 bad-fov", alongX({R"("Time2Next": 10000, "FOVFac": 0)", ""})},
+        {"W0 bad-fov", alongX({R"("Time2Next": 10000, "FOVFac": "NaN")", ""})},
+        {"W0 bad-range", alongX({R"("Time2Next": 10000, "Range": 0)", ""})},
+        {"W0 bad-range", alongX({R"("Time2Next": 10000, "Range": -2)", ""})},
     };
     for (const Case& c : cases) {
-        const Linted linted = lint(sceneJson(c.waypoints));
-        EXPECT_EQ(linted.idSet(), Ids{c.id}) << linted.listing();
-        EXPECT_TRUE(host::lintFails(linted.findings));
+        const Findings linted = lint(sceneJson(c.waypoints));
+        EXPECT_EQ(found(linted), Found{c.found}) << listing(linted);
+        EXPECT_TRUE(host::lintFails(linted));
     }
 
     // Where and why: the overshoot on W1's segment, with the number that triggered it.
-    const Linted swing = lint(sceneJson(cases[1].waypoints));
-    ASSERT_EQ(swing.findings.size(), 1u);
-    const LintFinding& f = swing.findings[0];
-    EXPECT_EQ(f.object, "W1");
+    const Findings swing = lint(sceneJson(cases[1].waypoints));
+    ASSERT_EQ(swing.size(), 1u);
+    const LintFinding& f = swing[0];
     EXPECT_EQ(f.severity, host::LintSeverity::Warning);
-    ASSERT_TRUE(f.distance);
-    EXPECT_GT(*f.distance, 10.2);  // within W1's segment: DistanceSum 10.2 to about 60
-    EXPECT_LT(*f.distance, 61);
-    EXPECT_FALSE(f.time);
+    // On W1's segment (DistanceSum 10.2 to about 60), a place on the path rather than a time.
+    EXPECT_TRUE(f.distance && *f.distance > 10.2 && *f.distance < 61 && !f.time) << f.distance.value_or(-1);
     EXPECT_NE(f.text.find("threshold 0.25"), std::string::npos) << f.text;
     // A looser threshold lets it pass.
-    LintOptions loose;
-    loose.overshoot = 100;
-    EXPECT_TRUE(lint(sceneJson(cases[1].waypoints), loose).findings.empty());
+    EXPECT_TRUE(lint(sceneJson(cases[1].waypoints), {.iterator = {}, .overshoot = 100}).empty());
 
     // roll-long-way takes a turn of more than 180 degrees: a half turn, either way, is none.
     auto rolled = [](const std::string& from, const std::string& to) {
-        return sceneJson(
-            {{"W0", "[0, 0, 0]", R"("Time2Next": 10000, "Roll": )" + from}, {"W1", "[10, 0, 0]", R"("Roll": )" + to}});
+        return sceneJson(alongX({R"("Time2Next": 10000, "Roll": )" + from, R"("Roll": )" + to}));
     };
-    EXPECT_TRUE(lint(rolled("-90", "90")).findings.empty());
-    EXPECT_TRUE(lint(rolled("30", "-150")).findings.empty());
-    EXPECT_EQ(lint(rolled("-90", "90.5")).idSet(), Ids{"roll-long-way"});
-    EXPECT_EQ(lint(rolled("30", "-150.5")).idSet(), Ids{"roll-long-way"});
+    EXPECT_TRUE(lint(rolled("-90", "90")).empty());
+    EXPECT_TRUE(lint(rolled("30", "-150")).empty());
+    EXPECT_EQ(found(lint(rolled("-90", "90.5"))), Found{"W0 roll-long-way"});
+    EXPECT_EQ(found(lint(rolled("30", "-150.5"))), Found{"W0 roll-long-way"});
 }
 
 TEST(Lint, FlightSpeeds) {
     // W1's EaseIn slows the camera to a stop at W1 and starts it again at full speed.
-    const std::string eased = sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
-                                         {"W1", "[10, 0, 0]", R"("Time2Next": 10000, "EaseIn": true)"},
-                                         {"W2", "[20, 0, 0]"}});
-    const Linted jump = lint(eased);
-    EXPECT_EQ(jump.idSet(), Ids{"speed-jump"}) << jump.listing();
-    ASSERT_EQ(jump.findings.size(), 1u);
-    EXPECT_EQ(jump.findings[0].object, "W1");
+    const std::string eased = sceneJson(alongX({R"("Time2Next": 10000)", R"("Time2Next": 10000, "EaseIn": true)", ""}));
+    const Findings jump = lint(eased);
+    ASSERT_EQ(found(jump), Found{"W1 speed-jump"}) << listing(jump);
     // Reached at 10 s; the first tick that shows the new speed.
-    ASSERT_TRUE(jump.findings[0].time);
-    EXPECT_GE(*jump.findings[0].time, 10000u);
-    EXPECT_LE(*jump.findings[0].time, 10032u);
-    LintOptions lenient;
-    lenient.speedJump = 1e9;
-    EXPECT_TRUE(lint(eased, lenient).findings.empty());
+    EXPECT_TRUE(jump[0].time >= 10000u && jump[0].time <= 10032u) << jump[0].time.value_or(0);
+    EXPECT_TRUE(lint(eased, {.iterator = {}, .speedJump = 1e9}).empty());
 
     // At 10 units/s into a pause and out of it: the camera stops dead and starts at full speed
     // (a pause is no speed jump: the stop is asked for, its hardness is not).
-    const Linted stop = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
-                                        {"W1", "[10, 0, 0]", R"("Time2Next": 1000, "PauseTime": 500)"},
-                                        {"W2", "[20, 0, 0]"}}));
-    EXPECT_EQ(stop.ids(), (std::multiset<std::string>{"acceleration", "acceleration"})) << stop.listing();
-    for (const LintFinding& f : stop.findings) EXPECT_EQ(f.object, "W1");
+    const Findings stop =
+        lint(sceneJson(alongX({R"("Time2Next": 1000)", R"("Time2Next": 1000, "PauseTime": 500)", ""})));
+    EXPECT_EQ(found(stop), (Found{"W1 acceleration", "W1 acceleration"})) << listing(stop);
 
     // W1 is reached slowing down (its EaseIn eases the arrival) and left speeding up (its own
     // flags): the speed is continuous (0), the acceleration turns from -160 to +160 units/s^2
     // at once: jerk only.
-    const Linted jerk = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
-                                        {"W1", "[40, 0, 0]", R"("Time2Next": 1000, "EaseIn": true, "EaseOut": true)"},
-                                        {"W2", "[80, 0, 0]"}}));
-    EXPECT_EQ(jerk.idSet(), Ids{"jerk"}) << jerk.listing();
-    ASSERT_FALSE(jerk.findings.empty());
-    EXPECT_EQ(jerk.findings[0].object, "W1");
+    const Findings jerk = lint(
+        sceneJson(alongX({R"("Time2Next": 1000)", R"("Time2Next": 1000, "EaseIn": true, "EaseOut": true)", ""}, 40)));
+    EXPECT_EQ(found(jerk), Found{"W1 jerk"}) << listing(jerk);
 
-    // Passing a cut within one tick (no tick at the cut's index) is no motion: no speed there.
-    const Linted cut = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
-                                       {"W1", "[10, 0, 0]", R"("Time2Next": 0)"},
-                                       {"W2", "[100, 0, 0]", R"("Time2Next": 1000)"},
-                                       {"W3", "[110, 0, 0]"}}));
-    EXPECT_TRUE(cut.findings.empty()) << cut.listing();
+    // Passing a cut within one tick (no tick at the cut's index) is no motion: no speed there,
+    // though the eye jumps 10 units, as far as it flies in a second.
+    const Findings cut =
+        lint(sceneJson(alongX({R"("Time2Next": 1000)", R"("Time2Next": 0)", R"("Time2Next": 1000)", ""})));
+    EXPECT_TRUE(cut.empty()) << listing(cut);
 }
 
 TEST(Lint, EasesAreJudgedByTheirOwnLaw) {
@@ -208,11 +152,11 @@ TEST(Lint, EasesAreJudgedByTheirOwnLaw) {
     // and W1's EaseIn ease the first with the law f(u) = 3u^2 - 2u^3, W1's EaseOut and W2's
     // EaseIn the second; W1's pause keeps the two apart.
     auto scene = [](ULong first, ULong second) {
-        return sceneJson(
-            {{"W0", "[0, 0, 0]", R"("Time2Next": )" + std::to_string(first) + R"(, "EaseOut": true)"},
-             {"W1", "[100, 0, 0]",
-              R"("Time2Next": )" + std::to_string(second) + R"(, "PauseTime": 500, "EaseIn": true, "EaseOut": true)"},
-             {"W2", "[200, 0, 0]", R"("EaseIn": true)"}});
+        return sceneJson(alongX(
+            {R"("Time2Next": )" + std::to_string(first) + R"(, "EaseOut": true)",
+             R"("Time2Next": )" + std::to_string(second) + R"(, "PauseTime": 500, "EaseIn": true, "EaseOut": true)",
+             R"("EaseIn": true)"},
+            100));
     };
     // The law's own peak acceleration, max |f''| L / T^2, with f'' from second differences of the
     // law sampled densely.
@@ -225,173 +169,129 @@ TEST(Lint, EasesAreJudgedByTheirOwnLaw) {
     ASSERT_GT(peak, LintOptions{}.acceleration);  // the ease asks for more than the threshold
 
     // In 1.4 s each, the eye accelerates as the laws ask: nothing to find.
-    const Linted designed = lint(scene(1400, 1400));
-    EXPECT_TRUE(designed.findings.empty()) << designed.listing();
+    const Findings designed = lint(scene(1400, 1400));
+    EXPECT_TRUE(designed.empty()) << listing(designed);
 
     // Squeezing the second ease into 0.4 s makes the path's pace, fitted through both segments,
     // lurch on the first beyond its law's peak (times 1.25): found, with that peak.
-    const Linted squeezed = lint(scene(1400, 400));
-    EXPECT_EQ(squeezed.idSet(), Ids{"acceleration"}) << squeezed.listing();
+    const Findings squeezed = lint(scene(1400, 400));
+    EXPECT_EQ(found(squeezed), Found{"W1 acceleration"}) << listing(squeezed);
     char said[160];
     std::snprintf(said, sizeof said, "(threshold %.3g: the ease's own peak of %.3g times 1.25)", 1.25 * peak, peak);
-    for (const LintFinding& f : squeezed.findings) EXPECT_NE(f.text.find(said), std::string::npos) << f.text;
+    for (const LintFinding& f : squeezed) EXPECT_NE(f.text.find(said), std::string::npos) << f.text;
     // The same for the first ease squeezed.
-    EXPECT_EQ(lint(scene(400, 1400)).idSet(), Ids{"acceleration"});
+    EXPECT_EQ(found(lint(scene(400, 1400))), Found{"W1 acceleration"});
 
     // Raised thresholds govern where they are above the ease's own peaks.
-    LintOptions lenient;
-    lenient.acceleration = 1000;
-    lenient.jerk = 1e5;
-    EXPECT_TRUE(lint(scene(1400, 400), lenient).findings.empty());
+    EXPECT_TRUE(lint(scene(1400, 400), {.iterator = {}, .acceleration = 1000, .jerk = 1e5}).empty());
 
     // Two eases that meet at W1 without a pause reverse the acceleration at once (the jerk
     // case of FlightSpeeds); the hint's pause between them separates them.
-    const Linted paused =
-        lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 1000)"},
-                        {"W1", "[40, 0, 0]", R"("Time2Next": 1000, "PauseTime": 500, "EaseIn": true, "EaseOut": true)"},
-                        {"W2", "[80, 0, 0]"}}));
-    EXPECT_TRUE(paused.findings.empty()) << paused.listing();
+    const Findings paused = lint(sceneJson(alongX(
+        {R"("Time2Next": 1000)", R"("Time2Next": 1000, "PauseTime": 500, "EaseIn": true, "EaseOut": true)", ""}, 40)));
+    EXPECT_TRUE(paused.empty()) << listing(paused);
 }
 
 TEST(Lint, CutsPartsAndSwitchedOff) {
     // A cut at W1: EaseOut there eases nothing; a pause on W2 holds the camera at W1.
-    const std::vector<Wp> cut = {{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
-                                 {"W1", "[10, 0, 0]", R"("Time2Next": 0, "EaseOut": true)"},
-                                 {"W2", "[20, 0, 0]", R"("Time2Next": 10000, "PauseTime": 400)"},
-                                 {"W3", "[30, 0, 0]"}};
-    const Linted eased = lint(sceneJson(cut));
-    EXPECT_EQ(eased.ids(), (std::multiset<std::string>{"cut-with-ease", "cut-with-ease"})) << eased.listing();
-    EXPECT_EQ(eased.findings[0].object, "W1");
-    EXPECT_EQ(eased.findings[1].object, "W2");
+    const Findings eased = lint(sceneJson(alongX({R"("Time2Next": 10000)", R"("Time2Next": 0, "EaseOut": true)",
+                                                  R"("Time2Next": 10000, "PauseTime": 400)", ""})));
+    EXPECT_EQ(found(eased), (Found{"W1 cut-with-ease", "W2 cut-with-ease"})) << listing(eased);
 
     // A cut at W1 leaves W2 a part of its own: the flight ends on reaching it.
-    const Linted single = lint(sceneJson({{"W0", "[0, 0, 0]", R"("Time2Next": 10000)"},
-                                          {"W1", "[10, 0, 0]", R"("Time2Next": 0)"},
-                                          {"W2", "[20, 0, 0]"}}));
-    EXPECT_EQ(single.idSet(), Ids{"single-waypoint-part"}) << single.listing();
-    EXPECT_EQ(single.findings[0].object, "W2");
-    EXPECT_EQ(lint(sceneJson({{"W0", "[0, 0, 0]"}})).idSet(), Ids{"single-waypoint-part"});
+    const Findings single = lint(sceneJson(alongX({R"("Time2Next": 10000)", R"("Time2Next": 0)", ""})));
+    EXPECT_EQ(found(single), Found{"W2 single-waypoint-part"}) << listing(single);
+    EXPECT_EQ(found(lint(sceneJson(alongX({""})))), Found{"W0 single-waypoint-part"});
 
     // A switched-off waypoint at the end is left out (info); between switched-on ones it ends
     // the flight at the one before it (warning).
     std::vector<Wp> trailing = straight();
     trailing.push_back({"Off", "[30, 0, 0]", R"("IsOn": false)"});
-    const Linted info = lint(sceneJson(trailing));
-    EXPECT_EQ(info.idSet(), Ids{"switched-off"}) << info.listing();
-    EXPECT_EQ(info.findings[0].severity, host::LintSeverity::Info);
-    EXPECT_FALSE(host::lintFails(info.findings));
+    const Findings info = lint(sceneJson(trailing));
+    ASSERT_EQ(found(info), Found{"Off switched-off"}) << listing(info);
+    EXPECT_EQ(info[0].severity, host::LintSeverity::Info);
+    EXPECT_FALSE(host::lintFails(info));
     std::vector<Wp> middle = straight();
     middle.insert(middle.begin() + 2, {"Off", "[15, 5, 0]", R"("IsOn": false)"});
-    const Linted early = lint(sceneJson(middle));
-    EXPECT_EQ(early.idSet(), Ids{"switched-off"}) << early.listing();
-    EXPECT_EQ(early.findings[0].severity, host::LintSeverity::Warning);
-    EXPECT_NE(early.findings[0].text.find("ends its flight there, never reaching W2"), std::string::npos);
+    const Findings early = lint(sceneJson(middle));
+    ASSERT_EQ(found(early), Found{"Off switched-off"}) << listing(early);
+    EXPECT_EQ(early[0].severity, host::LintSeverity::Warning);
+    EXPECT_NE(early[0].text.find("ends its flight there, never reaching W2"), std::string::npos);
 }
 
 TEST(Lint, ReferencesAndClock) {
     // Every reference that names nothing, the wrong kind of object or the object itself.
-    const std::vector<std::pair<std::string, std::string>> cams = {
-        {R"("Path": null)", "Cam"},
-        {R"("Path": "Tower")", "Cam"},
-        {R"("Path": "P", "MovingDestination": "Cam")", "Cam"},
-        {R"("Path": "P", "MovingDestination": "P")", "Cam"},
-    };
-    for (const auto& [attributes, object] : cams) {
-        const Linted linted = lint(sceneJson(straight(), attributes));
-        EXPECT_EQ(linted.idSet(), Ids{"dangling-reference"}) << attributes << "\n" << linted.listing();
-        EXPECT_EQ(linted.findings[0].object, object);
-        EXPECT_EQ(linted.findings[0].severity, host::LintSeverity::Error);
+    for (const char* attributes :
+         {R"("Path": null)", R"("Path": "Tower")", R"("Path": "P", "MovingDestination": "Cam")",
+          R"("Path": "P", "MovingDestination": "P")"}) {
+        const Findings linted = lint(sceneJson(straight(), attributes));
+        ASSERT_EQ(found(linted), Found{"Cam dangling-reference"}) << attributes << "\n" << listing(linted);
+        EXPECT_EQ(linted[0].severity, host::LintSeverity::Error);
     }
     std::vector<Wp> aimed = straight();
     aimed[2].attributes = R"("PointsTo": "P")";  // the path has no position of its own
-    EXPECT_EQ(lint(sceneJson(aimed)).idSet(), Ids{"dangling-reference"});
+    EXPECT_EQ(found(lint(sceneJson(aimed))), Found{"W2 dangling-reference"});
     // A reference to an object that is no longer in the scene.
-    const Linted gone = lint(sceneJson(straight()), {}, [](Host& host) {
+    const Findings gone = lint(sceneJson(straight()), {}, [](Host& host) {
         host.setReference(host.find("W2"), "PointsTo", Handle(_GUID{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}}));
     });
-    EXPECT_EQ(gone.idSet(), Ids{"dangling-reference"}) << gone.listing();
-    EXPECT_NE(gone.findings[0].text.find("not in the scene"), std::string::npos);
+    ASSERT_EQ(found(gone), Found{"W2 dangling-reference"}) << listing(gone);
+    EXPECT_NE(gone[0].text.find("not in the scene"), std::string::npos);
 
     // A flight across the clock's wrap: started 1 s before it, the first segment ends past 2^32
     // and the flight ends at its first tick; started 15 s before, the second one does, at the
     // tick that enters it; with ticks that leave a segment's end between the last tick before
     // the wrap and 2^32, the camera is stuck at W1 after the wrap.
-    struct Wrap {
-        ULong start, step;
-        const char* object;
-        ULong time;
-    };
-    for (const Wrap& w : {Wrap{4294966296u, 16, "W0", 4294966296u}, Wrap{4294952296u, 16, "W1", 4294962296u},
-                          Wrap{4294957291u, 15, "W0", 0}}) {
-        LintOptions late;
-        late.start = w.start;
-        late.step = w.step;
-        const Linted wrap = lint(sceneJson(straight()), late);
-        EXPECT_EQ(wrap.idSet(), Ids{"clock-wrap"}) << wrap.listing();
-        EXPECT_EQ(wrap.findings[0].object, w.object);
-        EXPECT_EQ(wrap.findings[0].time, w.time);
+    for (const auto& [start, step, expected, time] : {std::tuple{4294966296u, 16u, "W0 clock-wrap", 4294966296u},
+                                                      std::tuple{4294952296u, 16u, "W1 clock-wrap", 4294962296u},
+                                                      std::tuple{4294957291u, 15u, "W0 clock-wrap", 0u}}) {
+        const Findings wrap = lint(sceneJson(straight()), {.iterator = {}, .start = start, .step = step});
+        ASSERT_EQ(found(wrap), Found{expected}) << listing(wrap);
+        EXPECT_EQ(wrap[0].time, time);
     }
     // Ending before the last tick before the wrap is fine.
-    LintOptions early;
-    early.start = 4294967296u - 20000u - 16u;
-    EXPECT_TRUE(lint(sceneJson(straight()), early).findings.empty());
+    EXPECT_TRUE(lint(sceneJson(straight()), {.iterator = {}, .start = 4294967296u - 20000u - 16u}).empty());
 }
 
 TEST(Lint, BundledExampleFindings) {
     // The example shows every feature on purpose, so these are expected (README): W0's EaseIn
     // eases the arrival at W1 (full speed out of W0's pause, a stop at W1); W3 is reached at full
     // speed into its pause; W4 eases into its cut; W5's pause holds at W4; Draft is off.
-    auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
-    host::loadSceneFile(*host, CAMSYS_EXAMPLES "/flythrough.json");
-    host->createCamera();
-    const std::vector<LintFinding> findings = host::lintScene(*host, {});
-    std::vector<std::pair<std::string, std::string>> seen;
-    for (const LintFinding& f : findings) seen.emplace_back(f.object, f.id);
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"W0", "acceleration"},  {"W1", "speed-jump"},    {"W3", "acceleration"},
-        {"W4", "cut-with-ease"}, {"W5", "cut-with-ease"}, {"Draft", "switched-off"}};
-    EXPECT_EQ(seen, expected) << host::lintText("flythrough.json", findings);
+    const std::unique_ptr<Host> host = flight_testing::exampleHost();
+    const Findings example = host::lintScene(*host, {});
+    EXPECT_EQ(found(example), (Found{"W0 acceleration", "W1 speed-jump", "W3 acceleration", "W4 cut-with-ease",
+                                     "W5 cut-with-ease", "Draft switched-off"}))
+        << listing(example);
     // Both iterators fly the same eye positions: each speed fault is reported once.
-    LintOptions chase;
-    chase.iterator = host->find("Chase");
-    EXPECT_EQ(host::lintScene(*host, chase).size(), findings.size());
+    EXPECT_EQ(host::lintScene(*host, {.iterator = host->find("Chase")}).size(), example.size());
     // Their JSON and text forms are pinned byte for byte by tests/cli/check-outputs.sh.
 }
 
 TEST(Lint, CheckTableIsTheReadmes) {
     // README.md's lint table is the check table rendered, byte for byte: edit Checks.cpp, then
     // paste lintCheckTableMarkdown() into the README.
-    std::ifstream in(CAMSYS_README);
     std::stringstream readme;
-    readme << in.rdbuf();
+    readme << std::ifstream(CAMSYS_README).rdbuf();
     const std::string table = host::lintCheckTableMarkdown();
     EXPECT_NE(readme.str().find("\n\n" + table + "\n"), std::string::npos) << table;
 
-    // Every check has a hint: one line, plain in the text forms.
+    // Every check has a hint of one line, found by each of its ids; the listing order names each
+    // id of the table once.
+    std::multiset<std::string_view> ids;
     for (const host::LintCheck& check : host::lintChecks()) {
-        EXPECT_FALSE(check.hint.empty()) << check.ids[0];
         EXPECT_EQ(check.hint.find('\n'), std::string_view::npos) << check.hint;
-        for (const std::string_view id : check.ids) {
-            const std::string hint = host::lintHint(id);
-            EXPECT_FALSE(hint.empty()) << id;
-            EXPECT_EQ(hint.find('`'), std::string::npos) << hint;
-        }
+        ids.insert(check.ids.begin(), check.ids.end());
+        for (const std::string_view id : check.ids) EXPECT_FALSE(host::lintHint(id).empty()) << id;
     }
     EXPECT_EQ(host::lintHint("no-such-check"), "");
-
-    // The listing order names each check of the table once.
-    std::multiset<std::string_view> ids, listed;
-    for (const host::LintCheck& check : host::lintChecks()) ids.insert(check.ids.begin(), check.ids.end());
-    listed.insert(host::lintCheckOrder().begin(), host::lintCheckOrder().end());
-    EXPECT_EQ(ids, listed);
+    EXPECT_EQ(ids, std::multiset<std::string_view>(host::lintCheckOrder().begin(), host::lintCheckOrder().end()));
 
     // The help's text: every row, no markdown, lines within 100 columns.
     const std::string text = host::lintCheckTableText();
-    EXPECT_EQ(text.find('`'), std::string::npos);
-    EXPECT_EQ(text.find("\\|"), std::string::npos);
-    EXPECT_NE(text.find("  acceleration, jerk (warning): a run of ticks"), std::string::npos) << text;
-    EXPECT_NE(text.find("Threshold: 200 units/s^2"), std::string::npos) << text;
-    EXPECT_NE(text.find("Hint: merge the waypoint into its"), std::string::npos) << text;
+    for (const char* part : {"  acceleration, jerk (warning): a run of ticks", "Threshold: 200 units/s^2",
+                             "Hint: merge the waypoint into its"})
+        EXPECT_NE(text.find(part), std::string::npos) << text;
     std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 100u) << line;
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.size() <= 100 && line.find('`') == line.npos && line.find("\\|") == line.npos) << line;
 }

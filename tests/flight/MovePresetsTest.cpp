@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <tuple>
 
 #include "exchange/LevelFile.h"
 #include "flight/Flight.h"
@@ -29,22 +29,19 @@ constexpr const char* kScene = R"({ "objects": [ { "name": "T", "position": [5, 
 
 struct Flown {
     MovePlan plan;
-    AddedMove added;
     FlightRecording flight;
 };
 
 /// The move planned and added to `host`'s scene, and the flight of its iterator (8 ms ticks).
-Flown fly(Host& host, const MoveOptions& options, const LevelGeometry* level = nullptr) {
-    Flown f;
-    f.plan = planMove(host, options, level, "scene.json");
+Flown fly(Host& host, const MoveOptions& options) {
+    Flown f{planMove(host, options, nullptr, "scene.json"), {}};
     SceneEditor editor(host);
-    f.added = addMove(host, editor, options.kind, f.plan);
+    const AddedMove added = addMove(host, editor, options.kind, f.plan);
     if (!host.camera()) host.createCamera();
-    f.flight = recordFlight(host, host.find(f.added.iterator), {0, 8, 100000});
+    f.flight = recordFlight(host, host.find(added.iterator), {0, 8, 100000});
     return f;
 }
 
-Vec3 add(const Vec3& a, const Vec3& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
 Vec3 origin(const FlightTick& t) { return vec3FromPoint(t.eye.Origin); }
 Vec3 forwardOf(const _CMatrix3<float>& m) { return {m.m[0][1], m.m[1][1], m.m[2][1]}; }
 double angleDegrees(const Vec3& a, const Vec3& b) {
@@ -60,29 +57,22 @@ struct HostWithScene : testing::Test {
 
 TEST_F(HostWithScene, OrbitKeepsToItsCircleAndLooksAtTheTarget) {
     const Vec3 centre{5, -3, 4};
-    // Largest radial and height deviation of the eye (units) and view error (degrees) with 8 and
-    // 16 waypoints a turn: the spline through points on a circle bulges between them.
-    const struct { int perTurn; double radial, inner; } cases[] = {{8, 0.7, 0.09}, {16, 0.18, 0.045}};
-    for (const auto& c : cases) {
-        Host fresh(SetIRTS, GetObjectFactories);
-        loadJsonScene(fresh, kScene, "scene.json");
+    // Largest radial deviation of the eye (units) with 8 and 16 waypoints a turn, over the whole
+    // flight and between the end segments: the spline through points on a circle bulges between
+    // them. Measured: 0.63 and 0.073 with 8, 0.15 and 0.034 with 16; height and view errors below
+    // 1e-6 units and 1e-4 degrees.
+    for (const auto& [perTurn, radialBound, innerBound] : {std::tuple{8, 0.7, 0.09}, std::tuple{16, 0.18, 0.045}}) {
+        SCOPED_TRACE(perTurn);
         MoveOptions o{.kind = MoveKind::Orbit, .target = MovePlace{"T"}, .radius = 20, .height = 3};
-        o.perTurn = c.perTurn;
+        o.perTurn = perTurn;
         o.speed = 25;
-        const Flown f = fly(fresh, o);
-        ASSERT_EQ(f.plan.waypoints.size(), std::size_t(c.perTurn + 1));
-        double chords = 0;
-        for (std::size_t k = 0; k < f.plan.waypoints.size(); ++k) {
-            const MoveWaypoint& w = f.plan.waypoints[k];
-            EXPECT_EQ(w.pointsTo, "T");
-            if (k + 1 < f.plan.waypoints.size()) {
-                const double chord = norm(sub(f.plan.waypoints[k + 1].position, w.position));
-                EXPECT_EQ(w.time2Next, ULong(std::lround(1000 * chord / 25)));
-                chords += chord;
-            }
-        }
-        // The flight lasts the path's length over the speed, to a millisecond a segment and a tick.
-        EXPECT_NEAR(f.plan.duration, 1000 * chords / 25, c.perTurn);
+        const Flown f = fly(host, o);
+        ASSERT_EQ(f.plan.waypoints.size(), std::size_t(perTurn + 1));
+        // Each segment is a side of the regular polygon, flown at 25 units/s; the flight lasts as
+        // long as the plan says, to a tick.
+        const double side = 40 * std::sin(kPi / perTurn);
+        for (const MoveWaypoint& w : f.plan.waypoints) EXPECT_EQ(w.pointsTo, "T");
+        for (int k = 0; k < perTurn; ++k) EXPECT_EQ(f.plan.waypoints[k].time2Next, ULong(std::lround(40 * side)));
         ASSERT_FALSE(f.flight.ticks.empty());
         EXPECT_NEAR(double(f.flight.ticks.back().time), f.plan.duration, 8);
 
@@ -96,12 +86,8 @@ TEST_F(HostWithScene, OrbitKeepsToItsCircleAndLooksAtTheTarget) {
             height = std::max(height, std::abs(p[2] - 7));
             view = std::max(view, angleDegrees(forwardOf(t.eye.Orientation), sub(centre, p)));
         }
-        std::printf("orbit r=20, %d a turn: radial %.4f (%.4f between the end segments), height %.6f, view %.5f deg\n",
-                    c.perTurn, radial, inner, height, view);
-        EXPECT_LT(radial, c.radial);
-        EXPECT_LT(height, 1e-3);
-        EXPECT_LT(inner, c.inner);
-        EXPECT_LT(view, 0.001);
+        EXPECT_TRUE(radial < radialBound && inner < innerBound && height < 1e-3 && view < 1e-3)
+            << "radial " << radial << ", inner " << inner << ", height " << height << ", view " << view;
     }
 }
 
@@ -118,9 +104,8 @@ TEST_F(HostWithScene, OrbitTurnsEitherWayAndNamesItsObjectsFreely) {
 
     SceneEditor editor(host);
     EXPECT_EQ(addMove(host, editor, MoveKind::Orbit, plan).path, "Orbit1");
-    EXPECT_EQ(addMove(host, editor, MoveKind::Orbit, plan).iterator, "Orbit2Cam");
-    EXPECT_EQ(host.getReference(host.find("Orbit2Cam"), "Path"), host.find("Orbit2"));
-    EXPECT_EQ(host.descriptor(host.find("Orbit2"))->children().size(), 5u);
+    const AddedMove second = addMove(host, editor, MoveKind::Orbit, plan);
+    EXPECT_TRUE(second.path == "Orbit2" && second.iterator == "Orbit2Cam") << second.path << ", " << second.iterator;
 }
 
 TEST_F(HostWithScene, DollyAndCraneStayOnTheirLines) {
@@ -130,12 +115,11 @@ TEST_F(HostWithScene, DollyAndCraneStayOnTheirLines) {
         if (targeted) o.target = MovePlace{"T"};
         const Flown f = fly(host, o);
         ASSERT_EQ(f.plan.waypoints.size(), 2u);
-        EXPECT_EQ(f.plan.waypoints[0].time2Next, 5000u);  // 50 units at 10 units/s
         double off = 0;
         for (const FlightTick& t : f.flight.ticks)
             off = std::max(off, norm(cross(sub(origin(t), from), scale(sub(to, from), 1.0 / 50))));
         EXPECT_LT(off, 1e-3) << "targeted " << targeted;
-        EXPECT_NEAR(double(f.flight.ticks.back().time), 5000, 8);
+        EXPECT_NEAR(double(f.flight.ticks.back().time), 5000, 8);  // 50 units at 10 units/s
         if (targeted) continue;
         for (const FlightTick& t : f.flight.ticks)
             ASSERT_LT(angleDegrees(forwardOf(t.eye.Orientation), sub(to, from)), 0.01);
@@ -145,11 +129,10 @@ TEST_F(HostWithScene, DollyAndCraneStayOnTheirLines) {
     crane.toHeight = 25;
     const Flown f = fly(host, crane);
     EXPECT_EQ(f.plan.waypoints[1].position, (Vec3{-10, -3, 25}));
-    const Vec3 first = forwardOf(f.flight.ticks.front().eye.Orientation);
-    const Vec3 last = forwardOf(f.flight.ticks.back().eye.Orientation);
-    EXPECT_GT(first[2], 0);
-    EXPECT_LT(last[2], -0.5);
-    for (const FlightTick& t : f.flight.ticks) EXPECT_NEAR(std::hypot(t.eye.Origin.x + 10, t.eye.Origin.y + 3), 0, 1e-3);
+    EXPECT_GT(forwardOf(f.flight.ticks.front().eye.Orientation)[2], 0);
+    EXPECT_LT(forwardOf(f.flight.ticks.back().eye.Orientation)[2], -0.5);
+    for (const FlightTick& t : f.flight.ticks)
+        EXPECT_NEAR(std::hypot(t.eye.Origin.x + 10, t.eye.Origin.y + 3), 0, 1e-3);
 }
 
 TEST_F(HostWithScene, FlyThroughLooksAheadAndFollowFliesThePathShifted) {
@@ -167,15 +150,15 @@ TEST_F(HostWithScene, FlyThroughLooksAheadAndFollowFliesThePathShifted) {
     const Vec3 offset{1, 2, 5};
     MoveOptions follow{.kind = MoveKind::Follow, .path = "P", .offset = offset};
     const Flown f = fly(host, follow);
-    EXPECT_EQ(f.plan.waypoints[1].pauseTime, 300u);
     EXPECT_EQ(f.plan.duration, 1200u + 800 + 300);
     host.create("SCOCameraSystemIterator", "Original");
     host.setReference(host.find("Original"), "Path", host.find("P"));
     const FlightRecording original = recordFlight(host, host.find("Original"), {0, 8, 100000});
     ASSERT_EQ(original.ticks.size(), f.flight.ticks.size());
     for (std::size_t i = 0; i < original.ticks.size(); ++i) {
-        EXPECT_LT(norm(sub(origin(f.flight.ticks[i]), add(origin(original.ticks[i]), offset))), 1e-4) << i;
-        EXPECT_LT(angleDegrees(forwardOf(f.flight.ticks[i].eye.Orientation), forwardOf(original.ticks[i].eye.Orientation)), 1e-3);
+        const FlightTick &shifted = f.flight.ticks[i], &was = original.ticks[i];
+        EXPECT_LT(norm(sub(sub(origin(shifted), origin(was)), offset)), 1e-4) << i;
+        EXPECT_LT(angleDegrees(forwardOf(shifted.eye.Orientation), forwardOf(was.eye.Orientation)), 1e-3) << i;
     }
 }
 
@@ -183,16 +166,14 @@ TEST(MoveLevel, AnOrbitPlacedLowIsLiftedClearOfTheTown) {
     Host host(SetIRTS, GetObjectFactories);
     loadSceneFile(host, CAMSYS_EXAMPLES "/flythrough.json");
     const LevelGeometry level(loadLevelFile(CAMSYS_EXAMPLES "/town.glb"));
-    const MoveOptions o{.kind = MoveKind::Orbit, .target = MovePlace{"Tower"}, .radius = 30, .height = -15,
-                        .perTurn = 16};
+    const MoveOptions o{
+        .kind = MoveKind::Orbit, .target = MovePlace{"Tower"}, .radius = 30, .height = -15, .perTurn = 16};
     const MovePlan plan = planMove(host, o, &level, "flythrough.json");
-    EXPECT_GT(plan.lifted, 0u);
     std::size_t lifted = 0;
     for (const MoveWaypoint& w : plan.waypoints) {
         EXPECT_FALSE(level.inside(w.position));
         EXPECT_GE(level.nearest(w.position).distance, o.clearance - 1e-9);
         lifted += w.position[2] > 0 ? 1 : 0;  // the tower stands at z 15: -15 puts the eye on the ground
     }
-    EXPECT_EQ(lifted, plan.lifted);
-    std::printf("town orbit: %zu of %zu waypoints lifted\n", plan.lifted, plan.waypoints.size());
+    EXPECT_EQ(lifted, plan.lifted);  // all of them, measured
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -12,10 +11,7 @@
 #include "flight/Flight.h"
 #include "flight/FlightAnalysis.h"
 #include "flight/FlightAnalysisInput.h"
-#include "host/Host.h"
-#include "module/InProcessModule.h"
-#include "scene/JsonSceneReader.h"
-#include "scene/SceneFile.h"
+#include "tests/flight/FlightScenes.h"
 
 using host::FlightMark;
 using host::FlightTick;
@@ -42,27 +38,24 @@ std::size_t checkPauses(Host& host, const std::string& iterator, ULong start, bo
     EXPECT_FALSE(flight.hitLimit);
     // Times as ms since the first tick (the flight does not pass 2^32 here).
     const auto at = [&](ULong time) { return ULong(time - ticks.front().time); };
-    std::vector<const FlightMark*> pauses, cuts;
-    for (const FlightMark& m : analysis.marks) {
-        if (m.kind == FlightMark::Kind::Pause) pauses.push_back(&m);
-        if (m.kind == FlightMark::Kind::Cut) cuts.push_back(&m);
-    }
+    const auto pause = [](const FlightMark& m) { return m.kind == FlightMark::Kind::Pause; };
 
     std::size_t inside = 0;
-    for (const FlightMark* m : pauses)
-        for (std::size_t i = 1; i < ticks.size(); ++i)
-            if (at(m->time) <= at(ticks[i - 1].time) && at(ticks[i].time) < at(m->end)) {
+    for (const FlightMark& m : analysis.marks)
+        for (std::size_t i = 1; pause(m) && i < ticks.size(); ++i)  // the tick pairs within each pause
+            if (at(m.time) <= at(ticks[i - 1].time) && at(ticks[i].time) < at(m.end)) {
                 ++inside;
                 EXPECT_TRUE(sameEye(ticks[i - 1], ticks[i]))
-                    << "the eye moves at " << at(ticks[i].time) << " ms within the pause of waypoint " << m->waypoint
-                    << " [" << at(m->time) << ", " << at(m->end) << "]";
+                    << "the eye moves at " << at(ticks[i].time) << " ms within the pause of waypoint " << m.waypoint
+                    << " [" << at(m.time) << ", " << at(m.end) << "]";
             }
     for (std::size_t i = 1; i + 1 < ticks.size(); ++i) {
         if (!sameEye(ticks[i - 1], ticks[i])) continue;
         bool cut = false, paused = false;
-        for (const FlightMark* m : cuts) cut = cut || m->time == ticks[i].time;
-        for (const FlightMark* m : pauses)
-            paused = paused || (at(m->time) <= at(ticks[i].time) && at(ticks[i - 1].time) <= at(m->end));
+        for (const FlightMark& m : analysis.marks) {
+            cut = cut || (m.kind == FlightMark::Kind::Cut && m.time == ticks[i].time);
+            paused = paused || (pause(m) && at(m.time) <= at(ticks[i].time) && at(ticks[i - 1].time) <= at(m.end));
+        }
         const auto sameSegment = [&](std::size_t j) {
             return ticks[j].waypoint == ticks[i].waypoint && ticks[j].segmentStart == ticks[i].segmentStart;
         };
@@ -81,28 +74,25 @@ std::size_t checkPauses(Host& host, const std::string& iterator, ULong start, bo
 std::string randomScene(std::mt19937& random) {
     std::uniform_real_distribution<float> place(-80.0f, 80.0f);
     std::uniform_int_distribution<int> percent(0, 99), flight(40, 2000), pause(20, 900), count(3, 6);
-    std::ostringstream json;
-    json << R"({ "objects": [ { "name": "Flight", "class": "SCOCameraSystemPath", "children": [)";
+    std::vector<flight_testing::Wp> path;
     const int n = count(random);
     for (int k = 0; k < n; ++k) {
         const bool off = k > 0 && percent(random) < 8;
-        json << (k ? "," : "") << R"({ "name": "W)" << k << R"(", "class": "SCOCameraSystemWaypoint", "position": [)"
-             << place(random) << ", " << place(random) << ", " << place(random) / 4 + 30 << R"(], "attributes": {)"
-             << R"("Time2Next": )" << (percent(random) < 20 ? 0 : flight(random)) << R"(, "PauseTime": )"
-             << (percent(random) < 50 ? pause(random) : 0) << R"(, "EaseIn": )"
-             << (percent(random) < 30 ? "true" : "false") << R"(, "EaseOut": )"
-             << (percent(random) < 30 ? "true" : "false") << R"(, "IsOn": )" << (off ? "false" : "true") << "} }";
+        std::ostringstream position, attributes;
+        position << "[" << place(random) << ", " << place(random) << ", " << place(random) / 4 + 30 << "]";
+        attributes << R"("Time2Next": )" << (percent(random) < 20 ? 0 : flight(random)) << R"(, "PauseTime": )"
+                   << (percent(random) < 50 ? pause(random) : 0) << R"(, "EaseIn": )"
+                   << (percent(random) < 30 ? "true" : "false") << R"(, "EaseOut": )"
+                   << (percent(random) < 30 ? "true" : "false") << R"(, "IsOn": )" << (off ? "false" : "true");
+        path.push_back({"W" + std::to_string(k), position.str(), attributes.str()});
     }
-    json << R"(] }, { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { "Path": "Flight" } } ] })";
-    return json.str();
+    return flight_testing::pathScene(path);
 }
 
 }  // namespace
 
 TEST(PauseMarks, ShadeWhereTheExampleStandsStill) {
-    auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
-    host::loadSceneFile(*host, CAMSYS_EXAMPLES "/flythrough.json");
-    host->createCamera();
+    auto host = flight_testing::exampleHost();
     EXPECT_GT(checkPauses(*host, "Cam", 0, false), 20u);
     checkPauses(*host, "Chase", 0, false);
 }
@@ -113,9 +103,7 @@ TEST(PauseMarks, ShadeWhereRandomPathsStandStill) {
     for (int scene = 0; scene < 40; ++scene) {
         const std::string json = randomScene(random);
         SCOPED_TRACE(json);
-        auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
-        host::loadJsonScene(*host, json, "scene.json");
-        host->createCamera();
+        auto host = flight_testing::loadedHost(json);
         inside += checkPauses(*host, "Cam", 1000u * scene, true);
         if (::testing::Test::HasFailure()) break;
     }

@@ -3,34 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <memory>
-#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "flight/ContactSheet.h"
 #include "flight/Flight.h"
 #include "flight/FlightAnalysis.h"
 #include "flight/FlightAnalysisInput.h"
-#include "host/Host.h"
-#include "module/InProcessModule.h"
-#include "scene/SceneFile.h"
+#include "tests/flight/FlightScenes.h"
 #include "tests/support/FlightTicks.h"
 
+using flight_testing::exampleHost;
 using host::FlightTick;
-using host::Host;
+using testing_support::sameTick;
 
 namespace {
-
-std::unique_ptr<Host> exampleHost() {
-    auto host = std::make_unique<Host>(SetIRTS, GetObjectFactories);
-    host::loadSceneFile(*host, CAMSYS_EXAMPLES "/flythrough.json");
-    host->createCamera();
-    return host;
-}
-
-using testing_support::sameTick;
 
 double distance(const FlightTick& a, const FlightTick& b) {
     const auto& p = a.eye.Origin;
@@ -41,14 +29,14 @@ double distance(const FlightTick& a, const FlightTick& b) {
 }  // namespace
 
 TEST(FrameTime, RoundsToTheNearestMillisecondAndWrapsWithTheClock) {
-    const ULong at7[] = {0, 143, 286, 429};  // 1000/7 = 142.86 ms
-    for (std::size_t k = 0; k < 4; ++k) EXPECT_EQ(host::frameTime(0, 7, k), at7[k]) << k;
-    EXPECT_EQ(host::frameTime(0, 30, 2), 67u);
-    EXPECT_EQ(host::frameTime(500, 29.97, 1), 533u);
-    EXPECT_EQ(host::frameTime(500, 29.97, 2), 567u);
-    EXPECT_EQ(host::frameTime(0, 29.97, 2997), 100000u) << "no drift over many frames";
-    EXPECT_EQ(host::frameTime(0xFFFFFFF0u, 30, 0), 0xFFFFFFF0u);
-    EXPECT_EQ(host::frameTime(0xFFFFFFF0u, 30, 1), 17u);  // 2^32 - 16 + 33
+    // Start, frames a second, frame, its time: 1000/7 = 142.86 ms; no drift over many frames;
+    // 2^32 - 16 + 33 wraps to 17.
+    using Case = std::tuple<ULong, double, std::size_t, ULong>;
+    for (const auto& [start, fps, k, time] :
+         {Case{0, 7, 1, 143}, Case{0, 7, 2, 286}, Case{0, 7, 3, 429}, Case{0, 30, 2, 67}, Case{500, 29.97, 1, 533},
+          Case{500, 29.97, 2, 567}, Case{0, 29.97, 2997, 100000}, Case{0xFFFFFFF0u, 30, 0, 0xFFFFFFF0u},
+          Case{0xFFFFFFF0u, 30, 1, 17}})
+        EXPECT_EQ(host::frameTime(start, fps, k), time) << start << " at " << fps << " fps, frame " << k;
 }
 
 TEST(RecordFlightAt, EveryFrameIsTheCameraAtItsOwnTimeUpToTheTickThatEndsTheFlight) {
@@ -58,17 +46,14 @@ TEST(RecordFlightAt, EveryFrameIsTheCameraAtItsOwnTimeUpToTheTickThatEndsTheFlig
         for (const char* name : {"Cam", "Chase"}) {
             const Handle iterator = host->find(name);
             // The tick that deactivates the iterator, to the millisecond.
-            host::FlightOptions everyMs;
-            everyMs.start = start, everyMs.step = 1, everyMs.maxTicks = 1000000;
-            const host::FlightRecording fine = host::recordFlight(*host, iterator, everyMs);
+            const host::FlightRecording fine = host::recordFlight(*host, iterator, {start, 1, 1000000});
             ASSERT_FALSE(fine.hitLimit);
             const ULong end = ULong(fine.ticks.back().time - start);
             for (const double fps : {30.0, 7.0}) {
-                SCOPED_TRACE(std::string(name) + " from " + std::to_string(start) + " at " + std::to_string(fps) + " fps");
+                SCOPED_TRACE(std::string(name) + " from " + std::to_string(start) + " at fps " + std::to_string(fps));
                 const auto timeOf = [=](std::size_t k) { return host::frameTime(start, fps, k); };
                 const host::FlightRecording frames = host::recordFlightAt(*host, iterator, start, timeOf, 100000);
-                ASSERT_FALSE(frames.hitLimit);
-                ASSERT_GT(frames.ticks.size(), 20u);
+                ASSERT_TRUE(!frames.hitLimit && frames.ticks.size() > 20) << frames.ticks.size();
                 // The last frame is the first at or after the end; every frame before it is before the end.
                 EXPECT_GE(ULong(frames.ticks.back().time - start), end);
                 EXPECT_LT(ULong(frames.ticks[frames.ticks.size() - 2].time - start), end);
@@ -84,67 +69,27 @@ TEST(RecordFlightAt, EveryFrameIsTheCameraAtItsOwnTimeUpToTheTickThatEndsTheFlig
         }
 }
 
-TEST(ContactSheet, TheExampleShowsItsStartWaypointsBothSidesOfEveryCutAndItsEnd) {
+TEST(ContactSheet, TheExampleShowsItsStartWaypointsBothSidesOfItsCutAndItsEnd) {
     auto host = exampleHost();
     const Handle cam = host->find("Cam");
-    const host::FlightOptions options;
-    const host::FlightRecording flight = host::recordFlight(*host, cam, options);
+    const host::FlightRecording flight = host::recordFlight(*host, cam, {});  // 16 ms ticks from 0
     const host::FlightAnalysisInput input = host::flightAnalysisInput(*host, cam, flight.ticks);
     const host::FlightAnalysis analysis = host::analyseFlight(input);
-    const std::vector<host::SheetMoment> moments = host::contactSheetMoments(input, analysis, options.step);
-    const auto tickAt = [&](ULong time) -> const FlightTick& {
-        for (const FlightTick& tick : flight.ticks)
-            if (tick.time == time) return tick;
-        ADD_FAILURE() << "no tick at " << time;
-        return flight.ticks.front();
-    };
-    // The Run that ends the flight holds the eye before it: what falls at or after the path's
-    // end (the last waypoint reached after the tick before the last) is shown 1 ms before it.
-    ULong end = flight.ticks.back().time;
-    for (const host::FlightMark& mark : analysis.marks)
-        if (mark.time > flight.ticks[flight.ticks.size() - 2].time && mark.time < end) end = mark.time;
-    const auto shown = [&](ULong time) { return time >= end ? end - 1 : time; };
-    const auto momentAt = [&](ULong time) -> std::string {
-        for (const host::SheetMoment& m : moments)
-            if (m.time == shown(time)) return m.label;
-        return "(none at " + std::to_string(time) + ")";
-    };
-    const auto has = [](const std::string& label, const std::string& part) {
-        return ::testing::AssertionResult(label.find(part) != std::string::npos) << '"' << label << "\" lacks " << part;
-    };
-
-    ASSERT_GE(moments.size(), 3u);
-    for (std::size_t i = 1; i < moments.size(); ++i) EXPECT_LT(moments[i - 1].time, moments[i].time) << i;
-    EXPECT_EQ(moments.front().time, flight.ticks.front().time);
-    EXPECT_EQ(moments.front().label, "start · " + input.waypoints.front().name) << "the first waypoint's, once";
-    EXPECT_EQ(moments.back().time, end - 1);
-    EXPECT_LT(end, flight.ticks.back().time) << "the example's path ends between its last two ticks";
-    EXPECT_TRUE(has(moments.back().label, "end · "));
-
-    // One cell for each time any of them falls on, however many fall there.
-    std::set<ULong> times = {flight.ticks.front().time, shown(flight.ticks.back().time)};
-    std::size_t waypoints = 0, cuts = 0;
-    for (const host::FlightMark& mark : analysis.marks) {
-        if (mark.kind == host::FlightMark::Kind::Waypoint) {
-            ++waypoints;
-            times.insert(shown(mark.time));
-            EXPECT_TRUE(has(momentAt(mark.time), input.waypoints.at(mark.waypoint).name));
-        } else if (mark.kind == host::FlightMark::Kind::Cut) {
-            ++cuts;
-            const ULong before = mark.time - options.step;
-            times.insert({before, mark.time});
-            EXPECT_TRUE(has(momentAt(before), "before cut · " + input.waypoints.at(mark.waypoint).name));
-            EXPECT_TRUE(has(momentAt(mark.time), "after cut · " + input.waypoints.at(mark.waypoint + 1).name));
-            // The old shot, then the new one: further apart than the camera moves in a tick.
-            EXPECT_GT(distance(tickAt(before), tickAt(mark.time)), 10 * distance(tickAt(before - options.step), tickAt(before)))
-                << "cut at " << mark.time;
-        }
-    }
-    EXPECT_GE(waypoints, 5u);
-    EXPECT_GE(cuts, 1u);
-    EXPECT_EQ(moments.size(), times.size());
+    // W1 to W4 are reached as the Time2Next and PauseTime before them add up; W4 ends a part, and
+    // W5's pause holds the camera there until 8700: the cut shows at the tick after (8704), the
+    // old shot at the tick before. W6, reached at 10300 between the last two ticks, ends the path;
+    // the Run that ends the flight holds the eye before it, so the end is shown 1 ms before.
+    std::vector<std::string> moments;
+    for (const host::SheetMoment& m : host::contactSheetMoments(input, analysis, 16))
+        moments.push_back(std::to_string(m.time) + " " + m.label);
+    EXPECT_EQ(moments, (std::vector<std::string>{"0 start · W0", "2500 W1", "4000 W2", "5800 W3", "8300 W4",
+                                                 "8688 before cut · W4", "8704 after cut · W5", "10299 end · W6"}));
+    EXPECT_EQ(flight.ticks.back().time, 10304u);
+    // The old shot, then the new one: further apart than the camera moves in a tick.
+    const auto at = [&](ULong time) { return flight.ticks.at(time / 16); };
+    EXPECT_GT(distance(at(8688), at(8704)), 10 * distance(at(8672), at(8688)));
 
     host::FlightAnalysisInput noTicks = input;
     noTicks.ticks.clear();
-    EXPECT_TRUE(host::contactSheetMoments(noTicks, analysis, options.step).empty());
+    EXPECT_TRUE(host::contactSheetMoments(noTicks, analysis, 16).empty());
 }

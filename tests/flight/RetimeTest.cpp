@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -12,44 +12,39 @@
 #include "flight/FlightAnalysis.h"
 #include "flight/FlightAnalysisInput.h"
 #include "flight/Retime.h"
-#include "host/Host.h"
-#include "module/InProcessModule.h"
-#include "scene/JsonSceneReader.h"
 #include "scene/JsonSceneWriter.h"
 #include "scene/SceneEditor.h"
+#include "tests/flight/FlightScenes.h"
 
 namespace {
 
-/// Six waypoints 10, 80, 20, 60 and 15 units apart along x, 1000 ms each unless `extra[k]` (more
-/// of waypoint k's attributes) gives its Time2Next; `attributes` adds to every waypoint's.
-std::string unevenScene(const std::string& attributes = "", std::vector<std::string> extra = {}) {
-    const int xs[] = {0, 10, 90, 110, 170, 185};
-    extra.resize(6);
-    std::string children;
+/// Six waypoints 10, 80, 20, 60 and 15 units apart along x, `attributes` added to each and
+/// `own[k]` to waypoint k's (by default a Time2Next of 1000 ms).
+std::string unevenScene(const std::string& attributes = "",
+                        const std::vector<std::string>& own = std::vector<std::string>(6, R"(, "Time2Next": 1000)")) {
+    const char* const xs[] = {"0", "10", "90", "110", "170", "185"};
+    std::vector<flight_testing::Wp> path;
     for (int k = 0; k < 6; ++k)
-        children += std::string(k ? "," : "") + R"({ "name": "W)" + std::to_string(k) +
-                    R"(", "class": "SCOCameraSystemWaypoint", "position": [)" + std::to_string(xs[k]) +
-                    R"(, 0, 10], "attributes": { "IsOn": true)" + attributes +
-                    (extra[k].find("Time2Next") == std::string::npos ? R"(, "Time2Next": 1000)" : "") + extra[k] +
-                    " } }";
-    return R"({ "objects": [ { "name": "Tower", "position": [90, 60, 0] },
-        { "name": "P", "class": "SCOCameraSystemPath", "children": [ )" +
-           children + R"( ] },
-        { "name": "Cam", "class": "SCOCameraSystemIterator", "attributes": { "Path": "P" } } ] })";
+        path.push_back(
+            {"W" + std::to_string(k), "[" + std::string(xs[k]) + ", 0, 10]", R"("IsOn": true)" + attributes + own[k]});
+    return flight_testing::pathScene(path, "[90, 60, 0]");
 }
 
 struct Scene {
-    explicit Scene(const std::string& json) {
-        host::loadJsonScene(*host, json, "scene.json");
-        host->createCamera();
-    }
+    explicit Scene(const std::string& json) : host(flight_testing::loadedHost(json)) {}
     Handle find(const char* name) const { return host->find(name); }
     host::RetimePlan retime(const host::RetimeOptions& options) {
         host::RetimePlan plan = host::planRetime(*host, find("P"), options);
         host::applyRetime(editor, plan);
         return plan;
     }
-    ULong time(int k) const { return *host->getULong(find(("W" + std::to_string(k)).c_str()), "Time2Next"); }
+    /// Every waypoint's Time2Next, W0 to W5.
+    std::vector<ULong> times() const {
+        std::vector<ULong> out;
+        for (int k = 0; k < 6; ++k)
+            out.push_back(*host->getULong(find(("W" + std::to_string(k)).c_str()), "Time2Next"));
+        return out;
+    }
 
     /// The eye's speed per tick, without the ticks of the ends, where a difference is not defined.
     std::vector<double> speeds() {
@@ -61,15 +56,11 @@ struct Scene {
             if (!std::isnan(a.ticks[i].speed)) out.push_back(a.ticks[i].speed);
         return out;
     }
-    std::unique_ptr<host::Host> host = std::make_unique<host::Host>(SetIRTS, GetObjectFactories);
+    std::unique_ptr<host::Host> host;
     host::SceneEditor editor{*host};
 };
 
-double mean(const std::vector<double>& v) {
-    double s = 0;
-    for (double x : v) s += x;
-    return s / double(v.size());
-}
+double mean(const std::vector<double>& v) { return std::accumulate(v.begin(), v.end(), 0.0) / double(v.size()); }
 
 /// Standard deviation over mean.
 double spread(const std::vector<double>& v) {
@@ -83,16 +74,11 @@ TEST(Retime, EvenSpeedOnUnevenSpacing) {
     Scene scene(unevenScene());
     const double before = spread(scene.speeds());
     const host::RetimePlan plan = scene.retime({});
-    EXPECT_EQ(plan.totalBefore, 5000u);
-    EXPECT_EQ(plan.totalAfter, 5000u);
+    EXPECT_TRUE(plan.totalBefore == 5000 && plan.totalAfter == 5000) << plan.totalBefore << " -> " << plan.totalAfter;
     // Steps 10.1, 80.1, 20.1, 60.1, 15.1 of 185.5 share 5000 ms; knots rounded as accumulated.
-    const ULong expected[] = {272, 2159, 542, 1620, 407};
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(scene.time(k), expected[k]) << "W" << k;
-    EXPECT_EQ(scene.time(5), 1000u) << "the last waypoint times no segment";
+    // The last waypoint times no segment.
+    EXPECT_EQ(scene.times(), (std::vector<ULong>{272, 2159, 542, 1620, 407, 1000}));
     const double after = spread(scene.speeds());
-    ::testing::Test::RecordProperty("spreadBefore", std::to_string(before));
-    ::testing::Test::RecordProperty("spreadAfter", std::to_string(after));
-    std::printf("eye speed spread (sd/mean): before %.4f, after %.4f\n", before, after);
     // Measured: 0.75 before (the fit overshoots and nearly stops in the short segments), 0.003
     // after, about a 250th; what is left comes of whole milliseconds and float positions.
     EXPECT_GT(before, 0.5);
@@ -108,14 +94,13 @@ TEST(Retime, SpeedFollowsTheDistanceMeasure) {
     EXPECT_NEAR(mean(straight.speeds()), 20.0 * 185 / 185.5, 0.05);
 
     // Looking at the Tower the view vector (Range, the distance to it) turns and changes
-    // length: the measure counts that too, and the eye is slower than V by the share of it.
+    // length: the measure counts that too, and the eye is slower than V by the share of it
+    // (measured: a measure of 370.5 for 185 units of travel, the eye at 0.499 V).
     Scene aimed(unevenScene(R"(, "PointsTo": "Tower")"));
     double measure = 0;
     for (const host::RetimeSegment& segment : aimed.retime({20.0, "", ""}).segments) measure += segment.step;
     const double eyeShare = 185.0 / measure;
     const double ratio = mean(aimed.speeds()) / 20.0;
-    std::printf("looking at a target: measure %.1f for 185 units of travel; mean eye speed / V = %.3f\n", measure,
-                ratio);
     EXPECT_NEAR(ratio, eyeShare, 0.03);
     EXPECT_LT(ratio, 0.9);
 }
@@ -128,30 +113,27 @@ TEST(Retime, CutsPausesEasesAndRunsStay) {
     const std::string untouched = host::sceneToJson(*scene.host);
     const host::RetimePlan plan = scene.retime({});
     EXPECT_EQ(plan.totalAfter, 4003u);
-    const ULong shared[] = {244, 1939, 0, 1455, 365};  // by steps 10.1, 80.1, (cut), 60.1, 15.1
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(scene.time(k), shared[k]) << "W" << k;
-    EXPECT_EQ(scene.time(5), 77u);
+    // Shared by steps 10.1, 80.1, (cut), 60.1, 15.1; the last waypoint's is left.
+    EXPECT_EQ(scene.times(), (std::vector<ULong>{244, 1939, 0, 1455, 365, 77}));
     EXPECT_EQ(*scene.host->getULong(scene.find("W3"), "PauseTime"), 700u);
     // One undo step gives back the scene as it was, byte for byte.
     ASSERT_TRUE(scene.editor.undo());
     EXPECT_EQ(host::sceneToJson(*scene.host), untouched);
     EXPECT_FALSE(scene.editor.undo());
 
-    // A run from W3 to W5 changes W3 and W4 only; at a speed, cuts stay cuts.
+    // A run from W3 to W5 changes W3 and W4 only: steps 60.1 and 15.1 share 2003 ms as 1600.8
+    // and 402.2. At 10 units/s each step takes a tenth of its length in seconds; cuts stay cuts.
     scene.retime({std::nullopt, "W3", "W5"});
-    EXPECT_EQ(scene.time(0), 999u);
-    EXPECT_EQ(scene.time(3) + scene.time(4), 2003u);
-    EXPECT_EQ(scene.time(3), 1601u) << "steps 60.1 and 15.1 share 2003 ms as 1600.8 and 402.2";
+    EXPECT_EQ(scene.times(), (std::vector<ULong>{999, 1001, 0, 1601, 402, 77}));
     scene.retime({10.0, "", ""});
-    EXPECT_EQ(scene.time(2), 0u);
-    EXPECT_EQ(scene.time(0), 1010u);
+    EXPECT_EQ(scene.times(), (std::vector<ULong>{1010, 8010, 0, 6010, 1510, 77}));
 
     // Refusals name what is wrong and change nothing.
     const std::string now = host::sceneToJson(*scene.host);
-    for (const host::RetimeOptions& bad : {host::RetimeOptions{0.0, "", ""}, host::RetimeOptions{-1.0, "", ""},
-                                           host::RetimeOptions{std::nan(""), "", ""},
-                                           host::RetimeOptions{std::nullopt, "W4", "W1"},
-                                           host::RetimeOptions{std::nullopt, "Tower", ""}})
+    for (const host::RetimeOptions& bad :
+         {host::RetimeOptions{0.0, "", ""}, host::RetimeOptions{-1.0, "", ""},
+          host::RetimeOptions{std::nan(""), "", ""}, host::RetimeOptions{std::nullopt, "W4", "W1"},
+          host::RetimeOptions{std::nullopt, "Tower", ""}})
         EXPECT_THROW(host::planRetime(*scene.host, scene.find("P"), bad), host::InputError);
     EXPECT_THROW(host::planRetime(*scene.host, scene.find("Tower"), {}), host::InputError);
     EXPECT_EQ(host::sceneToJson(*scene.host), now);
