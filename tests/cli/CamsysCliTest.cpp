@@ -1,4 +1,6 @@
-// End to end: the built camsys on the bundled examples and on broken scenes.
+// End to end: the built camsys on the bundled examples and on broken scenes. What it writes for
+// the examples (rows, events, pictures, profiles, findings, scenes) is pinned byte for byte by
+// check-outputs.sh; here are exit statuses, refusals, round trips and the files it replaces.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -51,10 +54,6 @@ TEST_F(CamsysCli, FliesTheExampleAsPinned) {
 
     const std::vector<std::string> rows = split(fly.out);
     ASSERT_GT(rows.size(), 2u);
-    EXPECT_EQ(rows[0], kHeader);
-    for (std::size_t i = 1; i < rows.size(); ++i)
-        EXPECT_TRUE(split(rows[i], ',').size() == 15u && rows[i].starts_with(std::to_string(16 * (i - 1)) + ","))
-            << rows[i];
     // During W0's pause the eye stands at W0 (0, 0, 10) and looks at the tower (40, 120, 15):
     // the forward column is (40, 120, 5) / |(40, 120, 5)|, with no roll the right column is level.
     const std::vector<std::string> first = split(rows[1], ',');
@@ -63,23 +62,16 @@ TEST_F(CamsysCli, FliesTheExampleAsPinned) {
         {1, 0}, {2, 0}, {3, 0}, {4, 10}, {6, 40 / length}, {9, 120 / length}, {12, 5 / length}, {11, 0}, {14, 1}};
     for (auto [field, value] : expected)
         EXPECT_NEAR(std::strtod(first.at(field).c_str(), nullptr), value, 1e-6) << "field " << field;
-
-    // Events: the activation and the objects before W0 at once, Gate once the camera leaves W0,
-    // and the deactivation in the tick of the last row.
-    EXPECT_TRUE(fly.err.starts_with("0,activate,Cam\n0,activate,Intro\n")) << fly.err;
-    EXPECT_NE(fly.err.find(",activate,Gate\n"), std::string::npos);
-    EXPECT_TRUE(fly.err.ends_with("\n" + rows.back().substr(0, rows.back().find(',')) + ",deactivate,Cam\n"));
 }
 
 TEST_F(CamsysCli, ScoAndJsonRoundTripsKeepSceneAndFlight) {
+    // A saved .sco loads as the JSON it was saved from: pinned for both examples by check-outputs.sh.
     for (const std::string& scene : {kFlythrough, kMinimal}) {
         SCOPED_TRACE(scene);
         const std::string sco = path("scene.sco"), json = path("scene.json");
-        const Result fromJson = run({"load", scene});
-        ASSERT_TRUE(fromJson.status == 0 && run({"save", scene, sco}).status == 0) << fromJson.err;
-        EXPECT_EQ(run({"load", sco}).out, fromJson.out);
-        writeFile(json, fromJson.out);
-        EXPECT_EQ(run({"load", json}).out, fromJson.out);
+        ASSERT_EQ(run({"load", scene, "-o", json}).status, 0);
+        ASSERT_EQ(run({"save", scene, sco}).status, 0);
+        EXPECT_EQ(run({"load", json}).out, readFile(json));
 
         for (const char* iterator : {"Cam", "Chase"}) {
             if (scene == kMinimal && std::string(iterator) == "Chase") continue;
@@ -154,8 +146,9 @@ TEST_F(CamsysCli, NewWritesAStarterSceneThatFliesAndNeverReplacesAFile) {
     const std::vector<std::string> rows = split(run({"fly", json}).out, '\n');
     ASSERT_GE(rows.size(), 10u);
     const std::vector<std::string> first = split(rows[1], ','), last = split(rows[rows.size() - 2], ',');
-    const double travelled = std::hypot(std::stod(last[2]) - std::stod(first[2]),
-                                        std::stod(last[3]) - std::stod(first[3]), std::stod(last[4]) - std::stod(first[4]));
+    const double travelled =
+        std::hypot(std::stod(last[2]) - std::stod(first[2]), std::stod(last[3]) - std::stod(first[3]),
+                   std::stod(last[4]) - std::stod(first[4]));
     EXPECT_GT(travelled, 2);
     EXPECT_LT(travelled, 20);
     EXPECT_EQ(run({"lint", json}).status, 0) << "a starter scene has nothing to complain about";
@@ -172,33 +165,21 @@ TEST_F(CamsysCli, NewWritesAStarterSceneThatFliesAndNeverReplacesAFile) {
     for (const char* command : {"new", "studio"}) {
         result = run({command, path("missing/new.json")});
         EXPECT_EQ(result.status, 2) << command;
-        EXPECT_NE(result.err.find("the folder " + path("missing") + " does not exist"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("the folder " + path("missing") + " does not exist"), std::string::npos)
+            << result.err;
     }
 }
 
-TEST_F(CamsysCli, LintFindingsAndExitStatus) {
-    // The example's findings (README), a line each, FILE: OBJECT: id: text, and under each an
-    // indented hint; a warning fails.
-    Result result = run({"lint", kFlythrough});
-    EXPECT_EQ(result.status, 1) << result.err;
-    const std::vector<std::string> lines = split(result.out);
-    ASSERT_EQ(lines.size(), 12u) << result.out;
-    EXPECT_TRUE(lines[0].starts_with(kFlythrough + ": W0: acceleration: ")) << lines[0];
-    EXPECT_TRUE(lines[10].starts_with(kFlythrough + ": Draft: switched-off: ")) << lines[10];
-    for (std::size_t i = 1; i < lines.size(); i += 2) EXPECT_TRUE(lines[i].starts_with("  hint: ")) << lines[i];
-    result = run({"lint", kFlythrough, "--json", "--acceleration", "1e9", "--jerk", "1e9"});
-    EXPECT_EQ(result.status, 1);
+TEST_F(CamsysCli, LintExitStatusAndThresholds) {
+    // A warning fails, nothing to find passes; thresholds given leave the findings they do not
+    // reach out (the findings at the default thresholds are pinned by check-outputs.sh).
+    EXPECT_EQ(run({"lint", kFlythrough}).status, 1);
+    const Result high = run({"lint", kFlythrough, "--json", "--acceleration", "1e9", "--jerk", "1e9"});
+    EXPECT_EQ(high.status, 1);
     EXPECT_TRUE(
-        result.out.starts_with("[\n  {\"id\":\"speed-jump\",\"severity\":\"warning\",\"object\":\"W1\",\"time\":"))
-        << result.out;
-    // Nothing to find: status 0, no output.
-    result = run({"lint", kMinimal});
-    EXPECT_EQ(result.status, 0) << result.out << result.err;
-    EXPECT_EQ(result.out, "");
-    // Bad input: an unknown iterator, a threshold out of range.
-    EXPECT_EQ(run({"lint", kFlythrough, "--iterator", "Tower"}).status, 2);
-    EXPECT_EQ(run({"lint", kFlythrough, "--vertical", "100"}).status, 2);
-    EXPECT_EQ(run({"lint", path("missing.json")}).status, 2);
+        high.out.starts_with("[\n  {\"id\":\"speed-jump\",\"severity\":\"warning\",\"object\":\"W1\",\"time\":"))
+        << high.out;
+    EXPECT_EQ(run({"lint", kMinimal}).status, 0);
 }
 
 TEST_F(CamsysCli, LintFixWritesTheFixedSceneAndPrintsWhatIsLeft) {
@@ -233,9 +214,10 @@ TEST_F(CamsysCli, LintFixWritesTheFixedSceneAndPrintsWhatIsLeft) {
     // Bad input writes nothing: --fix without -o, -o without --fix, the scene to standard output,
     // an unknown iterator.
     const std::string none = path("none.json");
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"lint", kFlythrough, "--fix"}, {"lint", kFlythrough, "-o", none},
-          {"lint", kFlythrough, "--fix", "-o", "-"}, {"lint", kFlythrough, "--fix", "-o", none, "--iterator", "Tower"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"lint", kFlythrough, "--fix"},
+                                                 {"lint", kFlythrough, "-o", none},
+                                                 {"lint", kFlythrough, "--fix", "-o", "-"},
+                                                 {"lint", kFlythrough, "--fix", "-o", none, "--iterator", "Tower"}}) {
         result = run(args);
         EXPECT_EQ(result.status, 2) << args.back() << result.err;
         EXPECT_TRUE(result.out.empty()) << result.out;
@@ -243,7 +225,7 @@ TEST_F(CamsysCli, LintFixWritesTheFixedSceneAndPrintsWhatIsLeft) {
     EXPECT_FALSE(std::filesystem::exists(none));
 }
 
-TEST_F(CamsysCli, OptionsHelpAndPictures) {
+TEST_F(CamsysCli, OptionsHelpAndBadInput) {
     Result result =
         run({"fly", kFlythrough, "--iterator", "Chase", "--start", "1000", "--step", "100", "--max-ticks", "5"});
     ASSERT_EQ(result.status, 0) << result.err;
@@ -255,9 +237,19 @@ TEST_F(CamsysCli, OptionsHelpAndPictures) {
     EXPECT_EQ(run({"fly", kMinimal}).status, 0);  // its only iterator
     result = run({"fly", kFlythrough});
     EXPECT_TRUE(result.status == 2 && result.err.find("2 iterators (Cam, Chase)") != std::string::npos) << result.err;
-    EXPECT_EQ(run({"fly", kFlythrough, "--iterator", "Tower"}).status, 2);
-    EXPECT_EQ(run({"fly", kFlythrough, "--step", "-1"}).status, 2);
-    EXPECT_EQ(run({"load", path("missing.json")}).status, 2);
+    // Bad input exits 2: no such iterator, a step or threshold out of range, no such scene, a
+    // picture of a kind not drawn.
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"fly", kFlythrough, "--iterator", "Tower"},
+          {"fly", kFlythrough, "--iterator", "Cam", "--step", "-1"},
+          {"fly", kFlythrough, "--iterator", "Cam", "--step", "0"},
+          {"lint", kFlythrough, "--iterator", "Tower"},
+          {"lint", kFlythrough, "--vertical", "100"},
+          {"lint", path("missing.json")},
+          {"load", path("missing.json")},
+          {"draw", kFlythrough, "-o", path("view.gif")},
+          {"profile", kFlythrough, "--iterator", "Cam", "-o", path("profile.gif")}})
+        EXPECT_EQ(run(bad).status, 2) << testing::PrintToString(bad);
     EXPECT_EQ(run({"--plugin", path("missing.so"), "load", kMinimal}).status, 1);
     result = run({"--plugin", path("missing.so"), "check", kMinimal});
     EXPECT_TRUE(result.status == 2 &&
@@ -270,24 +262,6 @@ TEST_F(CamsysCli, OptionsHelpAndPictures) {
         EXPECT_NE(help.out.find(word), std::string::npos) << word;
     for (const char* word : {kHeader, "--max-ticks", "--iterator"})
         EXPECT_NE(flyHelp.out.find(word), std::string::npos) << word;
-
-    ASSERT_EQ(run({"draw", kFlythrough, "-o", path("view.png")}).status, 0);
-    EXPECT_EQ(readFile(path("view.png")).substr(0, 8), "\x89PNG\r\n\x1a\n");
-    EXPECT_EQ(run({"draw", kFlythrough, "-o", path("view.gif")}).status, 2);
-
-    // The profile: the picture, the table (a row per tick of the same flight) and a summary line
-    // per quantity on standard output; the example names a level, so the clearance is one.
-    result = run({"profile", kFlythrough, "--iterator", "Cam", "-o", path("profile.svg"), "--csv", path("p.csv")});
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(readFile(path("profile.svg")).find("<svg"), std::string::npos);
-    const std::vector<std::string> summary = split(result.out);
-    ASSERT_EQ(summary.size(), 8u) << result.out;
-    EXPECT_TRUE(summary[0].starts_with("speed: max ") && summary[6].starts_with("target_distance: max ") &&
-                summary[7].starts_with("clearance: min "))
-        << result.out;
-    const Result flown = run({"fly", kFlythrough, "--iterator", "Cam"});
-    EXPECT_EQ(split(readFile(path("p.csv"))).size(), split(flown.out).size());
-    EXPECT_EQ(run({"profile", kFlythrough, "--iterator", "Cam", "-o", path("profile.gif")}).status, 2);
 }
 
 TEST_F(CamsysCli, OutputsRespectWhatTheyReplaceAndInputsComeFromAnywhere) {
@@ -317,22 +291,20 @@ TEST_F(CamsysCli, OutputsRespectWhatTheyReplaceAndInputsComeFromAnywhere) {
     EXPECT_TRUE(S_ISFIFO(status.st_mode));
 
     // Writes that fail say why, naming what the user named, and exit 1; nothing is left behind.
-    Result result = run({"fly", kFlythrough, "--iterator", "Cam", "-o", path("missing/x.csv")});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("cannot write " + path("missing/x.csv") + ": No such file or directory"),
-              std::string::npos)
-        << result.err;
-    result = run({"fly", kFlythrough, "--iterator", "Cam", "-o", "/dev/full"});
-    EXPECT_TRUE(result.status == 1 &&
-                result.err.find("cannot write /dev/full: No space left on device") != std::string::npos)
-        << result.err;
+    for (const auto& [output, reason] :
+         {std::pair<std::string, std::string>{path("missing/x.csv"), "No such file or directory"},
+          {"/dev/full", "No space left on device"}}) {
+        const Result result = run({"fly", kFlythrough, "--iterator", "Cam", "-o", output});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.err.find("cannot write " + output + ": " + reason), std::string::npos) << result.err;
+    }
     const std::string full = "env -u CAMSYS_PLUGIN '" + kCamsys + "' fly '" + kFlythrough +
                              "' --iterator Cam >/dev/full 2>'" + path("err") + "'";
     const int raw = std::system(full.c_str());
     EXPECT_EQ(WEXITSTATUS(raw), 1);
     EXPECT_NE(readFile(path("err")).find("camsys: write error: No space left on device"), std::string::npos);
 
-    // Scenes from standard input (JSON or .sco by content); a directory or a step of 0 is bad input.
+    // Scenes from standard input (JSON or .sco by content); a directory is bad input.
     ASSERT_EQ(run({"save", kFlythrough, path("scene.sco")}).status, 0);
     for (const std::string& scene : {kFlythrough, path("scene.sco")}) {
         const std::string command = "env -u CAMSYS_PLUGIN '" + kCamsys + "' fly - --iterator Cam -o - <'" + scene +
@@ -340,10 +312,9 @@ TEST_F(CamsysCli, OutputsRespectWhatTheyReplaceAndInputsComeFromAnywhere) {
         EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 0) << scene;
         EXPECT_EQ(readFile(path("stdin.csv")), flown.out) << scene;
     }
-    result = run({"fly", dir_, "--iterator", "Cam"});
+    const Result result = run({"fly", dir_, "--iterator", "Cam"});
     EXPECT_TRUE(result.status == 2 && result.err.find("is a directory, not a scene file") != std::string::npos)
         << result.err;
-    EXPECT_EQ(run({"fly", kFlythrough, "--iterator", "Cam", "--step", "0"}).status, 2);
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_)) ++entries;
     EXPECT_EQ(entries, 8u) << "a temporary file was left behind";
@@ -353,13 +324,10 @@ TEST_F(CamsysCli, RetimeKeepsTotalsIsAFixedPointAndRefusesBadInput) {
     const Result even = run({"retime", kFlythrough, "--even", "-o", path("even.json")});
     ASSERT_EQ(even.status, 0) << even.err;
     // One line per path, its total flight time kept.
-    const std::vector<std::string> lines = split(even.err);
-    ASSERT_EQ(lines.size(), 1u) << even.err;
-    EXPECT_EQ(lines[0].rfind("camsys retime: Flight: ", 0), 0u) << lines[0];
-    const std::size_t arrow = lines[0].find(" ms -> ");
-    ASSERT_NE(arrow, std::string::npos);
-    const std::size_t before = lines[0].rfind(' ', arrow - 1);
-    EXPECT_EQ(lines[0].substr(before + 1, arrow - before - 1) + " ms\n", lines[0].substr(arrow + 7) + "\n");
+    std::smatch total;
+    ASSERT_TRUE(std::regex_match(even.err, total, std::regex("camsys retime: Flight: [^\n]* (\\d+) ms -> (\\d+) ms\n")))
+        << even.err;
+    EXPECT_EQ(total[1], total[2]);
     // The distances do not depend on the times: retiming the result again changes nothing, and
     // .sco output holds the same scene.
     ASSERT_EQ(run({"retime", path("even.json"), "--path", "Flight", "--even", "-o", path("again.sco")}).status, 0);
@@ -367,9 +335,14 @@ TEST_F(CamsysCli, RetimeKeepsTotalsIsAFixedPointAndRefusesBadInput) {
     EXPECT_EQ(readFile(path("again.json")), readFile(path("even.json")));
     EXPECT_NE(readFile(path("even.json")), run({"load", kFlythrough}).out);
 
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--speed", "0"}, {"--speed", "-3"}, {"--speed", "nan"}, {"--speed", "inf"},
-          {"--speed", "5", "--even"}, {}, {"--even", "--path", "Nowhere"}, {"--even", "--path", "Cam"}}) {
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--speed", "0"},
+                                                {"--speed", "-3"},
+                                                {"--speed", "nan"},
+                                                {"--speed", "inf"},
+                                                {"--speed", "5", "--even"},
+                                                {},
+                                                {"--even", "--path", "Nowhere"},
+                                                {"--even", "--path", "Cam"}}) {
         std::vector<std::string> command = {"retime", kFlythrough, "-o", path("out.json")};
         command.insert(command.end(), bad.begin(), bad.end());
         const Result result = run(command);
