@@ -26,6 +26,7 @@
 #include "tests/exchange/GltfRead.h"
 
 using testing_support::GltfFile;
+using testing_support::keysOf;
 using testing_support::nodeNamed;
 using testing_support::readGltf;
 using testing_support::sample;
@@ -158,19 +159,6 @@ protected:
     /// Seconds of tick `i` since the first tick, as a float key time.
     float seconds(std::size_t i) const { return float((flight.ticks[i].time - flight.ticks[0].time) / 1000.0); }
 
-    /// The sampler that drives `path` ("translation", "rotation" or "pointer") in the one animation.
-    testing_support::Keys keysOf(const GltfFile& file, const std::string& path) const {
-        const tinygltf::Animation& animation = file.model.animations.at(0);
-        for (const tinygltf::AnimationChannel& channel : animation.channels)
-            if (channel.target_path == path) {
-                const tinygltf::AnimationSampler& sampler = animation.samplers.at(channel.sampler);
-                EXPECT_EQ(sampler.interpolation, "LINEAR");
-                return testing_support::keys(file.model, sampler);
-            }
-        ADD_FAILURE() << "no channel for " << path;
-        return {};
-    }
-
     /// Index of the first tick after the cut: the flight leaves W4 (index 4 of the switched-on
     /// waypoints, Time2Next 0) for W5.
     std::size_t cutTick() const {
@@ -190,22 +178,9 @@ protected:
 TEST_F(GltfExport, CameraAnimationSampledAtEveryTickIsTheFlownEye) {
     const std::size_t cut = cutTick();
     for (const GltfFile& file : files) {
-        const tinygltf::Model& model = file.model;
-        const int camera = nodeNamed(model, "Cam eye");
-        ASSERT_GE(camera, 0);
-        for (const tinygltf::AnimationChannel& channel : model.animations.at(0).channels) {
-            if (channel.target_path != "pointer") {
-                EXPECT_EQ(channel.target_node, camera) << channel.target_path;
-            }
-        }
         const auto position = keysOf(file, "translation"), rotation = keysOf(file, "rotation");
         const auto yfov = keysOf(file, "pointer");
-        ASSERT_EQ(position.width, 3);
         ASSERT_EQ(rotation.width, 4);
-        ASSERT_EQ(yfov.width, 1);
-        for (std::size_t k = 1; k < position.times.size(); ++k)
-            ASSERT_LT(position.times[k - 1], position.times[k]) << "key times increase strictly";
-
         double worstAxis = 0;
         for (std::size_t i = 0; i < flight.ticks.size(); ++i) {
             const host::FlightTick& tick = flight.ticks[i];
@@ -276,9 +251,6 @@ TEST_F(GltfExport, CutJumpsAtItsTickAndBreaksThePath) {
         for (std::size_t i = 0; i < flight.ticks.size(); ++i)
             ASSERT_TRUE(near({vertices[3 * i], vertices[3 * i + 1], vertices[3 * i + 2]}, eyeAt(i), 1e-6,
                              "path vertex " + std::to_string(i)));
-        const int pathNode = nodeNamed(file.model, "Cam flown path");
-        ASSERT_GE(pathNode, 0);
-        EXPECT_EQ(file.model.nodes[pathNode].mesh, 0);
     }
 }
 
@@ -287,20 +259,16 @@ TEST_F(GltfExport, NodesAreTheSceneFileInGltfAxes) {
     const nlohmann::json scene = nlohmann::json::parse(in);
     for (const GltfFile& file : files) {
         const tinygltf::Model& model = file.model;
-        ASSERT_EQ(model.scenes.size(), 1u);
-        const std::vector<int>& roots = model.scenes[0].nodes;
         checkSceneNodes(model, scene);
 
-        // The camera: a root node with the perspective camera whose yfov the pointer animates.
+        // The camera: a root node with the camera whose yfov the pointer animates. The pointer
+        // channel's form (and no far plane) is pinned byte for byte by check-outputs.sh.
         const int camera = nodeNamed(model, "Cam eye");
-        ASSERT_GE(camera, 0);
-        EXPECT_NE(std::find(roots.begin(), roots.end(), camera), roots.end());
+        const std::vector<int>& roots = model.scenes.at(0).nodes;
+        ASSERT_NE(std::find(roots.begin(), roots.end(), camera), roots.end());
         EXPECT_EQ(model.nodes[camera].camera, 0);
         ASSERT_EQ(model.cameras.size(), 1u);
-        EXPECT_EQ(model.cameras[0].type, "perspective");
         EXPECT_NEAR(model.cameras[0].perspective.yfov, 2 * std::atan(std::tan(kPi / 6) / flight.ticks[0].fov), 1e-12);
-        // The pointer channel's form (and no far plane) is pinned byte for byte by check-outputs.sh.
-        EXPECT_EQ(model.extensionsUsed, std::vector<std::string>{"KHR_animation_pointer"});
     }
 }
 
