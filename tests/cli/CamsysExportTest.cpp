@@ -1,13 +1,11 @@
 // `camsys export` end to end: the built tool's .gltf and .glb hold the flight that `camsys fly`
 // prints for the same options, and bad input leaves nothing behind.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -83,41 +81,35 @@ TEST_F(CamsysExport, BadInputExitsWith2AndWritesNothing) {
 TEST_F(CamsysExport, ImportedBackItFliesWithinTheTolerance) {
     // Export, import (the free-flight recorder), fly the imported path: every tick of the
     // original flight is matched within the tolerances, with far fewer waypoints than ticks.
+    // (The .glb reads back as the .gltf does: GltfRoundTripTest.)
     const Result original = run({"fly", kFlythrough, "--iterator", "Cam"});
-    ASSERT_EQ(original.status, 0);
-    const std::vector<std::string> want = split(original.out, '\n');
-    for (const char* file : {"cam.glb", "cam.gltf"}) {
-        SCOPED_TRACE(file);
-        ASSERT_EQ(run({"export", kFlythrough, "--iterator", "Cam", "-o", path(file)}).status, 0);
-        const Result imported = run({"import", path(file), "-o", path("imported.json"), "--tolerance", "0.3"});
-        ASSERT_EQ(imported.status, 0) << imported.err;
-        EXPECT_NE(imported.err.find("645 samples -> "), std::string::npos) << imported.err;
-        const Result flown = run({"fly", path("imported.json")});
-        ASSERT_EQ(flown.status, 0) << flown.err;
-        const std::vector<std::string> got = split(flown.out, '\n');
-        ASSERT_GE(got.size(), want.size());
-        double distance = 0, angle = 0;
-        for (std::size_t row = 1; row < want.size(); ++row) {
-            const std::vector<std::string> a = split(want[row], ','), b = split(got[row], ',');
-            ASSERT_EQ(a[0], b[0]) << "tick times";
-            double d2 = 0, dot = 0;
-            for (int c = 2; c < 5; ++c) d2 += std::pow(std::stod(a[c]) - std::stod(b[c]), 2);
-            for (int r = 0; r < 3; ++r) dot += std::stod(a[6 + 3 * r]) * std::stod(b[6 + 3 * r]);  // m01, m11, m21
-            distance = std::max(distance, std::sqrt(d2));
-            angle = std::max(angle, std::acos(std::min(1.0, dot)) * 180 / 3.14159265358979323846);
-        }
-        EXPECT_LE(distance, 0.3);
-        EXPECT_LE(angle, 1.0);
-        const std::string scene = readFile(path("imported.json"));
-        std::size_t waypoints = 0;
-        for (std::size_t at = 0; (at = scene.find("SCOCameraSystemWaypoint", at)) != std::string::npos; ++at)
-            ++waypoints;
-        EXPECT_LT(waypoints * 5, want.size()) << waypoints << " waypoints";
+    ASSERT_EQ(run({"export", kFlythrough, "--iterator", "Cam", "-o", path("cam.gltf")}).status, 0);
+    const Result imported = run({"import", path("cam.gltf"), "-o", path("imported.json"), "--tolerance", "0.3"});
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_NE(imported.err.find("645 samples -> "), std::string::npos) << imported.err;
+    const Result flown = run({"fly", path("imported.json")});
+    ASSERT_TRUE(original.status == 0 && flown.status == 0) << flown.err;
+    const std::vector<std::string> want = split(original.out), got = split(flown.out);
+    ASSERT_GE(got.size(), want.size());
+    double distance = 0, angle = 0;
+    for (std::size_t row = 1; row < want.size(); ++row) {
+        const std::vector<std::string> a = split(want[row], ','), b = split(got[row], ',');
+        ASSERT_EQ(a[0], b[0]) << "tick times";
+        double d2 = 0, dot = 0;
+        for (int c = 2; c < 5; ++c) d2 += std::pow(std::stod(a[c]) - std::stod(b[c]), 2);
+        for (int r = 0; r < 3; ++r) dot += std::stod(a[6 + 3 * r]) * std::stod(b[6 + 3 * r]);  // m01, m11, m21
+        distance = std::max(distance, std::sqrt(d2));
+        angle = std::max(angle, std::acos(std::min(1.0, dot)) * 180 / 3.14159265358979323846);
     }
+    EXPECT_LE(distance, 0.3);
+    EXPECT_LE(angle, 1.0);
+    const std::string scene = readFile(path("imported.json"));
+    std::size_t waypoints = 0;
+    for (std::size_t at = 0; (at = scene.find("SCOCameraSystemWaypoint", at)) != std::string::npos; ++at) ++waypoints;
+    EXPECT_LT(waypoints * 5, want.size()) << waypoints << " waypoints";
     // Files that are no camera animation this reads are refused with exit 2, naming the file:
     // no animation, an accessor whose count would wrap the bounds check, a node that is its own
     // parent, a buffer read from elsewhere, a member of the wrong type.
-    ASSERT_EQ(run({"export", kFlythrough, "--iterator", "Cam", "-o", path("cam.gltf")}).status, 0);
     const nlohmann::json good = nlohmann::json::parse(readFile(path("cam.gltf")));
     // The accessor of the camera animation's key times.
     const auto keyTimes = [](nlohmann::json& j) -> nlohmann::json& {
@@ -145,12 +137,8 @@ TEST_F(CamsysExport, ImportedBackItFliesWithinTheTolerance) {
 }
 
 TEST_F(CamsysExport, LevelsGoAlongWhereAskedAndBadOnesWriteNothing) {
-    // load and save keep the scene's reference as written; --level writes another, --no-level none.
-    ASSERT_EQ(run({"save", kFlythrough, path("town.sco")}).status, 0);
-    const Result fromSco = run({"load", path("town.sco")});
-    ASSERT_EQ(fromSco.status, 0) << fromSco.err;
-    EXPECT_TRUE(fromSco.out.starts_with("{\n  \"level\": \"town.glb\",\n  \"objects\": [")) << fromSco.out;
-    EXPECT_EQ(run({"load", kFlythrough}).out, fromSco.out);
+    // load and save keep the scene's reference as written (pinned by check-outputs.sh); --level
+    // writes another, --no-level none.
     EXPECT_TRUE(
         run({"load", kFlythrough, "--level", "other.gltf"}).out.starts_with("{\n  \"level\": \"other.gltf\",\n"));
     EXPECT_TRUE(run({"load", kFlythrough, "--no-level"}).out.starts_with("{\n  \"objects\": ["));
@@ -168,17 +156,10 @@ TEST_F(CamsysExport, LevelsGoAlongWhereAskedAndBadOnesWriteNothing) {
         EXPECT_EQ(file.model.nodes.at(top).children.size(), 100u) << "a node per surface of the town";
     }
 
-    // A level that cannot be read: exit 2, the file and what, nothing written.
-    std::ofstream(path("escape.gltf"))
-        << R"({"asset": {"version": "2.0"}, "buffers": [{"uri": "../x.bin", "byteLength": 4}]})";
-    std::ofstream(path("compressed.gltf"))
-        << R"({"asset": {"version": "2.0"}, "extensionsRequired": ["KHR_draco_mesh_compression"]})";
+    // A level that cannot be read, or none: exit 2, the file and what, nothing written. (Why a level
+    // file is refused, LevelFileTest checks in full.)
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--level", path("none.glb")}, "camsys: " + path("none.glb") + ": the level file does not exist\n"},
-        {{"--level", path("escape.gltf")},
-         "camsys: " + path("escape.gltf") + ": the URI \"../x.bin\" leaves the level's folder"},
-        {{"--level", path("compressed.gltf")},
-         "camsys: " + path("compressed.gltf") + ": the level's meshes are compressed (KHR_draco_mesh_compression)"},
         {{"--no-level"}, "camsys: " + kFlythrough + ": --with-level: there is no level"},
     };
     for (const auto& [level, message] : cases) {

@@ -40,20 +40,16 @@ try {
     }
   }
   files.push(join(dirname(scene), 'town.glb'));
-  {
-    for (const file of files) {
-      const report = await validator.validateBytes(new Uint8Array(readFileSync(file)), {
-        uri: basename(file),
-        maxIssues: 0,
-      });
-      const { numErrors, numWarnings, numInfos, numHints, messages } = report.issues;
-      console.log(`${report.uri}: ${numErrors} errors, ${numWarnings} warnings, ${numInfos} infos, ${numHints} hints` +
-                  ` (validator ${report.validatorVersion}; ${report.info.animationCount} animation,` +
-                  ` ${report.info.drawCallCount} draw calls, ${report.info.totalVertexCount} vertices)`);
-      for (const m of messages) console.log(`  ${severities[m.severity]} ${m.code} ${m.pointer ?? ''}: ${m.message}`);
-      if (numErrors || numWarnings) ++failed;
-      else ++passed;
-    }
+  for (const file of files) {
+    const bytes = new Uint8Array(readFileSync(file));
+    const report = await validator.validateBytes(bytes, { uri: basename(file), maxIssues: 0 });
+    const { numErrors, numWarnings, numInfos, numHints, messages } = report.issues;
+    console.log(`${report.uri}: ${numErrors} errors, ${numWarnings} warnings, ${numInfos} infos, ${numHints} hints` +
+                ` (validator ${report.validatorVersion}; ${report.info.animationCount} animation,` +
+                ` ${report.info.drawCallCount} draw calls, ${report.info.totalVertexCount} vertices)`);
+    for (const m of messages) console.log(`  ${severities[m.severity]} ${m.code} ${m.pointer ?? ''}: ${m.message}`);
+    if (numErrors || numWarnings) ++failed;
+    else ++passed;
   }
 } finally {
   rmSync(dir, { recursive: true, force: true });

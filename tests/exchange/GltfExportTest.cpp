@@ -18,7 +18,6 @@
 
 #include "exchange/GltfExport.h"
 #include "flight/Flight.h"
-#include "flight/FlightAnalysis.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
 #include "scene/JsonSceneReader.h"
@@ -175,21 +174,32 @@ protected:
     std::vector<GltfFile> files;  ///< .gltf, .glb
 };
 
-TEST_F(GltfExport, CameraAnimationSampledAtEveryTickIsTheFlownEye) {
+TEST_F(GltfExport, CameraAnimationAndPathAreTheFlownEyesBrokenAtTheCut) {
     const std::size_t cut = cutTick();
     for (const GltfFile& file : files) {
         const auto position = keysOf(file, "translation"), rotation = keysOf(file, "rotation");
         const auto yfov = keysOf(file, "pointer");
         ASSERT_EQ(rotation.width, 4);
+        // One key per tick, and one more at the cut: the eye before it, held until the float just
+        // below the cut's key. That key is the largest float not above the cut's decimal time, so
+        // that a player asked for that time finds the cut's eye, not a blend with the held one.
+        ASSERT_EQ(position.times.size(), flight.ticks.size() + 1);
+        const float cutKey = position.times[cut + 1];
+        const double exact = (flight.ticks[cut].time - flight.ticks[0].time) / 1000.0;
+        EXPECT_LE(double(cutKey), exact);
+        EXPECT_GT(double(std::nextafter(cutKey, std::numeric_limits<float>::infinity())), exact);
+        EXPECT_EQ(position.times[cut], std::nextafter(cutKey, -std::numeric_limits<float>::infinity()));
+        EXPECT_EQ(position.times[cut - 1], seconds(cut - 1));
+
         double worstAxis = 0;
         for (std::size_t i = 0; i < flight.ticks.size(); ++i) {
             const host::FlightTick& tick = flight.ticks[i];
             const double t = seconds(i);
             const std::string at = "tick " + std::to_string(tick.time);
             const Vec eye = eyeAt(i);
-            ASSERT_TRUE(near(toVec(sample(position, t, false)), eye, 1e-5, at));
+            ASSERT_TRUE(near(toVec(sample(position, t)), eye, 1e-5, at));
             // The node's axes: x = right, y = up, -z = forward (columns 0, 2, 1 of the eye).
-            const std::vector<double> q = sample(rotation, t, true);
+            const std::vector<double> q = sample(rotation, t);
             const Vec right = turn(q, {1, 0, 0}), up = turn(q, {0, 1, 0}), back = turn(q, {0, 0, 1});
             const Vec forward = {-back[0], -back[1], -back[2]};
             for (const auto& [got, want] :
@@ -197,7 +207,7 @@ TEST_F(GltfExport, CameraAnimationSampledAtEveryTickIsTheFlownEye) {
                   std::pair{up, axis(tick.eye.Orientation, 2)}})
                 for (int c = 0; c < 3; ++c) worstAxis = std::max(worstAxis, std::abs(got[c] - want[c]));
             const double expectedYfov = 2 * std::atan(std::tan(kPi / 6) / tick.fov);
-            ASSERT_NEAR(sample(yfov, t, false)[0], expectedYfov, 1e-6 * expectedYfov) << at;
+            ASSERT_NEAR(sample(yfov, t)[0], expectedYfov, 1e-6 * expectedYfov) << at;
 
             // Between two ticks the camera moves in a straight line from one eye to the next,
             // except into the cut's tick: there it holds the eye before and jumps at the tick.
@@ -205,36 +215,11 @@ TEST_F(GltfExport, CameraAnimationSampledAtEveryTickIsTheFlownEye) {
                 const Vec after = eyeAt(i + 1);
                 const Vec middle =
                     i + 1 == cut ? eye : Vec{(eye[0] + after[0]) / 2, (eye[1] + after[1]) / 2, (eye[2] + after[2]) / 2};
-                ASSERT_TRUE(near(toVec(sample(position, (t + seconds(i + 1)) / 2, false)), middle, 1e-5,
+                ASSERT_TRUE(near(toVec(sample(position, (t + seconds(i + 1)) / 2)), middle, 1e-5,
                                  "between " + at + " and the next"));
             }
         }
         EXPECT_LT(worstAxis, 2e-6) << "the camera's axes against the eye's orientation";
-    }
-}
-
-TEST_F(GltfExport, CutJumpsAtItsTickAndBreaksThePath) {
-    const std::size_t cut = cutTick();
-    for (const GltfFile& file : files) {
-        const auto position = keysOf(file, "translation");
-        // One key per tick, and one more at the cut: the eye before it, held until the float
-        // just below the cut's time.
-        ASSERT_EQ(position.times.size(), flight.ticks.size() + 1);
-        const std::size_t k = cut + 1;  // the cut's own key
-        // The cut's key is the largest float not above its decimal time, so that a player asked
-        // for that time finds the cut's eye, not a blend with the held one.
-        const double exact = (flight.ticks[cut].time - flight.ticks[0].time) / 1000.0;
-        EXPECT_LE(double(position.times[k]), exact);
-        EXPECT_GT(double(std::nextafter(position.times[k], std::numeric_limits<float>::infinity())), exact);
-        EXPECT_EQ(position.times[k - 1], std::nextafter(position.times[k], -std::numeric_limits<float>::infinity()));
-        EXPECT_EQ(position.times[k - 2], seconds(cut - 1));
-        const auto key = [&](std::size_t j) {
-            return Vec{position.values[3 * j], position.values[3 * j + 1], position.values[3 * j + 2]};
-        };
-        EXPECT_TRUE(near(key(k), eyeAt(cut), 1e-6, "the cut's key"));
-        EXPECT_TRUE(near(key(k - 1), eyeAt(cut - 1), 1e-6, "the held key"));
-        EXPECT_TRUE(near(key(k - 2), eyeAt(cut - 1), 1e-6, "the key before the cut"));
-        EXPECT_GT(std::abs(key(k)[0] - key(k - 1)[0]) + std::abs(key(k)[2] - key(k - 1)[2]), 1.0) << "a jump";
 
         // The path: two LINE_STRIPs, up to the cut and from it, through every eye.
         ASSERT_EQ(file.model.meshes.size(), 1u);
