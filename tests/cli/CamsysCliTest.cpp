@@ -40,6 +40,11 @@ std::uint64_t fnv1a(const std::string& bytes) {
 
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
+/// Runs camsys through the shell with `arguments`, redirections included; its exit status.
+int shell(const std::string& arguments) {
+    return WEXITSTATUS(std::system(("env -u CAMSYS_PLUGIN '" + kCamsys + "' " + arguments).c_str()));
+}
+
 /// A folder of its own for each test.
 using CamsysCli = testing_support::CamsysTest;
 
@@ -292,18 +297,13 @@ TEST_F(CamsysCli, OutputsRespectWhatTheyReplaceAndInputsComeFromAnywhere) {
         EXPECT_EQ(result.status, 1);
         EXPECT_NE(result.err.find("cannot write " + output + ": " + reason), std::string::npos) << result.err;
     }
-    const std::string full = "env -u CAMSYS_PLUGIN '" + kCamsys + "' fly '" + kFlythrough +
-                             "' --iterator Cam >/dev/full 2>'" + path("err") + "'";
-    const int raw = std::system(full.c_str());
-    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    EXPECT_EQ(shell("fly '" + kFlythrough + "' --iterator Cam >/dev/full 2>'" + path("err") + "'"), 1);
     EXPECT_NE(readFile(path("err")).find("camsys: write error: No space left on device"), std::string::npos);
 
     // Scenes from standard input (JSON or .sco by content); a directory is bad input.
     ASSERT_EQ(run({"save", kFlythrough, path("scene.sco")}).status, 0);
     for (const std::string& scene : {kFlythrough, path("scene.sco")}) {
-        const std::string command = "env -u CAMSYS_PLUGIN '" + kCamsys + "' fly - --iterator Cam -o - <'" + scene +
-                                    "' >'" + path("stdin.csv") + "' 2>/dev/null";
-        EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 0) << scene;
+        EXPECT_EQ(shell("fly - --iterator Cam -o - <'" + scene + "' >'" + path("stdin.csv") + "' 2>/dev/null"), 0);
         EXPECT_EQ(readFile(path("stdin.csv")), flown.out) << scene;
     }
     const Result result = run({"fly", dir_, "--iterator", "Cam"});

@@ -24,19 +24,15 @@ struct GltfFile {
     nlohmann::json json;
 };
 
-inline std::uint32_t le32(const std::string& bytes, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes.at(at + i));
-    return v;
-}
-
 /// Reads a .gltf or .glb file (the .glb container itself is the Khronos validator's to check).
 inline GltfFile readGltf(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const bool binary = bytes.starts_with("glTF");
     GltfFile file;
-    file.json = nlohmann::json::parse(binary ? bytes.substr(20, le32(bytes, 12)) : bytes);
+    std::uint32_t jsonLength = 0;  // a .glb's first chunk, its JSON: its length at byte 12 (little-endian)
+    if (binary) std::memcpy(&jsonLength, bytes.data() + 12, 4);
+    file.json = nlohmann::json::parse(binary ? bytes.substr(20, jsonLength) : bytes);
     tinygltf::TinyGLTF loader;
     std::string error, warning;
     const bool loaded = binary ? loader.LoadBinaryFromFile(&file.model, &error, &warning, path)

@@ -62,11 +62,9 @@ protected:
                                       {"type", shape}});
         return int(gltf_["accessors"].size() - 1);
     }
-    /// A mesh of one primitive; returns the mesh.
-    int mesh(int positions, int mode = 4, int indices = -1) {
-        Json primitive = {{"attributes", {{"POSITION", positions}}}, {"mode", mode}};
-        if (indices >= 0) primitive["indices"] = indices;
-        gltf_["meshes"].push_back({{"primitives", Json::array({primitive})}});
+    /// A mesh of one primitive of triangles; returns the mesh.
+    int mesh(int positions) {
+        gltf_["meshes"].push_back({{"primitives", {{{"attributes", {{"POSITION", positions}}}, {"mode", 4}}}}});
         return int(gltf_["meshes"].size() - 1);
     }
     int node(Json node) {

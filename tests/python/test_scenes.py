@@ -1,5 +1,5 @@
 """Edits through the editor, mistakes, and several scenes at once, also in threads."""
-import threading
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -97,23 +97,15 @@ def test_threads_fly_and_check_as_one_thread_does():
     scenes[2]["W2"].position = (10, 10, 10)
     expected = [work(s) for s in scenes]
     findings = [s.lint() for s in scenes]
-    results, failures = {}, []
 
     def run(k):
-        try:
-            for _ in range(5):
-                results[k] = (work(scenes[k]), scenes[k].lint(), work(camsys.Scene.load(MINIMAL)))
-        except Exception as e:  # reported below, in the main thread
-            failures.append(e)
+        for _ in range(5):
+            result = (work(scenes[k]), scenes[k].lint(), work(camsys.Scene.load(MINIMAL)))
+        return result
 
-    threads = [threading.Thread(target=run, args=(k,)) for k in range(4)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert not failures
-    for k in range(4):
-        flights, lint, fresh = results[k]
+    with ThreadPoolExecutor(4) as pool:  # a thread's exception comes out of map
+        results = list(pool.map(run, range(4)))
+    for k, (flights, lint, fresh) in enumerate(results):
         assert all(same_flight(a, b) for a, b in zip(flights, expected[k])) and lint == findings[k]
         assert same_flight(fresh[0], expected[1][0])
 
