@@ -85,8 +85,8 @@ inline Keys keysOf(const GltfFile& file, const std::string& path) {
 }
 
 /// The value of LINEAR keys at time `t` as glTF defines it: clamped to the first and last key,
-/// else between the keys k and k+1 with t_k <= t < t_{k+1}, linearly. (Rotations interpolate
-/// spherically; the tests sample them at their keys only, where the two agree.)
+/// else between the keys k and k+1 with t_k <= t < t_{k+1}, linearly (for translations and
+/// scalars; rotations would interpolate spherically).
 inline std::vector<double> sample(const Keys& k, double t) {
     auto at = [&](std::size_t i) {
         return std::vector<double>(k.values.begin() + i * k.width, k.values.begin() + (i + 1) * k.width);
