@@ -14,7 +14,6 @@
 
 namespace {
 
-using testing_support::kCamsys;
 using testing_support::keysOf;
 using testing_support::kFlythrough;
 using testing_support::readFile;
@@ -28,12 +27,10 @@ TEST_F(CamsysExport, HoldsTheFlightThatFlyPrintsForTheSameOptions) {
     // The keys of the example's Cam, the cut's among them, are checked against the flight in
     // GltfExportTest and GltfRoundTripTest; here the tool's options reach the export: a part of
     // Chase without a cut, a key at each row's time in seconds from the first.
-    const std::vector<std::string> options = {"--iterator", "Chase", "--start",     "1000",
-                                              "--step",     "20",    "--max-ticks", "300"};
-    std::vector<std::string> fly = {"fly", kFlythrough}, exportArgs = {"export", kFlythrough, "-o", path("f.glb")};
-    fly.insert(fly.end(), options.begin(), options.end());
-    exportArgs.insert(exportArgs.end(), options.begin(), options.end());
-    const Result flown = run(fly), exported = run(exportArgs);
+    const Result flown =
+        run({"fly", kFlythrough, "--iterator", "Chase", "--start", "1000", "--step", "20", "--max-ticks", "300"});
+    const Result exported = run({"export", kFlythrough, "--iterator", "Chase", "--start", "1000", "--step", "20",
+                                 "--max-ticks", "300", "-o", path("f.glb")});
     ASSERT_TRUE(flown.status == 0 && exported.status == 0) << flown.err << exported.err;
     EXPECT_EQ(exported.out, "");
     EXPECT_EQ(exported.err, flown.err) << "the same events and warnings";
@@ -134,13 +131,16 @@ TEST_F(CamsysExport, LevelsGoAlongWhereAskedAndBadOnesWriteNothing) {
         run({"load", kFlythrough, "--level", "other.gltf"}).out.starts_with("{\n  \"level\": \"other.gltf\",\n"));
     EXPECT_TRUE(run({"load", kFlythrough, "--no-level"}).out.starts_with("{\n  \"objects\": ["));
 
-    // export --with-level: the scene's level (beside the scene), or --level's (from here).
+    // export --with-level with the options `more`, into `out`.
+    const auto withLevel = [&](const std::vector<std::string>& more, const std::string& out) {
+        std::vector<std::string> args = {"export", kFlythrough, "--iterator", "Cam", "--with-level", "-o", out};
+        args.insert(args.end(), more.begin(), more.end());
+        return run(args);
+    };
+    // The scene's level (beside the scene), or --level's (from here).
     for (const std::vector<std::string>& level :
          {std::vector<std::string>{}, {"--level", CAMSYS_EXAMPLES "/town.glb"}}) {
-        std::vector<std::string> args = {"export",       kFlythrough, "--iterator", "Cam",
-                                         "--with-level", "-o",        path("l.glb")};
-        args.insert(args.end(), level.begin(), level.end());
-        ASSERT_EQ(run(args).status, 0);
+        ASSERT_EQ(withLevel(level, path("l.glb")).status, 0);
         const testing_support::GltfFile file = testing_support::readGltf(path("l.glb"));
         const int top = testing_support::nodeNamed(file.model, "level");
         ASSERT_GE(top, 0);
@@ -154,10 +154,7 @@ TEST_F(CamsysExport, LevelsGoAlongWhereAskedAndBadOnesWriteNothing) {
         {{"--no-level"}, "camsys: " + kFlythrough + ": --with-level: there is no level"},
     };
     for (const auto& [level, message] : cases) {
-        std::vector<std::string> args = {"export",       kFlythrough, "--iterator",   "Cam",
-                                         "--with-level", "-o",        path("bad.glb")};
-        args.insert(args.end(), level.begin(), level.end());
-        const Result result = run(args);
+        const Result result = withLevel(level, path("bad.glb"));
         EXPECT_EQ(result.status, 2) << level.back();
         EXPECT_TRUE(result.err.starts_with(message)) << result.err;
         EXPECT_FALSE(std::ifstream(path("bad.glb")).good());
