@@ -26,10 +26,12 @@ using CamsysExport = testing_support::CamsysTest;
 TEST_F(CamsysExport, HoldsTheFlightThatFlyPrintsForTheSameOptions) {
     // The keys of the example's Cam, the cut's among them, are checked against the flight in
     // GltfExportTest and GltfRoundTripTest; here the tool's options reach the export: a part of
-    // Chase without a cut, a key at each row's time in seconds from the first.
+    // Chase without a cut, a key at each row's time in seconds from the first. Activated 7.3 s
+    // before the clock wraps (and 6 s flown, before the segment whose end passes 2^32): absolute
+    // times as float seconds would be half a second apart.
     const Result flown =
-        run({"fly", kFlythrough, "--iterator", "Chase", "--start", "1000", "--step", "20", "--max-ticks", "300"});
-    const Result exported = run({"export", kFlythrough, "--iterator", "Chase", "--start", "1000", "--step", "20",
+        run({"fly", kFlythrough, "--iterator", "Chase", "--start", "4294960000", "--step", "20", "--max-ticks", "300"});
+    const Result exported = run({"export", kFlythrough, "--iterator", "Chase", "--start", "4294960000", "--step", "20",
                                  "--max-ticks", "300", "-o", path("f.glb")});
     ASSERT_TRUE(flown.status == 0 && exported.status == 0) << flown.err << exported.err;
     EXPECT_EQ(exported.out, "");
@@ -40,7 +42,7 @@ TEST_F(CamsysExport, HoldsTheFlightThatFlyPrintsForTheSameOptions) {
     rows.erase(rows.begin());  // the header
     ASSERT_EQ(times.size(), rows.size());
     for (std::size_t k = 0; k < rows.size(); ++k)
-        EXPECT_EQ(times[k], float((std::stod(rows[k]) - 1000) / 1000.0)) << rows[k];
+        EXPECT_EQ(times[k], float((std::stod(rows[k]) - 4294960000.0) / 1000.0)) << rows[k];
 }
 
 TEST_F(CamsysExport, BadInputExitsWith2AndWritesNothing) {
