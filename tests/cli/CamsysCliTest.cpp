@@ -181,8 +181,8 @@ TEST_F(CamsysCli, LintExitStatusAndThresholds) {
 
 TEST_F(CamsysCli, LintFixWritesTheFixedSceneAndPrintsWhatIsLeft) {
     // The example's three fixable findings fixed (one line each on standard error), the scene
-    // written as `load` writes it with those three values changed, and the findings left printed
-    // as lint prints them of the written scene; a warning is left, so status 1.
+    // written as `load` writes it, and the findings left printed as lint prints them of the
+    // written scene; a warning is left, so status 1.
     const std::string json = path("fixed.json"), sco = path("fixed.sco");
     Result result = run({"lint", kFlythrough, "--fix", "-o", json});
     EXPECT_EQ(result.status, 1) << result.err;
@@ -196,12 +196,8 @@ TEST_F(CamsysCli, LintFixWritesTheFixedSceneAndPrintsWhatIsLeft) {
     std::string named = left.out;
     for (std::size_t at; (at = named.find(json)) != std::string::npos;) named.replace(at, json.size(), kFlythrough);
     EXPECT_EQ(result.out, named);
-    const std::vector<std::string> was = split(run({"load", kFlythrough}).out), now = split(readFile(json));
-    ASSERT_EQ(was.size(), now.size());
-    std::size_t changed = 0;
-    for (std::size_t i = 0; i < was.size(); ++i) changed += was[i] != now[i];
-    EXPECT_EQ(changed, 3u);
-    // .sco by name: the same scene.
+    // That no value but the fixed ones changes, LintFixTest checks. .sco by name: the same scene,
+    // and the JSON as load writes it.
     ASSERT_EQ(run({"lint", kFlythrough, "--fix", "-o", sco, "--json"}).status, 1);
     EXPECT_EQ(run({"load", sco}).out, readFile(json));
     // Nothing to fix: the scene as loaded, status 0.

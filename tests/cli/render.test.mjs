@@ -32,13 +32,12 @@ function camsys(args, env = {}) {
   const r = spawnSync(exe, args,
     { cwd: scratch, encoding: 'utf8', env: { ...process.env, ...env }, timeout: 120_000, maxBuffer: 1 << 28 });
   if (r.error) throw r.error;
-  return { status: r.status, stdout: r.stdout, stderr: r.stderr };
+  return r;
 }
 /** Renders the example with `args`; fails with camsys's words unless it succeeds. */
 function render(...args) {
   const r = camsys(['render', 'flythrough.json', '--quiet', ...args]);
   assert.equal(r.status, 0, `camsys render ${args.join(' ')} failed:\n${r.stderr}`);
-  return r;
 }
 
 /** The flight flown every ms by `camsys fly`: [{ time, waypoint, eye, pose }] (pose: eye, axes, fov). */

@@ -10,10 +10,8 @@ from conftest import FLYTHROUGH, MINIMAL, tool
 
 def csv_columns(text):
     """fly's CSV as (time, waypoint, the 13 float columns as float32 bits)."""
-    rows = [line.split(",") for line in text.strip().split("\n")[1:]]
-    whole = np.array([[int(r[0]), int(r[1])] for r in rows], dtype=np.uint32)
-    floats = np.array([[np.float32(v) for v in r[2:]] for r in rows], dtype=np.float32)
-    return whole[:, 0], whole[:, 1], floats.view(np.uint32)
+    rows = np.array([line.split(",") for line in text.strip().split("\n")[1:]])
+    return rows[:, 0].astype(np.uint32), rows[:, 1].astype(np.uint32), rows[:, 2:].astype(np.float32).view(np.uint32)
 
 
 @pytest.mark.parametrize("scene_file,iterator,start,step", [
