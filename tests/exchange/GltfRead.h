@@ -64,12 +64,6 @@ struct Keys {
     int width = 1;
 };
 
-inline Keys keys(const tinygltf::Model& model, const tinygltf::AnimationSampler& sampler) {
-    Keys k{floats(model, sampler.input), floats(model, sampler.output), 1};
-    k.width = int(k.values.size() / k.times.size());
-    return k;
-}
-
 /// The keys of the first animation's channel that drives `path` ("translation", "rotation" or
 /// "pointer"), LINEAR ones. tinygltf 2.7 (Debian's) predates KHR_animation_pointer and drops a
 /// channel whose target has no "node", as that extension's have: the channel is found in the JSON.
@@ -78,7 +72,9 @@ inline Keys keysOf(const GltfFile& file, const std::string& path) {
         if (channel["target"]["path"] == path) {
             const auto& sampler = file.model.animations.at(0).samplers.at(channel["sampler"].get<std::size_t>());
             EXPECT_EQ(sampler.interpolation, "LINEAR") << path;
-            return keys(file.model, sampler);
+            Keys keys{floats(file.model, sampler.input), floats(file.model, sampler.output)};
+            keys.width = int(keys.values.size() / keys.times.size());
+            return keys;
         }
     ADD_FAILURE() << "no channel for " << path;
     return {};
