@@ -238,13 +238,10 @@ TEST_F(CamsysCli, OptionsHelpAndBadInput) {
                 result.err.starts_with("camsys: no subcommand \"check\"; the subcommands are fly, draw, "))
         << result.err;
 
+    // Help exits 0; fly's names the columns it writes.
     const Result help = run({"--help"}), flyHelp = run({"fly", "--help"});
     EXPECT_TRUE(help.status == 0 && flyHelp.status == 0);
-    for (const char* word : {"fly", "draw", "save", "load", "--plugin", "CAMSYS_PLUGIN", "CAMSCO", "orientation"})
-        EXPECT_NE(help.out.find(word), std::string::npos) << word;
-    for (const char* word :
-         {"time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov", "--max-ticks", "--iterator"})
-        EXPECT_NE(flyHelp.out.find(word), std::string::npos) << word;
+    EXPECT_NE(flyHelp.out.find("time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov"), std::string::npos);
 }
 
 TEST_F(CamsysCli, OutputsRespectWhatTheyReplaceAndInputsComeFromAnywhere) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -70,7 +69,8 @@ TEST_F(CamsysExport, BadInputExitsWith2AndWritesNothing) {
 
 TEST_F(CamsysExport, ImportedBackItFliesWithinTheTolerance) {
     // Export, import (the free-flight recorder), fly the imported path: every tick of the
-    // original flight is matched within the tolerances, with far fewer waypoints than ticks.
+    // original flight is matched within the tolerances. (How few waypoints the fit takes is pinned
+    // for the same flight by test_against_tool.py and check-outputs.sh.)
     // (The .glb reads back as the .gltf does: GltfRoundTripTest.)
     const Result original = run({"fly", kFlythrough, "--iterator", "Cam"});
     ASSERT_EQ(run({"export", kFlythrough, "--iterator", "Cam", "-o", path("cam.gltf")}).status, 0);
@@ -93,10 +93,6 @@ TEST_F(CamsysExport, ImportedBackItFliesWithinTheTolerance) {
     }
     EXPECT_LE(distance, 0.3);
     EXPECT_LE(angle, 1.0);
-    const std::string scene = readFile(path("imported.json"));
-    std::size_t waypoints = 0;
-    for (std::size_t at = 0; (at = scene.find("SCOCameraSystemWaypoint", at)) != std::string::npos; ++at) ++waypoints;
-    EXPECT_LT(waypoints * 5, want.size()) << waypoints << " waypoints";
     // Files that are no camera animation this reads are refused with exit 2, naming the file:
     // no animation, an accessor whose count would wrap the bounds check, a node that is its own
     // parent, a buffer read from elsewhere, a member of the wrong type.

@@ -96,7 +96,6 @@ describe('outputs as ffprobe reads them', () => {
     render('--size', SIZE, '-o', 'full.mp4');
     const p = probe(at('full.mp4'));
     const count = frameTimes(30, end).length;
-    assert.equal(count, Math.round((end * 30) / 1000) + 1);  // the example ends on a frame's time
     assert.deepEqual([p.codec_name, p.width, p.height, p.frames], ['h264', W, H, count]);
     assert.ok(Math.abs(p.duration - count / 30) < 0.002, `duration ${p.duration} s for ${count} frames at 30 fps`);
     assert.equal(decodeErrors(at('full.mp4')), '');
