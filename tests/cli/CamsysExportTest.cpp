@@ -1,7 +1,9 @@
-// `camsys export` end to end: the built tool's .gltf and .glb hold the flight that `camsys fly`
-// prints for the same options, and bad input leaves nothing behind.
+// `camsys export` end to end: the tool's options reach the export, its files import back into a
+// path that flies within the tolerance, levels go along where asked, and bad input leaves nothing
+// behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <functional>

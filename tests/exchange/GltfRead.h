@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 #include <tiny_gltf.h>
 
-#include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
