@@ -32,13 +32,12 @@ function camsys(args, env = {}) {
   const r = spawnSync(exe, args,
     { cwd: scratch, encoding: 'utf8', env: { ...process.env, ...env }, timeout: 120_000, maxBuffer: 1 << 28 });
   if (r.error) throw r.error;
-  return { status: r.status, stdout: r.stdout, stderr: r.stderr };
+  return r;
 }
 /** Renders the example with `args`; fails with camsys's words unless it succeeds. */
 function render(...args) {
   const r = camsys(['render', 'flythrough.json', '--quiet', ...args]);
   assert.equal(r.status, 0, `camsys render ${args.join(' ')} failed:\n${r.stderr}`);
-  return r;
 }
 
 /** The flight flown every ms by `camsys fly`: [{ time, waypoint, eye, pose }] (pose: eye, axes, fov). */
@@ -97,7 +96,6 @@ describe('outputs as ffprobe reads them', () => {
     render('--size', SIZE, '-o', 'full.mp4');
     const p = probe(at('full.mp4'));
     const count = frameTimes(30, end).length;
-    assert.equal(count, Math.round((end * 30) / 1000) + 1);  // the example ends on a frame's time
     assert.deepEqual([p.codec_name, p.width, p.height, p.frames], ['h264', W, H, count]);
     assert.ok(Math.abs(p.duration - count / 30) < 0.002, `duration ${p.duration} s for ${count} frames at 30 fps`);
     assert.equal(decodeErrors(at('full.mp4')), '');
@@ -128,20 +126,9 @@ describe('outputs as ffprobe reads them', () => {
 });
 
 describe('frame k shows the camera at start + round(k * 1000 / fps)', () => {
-  test('the frames on the two sides of the cut differ as a cut does, nowhere else', () => {
-    const frames = pngs(at('seven')).map((f) => rgbFrames(at('seven', f))[0]);
-    const steps = frames.slice(1).map((f, i) => difference(frames[i], f));
-    const times = frameTimes(7, end);
-    const after = times.findIndex((t) => t >= cut);
-    const largest = steps.indexOf(Math.max(...steps));
-    assert.equal(largest + 1, after, `the largest change is into frame ${largest + 1}, the cut at ${cut} ms is at frame ${after}`);
-    // Measured at 7 fps: 52 at the cut, 6.6 the median change, 24 the largest elsewhere.
-    assert.ok(steps[largest] > 3 * median(steps), `cut ${steps[largest]}, median change ${median(steps)}`);
-  });
-
   // The cut lies between two ms; a frame whose exact time is within half a ms of it shows the
   // side round() puts it on. fps values chosen so that floor (first) and ceil (second) would
-  // put the frame on the other side.
+  // put the frame on the other side. The largest change between frames shows where the cut is.
   for (const [fps, side] of [[87000 / 8699.6, 'after'], [87000 / 8699.4, 'before']]) {
     test(`at ${fps.toFixed(5)} fps frame 87 (${(87000 / fps).toFixed(1)} ms) shows the camera ${side} the cut`, () => {
       const dir = `near-${side}/`;
@@ -195,52 +182,35 @@ describe('the PNG frames and the video agree frame by frame', () => {
     // W1 the camera slows and a neighbour lies within the codec's loss, so no check per frame.
     agree(rgbFrames(at('full.mp4')).slice(60, 91), png, 4, false);
   });
-
-  test('H.264 at --crf 10 (a bit rate: Chromium\'s encoder takes no quantizer)', () => {
-    // A rate-controlled stream spends few bits where the camera stands still (around W1), so as
-    // at the default rate only the whole range is checked, within a tighter bound.
-    render('--size', SIZE, '--from', '2000', '--to', '3000', '--crf', '10', '-o', 'same.mp4');
-    agree(rgbFrames(at('same.mp4')), png, 3, false);
-  });
 });
 
 describe('the contact sheet', () => {
-  // The moments by the flight flown every ms: where the waypoint index moves on, the ms before
-  // the eye jumps and the ms it has, the first and the last tick; one cell per distinct time.
-  let moments, columns, rows, caption;
-  before(() => {
+  test('holds a cell per moment (start, each waypoint reached, both sides of the cut, end), each showing it', () => {
     render('--size', SIZE, '--sheet', '-o', 'sheet.png');
+    // The moments by the flight flown every ms: where the waypoint index moves on, the ms before
+    // the eye jumps and the ms it has, the first and the last tick; one cell per distinct time.
     const times = new Set([flight[0].time, end, cut - 1, cut]);
     flight.forEach((t, i) => { if (i > 0 && t.waypoint !== flight[i - 1].waypoint) times.add(t.time); });
-    moments = [...times].sort((a, b) => a - b).map((t) => flight.find((f) => f.time === t));
+    const moments = [...times].sort((a, b) => a - b).map((t) => flight.find((f) => f.time === t));
     // The sheet's layout: 4 columns of cells of the size, 8 px apart and around; a title band
     // and under each cell a caption band, each max(18, round(h / 12)) high (the title 8 more).
-    columns = Math.min(4, moments.length);
-    rows = Math.ceil(moments.length / columns);
-    caption = Math.max(18, Math.round(H / 12));
-  });
-
-  test('holds a cell per moment: start, each waypoint reached, both sides of the cut, end', () => {
+    const columns = Math.min(4, moments.length), caption = Math.max(18, Math.round(H / 12));
+    const width = columns * (W + 8) + 8, height = caption + 8 + Math.ceil(moments.length / columns) * (H + caption + 8) + 8;
     const p = probe(at('sheet.png'));
-    assert.deepEqual([p.codec_name, p.width, p.height],
-      ['png', columns * (W + 8) + 8, caption + 8 + rows * (H + caption + 8) + 8], `${moments.length} moments`);
-  });
+    assert.deepEqual([p.codec_name, p.width, p.height], ['png', width, height], `${moments.length} moments`);
 
-  test('each cell shows its moment: the first is frame 0, neighbours alike only where the camera stands',
-    () => {
-      const sheet = rgbFrames(at('sheet.png'), columns * (W + 8) + 8, caption + 8 + rows * (H + caption + 8) + 8)[0];
-      const stride = (columns * (W + 8) + 8) * 3;
-      const cell = (i) => {
-        const x = 8 + (i % columns) * (W + 8), y = caption + 8 + Math.floor(i / columns) * (H + caption + 8);
-        return Buffer.concat(Array.from({ length: H }, (_, r) => sheet.subarray((y + r) * stride + x * 3, (y + r) * stride + (x + W) * 3)));
-      };
-      // Drawn unscaled from the same renderer: measured 0.00 against the frame.
-      assert.ok(difference(cell(0), rgbFrames(at('seven', frameName(0)))[0]) < 0.5, 'the first cell is not frame 0');
-      for (let i = 1; i < moments.length; ++i) {
-        const d = difference(cell(i - 1), cell(i)), still = moments[i - 1].pose === moments[i].pose;
-        assert.ok(still ? d < 0.5 : d > 2, `cells ${i - 1} and ${i} (${moments[i - 1].time} and ${moments[i].time} ms) differ by ${d}`);
-      }
-    });
+    const sheet = rgbFrames(at('sheet.png'), width, height)[0];
+    const cell = (i) => {
+      const x = 8 + (i % columns) * (W + 8), y = caption + 8 + Math.floor(i / columns) * (H + caption + 8);
+      return Buffer.concat(Array.from({ length: H }, (_, r) => sheet.subarray(((y + r) * width + x) * 3, ((y + r) * width + x + W) * 3)));
+    };
+    // Drawn unscaled from the same renderer: measured 0.00 against the frame.
+    assert.ok(difference(cell(0), rgbFrames(at('seven', frameName(0)))[0]) < 0.5, 'the first cell is not frame 0');
+    for (let i = 1; i < moments.length; ++i) {
+      const d = difference(cell(i - 1), cell(i)), still = moments[i - 1].pose === moments[i].pose;
+      assert.ok(still ? d < 0.5 : d > 2, `cells ${i - 1} and ${i} (${moments[i - 1].time} and ${moments[i].time} ms) differ by ${d}`);
+    }
+  });
 });
 
 describe('refusals: exit 2, nothing written', () => {
@@ -248,32 +218,27 @@ describe('refusals: exit 2, nothing written', () => {
     writeFileSync(at('somefile'), '');
     mkdirSync(at('full'));
     writeFileSync(at('full', 'keep.png'), '');
+    // A scene without an iterator.
+    const scene = JSON.parse(readFileSync(at('flythrough.json'), 'utf8'));
+    scene.objects = scene.objects.filter((o) => o.class !== 'SCOCameraSystemIterator');
+    writeFileSync(at('still.json'), JSON.stringify(scene));
   });
   const refused = [
     [['--size', '1280'], 'o.mp4'], [['--size', '0x0'], 'o.mp4'], [['--size', '321x180'], 'o.mp4'],
     [['--size', '320x181'], 'o.mp4'], [['--fps', '0'], 'o.mp4'], [['--fps', '-1'], 'o.mp4'], [['--fps', 'nan'], 'o.mp4'],
     [[], 'nofolder/o.mp4'], [[], 'somefile/o.mp4'], [[], 'o.avi'], [[], 'full/'], [[], 'full/%05d.png'],
-    [['--iterator', 'Nope'], 'o.mp4'],
+    [['--iterator', 'Nope'], 'o.mp4'], [[], 'still.mp4', 'still.json'],
   ];
-  for (const [args, out] of refused) {
-    test(`${args.join(' ')} -o ${out}`, () => {
+  for (const [args, out, scene = 'flythrough.json'] of refused) {
+    test(`${scene} ${args.join(' ')} -o ${out}`, () => {
       const before = readdirSync(scratch).sort();
-      const r = camsys(['render', 'flythrough.json', ...args, '-o', out]);
+      const r = camsys(['render', scene, ...args, '-o', out]);
       assert.equal(r.status, 2, r.stderr);
       assert.match(r.stderr, /\S/);
       assert.deepEqual(readdirSync(scratch).sort(), before);
       assert.deepEqual(readdirSync(at('full')), ['keep.png']);
     });
   }
-
-  test('a scene without an iterator', () => {
-    const scene = JSON.parse(readFileSync(at('flythrough.json'), 'utf8'));
-    scene.objects = scene.objects.filter((o) => o.class !== 'SCOCameraSystemIterator');
-    writeFileSync(at('still.json'), JSON.stringify(scene));
-    const r = camsys(['render', 'still.json', '-o', 'still.mp4']);
-    assert.equal(existsSync(at('still.mp4')), false);
-    assert.equal(r.status, 2, r.stderr);
-  });
 
   test('no Chromium: exit 1, the way to get one, no output', () => {
     const tries = [
@@ -291,13 +256,12 @@ describe('refusals: exit 2, nothing written', () => {
 });
 
 describe('the iterator', () => {
-  test('--iterator picks the flight: Chase looks elsewhere than Cam, Cam is the default', () => {
+  test('--iterator picks the flight: Chase looks elsewhere than the default, Cam', () => {
+    // The default is Cam: its frames match the flight's cut and moments above.
     render('--size', SIZE, '--from', '3000', '--to', '3000', '--iterator', 'Chase', '-o', 'chase/');
-    render('--size', SIZE, '--from', '3000', '--to', '3000', '--iterator', 'Cam', '-o', 'cam/');
-    const [chase, cam] = [rgbFrames(at('chase', frameName(0)))[0], rgbFrames(at('cam', frameName(0)))[0]];
+    const chase = rgbFrames(at('chase', frameName(0)))[0];
     const plain = rgbFrames(at('same', frameName(30)))[0];  // 3000 ms, rendered without --iterator
-    assert.ok(difference(cam, plain) < 0.5, `Cam and the default differ by ${difference(cam, plain)}`);
-    assert.ok(difference(cam, chase) > 10, `Cam and Chase differ by ${difference(cam, chase)} only`);
+    assert.ok(difference(chase, plain) > 10, `Chase and the default differ by ${difference(chase, plain)} only`);
   });
 });
 

@@ -19,7 +19,6 @@ TEST(FlightCsv, ReadsBackTheFlightItWroteToTheBit) {
     host.createCamera();
     const host::FlightRecording flight = host::recordFlight(host, host.find("Cam"), {});
     const std::string csv = host::flightToCsv(flight);
-    EXPECT_EQ(csv.substr(0, csv.find('\n')), "time,waypoint,x,y,z,m00,m01,m02,m10,m11,m12,m20,m21,m22,fov");
     const std::vector<host::RecordedEye> samples = host::flightFromCsv(csv, "flight.csv");
     ASSERT_EQ(samples.size(), flight.ticks.size());
     for (std::size_t i = 0; i < samples.size(); ++i) {

@@ -62,11 +62,9 @@ protected:
                                       {"type", shape}});
         return int(gltf_["accessors"].size() - 1);
     }
-    /// A mesh of one primitive; returns the mesh.
-    int mesh(int positions, int mode = 4, int indices = -1) {
-        Json primitive = {{"attributes", {{"POSITION", positions}}}, {"mode", mode}};
-        if (indices >= 0) primitive["indices"] = indices;
-        gltf_["meshes"].push_back({{"primitives", Json::array({primitive})}});
+    /// A mesh of one primitive of triangles; returns the mesh.
+    int mesh(int positions) {
+        gltf_["meshes"].push_back({{"primitives", {{{"attributes", {{"POSITION", positions}}}, {"mode", 4}}}}});
         return int(gltf_["meshes"].size() - 1);
     }
     int node(Json node) {
@@ -108,7 +106,7 @@ protected:
 /// The one file triangle the transform tests move around: corners in glTF's axes.
 const std::vector<float> kTriangle = {0, 0, 0, 1, 0, 0, 0, 0, -1};
 
-TEST_F(LevelFile, NodeTransformsApplyDownTheHierarchyInWorldAxes) {
+TEST_F(LevelFile, NodeTransformsApplyDownTheHierarchyInWorldAxesFromTheDefaultScene) {
     const int m = mesh(floats(kTriangle));
     // The parent: translation (1, 2, 3), a quarter turn about +y, scale 2 (TRS); its child: a
     // matrix moving by (0, 0, 5) in the parent's frame; a third node, a root, mirrored in x.
@@ -144,6 +142,13 @@ TEST_F(LevelFile, NodeTransformsApplyDownTheHierarchyInWorldAxes) {
         const Point v = {t[2][0] - t[0][0], t[2][1] - t[0][1], t[2][2] - t[0][2]};
         EXPECT_GT(u[0] * v[1] - u[1] * v[0], 0) << "faces up";
     }
+
+    // With scenes, the default scene's nodes; with none named the default, every root as above.
+    gltf_["scenes"] = {{{"nodes", {1}}}, {{"nodes", {2}}}};
+    gltf_["scene"] = 1;
+    EXPECT_EQ(host::loadLevelFile(write()).surfaces, std::vector<std::string>{"node 2"});
+    gltf_.erase("scene");
+    EXPECT_EQ(host::loadLevelFile(write()).surfaces, level.surfaces);
 }
 
 TEST_F(LevelFile, StripsAndFansCountAndPointsAndLinesAreSkipped) {
@@ -166,18 +171,6 @@ TEST_F(LevelFile, StripsAndFansCountAndPointsAndLinesAreSkipped) {
     for (const Triangle& t : triangles(level)) xs.push_back({t[0][0], t[1][0], t[2][0]});
     EXPECT_EQ(xs,
               (std::vector<std::array<double, 3>>{{4, 3, 2}, {3, 1, 2}, {2, 1, 0}, {3, 2, 4}, {2, 1, 4}, {1, 0, 4}}));
-}
-
-TEST_F(LevelFile, TheDefaultSceneOrEveryRootNode) {
-    const int m = mesh(floats(kTriangle));
-    const int child = node({{"name", "child"}, {"mesh", m}});
-    node({{"name", "first"}, {"mesh", m}, {"children", {child}}});
-    node({{"name", "second"}, {"mesh", m}});
-    gltf_["scenes"] = {{{"nodes", {1}}}, {{"nodes", {2}}}};
-    gltf_["scene"] = 1;
-    EXPECT_EQ(host::loadLevelFile(write()).surfaces, std::vector<std::string>{"second"});
-    gltf_.erase("scene");
-    EXPECT_EQ(host::loadLevelFile(write()).surfaces, (std::vector<std::string>{"first", "child", "second"}));
 }
 
 TEST_F(LevelFile, RefusesWhatItCannotReadNamingFileAndReason) {

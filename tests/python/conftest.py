@@ -2,8 +2,6 @@
 import os
 import subprocess
 
-import pytest
-
 CAMSYS = os.environ.get("CAMSYS_EXE", "build/cli/camsys")
 EXAMPLES = os.environ.get("CAMSYS_EXAMPLES", "examples")
 FLYTHROUGH = os.path.join(EXAMPLES, "flythrough.json")
@@ -15,7 +13,3 @@ def tool(*arguments, stdin=None):
     run = subprocess.run([CAMSYS, *arguments], input=stdin, capture_output=True)
     return run.returncode, run.stdout, run.stderr
 
-
-@pytest.fixture
-def tmp(tmp_path):
-    return tmp_path

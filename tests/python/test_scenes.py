@@ -1,5 +1,5 @@
 """Edits through the editor, mistakes, and several scenes at once, also in threads."""
-import threading
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -12,7 +12,7 @@ def same_flight(a, b):
     return all(np.array_equal(getattr(a, c), getattr(b, c)) for c in ("time", "waypoint", "eye", "axes", "fov"))
 
 
-def test_edits_equal_a_fresh_load(tmp):
+def test_edits_equal_a_fresh_load(tmp_path):
     scene = camsys.Scene.load(FLYTHROUGH)
     original = scene.to_json()
     w1 = scene["W1"]
@@ -27,28 +27,28 @@ def test_edits_equal_a_fresh_load(tmp):
     assert sorted(scene.remove("Balloon")) == [("Chase", "MovingDestination", "Balloon"), ("W4", "PointsTo", "Balloon")]
     assert "Balloon" not in scene
     edited = scene.to_json()
-    scene.save(str(tmp / "edited.sco"))
-    fresh = camsys.Scene.load(str(tmp / "edited.sco"))
+    scene.save(str(tmp_path / "edited.sco"))
+    fresh = camsys.Scene.load(str(tmp_path / "edited.sco"))
     assert fresh.to_json() == edited
     assert same_flight(scene.fly("Cam"), fresh.fly("Cam"))
-    (tmp / "edited.json").write_text(edited)
-    assert scene.fly("Chase").to_csv().encode() == tool("fly", str(tmp / "edited.json"), "--iterator", "Chase")[1]
+    (tmp_path / "edited.json").write_text(edited)
+    assert scene.fly("Chase").to_csv().encode() == tool("fly", str(tmp_path / "edited.json"), "--iterator", "Chase")[1]
     assert all(scene.undo() for _ in range(5)) and not scene.undo()
     assert scene.to_json() == original
     assert scene.redo() and scene["W1"]["Range"] == 25.0
 
 
-def test_mistakes_raise_the_tools_message_and_change_nothing(tmp):
+def test_mistakes_raise_the_tools_message_and_change_nothing(tmp_path):
     bad = open(FLYTHROUGH).read().replace('"Range": 30', '"Range": 1e39', 1)
     assert bad != open(FLYTHROUGH).read()
-    (tmp / "bad.json").write_text(bad)
-    status, _, stderr = tool("fly", str(tmp / "bad.json"), "--iterator", "Cam")
+    (tmp_path / "bad.json").write_text(bad)
+    status, _, stderr = tool("fly", str(tmp_path / "bad.json"), "--iterator", "Cam")
     with pytest.raises(camsys.InputError) as error:
-        camsys.Scene.load(str(tmp / "bad.json"))
+        camsys.Scene.load(str(tmp_path / "bad.json"))
     assert status == 2 and stderr.decode() == "camsys: %s\n" % error.value
     with pytest.raises(camsys.InputError) as error:
-        camsys.Scene.load(str(tmp / "missing.json"))
-    assert tool("load", str(tmp / "missing.json"))[2].decode() == "camsys: %s\n" % error.value
+        camsys.Scene.load(str(tmp_path / "missing.json"))
+    assert tool("load", str(tmp_path / "missing.json"))[2].decode() == "camsys: %s\n" % error.value
 
     scene = camsys.Scene.load(FLYTHROUGH)
     before = scene.to_json()
@@ -97,23 +97,15 @@ def test_threads_fly_and_check_as_one_thread_does():
     scenes[2]["W2"].position = (10, 10, 10)
     expected = [work(s) for s in scenes]
     findings = [s.lint() for s in scenes]
-    results, failures = {}, []
 
     def run(k):
-        try:
-            for _ in range(5):
-                results[k] = (work(scenes[k]), scenes[k].lint(), work(camsys.Scene.load(MINIMAL)))
-        except Exception as e:  # reported below, in the main thread
-            failures.append(e)
+        for _ in range(5):
+            result = (work(scenes[k]), scenes[k].lint(), work(camsys.Scene.load(MINIMAL)))
+        return result
 
-    threads = [threading.Thread(target=run, args=(k,)) for k in range(4)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert not failures
-    for k in range(4):
-        flights, lint, fresh = results[k]
+    with ThreadPoolExecutor(4) as pool:  # a thread's exception comes out of map
+        results = list(pool.map(run, range(4)))
+    for k, (flights, lint, fresh) in enumerate(results):
         assert all(same_flight(a, b) for a, b in zip(flights, expected[k])) and lint == findings[k]
         assert same_flight(fresh[0], expected[1][0])
 
