@@ -20,6 +20,7 @@
 #include "scene/ObjectEdit.h"
 #include "scene/SceneFile.h"
 #include "scene/ScoFile.h"
+#include "tests/scene/Refusal.h"
 #include "tests/support/Bytes.h"
 
 using host::Host;
@@ -48,36 +49,17 @@ std::unique_ptr<Host> sceneHost() {
     return host;
 }
 
-/// The InputError that `load` throws, or a failure.
-template <class Load>
-InputError refusal(Load load) {
-    try {
-        load();
-    } catch (const InputError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no InputError";
-    return InputError("", "", "", "");
-}
-
 }  // namespace
 
-TEST(SceneFile, JsonBuildsTheSceneThroughTheAttributeTables) {
-    auto host = sceneHost();
-    const Handle flight = host->find("Flight"), w0 = host->find("W0"), w1 = host->find("W1");
-    EXPECT_EQ(host->descriptor(flight)->children(), (std::vector<Handle>{w0, host->find("Gate"), w1}));
-    EXPECT_EQ(host->getReference(host->find("Cam"), "Path"), flight);
-    EXPECT_EQ(host->getULong(w1, "Time2Next"), 4294967295u);
-    // Floats are the float the text denotes, without a detour through double rounding.
-    EXPECT_EQ(host->getFloat(w1, "Range"), 0.1f);
-    EXPECT_TRUE(std::signbit(*host->getFloat(w1, "Roll")));
-    EXPECT_TRUE(std::isnan(*host->getFloat(w1, "FOVFac")));
-    // AfterLoad ran: the path refitted, so W0 was aimed at the tower, |(40, 120, 5)| away.
-    EXPECT_NEAR(*host->getFloat(w0, "Range"), std::sqrt(40.0 * 40 + 120 * 120 + 5 * 5), 1e-4);
-}
-
-TEST(SceneFile, ScoLayoutAndExportAreFixedPointsThroughJsonAndSco) {
+TEST(SceneFile, JsonBuildsTheSceneAndScoAndExportAreFixedPoints) {
     auto first = sceneHost();
+    const Handle flight = first->find("Flight"), w0 = first->find("W0"), w1 = first->find("W1");
+    EXPECT_EQ(first->descriptor(flight)->children(), (std::vector<Handle>{w0, first->find("Gate"), w1}));
+    EXPECT_EQ(first->getReference(first->find("Cam"), "Path"), flight);
+    EXPECT_EQ(first->getULong(w1, "Time2Next"), 4294967295u);
+    // AfterLoad ran: the path refitted, so W0 was aimed at the tower, |(40, 120, 5)| away.
+    EXPECT_NEAR(*first->getFloat(w0, "Range"), std::sqrt(40.0 * 40 + 120 * 120 + 5 * 5), 1e-4);
+
     // Magic, version 1, object count; per object the class, own and parent GUIDs, the name and
     // exactly the record the object's Serialize writes, each with its length.
     Bytes expected = Bytes().raw("CAMSCO\x1A\n", 8).u32(1).u32(6);
@@ -96,6 +78,7 @@ TEST(SceneFile, ScoLayoutAndExportAreFixedPointsThroughJsonAndSco) {
     const std::vector<std::uint8_t> image = host::sceneToScoImage(*first);
     EXPECT_EQ(image, expected.data);
 
+    // Floats are the float the text denotes, without a detour through double rounding.
     const std::string text = host::sceneToJson(*first);
     for (const char* value : {"\"Roll\": -0.0,", "\"FOVFac\": \"NaN\",", "\"Range\": 0.1,"})
         EXPECT_NE(text.find(value), std::string::npos) << value;
@@ -242,8 +225,8 @@ TEST(SceneFile, JsonMistakesNameFileObjectAndAttribute) {
 TEST(SceneFile, EveryNumberBeyondAFloatIsRefusedInOneWayAndObjectsStandSomewhere) {
     // Beyond a float, within a double or not, as a file's value and as an edit's.
     const std::string huge = "1" + std::string(400000, '0');
-    for (const std::string& number : {std::string("1e39"), std::string("-1e39"), std::string("1e400"),
-                                      std::string("-1e309"), huge}) {
+    for (const std::string& number :
+         {std::string("1e39"), std::string("-1e39"), std::string("1e400"), std::string("-1e309"), huge}) {
         for (const bool asAttribute : {false, true}) {
             const std::string value = asAttribute ? R"("attributes":{"Range":2,"Roll":)" + number + "}"
                                                   : R"("position":[0,)" + number + ",0]";
@@ -255,8 +238,8 @@ TEST(SceneFile, EveryNumberBeyondAFloatIsRefusedInOneWayAndObjectsStandSomewhere
                 << number.substr(0, 12);
 
             auto edited = makeHost();
-            const Handle w = host::loadJsonScene(*edited, R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint"}]})",
-                                                 "w.json")[0];
+            const Handle w = host::loadJsonScene(
+                *edited, R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint"}]})", "w.json")[0];
             const InputError editError =
                 refusal([&] { host::readObjectEdit(*edited, w, "{" + value + "}", {}, "edit"); });
             EXPECT_EQ(editError.reason(), "the value is out of the range of a float") << number.substr(0, 12);
@@ -264,14 +247,16 @@ TEST(SceneFile, EveryNumberBeyondAFloatIsRefusedInOneWayAndObjectsStandSomewhere
         }
     }
     auto host = makeHost();
-    EXPECT_NO_THROW(host::loadJsonScene(*host, R"({"objects":[{"name":"T","position":[3.4028235e38,0,0]}]})", "max.json"))
+    EXPECT_NO_THROW(
+        host::loadJsonScene(*host, R"({"objects":[{"name":"T","position":[3.4028235e38,0,0]}]})", "max.json"))
         << "the largest float is a float";
 
     // A plug-in value is taken raw (the plug-in stores what it is given); where an object stands
     // is not: NaN and infinities are refused in files, in edits and in .sco images.
     host = makeHost();
     EXPECT_NO_THROW(host::loadJsonScene(
-        *host, R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint","attributes":{"Roll":"Infinity"}}]})", "raw"));
+        *host, R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint","attributes":{"Roll":"Infinity"}}]})",
+        "raw"));
     for (const char* place : {R"("position":["NaN",0,0])", R"("position":[0,"-Infinity",0])",
                               R"("orientation":[1,0,0,0,"Infinity",0,0,0,1])"}) {
         const std::string text = std::string(R"({"objects":[{"name":"T",)") + place + "}]}";
