@@ -379,15 +379,13 @@ TEST_F(PathTest, BoxHoldsTheWholeEyeCurveOfAMillionWayPoints) {
     int outside = 0;
     for (int k = 0; k + 1 < kCount; ++k) {
         const COrientation* c = wp(wayPoints[k]).CubicData;
+        const COrientation::Channels p[4] = {c[0].ToChannels(), c[1].ToChannels(), c[2].ToChannels(),
+                                             c[3].ToChannels()};
         const double span = wp(wayPoints[k + 1]).GetDistanceSum() - wp(wayPoints[k]).GetDistanceSum();
         for (int i = 0; i < 64; ++i) {
             const double s = span * i / 64;
-            const _Point3<float>* p[4] = {&c[0].Position, &c[1].Position, &c[2].Position, &c[3].Position};
             for (int axis = 0; axis < 3; ++axis) {
-                auto at = [&](int j) {
-                    return static_cast<double>(axis == 0 ? p[j]->x : axis == 1 ? p[j]->y : p[j]->z);
-                };
-                const double v = ((at(0) * s + at(1)) * s + at(2)) * s + at(3);
+                const double v = ((double(p[0][axis]) * s + p[1][axis]) * s + p[2][axis]) * s + p[3][axis];
                 const double slack = 1e-6 * std::max(1.0, std::fabs(v));
                 outside += v < minimum[axis] - slack || v > maximum[axis] + slack;
             }
@@ -398,28 +396,20 @@ TEST_F(PathTest, BoxHoldsTheWholeEyeCurveOfAMillionWayPoints) {
 }
 
 TEST_F(PathTest, Draw3DSamplesEvery32UnitsPerPart) {
-    // Span 10: one line from the first sample to the one at 10 - 1e-6 (u = 9.9 on the segment).
-    addWayPoint({0, 0, 0});
-    addWayPoint({9.9f, 0, 0});
-    path().RefreshCubicData();
-    auto calls = draw();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_TRUE(near(calls[0].from, {0, 0, 0}) && near(calls[0].to, {9.9f * 0.99f, 0, 0}, 1e-4));
-    EXPECT_TRUE(calls[0].kind == host::DrawKind::Line && calls[0].widthFrom == 2.0f && calls[0].widthTo == 2.0f &&
-                calls[0].flag == 0 && calls[0].colour == (std::array<float, 4>{0.4f, 0.4f, 0.4f, 0.8f}));
-    host.setBool(pathHandle, "ShowPath", false);
-    EXPECT_TRUE(draw().empty());
-
-    // Span 100: samples at 0, 32, 64 and 100 - 1e-6; x = 0.999 * (d - 0.1).
-    newPath("long");
+    // Span 100: samples at 0, 32, 64 and the last at 100 - 1e-6; x = 0.999 * (d - 0.1).
     addWayPoint({0, 0, 0});
     addWayPoint({99.9f, 0, 0});
     path().RefreshCubicData();
-    calls = draw();
+    auto calls = draw();
     ASSERT_EQ(calls.size(), 3u);
     const float xs[] = {0, 31.9f * 0.999f, 63.9f * 0.999f, 99.9f * 0.999f};
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(near(calls[i].from, {xs[i], 0, 0}, 1e-4) && near(calls[i].to, {xs[i + 1], 0, 0}, 1e-4)) << i;
+        EXPECT_TRUE(calls[i].kind == host::DrawKind::Line && calls[i].widthFrom == 2.0f && calls[i].widthTo == 2.0f &&
+                    calls[i].flag == 0 && calls[i].colour == (std::array<float, 4>{0.4f, 0.4f, 0.4f, 0.8f}));
+    }
+    host.setBool(pathHandle, "ShowPath", false);
+    EXPECT_TRUE(draw().empty());
 
     // After a cut the part starts at its first waypoint; the jump itself is not drawn.
     newPath("cut");
