@@ -11,8 +11,7 @@
 #include "framework/RtsObjectFactory.h"
 #include "tests/support/Slots.h"
 
-using testing_support::entryOf;
-using testing_support::slotOf;
+using namespace testing_support;
 
 namespace {
 
