@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -174,7 +173,7 @@ TEST(SceneFile, KeyOrderAndReadingFromAFileChangeNothing) {
         EXPECT_EQ(jsonRefusal(text).find(std::string("f.json: A: ") + message), 0u) << text;
 }
 
-TEST(SceneFile, CorruptScoImagesAreRefusedNeverCrash) {
+TEST(SceneFile, TruncatedAndOverlongScoImagesAreRefused) {
     const std::vector<std::uint8_t> image = host::sceneToScoImage(*sceneHost());
     // Every truncation is refused, naming where it stopped.
     for (std::size_t length = 0; length < image.size(); ++length) {
@@ -194,18 +193,6 @@ TEST(SceneFile, CorruptScoImagesAreRefusedNeverCrash) {
     grown.insert(grown.begin() + static_cast<std::ptrdiff_t>(lengthAt + 4 + image[lengthAt]), 0);
     EXPECT_EQ(scoRefusal(appended), "f.sco: 1 bytes follow the last object (corrupt)");
     EXPECT_EQ(scoRefusal(grown), "f.sco: Tower: record: 1 bytes of the record were left unread (corrupt)");
-    // Random damage either loads or is refused; the seed is fixed so a failure repeats.
-    std::mt19937 random(20240611);
-    for (int trial = 0; trial < 120; ++trial) {
-        std::vector<std::uint8_t> damaged = image;
-        for (unsigned f = 0, flips = 1 + random() % 4; f < flips; ++f)
-            damaged[16 + random() % (damaged.size() - 16)] = static_cast<std::uint8_t>(random());
-        auto host = makeHost();
-        try {
-            host::loadScoScene(*host, damaged, "damaged.sco");
-        } catch (const InputError&) {
-        }
-    }
 }
 
 TEST(SceneFile, JsonMistakesNameFileObjectAndAttribute) {
