@@ -42,6 +42,10 @@ public:
 class HostTest : public testing_support::InProcessHost {
 protected:
     ISCO_RtsObject* rts(const Handle& object) { return host.object(object); }
+    /// A plain object, for the runtime's own `add` and `replace`.
+    static RtsObject* makePlain(const CGUID& guid, const CGUID& second, ISCODescriptor* descriptor) {
+        return new host::HostObject(guid, second, descriptor);
+    }
     /// Every reference handed out has been given back.
     void expectAllReleased() { EXPECT_EQ(host.runtime().referencesHandedOut(), host.runtime().counters().releases); }
     /// Gives back a part: the primary part begins with the serialisation table, the others with
@@ -192,10 +196,7 @@ TEST_F(HostTest, ObjectsAfterAFileGuidAtTheTopOfTheCounterGetGuidsOfTheirOwn) {
     const Handle first = host.createPlain("first");
     _GUID top = first.Guid;
     top.Data1 = 0xFFFFFFFFu;
-    const auto plain = [](const CGUID& guid, const CGUID& second, ISCODescriptor* descriptor) -> RtsObject* {
-        return new host::HostObject(guid, second, descriptor);
-    };
-    const Handle fromFile = runtime.addWithGuid(top, "fromFile", Handle(), host::ObjectKind::Plain, plain);
+    const Handle fromFile = runtime.addWithGuid(top, "fromFile", Handle(), host::ObjectKind::Plain, makePlain);
     const Handle a = host.createPlain("a"), b = host.createPlain("b");
     EXPECT_FALSE(a == first || a == fromFile || b == first || b == fromFile || a == b);
     EXPECT_EQ(host.find("first"), first);
@@ -241,9 +242,7 @@ TEST_F(HostTest, ResolvesFollowRemovalReplacementAndMoves) {
 
     void* const old = host.object(a);
     EXPECT_EQ(resolved(a), old);
-    ASSERT_TRUE(runtime.replace(a, CGUID(), [](const CGUID& guid, const CGUID& second, ISCODescriptor* descriptor) {
-        return new host::HostObject(guid, second, descriptor);
-    }));
+    ASSERT_TRUE(runtime.replace(a, CGUID(), makePlain));
     EXPECT_NE(host.object(a), old);
     EXPECT_EQ(resolved(a), host.object(a));
 
