@@ -199,9 +199,8 @@ TEST_F(HostTest, ObjectsAfterAFileGuidAtTheTopOfTheCounterGetGuidsOfTheirOwn) {
     const Handle fromFile = runtime.addWithGuid(top, "fromFile", Handle(), host::ObjectKind::Plain, makePlain);
     const Handle a = host.createPlain("a"), b = host.createPlain("b");
     EXPECT_FALSE(a == first || a == fromFile || b == first || b == fromFile || a == b);
-    EXPECT_EQ(host.find("first"), first);
-    EXPECT_EQ(host.find("a"), a);
-    EXPECT_EQ(host.nameOf(first), "first");
+    for (const auto& [name, object] : {std::pair{"first", first}, {"fromFile", fromFile}, {"a", a}, {"b", b}})
+        EXPECT_TRUE(host.find(name) == object && host.nameOf(object) == name) << name;
     EXPECT_EQ(runtime.objects().size(), before + 4);
     runtime.remove({first, a});
     EXPECT_TRUE(host.find("first").IsNull());

@@ -245,17 +245,13 @@ TEST(SceneFile, EveryNumberBeyondAFloatIsRefusedInOneWayAndObjectsStandSomewhere
                 << number.substr(0, 12);
         }
     }
+    // The largest float is a float. A plug-in value is taken raw (the plug-in stores what it is
+    // given); where an object stands is not: NaN and infinities are refused in files and in .sco
+    // images.
+    const char* const taken = R"({"objects":[{"name":"Max","position":[3.4028235e38,0,0]},
+        {"name":"W","class":"SCOCameraSystemWaypoint","attributes":{"Roll":"Infinity"}}]})";
     auto host = makeHost();
-    EXPECT_NO_THROW(
-        host::loadJsonScene(*host, R"({"objects":[{"name":"T","position":[3.4028235e38,0,0]}]})", "max.json"))
-        << "the largest float is a float";
-
-    // A plug-in value is taken raw (the plug-in stores what it is given); where an object stands
-    // is not: NaN and infinities are refused in files, in edits and in .sco images.
-    host = makeHost();
-    EXPECT_NO_THROW(host::loadJsonScene(
-        *host, R"({"objects":[{"name":"W","class":"SCOCameraSystemWaypoint","attributes":{"Roll":"Infinity"}}]})",
-        "raw"));
+    EXPECT_NO_THROW(host::loadJsonScene(*host, taken, "taken.json"));
     const std::pair<const char*, const char*> places[] = {
         {R"("position":["NaN",0,0])", "position: the position"},
         {R"("position":[0,"-Infinity",0])", "position: the position"},
