@@ -100,10 +100,9 @@ TEST_F(Records, BaseRecordVersionTwoEndsWithMarkAndVersionOneHasNone) {
     EXPECT_EQ(loadRecord(reader, versionOne), 1);
     EXPECT_EQ(saveRecord(reader), Bytes().base(CGUID{kSample}, kIdentity, 1, 2, 3, CGUID{kSample}, 0).data);
 
-    // Every truncation fails at its step; a stream failing after N bytes likewise.
+    // Saving to a stream that fails after N bytes fails at every step. (Loading every truncation
+    // is checked with the waypoint's record, which ends with this one.)
     for (std::size_t n = 0; n < record.size(); ++n) {
-        PlainRtsObject partial(CGUID{}, CGUID{}, object.Descriptor);
-        EXPECT_EQ(loadRecord(partial, ByteVector(record.begin(), record.begin() + long(n))), 0) << n << " bytes";
         host::MemoryStream failing;
         failing.failAfter(n);
         EXPECT_EQ(object.Serialize(&failing), 0) << "saving, failing after " << n;
