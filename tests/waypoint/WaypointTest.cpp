@@ -216,9 +216,8 @@ TEST_F(WaypointTest, AimingAtTargets) {
     }
 
     // Refresh with a host object in general position, against a frame built in double.
-    const Handle name = wp->Self;
     wp->ObjectPos.Origin = {1, 2, 3};
-    host.setReference(name, "PointsTo", host.createPlain("target", {3, 4, 12}));
+    host.setReference(wp->Self, "PointsTo", host.createPlain("target", {3, 4, 12}));
     const host::RuntimeCounters before = host.runtime().counters();
     cs->Refresh();
     EXPECT_EQ(host.runtime().counters().resolves - before.resolves, 1u);
@@ -233,10 +232,10 @@ TEST_F(WaypointTest, AimingAtTargets) {
 
     // A PointsTo naming no object, or none at all, leaves the aim alone.
     const _CCoordSystem<float> aimed = wp->ObjectPos;
-    host.setReference(name, "PointsTo", Handle(_GUID{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}}));
+    host.setReference(wp->Self, "PointsTo", Handle(_GUID{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}}));
     wp->Range = 6.0f;
     cs->Refresh();
-    host.setReference(name, "PointsTo", Handle());
+    host.setReference(wp->Self, "PointsTo", Handle());
     const std::uint64_t queries = host.runtime().counters().queries;
     cs->Refresh();
     EXPECT_EQ(host.runtime().counters().queries, queries);
