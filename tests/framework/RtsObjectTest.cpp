@@ -1,16 +1,26 @@
-// The object base: interface discovery and reference counts, calls by slot as an independent
-// host makes them, rotating, and the attribute walk.
+// The object base and the value types: their persisted records byte for byte and their
+// behaviour on short or failing streams; interface discovery and reference counts, calls by slot
+// as an independent host makes them, rotating, and the attribute walk.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "framework/CVar.h"
 #include "framework/RtsObject.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/InProcessHost.h"
+#include "tests/support/Records.h"
 #include "tests/support/Slots.h"
+
+using namespace testing_support;
 
 namespace {
 
-class RtsObjectTest : public testing_support::InProcessHost {
+const _GUID kSample{0x01020304, 0x0506, 0x0708, {9, 10, 11, 12, 13, 14, 15, 16}};
+
+using Records = InProcessHost;
+
+class RtsObjectTest : public InProcessHost {
 protected:
     host::Descriptor* descriptor = host.descriptor(host.createPlain("anchor"));
     PlainRtsObject object{CGUID{}, CGUID{}, descriptor};
@@ -24,6 +34,101 @@ void expectMatrix(const _CMatrix3<float>& m, std::initializer_list<float> rows) 
 }
 
 }  // namespace
+
+TEST_F(Records, ValueTypeRecords) {
+    // CVar: the value's bytes (a float's are checked with the streams).
+    CVar<std::uint32_t> u;
+    EXPECT_EQ(loadRecord(u, {0xEF, 0xBE, 0xAD, 0xDE}), 1);
+    EXPECT_EQ(u.Value, 0xDEADBEEFu);
+    EXPECT_EQ(loadRecord(u, {1, 2, 3}), 0);
+    EXPECT_EQ(u.Value, 0xDEADBEEFu) << "a short record leaves the value";
+
+    // CGUID: the long 1, then the 16 GUID bytes; a wrong marker or a cut record reads nothing.
+    CGUID guid(kSample);
+    const ByteVector guidRecord = Bytes().guid(kSample);
+    EXPECT_EQ(saveRecord(guid), guidRecord);
+    CGUID loaded;
+    EXPECT_EQ(loadRecord(loaded, guidRecord), 1);
+    EXPECT_TRUE(loaded == guid);
+    ByteVector badMarker = guidRecord;
+    badMarker[0] = 2;
+    for (const ByteVector& bad : {badMarker, ByteVector(guidRecord.begin(), guidRecord.end() - 1)}) {
+        CGUID untouched;
+        EXPECT_EQ(loadRecord(untouched, bad), 0);
+        EXPECT_TRUE(untouched.IsNull());
+    }
+
+    // CPosition: version 1, x, y, z; a stored version other than 1 still loads.
+    CPosition position(_Point3<float>{1.5f, -2.0f, 3.25f});
+    ByteVector pos = Bytes().point(1.5f, -2.0f, 3.25f);
+    EXPECT_EQ(saveRecord(position), pos);
+    pos[0] = 9;
+    CPosition back;
+    EXPECT_EQ(loadRecord(back, pos), 1);
+    EXPECT_EQ(back.y, -2.0f);
+
+    // CObjectPos: version 1, the nine matrix floats row by row, then the origin.
+    CObjectPos frame;
+    float m[3][3];
+    for (int i = 0; i < 9; ++i) frame.Orientation.m[i / 3][i % 3] = m[i / 3][i % 3] = float(i + 1);
+    frame.Origin = {10, 11, 12};
+    EXPECT_EQ(saveRecord(frame), Bytes().frame(m, 10, 11, 12).data);
+}
+
+TEST_F(Records, NullHandlesNeverReachTheRuntime) {
+    EXPECT_FALSE(Handle(_GUID{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}}).IsNull()) << "every byte counts";
+    const auto queriesBefore = host.runtime().counters().queries;
+    void* out = &out;
+    EXPECT_FALSE(Handle().GetInterface(kIdRtsObject, &out));
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(host.runtime().counters().queries, queriesBefore);
+}
+
+TEST_F(Records, BaseRecordVersionTwoEndsWithMarkAndVersionOneHasNone) {
+    PlainRtsObject object{CGUID{kSample}, CGUID{kSample}, host.descriptor(host.createPlain("anchor"))};
+    object.ObjectPos.Origin = {1, 2, 3};
+    object.Container = Handle(kSample);
+    object.Mark.Value = 1;
+    const ByteVector record = saveRecord(object);
+    ASSERT_EQ(record, Bytes().base(CGUID{kSample}, kIdentity, 1, 2, 3, CGUID{kSample}, 1).data);
+
+    // A version-1 record: the same without Mark; Mark keeps its value.
+    ByteVector versionOne(record.begin(), record.end() - 4);
+    versionOne[0] = 1;
+    PlainRtsObject reader(CGUID{}, CGUID{}, object.Descriptor);
+    reader.Mark.Value = 0;
+    EXPECT_EQ(loadRecord(reader, versionOne), 1);
+    EXPECT_EQ(saveRecord(reader), Bytes().base(CGUID{kSample}, kIdentity, 1, 2, 3, CGUID{kSample}, 0).data);
+
+    // Saving to a stream that fails after N bytes fails at every step. (Loading every truncation
+    // is checked with the waypoint's record, which ends with this one.)
+    for (std::size_t n = 0; n < record.size(); ++n) {
+        host::MemoryStream failing;
+        failing.failAfter(n);
+        EXPECT_EQ(object.Serialize(&failing), 0) << "saving, failing after " << n;
+    }
+}
+
+TEST_F(Records, FactoryRecordsAndVersionChecks) {
+    RtsObjectFactory* path = host.factories()[0].factory;
+    RtsObjectFactory* waypoint = host.factories()[2].factory;
+    EXPECT_EQ(saveRecord(*path), (ByteVector{3, 0, 0, 0})) << "a factory record is the 4-byte version";
+    EXPECT_EQ(saveRecord(*waypoint), (ByteVector{1, 0, 0, 0}));
+    const std::tuple<RtsObjectFactory*, int, int> checks[] = {
+        {path, 3, 1}, {path, 2, 0}, {path, 4, 0}, {waypoint, 1, 1}, {waypoint, 3, 0}};
+    for (auto [factory, version, accepted] : checks)
+        EXPECT_EQ(loadRecord(*factory, Bytes().u32(version)), accepted) << version;
+    EXPECT_EQ(loadRecord(*path, {3, 0}), 0);
+
+    // The base factory: version 2, then AngleStep and SecondStep; the stored version is not compared.
+    RtsObjectFactory base;
+    EXPECT_STREQ(base.GetSCOGroup(0), "*");
+    ByteVector expected = Bytes().u32(2).f32(static_cast<float>(3.141592653589793 / 32)).f32(16.0f);
+    EXPECT_EQ(saveRecord(base), expected);
+    expected[0] = 5;
+    EXPECT_EQ(loadRecord(base, expected), 1);
+    EXPECT_EQ(loadRecord(base, ByteVector(expected.begin(), expected.end() - 1)), 0);
+}
 
 TEST_F(RtsObjectTest, QueryInterfaceCountsReferencesAndHostQueriesAnswerByPosition) {
     void* p = nullptr;
@@ -52,10 +157,9 @@ TEST_F(RtsObjectTest, QueryInterfaceCountsReferencesAndHostQueriesAnswerByPositi
     descriptor->setRefusesInterfaces(false);
 
     // Host queries answer by position, as the host calls them.
-    using testing_support::tableEntry;
     RtsObject* primary = &object;
     EXPECT_EQ((tableEntry<ULong (*)(RtsObject*)>(primary, 17))(primary), 1000u);  // HostQuery17
-    EXPECT_EQ((tableEntry<ULong (*)(RtsObject*)>(primary, testing_support::entryOf(32, 29)))(primary), 10000u);
+    EXPECT_EQ((tableEntry<ULong (*)(RtsObject*)>(primary, entryOf(32, 29)))(primary), 10000u);
 }
 
 TEST_F(RtsObjectTest, MovingAndRotating) {
@@ -77,12 +181,9 @@ TEST_F(RtsObjectTest, MovingAndRotating) {
 TEST_F(RtsObjectTest, AttributeWalkOfTheBase) {
     Attribute a{};
     char name[32] = "x";
+    // The record itself is checked at the end of the waypoint's table.
     ASSERT_TRUE(unknown->GetAttributeInfo(0, &a, name, false));
-    EXPECT_STREQ(a.Name, "ObjectPos");
-    EXPECT_EQ(a.Type, kTypeObjectPos);
-    EXPECT_EQ(a.Count, 1u);
-    EXPECT_TRUE(a.Flags[0] && a.Flags[1] && a.Flags[2]);
-    EXPECT_STREQ(name, "RtsObject");
+    EXPECT_TRUE(!std::strcmp(a.Name, "ObjectPos") && !std::strcmp(name, "RtsObject"));
 
     Attribute untouched = a;
     EXPECT_FALSE(unknown->GetAttributeInfo(1, &untouched, name, false));

@@ -1,5 +1,7 @@
-// The camera path inside the stand-in host: the fit and its parts, evaluation by distance and by
-// time, the box and the drawing, the persisted record, and refits around failing waypoints.
+// The natural cubic spline fit against GSL's natural cubic spline, an independent solver of the
+// same system, and against small cases worked by hand; then the camera path inside the stand-in
+// host: the fit and its parts, evaluation by distance and by time, the box and the drawing, the
+// persisted record, and refits around failing waypoints.
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_interp.h>
 
@@ -12,6 +14,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "path/CubicSpline.h"
 #include "path/SCOCameraSystemPath.h"
 #include "render/RecordingRenderer.h"
 #include "tests/support/Bytes.h"
@@ -67,6 +70,65 @@ bool sameBits(const COrientation& a, const COrientation& b) { return std::memcmp
 
 }  // namespace
 
+TEST(CubicSpline, AgreesWithGslOnRandomKnots) {
+    gsl_set_error_handler_off();
+    std::mt19937 random(20240611u);
+    std::uniform_real_distribution<double> gap(0.05, 4.0), ordinate(-50.0, 50.0);
+    for (int trial = 0; trial < 20; ++trial) {
+        const int count = 3 + trial % 15;
+        std::vector<double> x(count), y(count), curvature(count);
+        double at = ordinate(random);
+        for (int i = 0; i < count; ++i) {
+            x[i] = at;
+            y[i] = ordinate(random);
+            at += gap(random);
+        }
+        gsl_interp* oracle = gsl_interp_alloc(gsl_interp_cspline, count);
+        gsl_interp_init(oracle, x.data(), y.data(), count);
+        double scale = 1.0;
+        for (int i = 0; i < count; ++i) {
+            curvature[i] = gsl_interp_eval_deriv2(oracle, x.data(), y.data(), x[i], nullptr);
+            scale = std::max(scale, std::fabs(curvature[i]));
+        }
+        gsl_interp_free(oracle);
+
+        CCubicSpline spline;
+        spline.Fit(count, x.data(), y.data());
+        ASSERT_EQ(spline.count, count);
+        ASSERT_TRUE(spline.secondDerivatives);
+        EXPECT_TRUE(spline.secondDerivatives[0] == 0.0 && spline.secondDerivatives[count - 1] == 0.0);
+        for (int i = 0; i < count; ++i) {
+            EXPECT_TRUE(spline.knots[i] == x[i] && spline.values[i] == y[i]) << "knot " << i;
+            EXPECT_NEAR(spline.secondDerivatives[i], curvature[i], 1e-9 * scale) << "knot " << i;
+        }
+    }
+}
+
+TEST(CubicSpline, RepeatedKnotsAndTooFew) {
+    // Of two equal knots the earlier is dropped: 0, 1, 2 -> 0, 1, 0, where the inner equation
+    // 2*M1 = 6*(-1 - 1)/2 gives M1 = -3. The scan moves on after a removal: of three equal knots
+    // two stay. Each fit replaces the one before.
+    CCubicSpline spline;
+    const double xr[] = {0, 1, 1, 2}, yr[] = {0, 5, 1, 0};
+    spline.Fit(4, xr, yr);
+    ASSERT_EQ(spline.count, 3);
+    EXPECT_EQ(spline.values[1], 1.0);
+    EXPECT_DOUBLE_EQ(spline.secondDerivatives[1], -3.0);
+    const double xt[] = {0, 1, 1, 1, 2}, yt[] = {0, 1, 2, 3, 0};
+    spline.Fit(5, xt, yt);
+    EXPECT_EQ(spline.count, 4);
+    EXPECT_EQ(spline.values[1], 2.0);
+
+    // Fewer than two distinct knots: copies, but no second derivatives.
+    const double x[] = {0, 1, 2}, y[] = {0, 1, 0}, same[] = {4, 4};
+    const std::pair<int, const double*> few[] = {{1, x}, {2, same}, {-3, nullptr}};
+    for (const auto& [n, knots] : few) {
+        spline.Fit(n, knots, knots ? y : nullptr);
+        EXPECT_EQ(spline.count, std::max(0, std::min(n, 1))) << n;
+        EXPECT_FALSE(spline.secondDerivatives) << n;
+    }
+}
+
 /// The fixture: a host with a current path, and the path's private operations on it.
 struct PathTest : InProcessHost {
     Handle pathHandle = host.create("SCOCameraSystemPath", "path");
@@ -99,8 +161,7 @@ TEST_F(PathTest, TwoWaypointsGiveStraightSegmentAndBox) {
     const Handle a = addWayPoint({0, 0, 0}), b = addWayPoint({3, 4, 0});
     path().RefreshCubicData();
 
-    // Step 5 (eye) + 0 (view) + 0.1; D starts at 0.1.
-    EXPECT_EQ(wp(a).GetDistanceSum(), 0.1f);
+    // Step 5 (eye) + 0 (view) + 0.1; D starts at 0.1 (the first record's constant term below).
     EXPECT_FLOAT_EQ(wp(b).GetDistanceSum(), 5.2f);
     EXPECT_TRUE(wp(a).Distance2Next == 5.1f && wp(b).Distance2Next == 5.1f);
 
@@ -379,15 +440,13 @@ TEST_F(PathTest, BoxHoldsTheWholeEyeCurveOfAMillionWayPoints) {
     int outside = 0;
     for (int k = 0; k + 1 < kCount; ++k) {
         const COrientation* c = wp(wayPoints[k]).CubicData;
+        const COrientation::Channels p[4] = {c[0].ToChannels(), c[1].ToChannels(), c[2].ToChannels(),
+                                             c[3].ToChannels()};
         const double span = wp(wayPoints[k + 1]).GetDistanceSum() - wp(wayPoints[k]).GetDistanceSum();
         for (int i = 0; i < 64; ++i) {
             const double s = span * i / 64;
-            const _Point3<float>* p[4] = {&c[0].Position, &c[1].Position, &c[2].Position, &c[3].Position};
             for (int axis = 0; axis < 3; ++axis) {
-                auto at = [&](int j) {
-                    return static_cast<double>(axis == 0 ? p[j]->x : axis == 1 ? p[j]->y : p[j]->z);
-                };
-                const double v = ((at(0) * s + at(1)) * s + at(2)) * s + at(3);
+                const double v = ((double(p[0][axis]) * s + p[1][axis]) * s + p[2][axis]) * s + p[3][axis];
                 const double slack = 1e-6 * std::max(1.0, std::fabs(v));
                 outside += v < minimum[axis] - slack || v > maximum[axis] + slack;
             }
@@ -398,28 +457,20 @@ TEST_F(PathTest, BoxHoldsTheWholeEyeCurveOfAMillionWayPoints) {
 }
 
 TEST_F(PathTest, Draw3DSamplesEvery32UnitsPerPart) {
-    // Span 10: one line from the first sample to the one at 10 - 1e-6 (u = 9.9 on the segment).
-    addWayPoint({0, 0, 0});
-    addWayPoint({9.9f, 0, 0});
-    path().RefreshCubicData();
-    auto calls = draw();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_TRUE(near(calls[0].from, {0, 0, 0}) && near(calls[0].to, {9.9f * 0.99f, 0, 0}, 1e-4));
-    EXPECT_TRUE(calls[0].kind == host::DrawKind::Line && calls[0].widthFrom == 2.0f && calls[0].widthTo == 2.0f &&
-                calls[0].flag == 0 && calls[0].colour == (std::array<float, 4>{0.4f, 0.4f, 0.4f, 0.8f}));
-    host.setBool(pathHandle, "ShowPath", false);
-    EXPECT_TRUE(draw().empty());
-
-    // Span 100: samples at 0, 32, 64 and 100 - 1e-6; x = 0.999 * (d - 0.1).
-    newPath("long");
+    // Span 100: samples at 0, 32, 64 and the last at 100 - 1e-6; x = 0.999 * (d - 0.1).
     addWayPoint({0, 0, 0});
     addWayPoint({99.9f, 0, 0});
     path().RefreshCubicData();
-    calls = draw();
+    auto calls = draw();
     ASSERT_EQ(calls.size(), 3u);
     const float xs[] = {0, 31.9f * 0.999f, 63.9f * 0.999f, 99.9f * 0.999f};
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(near(calls[i].from, {xs[i], 0, 0}, 1e-4) && near(calls[i].to, {xs[i + 1], 0, 0}, 1e-4)) << i;
+        EXPECT_TRUE(calls[i].kind == host::DrawKind::Line && calls[i].widthFrom == 2.0f && calls[i].widthTo == 2.0f &&
+                    calls[i].flag == 0 && calls[i].colour == (std::array<float, 4>{0.4f, 0.4f, 0.4f, 0.8f}));
+    }
+    host.setBool(pathHandle, "ShowPath", false);
+    EXPECT_TRUE(draw().empty());
 
     // After a cut the part starts at its first waypoint; the jump itself is not drawn.
     newPath("cut");

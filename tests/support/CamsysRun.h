@@ -6,21 +6,18 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/TextFiles.h"
 
 namespace testing_support {
 
 inline const std::string kCamsys = CAMSYS_EXE;
 inline const std::string kFlythrough = CAMSYS_EXAMPLES "/flythrough.json";
 
-inline std::string readFile(const std::string& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
+inline std::string readFile(const std::string& path) { return readText(path); }
 
 /// The parts of `text` between separators: its lines, or a CSV row's fields.
 inline std::vector<std::string> split(const std::string& text, char separator = '\n') {

@@ -55,7 +55,6 @@ inline double BoxSampleCount(float total) {
 /// 2^26 on d + 2^(k-16) for d in [2^k, 2^(k+1)).
 inline Box LiteralBox(SCOCameraSystemPath& path) {
     constexpr float kLargest = std::numeric_limits<float>::max();
-    constexpr float kMargin = 1.0f;
     Box box{{kLargest, kLargest, kLargest}, {-kLargest, -kLargest, -kLargest}};
     auto widen = [](float p, float& lo, float& hi) {
         if (p > hi) hi = p;
@@ -63,17 +62,15 @@ inline Box LiteralBox(SCOCameraSystemPath& path) {
     };
     ISCO_CSPath& evaluation = path;
     const float total = LastDistanceSum(path);
-    if (std::isfinite(total)) {
-        for (float d = 0.0f; d < total;) {
-            const _Point3<float> p = evaluation.CalcOrientationAtDistanceSum(d).Position;
-            widen(p.x, box.min.x, box.max.x);
-            widen(p.y, box.min.y, box.max.y);
-            widen(p.z, box.min.z, box.max.z);
-            d = NextBoxSample(d);
-        }
+    for (float d = 0.0f; std::isfinite(total) && d < total; d = NextBoxSample(d)) {
+        const _Point3<float> p = evaluation.CalcOrientationAtDistanceSum(d).Position;
+        widen(p.x, box.min.x, box.max.x);
+        widen(p.y, box.min.y, box.max.y);
+        widen(p.z, box.min.z, box.max.z);
     }
-    box.max = {box.max.x + kMargin, box.max.y + kMargin, box.max.z + kMargin};
-    box.min = {box.min.x - kMargin, box.min.y - kMargin, box.min.z - kMargin};
+    // The margin of one unit.
+    box.max = {box.max.x + 1.0f, box.max.y + 1.0f, box.max.z + 1.0f};
+    box.min = {box.min.x - 1.0f, box.min.y - 1.0f, box.min.z - 1.0f};
     return box;
 }
 
