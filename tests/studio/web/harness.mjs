@@ -136,15 +136,56 @@ export async function chord(page, keys, key) {
   for (const k of [...keys].reverse()) await page.keyboard.up(k);
 }
 
-/** Types `text` (nothing: clears it) over the inspector field `key` of the object shown, presses Enter and waits for the answer. */
-export async function typeInto(page, key, text) {
-  await page.click(`.inspector [data-key="${key}"]`);
+/** Clicks the field `selector` and types `text` over what it holds (nothing: clears it). */
+export async function retype(page, selector, text) {
+  await page.click(selector);
   await chord(page, ['Control'], 'a');
   if (text) await page.keyboard.type(text);
   else await page.keyboard.press('Backspace');
-  await page.keyboard.press('Enter');
-  await page.evaluate(() => window.studio.editor.settled());
 }
+
+/** Types `text` (nothing: clears it) over the inspector field `key` of the object shown, presses Enter and waits for the answer. */
+export async function typeInto(page, key, text) {
+  await retype(page, `.inspector [data-key="${key}"]`, text);
+  await page.keyboard.press('Enter');
+  await settled(page);
+}
+
+/** Waits until every change, drag and refetch the page started is answered and shown. */
+export const settled = (page) => page.evaluate(() => window.studio.editor.settled());
+
+/** Waits two frames: what changed is drawn in the next. */
+export const drawn = (page) => page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
+
+/** A screenshot (PNG, base64) of what `selector` covers, once drawn. */
+export async function shotOf(page, selector) {
+  await drawn(page);
+  return page.screenshot({ clip: await (await page.$(selector)).boundingBox(), encoding: 'base64' });
+}
+
+/** Drags with the left button from `from` to `to` (page pixels) in `steps` moves, the key `hold` held. */
+export async function drag(page, from, to, { steps = 8, hold = null } = {}) {
+  if (hold) await page.keyboard.down(hold);
+  await page.mouse.move(from.x, from.y);
+  await page.mouse.down();
+  await page.mouse.move(to.x, to.y, { steps });
+  await page.mouse.up();
+  if (hold) await page.keyboard.up(hold);
+}
+
+/** A request of the studio's API at `url` (with its token) as a script makes it: the parsed answer, once its status is `status`. */
+export async function api(url, path, { method = 'GET', body, status = 200 } = {}) {
+  const headers = { Authorization: `Bearer ${new URL(url).searchParams.get('token')}` };
+  if (body !== undefined) headers['Content-Type'] = 'application/json';
+  const answer = await fetch(new URL(path, url), { method, headers, body: body === undefined ? undefined : JSON.stringify(body) });
+  const text = await answer.text();
+  assert.equal(answer.status, status, `${method} ${path}: ${text}`);
+  return JSON.parse(text);
+}
+
+/** The object `name` in a scene file's `objects`, searched through their children. */
+export const findObject = (objects, name) =>
+  objects.reduce((hit, o) => hit || (o.name === name ? o : findObject(o.children || [], name)), null);
 
 /**
  * Pixel statistics of PNG screenshots, computed by the browser on a blank page of its own: `script`

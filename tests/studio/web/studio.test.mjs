@@ -7,12 +7,12 @@ import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { copyFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { changedShare, closeStudio, examples, exe, openStudio, pixels, shots, startStudio, stopStudio, watchProblems }
-  from './harness.mjs';
+import { api, changedShare, chord, closeStudio, drag, examples, exe, openStudio, pixels, settled, shotOf, shots, startStudio,
+  stopStudio, watchProblems } from './harness.mjs';
 import { boxesGlb, terrainGlb } from './glb.mjs';
 
 const run = {};
-let url, token, browser, page, scratch;
+let url, browser, page, scratch;
 const problems = [];     // console errors, page errors and failed requests, with their text
 let sceneAnswer;
 
@@ -64,8 +64,7 @@ const text = (selector) => page.$eval(selector, (e) => e.textContent.trim());
 
 before(async () => {
   await openStudio(run, 'studio', { copy: ['flythrough.json', 'town.glb'], watch: (p) => watchProblems(p, problems) });
-  ({ url, token, browser, page, scratch } = run);
-  assert.ok(token, `the printed URL carries no token: ${url}`);
+  ({ url, browser, page, scratch } = run);
 });
 
 after(() => closeStudio(run));
@@ -78,9 +77,7 @@ test('the page becomes interactive with the scene, its drawing and the flight', 
   assert.equal(await page.$eval('body', (b) => b.dataset.webgl || 'ok'), 'ok', 'the page reports WebGL missing');
 
   // The page lists what the server reports, in its order.
-  const answer = await fetch(new URL('/api/scene', url), { headers: { Authorization: `Bearer ${token}` } });
-  assert.equal(answer.status, 200, 'GET /api/scene with the token');
-  sceneAnswer = await answer.json();
+  sceneAnswer = await api(url, '/api/scene');
   const listed = await page.$$eval('.tree [data-name]', (rows) => rows.map((r) => r.dataset.name));
   assert.deepEqual(listed, sceneAnswer.objects.map((o) => o.name));
   const flight = await studio(() => ({ rows: window.studio.state.flight.rows, iterator: window.studio.state.flight.iterator }));
@@ -188,6 +185,24 @@ test('every pause the timeline shades is where the flown eye stands still', { ti
   await page.mouse.move(0, 0);
 });
 
+test('a waypoint placed by a click on the example town lands on the spot clicked; one undo takes it away', { timeout: 30_000 }, async () => {
+  await page.waitForFunction(() => window.studio.world.level?.userData.indexed, { timeout: 25_000 });
+  assert.match(await text('#levelTriangles'), /^[\d,]+ triangles$/);
+  await studio(() => window.studio.state.select('W6'));
+  await page.click('.gizmo-bar [data-act=place]');
+  // The square's paving (0.02 above the ground), in the open between the gate and the statue.
+  const spot = await studio(() => window.studio.view3d.screenPoint(window.studio.view3d.centre().clone().set(50, 40, 0.02)));
+  await page.mouse.click(spot.x, spot.y);
+  await page.waitForFunction(() => window.studio.state.objects.size === 19 && window.studio.state.selection !== 'W6', { timeout: 10_000 });
+  const p = await studio(() => window.studio.state.objects.get(window.studio.state.selection).position);
+  assert.ok(Math.hypot(p[0] - 50, p[1] - 40) < 1 && Math.abs(p[2] - 0.52) < 1e-3, `placed at ${p}`);
+  await page.screenshot({ path: join(shots, 'studio-town.png') });
+  await chord(page, ['Control'], 'z');
+  await settled(page);
+  assert.equal(await studio(() => window.studio.state.objects.size), 18, 'the undo left the waypoint placed');
+  await page.keyboard.press('Escape');
+});
+
 test('a new file opens as the starter scene, unsaved; an empty scene says what is missing and is built up', { timeout: 40_000 }, async () => {
   const empty = join(scratch, 'empty.json');
   writeFileSync(empty, '{"objects": []}');
@@ -205,36 +220,23 @@ test('a level is drawn upright in both views, counted and switched off by its to
     async (other) => {
       assert.equal(await other.$eval('#levelTriangles', (e) => e.textContent), '24 triangles');
       const box = await other.evaluate(() => {
-        let min = [Infinity, Infinity, Infinity], max = [-Infinity, -Infinity, -Infinity];
-        window.studio.world.level.traverse((o) => {
-          if (!o.isMesh) return;
-          o.geometry.computeBoundingBox();
-          const b = o.geometry.boundingBox.clone().applyMatrix4(o.matrixWorld);
-          min = min.map((v, k) => Math.min(v, b.min.getComponent(k)));
-          max = max.map((v, k) => Math.max(v, b.max.getComponent(k)));
-        });
-        return { min, max };
+        const { bounds, level } = window.studio.world;
+        const b = new bounds.constructor().setFromObject(level);
+        return { min: b.min.toArray(), max: b.max.toArray() };
       });
       const near = (a, b) => a.every((v, k) => Math.abs(v - b[k]) < 1e-4);
       assert.ok(near(box.min, [-60, -20, -1]) && near(box.max, [120, 180, 30]), `the level stands at ${JSON.stringify(box)}`);
-      const shot = async () => other.screenshot({ clip: await (await other.$('#cameraView')).boundingBox(), encoding: 'base64' });
-      const withLevel = await shot();
+      const withLevel = await shotOf(other, '#cameraView');
       await other.screenshot({ path: join(shots, 'studio-level.png') });
       await other.click('#showLevel');
       let share = 0;
-      for (let tries = 0; tries < 20 && share <= 0.05; ++tries) {
-        await other.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
-        share = await changedShare(browser, withLevel, await shot());
-      }
+      for (let tries = 0; tries < 20 && share <= 0.05; ++tries) share = await changedShare(browser, withLevel, await shotOf(other, '#cameraView'));
       assert.ok(share > 0.05, `switching the level off changed ${(100 * share).toFixed(1)}% of the camera view`);
       await other.click('#showLevel');
 
       // Placing: after W6, a click on the ground puts a waypoint half a unit above it, where clicked.
       await other.waitForFunction(() => window.studio.world.level.userData.indexed, { timeout: 20_000 });
-      const screen = (p) => other.evaluate((p) => {
-        const v = window.studio.view3d.centre().clone().set(...p);
-        return window.studio.view3d.screenPoint(v);
-      }, p);
+      const screen = (p) => other.evaluate((p) => window.studio.view3d.screenPoint(window.studio.view3d.centre().clone().set(...p)), p);
       await other.evaluate(() => window.studio.state.select('W6'));
       await other.click('.gizmo-bar [data-act=place]');
       const spot = await screen([10, 60, 0]);
@@ -251,12 +253,7 @@ test('a level is drawn upright in both views, counted and switched off by its to
 
       // Moving with "on level": the waypoint follows the surface under the pointer.
       await other.click('.gizmo-bar [data-act=surface]');
-      const handle = await other.evaluate(() => window.studio.gizmo.handle('X'));
-      const drop = await screen([-20, 100, 0]);
-      await other.mouse.move(handle.x, handle.y);
-      await other.mouse.down();
-      for (let i = 1; i <= 8; ++i) await other.mouse.move(handle.x + ((drop.x - handle.x) * i) / 8, handle.y + ((drop.y - handle.y) * i) / 8);
-      await other.mouse.up();
+      await drag(other, await other.evaluate(() => window.studio.gizmo.handle('X')), await screen([-20, 100, 0]));
       // (Every step of the drag lands on the surface: wait for the last.)
       await other.waitForFunction((name) => {
         const p = window.studio.state.objects.get(name).position;
@@ -275,22 +272,6 @@ test('a level is drawn upright in both views, counted and switched off by its to
       const target = await other.evaluate(() => window.studio.state.objects.get(window.studio.state.attribute('W1', 'PointsTo')).position);
       assert.ok(target[0] >= 19.99 && target[0] <= 30.01 && target[1] >= 129.99 && target[1] <= 140.01 && target[2] >= 0 && target[2] <= 30,
         `the target is at ${target}, not on the block`);
-    });
-});
-
-test('a waypoint placed by a click on the example town lands on the spot clicked', { timeout: 30_000 }, async () => {
-  await ownStudio(copiedExample('town-flythrough.json'), { ready: () => window.studio?.ready && window.studio.world.level?.userData.indexed,
-    timeout: 25_000 }, async (town) => {
-      assert.match(await town.$eval('#levelTriangles', (e) => e.textContent), /^[\d,]+ triangles$/);
-      await town.evaluate(() => window.studio.state.select('W6'));
-      await town.click('.gizmo-bar [data-act=place]');
-      // The square's paving (0.02 above the ground), in the open between the gate and the statue.
-      const spot = await town.evaluate(() => window.studio.view3d.screenPoint(window.studio.view3d.centre().clone().set(50, 40, 0.02)));
-      await town.mouse.click(spot.x, spot.y);
-      await town.waitForFunction(() => window.studio.state.objects.size === 19 && window.studio.state.selection !== 'W6', { timeout: 10_000 });
-      const p = await town.evaluate(() => window.studio.state.objects.get(window.studio.state.selection).position);
-      assert.ok(Math.hypot(p[0] - 50, p[1] - 40) < 1 && Math.abs(p[2] - 0.52) < 1e-3, `placed at ${p}`);
-      await town.screenshot({ path: join(shots, 'studio-town.png') });
     });
 });
 
