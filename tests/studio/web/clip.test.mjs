@@ -7,7 +7,7 @@ import { spawnSync } from 'node:child_process';
 import { readFileSync, readdirSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { closeStudio, exe, openStudio, pixels } from './harness.mjs';
+import { closeStudio, drawn, exe, openStudio, pixels } from './harness.mjs';
 
 // The camera view is given this height and an even width (its own, or one pixel less) so that the
 // clip's frames can be the same size.
@@ -42,7 +42,7 @@ after(() => closeStudio(run));
 async function cameraView(ms) {
   await run.page.evaluate((t) => { window.studio.state.pause(); window.studio.state.seek(t); }, ms);
   // Two frames: the seek is drawn in the next one.
-  await run.page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
+  await drawn(run.page);
   const box = await (await run.page.$('#cameraView')).boundingBox();
   assert.equal(Math.round(box.width), WIDTH, 'the camera view took the size asked for');
   return run.page.screenshot({ encoding: 'base64', clip: { x: box.x, y: box.y, width: WIDTH, height: HEIGHT } });

@@ -5,25 +5,16 @@ import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { chord, closeStudio, openStudio, shots, typeInto } from './harness.mjs';
+import { api, chord, closeStudio, openStudio, settled as pageSettled, shots, typeInto } from './harness.mjs';
 
 const run = {};
-let url, token, browser, page, scratch, sceneFile;
+let url, page, sceneFile;
 const problems = [];   // page errors and server faults; the refusals the test provokes are 400s
 
-/** A request of the API as another tab or a script makes it. */
-async function api(method, path, body) {
-  const init = { method, headers: { Authorization: `Bearer ${token}` } };
-  if (body !== undefined) {
-    init.headers['Content-Type'] = 'application/json';
-    init.body = JSON.stringify(body);
-  }
-  const answer = await fetch(new URL(path, url), init);
-  return { status: answer.status, body: await answer.json() };
-}
-
+/** A PATCH of `name` as another tab or a script makes it, answered with `status`. */
+const patch = (name, body, status = 200) => api(url, `/api/objects/${name}`, { method: 'PATCH', body, status });
 const studio = (fn, ...args) => page.evaluate(fn, ...args);
-const settled = () => studio(() => window.studio.editor.settled());
+const settled = () => pageSettled(page);
 const pause = (ms) => new Promise((r) => setTimeout(r, ms));
 const visible = (selector) => page.$eval(selector, (e) => !e.hidden);
 const box = (selector) => page.$eval(selector, (e) => {
@@ -40,8 +31,8 @@ before(async () => {
     p.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
     p.on('response', (r) => { if (r.status() >= 500) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
   } });
-  ({ url, token, browser, page, scratch } = run);
-  sceneFile = join(scratch, 'flythrough.json');
+  ({ url, page } = run);
+  sceneFile = join(run.scratch, 'flythrough.json');
 });
 
 after(() => closeStudio(run));
@@ -77,7 +68,7 @@ test('notices stay in the window, Esc closes the help first, open findings leave
 
   // A long name: accepted up to the limit, then clipped where it shows; one past the limit is refused.
   const long = `Intro${'o'.repeat(123)}`;
-  assert.equal((await api('PATCH', '/api/objects/Intro', { name: `${long}x` })).status, 400);
+  await patch('Intro', { name: `${long}x` }, 400);
   await studio((name) => window.studio.editor.rename('Intro', name), long);
   await settled();
   await select(long);
@@ -125,7 +116,7 @@ test('the inspector: FOVFac in degrees, the linter\'s words at the field, Points
   await typeInto(page, 'attr:Time2Next', 'abc');
   const refusal = '[data-error-for="attr:Time2Next"]';
   assert.equal(await visible(refusal), true, 'no refusal shown');
-  assert.equal((await api('PATCH', '/api/objects/W2', { attributes: { Time2Next: 900 } })).status, 200);
+  await patch('W2', { attributes: { Time2Next: 900 } });
   await studio(() => window.dispatchEvent(new Event('focus')));
   await page.waitForFunction(() => window.studio.state.attribute('W2', 'Time2Next') === 900, { timeout: 5000 });
   await settled();
@@ -165,11 +156,10 @@ test('deleting a target asks, naming who aims at it, and says what it cleared; E
   assert.equal(await studio(() => window.studio.gizmo.controls.mode), 'translate');
   assert.equal(await page.$eval('#notice', (e) => e.textContent),
     'W2 looks at Statue: its rotation follows the target; clear PointsTo to rotate it');
-  const history = (await api('GET', '/api/history')).body;
-  const turn = await api('PATCH', '/api/objects/W2', { orientation: [0, 1, 0, -1, 0, 0, 0, 0, 1] });
-  assert.equal(turn.status, 400);
-  assert.deepEqual((await api('GET', '/api/history')).body, history, 'a refused turn left an undo step');
-  assert.equal((await api('GET', '/api/status')).body.unsaved, false);
+  const history = await api(url, '/api/history');
+  await patch('W2', { orientation: [0, 1, 0, -1, 0, 0, 0, 0, 1] }, 400);
+  assert.deepEqual(await api(url, '/api/history'), history, 'a refused turn left an undo step');
+  assert.equal((await api(url, '/api/status')).unsaved, false);
 
   // Another program writes the file: saving asks, and Enter keeps both as they are.
   await typeInto(page, 'attr:Roll', '12');

@@ -6,7 +6,7 @@
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { closeStudio, openStudio, shots } from './harness.mjs';
+import { api, closeStudio, openStudio, retype, settled, shots } from './harness.mjs';
 
 const run = {};
 const TOWER = [40, 120, 15];  // examples/flythrough.json
@@ -18,17 +18,9 @@ before(async () => {
 after(() => closeStudio(run));
 
 const page = () => run.page;
-const history = async () => (await fetch(new URL('/api/history', run.url), { headers: { Authorization: `Bearer ${run.token}` } })).json();
-const settled = () => page().evaluate(() => window.studio.editor.settled());
-
+const history = () => api(run.url, '/api/history');
 /** Types `text` into the dialog's field for `key` as a person does: select all, type. */
-async function typeInto(key, text) {
-  await page().click(`#moveDialog input[data-key=${key}]`);
-  await page().keyboard.down('Control');
-  await page().keyboard.press('a');
-  await page().keyboard.up('Control');
-  await page().keyboard.type(text);
-}
+const typeInto = (key, text) => retype(page(), `#moveDialog input[data-key=${key}]`, text);
 
 test('a refused option is said in the dialog and changes nothing', async () => {
   const before = await history();
@@ -54,7 +46,7 @@ test('an orbit around the tower: its iterator flown and shown, its path selected
   await typeInto('height', '10');
   await page().click('#moveDialog button.primary');
   await page().waitForFunction(() => !document.getElementById('moveDialog').open, { timeout: 10_000 });
-  await settled();
+  await settled(page());
   await page().screenshot({ path: join(shots, 'move-orbit.png') });
 
   const shown = await page().evaluate(() => {
@@ -83,7 +75,7 @@ test('an orbit around the tower: its iterator flown and shown, its path selected
   assert.deepEqual((await history()).undo, ['add orbit move']);
 
   await page().click('#undoButton');
-  await settled();
+  await settled(page());
   const after = await page().evaluate(() => ({
     names: [...window.studio.state.objects.keys()].filter((n) => n.startsWith('Orbit1')),
     iterators: window.studio.state.scene.iterators,

@@ -6,31 +6,23 @@
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { closeStudio, openStudio, shots } from './harness.mjs';
+import { api, chord, closeStudio, drag, openStudio, settled as pageSettled, shots, watchProblems } from './harness.mjs';
 
 const run = {};
 const problems = [];
 const GROUP = ['W1', 'W2', 'W3'];
 
 before(async () => {
-  await openStudio(run, 'multiselect', { copy: ['flythrough.json'], watch: (page) => {
-    page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-    page.on('response', (r) => { if (r.status() >= 400) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
-  } });
+  await openStudio(run, 'multiselect', { copy: ['flythrough.json'], watch: (page) => watchProblems(page, problems) });
 });
 
 after(() => closeStudio(run));
 
 const studio = (fn, ...args) => run.page.evaluate(fn, ...args);
-const settled = () => studio(() => window.studio.editor.settled());
-async function api(path) {
-  const answer = await fetch(new URL(path, run.url), { headers: { Authorization: `Bearer ${run.token}` } });
-  assert.equal(answer.status, 200, `GET ${path}`);
-  return answer.json();
-}
-const objects = async () => new Map((await api('/api/scene')).objects.map((o) => [o.name, o]));
+const settled = () => pageSettled(run.page);
+const objects = async () => new Map((await api(run.url, '/api/scene')).objects.map((o) => [o.name, o]));
 const attribute = (o, name) => o.attributes.find((a) => a.name === name)?.value;
-const undoCount = async () => (await api('/api/history')).undo.length;
+const undoCount = async () => (await api(run.url, '/api/history')).undo.length;
 
 async function withKey(key, work) {
   await run.page.keyboard.down(key);
@@ -39,7 +31,7 @@ async function withKey(key, work) {
 }
 
 async function undo() {
-  await withKey('Control', () => run.page.keyboard.press('z'));
+  await chord(run.page, ['Control'], 'z');
   await settled();
 }
 
@@ -74,11 +66,7 @@ test('the gizmo moves the selection by one offset as one change; one undo puts i
   const before = await objects();
   const undos = await undoCount();
   const handle = await studio(() => window.studio.gizmo.handle('X'));
-  assert.ok(handle, 'no X handle on the primary selected waypoint');
-  await run.page.mouse.move(handle.x, handle.y);
-  await run.page.mouse.down();
-  for (let i = 1; i <= 6; ++i) await run.page.mouse.move(handle.x + handle.dx * 15 * i, handle.y + handle.dy * 15 * i);
-  await run.page.mouse.up();
+  await drag(run.page, handle, { x: handle.x + handle.dx * 90, y: handle.y + handle.dy * 90 }, { steps: 6 });
   await settled();
   const after = await objects();
   const offsets = GROUP.map((n) => after.get(n).position.map((v, k) => v - before.get(n).position[k]));

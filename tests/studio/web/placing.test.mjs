@@ -6,7 +6,7 @@
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { HEIGHT, WIDTH, closeStudio, openStudio, shots } from './harness.mjs';
+import { HEIGHT, WIDTH, closeStudio, drag, openStudio, retype, shots } from './harness.mjs';
 
 const run = {};
 
@@ -21,10 +21,7 @@ const box = async (selector) => (await run.page.$(selector)).boundingBox();
 test('the splitter widens the camera view, which keeps its shape', async () => {
   const before = await box('#cameraView');
   const splitter = await box('#sideSplitter');
-  await run.page.mouse.move(splitter.x + 3, splitter.y + 400);
-  await run.page.mouse.down();
-  await run.page.mouse.move(splitter.x - 297, splitter.y + 400, { steps: 6 });
-  await run.page.mouse.up();
+  await drag(run.page, { x: splitter.x + 3, y: splitter.y + 400 }, { x: splitter.x - 297, y: splitter.y + 400 }, { steps: 6 });
   const after = await box('#cameraView');
   assert.ok(Math.abs(after.width - (before.width + 300)) < 4, `${before.width} -> ${after.width}`);
   assert.ok(Math.abs(after.width / after.height - 16 / 9) < 0.01, `${after.width} x ${after.height}`);
@@ -76,22 +73,13 @@ test('a move handle along the line of sight is hidden; the snap step stays the u
   assert.deepEqual(await shown(), [true, true, true]);
 
   await run.page.click('.gizmo-bar [data-act=snap]');
-  const retype = async (text) => {
-    await run.page.click('.gizmo-bar [data-act=step]');
-    await run.page.keyboard.down('Control');
-    await run.page.keyboard.press('a');
-    await run.page.keyboard.up('Control');
-    await run.page.keyboard.press('Backspace');
-    if (text) await run.page.keyboard.type(text);
-  };
-  await retype('2.5');
-  await run.page.keyboard.press('Enter');
   const snap = () => run.page.evaluate(() => window.studio.gizmo.controls.translationSnap);
-  assert.equal(await snap(), 2.5);
+  await retype(run.page, '.gizmo-bar [data-act=step]', '2.5');
+  await run.page.keyboard.press('Enter');
   // A new drawing (any edit) sets the grid again; the step typed stays.
   await run.page.evaluate(() => window.studio.state.setDraw(window.studio.state.draw));
   assert.equal(await snap(), 2.5);
-  await retype('');
+  await retype(run.page, '.gizmo-bar [data-act=step]', '');
   await run.page.keyboard.press('Enter');
   assert.equal(await snap(), await run.page.evaluate(() => window.studio.world.gridStep), 'empty: the grid\'s step');
 });
@@ -126,11 +114,7 @@ test('pilot: fly the view, a waypoint here shows in the camera what the view sho
   const view = await camera();
   await run.page.click('.pilot-bar [data-act=here]');
   await run.page.waitForFunction(() => window.studio.state.objects.size === 5, { timeout: 5000 });
-  const made = await run.page.evaluate(() => {
-    const { state } = window.studio;
-    const name = state.selection;
-    return { name, parent: state.objects.get(name).parent, position: state.objects.get(name).position };
-  });
+  const made = await run.page.evaluate(() => window.studio.state.objects.get(window.studio.state.selection));
   assert.equal(made.parent, 'Path');
   close(made.position, view.p, 1e-3, 'the new waypoint stands at the view\'s eye');
   // The camera reaches it after A's Time2Next: the frame there is the view, position, axes and angle.

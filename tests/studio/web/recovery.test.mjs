@@ -12,7 +12,8 @@ import { execFileSync, spawnSync } from 'node:child_process';
 import { appendFileSync, copyFileSync, existsSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { checkSetup, deadline, examples, exe, launchBrowser, shots, startStudio, stopAll, stopStudio } from './harness.mjs';
+import { api, checkSetup, deadline, examples, exe, findObject, launchBrowser, shots, startStudio, stopAll, stopStudio }
+  from './harness.mjs';
 
 const EDITS = [['W2', { position: [12, -30, 9.5] }], ['W1', { attributes: { Time2Next: 900 } }]];
 
@@ -34,16 +35,6 @@ after(async () => {
   clearTimeout(timer);
 });
 
-/** A request of the API with the token of `url`; resolves with the parsed answer of a 200. */
-async function call(url, method, path, body) {
-  const headers = { Authorization: `Bearer ${new URL(url).searchParams.get('token')}` };
-  if (body !== undefined) headers['Content-Type'] = 'application/json';
-  const answer = await fetch(new URL(path, url), { method, headers, body: body === undefined ? undefined : JSON.stringify(body) });
-  const text = await answer.text();
-  assert.equal(answer.status, 200, `${method} ${path}: ${text}`);
-  return JSON.parse(text);
-}
-
 /** A fresh copy of the example (with the level it names) in its own folder: [scene file, its journal]. */
 function freshScene(name) {
   const scene = join(scratch, `${name}.json`);
@@ -60,28 +51,25 @@ async function start(scene, options) {
   return started;
 }
 
-/** Starts a studio on `scene`, makes EDITS and kills it with SIGKILL. */
-async function editAndKill(scene) {
-  const started = await start(scene);
-  for (const [name, body] of EDITS) await call(started.url, 'PATCH', `/api/objects/${name}`, body);
+/** Kills the studio running with SIGKILL. */
+async function kill() {
   server.kill('SIGKILL');
   await new Promise((r) => server.once('exit', r));
   server = null;
 }
 
+/** Starts a studio on `scene`, makes EDITS and kills it. */
+async function editAndKill(scene) {
+  const started = await start(scene);
+  for (const [name, body] of EDITS) await api(started.url, `/api/objects/${name}`, { method: 'PATCH', body });
+  await kill();
+}
+
 /** The example with EDITS made by hand, as a file. */
 function editedByHand() {
   const scene = JSON.parse(readFileSync(join(examples, 'flythrough.json'), 'utf8'));
-  const find = (objects, name) => {
-    for (const o of objects) {
-      if (o.name === name) return o;
-      const inside = o.children && find(o.children, name);
-      if (inside) return inside;
-    }
-    return null;
-  };
-  find(scene.objects, 'W2').position = [12, -30, 9.5];
-  find(scene.objects, 'W1').attributes.Time2Next = 900;
+  findObject(scene.objects, 'W2').position = [12, -30, 9.5];
+  findObject(scene.objects, 'W1').attributes.Time2Next = 900;
   const file = join(scratch, 'by-hand.json');
   writeFileSync(file, JSON.stringify(scene, null, 2));
   return file;
@@ -98,15 +86,14 @@ test('killed with SIGKILL, started with --recover: the flight of the edited scen
   // Started without --recover: the first line says what was found, and nothing is applied.
   let started = await start(scene);
   assert.match(started.output().split('\n')[0], /^camsys studio: .*killed\.json has unsaved changes from \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC in \.killed\.json\.camsys-recovery; .*--recover/);
-  assert.equal((await call(started.url, 'GET', '/api/status')).unsaved, false);
+  assert.equal((await api(started.url, '/api/status')).unsaved, false);
   await stopStudio(server);
   assert.equal(readFileSync(journal, 'utf8'), kept, 'a studio that did not recover it changed the journal');
 
   started = await start(scene, ['--recover']);
   assert.match(started.output().split('\n')[0], /^camsys studio: recovered the unsaved changes from .* in .*\.killed\.json\.camsys-recovery/);
-  const status = await call(started.url, 'GET', '/api/status');
-  assert.equal(status.unsaved, true);
-  await call(started.url, 'POST', '/api/save', {});
+  assert.equal((await api(started.url, '/api/status')).unsaved, true);
+  await api(started.url, '/api/save', { method: 'POST', body: {} });
   assert.equal(existsSync(journal), false, 'the journal outlived the save');
   assert.deepEqual(fly(scene), fly(editedByHand()), 'the recovered scene flies otherwise than the edited one');
   await stopStudio(server);
@@ -160,9 +147,7 @@ test('the page offers the journal found, Recover brings the edit back; with the 
   // What the page holds for the download is there once the status after the change is in.
   await page.waitForFunction(() => window.studio.recovery.kept !== null);
 
-  server.kill('SIGKILL');
-  await new Promise((r) => server.once('exit', r));
-  server = null;
+  await kill();
   await page.evaluate(() => window.studio.editor.refreshStatus());
   await page.waitForSelector('#serverGone a[download]', { timeout: 15_000 });
   const offer = await page.$eval('#serverGone', (b) => ({ text: b.textContent, name: b.querySelector('a').download }));

@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { copyFileSync, existsSync, mkdirSync, readFileSync, readdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { closeStudio, examples, openStudio, shots, watchProblems } from './harness.mjs';
+import { api, closeStudio, drawn, examples, openStudio, retype, shots, watchProblems } from './harness.mjs';
 
 const run = {};
 const problems = [];
@@ -18,7 +18,7 @@ const message = () => page.$eval('#renderDialog .render-message', (m) => m.textC
 const finished = (timeout = 45_000) =>
   page.waitForFunction(() => document.querySelector('#renderDialog').dataset.phase !== 'running', { timeout });
 const shoot = async (name) => {
-  await page.waitForFunction(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(() => r(true)))));
+  await drawn(page);
   await page.screenshot({ path: join(shots, `render-dialog-${name}.png`) });
 };
 
@@ -36,16 +36,9 @@ async function fill({ format, width, height, from = '', to = '', save, name }) {
   await page.waitForSelector('#renderDialog[open]');
   await page.select('#renderDialog select[name=format]', format);
   await page.select('#renderDialog select[name=size]', 'custom');
-  for (const [key, value] of Object.entries({ width, height, from, to })) {
-    await page.$eval(`#renderDialog input[name=${key}]`, (i) => { i.focus(); i.select(); });
-    await page.keyboard.press('Backspace');
-    if (value !== '') await page.keyboard.type(String(value));
-  }
   if (save !== await page.$eval('#renderDialog input[name=save]', (c) => c.checked)) await page.click('#renderDialog input[name=save]');
-  if (name) {
-    await page.$eval('#renderDialog input[name=name]', (i) => { i.focus(); i.select(); });
-    await page.keyboard.type(name);
-  }
+  for (const [key, value] of Object.entries({ width, height, from, to, ...(name ? { name } : {}) }))
+    await retype(page, `#renderDialog input[name=${key}]`, String(value));
 }
 
 /** Waits for the browser to have finished writing `file` in the downloads folder. */
@@ -126,8 +119,7 @@ test('Esc asks before stopping a render; Cancel stops it and leaves nothing', { 
   await finished(15_000);
   assert.match(await message(), /^Cancelled/);
   assert.deepEqual(listing(), ['clip.mp4', 'flythrough.json'], 'the cancelled render left a file beside the scene');
-  const state = await (await fetch(new URL('/api/render', run.url), { headers: { Authorization: `Bearer ${run.token}` } })).json();
-  assert.equal(state.progress.state, 'cancelled');
+  assert.equal((await api(run.url, '/api/render')).progress.state, 'cancelled');
   await page.keyboard.press('Escape');
   assert.equal(await page.$eval('#renderDialog', (d) => d.open), false, 'Esc does not close the dialog');
   assert.deepEqual(problems, []);

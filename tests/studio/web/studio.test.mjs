@@ -242,10 +242,7 @@ test('a level is drawn upright in both views, counted and switched off by its to
       const spot = await screen([10, 60, 0]);
       await other.mouse.click(spot.x, spot.y);
       await other.waitForFunction(() => window.studio.state.objects.size === 19 && window.studio.state.selection !== 'W6', { timeout: 10_000 });
-      const placed = await other.evaluate(() => {
-        const o = window.studio.state.objects.get(window.studio.state.selection);
-        return { name: o.name, parent: o.parent, position: o.position };
-      });
+      const placed = await other.evaluate(() => window.studio.state.objects.get(window.studio.state.selection));
       assert.equal(placed.parent, 'Flight');
       assert.ok(Math.abs(placed.position[2] - 0.5) < 1e-3 && Math.hypot(placed.position[0] - 10, placed.position[1] - 60) < 2,
         `placed at ${placed.position}`);

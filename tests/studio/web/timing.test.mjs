@@ -8,7 +8,7 @@ import assert from 'node:assert/strict';
 import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { closeStudio, openStudio, shots } from './harness.mjs';
+import { closeStudio, openStudio, settled as pageSettled, shots } from './harness.mjs';
 
 const run = {};
 const NAMES = ['W0', 'W1', 'W2', 'W3', 'W4', 'W5', 'W6'];
@@ -26,7 +26,7 @@ before(async () => {
 
 after(() => closeStudio(run));
 
-const settled = () => run.page.evaluate(() => window.studio.editor.settled());
+const settled = () => pageSettled(run.page);
 /** Every waypoint's Time2Next as the server reports it. */
 const times = () => run.page.evaluate(async (names) => {
   const scene = await window.studio.api.scene();
