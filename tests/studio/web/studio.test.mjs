@@ -20,7 +20,7 @@ let sceneAnswer;
  * Another `camsys studio` on `scene` (with `options`) in a page of its own, once `ready` holds in it:
  * runs `check(page, output)`, then fails on any page error (and console error if `consoleErrors`).
  */
-async function ownStudio(scene, { options = [], ready, timeout = 20_000, consoleErrors = false }, check) {
+async function ownStudio(scene, { options = [], ready = () => window.studio?.ready, timeout = 20_000, consoleErrors = false }, check) {
   const { child, url: otherUrl, output } = await startStudio(scene, options);
   const other = await browser.newPage();
   const seen = [];
@@ -118,7 +118,6 @@ test('playing a second moves the time, the playhead and the camera view', { time
   const camera = await clipOf('#cameraView');
   const pressed = await studio(() => performance.now());
   await page.keyboard.press('Space');
-  assert.equal(await studio(() => window.studio.state.playing), true, 'Space does not start playback');
   const frames = await studio(() => new Promise((done) => {
     let n = 0;
     const t0 = performance.now();
@@ -148,9 +147,7 @@ test('keys step ticks and jump to waypoints and the ends', { timeout: 10_000 }, 
     assert.equal(await studio(() => window.studio.state.tick), tick, `after ${key}`);
   }
   const waypoint = await text('[data-role=waypoint]');
-  await page.keyboard.down('Shift');
-  await page.keyboard.press('ArrowRight');
-  await page.keyboard.up('Shift');
+  await chord(page, ['Shift'], 'ArrowRight');
   assert.notEqual(await text('[data-role=waypoint]'), waypoint, 'the next waypoint did not change the waypoint shown');
   await page.keyboard.press('End');
   const rows = await studio(() => window.studio.state.flight.rows);
@@ -194,7 +191,10 @@ test('a waypoint placed by a click on the example town lands on the spot clicked
   const spot = await studio(() => window.studio.view3d.screenPoint(window.studio.view3d.centre().clone().set(50, 40, 0.02)));
   await page.mouse.click(spot.x, spot.y);
   await page.waitForFunction(() => window.studio.state.objects.size === 19 && window.studio.state.selection !== 'W6', { timeout: 10_000 });
-  const p = await studio(() => window.studio.state.objects.get(window.studio.state.selection).position);
+  const placed = await studio(() => window.studio.state.objects.get(window.studio.state.selection));
+  assert.equal(placed.parent, 'Flight');
+  // Half a unit above the surface clicked.
+  const p = placed.position;
   assert.ok(Math.hypot(p[0] - 50, p[1] - 40) < 1 && Math.abs(p[2] - 0.52) < 1e-3, `placed at ${p}`);
   await page.screenshot({ path: join(shots, 'studio-town.png') });
   await chord(page, ['Control'], 'z');
@@ -207,10 +207,10 @@ test('a new file opens as the starter scene, unsaved; an empty scene says what i
   const empty = join(scratch, 'empty.json');
   writeFileSync(empty, '{"objects": []}');
   for (const [file, check] of [[join(scratch, 'new.json'), checkStarter], [empty, buildUp]])
-    await ownStudio(file, { ready: () => window.studio?.ready }, check);
+    await ownStudio(file, {}, check);
 });
 
-test('a level is drawn upright in both views, counted and switched off by its toggle', { timeout: 30_000 }, async () => {
+test('a level is drawn upright in both views, counted and switched off by its toggle; on-level moves and aims', { timeout: 30_000 }, async () => {
   // A slab under the flight and a tall block beside the tower, in glTF's axes (+y up): the world
   // sees file (x, y, z) at (x, -z, y).
   const file = join(scratch, 'blocks.glb');
@@ -234,29 +234,18 @@ test('a level is drawn upright in both views, counted and switched off by its to
       assert.ok(share > 0.05, `switching the level off changed ${(100 * share).toFixed(1)}% of the camera view`);
       await other.click('#showLevel');
 
-      // Placing: after W6, a click on the ground puts a waypoint half a unit above it, where clicked.
+      // Moving with "on level": W6 follows the surface under the pointer, half a unit above it.
       await other.waitForFunction(() => window.studio.world.level.userData.indexed, { timeout: 20_000 });
       const screen = (p) => other.evaluate((p) => window.studio.view3d.screenPoint(window.studio.view3d.centre().clone().set(...p)), p);
       await other.evaluate(() => window.studio.state.select('W6'));
-      await other.click('.gizmo-bar [data-act=place]');
-      const spot = await screen([10, 60, 0]);
-      await other.mouse.click(spot.x, spot.y);
-      await other.waitForFunction(() => window.studio.state.objects.size === 19 && window.studio.state.selection !== 'W6', { timeout: 10_000 });
-      const placed = await other.evaluate(() => window.studio.state.objects.get(window.studio.state.selection));
-      assert.equal(placed.parent, 'Flight');
-      assert.ok(Math.abs(placed.position[2] - 0.5) < 1e-3 && Math.hypot(placed.position[0] - 10, placed.position[1] - 60) < 2,
-        `placed at ${placed.position}`);
-      await other.keyboard.press('Escape');
-
-      // Moving with "on level": the waypoint follows the surface under the pointer.
       await other.click('.gizmo-bar [data-act=surface]');
       await drag(other, await other.evaluate(() => window.studio.gizmo.handle('X')), await screen([-20, 100, 0]));
       // (Every step of the drag lands on the surface: wait for the last.)
-      await other.waitForFunction((name) => {
-        const p = window.studio.state.objects.get(name).position;
+      await other.waitForFunction(() => {
+        const p = window.studio.state.objects.get('W6').position;
         return Math.hypot(p[0] + 20, p[1] - 100) < 2;
-      }, { timeout: 10_000 }, placed.name).catch(() => {});
-      const moved = await other.evaluate((name) => window.studio.state.objects.get(name).position, placed.name);
+      }, { timeout: 10_000 }).catch(() => {});
+      const moved = await other.evaluate(() => window.studio.state.objects.get('W6').position);
       assert.ok(Math.hypot(moved[0] + 20, moved[1] - 100) < 2 && Math.abs(moved[2] - 0.5) < 1e-3, `moved onto the level at ${moved}`);
       await other.click('.gizmo-bar [data-act=surface]');
 
@@ -318,7 +307,6 @@ test('a waypoint clicked in the object list shows its attributes in the inspecto
   const rows = await inspected();
   const expected = sceneAnswer.objects.find((o) => o.name === 'W1').attributes.map((a) => a.name);
   assert.deepEqual(Object.keys(rows), expected, 'the inspector lists the attribute table in its order');
-  for (const name of ['PointsTo', 'Time2Next', 'Range', 'IsOn', 'ObjectPos']) assert.ok(rows[name], `no ${name} row`);
   assert.deepEqual(rows.Time2Next, ['unsigned', '1500']);
   assert.deepEqual(rows.IsOn, ['bool', 'true']);
   assert.deepEqual(rows.FOVFac, ['float', '1.5']);
@@ -333,7 +321,6 @@ test('a waypoint clicked in the 3D view is selected', { timeout: 10_000 }, async
   await page.keyboard.press('Escape');
   assert.equal(await studio(() => window.studio.state.selection), null, 'Escape does not clear the selection');
   const at = await studio(() => window.studio.view3d.screenPosition('W3'));
-  assert.ok(at, 'W3 is not in the 3D view');
   await page.mouse.click(at.x, at.y);
   assert.equal(await studio(() => window.studio.state.selection), 'W3', `a click at ${at.x.toFixed(0)},${at.y.toFixed(0)} did not pick W3`);
   assert.equal(await text('.inspector-head .title'), 'W3');
@@ -437,7 +424,7 @@ const orbiting = (target, steps, [dx, px], [dy, py]) => measureFrames(target, as
 test('a path of 1,000 waypoints opens, plays and orbits', { timeout: 45_000 }, async () => {
   const file = join(scratch, 'long.json');
   writeFileSync(file, JSON.stringify(longScene(1000)));
-  await ownStudio(file, { ready: () => window.studio?.ready, timeout: 30_000, consoleErrors: true }, async (long) => {
+  await ownStudio(file, { timeout: 30_000, consoleErrors: true }, async (long) => {
     const opened = await long.evaluate(() => ({ timings: window.studio.timings, rows: window.studio.state.flight.rows }));
     assert.ok(opened.rows > 6000, `the flight has ${opened.rows} ticks`);
     const played = await playing(long, 2000);
