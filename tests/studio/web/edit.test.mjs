@@ -1,17 +1,16 @@
 // Editing as a person does it, on a copy of the example: a gizmo drag, typed attributes (one refused),
 // undo, redo and Ctrl+S, each checked where it shows, and the saved file flown by `camsys fly`.
 
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { api, changedShare, chord, closeStudio, drag, exe, findObject, openStudio, settled, shotOf, shots, typeInto }
+import { api, changedShare, chord, drag, exe, findObject, settled, shotOf, shots, studioFor, typeInto }
   from './harness.mjs';
 
 const EYE = ['x', 'y', 'z', 'm00', 'm01', 'm02', 'm10', 'm11', 'm12', 'm20', 'm21', 'm22', 'fov'];
 
-const run = {};
 let url, browser, page, sceneFile, original;
 const problems = [];   // console errors, page errors, failed requests and HTTP errors
 // The one refusal the test provokes (Time2Next "abc") is no fault: its 400 is kept apart, and
@@ -40,31 +39,28 @@ const drawnGroups = (draw) => Object.fromEntries(draw.groups.map((g) => [g.objec
   arrows: g.arrows || [],
 }]));
 
-before(async () => {
-  await openStudio(run, 'studio-edit', { copy: ['flythrough.json'], watch: (p) => {
-    p.on('console', (m) => {
-      if (m.type() !== 'error') return;
-      const at = m.location().url;
-      if (at && new URL(at).pathname === '/api/objects/W1' && /status of 400/.test(m.text())) ++refusalLines;
-      else problems.push(`console: ${m.text()}`);
-    });
-    p.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-    p.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
-    p.on('response', (r) => {
-      if (isRefusal(r)) refusals.push(r.url());
-      else if (r.request().method() === 'PATCH' && r.status() === 200) dragAnswers.push(r.json().catch(() => null));
-      else if (new URL(r.url()).pathname === '/api/draw') ++drawsAsked;
-      else if (r.status() >= 400) problems.push(`HTTP ${r.status()} for ${r.url()}`);
-    });
-  } });
+const run = studioFor('studio-edit', { copy: ['flythrough.json'], watch: (p) => {
+  p.on('console', (m) => {
+    if (m.type() !== 'error') return;
+    const at = m.location().url;
+    if (at && new URL(at).pathname === '/api/objects/W1' && /status of 400/.test(m.text())) ++refusalLines;
+    else problems.push(`console: ${m.text()}`);
+  });
+  p.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
+  p.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
+  p.on('response', (r) => {
+    if (isRefusal(r)) refusals.push(r.url());
+    else if (r.request().method() === 'PATCH' && r.status() === 200) dragAnswers.push(r.json().catch(() => null));
+    else if (new URL(r.url()).pathname === '/api/draw') ++drawsAsked;
+    else if (r.status() >= 400) problems.push(`HTTP ${r.status()} for ${r.url()}`);
+  });
+} }, async () => {
   ({ url, browser, page } = run);
   sceneFile = join(run.scratch, 'flythrough.json');
   original = readFileSync(sceneFile, 'utf8');
   assert.equal(await visible('#dirty'), false, 'a freshly opened file shows unsaved changes');
   assert.equal(await page.$eval('#undoButton', (b) => b.disabled), true, 'undo is enabled before any change');
 });
-
-after(() => closeStudio(run));
 
 test('dragging the gizmo\'s X handle moves W1 along +x: scene, path, flight and camera view follow', { timeout: 40_000 }, async () => {
   await page.click('.tree [data-name="W1"]');

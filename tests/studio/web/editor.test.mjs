@@ -1,13 +1,12 @@
 // The editor as a new user meets it, on a copy of the example: where notices and panels are, what Esc
 // closes, what the inspector says beside a field, and the questions asked before a change one cannot see.
 
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { api, chord, closeStudio, openStudio, settled as pageSettled, shots, typeInto } from './harness.mjs';
+import { api, chord, settled as pageSettled, shots, studioFor, typeInto } from './harness.mjs';
 
-const run = {};
 let url, page, sceneFile;
 const problems = [];   // page errors and server faults; the refusals the test provokes are 400s
 
@@ -25,17 +24,14 @@ const select = async (name) => { await page.click(`.tree [data-name="${name}"]`)
 const cell = (attribute) => `.inspector tr[data-attribute="${attribute}"] td.value`;
 const cellText = (attribute) => page.$eval(cell(attribute), (e) => e.textContent);
 
-before(async () => {
-  await openStudio(run, 'studio-editor', { copy: ['flythrough.json'], watch: (p) => {
-    p.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-    p.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
-    p.on('response', (r) => { if (r.status() >= 500) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
-  } });
+const run = studioFor('studio-editor', { copy: ['flythrough.json'], watch: (p) => {
+  p.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
+  p.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
+  p.on('response', (r) => { if (r.status() >= 500) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
+} }, async () => {
   ({ url, page } = run);
   sceneFile = join(run.scratch, 'flythrough.json');
 });
-
-after(() => closeStudio(run));
 
 test('notices stay in the window, Esc closes the help first, open findings leave the list and inspector room, long names stay in their boxes', { timeout: 40_000 }, async () => {
   const message = 'W1: Time2Next: expects an integer from 0 to 4294967295; the start of this notice must be readable '.repeat(2);

@@ -13,6 +13,7 @@ import { copyFileSync, existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:f
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
+import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
 export const repo = resolve(fileURLToPath(new URL('../../..', import.meta.url)));
@@ -127,6 +128,20 @@ export async function openStudio(run, name, { copy = [], prepare = null, scene =
 export async function closeStudio(run) {
   clearTimeout(run.timer);
   await stopAll(run);
+}
+
+/**
+ * A test file's studio (see openStudio), opened before its tests, then `setUp(run)` (the file's
+ * own hooks may run beside it), and closed after them: the `run` filled.
+ */
+export function studioFor(name, options, setUp = async () => {}) {
+  const run = {};
+  before(async () => {
+    await openStudio(run, name, options);
+    await setUp(run);
+  });
+  after(() => closeStudio(run));
+  return run;
 }
 
 /** Presses `key` with the modifier `keys` held. */

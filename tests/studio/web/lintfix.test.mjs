@@ -4,17 +4,10 @@
 
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { closeStudio, openStudio, shots } from './harness.mjs';
+import { test } from 'node:test';
+import { shots, studioFor } from './harness.mjs';
 
-const run = {};
-
-before(async () => {
-  await openStudio(run, 'lintfix', { copy: ['flythrough.json', 'town.glb'],
-    ready: () => window.studio?.ready && window.studio.state.lint });
-});
-
-after(() => closeStudio(run));
+const run = studioFor('lintfix', { copy: ['flythrough.json', 'town.glb'], ready: () => window.studio?.ready && window.studio.state.lint });
 
 /** Once every change and refresh is done and the new findings are in: the server's history, the fixes listed and W4's EaseIn. */
 const settled = () => run.page.evaluate(async () => {

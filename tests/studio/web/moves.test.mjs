@@ -5,17 +5,11 @@
 
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { api, closeStudio, openStudio, retype, settled, shots } from './harness.mjs';
+import { test } from 'node:test';
+import { api, retype, settled, shots, studioFor } from './harness.mjs';
 
-const run = {};
+const run = studioFor('moves', { copy: ['flythrough.json', 'town.glb'] });
 const TOWER = [40, 120, 15];  // examples/flythrough.json
-
-before(async () => {
-  await openStudio(run, 'moves', { copy: ['flythrough.json', 'town.glb'] });
-});
-
-after(() => closeStudio(run));
 
 const page = () => run.page;
 const history = () => api(run.url, '/api/history');

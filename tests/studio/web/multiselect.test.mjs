@@ -5,18 +5,12 @@
 
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { api, chord, closeStudio, drag, openStudio, settled as pageSettled, shots, watchProblems } from './harness.mjs';
+import { test } from 'node:test';
+import { api, chord, drag, settled as pageSettled, shots, studioFor, watchProblems } from './harness.mjs';
 
-const run = {};
 const problems = [];
+const run = studioFor('multiselect', { copy: ['flythrough.json'], watch: (page) => watchProblems(page, problems) });
 const GROUP = ['W1', 'W2', 'W3'];
-
-before(async () => {
-  await openStudio(run, 'multiselect', { copy: ['flythrough.json'], watch: (page) => watchProblems(page, problems) });
-});
-
-after(() => closeStudio(run));
 
 const studio = (fn, ...args) => run.page.evaluate(fn, ...args);
 const settled = () => pageSettled(run.page);

@@ -5,16 +5,10 @@
 
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { HEIGHT, WIDTH, closeStudio, drag, openStudio, retype, shots } from './harness.mjs';
+import { test } from 'node:test';
+import { HEIGHT, WIDTH, drag, retype, shots, studioFor } from './harness.mjs';
 
-const run = {};
-
-before(async () => {
-  await openStudio(run, 'placing', { copy: ['minimal.json'] });
-});
-
-after(() => closeStudio(run));
+const run = studioFor('placing', { copy: ['minimal.json'] });
 
 const box = async (selector) => (await run.page.$(selector)).boundingBox();
 

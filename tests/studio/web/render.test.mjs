@@ -1,16 +1,27 @@
 // The Render dialog against a real `camsys studio` on a copy of the example: a range saved beside
 // the scene (file and download are one video, checked by ffprobe), a download alone, a render cancelled.
 
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { copyFileSync, existsSync, mkdirSync, readFileSync, readdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { api, closeStudio, drawn, examples, openStudio, retype, shots, watchProblems } from './harness.mjs';
+import { api, drawn, examples, retype, shots, studioFor, watchProblems } from './harness.mjs';
 
-const run = {};
 const problems = [];
 let page, sceneDir, downloads;
+const run = studioFor('studio-render', { scene: 'scene/flythrough.json', watch: (p) => watchProblems(p, problems),
+  prepare: (scratch) => {
+    sceneDir = join(scratch, 'scene');
+    downloads = join(scratch, 'downloads');
+    mkdirSync(sceneDir);
+    mkdirSync(downloads);
+    copyFileSync(join(examples, 'flythrough.json'), join(sceneDir, 'flythrough.json'));
+  } }, async () => {
+  page = run.page;
+  const session = await run.browser.target().createCDPSession();
+  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+});
 
 const listing = () => readdirSync(sceneDir).sort();
 const phase = () => page.$eval('#renderDialog', (d) => d.dataset.phase);
@@ -49,22 +60,6 @@ async function downloaded(file) {
   }
   assert.fail(`no ${file} was downloaded; the folder has ${readdirSync(downloads).join(', ') || 'nothing'}`);
 }
-
-before(async () => {
-  await openStudio(run, 'studio-render', { scene: 'scene/flythrough.json', watch: (p) => watchProblems(p, problems),
-    prepare: (scratch) => {
-      sceneDir = join(scratch, 'scene');
-      downloads = join(scratch, 'downloads');
-      mkdirSync(sceneDir);
-      mkdirSync(downloads);
-      copyFileSync(join(examples, 'flythrough.json'), join(sceneDir, 'flythrough.json'));
-    } });
-  page = run.page;
-  const session = await run.browser.target().createCDPSession();
-  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
-});
-
-after(() => closeStudio(run));
 
 test('a range saved beside the scene: the file and the download are the same valid video', { timeout: 60_000 }, async () => {
   await page.click('#renderButton');

@@ -2,16 +2,15 @@
 // drawn, playback, keys, selection and the inspector, findings, iterators), levels, new and empty
 // files, large scenes, and no error on the console. Where things are: see harness.mjs.
 
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { copyFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { api, changedShare, chord, closeStudio, drag, examples, exe, openStudio, pixels, settled, shotOf, shots, startStudio,
-  stopStudio, watchProblems } from './harness.mjs';
+import { api, changedShare, chord, drag, examples, exe, pixels, settled, shotOf, shots, startStudio, stopStudio, studioFor,
+  watchProblems } from './harness.mjs';
 import { boxesGlb, terrainGlb } from './glb.mjs';
 
-const run = {};
 let url, browser, page, scratch;
 const problems = [];     // console errors, page errors and failed requests, with their text
 let sceneAnswer;
@@ -62,12 +61,8 @@ async function clipOf(selector) {
 const studio = (fn, ...args) => page.evaluate(fn, ...args);
 const text = (selector) => page.$eval(selector, (e) => e.textContent.trim());
 
-before(async () => {
-  await openStudio(run, 'studio', { copy: ['flythrough.json', 'town.glb'], watch: (p) => watchProblems(p, problems) });
-  ({ url, browser, page, scratch } = run);
-});
-
-after(() => closeStudio(run));
+const run = studioFor('studio', { copy: ['flythrough.json', 'town.glb'], watch: (p) => watchProblems(p, problems) },
+  (r) => ({ url, browser, page, scratch } = r));
 
 test('the page becomes interactive with the scene, its drawing and the flight', async () => {
   const own = await studio(() => window.studio.timings);

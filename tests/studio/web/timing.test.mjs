@@ -7,24 +7,19 @@
 import assert from 'node:assert/strict';
 import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { closeStudio, openStudio, settled as pageSettled, shots } from './harness.mjs';
+import { test } from 'node:test';
+import { settled as pageSettled, shots, studioFor } from './harness.mjs';
 
-const run = {};
 const NAMES = ['W0', 'W1', 'W2', 'W3', 'W4', 'W5', 'W6'];
 const XS = [0, 30, 40, 120, 135, 195, 205];
 
-before(async () => {
-  await openStudio(run, 'timing', { scene: 'uneven.json', prepare: (scratch) => {
-    const waypoints = NAMES.map((name, i) => ({ name, class: 'SCOCameraSystemWaypoint', position: [XS[i], 0, 5],
-      attributes: { Time2Next: 1000, ...(name === 'W1' ? { PauseTime: 500 } : {}) } }));
-    writeFileSync(join(scratch, 'uneven.json'), JSON.stringify({ objects: [
-      { name: 'P', class: 'SCOCameraSystemPath', children: waypoints },
-      { name: 'Cam', class: 'SCOCameraSystemIterator', attributes: { Path: 'P' } }] }));
-  } });
-});
-
-after(() => closeStudio(run));
+const run = studioFor('timing', { scene: 'uneven.json', prepare: (scratch) => {
+  const waypoints = NAMES.map((name, i) => ({ name, class: 'SCOCameraSystemWaypoint', position: [XS[i], 0, 5],
+    attributes: { Time2Next: 1000, ...(name === 'W1' ? { PauseTime: 500 } : {}) } }));
+  writeFileSync(join(scratch, 'uneven.json'), JSON.stringify({ objects: [
+    { name: 'P', class: 'SCOCameraSystemPath', children: waypoints },
+    { name: 'Cam', class: 'SCOCameraSystemIterator', attributes: { Path: 'P' } }] }));
+} });
 
 const settled = () => pageSettled(run.page);
 /** Every waypoint's Time2Next as the server reports it. */

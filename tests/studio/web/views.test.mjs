@@ -6,17 +6,11 @@
 
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { chord, closeStudio, drag, drawn, openStudio, retype, settled, shots } from './harness.mjs';
+import { test } from 'node:test';
+import { chord, drag, drawn, retype, settled, shots, studioFor } from './harness.mjs';
 
-const run = {};
-
-before(async () => {
-  run.errors = [];
-  await openStudio(run, 'views', { copy: ['minimal.json'], watch: (page) => page.on('pageerror', (e) => run.errors.push(e.message)) });
-});
-
-after(() => closeStudio(run));
+const errors = [];
+const run = studioFor('views', { copy: ['minimal.json'], watch: (page) => page.on('pageerror', (e) => errors.push(e.message)) });
 
 const page = () => run.page;
 const settle = () => drawn(page());
@@ -112,5 +106,5 @@ test('box select in the top view: waypoints in a box, shift adds, a box alone re
     await drag(page(), ...around(p), { hold });
     assert.deepEqual(await selected(), expected, `a box around ${expected.at(-1)}${hold ? ` with ${hold}` : ''}`);
   }
-  assert.deepEqual(run.errors, [], 'errors on the page');
+  assert.deepEqual(errors, [], 'errors on the page');
 });
