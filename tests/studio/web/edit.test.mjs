@@ -6,17 +6,17 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { api, changedShare, chord, drag, exe, findObject, settled, shotOf, shots, studioFor, typeInto }
+import { api, changedShare, chord, drag, exe, findObject, settled, shotOf, shots, studioFor, typeInto, watchProblems }
   from './harness.mjs';
 
 const EYE = ['x', 'y', 'z', 'm00', 'm01', 'm02', 'm10', 'm11', 'm12', 'm20', 'm21', 'm22', 'fov'];
 
-let url, browser, page, sceneFile, original;
-const problems = [];   // console errors, page errors, failed requests and HTTP errors
-// The one refusal the test provokes (Time2Next "abc") is no fault: its 400 is kept apart, and
-// so is the browser's console line about it.
+let url, browser, page, sceneFile;
+const problems = [];   // what watchProblems sees
+// The one refusal the test provokes (Time2Next "abc") is no fault: its 400 and the browser's
+// console line about it are taken out of the problems at the end.
 const refusals = [];
-let refusalLines = 0;
+const provoked = (problem) => /^HTTP 400 for \S+\/api\/objects\/W1$/.test(problem) || /^console: .*status of 400/.test(problem);
 const dragAnswers = [];  // the answers to the drag's steps, as they are read
 let drawsAsked = 0;      // whole drawings the page asked for
 const isRefusal = (r) => r.status() === 400 && r.request().method() === 'PATCH' &&
@@ -28,10 +28,7 @@ const attributeOf = (scene, name, attribute) => objectOf(scene, name).attributes
 
 const studio = (fn, ...args) => page.evaluate(fn, ...args);
 /** The eye the flight has at the playhead's tick. */
-const eyeAtPlayhead = () => studio((keys) => {
-  const { flight, tick } = window.studio.state;
-  return keys.map((k) => flight[k][tick]);
-}, EYE);
+const eyeAtPlayhead = () => studio((keys) => keys.map((k) => window.studio.state.flight[k][window.studio.state.tick]), EYE);
 const visible = (selector) => page.$eval(selector, (e) => !e.hidden);
 /** A drawing's groups by object, their line columns as float32 values and their arrows. */
 const drawnGroups = (draw) => Object.fromEntries(draw.groups.map((g) => [g.object, {
@@ -40,24 +37,15 @@ const drawnGroups = (draw) => Object.fromEntries(draw.groups.map((g) => [g.objec
 }]));
 
 const run = studioFor('studio-edit', { copy: ['flythrough.json'], watch: (p) => {
-  p.on('console', (m) => {
-    if (m.type() !== 'error') return;
-    const at = m.location().url;
-    if (at && new URL(at).pathname === '/api/objects/W1' && /status of 400/.test(m.text())) ++refusalLines;
-    else problems.push(`console: ${m.text()}`);
-  });
-  p.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-  p.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
+  watchProblems(p, problems);
   p.on('response', (r) => {
     if (isRefusal(r)) refusals.push(r.url());
     else if (r.request().method() === 'PATCH' && r.status() === 200) dragAnswers.push(r.json().catch(() => null));
     else if (new URL(r.url()).pathname === '/api/draw') ++drawsAsked;
-    else if (r.status() >= 400) problems.push(`HTTP ${r.status()} for ${r.url()}`);
   });
 } }, async () => {
   ({ url, browser, page } = run);
   sceneFile = join(run.scratch, 'flythrough.json');
-  original = readFileSync(sceneFile, 'utf8');
   assert.equal(await visible('#dirty'), false, 'a freshly opened file shows unsaved changes');
   assert.equal(await page.$eval('#undoButton', (b) => b.disabled), true, 'undo is enabled before any change');
 });
@@ -72,8 +60,7 @@ test('dragging the gizmo\'s X handle moves W1 along +x: scene, path, flight and 
   await drag(page, handle, { x: handle.x + handle.dx * 120, y: handle.y + handle.dy * 120 });
   const t1 = Date.now();
   await settled(page);
-  const sent = await studio(() => window.studio.editor.drags.sent);
-  const steps = await studio(() => window.studio.editor.stepTimes);
+  const { sent, steps } = await studio(() => ({ sent: window.studio.editor.drags.sent, steps: window.studio.editor.stepTimes }));
   console.log(`edit: a 120 px drag in 8 pointer moves took ${t1 - t0} ms and sent ${sent} steps; ` +
     `scene, flight and plots caught up ${Date.now() - t1} ms after the mouse was released; a step from ` +
     `sending to holding its drawing and eye: ${steps.map((t) => t.toFixed(1)).join(', ')} ms`);
@@ -152,9 +139,8 @@ test('Ctrl+S saves a file that camsys flies exactly as the page shows it', { tim
   assert.equal(await visible('#dirty'), false, 'the file still shows unsaved changes after saving');
   assert.equal((await get('/api/status')).unsaved, false);
 
-  const saved = readFileSync(sceneFile, 'utf8');
-  assert.notEqual(saved, original, 'the file on disk did not change');
-  const savedW1 = findObject(JSON.parse(saved).objects, 'W1');
+  // (W1 was moved: the file changed.)
+  const savedW1 = findObject(JSON.parse(readFileSync(sceneFile, 'utf8')).objects, 'W1');
   assert.deepEqual(savedW1.position, objectOf(scene, 'W1').position, 'the file has another position for W1 than the studio');
 
   // The page's flight (float32 columns, as shown) and the server's JSON flight (shortest
@@ -175,8 +161,7 @@ test('Ctrl+S saves a file that camsys flies exactly as the page shows it', { tim
   const asShown = (name, v) => (name === 'time' || name === 'waypoint' ? v : Math.fround(v));
   const mismatches = [];
   rows.forEach((row, i) => columns.forEach((name, c) => {
-    const text = row[c];
-    const fromCsv = Number(text);
+    const text = row[c], fromCsv = Number(text);
     if (!Object.is(asShown(name, fromCsv), shown.data[name][i])) mismatches.push(`page ${name}[${i}] ${shown.data[name][i]} vs ${text}`);
     if (!Object.is(fromCsv, number(answer.data[name][i]))) mismatches.push(`/api/flight ${name}[${i}] ${answer.data[name][i]} vs ${text}`);
   }));
@@ -186,6 +171,7 @@ test('Ctrl+S saves a file that camsys flies exactly as the page shows it', { tim
 
 test('the console shows no error', async () => {
   assert.equal(await visible('#error'), false, `the page shows an error: ${await page.$eval('#error', (e) => e.textContent)}`);
-  assert.deepEqual(problems, [], `the page reported:\n${problems.join('\n')}`);
-  assert.ok(refusals.length === 1 && refusalLines <= 1, `${refusals.length} refusals, ${refusalLines} console lines about them`);
+  const unexpected = problems.filter((p) => !provoked(p));
+  assert.deepEqual(unexpected, [], `the page reported:\n${unexpected.join('\n')}`);
+  assert.ok(refusals.length === 1 && problems.length <= 2, `${refusals.length} refusals; ${problems.join('; ')}`);
 });

@@ -5,7 +5,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { api, chord, settled as pageSettled, shots, studioFor, typeInto } from './harness.mjs';
+import { api, chord, settled as pageSettled, shots, studioFor, typeInto, watchProblems } from './harness.mjs';
 
 let url, page, sceneFile;
 const problems = [];   // page errors and server faults; the refusals the test provokes are 400s
@@ -16,19 +16,13 @@ const studio = (fn, ...args) => page.evaluate(fn, ...args);
 const settled = () => pageSettled(page);
 const pause = (ms) => new Promise((r) => setTimeout(r, ms));
 const visible = (selector) => page.$eval(selector, (e) => !e.hidden);
-const box = (selector) => page.$eval(selector, (e) => {
-  const r = e.getBoundingClientRect();
-  return { left: r.left, top: r.top, right: r.right, bottom: r.bottom, height: r.height };
-});
+const box = (selector) => page.$eval(selector, (e) => e.getBoundingClientRect().toJSON());
 const select = async (name) => { await page.click(`.tree [data-name="${name}"]`); await settled(); };
 const cell = (attribute) => `.inspector tr[data-attribute="${attribute}"] td.value`;
 const cellText = (attribute) => page.$eval(cell(attribute), (e) => e.textContent);
 
-const run = studioFor('studio-editor', { copy: ['flythrough.json'], watch: (p) => {
-  p.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-  p.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
-  p.on('response', (r) => { if (r.status() >= 500) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
-} }, async () => {
+const watch = (p) => watchProblems(p, problems, { status: 500, consoleErrors: false });
+const run = studioFor('studio-editor', { copy: ['flythrough.json'], watch }, async () => {
   ({ url, page } = run);
   sceneFile = join(run.scratch, 'flythrough.json');
 });
@@ -83,7 +77,6 @@ test('notices stay in the window, Esc closes the help first, open findings leave
   await page.keyboard.press('Escape');
   await studio(() => window.studio.editor.rename(window.studio.state.selection, 'Intro'));
   await settled();
-  assert.deepEqual(problems, []);
 });
 
 test('the inspector: FOVFac in degrees, the linter\'s words at the field, PointsTo offers what can be looked at, stale refusals go', { timeout: 40_000 }, async () => {
@@ -118,7 +111,6 @@ test('the inspector: FOVFac in degrees, the linter\'s words at the field, Points
   await settled();
   assert.equal(await page.$eval('.inspector [data-key="attr:Time2Next"]', (e) => e.value), '900');
   assert.equal(await visible(refusal), false, 'the refusal of a value since changed elsewhere stays');
-  assert.deepEqual(problems, []);
 });
 
 test('deleting a target asks, naming who aims at it, and says what it cleared; Enter on a file changed on disk overwrites nothing; a waypoint that looks at a target does not turn', { timeout: 40_000 }, async () => {
@@ -169,5 +161,5 @@ test('deleting a target asks, naming who aims at it, and says what it cleared; E
   assert.equal(await page.$('#dialog[open]'), null);
   assert.equal(readFileSync(sceneFile, 'utf8'), theirs, 'Enter overwrote the other program\'s change');
   assert.equal(await visible('#dirty'), true);
-  assert.deepEqual(problems, []);
+  assert.deepEqual(problems, [], 'problems the page reported in this file\'s tests');
 });

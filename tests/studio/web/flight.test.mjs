@@ -45,10 +45,7 @@ test('a flight decodes to the same columns from JSON and from f32, words for flo
   const f32 = decodeFlight(answer(rows, true));
   for (const name of FLIGHT_COLUMNS) assert.deepEqual([...f32[name]], [...json[name]], name);
   assert.ok(json.time instanceof Uint32Array && json.x instanceof Float32Array);
-  assert.equal(json.time[3], 4294967295);
-  assert.equal(json.fov[1], Infinity);
-  assert.ok(Number.isNaN(json.x[2]));
-  assert.equal(json.x[0], Math.fround(0.1));
+  assert.deepEqual([json.time[3], json.fov[1], json.x[2], json.x[0]], [4294967295, Infinity, NaN, Math.fround(0.1)]);
 
   const short = answer(rows, true);
   short.data.fov = Buffer.alloc(8).toString('base64');
@@ -156,11 +153,9 @@ test('new waypoints go halfway to the next waypoint, or a segment on past the la
   assert.deepEqual(placeNew(objects, 'P'), { parent: 'P', index: 4, position: [50, 20, 18], orientation: identity }, 'a path: at its end');
   assert.deepEqual(placeNew(objects, 'E', [7, 8, 9]), { parent: 'E', index: 0, position: [7, 8, 9] });
   assert.equal(placeNew(objects, 'Gate'), null);
-  assert.deepEqual(shifted(objects, 'B', -1), { parent: 'P', index: 1 });
-  assert.deepEqual(shifted(objects, 'B', 1), { parent: 'P', index: 3 });
-  assert.equal(shifted(objects, 'A', -1), null);
-  assert.equal(shifted(objects, 'C', 1), null);
-  assert.equal(shifted(objects, 'Q', -1), null, 'the top level keeps no order');
+  // Moved up and down in the path; the ends stay, and the top level keeps no order.
+  for (const [name, by, to] of [['B', -1, { parent: 'P', index: 1 }], ['B', 1, { parent: 'P', index: 3 }], ['A', -1, null], ['C', 1, null],
+    ['Q', -1, null]]) assert.deepEqual(shifted(objects, name, by), to, `${name} by ${by}`);
 });
 
 /** A promise with its resolve at hand. */
@@ -234,7 +229,6 @@ test('a drag sends one gesture, coalesced, with the revision of each answer; the
   await ended;
   await editor.settled();
   assert.deepEqual([first, second, third].map((p) => p.body.position[0]), [1, 4, 7], 'the first, then the latest each time');
-  assert.equal(patches.length, 3);
   assert.equal(new Set(patches.map((p) => p.body.gesture)).size, 1, 'one gesture id for the whole drag');
   assert.deepEqual(patches.map((p) => p.body.revision), [3, 4, 5], 'each step carries the revision the last answer gave');
   assert.equal(editor.revision, 6);
@@ -284,10 +278,8 @@ test('a drag step\'s drawing changes patch the drawing held: changed groups repl
   assert.deepEqual([...prefixed.groups[0].lines.to.slice(3)], [...shrunk.groups[0].lines.to]);
   // What cannot be applied makes the page ask for the whole drawing: nothing held, an object
   // without a name, a range beyond the group held or of a group not held.
-  assert.equal(applyDrawChanges(null, { encoding: 'f32', groups: [] }), null);
-  assert.equal(applyDrawChanges(held, { encoding: 'f32', groups: [moved(null, 1)] }), null);
-  assert.equal(applyDrawChanges(shrunk, { encoding: 'f32', groups: [stretch([1], [1, 2])] }), null);
-  assert.equal(applyDrawChanges(held, { encoding: 'f32', groups: [{ ...stretch([1], [0, 0]), object: 'W7' }] }), null);
+  for (const [drawing, group] of [[null], [held, moved(null, 1)], [shrunk, stretch([1], [1, 2])], [held, { ...stretch([1], [0, 0]), object: 'W7' }]])
+    assert.equal(applyDrawChanges(drawing, { encoding: 'f32', groups: group ? [group] : [] }), null);
 });
 
 test('a long flight is shown part by part, the playhead kept where it was; parts of two scenes never mix', async () => {

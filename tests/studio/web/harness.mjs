@@ -73,9 +73,12 @@ export function launchBrowser(userData) {
   });
 }
 
-/** Collects into `problems` what `page` reports going wrong: console errors, page errors, failed requests, HTTP answers from `status` up. */
-export function watchProblems(page, problems, status = 400) {
-  page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
+/**
+ * Collects into `problems` what `page` reports going wrong: page errors, failed requests, HTTP
+ * answers from `status` up and, if `consoleErrors`, console errors.
+ */
+export function watchProblems(page, problems, { status = 400, consoleErrors = true } = {}) {
+  if (consoleErrors) page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
   page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
   page.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
   page.on('response', (r) => { if (r.status() >= status) problems.push(`HTTP ${r.status()} for ${r.url()}`); });

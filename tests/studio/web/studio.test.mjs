@@ -17,14 +17,13 @@ let sceneAnswer;
 
 /**
  * Another `camsys studio` on `scene` (with `options`) in a page of its own, once `ready` holds in it:
- * runs `check(page, output)`, then fails on any page error (and console error if `consoleErrors`).
+ * runs `check(page, output)`, then fails on any page error, failed request, server fault (and console error if `consoleErrors`).
  */
 async function ownStudio(scene, { options = [], ready = () => window.studio?.ready, timeout = 20_000, consoleErrors = false }, check) {
   const { child, url: otherUrl, output } = await startStudio(scene, options);
   const other = await browser.newPage();
   const seen = [];
-  other.on('pageerror', (e) => seen.push(`page error: ${e.message}`));
-  if (consoleErrors) other.on('console', (m) => { if (m.type() === 'error') seen.push(`console: ${m.text()}`); });
+  watchProblems(other, seen, { status: 500, consoleErrors });
   try {
     await other.goto(otherUrl, { waitUntil: 'domcontentloaded' });
     await other.waitForFunction(ready, { timeout });
@@ -69,7 +68,6 @@ test('the page becomes interactive with the scene, its drawing and the flight', 
   console.log(`studio: interactive after ${own.ready} ms (the page's own clock from navigation: ${JSON.stringify(own)} ms)`);
   assert.ok(own.ready < 15_000, `the page got ready after ${own.ready} ms; problems: ${problems.join('; ') || 'none seen'}`);
   assert.equal(await page.$eval('#error', (e) => e.hidden), true, `the page shows an error: ${await text('#error')}`);
-  assert.equal(await page.$eval('body', (b) => b.dataset.webgl || 'ok'), 'ok', 'the page reports WebGL missing');
 
   // The page lists what the server reports, in its order.
   sceneAnswer = await api(url, '/api/scene');
@@ -89,18 +87,15 @@ test('the 3D view and the camera view are drawn', { timeout: 10_000 }, async () 
   // Both views share one canvas over the page: outside them it must stay transparent, or it
   // hides the header, the timeline and the panels.
   const covered = await studio(() => {
-    const surface = window.studio.surface;
+    const { surface } = window.studio;
     surface.frame();
-    const gl = surface.renderer.getContext();
-    const scale = gl.drawingBufferHeight / window.innerHeight;
-    const pixel = new Uint8Array(4);
-    const outside = ['header', '.bottom', '#inspector'].map((selector) => {
+    const gl = surface.renderer.getContext(), scale = gl.drawingBufferHeight / innerHeight, pixel = new Uint8Array(4);
+    return ['header', '.bottom', '#inspector'].filter((selector) => {
       const r = document.querySelector(selector).getBoundingClientRect();
-      const x = Math.round((r.left + r.width / 2) * scale), y = Math.round((window.innerHeight - (r.top + r.height / 2)) * scale);
+      const x = Math.round((r.left + r.width / 2) * scale), y = Math.round((innerHeight - (r.top + r.height / 2)) * scale);
       gl.readPixels(x, y, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
-      return [selector, pixel[3]];
+      return pixel[3] !== 0;
     });
-    return outside.filter(([, alpha]) => alpha !== 0).map(([selector]) => selector);
   });
   assert.deepEqual(covered, [], 'the 3D canvas covers parts of the page outside the views');
   const labels = await page.$$eval('#view3d .label', (ls) => ls.filter((l) => l.style.display !== 'none').map((l) => l.textContent));
@@ -275,9 +270,7 @@ async function buildUp(other) {
   };
   await act('path', 1);
   assert.match(await missing(), /no iterator: select a path and press \+ Iterator/);
-  await act('add', 2);
-  await act('add', 3);
-  await act('iterator', 4);
+  for (const [name, objects] of [['add', 2], ['add', 3], ['iterator', 4]]) await act(name, objects);
   await other.waitForFunction(() => window.studio.state.flight?.rows > 10, { timeout: 10_000 });
   // The note goes with the next frame drawn, which a busy machine may delay.
   await other.waitForFunction(() => document.querySelector('#cameraView [data-role=empty]').hidden, { timeout: 5000 })
@@ -296,7 +289,7 @@ const inspected = () => page.$$eval('.inspector tbody tr', (rows) => Object.from
   return [r.dataset.attribute, [r.children[1].textContent, value]];
 })));
 
-test('a waypoint clicked in the object list shows its attributes in the inspector', { timeout: 10_000 }, async () => {
+test('a waypoint clicked in the object list or the 3D view is selected and shows its attributes in the inspector', { timeout: 15_000 }, async () => {
   await page.click('.tree [data-name="W1"]');
   assert.equal(await text('.inspector-head .title'), 'W1');
   const rows = await inspected();
@@ -310,16 +303,14 @@ test('a waypoint clicked in the object list shows its attributes in the inspecto
   assert.equal((await inspected()).PointsTo[1], 'Tower');
   await page.click('.inspector a.ref');
   assert.equal(await text('.inspector-head .title'), 'Tower');
-});
 
-test('a waypoint clicked in the 3D view is selected', { timeout: 10_000 }, async () => {
+  // A click in the 3D view selects too.
   await page.keyboard.press('Escape');
   assert.equal(await studio(() => window.studio.state.selection), null, 'Escape does not clear the selection');
   const at = await studio(() => window.studio.view3d.screenPosition('W3'));
   await page.mouse.click(at.x, at.y);
   assert.equal(await studio(() => window.studio.state.selection), 'W3', `a click at ${at.x.toFixed(0)},${at.y.toFixed(0)} did not pick W3`);
   assert.equal(await text('.inspector-head .title'), 'W3');
-  assert.ok((await inspected()).Time2Next, 'no Time2Next row for W3');
   assert.equal(await page.$eval('.tree .selected', (r) => r.dataset.name), 'W3', 'the list does not show the selection');
   await page.keyboard.press('f');
   await page.keyboard.press('Home');
@@ -335,10 +326,9 @@ test('the linter\'s findings are listed as camsys lint finds them; a click goes 
   const lint = spawnSync(exe, ['lint', join(examples, 'flythrough.json'), '--iterator', iterator, '--json'], { encoding: 'utf8' });
   assert.ok(lint.status === 0 || lint.status === 1, lint.stderr);
   const tool = JSON.parse(lint.stdout);
-  // The studio's findings are the tool's, and a finding that has a fix names it (its label).
+  // The studio's findings are the tool's (a finding that has a fix names it too: see lintfix.test.mjs).
   const shown = await studio(() => window.studio.state.lint);
   assert.deepEqual(shown.map(({ fix, ...f }) => f), tool, 'the page shows other findings than the tool');
-  assert.deepEqual(shown.filter((f) => f.fix).map((f) => f.id), ['speed-jump', 'cut-with-ease', 'cut-with-ease']);
   assert.equal(await page.$$eval('#findings .entry.finding', (rows) => rows.length), tool.length);
   assert.deepEqual(await page.$$eval('#findings .entry.finding .hint', (spans) => spans.map((s) => s.textContent)),
     tool.map((f) => f.hint), 'each finding shows its hint');
@@ -369,15 +359,10 @@ test('the iterator selector flies the other iterator', { timeout: 10_000 }, asyn
 
 /** A path of `n` waypoints 100 ms apart along a wide spiral, all aimed at one target. */
 function longScene(n) {
-  const waypoints = [];
-  for (let k = 0; k < n; ++k) {
-    const a = k * 0.05, r = 200 + k * 0.8;
-    waypoints.push({ name: `W${k}`, class: 'SCOCameraSystemWaypoint', position: [r * Math.cos(a), r * Math.sin(a), 20 + 15 * Math.sin(k * 0.1)],
-      attributes: { Time2Next: 100, PointsTo: 'Target' } });
-  }
-  return { objects: [
-    { name: 'Target', position: [0, 0, 0] },
-    { name: 'Long', class: 'SCOCameraSystemPath', children: waypoints },
+  const waypoints = Array.from({ length: n }, (_, k) => ({ name: `W${k}`, class: 'SCOCameraSystemWaypoint',
+    position: [(200 + k * 0.8) * Math.cos(k * 0.05), (200 + k * 0.8) * Math.sin(k * 0.05), 20 + 15 * Math.sin(k * 0.1)],
+    attributes: { Time2Next: 100, PointsTo: 'Target' } }));
+  return { objects: [{ name: 'Target', position: [0, 0, 0] }, { name: 'Long', class: 'SCOCameraSystemPath', children: waypoints },
     { name: 'Cam', class: 'SCOCameraSystemIterator', attributes: { Path: 'Long' } }] };
 }
 
