@@ -105,52 +105,41 @@ export function deadline(name, stop) {
 }
 
 /**
- * A test file's studio: the examples' `copy` copied to a scratch folder (or files `prepare(scratch)`
- * writes there), `camsys studio` on `scene` (default: the first copied), and a page of a browser of
- * its own, ready (`ready`, run in the page). Fills `run` with scratch, server, url, token, browser
- * and page; `watch(page)` runs before the page loads. The deadline is armed; `closeStudio` ends all.
+ * A test file's studio, opened before its tests and closed after them: the examples' `copy` copied
+ * to a scratch folder (or files `prepare(scratch)` writes there), `camsys studio` on `scene`
+ * (default: the first copied), and a page of a browser of its own, ready (`ready`, run in the page),
+ * then `setUp(run)` (the file's own hooks may run beside this one). Returns the `run` it fills with
+ * scratch, server, url, browser and page; `watch(page)` runs before the page loads. A deadline
+ * stops a hung file.
  */
-export async function openStudio(run, name, { copy = [], prepare = null, scene = copy[0], watch = null,
-  ready = () => window.studio?.ready } = {}) {
-  checkSetup();
-  run.scratch = mkdtempSync(join(tmpdir(), `camsys-${name}-`));
-  for (const file of copy) copyFileSync(join(examples, file), join(run.scratch, file));
-  if (prepare) prepare(run.scratch);
-  run.timer = deadline(`${name}.test.mjs`, () => stopAll(run));
-  const { child, url } = await startStudio(join(run.scratch, scene));
-  run.server = child;
-  run.url = url;
-  run.token = new URL(url).searchParams.get('token');
-  run.browser = await launchBrowser(join(run.scratch, 'profile'));
-  run.page = await run.browser.newPage();
-  if (watch) watch(run.page);
-  await run.page.goto(url);
-  await run.page.waitForFunction(ready, { timeout: 30_000 });
-}
-
-export async function closeStudio(run) {
-  clearTimeout(run.timer);
-  await stopAll(run);
-}
-
-/**
- * A test file's studio (see openStudio), opened before its tests, then `setUp(run)` (the file's
- * own hooks may run beside it), and closed after them: the `run` filled.
- */
-export function studioFor(name, options, setUp = async () => {}) {
+export function studioFor(name, { copy = [], prepare = null, scene = copy[0], watch = null, ready = () => window.studio?.ready } = {},
+  setUp = async () => {}) {
   const run = {};
   before(async () => {
-    await openStudio(run, name, options);
+    checkSetup();
+    run.scratch = mkdtempSync(join(tmpdir(), `camsys-${name}-`));
+    for (const file of copy) copyFileSync(join(examples, file), join(run.scratch, file));
+    if (prepare) prepare(run.scratch);
+    run.timer = deadline(`${name}.test.mjs`, () => stopAll(run));
+    ({ child: run.server, url: run.url } = await startStudio(join(run.scratch, scene)));
+    run.browser = await launchBrowser(join(run.scratch, 'profile'));
+    run.page = await run.browser.newPage();
+    if (watch) watch(run.page);
+    await run.page.goto(run.url);
+    await run.page.waitForFunction(ready, { timeout: 30_000 });
     await setUp(run);
   });
-  after(() => closeStudio(run));
+  after(async () => {
+    clearTimeout(run.timer);
+    await stopAll(run);
+  });
   return run;
 }
 
-/** Presses `key` with the modifier `keys` held. */
+/** Presses `key` (or does `key()`, a click say) with the modifier `keys` held. */
 export async function chord(page, keys, key) {
   for (const k of keys) await page.keyboard.down(k);
-  await page.keyboard.press(key);
+  await (typeof key === 'function' ? key() : page.keyboard.press(key));
   for (const k of [...keys].reverse()) await page.keyboard.up(k);
 }
 

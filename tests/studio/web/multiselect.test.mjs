@@ -18,12 +18,6 @@ const objects = async () => new Map((await api(run.url, '/api/scene')).objects.m
 const attribute = (o, name) => o.attributes.find((a) => a.name === name)?.value;
 const undoCount = async () => (await api(run.url, '/api/history')).undo.length;
 
-async function withKey(key, work) {
-  await run.page.keyboard.down(key);
-  await work();
-  await run.page.keyboard.up(key);
-}
-
 async function undo() {
   await chord(run.page, ['Control'], 'z');
   await settled();
@@ -34,12 +28,12 @@ test('plain, ctrl and shift clicks in the list and the 3D view; every view marks
   // near it, so W2 comes first and W3 (away from W1) last.
   const at = await studio((names) => names.map((n) => window.studio.view3d.screenPosition(n)), GROUP);
   await run.page.mouse.click(at[1].x, at[1].y);
-  await withKey('Control', () => run.page.click('.tree [data-name="W1"]'));
-  await withKey('Shift', () => run.page.mouse.click(at[2].x, at[2].y));
+  await chord(run.page, ['Control'], () => run.page.click('.tree [data-name="W1"]'));
+  await chord(run.page, ['Shift'], () => run.page.mouse.click(at[2].x, at[2].y));
   // A ctrl-click on a selected row takes it out, another puts it back.
-  await withKey('Control', () => run.page.click('.tree [data-name="W1"]'));
+  await chord(run.page, ['Control'], () => run.page.click('.tree [data-name="W1"]'));
   assert.deepEqual(await studio(() => [...window.studio.state.selected].sort()), ['W2', 'W3']);
-  await withKey('Control', () => run.page.click('.tree [data-name="W1"]'));
+  await chord(run.page, ['Control'], () => run.page.click('.tree [data-name="W1"]'));
   const shown = await studio(() => ({
     selected: window.studio.state.selectedInOrder(),
     primary: window.studio.state.selection,

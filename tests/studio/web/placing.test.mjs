@@ -46,10 +46,7 @@ test('full page and back with Esc; the guides at thirds, 93% and 90%', async () 
 });
 
 test('a move handle along the line of sight is hidden; the snap step stays the user\'s', async () => {
-  const shown = () => run.page.evaluate(() => {
-    const c = window.studio.gizmo.controls;
-    return [c.showX, c.showY, c.showZ];
-  });
+  const shown = () => run.page.evaluate(() => ['showX', 'showY', 'showZ'].map((k) => window.studio.gizmo.controls[k]));
   /** Puts the 3D view's eye at `offset` from the selection, looking at it. */
   const lookFrom = (offset) => run.page.evaluate((o) => {
     const { view3d, gizmo } = window.studio;
@@ -59,12 +56,11 @@ test('a move handle along the line of sight is hidden; the snap step stays the u
     view3d.controls.update();
   }, offset);
   await run.page.evaluate(() => window.studio.state.select('A'));
-  await lookFrom([0.1, -5, 60]);   // from above, 5° off the vertical
-  assert.deepEqual(await shown(), [true, true, false], 'from above, z goes along the line of sight');
-  await lookFrom([60, 0.2, 1]);    // from the side, along x
-  assert.deepEqual(await shown(), [false, true, true]);
-  await lookFrom([40, -40, 30]);   // oblique: all three
-  assert.deepEqual(await shown(), [true, true, true]);
+  // From above (5° off the vertical) z goes along the line of sight, from the side along x x does; oblique: all three shown.
+  for (const [offset, handles] of [[[0.1, -5, 60], [true, true, false]], [[60, 0.2, 1], [false, true, true]], [[40, -40, 30], [true, true, true]]]) {
+    await lookFrom(offset);
+    assert.deepEqual(await shown(), handles, `seen from ${offset}`);
+  }
 
   await run.page.click('.gizmo-bar [data-act=snap]');
   const snap = () => run.page.evaluate(() => window.studio.gizmo.controls.translationSnap);
@@ -100,11 +96,7 @@ test('pilot: fly the view, a waypoint here shows in the camera what the view sho
   const along = moved.reduce((s, v, i) => s + v * start.forward[i], 0);
   assert.ok(along > 0.5 && along > 0.99 * Math.hypot(...moved), `W moved the eye ${moved} (forward ${start.forward})`);
   // A roll of 20° about the line of sight, which the new waypoint must keep as its Roll.
-  await run.page.evaluate(() => {
-    const c = window.studio.view3d.camera;
-    c.rotateZ(Math.PI / 9);
-    c.updateMatrixWorld();
-  });
+  await run.page.evaluate(() => window.studio.view3d.camera.rotateZ(Math.PI / 9).updateMatrixWorld());
   const view = await camera();
   await run.page.click('.pilot-bar [data-act=here]');
   await run.page.waitForFunction(() => window.studio.state.objects.size === 5, { timeout: 5000 });
@@ -129,7 +121,6 @@ test('pilot: fly the view, a waypoint here shows in the camera what the view sho
   await run.page.waitForFunction((z) => window.studio.view3d.camera.position.z > z, { timeout: 10_000 }, b[2] + 0.4);
   await run.page.keyboard.up('e');
   const raised = await camera();
-  assert.ok(raised.p[2] > b[2] + 0.3, 'E raised the view');
   await run.page.click('.pilot-bar [data-act=here]');
   await run.page.waitForFunction((z) => window.studio.state.objects.get('B').position[2] > z, { timeout: 5000 }, b[2] + 0.3);
   close(await run.page.evaluate(() => window.studio.state.objects.get('B').position), raised.p, 1e-3, 'B moved to the view');
