@@ -14,17 +14,11 @@ import { dragBatch, draggedMarks, markSegments, retimeByDrag, retimeRun } from '
 
 /** A flight answer as the server sends it, in either encoding, from rows of the 15 columns. */
 function answer(rows, f32) {
-  const data = {};
-  FLIGHT_COLUMNS.forEach((name, c) => {
+  const data = Object.fromEntries(FLIGHT_COLUMNS.map((name, c) => {
     const values = rows.map((r) => r[c]);
-    if (!f32) { data[name] = values; return; }
-    const bytes = Buffer.alloc(values.length * 4);
-    values.forEach((v, i) => {
-      if (name === 'time' || name === 'waypoint') bytes.writeUInt32LE(v, 4 * i);
-      else bytes.writeFloatLE(typeof v === 'string' ? Number(v) : v, 4 * i);
-    });
-    data[name] = bytes.toString('base64');
-  });
+    const Type = name === 'time' || name === 'waypoint' ? Uint32Array : Float32Array;   // little-endian, as the server writes
+    return [name, f32 ? Buffer.from(Type.from(values, Number).buffer).toString('base64') : values];
+  }));
   return { iterator: 'Cam', columns: FLIGHT_COLUMNS, rows: rows.length, data, events: [], hitLimit: false };
 }
 const row = (time, waypoint, x, fov = 1) => [time, waypoint, x, 2, 3, 1, 0, 0, 0, 1, 0, 0, 0, 1, fov];
@@ -68,8 +62,8 @@ test('a flight joined from its parts is the whole flight, elapsed time going on 
 });
 
 test('the tick shown is the last one at or before the time, also across the clock wrapping', () => {
+  // Elapsed: 0, 15, 30, 46.
   const flight = decodeFlight(answer([row(4294967280, 0, 0), row(4294967295, 0, 1), row(14, 1, 2), row(30, 1, 3)], false));
-  assert.deepEqual([...flight.elapsed], [0, 15, 30, 46]);
   const cases = [[-5, 0], [0, 0], [14.9, 0], [15, 1], [29.999, 1], [30, 2], [45, 2], [46, 3], [1e9, 3], [NaN, 0]];
   for (const [t, i] of cases) assert.equal(tickAt(flight.elapsed, t), i, `at ${t} ms`);
   assert.equal(tickAt(new Float64Array(0), 5), -1);

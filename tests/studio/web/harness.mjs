@@ -52,9 +52,9 @@ export function startStudio(scene, options = []) {
   });
 }
 
-/** Asks the studio to stop, and kills it if it has not after 2 s. */
+/** Asks the studio to stop, and kills it if it has not after 2 s (unless it has ended already). */
 export async function stopStudio(child) {
-  if (!child || child.exitCode !== null) return;
+  if (!child || child.exitCode !== null || child.signalCode !== null) return;
   child.kill('SIGTERM');
   const killer = setTimeout(() => child.kill('SIGKILL'), 2000);
   await new Promise((r) => child.once('exit', r));
@@ -63,10 +63,7 @@ export async function stopStudio(child) {
 
 /** Headless Chromium with its profile in `userData`, drawing WebGL in software (SwiftShader), so it needs no GPU. */
 export function launchBrowser(userData) {
-  return puppeteer.launch({
-    executablePath: chromium,
-    headless: true,
-    defaultViewport: { width: WIDTH, height: HEIGHT },
+  return puppeteer.launch({ executablePath: chromium, headless: true, defaultViewport: { width: WIDTH, height: HEIGHT },
     args: ['--headless=new', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
       '--disable-gpu-sandbox', '--no-first-run', '--disable-background-networking', '--disable-component-update',
       '--disable-sync', `--user-data-dir=${userData}`, `--window-size=${WIDTH},${HEIGHT}`],

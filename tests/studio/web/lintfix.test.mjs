@@ -16,12 +16,9 @@ const settled = () => run.page.evaluate(async () => {
   while (!state.lint) await new Promise((r) => setTimeout(r, 50));
   const history = await api.get('/api/history');
   const w4 = (await api.get('/api/scene')).objects.find((o) => o.name === 'W4');
-  return {
-    undo: history.undo,
-    fixes: state.lint.filter((f) => f.fix).map((f) => f.fix),
+  return { undo: history.undo, fixes: state.lint.filter((f) => f.fix).map((f) => f.fix),
     buttons: [...document.querySelectorAll('#findings button.fix')].map((b) => b.nextElementSibling.textContent),
-    easeIn: w4.attributes.find((a) => a.name === 'EaseIn').value,
-  };
+    easeIn: w4.attributes.find((a) => a.name === 'EaseIn').value };
 });
 
 test('Fix on a finding, undo, Fix all', async () => {

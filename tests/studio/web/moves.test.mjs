@@ -44,14 +44,9 @@ test('an orbit around the tower: its iterator flown and shown, its path selected
   await page().screenshot({ path: join(shots, 'move-orbit.png') });
 
   const shown = await page().evaluate(() => {
-    const { state } = window.studio;
-    const { flight, analysis } = state;
-    const at = (k) => [flight.x[k], flight.y[k], flight.z[k]];
-    return {
-      iterator: state.flightParams.iterator, header: document.getElementById('iterator').value,
-      selection: state.selection, rows: flight.rows, analysisRows: analysis.rows,
-      eyes: Array.from({ length: flight.rows }, (_, k) => at(k)),
-    };
+    const { state } = window.studio, { flight } = state;
+    return { iterator: state.flightParams.iterator, header: document.getElementById('iterator').value, selection: state.selection,
+      rows: flight.rows, analysisRows: state.analysis.rows, eyes: Array.from(flight.x, (x, k) => [x, flight.y[k], flight.z[k]]) };
   });
   assert.deepEqual([shown.iterator, shown.header, shown.selection], ['Orbit1Cam', 'Orbit1Cam', 'Orbit1']);
   assert.equal(shown.analysisRows, shown.rows, 'the plots show the new flight');
@@ -70,10 +65,8 @@ test('an orbit around the tower: its iterator flown and shown, its path selected
 
   await page().click('#undoButton');
   await settled(page());
-  const after = await page().evaluate(() => ({
-    names: [...window.studio.state.objects.keys()].filter((n) => n.startsWith('Orbit1')),
-    iterators: window.studio.state.scene.iterators,
-  }));
+  const after = await page().evaluate(() => ({ names: [...window.studio.state.objects.keys()].filter((n) => n.startsWith('Orbit1')),
+    iterators: window.studio.state.scene.iterators }));
   assert.deepEqual(after, { names: [], iterators: ['Cam', 'Chase'] });
   assert.deepEqual((await history()).undo, []);
 });

@@ -35,12 +35,10 @@ test('plain, ctrl and shift clicks in the list and the 3D view; every view marks
   assert.deepEqual(await studio(() => [...window.studio.state.selected].sort()), ['W2', 'W3']);
   await chord(run.page, ['Control'], () => run.page.click('.tree [data-name="W1"]'));
   const shown = await studio(() => ({
-    selected: window.studio.state.selectedInOrder(),
-    primary: window.studio.state.selection,
+    selected: window.studio.state.selectedInOrder(), primary: window.studio.state.selection,
     rows: [...document.querySelectorAll('.tree .selected')].map((r) => r.dataset.name),
     labels: [...document.querySelectorAll('#view3d .label.selected')].map((l) => l.dataset.name).sort(),
-    rings: window.studio.world.groupMarker.count,
-    title: document.querySelector('.inspector .multi-select .title')?.textContent,
+    rings: window.studio.world.groupMarker.count, title: document.querySelector('.inspector .multi-select .title')?.textContent,
   }));
   assert.deepEqual(shown, { selected: GROUP, primary: 'W1', rows: GROUP, labels: GROUP, rings: 2, title: '3 selected' });
   await run.page.screenshot({ path: join(shots, 'multi-select.png') });

@@ -6,7 +6,7 @@
 //
 // Where the program, the examples and the browser are: see harness.mjs.
 
-import { after, before, test } from 'node:test';
+import { after, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
 import { appendFileSync, copyFileSync, existsSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
@@ -17,18 +17,15 @@ import { api, checkSetup, deadline, examples, exe, findObject, launchBrowser, sh
 
 const EDITS = [['W2', { position: [12, -30, 9.5] }], ['W1', { attributes: { Time2Next: 900 } }]];
 
-let server, browser, scratch;
+checkSetup();
+const scratch = mkdtempSync(join(tmpdir(), 'camsys-studio-recovery-'));
+let server, browser;
 const servers = [];  // every studio started, so that a failed test leaves none running
 const stop = async () => {
-  for (const child of servers) if (child.exitCode === null && child.signalCode === null) await stopStudio(child);
-  await stopAll({ browser, server, scratch });
+  for (const child of servers) await stopStudio(child);
+  await stopAll({ browser, scratch });
 };
 const timer = deadline('recovery.test', stop);
-
-before(() => {
-  checkSetup();
-  scratch = mkdtempSync(join(tmpdir(), 'camsys-studio-recovery-'));
-});
 
 after(async () => {
   await stop();
@@ -55,7 +52,6 @@ async function start(scene, options) {
 async function kill() {
   server.kill('SIGKILL');
   await new Promise((r) => server.once('exit', r));
-  server = null;
 }
 
 /** Starts a studio on `scene`, makes EDITS and kills it. */
@@ -97,7 +93,6 @@ test('killed with SIGKILL, started with --recover: the flight of the edited scen
   assert.equal(existsSync(journal), false, 'the journal outlived the save');
   assert.deepEqual(fly(scene), fly(editedByHand()), 'the recovered scene flies otherwise than the edited one');
   await stopStudio(server);
-  server = null;
 });
 
 test('a journal made to another version of the file is refused, never applied, and kept', { timeout: 30_000 }, async () => {
@@ -116,7 +111,6 @@ test('a journal made to another version of the file is refused, never applied, a
   const started = await start(scene);
   assert.match(started.output().split('\n')[0], /another version .*--discard-recovery removes it/);
   await stopStudio(server);
-  server = null;
   assert.equal(readFileSync(journal, 'utf8'), kept);
 });
 
@@ -136,14 +130,9 @@ test('the page offers the journal found, Recover brings the edit back; with the 
   await page.click('#dialog button[data-value="recover"]');
   await page.waitForFunction(() => window.studio && window.studio.ready);
   await page.evaluate(() => window.studio.editor.settled());
-  const shown = await page.evaluate(() => ({
-    position: window.studio.state.objects.get('W2').position,
-    unsaved: !document.getElementById('dirty').hidden,
-    undo: window.studio.editor.history.undo,
-  }));
-  assert.deepEqual(shown.position, [12, -30, 9.5]);
-  assert.equal(shown.unsaved, true);
-  assert.deepEqual(shown.undo, ['recover unsaved changes']);
+  const shown = await page.evaluate(() => ({ position: window.studio.state.objects.get('W2').position,
+    unsaved: !document.getElementById('dirty').hidden, undo: window.studio.editor.history.undo }));
+  assert.deepEqual(shown, { position: [12, -30, 9.5], unsaved: true, undo: ['recover unsaved changes'] });
   // What the page holds for the download is there once the status after the change is in.
   await page.waitForFunction(() => window.studio.recovery.kept !== null);
 

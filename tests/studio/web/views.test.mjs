@@ -7,7 +7,7 @@
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
 import { test } from 'node:test';
-import { chord, drag, drawn, retype, settled, shots, studioFor } from './harness.mjs';
+import { api, chord, drag, drawn, retype, settled, shots, studioFor } from './harness.mjs';
 
 const errors = [];
 const run = studioFor('views', { copy: ['minimal.json'], watch: (page) => page.on('pageerror', (e) => errors.push(e.message)) });
@@ -17,12 +17,10 @@ const settle = () => drawn(page());
 /** Where the world point `p` shows in the view `slot` (page pixels), and that view's box. */
 const project = (slot, p) => page().evaluate((s, q) => {
   const view = window.studio.views.slots[s];
-  const point = window.studio.world.positions.get('A').clone().set(...q);
-  const rect = view.container.getBoundingClientRect();
-  return { at: view.screenPoint(point), rect: { x: rect.x, y: rect.y, width: rect.width, height: rect.height } };
+  const at = view.screenPoint(window.studio.world.positions.get('A').clone().set(...q));
+  return { at, rect: view.container.getBoundingClientRect().toJSON() };
 }, slot, p);
-const position = (name) => page().evaluate((n) => window.studio.api.scene()
-  .then((scene) => scene.objects.find((o) => o.name === n).position), name);
+const position = async (name) => (await api(run.url, '/api/scene')).objects.find((o) => o.name === name).position;
 const selected = () => page().evaluate(() => [...window.studio.state.selected].sort());
 
 test('7, 1 and Ctrl+3 under the pointer show top, front and left: orthographic and framed; 5 goes back', async () => {
