@@ -6,8 +6,8 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { api, changedShare, chord, drag, exe, findObject, settled, shotOf, shots, studioFor, typeInto, watchProblems }
-  from './harness.mjs';
+import { api, changedShare, chord, drag, exe, findObject, screenshot, settled, shotOf, studioFor, typeInto,
+  watchProblems } from './harness.mjs';
 
 const EYE = ['x', 'y', 'z', 'm00', 'm01', 'm02', 'm10', 'm11', 'm12', 'm20', 'm21', 'm22', 'fov'];
 
@@ -90,7 +90,7 @@ test('dragging the gizmo\'s X handle moves W1 along +x: scene, path, flight and 
   assert.ok(share > 0.02, `only ${(share * 100).toFixed(2)} % of the camera view changed`);
   assert.equal(await page.$eval('#undoButton', (b) => b.disabled), false, 'undo stays disabled');
   assert.equal(await visible('#dirty'), true, 'the file does not show unsaved changes');
-  await page.screenshot({ path: join(shots, 'edit-drag.png') });
+  await screenshot(page, 'edit-drag');
 });
 
 let rollBefore, rollTyped;
@@ -145,10 +145,9 @@ test('Ctrl+S saves a file that camsys flies exactly as the page shows it', { tim
 
   // The page's flight (float32 columns, as shown) and the server's JSON flight (shortest
   // decimals, as the CSV writes them) against `camsys fly` of the saved file, value for value.
-  const csv = execFileSync(exe, ['fly', sceneFile, '--iterator', 'Cam'], { encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'] })
-    .trim().split('\n');
-  const columns = csv[0].split(',');
-  const rows = csv.slice(1).map((line) => line.split(','));
+  const fly = execFileSync(exe, ['fly', sceneFile, '--iterator', 'Cam'], { encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'] });
+  const [header, ...lines] = fly.trim().split('\n');
+  const columns = header.split(','), rows = lines.map((line) => line.split(','));
   const shown = await studio((names) => {
     const { flight } = window.studio.state;
     return { iterator: flight.iterator, rows: flight.rows, data: Object.fromEntries(names.map((n) => [n, Array.from(flight[n])])) };
@@ -166,7 +165,7 @@ test('Ctrl+S saves a file that camsys flies exactly as the page shows it', { tim
     if (!Object.is(fromCsv, number(answer.data[name][i]))) mismatches.push(`/api/flight ${name}[${i}] ${answer.data[name][i]} vs ${text}`);
   }));
   assert.deepEqual(mismatches.slice(0, 10), [], `${mismatches.length} values differ from camsys fly of the saved file`);
-  await page.screenshot({ path: join(shots, 'edit-saved.png') });
+  await screenshot(page, 'edit-saved');
 });
 
 test('the console shows no error', async () => {

@@ -5,7 +5,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { api, chord, settled as pageSettled, shots, studioFor, typeInto, watchProblems } from './harness.mjs';
+import { api, chord, screenshot, settled as pageSettled, studioFor, typeInto, watchProblems } from './harness.mjs';
 
 let url, page, sceneFile;
 const problems = [];   // page errors and server faults; the refusals the test provokes are 400s
@@ -48,7 +48,7 @@ test('notices stay in the window, Esc closes the help first, open findings leave
   await select('W2');
   await page.click('#findings .panel-head');
   await pause(100);
-  await page.screenshot({ path: join(shots, 'editor-findings-open.png') });
+  await screenshot(page, 'editor-findings-open');
   const rows = await page.$eval('.tree', (t) => t.clientHeight / t.querySelector('.node').getBoundingClientRect().height);
   assert.ok(rows >= 4.5, `with the findings open the object list shows ${rows.toFixed(1)} rows`);
   assert.ok((await box('#inspector')).height >= 180, 'with the findings open the inspector has no room');
@@ -68,7 +68,7 @@ test('notices stay in the window, Esc closes the help first, open findings leave
     assert.ok(shown.right <= side.right + 1, `${selector} runs out of the side panel: ${JSON.stringify(shown)}`);
   }
   assert.equal(await studio(() => document.documentElement.scrollWidth <= innerWidth), true, 'the page scrolls sideways');
-  await page.screenshot({ path: join(shots, 'editor-long-name.png') });
+  await screenshot(page, 'editor-long-name');
 
   // An empty name is refused in so many words, at the name.
   await page.click('.edit-bar [data-act="rename"]');
@@ -90,7 +90,7 @@ test('the inspector: FOVFac in degrees, the linter\'s words at the field, Points
   await typeInto(page, 'attr:FOVFac', '0');
   assert.match(await cellText('Roll'), /roll-long-way: Roll goes from infinity/);
   assert.match(await cellText('FOVFac'), /bad-fov: FOVFac is 0; it must be finite and above 0/);
-  await page.screenshot({ path: join(shots, 'editor-marked-values.png') });
+  await screenshot(page, 'editor-marked-values');
   await chord(page, ['Control'], 'z');
   await chord(page, ['Control'], 'z');
   await settled();
@@ -122,7 +122,7 @@ test('deleting a target asks, naming who aims at it, and says what it cleared; E
   await page.waitForSelector('#dialog[open]');
   const question = await page.$eval('#dialog', (d) => d.textContent);
   assert.match(question, /W0, W3, W5 and W6 refer to Tower \(PointsTo\): delete Tower and clear their references\?/);
-  await page.screenshot({ path: join(shots, 'editor-delete-asks.png') });
+  await screenshot(page, 'editor-delete-asks');
   await page.keyboard.press('Escape');
   await settled();
   assert.equal(await studio(() => window.studio.state.objects.has('Tower')), true, 'cancelled, yet deleted');

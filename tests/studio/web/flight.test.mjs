@@ -258,9 +258,8 @@ test('a drag step\'s drawing changes patch the drawing held: changed groups repl
     lines: Object.fromEntries(Object.entries(lines(ks)).map(([c, v]) => [c, f32(v, c === 'flag' ? Int32Array : Float32Array)])) });
   const grown = applyDrawChanges({ groups: [path], labels: [] }, { encoding: 'f32', groups: [stretch([7, 8], [1, 1])] });
   const expected = lines([0, 7, 8, 2]);
-  for (const c of Object.keys(expected)) {
+  for (const c of Object.keys(expected))
     assert.deepEqual([...grown.groups[0].lines[c]], c === 'flag' ? expected[c] : expected[c].map(Math.fround), c);
-  }
   assert.ok(grown.groups[0].lines.from instanceof Float32Array && grown.groups[0].lines.flag instanceof Int32Array);
   assert.deepEqual(grown.groups[0].arrows, [{ from: [0, 0, 0] }]);
   assert.equal(grown.groups[0].range, undefined);
@@ -272,7 +271,8 @@ test('a drag step\'s drawing changes patch the drawing held: changed groups repl
   assert.deepEqual([...prefixed.groups[0].lines.to.slice(3)], [...shrunk.groups[0].lines.to]);
   // What cannot be applied makes the page ask for the whole drawing: nothing held, an object
   // without a name, a range beyond the group held or of a group not held.
-  for (const [drawing, group] of [[null], [held, moved(null, 1)], [shrunk, stretch([1], [1, 2])], [held, { ...stretch([1], [0, 0]), object: 'W7' }]])
+  const unheld = { ...stretch([1], [0, 0]), object: 'W7' };
+  for (const [drawing, group] of [[null], [held, moved(null, 1)], [shrunk, stretch([1], [1, 2])], [held, unheld]])
     assert.equal(applyDrawChanges(drawing, { encoding: 'f32', groups: group ? [group] : [] }), null);
 });
 

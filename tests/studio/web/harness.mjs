@@ -158,6 +158,9 @@ export async function typeInto(page, key, text) {
 /** Waits until every change, drag and refetch the page started is answered and shown. */
 export const settled = (page) => page.evaluate(() => window.studio.editor.settled());
 
+/** Saves a screenshot of `target` (a page or an element) as `name`.png with the others. */
+export const screenshot = (target, name, options = {}) => target.screenshot({ path: join(shots, `${name}.png`), ...options });
+
 /** Waits two frames: what changed is drawn in the next. */
 export const drawn = (page) => page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
 

@@ -3,9 +3,8 @@
 // undo brings the finding back, and Fix all leaves no finding with a fix, again in one step.
 
 import assert from 'node:assert/strict';
-import { join } from 'node:path';
 import { test } from 'node:test';
-import { shots, studioFor } from './harness.mjs';
+import { screenshot, studioFor } from './harness.mjs';
 
 const run = studioFor('lintfix', { copy: ['flythrough.json', 'town.glb'], ready: () => window.studio?.ready && window.studio.state.lint });
 
@@ -30,7 +29,7 @@ test('Fix on a finding, undo, Fix all', async () => {
   assert.equal(start.easeIn, true);
   assert.equal(await page.$eval('#findings .fix-all', (b) => !b.hidden && b.textContent), 'Fix all (3)');
   await page.$eval('#findings button.fix', (b) => b.scrollIntoView({ block: 'center' }));
-  await (await page.$('#findings')).screenshot({ path: join(shots, 'findings-fix.png') });
+  await screenshot(await page.$('#findings'), 'findings-fix');
 
   const rows = await page.$$('#findings .entry.finding');
   const cut = rows[(await page.$$eval('#findings .entry.finding', (r) => r.map((e) => e.textContent)))
@@ -52,5 +51,5 @@ test('Fix on a finding, undo, Fix all', async () => {
   assert.deepEqual(all.fixes, [], 'nothing left to fix');
   assert.deepEqual(all.undo.slice(start.undo.length), ['fix lint findings'], 'one undo step');
   assert.equal(await page.$eval('#findings .fix-all', (b) => b.hidden), true);
-  await (await page.$('#findings')).screenshot({ path: join(shots, 'findings-fixed.png') });
+  await screenshot(await page.$('#findings'), 'findings-fixed');
 });

@@ -4,9 +4,8 @@
 // from the flight the page holds), and one undo takes the whole move away.
 
 import assert from 'node:assert/strict';
-import { join } from 'node:path';
 import { test } from 'node:test';
-import { api, retype, settled, shots, studioFor } from './harness.mjs';
+import { api, retype, screenshot, settled, studioFor } from './harness.mjs';
 
 const run = studioFor('moves', { copy: ['flythrough.json', 'town.glb'] });
 const TOWER = [40, 120, 15];  // examples/flythrough.json
@@ -41,7 +40,7 @@ test('an orbit around the tower: its iterator flown and shown, its path selected
   await page().click('#moveDialog button.primary');
   await page().waitForFunction(() => !document.getElementById('moveDialog').open, { timeout: 10_000 });
   await settled(page());
-  await page().screenshot({ path: join(shots, 'move-orbit.png') });
+  await screenshot(page(), 'move-orbit');
 
   const shown = await page().evaluate(() => {
     const { state } = window.studio, { flight } = state;

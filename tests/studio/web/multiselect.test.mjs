@@ -4,9 +4,8 @@
 // undo step, checked in what the server reports.
 
 import assert from 'node:assert/strict';
-import { join } from 'node:path';
 import { test } from 'node:test';
-import { api, chord, drag, settled as pageSettled, shots, studioFor, watchProblems } from './harness.mjs';
+import { api, chord, drag, screenshot, settled as pageSettled, studioFor, watchProblems } from './harness.mjs';
 
 const problems = [];
 const run = studioFor('multiselect', { copy: ['flythrough.json'], watch: (page) => watchProblems(page, problems) });
@@ -41,7 +40,7 @@ test('plain, ctrl and shift clicks in the list and the 3D view; every view marks
     rings: window.studio.world.groupMarker.count, title: document.querySelector('.inspector .multi-select .title')?.textContent,
   }));
   assert.deepEqual(shown, { selected: GROUP, primary: 'W1', rows: GROUP, labels: GROUP, rings: 2, title: '3 selected' });
-  await run.page.screenshot({ path: join(shots, 'multi-select.png') });
+  await screenshot(run.page, 'multi-select');
   // A plain click selects one again.
   await run.page.click('.tree [data-name="W2"]');
   assert.deepEqual(await studio(() => [...window.studio.state.selected]), ['W2']);

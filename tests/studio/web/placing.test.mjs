@@ -4,9 +4,8 @@
 // line of sight hidden; the snap step the user's.
 
 import assert from 'node:assert/strict';
-import { join } from 'node:path';
 import { test } from 'node:test';
-import { HEIGHT, WIDTH, drag, retype, shots, studioFor } from './harness.mjs';
+import { HEIGHT, WIDTH, drag, retype, screenshot, studioFor } from './harness.mjs';
 
 const run = studioFor('placing', { copy: ['minimal.json'] });
 
@@ -38,7 +37,7 @@ test('full page and back with Esc; the guides at thirds, 93% and 90%', async () 
   const title = await box('.title-safe');
   assert.ok(Math.abs(line.x - full.width / 3) < 2, `a third at ${line.x}`);
   assert.ok(Math.abs(action.width - 0.93 * full.width) < 2 && Math.abs(title.width - 0.9 * full.width) < 2);
-  await run.page.screenshot({ path: join(shots, 'camera-view-full-page.png') });
+  await screenshot(run.page, 'camera-view-full-page');
   await run.page.keyboard.press('Escape');
   const back = await box('#cameraView');
   assert.ok(back.width < WIDTH / 2 && back.x > WIDTH / 3, 'Esc puts the camera view back in its place');
@@ -57,7 +56,8 @@ test('a move handle along the line of sight is hidden; the snap step stays the u
   }, offset);
   await run.page.evaluate(() => window.studio.state.select('A'));
   // From above (5° off the vertical) z goes along the line of sight, from the side along x x does; oblique: all three shown.
-  for (const [offset, handles] of [[[0.1, -5, 60], [true, true, false]], [[60, 0.2, 1], [false, true, true]], [[40, -40, 30], [true, true, true]]]) {
+  const views = [[[0.1, -5, 60], [true, true, false]], [[60, 0.2, 1], [false, true, true]], [[40, -40, 30], [true, true, true]]];
+  for (const [offset, handles] of views) {
     await lookFrom(offset);
     assert.deepEqual(await shown(), handles, `seen from ${offset}`);
   }

@@ -12,8 +12,8 @@ import { execFileSync, spawnSync } from 'node:child_process';
 import { appendFileSync, copyFileSync, existsSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { api, checkSetup, deadline, examples, exe, findObject, launchBrowser, shots, startStudio, stopAll, stopStudio }
-  from './harness.mjs';
+import { api, checkSetup, deadline, examples, exe, findObject, launchBrowser, screenshot, startStudio, stopAll,
+  stopStudio } from './harness.mjs';
 
 const EDITS = [['W2', { position: [12, -30, 9.5] }], ['W1', { attributes: { Time2Next: 900 } }]];
 
@@ -126,7 +126,7 @@ test('the page offers the journal found, Recover brings the edit back; with the 
   await page.waitForSelector('#dialog[open] button[data-value="recover"]', { timeout: 15_000 });
   const asked = await page.$eval('#dialog', (d) => d.textContent);
   assert.match(asked, /Unsaved changes were found.*page\.json has unsaved changes from .* UTC, kept in \.page\.json\.camsys-recovery/);
-  await page.screenshot({ path: join(shots, 'recovery-offer.png') });
+  await screenshot(page, 'recovery-offer');
   await page.click('#dialog button[data-value="recover"]');
   await page.waitForFunction(() => window.studio && window.studio.ready);
   await page.evaluate(() => window.studio.editor.settled());
@@ -150,6 +150,6 @@ test('the page offers the journal found, Recover brings the edit back; with the 
   for (let i = 0; i < 300 && !existsSync(downloaded); ++i) await new Promise((r) => setTimeout(r, 50));
   const journaled = readFileSync(journal, 'utf8');
   assert.deepEqual(JSON.parse(readFileSync(downloaded, 'utf8')), JSON.parse(journaled.slice(journaled.indexOf('\n') + 1)));
-  await page.screenshot({ path: join(shots, 'recovery-server-gone.png') });
+  await screenshot(page, 'recovery-server-gone');
   assert.deepEqual(problems, []);
 });

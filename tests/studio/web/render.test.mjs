@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { copyFileSync, existsSync, mkdirSync, readFileSync, readdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { api, drawn, examples, retype, shots, studioFor, watchProblems } from './harness.mjs';
+import { api, drawn, examples, retype, screenshot, studioFor, watchProblems } from './harness.mjs';
 
 const problems = [];
 let page, sceneDir, downloads;
@@ -30,7 +30,7 @@ const finished = (timeout = 45_000) =>
   page.waitForFunction(() => document.querySelector('#renderDialog').dataset.phase !== 'running', { timeout });
 const shoot = async (name) => {
   await drawn(page);
-  await page.screenshot({ path: join(shots, `render-dialog-${name}.png`) });
+  await screenshot(page, `render-dialog-${name}`);
 };
 
 /** The first video stream of `file` as ffprobe counts it: codec, size and frames decoded. */

@@ -8,7 +8,7 @@ import assert from 'node:assert/strict';
 import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { test } from 'node:test';
-import { settled as pageSettled, shots, studioFor } from './harness.mjs';
+import { api, screenshot, settled as pageSettled, studioFor } from './harness.mjs';
 
 const NAMES = ['W0', 'W1', 'W2', 'W3', 'W4', 'W5', 'W6'];
 const XS = [0, 30, 40, 120, 135, 195, 205];
@@ -23,10 +23,8 @@ const run = studioFor('timing', { scene: 'uneven.json', prepare: (scratch) => {
 
 const settled = () => pageSettled(run.page);
 /** Every waypoint's Time2Next as the server reports it. */
-const times = () => run.page.evaluate(async (names) => {
-  const scene = await window.studio.api.scene();
-  return names.map((n) => scene.objects.find((o) => o.name === n).attributes.find((a) => a.name === 'Time2Next').value);
-}, NAMES);
+const times = async () => (await api(run.url, '/api/scene')).objects.filter((o) => NAMES.includes(o.name))
+  .map((o) => o.attributes.find((a) => a.name === 'Time2Next').value);
 /** Where the flight shown reaches each waypoint (ms since the first tick). */
 const arrivals = () => run.page.evaluate(() => window.studio.timeline.marks.filter((m) => m.kind === 'waypoint').map((m) => m.at));
 
@@ -63,17 +61,14 @@ test('a mark dragged retimes the segments around it, Shift moves the later marks
   assert.deepEqual(await times(), [1000, 1300, 700, 1000, 1000, 1000, 1000]);
   assert.deepEqual(await arrivals(), [0, 1000, 2800, 3500, 4500, 5500, 6500], 'on a tick, later marks where they were');
   assert.equal(await run.page.evaluate(() => window.studio.editor.history.undo.at(-1)), 'retime W2');
-  // Past W3 (3.5 s) it stops at the last tick at least a tick (16 ms) before it: 3.472 s.
-  await dragMark('W2', 4200);
-  assert.deepEqual((await times()).slice(1, 3), [1972, 28]);
-  await undo();
+  // (Where a drag past the next mark stops: flight.test.mjs.)
   await undo();
   assert.deepEqual(await times(), [1000, 1000, 1000, 1000, 1000, 1000, 1000], 'one undo a drag');
 
   await dragMark('W4', 4208, { shift: true });
   assert.deepEqual(await times(), [1000, 1000, 1000, 708, 1000, 1000, 1000]);
   assert.deepEqual(await arrivals(), [0, 1000, 2500, 3500, 4208, 5208, 6208]);
-  await run.page.screenshot({ path: join(shots, 'timing-shift-drag.png') });
+  await screenshot(run.page, 'timing-shift-drag');
   await undo();
   assert.deepEqual(await arrivals(), start);
 
@@ -120,7 +115,7 @@ test('even speed on the run selected and a set speed on the path: the eye\'s spe
   await settled();
   const set = await speed(0, 6);
   assert.ok(Math.abs(set.mean - 20 * 205 / 205.6) < 0.02 && set.spread < 0.01, `mean ${set.mean}, spread ${set.spread}`);
-  await run.page.screenshot({ path: join(shots, 'timing-set-speed.png') });
+  await screenshot(run.page, 'timing-set-speed');
   await undo();
   assert.deepEqual(await times(), t, 'one undo takes the speed back');
 });

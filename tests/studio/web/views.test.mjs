@@ -5,9 +5,8 @@
 // undo), and box select.
 
 import assert from 'node:assert/strict';
-import { join } from 'node:path';
 import { test } from 'node:test';
-import { api, chord, drag, drawn, retype, settled, shots, studioFor } from './harness.mjs';
+import { api, chord, drag, drawn, retype, screenshot, settled, studioFor } from './harness.mjs';
 
 const errors = [];
 const run = studioFor('views', { copy: ['minimal.json'], watch: (page) => page.on('pageerror', (e) => errors.push(e.message)) });
@@ -49,7 +48,7 @@ test('7, 1 and Ctrl+3 under the pointer show top, front and left: orthographic a
   await page().mouse.click(b.at.x, b.at.y);
   assert.deepEqual(await selected(), ['B']);
   await page().keyboard.press('Escape');
-  await page().screenshot({ path: join(shots, 'views-top.png') });
+  await screenshot(page(), 'views-top');
 
   await page().keyboard.press('1');
   await settle();
@@ -89,7 +88,7 @@ test('a gizmo drag in the top view moves along x and y only, snapped to the step
   await drag(page(), handle.at, to);
   await settled(page());
   assert.deepEqual(await position('A'), [5, -2.5, 5], 'the server has A snapped, at its height');
-  await page().screenshot({ path: join(shots, 'views-top-drag.png') });
+  await screenshot(page(), 'views-top-drag');
   await chord(page(), ['Control'], 'z');
   await settled(page());
   assert.deepEqual(await position('A'), [0, 0, 5], 'one undo puts A back');
