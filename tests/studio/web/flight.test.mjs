@@ -154,9 +154,9 @@ test('new waypoints go halfway to the next waypoint, or a segment on past the la
 
 /** A promise with its resolve at hand. */
 function deferred() {
-  let resolve;
-  const promise = new Promise((r) => { resolve = r; });
-  return { promise, resolve };
+  const d = {};
+  d.promise = new Promise((r) => { d.resolve = r; });
+  return d;
 }
 const flushed = () => new Promise((r) => setTimeout(r, 0));
 

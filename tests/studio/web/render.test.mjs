@@ -12,10 +12,8 @@ const problems = [];
 let page, sceneDir, downloads;
 const run = studioFor('studio-render', { scene: 'scene/flythrough.json', watch: (p) => watchProblems(p, problems),
   prepare: (scratch) => {
-    sceneDir = join(scratch, 'scene');
-    downloads = join(scratch, 'downloads');
-    mkdirSync(sceneDir);
-    mkdirSync(downloads);
+    [sceneDir, downloads] = [join(scratch, 'scene'), join(scratch, 'downloads')];
+    for (const folder of [sceneDir, downloads]) mkdirSync(folder);
     copyFileSync(join(examples, 'flythrough.json'), join(sceneDir, 'flythrough.json'));
   } }, async () => {
   page = run.page;
