@@ -5,7 +5,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { api, chord, screenshot, settled as pageSettled, studioFor, typeInto, watchProblems } from './harness.mjs';
+import { HEIGHT, WIDTH, api, chord, screenshot, settled as pageSettled, studioFor, typeInto, watchProblems } from './harness.mjs';
 
 let url, page, sceneFile;
 const problems = [];   // page errors and server faults; the refusals the test provokes are 400s
@@ -31,8 +31,7 @@ test('notices stay in the window, Esc closes the help first, open findings leave
   const message = 'W1: Time2Next: expects an integer from 0 to 4294967295; the start of this notice must be readable '.repeat(2);
   await studio((text) => window.studio.editor.emit('error', new Error(text)), message);
   const notice = await box('#notice');
-  const window_ = await studio(() => ({ width: innerWidth, height: innerHeight }));
-  assert.ok(notice.left >= 0 && notice.top >= 0 && notice.right <= window_.width && notice.bottom <= window_.height,
+  assert.ok(notice.left >= 0 && notice.top >= 0 && notice.right <= WIDTH && notice.bottom <= HEIGHT,
     `the notice lies outside the window: ${JSON.stringify(notice)}`);
   assert.equal(await page.$eval('#notice', (e) => e.textContent), message);
 

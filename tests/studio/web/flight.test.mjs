@@ -127,16 +127,12 @@ test('typed values: numbers and the float words go as values, anything else as t
 test('new waypoints go halfway to the next waypoint, or a segment on past the last; reordering stops at the ends', () => {
   const identity = [1, 0, 0, 0, 1, 0, 0, 0, 1];
   const turned = [0, -1, 0, 1, 0, 0, 0, 0, 1];   // forward (second column) along -x
-  const list = [
-    { name: 'P', class: 'SCOCameraSystemPath', parent: null, children: ['A', 'Gate', 'B', 'C'], position: [0, 0, 0] },
-    { name: 'A', class: 'SCOCameraSystemWaypoint', parent: 'P', position: [0, 0, 10], orientation: identity },
-    { name: 'Gate', class: null, parent: 'P', position: [5, 5, 0] },
-    { name: 'B', class: 'SCOCameraSystemWaypoint', parent: 'P', position: [10, 20, 10], orientation: turned },
-    { name: 'C', class: 'SCOCameraSystemWaypoint', parent: 'P', position: [30, 20, 14], orientation: identity },
-    { name: 'Q', class: 'SCOCameraSystemPath', parent: null, children: ['D'], position: [0, 0, 0] },
-    { name: 'D', class: 'SCOCameraSystemWaypoint', parent: 'Q', position: [1, 2, 3], orientation: turned },
-    { name: 'E', class: 'SCOCameraSystemPath', parent: null, children: [], position: [0, 0, 0] },
-  ];
+  const path = (name, children) => ({ name, class: 'SCOCameraSystemPath', parent: null, children, position: [0, 0, 0] });
+  const waypoint = (name, parent, position, orientation) => ({ name, class: 'SCOCameraSystemWaypoint', parent, position, orientation });
+  // Path P: A, the plain object Gate, B and C; path Q: D alone; path E: empty.
+  const list = [path('P', ['A', 'Gate', 'B', 'C']), waypoint('A', 'P', [0, 0, 10], identity),
+    { name: 'Gate', class: null, parent: 'P', position: [5, 5, 0] }, waypoint('B', 'P', [10, 20, 10], turned),
+    waypoint('C', 'P', [30, 20, 14], identity), path('Q', ['D']), waypoint('D', 'Q', [1, 2, 3], turned), path('E', [])];
   const objects = new Map(list.map((o) => [o.name, o]));
   assert.deepEqual(placeAfter(objects, 'A'), { parent: 'P', index: 1, position: [5, 10, 10], orientation: identity },
     'halfway to B, past the plain object between them');

@@ -325,9 +325,10 @@ test('the linter\'s findings are listed as camsys lint finds them; a click goes 
   const lint = spawnSync(exe, ['lint', join(examples, 'flythrough.json'), '--iterator', iterator, '--json'], { encoding: 'utf8' });
   assert.ok(lint.status === 0 || lint.status === 1, lint.stderr);
   const tool = JSON.parse(lint.stdout);
-  // The studio's findings are the tool's (a finding that has a fix names it too: see lintfix.test.mjs).
+  // The studio's findings are the tool's, and a finding that has a fix names it (its label).
   const shown = await studio(() => window.studio.state.lint);
   assert.deepEqual(shown.map(({ fix, ...f }) => f), tool, 'the page shows other findings than the tool');
+  assert.deepEqual(shown.filter((f) => f.fix).map((f) => f.id), ['speed-jump', 'cut-with-ease', 'cut-with-ease']);
   assert.equal(await page.$$eval('#findings .entry.finding', (rows) => rows.length), tool.length);
   assert.deepEqual(await page.$$eval('#findings .entry.finding .hint', (spans) => spans.map((s) => s.textContent)),
     tool.map((f) => f.hint), 'each finding shows its hint');
