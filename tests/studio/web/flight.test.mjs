@@ -289,8 +289,7 @@ test('a long flight is shown part by part, the playhead kept where it was; parts
   state.seek(130);
   const shown = [];
   state.on('flight', (flight) => shown.push(flight.rows));
-  const editor = new Editor(state, api);
-  await editor.loadFlight({ iterator: 'Cam' });
+  await new Editor(state, api).loadFlight({ iterator: 'Cam' });
   assert.deepEqual(asked, [0, 4, 0, 4, 8], 'once a part is of another scene, from the start again');
   assert.deepEqual(shown, [4, 4, 8, 10]);
   assert.equal(state.flight.rows, 10);

@@ -207,8 +207,7 @@ export async function pixels(browser, script, ...pngs) {
         const image = new Image();
         image.src = `data:image/png;base64,${png}`;
         await image.decode();
-        const canvas = new OffscreenCanvas(image.width, image.height);
-        const g = canvas.getContext('2d');
+        const g = new OffscreenCanvas(image.width, image.height).getContext('2d');
         g.drawImage(image, 0, 0);
         data.push(g.getImageData(0, 0, image.width, image.height).data);
       }

@@ -26,8 +26,7 @@ test('a refused option is said in the dialog and changes nothing', async () => {
   await typeInto('perTurn', '2');
   await page().click('#moveDialog button.primary');
   await page().waitForSelector('#moveDialog .move-message:not([hidden])');
-  const said = await page().$eval('#moveDialog .move-message', (e) => e.textContent);
-  assert.match(said, /^perTurn: must be 3 or more/);
+  assert.match(await page().$eval('#moveDialog .move-message', (e) => e.textContent), /^perTurn: must be 3 or more/);
   assert.ok(await page().$eval('#moveDialog input[data-key=perTurn]', (e) => e.classList.contains('invalid')));
   assert.ok(await page().$eval('#moveDialog', (e) => e.open), 'the dialog stays open to fix it');
   assert.deepEqual(await history(), before);

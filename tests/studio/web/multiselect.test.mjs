@@ -111,8 +111,7 @@ test('switch off, even speed and delete: each one undo step over the whole selec
   await studio(() => window.studio.state.selectMany(['W3', 'Tower']));
   await run.page.click('.inspector [data-act=delete]');
   await run.page.waitForSelector('#dialog[open]');
-  const question = await run.page.$eval('#dialog p', (p) => p.textContent);
-  assert.match(question, /^W0, W5 and W6 refer to Tower \(PointsTo\)/);
+  assert.match(await run.page.$eval('#dialog p', (p) => p.textContent), /^W0, W5 and W6 refer to Tower \(PointsTo\)/);
   await run.page.click('#dialog button[data-value="delete"]');
   await run.page.waitForFunction(() => !window.studio.state.objects.has('Tower'), { timeout: 10_000 });
   await settled();

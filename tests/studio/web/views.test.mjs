@@ -84,8 +84,7 @@ test('a gizmo drag in the top view moves along x and y only, snapped to the step
   });
   assert.deepEqual(handle.shown, [true, true, false], 'no handle moves along the line of sight');
   // 6.2 units along x and -3.4 along y: the step of 2.5 makes them 5 and -2.5.
-  const to = { x: handle.at.x + 6.2 / handle.units, y: handle.at.y + 3.4 / handle.units };
-  await drag(page(), handle.at, to);
+  await drag(page(), handle.at, { x: handle.at.x + 6.2 / handle.units, y: handle.at.y + 3.4 / handle.units });
   await settled(page());
   assert.deepEqual(await position('A'), [5, -2.5, 5], 'the server has A snapped, at its height');
   await screenshot(page(), 'views-top-drag');
