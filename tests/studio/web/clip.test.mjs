@@ -6,8 +6,8 @@ import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { readFileSync, readdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { closeStudio, exe, openStudio, pixels } from './harness.mjs';
+import { test } from 'node:test';
+import { drawn, exe, pixels, studioFor } from './harness.mjs';
 
 // The camera view is given this height and an even width (its own, or one pixel less) so that the
 // clip's frames can be the same size.
@@ -16,10 +16,8 @@ let WIDTH = 0;
 // The view's title ("Camera view · Cam · fov ...") lies over its top; left out of the comparison.
 const TITLE = 28;
 
-const run = {};
-
-before(async () => {
-  await openStudio(run, 'clip', { copy: ['flythrough.json', 'town.glb'], ready: () => window.studio?.ready && window.studio.world.level });
+const ready = () => window.studio?.ready && window.studio.world.level;
+const run = studioFor('clip', { copy: ['flythrough.json', 'town.glb'], ready }, async () => {
   run.scene = join(run.scratch, 'flythrough.json');
   // The clip leaves out what only the editor draws: the grid, the names, the path's lines and the
   // view's own buttons.
@@ -36,13 +34,11 @@ before(async () => {
   }, HEIGHT);
 });
 
-after(() => closeStudio(run));
-
 /** The camera view at `ms` after the activation, as a PNG (base64). */
 async function cameraView(ms) {
   await run.page.evaluate((t) => { window.studio.state.pause(); window.studio.state.seek(t); }, ms);
   // Two frames: the seek is drawn in the next one.
-  await run.page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
+  await drawn(run.page);
   const box = await (await run.page.$('#cameraView')).boundingBox();
   assert.equal(Math.round(box.width), WIDTH, 'the camera view took the size asked for');
   return run.page.screenshot({ encoding: 'base64', clip: { x: box.x, y: box.y, width: WIDTH, height: HEIGHT } });

@@ -1,57 +1,37 @@
 // The editor as a new user meets it, on a copy of the example: where notices and panels are, what Esc
 // closes, what the inspector says beside a field, and the questions asked before a change one cannot see.
 
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { chord, closeStudio, openStudio, shots, typeInto } from './harness.mjs';
+import { HEIGHT, WIDTH, api, chord, screenshot, settled as pageSettled, studioFor, typeInto, watchProblems } from './harness.mjs';
 
-const run = {};
-let url, token, browser, page, scratch, sceneFile;
+let url, page, sceneFile;
 const problems = [];   // page errors and server faults; the refusals the test provokes are 400s
 
-/** A request of the API as another tab or a script makes it. */
-async function api(method, path, body) {
-  const init = { method, headers: { Authorization: `Bearer ${token}` } };
-  if (body !== undefined) {
-    init.headers['Content-Type'] = 'application/json';
-    init.body = JSON.stringify(body);
-  }
-  const answer = await fetch(new URL(path, url), init);
-  return { status: answer.status, body: await answer.json() };
-}
-
+/** A PATCH of `name` as another tab or a script makes it, answered with `status`. */
+const patch = (name, body, status = 200) => api(url, `/api/objects/${name}`, { method: 'PATCH', body, status });
 const studio = (fn, ...args) => page.evaluate(fn, ...args);
-const settled = () => studio(() => window.studio.editor.settled());
+const settled = () => pageSettled(page);
 const pause = (ms) => new Promise((r) => setTimeout(r, ms));
 const visible = (selector) => page.$eval(selector, (e) => !e.hidden);
-const box = (selector) => page.$eval(selector, (e) => {
-  const r = e.getBoundingClientRect();
-  return { left: r.left, top: r.top, right: r.right, bottom: r.bottom, height: r.height };
-});
+const box = (selector) => page.$eval(selector, (e) => e.getBoundingClientRect().toJSON());
 const select = async (name) => { await page.click(`.tree [data-name="${name}"]`); await settled(); };
 const cell = (attribute) => `.inspector tr[data-attribute="${attribute}"] td.value`;
 const cellText = (attribute) => page.$eval(cell(attribute), (e) => e.textContent);
 
-before(async () => {
-  await openStudio(run, 'studio-editor', { copy: ['flythrough.json'], watch: (p) => {
-    p.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-    p.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
-    p.on('response', (r) => { if (r.status() >= 500) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
-  } });
-  ({ url, token, browser, page, scratch } = run);
-  sceneFile = join(scratch, 'flythrough.json');
+const watch = (p) => watchProblems(p, problems, { status: 500, consoleErrors: false });
+const run = studioFor('studio-editor', { copy: ['flythrough.json'], watch }, async () => {
+  ({ url, page } = run);
+  sceneFile = join(run.scratch, 'flythrough.json');
 });
-
-after(() => closeStudio(run));
 
 test('notices stay in the window, Esc closes the help first, open findings leave the list and inspector room, long names stay in their boxes', { timeout: 40_000 }, async () => {
   const message = 'W1: Time2Next: expects an integer from 0 to 4294967295; the start of this notice must be readable '.repeat(2);
   await studio((text) => window.studio.editor.emit('error', new Error(text)), message);
   const notice = await box('#notice');
-  const window_ = await studio(() => ({ width: innerWidth, height: innerHeight }));
-  assert.ok(notice.left >= 0 && notice.top >= 0 && notice.right <= window_.width && notice.bottom <= window_.height,
+  assert.ok(notice.left >= 0 && notice.top >= 0 && notice.right <= WIDTH && notice.bottom <= HEIGHT,
     `the notice lies outside the window: ${JSON.stringify(notice)}`);
   assert.equal(await page.$eval('#notice', (e) => e.textContent), message);
 
@@ -67,7 +47,7 @@ test('notices stay in the window, Esc closes the help first, open findings leave
   await select('W2');
   await page.click('#findings .panel-head');
   await pause(100);
-  await page.screenshot({ path: join(shots, 'editor-findings-open.png') });
+  await screenshot(page, 'editor-findings-open');
   const rows = await page.$eval('.tree', (t) => t.clientHeight / t.querySelector('.node').getBoundingClientRect().height);
   assert.ok(rows >= 4.5, `with the findings open the object list shows ${rows.toFixed(1)} rows`);
   assert.ok((await box('#inspector')).height >= 180, 'with the findings open the inspector has no room');
@@ -77,7 +57,7 @@ test('notices stay in the window, Esc closes the help first, open findings leave
 
   // A long name: accepted up to the limit, then clipped where it shows; one past the limit is refused.
   const long = `Intro${'o'.repeat(123)}`;
-  assert.equal((await api('PATCH', '/api/objects/Intro', { name: `${long}x` })).status, 400);
+  await patch('Intro', { name: `${long}x` }, 400);
   await studio((name) => window.studio.editor.rename('Intro', name), long);
   await settled();
   await select(long);
@@ -87,7 +67,7 @@ test('notices stay in the window, Esc closes the help first, open findings leave
     assert.ok(shown.right <= side.right + 1, `${selector} runs out of the side panel: ${JSON.stringify(shown)}`);
   }
   assert.equal(await studio(() => document.documentElement.scrollWidth <= innerWidth), true, 'the page scrolls sideways');
-  await page.screenshot({ path: join(shots, 'editor-long-name.png') });
+  await screenshot(page, 'editor-long-name');
 
   // An empty name is refused in so many words, at the name.
   await page.click('.edit-bar [data-act="rename"]');
@@ -96,7 +76,6 @@ test('notices stay in the window, Esc closes the help first, open findings leave
   await page.keyboard.press('Escape');
   await studio(() => window.studio.editor.rename(window.studio.state.selection, 'Intro'));
   await settled();
-  assert.deepEqual(problems, []);
 });
 
 test('the inspector: FOVFac in degrees, the linter\'s words at the field, PointsTo offers what can be looked at, stale refusals go', { timeout: 40_000 }, async () => {
@@ -110,7 +89,7 @@ test('the inspector: FOVFac in degrees, the linter\'s words at the field, Points
   await typeInto(page, 'attr:FOVFac', '0');
   assert.match(await cellText('Roll'), /roll-long-way: Roll goes from infinity/);
   assert.match(await cellText('FOVFac'), /bad-fov: FOVFac is 0; it must be finite and above 0/);
-  await page.screenshot({ path: join(shots, 'editor-marked-values.png') });
+  await screenshot(page, 'editor-marked-values');
   await chord(page, ['Control'], 'z');
   await chord(page, ['Control'], 'z');
   await settled();
@@ -125,13 +104,12 @@ test('the inspector: FOVFac in degrees, the linter\'s words at the field, Points
   await typeInto(page, 'attr:Time2Next', 'abc');
   const refusal = '[data-error-for="attr:Time2Next"]';
   assert.equal(await visible(refusal), true, 'no refusal shown');
-  assert.equal((await api('PATCH', '/api/objects/W2', { attributes: { Time2Next: 900 } })).status, 200);
+  await patch('W2', { attributes: { Time2Next: 900 } });
   await studio(() => window.dispatchEvent(new Event('focus')));
   await page.waitForFunction(() => window.studio.state.attribute('W2', 'Time2Next') === 900, { timeout: 5000 });
   await settled();
   assert.equal(await page.$eval('.inspector [data-key="attr:Time2Next"]', (e) => e.value), '900');
   assert.equal(await visible(refusal), false, 'the refusal of a value since changed elsewhere stays');
-  assert.deepEqual(problems, []);
 });
 
 test('deleting a target asks, naming who aims at it, and says what it cleared; Enter on a file changed on disk overwrites nothing; a waypoint that looks at a target does not turn', { timeout: 40_000 }, async () => {
@@ -143,7 +121,7 @@ test('deleting a target asks, naming who aims at it, and says what it cleared; E
   await page.waitForSelector('#dialog[open]');
   const question = await page.$eval('#dialog', (d) => d.textContent);
   assert.match(question, /W0, W3, W5 and W6 refer to Tower \(PointsTo\): delete Tower and clear their references\?/);
-  await page.screenshot({ path: join(shots, 'editor-delete-asks.png') });
+  await screenshot(page, 'editor-delete-asks');
   await page.keyboard.press('Escape');
   await settled();
   assert.equal(await studio(() => window.studio.state.objects.has('Tower')), true, 'cancelled, yet deleted');
@@ -165,11 +143,10 @@ test('deleting a target asks, naming who aims at it, and says what it cleared; E
   assert.equal(await studio(() => window.studio.gizmo.controls.mode), 'translate');
   assert.equal(await page.$eval('#notice', (e) => e.textContent),
     'W2 looks at Statue: its rotation follows the target; clear PointsTo to rotate it');
-  const history = (await api('GET', '/api/history')).body;
-  const turn = await api('PATCH', '/api/objects/W2', { orientation: [0, 1, 0, -1, 0, 0, 0, 0, 1] });
-  assert.equal(turn.status, 400);
-  assert.deepEqual((await api('GET', '/api/history')).body, history, 'a refused turn left an undo step');
-  assert.equal((await api('GET', '/api/status')).body.unsaved, false);
+  const history = await api(url, '/api/history');
+  await patch('W2', { orientation: [0, 1, 0, -1, 0, 0, 0, 0, 1] }, 400);
+  assert.deepEqual(await api(url, '/api/history'), history, 'a refused turn left an undo step');
+  assert.equal((await api(url, '/api/status')).unsaved, false);
 
   // Another program writes the file: saving asks, and Enter keeps both as they are.
   await typeInto(page, 'attr:Roll', '12');
@@ -183,5 +160,5 @@ test('deleting a target asks, naming who aims at it, and says what it cleared; E
   assert.equal(await page.$('#dialog[open]'), null);
   assert.equal(readFileSync(sceneFile, 'utf8'), theirs, 'Enter overwrote the other program\'s change');
   assert.equal(await visible('#dirty'), true);
-  assert.deepEqual(problems, []);
+  assert.deepEqual(problems, [], 'problems the page reported in this file\'s tests');
 });

@@ -14,17 +14,11 @@ import { dragBatch, draggedMarks, markSegments, retimeByDrag, retimeRun } from '
 
 /** A flight answer as the server sends it, in either encoding, from rows of the 15 columns. */
 function answer(rows, f32) {
-  const data = {};
-  FLIGHT_COLUMNS.forEach((name, c) => {
+  const data = Object.fromEntries(FLIGHT_COLUMNS.map((name, c) => {
     const values = rows.map((r) => r[c]);
-    if (!f32) { data[name] = values; return; }
-    const bytes = Buffer.alloc(values.length * 4);
-    values.forEach((v, i) => {
-      if (name === 'time' || name === 'waypoint') bytes.writeUInt32LE(v, 4 * i);
-      else bytes.writeFloatLE(typeof v === 'string' ? Number(v) : v, 4 * i);
-    });
-    data[name] = bytes.toString('base64');
-  });
+    const Type = name === 'time' || name === 'waypoint' ? Uint32Array : Float32Array;   // little-endian, as the server writes
+    return [name, f32 ? Buffer.from(Type.from(values, Number).buffer).toString('base64') : values];
+  }));
   return { iterator: 'Cam', columns: FLIGHT_COLUMNS, rows: rows.length, data, events: [], hitLimit: false };
 }
 const row = (time, waypoint, x, fov = 1) => [time, waypoint, x, 2, 3, 1, 0, 0, 0, 1, 0, 0, 0, 1, fov];
@@ -45,10 +39,7 @@ test('a flight decodes to the same columns from JSON and from f32, words for flo
   const f32 = decodeFlight(answer(rows, true));
   for (const name of FLIGHT_COLUMNS) assert.deepEqual([...f32[name]], [...json[name]], name);
   assert.ok(json.time instanceof Uint32Array && json.x instanceof Float32Array);
-  assert.equal(json.time[3], 4294967295);
-  assert.equal(json.fov[1], Infinity);
-  assert.ok(Number.isNaN(json.x[2]));
-  assert.equal(json.x[0], Math.fround(0.1));
+  assert.deepEqual([json.time[3], json.fov[1], json.x[2], json.x[0]], [4294967295, Infinity, NaN, Math.fround(0.1)]);
 
   const short = answer(rows, true);
   short.data.fov = Buffer.alloc(8).toString('base64');
@@ -71,8 +62,8 @@ test('a flight joined from its parts is the whole flight, elapsed time going on 
 });
 
 test('the tick shown is the last one at or before the time, also across the clock wrapping', () => {
+  // Elapsed: 0, 15, 30, 46.
   const flight = decodeFlight(answer([row(4294967280, 0, 0), row(4294967295, 0, 1), row(14, 1, 2), row(30, 1, 3)], false));
-  assert.deepEqual([...flight.elapsed], [0, 15, 30, 46]);
   const cases = [[-5, 0], [0, 0], [14.9, 0], [15, 1], [29.999, 1], [30, 2], [45, 2], [46, 3], [1e9, 3], [NaN, 0]];
   for (const [t, i] of cases) assert.equal(tickAt(flight.elapsed, t), i, `at ${t} ms`);
   assert.equal(tickAt(new Float64Array(0), 5), -1);
@@ -136,16 +127,12 @@ test('typed values: numbers and the float words go as values, anything else as t
 test('new waypoints go halfway to the next waypoint, or a segment on past the last; reordering stops at the ends', () => {
   const identity = [1, 0, 0, 0, 1, 0, 0, 0, 1];
   const turned = [0, -1, 0, 1, 0, 0, 0, 0, 1];   // forward (second column) along -x
-  const list = [
-    { name: 'P', class: 'SCOCameraSystemPath', parent: null, children: ['A', 'Gate', 'B', 'C'], position: [0, 0, 0] },
-    { name: 'A', class: 'SCOCameraSystemWaypoint', parent: 'P', position: [0, 0, 10], orientation: identity },
-    { name: 'Gate', class: null, parent: 'P', position: [5, 5, 0] },
-    { name: 'B', class: 'SCOCameraSystemWaypoint', parent: 'P', position: [10, 20, 10], orientation: turned },
-    { name: 'C', class: 'SCOCameraSystemWaypoint', parent: 'P', position: [30, 20, 14], orientation: identity },
-    { name: 'Q', class: 'SCOCameraSystemPath', parent: null, children: ['D'], position: [0, 0, 0] },
-    { name: 'D', class: 'SCOCameraSystemWaypoint', parent: 'Q', position: [1, 2, 3], orientation: turned },
-    { name: 'E', class: 'SCOCameraSystemPath', parent: null, children: [], position: [0, 0, 0] },
-  ];
+  const path = (name, children) => ({ name, class: 'SCOCameraSystemPath', parent: null, children, position: [0, 0, 0] });
+  const waypoint = (name, parent, position, orientation) => ({ name, class: 'SCOCameraSystemWaypoint', parent, position, orientation });
+  // Path P: A, the plain object Gate, B and C; path Q: D alone; path E: empty.
+  const list = [path('P', ['A', 'Gate', 'B', 'C']), waypoint('A', 'P', [0, 0, 10], identity),
+    { name: 'Gate', class: null, parent: 'P', position: [5, 5, 0] }, waypoint('B', 'P', [10, 20, 10], turned),
+    waypoint('C', 'P', [30, 20, 14], identity), path('Q', ['D']), waypoint('D', 'Q', [1, 2, 3], turned), path('E', [])];
   const objects = new Map(list.map((o) => [o.name, o]));
   assert.deepEqual(placeAfter(objects, 'A'), { parent: 'P', index: 1, position: [5, 10, 10], orientation: identity },
     'halfway to B, past the plain object between them');
@@ -156,18 +143,16 @@ test('new waypoints go halfway to the next waypoint, or a segment on past the la
   assert.deepEqual(placeNew(objects, 'P'), { parent: 'P', index: 4, position: [50, 20, 18], orientation: identity }, 'a path: at its end');
   assert.deepEqual(placeNew(objects, 'E', [7, 8, 9]), { parent: 'E', index: 0, position: [7, 8, 9] });
   assert.equal(placeNew(objects, 'Gate'), null);
-  assert.deepEqual(shifted(objects, 'B', -1), { parent: 'P', index: 1 });
-  assert.deepEqual(shifted(objects, 'B', 1), { parent: 'P', index: 3 });
-  assert.equal(shifted(objects, 'A', -1), null);
-  assert.equal(shifted(objects, 'C', 1), null);
-  assert.equal(shifted(objects, 'Q', -1), null, 'the top level keeps no order');
+  // Moved up and down in the path; the ends stay, and the top level keeps no order.
+  for (const [name, by, to] of [['B', -1, { parent: 'P', index: 1 }], ['B', 1, { parent: 'P', index: 3 }], ['A', -1, null], ['C', 1, null],
+    ['Q', -1, null]]) assert.deepEqual(shifted(objects, name, by), to, `${name} by ${by}`);
 });
 
 /** A promise with its resolve at hand. */
 function deferred() {
-  let resolve;
-  const promise = new Promise((r) => { resolve = r; });
-  return { promise, resolve };
+  const d = {};
+  d.promise = new Promise((r) => { d.resolve = r; });
+  return d;
 }
 const flushed = () => new Promise((r) => setTimeout(r, 0));
 
@@ -234,7 +219,6 @@ test('a drag sends one gesture, coalesced, with the revision of each answer; the
   await ended;
   await editor.settled();
   assert.deepEqual([first, second, third].map((p) => p.body.position[0]), [1, 4, 7], 'the first, then the latest each time');
-  assert.equal(patches.length, 3);
   assert.equal(new Set(patches.map((p) => p.body.gesture)).size, 1, 'one gesture id for the whole drag');
   assert.deepEqual(patches.map((p) => p.body.revision), [3, 4, 5], 'each step carries the revision the last answer gave');
   assert.equal(editor.revision, 6);
@@ -270,9 +254,8 @@ test('a drag step\'s drawing changes patch the drawing held: changed groups repl
     lines: Object.fromEntries(Object.entries(lines(ks)).map(([c, v]) => [c, f32(v, c === 'flag' ? Int32Array : Float32Array)])) });
   const grown = applyDrawChanges({ groups: [path], labels: [] }, { encoding: 'f32', groups: [stretch([7, 8], [1, 1])] });
   const expected = lines([0, 7, 8, 2]);
-  for (const c of Object.keys(expected)) {
+  for (const c of Object.keys(expected))
     assert.deepEqual([...grown.groups[0].lines[c]], c === 'flag' ? expected[c] : expected[c].map(Math.fround), c);
-  }
   assert.ok(grown.groups[0].lines.from instanceof Float32Array && grown.groups[0].lines.flag instanceof Int32Array);
   assert.deepEqual(grown.groups[0].arrows, [{ from: [0, 0, 0] }]);
   assert.equal(grown.groups[0].range, undefined);
@@ -284,10 +267,9 @@ test('a drag step\'s drawing changes patch the drawing held: changed groups repl
   assert.deepEqual([...prefixed.groups[0].lines.to.slice(3)], [...shrunk.groups[0].lines.to]);
   // What cannot be applied makes the page ask for the whole drawing: nothing held, an object
   // without a name, a range beyond the group held or of a group not held.
-  assert.equal(applyDrawChanges(null, { encoding: 'f32', groups: [] }), null);
-  assert.equal(applyDrawChanges(held, { encoding: 'f32', groups: [moved(null, 1)] }), null);
-  assert.equal(applyDrawChanges(shrunk, { encoding: 'f32', groups: [stretch([1], [1, 2])] }), null);
-  assert.equal(applyDrawChanges(held, { encoding: 'f32', groups: [{ ...stretch([1], [0, 0]), object: 'W7' }] }), null);
+  const unheld = { ...stretch([1], [0, 0]), object: 'W7' };
+  for (const [drawing, group] of [[null], [held, moved(null, 1)], [shrunk, stretch([1], [1, 2])], [held, unheld]])
+    assert.equal(applyDrawChanges(drawing, { encoding: 'f32', groups: group ? [group] : [] }), null);
 });
 
 test('a long flight is shown part by part, the playhead kept where it was; parts of two scenes never mix', async () => {
@@ -307,8 +289,7 @@ test('a long flight is shown part by part, the playhead kept where it was; parts
   state.seek(130);
   const shown = [];
   state.on('flight', (flight) => shown.push(flight.rows));
-  const editor = new Editor(state, api);
-  await editor.loadFlight({ iterator: 'Cam' });
+  await new Editor(state, api).loadFlight({ iterator: 'Cam' });
   assert.deepEqual(asked, [0, 4, 0, 4, 8], 'once a part is of another scene, from the start again');
   assert.deepEqual(shown, [4, 4, 8, 10]);
   assert.equal(state.flight.rows, 10);

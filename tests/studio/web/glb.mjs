@@ -6,49 +6,9 @@ const BOX_FACES = [[0, 2, 1, 0, 3, 2], [4, 5, 6, 4, 6, 7], [0, 5, 4, 0, 1, 5], [
 
 /** A .glb of axis-aligned boxes {name, min: [x, y, z], max: [x, y, z], colour: [r, g, b]} in file axes. */
 export function boxesGlb(boxes) {
-  const bin = [];
-  const gltf = { asset: { version: '2.0', generator: 'camsys tests' }, scene: 0, scenes: [{ nodes: [] }], nodes: [],
-    meshes: [], materials: [], accessors: [], bufferViews: [] };
-  let offset = 0;
-  const view = (array, target) => {
-    bin.push(Buffer.from(array.buffer, array.byteOffset, array.byteLength));
-    gltf.bufferViews.push({ buffer: 0, byteOffset: offset, byteLength: array.byteLength, target });
-    offset += array.byteLength;
-    return gltf.bufferViews.length - 1;
-  };
-  boxes.forEach((box, i) => {
-    const [a, b] = [box.min, box.max];
-    const p = new Float32Array([a[0], a[1], a[2], b[0], a[1], a[2], b[0], b[1], a[2], a[0], b[1], a[2],
-      a[0], a[1], b[2], b[0], a[1], b[2], b[0], b[1], b[2], a[0], b[1], b[2]]);
-    const indices = new Uint16Array(BOX_FACES.flat());
-    gltf.accessors.push({ bufferView: view(p, 34962), componentType: 5126, count: 8, type: 'VEC3', min: a, max: b });
-    gltf.accessors.push({ bufferView: view(indices, 34963), componentType: 5123, count: indices.length, type: 'SCALAR' });
-    gltf.materials.push({ pbrMetallicRoughness: { baseColorFactor: [...box.colour, 1], metallicFactor: 0 } });
-    gltf.meshes.push({ primitives: [{ attributes: { POSITION: 2 * i }, indices: 2 * i + 1, material: i }] });
-    gltf.nodes.push({ name: box.name, mesh: i });
-    gltf.scenes[0].nodes.push(i);
-  });
-  const binary = Buffer.concat(bin);
-  gltf.buffers = [{ byteLength: binary.length }];
-  return glbOf(gltf, binary);
-}
-
-/** The .glb container of a glTF document and its one binary buffer. */
-function glbOf(gltf, binary) {
-  const pad = (buffer, fill) => Buffer.concat([buffer, Buffer.alloc((4 - (buffer.length % 4)) % 4, fill)]);
-  const json = pad(Buffer.from(JSON.stringify(gltf)), 0x20);
-  const data = pad(binary, 0);
-  const header = Buffer.alloc(12);
-  header.write('glTF', 0, 'ascii');
-  header.writeUInt32LE(2, 4);
-  header.writeUInt32LE(12 + 8 + json.length + 8 + data.length, 8);
-  const chunk = (buffer, type) => {
-    const h = Buffer.alloc(8);
-    h.writeUInt32LE(buffer.length, 0);
-    h.write(type, 4, 'ascii');
-    return Buffer.concat([h, buffer]);
-  };
-  return Buffer.concat([header, chunk(json, 'JSON'), chunk(data, 'BIN\0')]);
+  return meshesGlb(boxes.map(({ name, min: a, max: b, colour }) => ({ name, colour, indices: new Uint16Array(BOX_FACES.flat()),
+    positions: new Float32Array([a[0], a[1], a[2], b[0], a[1], a[2], b[0], b[1], a[2], a[0], b[1], a[2],
+      a[0], a[1], b[2], b[0], a[1], b[2], b[0], b[1], b[2], a[0], b[1], b[2]]) })));
 }
 
 /**
@@ -68,32 +28,54 @@ export function terrainGlb(cells, size, height) {
     }
   }
   const indices = new Uint32Array(cells * cells * 6);
-  let t = 0;
-  for (let j = 0; j < cells; ++j) {
-    for (let i = 0; i < cells; ++i) {
+  for (let j = 0, t = 0; j < cells; ++j) {
+    for (let i = 0; i < cells; ++i, t += 6) {
       const a = j * n + i, b = a + 1, c = a + n, d = c + 1;
       indices.set([a, c, b, b, c, d], t);
-      t += 6;
     }
   }
-  const views = [positions, normals, indices].map((a) => Buffer.from(a.buffer, a.byteOffset, a.byteLength));
-  const binary = Buffer.concat(views);
+  return meshesGlb([{ name: 'Terrain', positions, normals, indices, colour: [0.4, 0.55, 0.35] }]);
+}
+
+/** A .glb of meshes {name, positions, normals (or none), indices, colour: [r, g, b]}, each a node of the scene. */
+function meshesGlb(meshes) {
+  const gltf = { asset: { version: '2.0', generator: 'camsys tests' }, scene: 0, scenes: [{ nodes: [] }], nodes: [],
+    meshes: [], materials: [], accessors: [], bufferViews: [] };
+  const bin = [];
   let offset = 0;
-  const bufferViews = views.map((v, k) => {
-    const view = { buffer: 0, byteOffset: offset, byteLength: v.length, target: k < 2 ? 34962 : 34963 };
-    offset += v.length;
-    return view;
-  });
-  const gltf = {
-    asset: { version: '2.0', generator: 'camsys tests' }, scene: 0, scenes: [{ nodes: [0] }],
-    nodes: [{ name: 'Terrain', mesh: 0 }],
-    meshes: [{ primitives: [{ attributes: { POSITION: 0, NORMAL: 1 }, indices: 2, material: 0 }] }],
-    materials: [{ pbrMetallicRoughness: { baseColorFactor: [0.4, 0.55, 0.35, 1], metallicFactor: 0 } }],
-    accessors: [
-      { bufferView: 0, componentType: 5126, count: n * n, type: 'VEC3', min: [-size / 2, -2 * height, -size / 2], max: [size / 2, 0, size / 2] },
-      { bufferView: 1, componentType: 5126, count: n * n, type: 'VEC3' },
-      { bufferView: 2, componentType: 5125, count: indices.length, type: 'SCALAR' }],
-    bufferViews, buffers: [{ byteLength: binary.length }],
+  /** The accessor of `array` in a buffer view of its own. */
+  const accessor = (array, type, target, bounds = {}) => {
+    bin.push(Buffer.from(array.buffer, array.byteOffset, array.byteLength));
+    gltf.bufferViews.push({ buffer: 0, byteOffset: offset, byteLength: array.byteLength, target });
+    offset += array.byteLength;
+    const componentType = array instanceof Float32Array ? 5126 : array instanceof Uint16Array ? 5123 : 5125;
+    gltf.accessors.push({ bufferView: gltf.bufferViews.length - 1, componentType, count: array.length / (type === 'VEC3' ? 3 : 1),
+      type, ...bounds });
+    return gltf.accessors.length - 1;
   };
-  return glbOf(gltf, binary);
+  meshes.forEach(({ name, positions, normals, indices, colour }, i) => {
+    const axes = [0, 1, 2].map((k) => positions.filter((_, j) => j % 3 === k));
+    const attributes = { POSITION: accessor(positions, 'VEC3', 34962,
+      { min: axes.map((v) => v.reduce((a, b) => Math.min(a, b))), max: axes.map((v) => v.reduce((a, b) => Math.max(a, b))) }) };
+    if (normals) attributes.NORMAL = accessor(normals, 'VEC3', 34962);
+    gltf.meshes.push({ primitives: [{ attributes, indices: accessor(indices, 'SCALAR', 34963), material: i }] });
+    gltf.materials.push({ pbrMetallicRoughness: { baseColorFactor: [...colour, 1], metallicFactor: 0 } });
+    gltf.nodes.push({ name, mesh: i });
+    gltf.scenes[0].nodes.push(i);
+  });
+  const pad = (buffer, fill) => Buffer.concat([buffer, Buffer.alloc((4 - (buffer.length % 4)) % 4, fill)]);
+  const data = pad(Buffer.concat(bin), 0);
+  gltf.buffers = [{ byteLength: data.length }];
+  const json = pad(Buffer.from(JSON.stringify(gltf)), 0x20);
+  const header = Buffer.alloc(12);
+  header.write('glTF', 0, 'ascii');
+  header.writeUInt32LE(2, 4);
+  header.writeUInt32LE(12 + 8 + json.length + 8 + data.length, 8);
+  const chunk = (buffer, type) => {
+    const h = Buffer.alloc(8);
+    h.writeUInt32LE(buffer.length, 0);
+    h.write(type, 4, 'ascii');
+    return Buffer.concat([h, buffer]);
+  };
+  return Buffer.concat([header, chunk(json, 'JSON'), chunk(data, 'BIN\0')]);
 }

@@ -13,6 +13,7 @@ import { copyFileSync, existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:f
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
+import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
 export const repo = resolve(fileURLToPath(new URL('../../..', import.meta.url)));
@@ -51,9 +52,9 @@ export function startStudio(scene, options = []) {
   });
 }
 
-/** Asks the studio to stop, and kills it if it has not after 2 s. */
+/** Asks the studio to stop, and kills it if it has not after 2 s (unless it has ended already). */
 export async function stopStudio(child) {
-  if (!child || child.exitCode !== null) return;
+  if (!child || child.exitCode !== null || child.signalCode !== null) return;
   child.kill('SIGTERM');
   const killer = setTimeout(() => child.kill('SIGKILL'), 2000);
   await new Promise((r) => child.once('exit', r));
@@ -62,19 +63,19 @@ export async function stopStudio(child) {
 
 /** Headless Chromium with its profile in `userData`, drawing WebGL in software (SwiftShader), so it needs no GPU. */
 export function launchBrowser(userData) {
-  return puppeteer.launch({
-    executablePath: chromium,
-    headless: true,
-    defaultViewport: { width: WIDTH, height: HEIGHT },
+  return puppeteer.launch({ executablePath: chromium, headless: true, defaultViewport: { width: WIDTH, height: HEIGHT },
     args: ['--headless=new', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
       '--disable-gpu-sandbox', '--no-first-run', '--disable-background-networking', '--disable-component-update',
       '--disable-sync', `--user-data-dir=${userData}`, `--window-size=${WIDTH},${HEIGHT}`],
   });
 }
 
-/** Collects into `problems` what `page` reports going wrong: console errors, page errors, failed requests, HTTP answers from `status` up. */
-export function watchProblems(page, problems, status = 400) {
-  page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
+/**
+ * Collects into `problems` what `page` reports going wrong: page errors, failed requests, HTTP
+ * answers from `status` up and, if `consoleErrors`, console errors.
+ */
+export function watchProblems(page, problems, { status = 400, consoleErrors = true } = {}) {
+  if (consoleErrors) page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
   page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
   page.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} (${r.failure()?.errorText})`));
   page.on('response', (r) => { if (r.status() >= status) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
@@ -101,50 +102,97 @@ export function deadline(name, stop) {
 }
 
 /**
- * A test file's studio: the examples' `copy` copied to a scratch folder (or files `prepare(scratch)`
- * writes there), `camsys studio` on `scene` (default: the first copied), and a page of a browser of
- * its own, ready (`ready`, run in the page). Fills `run` with scratch, server, url, token, browser
- * and page; `watch(page)` runs before the page loads. The deadline is armed; `closeStudio` ends all.
+ * A test file's studio, opened before its tests and closed after them: the examples' `copy` copied
+ * to a scratch folder (or files `prepare(scratch)` writes there), `camsys studio` on `scene`
+ * (default: the first copied), and a page of a browser of its own, ready (`ready`, run in the page),
+ * then `setUp(run)` (the file's own hooks may run beside this one). Returns the `run` it fills with
+ * scratch, server, url, browser and page; `watch(page)` runs before the page loads. A deadline
+ * stops a hung file.
  */
-export async function openStudio(run, name, { copy = [], prepare = null, scene = copy[0], watch = null,
-  ready = () => window.studio?.ready } = {}) {
-  checkSetup();
-  run.scratch = mkdtempSync(join(tmpdir(), `camsys-${name}-`));
-  for (const file of copy) copyFileSync(join(examples, file), join(run.scratch, file));
-  if (prepare) prepare(run.scratch);
-  run.timer = deadline(`${name}.test.mjs`, () => stopAll(run));
-  const { child, url } = await startStudio(join(run.scratch, scene));
-  run.server = child;
-  run.url = url;
-  run.token = new URL(url).searchParams.get('token');
-  run.browser = await launchBrowser(join(run.scratch, 'profile'));
-  run.page = await run.browser.newPage();
-  if (watch) watch(run.page);
-  await run.page.goto(url);
-  await run.page.waitForFunction(ready, { timeout: 30_000 });
+export function studioFor(name, { copy = [], prepare = null, scene = copy[0], watch = null, ready = () => window.studio?.ready } = {},
+  setUp = async () => {}) {
+  const run = {};
+  before(async () => {
+    checkSetup();
+    run.scratch = mkdtempSync(join(tmpdir(), `camsys-${name}-`));
+    for (const file of copy) copyFileSync(join(examples, file), join(run.scratch, file));
+    if (prepare) prepare(run.scratch);
+    run.timer = deadline(`${name}.test.mjs`, () => stopAll(run));
+    ({ child: run.server, url: run.url } = await startStudio(join(run.scratch, scene)));
+    run.browser = await launchBrowser(join(run.scratch, 'profile'));
+    run.page = await run.browser.newPage();
+    if (watch) watch(run.page);
+    await run.page.goto(run.url);
+    await run.page.waitForFunction(ready, { timeout: 30_000 });
+    await setUp(run);
+  });
+  after(async () => {
+    clearTimeout(run.timer);
+    await stopAll(run);
+  });
+  return run;
 }
 
-export async function closeStudio(run) {
-  clearTimeout(run.timer);
-  await stopAll(run);
-}
-
-/** Presses `key` with the modifier `keys` held. */
+/** Presses `key` (or does `key()`, a click say) with the modifier `keys` held. */
 export async function chord(page, keys, key) {
   for (const k of keys) await page.keyboard.down(k);
-  await page.keyboard.press(key);
+  await (typeof key === 'function' ? key() : page.keyboard.press(key));
   for (const k of [...keys].reverse()) await page.keyboard.up(k);
+}
+
+/** Clicks the field `selector` and types `text` over what it holds (nothing: clears it). */
+export async function retype(page, selector, text) {
+  await page.click(selector);
+  await chord(page, ['Control'], 'a');
+  if (text) await page.keyboard.type(text);
+  else await page.keyboard.press('Backspace');
 }
 
 /** Types `text` (nothing: clears it) over the inspector field `key` of the object shown, presses Enter and waits for the answer. */
 export async function typeInto(page, key, text) {
-  await page.click(`.inspector [data-key="${key}"]`);
-  await chord(page, ['Control'], 'a');
-  if (text) await page.keyboard.type(text);
-  else await page.keyboard.press('Backspace');
+  await retype(page, `.inspector [data-key="${key}"]`, text);
   await page.keyboard.press('Enter');
-  await page.evaluate(() => window.studio.editor.settled());
+  await settled(page);
 }
+
+/** Waits until every change, drag and refetch the page started is answered and shown. */
+export const settled = (page) => page.evaluate(() => window.studio.editor.settled());
+
+/** Saves a screenshot of `target` (a page or an element) as `name`.png with the others. */
+export const screenshot = (target, name, options = {}) => target.screenshot({ path: join(shots, `${name}.png`), ...options });
+
+/** Waits two frames: what changed is drawn in the next. */
+export const drawn = (page) => page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
+
+/** A screenshot (PNG, base64) of what `selector` covers, once drawn. */
+export async function shotOf(page, selector) {
+  await drawn(page);
+  return page.screenshot({ clip: await (await page.$(selector)).boundingBox(), encoding: 'base64' });
+}
+
+/** Drags with the left button from `from` to `to` (page pixels) in `steps` moves, the key `hold` held. */
+export async function drag(page, from, to, { steps = 8, hold = null } = {}) {
+  if (hold) await page.keyboard.down(hold);
+  await page.mouse.move(from.x, from.y);
+  await page.mouse.down();
+  await page.mouse.move(to.x, to.y, { steps });
+  await page.mouse.up();
+  if (hold) await page.keyboard.up(hold);
+}
+
+/** A request of the studio's API at `url` (with its token) as a script makes it: the parsed answer, once its status is `status`. */
+export async function api(url, path, { method = 'GET', body, status = 200 } = {}) {
+  const headers = { Authorization: `Bearer ${new URL(url).searchParams.get('token')}` };
+  if (body !== undefined) headers['Content-Type'] = 'application/json';
+  const answer = await fetch(new URL(path, url), { method, headers, body: body === undefined ? undefined : JSON.stringify(body) });
+  const text = await answer.text();
+  assert.equal(answer.status, status, `${method} ${path}: ${text}`);
+  return JSON.parse(text);
+}
+
+/** The object `name` in a scene file's `objects`, searched through their children. */
+export const findObject = (objects, name) =>
+  objects.reduce((hit, o) => hit || (o.name === name ? o : findObject(o.children || [], name)), null);
 
 /**
  * Pixel statistics of PNG screenshots, computed by the browser on a blank page of its own: `script`
@@ -159,8 +207,7 @@ export async function pixels(browser, script, ...pngs) {
         const image = new Image();
         image.src = `data:image/png;base64,${png}`;
         await image.decode();
-        const canvas = new OffscreenCanvas(image.width, image.height);
-        const g = canvas.getContext('2d');
+        const g = new OffscreenCanvas(image.width, image.height).getContext('2d');
         g.drawImage(image, 0, 0);
         data.push(g.getImageData(0, 0, image.width, image.height).data);
       }

@@ -3,18 +3,10 @@
 // undo brings the finding back, and Fix all leaves no finding with a fix, again in one step.
 
 import assert from 'node:assert/strict';
-import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { closeStudio, openStudio, shots } from './harness.mjs';
+import { test } from 'node:test';
+import { screenshot, studioFor } from './harness.mjs';
 
-const run = {};
-
-before(async () => {
-  await openStudio(run, 'lintfix', { copy: ['flythrough.json', 'town.glb'],
-    ready: () => window.studio?.ready && window.studio.state.lint });
-});
-
-after(() => closeStudio(run));
+const run = studioFor('lintfix', { copy: ['flythrough.json', 'town.glb'], ready: () => window.studio?.ready && window.studio.state.lint });
 
 /** Once every change and refresh is done and the new findings are in: the server's history, the fixes listed and W4's EaseIn. */
 const settled = () => run.page.evaluate(async () => {
@@ -23,12 +15,9 @@ const settled = () => run.page.evaluate(async () => {
   while (!state.lint) await new Promise((r) => setTimeout(r, 50));
   const history = await api.get('/api/history');
   const w4 = (await api.get('/api/scene')).objects.find((o) => o.name === 'W4');
-  return {
-    undo: history.undo,
-    fixes: state.lint.filter((f) => f.fix).map((f) => f.fix),
+  return { undo: history.undo, fixes: state.lint.filter((f) => f.fix).map((f) => f.fix),
     buttons: [...document.querySelectorAll('#findings button.fix')].map((b) => b.nextElementSibling.textContent),
-    easeIn: w4.attributes.find((a) => a.name === 'EaseIn').value,
-  };
+    easeIn: w4.attributes.find((a) => a.name === 'EaseIn').value };
 });
 
 test('Fix on a finding, undo, Fix all', async () => {
@@ -40,7 +29,7 @@ test('Fix on a finding, undo, Fix all', async () => {
   assert.equal(start.easeIn, true);
   assert.equal(await page.$eval('#findings .fix-all', (b) => !b.hidden && b.textContent), 'Fix all (3)');
   await page.$eval('#findings button.fix', (b) => b.scrollIntoView({ block: 'center' }));
-  await (await page.$('#findings')).screenshot({ path: join(shots, 'findings-fix.png') });
+  await screenshot(await page.$('#findings'), 'findings-fix');
 
   const rows = await page.$$('#findings .entry.finding');
   const cut = rows[(await page.$$eval('#findings .entry.finding', (r) => r.map((e) => e.textContent)))
@@ -62,5 +51,5 @@ test('Fix on a finding, undo, Fix all', async () => {
   assert.deepEqual(all.fixes, [], 'nothing left to fix');
   assert.deepEqual(all.undo.slice(start.undo.length), ['fix lint findings'], 'one undo step');
   assert.equal(await page.$eval('#findings .fix-all', (b) => b.hidden), true);
-  await (await page.$('#findings')).screenshot({ path: join(shots, 'findings-fixed.png') });
+  await screenshot(await page.$('#findings'), 'findings-fixed');
 });

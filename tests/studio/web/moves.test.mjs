@@ -4,31 +4,16 @@
 // from the flight the page holds), and one undo takes the whole move away.
 
 import assert from 'node:assert/strict';
-import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { closeStudio, openStudio, shots } from './harness.mjs';
+import { test } from 'node:test';
+import { api, retype, screenshot, settled, studioFor } from './harness.mjs';
 
-const run = {};
+const run = studioFor('moves', { copy: ['flythrough.json', 'town.glb'] });
 const TOWER = [40, 120, 15];  // examples/flythrough.json
 
-before(async () => {
-  await openStudio(run, 'moves', { copy: ['flythrough.json', 'town.glb'] });
-});
-
-after(() => closeStudio(run));
-
 const page = () => run.page;
-const history = async () => (await fetch(new URL('/api/history', run.url), { headers: { Authorization: `Bearer ${run.token}` } })).json();
-const settled = () => page().evaluate(() => window.studio.editor.settled());
-
+const history = () => api(run.url, '/api/history');
 /** Types `text` into the dialog's field for `key` as a person does: select all, type. */
-async function typeInto(key, text) {
-  await page().click(`#moveDialog input[data-key=${key}]`);
-  await page().keyboard.down('Control');
-  await page().keyboard.press('a');
-  await page().keyboard.up('Control');
-  await page().keyboard.type(text);
-}
+const typeInto = (key, text) => retype(page(), `#moveDialog input[data-key=${key}]`, text);
 
 test('a refused option is said in the dialog and changes nothing', async () => {
   const before = await history();
@@ -41,8 +26,7 @@ test('a refused option is said in the dialog and changes nothing', async () => {
   await typeInto('perTurn', '2');
   await page().click('#moveDialog button.primary');
   await page().waitForSelector('#moveDialog .move-message:not([hidden])');
-  const said = await page().$eval('#moveDialog .move-message', (e) => e.textContent);
-  assert.match(said, /^perTurn: must be 3 or more/);
+  assert.match(await page().$eval('#moveDialog .move-message', (e) => e.textContent), /^perTurn: must be 3 or more/);
   assert.ok(await page().$eval('#moveDialog input[data-key=perTurn]', (e) => e.classList.contains('invalid')));
   assert.ok(await page().$eval('#moveDialog', (e) => e.open), 'the dialog stays open to fix it');
   assert.deepEqual(await history(), before);
@@ -54,18 +38,13 @@ test('an orbit around the tower: its iterator flown and shown, its path selected
   await typeInto('height', '10');
   await page().click('#moveDialog button.primary');
   await page().waitForFunction(() => !document.getElementById('moveDialog').open, { timeout: 10_000 });
-  await settled();
-  await page().screenshot({ path: join(shots, 'move-orbit.png') });
+  await settled(page());
+  await screenshot(page(), 'move-orbit');
 
   const shown = await page().evaluate(() => {
-    const { state } = window.studio;
-    const { flight, analysis } = state;
-    const at = (k) => [flight.x[k], flight.y[k], flight.z[k]];
-    return {
-      iterator: state.flightParams.iterator, header: document.getElementById('iterator').value,
-      selection: state.selection, rows: flight.rows, analysisRows: analysis.rows,
-      eyes: Array.from({ length: flight.rows }, (_, k) => at(k)),
-    };
+    const { state } = window.studio, { flight } = state;
+    return { iterator: state.flightParams.iterator, header: document.getElementById('iterator').value, selection: state.selection,
+      rows: flight.rows, analysisRows: state.analysis.rows, eyes: Array.from(flight.x, (x, k) => [x, flight.y[k], flight.z[k]]) };
   });
   assert.deepEqual([shown.iterator, shown.header, shown.selection], ['Orbit1Cam', 'Orbit1Cam', 'Orbit1']);
   assert.equal(shown.analysisRows, shown.rows, 'the plots show the new flight');
@@ -83,11 +62,9 @@ test('an orbit around the tower: its iterator flown and shown, its path selected
   assert.deepEqual((await history()).undo, ['add orbit move']);
 
   await page().click('#undoButton');
-  await settled();
-  const after = await page().evaluate(() => ({
-    names: [...window.studio.state.objects.keys()].filter((n) => n.startsWith('Orbit1')),
-    iterators: window.studio.state.scene.iterators,
-  }));
+  await settled(page());
+  const after = await page().evaluate(() => ({ names: [...window.studio.state.objects.keys()].filter((n) => n.startsWith('Orbit1')),
+    iterators: window.studio.state.scene.iterators }));
   assert.deepEqual(after, { names: [], iterators: ['Cam', 'Chase'] });
   assert.deepEqual((await history()).undo, []);
 });

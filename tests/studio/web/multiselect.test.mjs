@@ -4,42 +4,21 @@
 // undo step, checked in what the server reports.
 
 import assert from 'node:assert/strict';
-import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { closeStudio, openStudio, shots } from './harness.mjs';
+import { test } from 'node:test';
+import { api, chord, drag, screenshot, settled as pageSettled, studioFor, watchProblems } from './harness.mjs';
 
-const run = {};
 const problems = [];
+const run = studioFor('multiselect', { copy: ['flythrough.json'], watch: (page) => watchProblems(page, problems) });
 const GROUP = ['W1', 'W2', 'W3'];
 
-before(async () => {
-  await openStudio(run, 'multiselect', { copy: ['flythrough.json'], watch: (page) => {
-    page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
-    page.on('response', (r) => { if (r.status() >= 400) problems.push(`HTTP ${r.status()} for ${r.url()}`); });
-  } });
-});
-
-after(() => closeStudio(run));
-
 const studio = (fn, ...args) => run.page.evaluate(fn, ...args);
-const settled = () => studio(() => window.studio.editor.settled());
-async function api(path) {
-  const answer = await fetch(new URL(path, run.url), { headers: { Authorization: `Bearer ${run.token}` } });
-  assert.equal(answer.status, 200, `GET ${path}`);
-  return answer.json();
-}
-const objects = async () => new Map((await api('/api/scene')).objects.map((o) => [o.name, o]));
+const settled = () => pageSettled(run.page);
+const objects = async () => new Map((await api(run.url, '/api/scene')).objects.map((o) => [o.name, o]));
 const attribute = (o, name) => o.attributes.find((a) => a.name === name)?.value;
-const undoCount = async () => (await api('/api/history')).undo.length;
-
-async function withKey(key, work) {
-  await run.page.keyboard.down(key);
-  await work();
-  await run.page.keyboard.up(key);
-}
+const undoCount = async () => (await api(run.url, '/api/history')).undo.length;
 
 async function undo() {
-  await withKey('Control', () => run.page.keyboard.press('z'));
+  await chord(run.page, ['Control'], 'z');
   await settled();
 }
 
@@ -48,22 +27,20 @@ test('plain, ctrl and shift clicks in the list and the 3D view; every view marks
   // near it, so W2 comes first and W3 (away from W1) last.
   const at = await studio((names) => names.map((n) => window.studio.view3d.screenPosition(n)), GROUP);
   await run.page.mouse.click(at[1].x, at[1].y);
-  await withKey('Control', () => run.page.click('.tree [data-name="W1"]'));
-  await withKey('Shift', () => run.page.mouse.click(at[2].x, at[2].y));
+  await chord(run.page, ['Control'], () => run.page.click('.tree [data-name="W1"]'));
+  await chord(run.page, ['Shift'], () => run.page.mouse.click(at[2].x, at[2].y));
   // A ctrl-click on a selected row takes it out, another puts it back.
-  await withKey('Control', () => run.page.click('.tree [data-name="W1"]'));
+  await chord(run.page, ['Control'], () => run.page.click('.tree [data-name="W1"]'));
   assert.deepEqual(await studio(() => [...window.studio.state.selected].sort()), ['W2', 'W3']);
-  await withKey('Control', () => run.page.click('.tree [data-name="W1"]'));
+  await chord(run.page, ['Control'], () => run.page.click('.tree [data-name="W1"]'));
   const shown = await studio(() => ({
-    selected: window.studio.state.selectedInOrder(),
-    primary: window.studio.state.selection,
+    selected: window.studio.state.selectedInOrder(), primary: window.studio.state.selection,
     rows: [...document.querySelectorAll('.tree .selected')].map((r) => r.dataset.name),
     labels: [...document.querySelectorAll('#view3d .label.selected')].map((l) => l.dataset.name).sort(),
-    rings: window.studio.world.groupMarker.count,
-    title: document.querySelector('.inspector .multi-select .title')?.textContent,
+    rings: window.studio.world.groupMarker.count, title: document.querySelector('.inspector .multi-select .title')?.textContent,
   }));
   assert.deepEqual(shown, { selected: GROUP, primary: 'W1', rows: GROUP, labels: GROUP, rings: 2, title: '3 selected' });
-  await run.page.screenshot({ path: join(shots, 'multi-select.png') });
+  await screenshot(run.page, 'multi-select');
   // A plain click selects one again.
   await run.page.click('.tree [data-name="W2"]');
   assert.deepEqual(await studio(() => [...window.studio.state.selected]), ['W2']);
@@ -74,11 +51,7 @@ test('the gizmo moves the selection by one offset as one change; one undo puts i
   const before = await objects();
   const undos = await undoCount();
   const handle = await studio(() => window.studio.gizmo.handle('X'));
-  assert.ok(handle, 'no X handle on the primary selected waypoint');
-  await run.page.mouse.move(handle.x, handle.y);
-  await run.page.mouse.down();
-  for (let i = 1; i <= 6; ++i) await run.page.mouse.move(handle.x + handle.dx * 15 * i, handle.y + handle.dy * 15 * i);
-  await run.page.mouse.up();
+  await drag(run.page, handle, { x: handle.x + handle.dx * 90, y: handle.y + handle.dy * 90 }, { steps: 6 });
   await settled();
   const after = await objects();
   const offsets = GROUP.map((n) => after.get(n).position.map((v, k) => v - before.get(n).position[k]));
@@ -138,8 +111,7 @@ test('switch off, even speed and delete: each one undo step over the whole selec
   await studio(() => window.studio.state.selectMany(['W3', 'Tower']));
   await run.page.click('.inspector [data-act=delete]');
   await run.page.waitForSelector('#dialog[open]');
-  const question = await run.page.$eval('#dialog p', (p) => p.textContent);
-  assert.match(question, /^W0, W5 and W6 refer to Tower \(PointsTo\)/);
+  assert.match(await run.page.$eval('#dialog p', (p) => p.textContent), /^W0, W5 and W6 refer to Tower \(PointsTo\)/);
   await run.page.click('#dialog button[data-value="delete"]');
   await run.page.waitForFunction(() => !window.studio.state.objects.has('Tower'), { timeout: 10_000 });
   await settled();

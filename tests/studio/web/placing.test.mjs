@@ -4,27 +4,17 @@
 // line of sight hidden; the snap step the user's.
 
 import assert from 'node:assert/strict';
-import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { HEIGHT, WIDTH, closeStudio, openStudio, shots } from './harness.mjs';
+import { test } from 'node:test';
+import { HEIGHT, WIDTH, drag, retype, screenshot, studioFor } from './harness.mjs';
 
-const run = {};
-
-before(async () => {
-  await openStudio(run, 'placing', { copy: ['minimal.json'] });
-});
-
-after(() => closeStudio(run));
+const run = studioFor('placing', { copy: ['minimal.json'] });
 
 const box = async (selector) => (await run.page.$(selector)).boundingBox();
 
 test('the splitter widens the camera view, which keeps its shape', async () => {
   const before = await box('#cameraView');
   const splitter = await box('#sideSplitter');
-  await run.page.mouse.move(splitter.x + 3, splitter.y + 400);
-  await run.page.mouse.down();
-  await run.page.mouse.move(splitter.x - 297, splitter.y + 400, { steps: 6 });
-  await run.page.mouse.up();
+  await drag(run.page, { x: splitter.x + 3, y: splitter.y + 400 }, { x: splitter.x - 297, y: splitter.y + 400 }, { steps: 6 });
   const after = await box('#cameraView');
   assert.ok(Math.abs(after.width - (before.width + 300)) < 4, `${before.width} -> ${after.width}`);
   assert.ok(Math.abs(after.width / after.height - 16 / 9) < 0.01, `${after.width} x ${after.height}`);
@@ -47,7 +37,7 @@ test('full page and back with Esc; the guides at thirds, 93% and 90%', async () 
   const title = await box('.title-safe');
   assert.ok(Math.abs(line.x - full.width / 3) < 2, `a third at ${line.x}`);
   assert.ok(Math.abs(action.width - 0.93 * full.width) < 2 && Math.abs(title.width - 0.9 * full.width) < 2);
-  await run.page.screenshot({ path: join(shots, 'camera-view-full-page.png') });
+  await screenshot(run.page, 'camera-view-full-page');
   await run.page.keyboard.press('Escape');
   const back = await box('#cameraView');
   assert.ok(back.width < WIDTH / 2 && back.x > WIDTH / 3, 'Esc puts the camera view back in its place');
@@ -55,10 +45,7 @@ test('full page and back with Esc; the guides at thirds, 93% and 90%', async () 
 });
 
 test('a move handle along the line of sight is hidden; the snap step stays the user\'s', async () => {
-  const shown = () => run.page.evaluate(() => {
-    const c = window.studio.gizmo.controls;
-    return [c.showX, c.showY, c.showZ];
-  });
+  const shown = () => run.page.evaluate(() => ['showX', 'showY', 'showZ'].map((k) => window.studio.gizmo.controls[k]));
   /** Puts the 3D view's eye at `offset` from the selection, looking at it. */
   const lookFrom = (offset) => run.page.evaluate((o) => {
     const { view3d, gizmo } = window.studio;
@@ -68,30 +55,21 @@ test('a move handle along the line of sight is hidden; the snap step stays the u
     view3d.controls.update();
   }, offset);
   await run.page.evaluate(() => window.studio.state.select('A'));
-  await lookFrom([0.1, -5, 60]);   // from above, 5° off the vertical
-  assert.deepEqual(await shown(), [true, true, false], 'from above, z goes along the line of sight');
-  await lookFrom([60, 0.2, 1]);    // from the side, along x
-  assert.deepEqual(await shown(), [false, true, true]);
-  await lookFrom([40, -40, 30]);   // oblique: all three
-  assert.deepEqual(await shown(), [true, true, true]);
+  // From above (5° off the vertical) z goes along the line of sight, from the side along x x does; oblique: all three shown.
+  const views = [[[0.1, -5, 60], [true, true, false]], [[60, 0.2, 1], [false, true, true]], [[40, -40, 30], [true, true, true]]];
+  for (const [offset, handles] of views) {
+    await lookFrom(offset);
+    assert.deepEqual(await shown(), handles, `seen from ${offset}`);
+  }
 
   await run.page.click('.gizmo-bar [data-act=snap]');
-  const retype = async (text) => {
-    await run.page.click('.gizmo-bar [data-act=step]');
-    await run.page.keyboard.down('Control');
-    await run.page.keyboard.press('a');
-    await run.page.keyboard.up('Control');
-    await run.page.keyboard.press('Backspace');
-    if (text) await run.page.keyboard.type(text);
-  };
-  await retype('2.5');
-  await run.page.keyboard.press('Enter');
   const snap = () => run.page.evaluate(() => window.studio.gizmo.controls.translationSnap);
-  assert.equal(await snap(), 2.5);
+  await retype(run.page, '.gizmo-bar [data-act=step]', '2.5');
+  await run.page.keyboard.press('Enter');
   // A new drawing (any edit) sets the grid again; the step typed stays.
   await run.page.evaluate(() => window.studio.state.setDraw(window.studio.state.draw));
   assert.equal(await snap(), 2.5);
-  await retype('');
+  await retype(run.page, '.gizmo-bar [data-act=step]', '');
   await run.page.keyboard.press('Enter');
   assert.equal(await snap(), await run.page.evaluate(() => window.studio.world.gridStep), 'empty: the grid\'s step');
 });
@@ -118,19 +96,11 @@ test('pilot: fly the view, a waypoint here shows in the camera what the view sho
   const along = moved.reduce((s, v, i) => s + v * start.forward[i], 0);
   assert.ok(along > 0.5 && along > 0.99 * Math.hypot(...moved), `W moved the eye ${moved} (forward ${start.forward})`);
   // A roll of 20° about the line of sight, which the new waypoint must keep as its Roll.
-  await run.page.evaluate(() => {
-    const c = window.studio.view3d.camera;
-    c.rotateZ(Math.PI / 9);
-    c.updateMatrixWorld();
-  });
+  await run.page.evaluate(() => window.studio.view3d.camera.rotateZ(Math.PI / 9).updateMatrixWorld());
   const view = await camera();
   await run.page.click('.pilot-bar [data-act=here]');
   await run.page.waitForFunction(() => window.studio.state.objects.size === 5, { timeout: 5000 });
-  const made = await run.page.evaluate(() => {
-    const { state } = window.studio;
-    const name = state.selection;
-    return { name, parent: state.objects.get(name).parent, position: state.objects.get(name).position };
-  });
+  const made = await run.page.evaluate(() => window.studio.state.objects.get(window.studio.state.selection));
   assert.equal(made.parent, 'Path');
   close(made.position, view.p, 1e-3, 'the new waypoint stands at the view\'s eye');
   // The camera reaches it after A's Time2Next: the frame there is the view, position, axes and angle.
@@ -151,7 +121,6 @@ test('pilot: fly the view, a waypoint here shows in the camera what the view sho
   await run.page.waitForFunction((z) => window.studio.view3d.camera.position.z > z, { timeout: 10_000 }, b[2] + 0.4);
   await run.page.keyboard.up('e');
   const raised = await camera();
-  assert.ok(raised.p[2] > b[2] + 0.3, 'E raised the view');
   await run.page.click('.pilot-bar [data-act=here]');
   await run.page.waitForFunction((z) => window.studio.state.objects.get('B').position[2] > z, { timeout: 5000 }, b[2] + 0.3);
   close(await run.page.evaluate(() => window.studio.state.objects.get('B').position), raised.p, 1e-3, 'B moved to the view');

@@ -6,43 +6,31 @@
 //
 // Where the program, the examples and the browser are: see harness.mjs.
 
-import { after, before, test } from 'node:test';
+import { after, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
 import { appendFileSync, copyFileSync, existsSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { checkSetup, deadline, examples, exe, launchBrowser, shots, startStudio, stopAll, stopStudio } from './harness.mjs';
+import { api, checkSetup, deadline, examples, exe, findObject, launchBrowser, screenshot, startStudio, stopAll,
+  stopStudio } from './harness.mjs';
 
 const EDITS = [['W2', { position: [12, -30, 9.5] }], ['W1', { attributes: { Time2Next: 900 } }]];
 
-let server, browser, scratch;
+checkSetup();
+const scratch = mkdtempSync(join(tmpdir(), 'camsys-studio-recovery-'));
+let server, browser;
 const servers = [];  // every studio started, so that a failed test leaves none running
 const stop = async () => {
-  for (const child of servers) if (child.exitCode === null && child.signalCode === null) await stopStudio(child);
-  await stopAll({ browser, server, scratch });
+  for (const child of servers) await stopStudio(child);
+  await stopAll({ browser, scratch });
 };
 const timer = deadline('recovery.test', stop);
-
-before(() => {
-  checkSetup();
-  scratch = mkdtempSync(join(tmpdir(), 'camsys-studio-recovery-'));
-});
 
 after(async () => {
   await stop();
   clearTimeout(timer);
 });
-
-/** A request of the API with the token of `url`; resolves with the parsed answer of a 200. */
-async function call(url, method, path, body) {
-  const headers = { Authorization: `Bearer ${new URL(url).searchParams.get('token')}` };
-  if (body !== undefined) headers['Content-Type'] = 'application/json';
-  const answer = await fetch(new URL(path, url), { method, headers, body: body === undefined ? undefined : JSON.stringify(body) });
-  const text = await answer.text();
-  assert.equal(answer.status, 200, `${method} ${path}: ${text}`);
-  return JSON.parse(text);
-}
 
 /** A fresh copy of the example (with the level it names) in its own folder: [scene file, its journal]. */
 function freshScene(name) {
@@ -60,28 +48,24 @@ async function start(scene, options) {
   return started;
 }
 
-/** Starts a studio on `scene`, makes EDITS and kills it with SIGKILL. */
-async function editAndKill(scene) {
-  const started = await start(scene);
-  for (const [name, body] of EDITS) await call(started.url, 'PATCH', `/api/objects/${name}`, body);
+/** Kills the studio running with SIGKILL. */
+async function kill() {
   server.kill('SIGKILL');
   await new Promise((r) => server.once('exit', r));
-  server = null;
+}
+
+/** Starts a studio on `scene`, makes EDITS and kills it. */
+async function editAndKill(scene) {
+  const started = await start(scene);
+  for (const [name, body] of EDITS) await api(started.url, `/api/objects/${name}`, { method: 'PATCH', body });
+  await kill();
 }
 
 /** The example with EDITS made by hand, as a file. */
 function editedByHand() {
   const scene = JSON.parse(readFileSync(join(examples, 'flythrough.json'), 'utf8'));
-  const find = (objects, name) => {
-    for (const o of objects) {
-      if (o.name === name) return o;
-      const inside = o.children && find(o.children, name);
-      if (inside) return inside;
-    }
-    return null;
-  };
-  find(scene.objects, 'W2').position = [12, -30, 9.5];
-  find(scene.objects, 'W1').attributes.Time2Next = 900;
+  findObject(scene.objects, 'W2').position = [12, -30, 9.5];
+  findObject(scene.objects, 'W1').attributes.Time2Next = 900;
   const file = join(scratch, 'by-hand.json');
   writeFileSync(file, JSON.stringify(scene, null, 2));
   return file;
@@ -98,19 +82,17 @@ test('killed with SIGKILL, started with --recover: the flight of the edited scen
   // Started without --recover: the first line says what was found, and nothing is applied.
   let started = await start(scene);
   assert.match(started.output().split('\n')[0], /^camsys studio: .*killed\.json has unsaved changes from \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC in \.killed\.json\.camsys-recovery; .*--recover/);
-  assert.equal((await call(started.url, 'GET', '/api/status')).unsaved, false);
+  assert.equal((await api(started.url, '/api/status')).unsaved, false);
   await stopStudio(server);
   assert.equal(readFileSync(journal, 'utf8'), kept, 'a studio that did not recover it changed the journal');
 
   started = await start(scene, ['--recover']);
   assert.match(started.output().split('\n')[0], /^camsys studio: recovered the unsaved changes from .* in .*\.killed\.json\.camsys-recovery/);
-  const status = await call(started.url, 'GET', '/api/status');
-  assert.equal(status.unsaved, true);
-  await call(started.url, 'POST', '/api/save', {});
+  assert.equal((await api(started.url, '/api/status')).unsaved, true);
+  await api(started.url, '/api/save', { method: 'POST', body: {} });
   assert.equal(existsSync(journal), false, 'the journal outlived the save');
   assert.deepEqual(fly(scene), fly(editedByHand()), 'the recovered scene flies otherwise than the edited one');
   await stopStudio(server);
-  server = null;
 });
 
 test('a journal made to another version of the file is refused, never applied, and kept', { timeout: 30_000 }, async () => {
@@ -129,7 +111,6 @@ test('a journal made to another version of the file is refused, never applied, a
   const started = await start(scene);
   assert.match(started.output().split('\n')[0], /another version .*--discard-recovery removes it/);
   await stopStudio(server);
-  server = null;
   assert.equal(readFileSync(journal, 'utf8'), kept);
 });
 
@@ -145,24 +126,17 @@ test('the page offers the journal found, Recover brings the edit back; with the 
   await page.waitForSelector('#dialog[open] button[data-value="recover"]', { timeout: 15_000 });
   const asked = await page.$eval('#dialog', (d) => d.textContent);
   assert.match(asked, /Unsaved changes were found.*page\.json has unsaved changes from .* UTC, kept in \.page\.json\.camsys-recovery/);
-  await page.screenshot({ path: join(shots, 'recovery-offer.png') });
+  await screenshot(page, 'recovery-offer');
   await page.click('#dialog button[data-value="recover"]');
   await page.waitForFunction(() => window.studio && window.studio.ready);
   await page.evaluate(() => window.studio.editor.settled());
-  const shown = await page.evaluate(() => ({
-    position: window.studio.state.objects.get('W2').position,
-    unsaved: !document.getElementById('dirty').hidden,
-    undo: window.studio.editor.history.undo,
-  }));
-  assert.deepEqual(shown.position, [12, -30, 9.5]);
-  assert.equal(shown.unsaved, true);
-  assert.deepEqual(shown.undo, ['recover unsaved changes']);
+  const shown = await page.evaluate(() => ({ position: window.studio.state.objects.get('W2').position,
+    unsaved: !document.getElementById('dirty').hidden, undo: window.studio.editor.history.undo }));
+  assert.deepEqual(shown, { position: [12, -30, 9.5], unsaved: true, undo: ['recover unsaved changes'] });
   // What the page holds for the download is there once the status after the change is in.
   await page.waitForFunction(() => window.studio.recovery.kept !== null);
 
-  server.kill('SIGKILL');
-  await new Promise((r) => server.once('exit', r));
-  server = null;
+  await kill();
   await page.evaluate(() => window.studio.editor.refreshStatus());
   await page.waitForSelector('#serverGone a[download]', { timeout: 15_000 });
   const offer = await page.$eval('#serverGone', (b) => ({ text: b.textContent, name: b.querySelector('a').download }));
@@ -176,6 +150,6 @@ test('the page offers the journal found, Recover brings the edit back; with the 
   for (let i = 0; i < 300 && !existsSync(downloaded); ++i) await new Promise((r) => setTimeout(r, 50));
   const journaled = readFileSync(journal, 'utf8');
   assert.deepEqual(JSON.parse(readFileSync(downloaded, 'utf8')), JSON.parse(journaled.slice(journaled.indexOf('\n') + 1)));
-  await page.screenshot({ path: join(shots, 'recovery-server-gone.png') });
+  await screenshot(page, 'recovery-server-gone');
   assert.deepEqual(problems, []);
 });

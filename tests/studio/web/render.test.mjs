@@ -1,16 +1,25 @@
 // The Render dialog against a real `camsys studio` on a copy of the example: a range saved beside
 // the scene (file and download are one video, checked by ffprobe), a download alone, a render cancelled.
 
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { copyFileSync, existsSync, mkdirSync, readFileSync, readdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { closeStudio, examples, openStudio, shots, watchProblems } from './harness.mjs';
+import { api, drawn, examples, retype, screenshot, studioFor, watchProblems } from './harness.mjs';
 
-const run = {};
 const problems = [];
 let page, sceneDir, downloads;
+const run = studioFor('studio-render', { scene: 'scene/flythrough.json', watch: (p) => watchProblems(p, problems),
+  prepare: (scratch) => {
+    [sceneDir, downloads] = [join(scratch, 'scene'), join(scratch, 'downloads')];
+    for (const folder of [sceneDir, downloads]) mkdirSync(folder);
+    copyFileSync(join(examples, 'flythrough.json'), join(sceneDir, 'flythrough.json'));
+  } }, async () => {
+  page = run.page;
+  const session = await run.browser.target().createCDPSession();
+  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+});
 
 const listing = () => readdirSync(sceneDir).sort();
 const phase = () => page.$eval('#renderDialog', (d) => d.dataset.phase);
@@ -18,8 +27,8 @@ const message = () => page.$eval('#renderDialog .render-message', (m) => m.textC
 const finished = (timeout = 45_000) =>
   page.waitForFunction(() => document.querySelector('#renderDialog').dataset.phase !== 'running', { timeout });
 const shoot = async (name) => {
-  await page.waitForFunction(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(() => r(true)))));
-  await page.screenshot({ path: join(shots, `render-dialog-${name}.png`) });
+  await drawn(page);
+  await screenshot(page, `render-dialog-${name}`);
 };
 
 /** The first video stream of `file` as ffprobe counts it: codec, size and frames decoded. */
@@ -36,16 +45,9 @@ async function fill({ format, width, height, from = '', to = '', save, name }) {
   await page.waitForSelector('#renderDialog[open]');
   await page.select('#renderDialog select[name=format]', format);
   await page.select('#renderDialog select[name=size]', 'custom');
-  for (const [key, value] of Object.entries({ width, height, from, to })) {
-    await page.$eval(`#renderDialog input[name=${key}]`, (i) => { i.focus(); i.select(); });
-    await page.keyboard.press('Backspace');
-    if (value !== '') await page.keyboard.type(String(value));
-  }
   if (save !== await page.$eval('#renderDialog input[name=save]', (c) => c.checked)) await page.click('#renderDialog input[name=save]');
-  if (name) {
-    await page.$eval('#renderDialog input[name=name]', (i) => { i.focus(); i.select(); });
-    await page.keyboard.type(name);
-  }
+  for (const [key, value] of Object.entries({ width, height, from, to, ...(name ? { name } : {}) }))
+    await retype(page, `#renderDialog input[name=${key}]`, String(value));
 }
 
 /** Waits for the browser to have finished writing `file` in the downloads folder. */
@@ -56,22 +58,6 @@ async function downloaded(file) {
   }
   assert.fail(`no ${file} was downloaded; the folder has ${readdirSync(downloads).join(', ') || 'nothing'}`);
 }
-
-before(async () => {
-  await openStudio(run, 'studio-render', { scene: 'scene/flythrough.json', watch: (p) => watchProblems(p, problems),
-    prepare: (scratch) => {
-      sceneDir = join(scratch, 'scene');
-      downloads = join(scratch, 'downloads');
-      mkdirSync(sceneDir);
-      mkdirSync(downloads);
-      copyFileSync(join(examples, 'flythrough.json'), join(sceneDir, 'flythrough.json'));
-    } });
-  page = run.page;
-  const session = await run.browser.target().createCDPSession();
-  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
-});
-
-after(() => closeStudio(run));
 
 test('a range saved beside the scene: the file and the download are the same valid video', { timeout: 60_000 }, async () => {
   await page.click('#renderButton');
@@ -126,8 +112,7 @@ test('Esc asks before stopping a render; Cancel stops it and leaves nothing', { 
   await finished(15_000);
   assert.match(await message(), /^Cancelled/);
   assert.deepEqual(listing(), ['clip.mp4', 'flythrough.json'], 'the cancelled render left a file beside the scene');
-  const state = await (await fetch(new URL('/api/render', run.url), { headers: { Authorization: `Bearer ${run.token}` } })).json();
-  assert.equal(state.progress.state, 'cancelled');
+  assert.equal((await api(run.url, '/api/render')).progress.state, 'cancelled');
   await page.keyboard.press('Escape');
   assert.equal(await page.$eval('#renderDialog', (d) => d.open), false, 'Esc does not close the dialog');
   assert.deepEqual(problems, []);

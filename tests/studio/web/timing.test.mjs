@@ -7,31 +7,24 @@
 import assert from 'node:assert/strict';
 import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { closeStudio, openStudio, shots } from './harness.mjs';
+import { test } from 'node:test';
+import { api, screenshot, settled as pageSettled, studioFor } from './harness.mjs';
 
-const run = {};
 const NAMES = ['W0', 'W1', 'W2', 'W3', 'W4', 'W5', 'W6'];
 const XS = [0, 30, 40, 120, 135, 195, 205];
 
-before(async () => {
-  await openStudio(run, 'timing', { scene: 'uneven.json', prepare: (scratch) => {
-    const waypoints = NAMES.map((name, i) => ({ name, class: 'SCOCameraSystemWaypoint', position: [XS[i], 0, 5],
-      attributes: { Time2Next: 1000, ...(name === 'W1' ? { PauseTime: 500 } : {}) } }));
-    writeFileSync(join(scratch, 'uneven.json'), JSON.stringify({ objects: [
-      { name: 'P', class: 'SCOCameraSystemPath', children: waypoints },
-      { name: 'Cam', class: 'SCOCameraSystemIterator', attributes: { Path: 'P' } }] }));
-  } });
-});
+const run = studioFor('timing', { scene: 'uneven.json', prepare: (scratch) => {
+  const waypoints = NAMES.map((name, i) => ({ name, class: 'SCOCameraSystemWaypoint', position: [XS[i], 0, 5],
+    attributes: { Time2Next: 1000, ...(name === 'W1' ? { PauseTime: 500 } : {}) } }));
+  writeFileSync(join(scratch, 'uneven.json'), JSON.stringify({ objects: [
+    { name: 'P', class: 'SCOCameraSystemPath', children: waypoints },
+    { name: 'Cam', class: 'SCOCameraSystemIterator', attributes: { Path: 'P' } }] }));
+} });
 
-after(() => closeStudio(run));
-
-const settled = () => run.page.evaluate(() => window.studio.editor.settled());
+const settled = () => pageSettled(run.page);
 /** Every waypoint's Time2Next as the server reports it. */
-const times = () => run.page.evaluate(async (names) => {
-  const scene = await window.studio.api.scene();
-  return names.map((n) => scene.objects.find((o) => o.name === n).attributes.find((a) => a.name === 'Time2Next').value);
-}, NAMES);
+const times = async () => (await api(run.url, '/api/scene')).objects.filter((o) => NAMES.includes(o.name))
+  .map((o) => o.attributes.find((a) => a.name === 'Time2Next').value);
 /** Where the flight shown reaches each waypoint (ms since the first tick). */
 const arrivals = () => run.page.evaluate(() => window.studio.timeline.marks.filter((m) => m.kind === 'waypoint').map((m) => m.at));
 
@@ -68,17 +61,14 @@ test('a mark dragged retimes the segments around it, Shift moves the later marks
   assert.deepEqual(await times(), [1000, 1300, 700, 1000, 1000, 1000, 1000]);
   assert.deepEqual(await arrivals(), [0, 1000, 2800, 3500, 4500, 5500, 6500], 'on a tick, later marks where they were');
   assert.equal(await run.page.evaluate(() => window.studio.editor.history.undo.at(-1)), 'retime W2');
-  // Past W3 (3.5 s) it stops at the last tick at least a tick (16 ms) before it: 3.472 s.
-  await dragMark('W2', 4200);
-  assert.deepEqual((await times()).slice(1, 3), [1972, 28]);
-  await undo();
+  // (Where a drag past the next mark stops: flight.test.mjs.)
   await undo();
   assert.deepEqual(await times(), [1000, 1000, 1000, 1000, 1000, 1000, 1000], 'one undo a drag');
 
   await dragMark('W4', 4208, { shift: true });
   assert.deepEqual(await times(), [1000, 1000, 1000, 708, 1000, 1000, 1000]);
   assert.deepEqual(await arrivals(), [0, 1000, 2500, 3500, 4208, 5208, 6208]);
-  await run.page.screenshot({ path: join(shots, 'timing-shift-drag.png') });
+  await screenshot(run.page, 'timing-shift-drag');
   await undo();
   assert.deepEqual(await arrivals(), start);
 
@@ -125,7 +115,7 @@ test('even speed on the run selected and a set speed on the path: the eye\'s spe
   await settled();
   const set = await speed(0, 6);
   assert.ok(Math.abs(set.mean - 20 * 205 / 205.6) < 0.02 && set.spread < 0.01, `mean ${set.mean}, spread ${set.spread}`);
-  await run.page.screenshot({ path: join(shots, 'timing-set-speed.png') });
+  await screenshot(run.page, 'timing-set-speed');
   await undo();
   assert.deepEqual(await times(), t, 'one undo takes the speed back');
 });

@@ -5,42 +5,22 @@
 // undo), and box select.
 
 import assert from 'node:assert/strict';
-import { join } from 'node:path';
-import { after, before, test } from 'node:test';
-import { closeStudio, openStudio, shots } from './harness.mjs';
+import { test } from 'node:test';
+import { api, chord, drag, drawn, retype, screenshot, settled, studioFor } from './harness.mjs';
 
-const run = {};
-
-before(async () => {
-  run.errors = [];
-  await openStudio(run, 'views', { copy: ['minimal.json'], watch: (page) => page.on('pageerror', (e) => run.errors.push(e.message)) });
-});
-
-after(() => closeStudio(run));
+const errors = [];
+const run = studioFor('views', { copy: ['minimal.json'], watch: (page) => page.on('pageerror', (e) => errors.push(e.message)) });
 
 const page = () => run.page;
-const settle = () => page().evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
+const settle = () => drawn(page());
 /** Where the world point `p` shows in the view `slot` (page pixels), and that view's box. */
 const project = (slot, p) => page().evaluate((s, q) => {
   const view = window.studio.views.slots[s];
-  const point = window.studio.world.positions.get('A').clone().set(...q);
-  const rect = view.container.getBoundingClientRect();
-  return { at: view.screenPoint(point), rect: { x: rect.x, y: rect.y, width: rect.width, height: rect.height } };
+  const at = view.screenPoint(window.studio.world.positions.get('A').clone().set(...q));
+  return { at, rect: view.container.getBoundingClientRect().toJSON() };
 }, slot, p);
-const position = (name) => page().evaluate((n) => window.studio.api.scene()
-  .then((scene) => scene.objects.find((o) => o.name === n).position), name);
+const position = async (name) => (await api(run.url, '/api/scene')).objects.find((o) => o.name === name).position;
 const selected = () => page().evaluate(() => [...window.studio.state.selected].sort());
-
-/** Drags with the left button from `from` to `to` (page pixels), with `modifier` held. */
-async function drag(from, to, modifier = null) {
-  const mouse = page().mouse;
-  if (modifier) await page().keyboard.down(modifier);
-  await mouse.move(from.x, from.y);
-  await mouse.down();
-  await mouse.move(to.x, to.y, { steps: 8 });
-  await mouse.up();
-  if (modifier) await page().keyboard.up(modifier);
-}
 
 test('7, 1 and Ctrl+3 under the pointer show top, front and left: orthographic and framed; 5 goes back', async () => {
   const area = await (await page().$('#view3d')).boundingBox();
@@ -68,16 +48,14 @@ test('7, 1 and Ctrl+3 under the pointer show top, front and left: orthographic a
   await page().mouse.click(b.at.x, b.at.y);
   assert.deepEqual(await selected(), ['B']);
   await page().keyboard.press('Escape');
-  await page().screenshot({ path: join(shots, 'views-top.png') });
+  await screenshot(page(), 'views-top');
 
   await page().keyboard.press('1');
   await settle();
   const fa = await project('front', [0, 0, 5]), fb = await project('front', [40, 30, 5]), fz = await project('front', [0, 0, 15]);
   assert.ok(fb.at.x > fa.at.x && Math.abs(fb.at.y - fa.at.y) < 1e-6, 'front: x runs right, y is depth');
   assert.ok(Math.abs((fa.at.y - fz.at.y) - (fb.at.x - fa.at.x) / 4) < 1e-6, 'front: z runs up at the scale of x');
-  await page().keyboard.down('Control');
-  await page().keyboard.press('3');
-  await page().keyboard.up('Control');
+  await chord(page(), ['Control'], '3');
   await settle();
   const la = await project('side', [0, 0, 5]), lb = await project('side', [40, 30, 5]);
   assert.equal(await page().evaluate(() => window.studio.views.slots.side.direction), 'left');
@@ -91,11 +69,7 @@ test('7, 1 and Ctrl+3 under the pointer show top, front and left: orthographic a
 test('a gizmo drag in the top view moves along x and y only, snapped to the step; one undo restores', async () => {
   await page().evaluate(() => window.studio.state.select('A'));
   await page().click('.gizmo-bar [data-act=snap]');
-  await page().click('.gizmo-bar [data-act=step]');
-  await page().keyboard.down('Control');
-  await page().keyboard.press('a');
-  await page().keyboard.up('Control');
-  await page().keyboard.type('2.5');
+  await retype(page(), '.gizmo-bar [data-act=step]', '2.5');
   await page().keyboard.press('Enter');
   await page().keyboard.press('7');
   await settle();
@@ -110,15 +84,12 @@ test('a gizmo drag in the top view moves along x and y only, snapped to the step
   });
   assert.deepEqual(handle.shown, [true, true, false], 'no handle moves along the line of sight');
   // 6.2 units along x and -3.4 along y: the step of 2.5 makes them 5 and -2.5.
-  const to = { x: handle.at.x + 6.2 / handle.units, y: handle.at.y + 3.4 / handle.units };
-  await drag(handle.at, to);
-  await page().evaluate(() => window.studio.editor.settled());
+  await drag(page(), handle.at, { x: handle.at.x + 6.2 / handle.units, y: handle.at.y + 3.4 / handle.units });
+  await settled(page());
   assert.deepEqual(await position('A'), [5, -2.5, 5], 'the server has A snapped, at its height');
-  await page().screenshot({ path: join(shots, 'views-top-drag.png') });
-  await page().keyboard.down('Control');
-  await page().keyboard.press('z');
-  await page().keyboard.up('Control');
-  await page().evaluate(() => window.studio.editor.settled());
+  await screenshot(page(), 'views-top-drag');
+  await chord(page(), ['Control'], 'z');
+  await settled(page());
   assert.deepEqual(await position('A'), [0, 0, 5], 'one undo puts A back');
 });
 
@@ -127,11 +98,9 @@ test('box select in the top view: waypoints in a box, shift adds, a box alone re
   const a = (await project('top', [0, 0, 5])).at, b = (await project('top', [40, 30, 5])).at;
   const around = (p) => [{ x: p.x - 30, y: p.y + 25 }, { x: p.x + 25, y: p.y - 30 }];
   // The path and the iterator stand at the origin, under A: a box leaves them out.
-  await drag(...around(a));
-  assert.deepEqual(await selected(), ['A']);
-  await drag(...around(b), 'Shift');
-  assert.deepEqual(await selected(), ['A', 'B']);
-  await drag(...around(b));
-  assert.deepEqual(await selected(), ['B']);
-  assert.deepEqual(run.errors, [], 'errors on the page');
+  for (const [p, hold, expected] of [[a, null, ['A']], [b, 'Shift', ['A', 'B']], [b, null, ['B']]]) {
+    await drag(page(), ...around(p), { hold });
+    assert.deepEqual(await selected(), expected, `a box around ${expected.at(-1)}${hold ? ` with ${hold}` : ''}`);
+  }
+  assert.deepEqual(errors, [], 'errors on the page');
 });
