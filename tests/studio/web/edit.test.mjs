@@ -6,15 +6,13 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { api, changedShare, chord, drag, exe, findObject, screenshot, settled, shotOf, studioFor, typeInto,
-  watchProblems } from './harness.mjs';
+import { api, changedShare, chord, drag, exe, findObject, screenshot, settled, shotOf, studioFor, typeInto } from './harness.mjs';
 
 const EYE = ['x', 'y', 'z', 'm00', 'm01', 'm02', 'm10', 'm11', 'm12', 'm20', 'm21', 'm22', 'fov'];
 
 let url, browser, page, sceneFile;
-const problems = [];   // what watchProblems sees
 // The one refusal the test provokes (Time2Next "abc") is no fault: its 400 and the browser's
-// console line about it are taken out of the problems at the end.
+// console line about it are no problem of the page.
 const refusals = [];
 const provoked = (problem) => /^HTTP 400 for \S+\/api\/objects\/W1$/.test(problem) || /^console: .*status of 400/.test(problem);
 const dragAnswers = [];  // the answers to the drag's steps, as they are read
@@ -36,8 +34,7 @@ const drawnGroups = (draw) => Object.fromEntries(draw.groups.map((g) => [g.objec
   arrows: g.arrows || [],
 }]));
 
-const run = studioFor('studio-edit', { copy: ['flythrough.json'], watch: (p) => {
-  watchProblems(p, problems);
+const run = studioFor('studio-edit', { copy: ['flythrough.json'], problems: { provoked }, watch: (p) => {
   p.on('response', (r) => {
     if (isRefusal(r)) refusals.push(r.url());
     else if (r.request().method() === 'PATCH' && r.status() === 200) dragAnswers.push(r.json().catch(() => null));
@@ -166,11 +163,5 @@ test('Ctrl+S saves a file that camsys flies exactly as the page shows it', { tim
   }));
   assert.deepEqual(mismatches.slice(0, 10), [], `${mismatches.length} values differ from camsys fly of the saved file`);
   await screenshot(page, 'edit-saved');
-});
-
-test('the console shows no error', async () => {
   assert.equal(await visible('#error'), false, `the page shows an error: ${await page.$eval('#error', (e) => e.textContent)}`);
-  const unexpected = problems.filter((p) => !provoked(p));
-  assert.deepEqual(unexpected, [], `the page reported:\n${unexpected.join('\n')}`);
-  assert.ok(refusals.length === 1 && problems.length <= 2, `${refusals.length} refusals; ${problems.join('; ')}`);
 });

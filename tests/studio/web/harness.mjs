@@ -106,12 +106,14 @@ export function deadline(name, stop) {
  * to a scratch folder (or files `prepare(scratch)` writes there), `camsys studio` on `scene`
  * (default: the first copied), and a page of a browser of its own, ready (`ready`, run in the page),
  * then `setUp(run)` (the file's own hooks may run beside this one). Returns the `run` it fills with
- * scratch, server, url, browser and page; `watch(page)` runs before the page loads. A deadline
- * stops a hung file.
+ * scratch, server, url, browser and page; `watch(page)` runs before the page loads. What the page
+ * reports going wrong (watchProblems with the options `problems`; null: nothing) is collected in
+ * `run.problems` and fails the file once its tests have run, unless `problems.provoked` says the
+ * file's tests made it happen. A deadline stops a hung file.
  */
-export function studioFor(name, { copy = [], prepare = null, scene = copy[0], watch = null, ready = () => window.studio?.ready } = {},
-  setUp = async () => {}) {
-  const run = {};
+export function studioFor(name, { copy = [], prepare = null, scene = copy[0], watch = null, problems = {},
+  ready = () => window.studio?.ready } = {}, setUp = async () => {}) {
+  const run = { problems: [] };
   before(async () => {
     checkSetup();
     run.scratch = mkdtempSync(join(tmpdir(), `camsys-${name}-`));
@@ -121,6 +123,7 @@ export function studioFor(name, { copy = [], prepare = null, scene = copy[0], wa
     ({ child: run.server, url: run.url } = await startStudio(join(run.scratch, scene)));
     run.browser = await launchBrowser(join(run.scratch, 'profile'));
     run.page = await run.browser.newPage();
+    if (problems) watchProblems(run.page, run.problems, problems);
     if (watch) watch(run.page);
     await run.page.goto(run.url);
     await run.page.waitForFunction(ready, { timeout: 30_000 });
@@ -128,7 +131,9 @@ export function studioFor(name, { copy = [], prepare = null, scene = copy[0], wa
   });
   after(async () => {
     clearTimeout(run.timer);
+    const seen = run.problems.filter((p) => !problems?.provoked?.(p));
     await stopAll(run);
+    assert.deepEqual(seen, [], `the page reported:\n${seen.join('\n')}`);
   });
   return run;
 }
