@@ -60,7 +60,6 @@ test('a mark dragged retimes the segments around it, Shift moves the later marks
   assert.equal(await dragMark('W2', 2803), 'grab', 'the cursor shows the mark can be dragged');
   assert.deepEqual(await times(), [1000, 1300, 700, 1000, 1000, 1000, 1000]);
   assert.deepEqual(await arrivals(), [0, 1000, 2800, 3500, 4500, 5500, 6500], 'on a tick, later marks where they were');
-  assert.equal(await run.page.evaluate(() => window.studio.editor.history.undo.at(-1)), 'retime W2');
   // (Where a drag past the next mark stops: flight.test.mjs.)
   await undo();
   assert.deepEqual(await times(), [1000, 1000, 1000, 1000, 1000, 1000, 1000], 'one undo a drag');
