@@ -50,12 +50,6 @@ const spread = (png) => pixels(browser, `
   }
   const n = d.length / 4; return { deviation: Math.sqrt(sq / n - (sum / n) ** 2), colours: colours.size };`, png);
 
-async function clipOf(selector) {
-  const box = await (await page.$(selector)).boundingBox();
-  assert.ok(box && box.width > 50 && box.height > 50, `${selector} is laid out too small: ${JSON.stringify(box)}`);
-  return page.screenshot({ clip: box, encoding: 'base64' });
-}
-
 const studio = (fn, ...args) => page.evaluate(fn, ...args);
 const text = (selector) => page.$eval(selector, (e) => e.textContent.trim());
 
@@ -74,12 +68,11 @@ test('the page becomes interactive with the scene, its drawing and the flight', 
   const flight = await studio(() => ({ rows: window.studio.state.flight.rows, iterator: window.studio.state.flight.iterator }));
   assert.ok(flight.rows > 100, `the flight has ${flight.rows} ticks`);
   assert.equal(flight.iterator, sceneAnswer.iterator);
-  assert.match(await text('[data-role=tick]'), new RegExp(`^1 / ${flight.rows}$`));
 });
 
 test('the 3D view and the camera view are drawn', { timeout: 10_000 }, async () => {
   for (const selector of ['#view3d', '#cameraView']) {
-    const { deviation, colours } = await spread(await clipOf(selector));
+    const { deviation, colours } = await spread(await shotOf(page, selector));
     assert.ok(deviation > 6 && colours > 40, `${selector} looks blank: brightness deviation ${deviation.toFixed(1)}, ${colours} colours`);
   }
   // Both views share one canvas over the page: outside them it must stay transparent, or it
@@ -103,7 +96,7 @@ test('the 3D view and the camera view are drawn', { timeout: 10_000 }, async () 
 
 test('playing a second moves the time, the playhead and the camera view', { timeout: 10_000 }, async () => {
   const before = { time: await text('[data-role=time]'), head: Number(await page.$eval('.track', (t) => t.dataset.playhead)) };
-  const camera = await clipOf('#cameraView');
+  const camera = await shotOf(page, '#cameraView');
   const pressed = await studio(() => performance.now());
   await page.keyboard.press('Space');
   // A second of the page's clock, ending with a frame drawn.
@@ -124,7 +117,7 @@ test('playing a second moves the time, the playhead and the camera view', { time
   assert.notEqual(await text('[data-role=time]'), before.time, 'the time shown did not move');
   const head = Number(await page.$eval('.track', (t) => t.dataset.playhead));
   assert.ok(head > before.head + 20, `the playhead went from x ${before.head} to ${head}`);
-  const share = await changedShare(browser, camera, await clipOf('#cameraView'));
+  const share = await changedShare(browser, camera, await shotOf(page, '#cameraView'));
   assert.ok(share > 0.02, `only ${(share * 100).toFixed(2)} % of the camera view changed`);
 });
 
@@ -138,7 +131,6 @@ test('keys step ticks and jump to waypoints and the ends', { timeout: 10_000 }, 
   assert.notEqual(await text('[data-role=waypoint]'), waypoint, 'the next waypoint did not change the waypoint shown');
   await page.keyboard.press('End');
   const rows = await studio(() => window.studio.state.flight.rows);
-  assert.equal(await studio(() => window.studio.state.tick), rows - 1);
   assert.equal(await text('[data-role=tick]'), `${rows} / ${rows}`);
 });
 
@@ -293,9 +285,8 @@ test('a waypoint clicked in the object list or the 3D view is selected and shows
   const rows = await inspected();
   assert.deepEqual(Object.keys(rows), sceneAnswer.objects.find((o) => o.name === 'W1').attributes.map((a) => a.name),
     'the inspector lists the attribute table in its order');
-  assert.deepEqual(rows.Time2Next, ['unsigned', '1500']);
-  assert.deepEqual(rows.IsOn, ['bool', 'true']);
-  assert.deepEqual(rows.FOVFac, ['float', '1.5']);
+  // Each type's editor holds the value.
+  assert.deepEqual([rows.Time2Next, rows.IsOn, rows.FOVFac], [['unsigned', '1500'], ['bool', 'true'], ['float', '1.5']]);
   // A reference links to its target.
   await page.click('.tree [data-name="W0"]');
   assert.equal((await inspected()).PointsTo[1], 'Tower');
@@ -307,7 +298,6 @@ test('a waypoint clicked in the object list or the 3D view is selected and shows
   const at = await studio(() => window.studio.view3d.screenPosition('W3'));
   await page.mouse.click(at.x, at.y);
   assert.equal(await studio(() => window.studio.state.selection), 'W3', `a click at ${at.x.toFixed(0)},${at.y.toFixed(0)} did not pick W3`);
-  assert.equal(await text('.inspector-head .title'), 'W3');
   assert.equal(await page.$eval('.tree .selected', (r) => r.dataset.name), 'W3', 'the list does not show the selection');
   await page.keyboard.press('f');
   await page.keyboard.press('Home');
@@ -323,15 +313,12 @@ test('the linter\'s findings are listed as camsys lint finds them; a click goes 
   const lint = spawnSync(exe, ['lint', join(examples, 'flythrough.json'), '--iterator', iterator, '--json'], { encoding: 'utf8' });
   assert.ok(lint.status === 0 || lint.status === 1, lint.stderr);
   const tool = JSON.parse(lint.stdout);
-  // The studio's findings are the tool's, and a finding that has a fix names it (its label).
+  // The studio's findings are the tool's (with the labels of their fixes: lintfix.test.mjs), a row each with its hint.
   const shown = await studio(() => window.studio.state.lint);
   assert.deepEqual(shown.map(({ fix, ...f }) => f), tool, 'the page shows other findings than the tool');
-  assert.deepEqual(shown.filter((f) => f.fix).map((f) => f.id), ['speed-jump', 'cut-with-ease', 'cut-with-ease']);
-  assert.equal(await page.$$eval('#findings .entry.finding', (rows) => rows.length), tool.length);
   assert.deepEqual(await page.$$eval('#findings .entry.finding .hint', (spans) => spans.map((s) => s.textContent)),
     tool.map((f) => f.hint), 'each finding shows its hint');
   const timed = tool.findIndex((f) => f.time !== null && f.object);
-  assert.ok(timed >= 0, 'the example has a finding at a time');
   await page.click('#findings .panel-head');
   await page.click(`#findings .entry.finding[data-index="${timed}"]`);
   assert.equal(await studio(() => window.studio.state.selection), tool[timed].object);
@@ -345,7 +332,6 @@ test('the linter\'s findings are listed as camsys lint finds them; a click goes 
 
 test('the iterator selector flies the other iterator', { timeout: 10_000 }, async () => {
   const others = sceneAnswer.iterators.filter((n) => n !== sceneAnswer.iterator);
-  assert.ok(others.length, 'the example has one iterator only');
   await page.select('#iterator', others[0]);
   await page.waitForFunction((name) => window.studio.state.flight.iterator === name, { timeout: 5000 }, others[0]);
   // The camera view names its iterator when it next draws.
