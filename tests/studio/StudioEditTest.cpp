@@ -146,6 +146,8 @@ TEST_F(StudioEditTest, RefusedChangesChangeNothing) {
         {"PATCH", "/api/objects/W1", R"({"position": [0, 0, 0], "name": "W2"})", 400, "W1", "name"},
         {"PATCH", "/api/objects/W1", R"({"name": ""})", 400, "W1", "name"},
         {"PATCH", "/api/objects/W1", Json{{"name", std::string(129, 'n')}}.dump(), 400, "W1", "name"},
+        // W2 looks at Statue: a refit would turn it back at once.
+        {"PATCH", "/api/objects/W2", R"({"orientation": [0, 1, 0, -1, 0, 0, 0, 0, 1]})", 400, "W2", ""},
         {"PATCH", "/api/objects/W1", R"({"speed": 2})", 400, "", ""},
         {"PATCH", "/api/objects/W1", R"({"attributes": {"Roll": 1, "Roll": 2}})", 400, "W1", "Roll"},
         {"PATCH", "/api/objects/W1", R"([1, 2])", 400, "", ""},
@@ -350,7 +352,7 @@ TEST_F(StudioEditTest, TheSceneIsSavedWhileTheHistoryStandsAtTheSavedScene) {
 
 TEST_F(StudioEditTest, DeletingATargetNamesTheReferencesItClears) {
     // Tower's referrers (W0, W3, W5 and W6 look at it) and what deleting it clears, the page names
-    // (editor.test.mjs). References from inside a deleted object go with it; those to its
+    // (multiselect.test.mjs). References from inside a deleted object go with it; those to its
     // children count: both iterators fly Flight.
     const auto [status, referrers] = studio->call("GET", "/api/objects/Flight/referrers");
     ASSERT_EQ(status, 200) << referrers.dump();
