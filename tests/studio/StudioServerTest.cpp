@@ -216,8 +216,9 @@ TEST_F(StudioServerTest, RefusesForeignRequestsAndBadQueries) {
         EXPECT_EQ(status(bare, "/api/scene?token=" + wrong), 403);
         EXPECT_EQ(status(bare, "/api/scene", {{"Authorization", "Bearer " + wrong}}), 403);
     }
-    // (By query, and the page's files without it, every page test asks.)
+    EXPECT_EQ(status(bare, "/api/scene?token=" + studio_.server->token()), 200);
     EXPECT_EQ(status(bare, "/api/scene", {{"Authorization", "Bearer x" + studio_.server->token()}}), 403);
+    // (The page's files without it, every page test asks for.)
     EXPECT_EQ(status(bare, "/"), 200);
     // Host and Origin: only this server's own address, by any loopback name.
     EXPECT_EQ(status(*client_, "/", {{"Host", "evil.example:" + std::to_string(port_)}}), 403);
