@@ -26,8 +26,7 @@ TEST_F(AddMoveCli, AddsMovesThatLoadAndFly) {
     EXPECT_EQ(added.out, "path Orbit1: 9 waypoints; iterator Orbit1Cam; 9.184 s\n");
 
     const Result loaded = run({"load", out});
-    ASSERT_EQ(loaded.status, 0) << loaded.err;
-    EXPECT_EQ(loaded.out, testing_support::readFile(out));  // written as load writes it
+    EXPECT_EQ(loaded.out, testing_support::readFile(out)) << loaded.err;  // written as load writes it
     // Every object of the example is kept as it was, the move's objects after them: pinned by
     // check-outputs.sh (orbit.json, through.json).
 
@@ -35,23 +34,13 @@ TEST_F(AddMoveCli, AddsMovesThatLoadAndFly) {
     ASSERT_EQ(fly.status, 0) << fly.err;
     EXPECT_NEAR(std::stod(split(fly.out).back()), 9184, 16) << "the last row's time";
 
-    // .sco by the name; the level's lift is reported.
-    const Result sco = run({"add-move", kFlythrough, "orbit", "--target", "Tower", "--radius", "30", "--height", "-15",
-                            "-o", path("out.sco")});
-    ASSERT_EQ(sco.status, 0) << sco.err;
-    EXPECT_NE(sco.out.find("; 9 lifted clear of the level"), std::string::npos) << sco.out;
+    // .sco by the name. (The level's lift as the tool reports it: StudioMovesTest.)
+    ASSERT_EQ(
+        run({"add-move", kFlythrough, "orbit", "--target", "Tower", "--radius", "30", "-o", path("out.sco")}).status,
+        0);
     EXPECT_EQ(run({"load", path("out.sco")}).status, 0);
-
-    // A crane's --to may be a height alone; --through takes points and names in one list.
-    const Result crane = run({"add-move", kFlythrough, "crane", "--from", "0,0,2", "--to", "30", "--target", "Tower",
-                              "--no-level", "-o", path("crane.json")});
-    ASSERT_EQ(crane.status, 0) << crane.err;
-    EXPECT_EQ(crane.out, "path Crane1: 2 waypoints; iterator Crane1Cam; 2.800 s\n");
-    const Result through = run({"add-move", path("crane.json"), "fly-through", "--through", "0,0,10", "Statue",
-                                "--speed", "5", "-o", path("out.json")});
-    ASSERT_EQ(through.status, 0) << through.err;
-    EXPECT_TRUE(through.out.starts_with("path FlyThrough1: 2 waypoints;")) << through.out;
-    EXPECT_EQ(run({"fly", path("out.json"), "--iterator", "Crane1Cam"}).status, 0);
+    // Cranes and fly-throughs (a --to height alone, --through points and names in one list): the
+    // scene as POST /api/moves makes it, StudioMovesTest.
 }
 
 TEST_F(AddMoveCli, BadInputExitsTwoAndWritesNothing) {

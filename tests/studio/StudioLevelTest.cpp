@@ -16,7 +16,6 @@ class StudioLevelTest : public ExampleCopyTest {};
 
 TEST_F(StudioLevelTest, SavesKeepTheLevelTheFileNamesAndAReloadTakesTheFilesOwn) {
     Studio studio(file, {}, true);
-    ASSERT_TRUE(studio.level);
     ASSERT_EQ(studio.call("POST", "/api/save", R"({"as": "copy.sco"})").first, 200);
     ASSERT_EQ(studio.call("POST", "/api/save", R"({"as": "copy.json"})").first, 200);
     EXPECT_TRUE(readText(folder / "copy.json").starts_with("{\n  \"level\": \"town.glb\",\n  \"objects\": ["));
@@ -36,9 +35,8 @@ TEST_F(StudioLevelTest, ALevelGivesTheAnalysisItsClearanceAndTheFindingsTheirGeo
     const auto level = std::make_shared<const host::LevelGeometry>(std::move(mesh));
     Studio walled(file, [&](studio::StudioOptions& options) { options.levelGeometry = level; });
     const Json analysis = walled.call("GET", "/api/analysis").second;
-    ASSERT_TRUE(analysis["data"].contains("clearance")) << analysis["columns"].dump();
+    EXPECT_EQ(analysis["data"]["clearance"].size(), analysis["rows"].get<std::size_t>()) << analysis["columns"].dump();
     EXPECT_EQ(analysis["units"]["clearance"], "units");
-    EXPECT_EQ(analysis["data"]["clearance"].size(), analysis["rows"].get<std::size_t>());
     EXPECT_TRUE(analysis["data"].contains("targetVisible"));
     const Json findings = walled.call("GET", "/api/lint?iterator=Cam").second;
     EXPECT_TRUE(std::any_of(findings.begin(), findings.end(), [](const Json& f) {

@@ -42,12 +42,9 @@ TEST_F(StudioLintFixTest, OneFindingOrAllAsOneUndoStep) {
     ASSERT_EQ(status, 200) << answer.dump();
     EXPECT_EQ(answer["fixed"], Json::array({"clear W4's EaseIn"}));
     EXPECT_TRUE(answer.contains("draw"));
-    const Json after = studio->call("GET", "/api/lint").second;
-    // (The camera now reaches W4 at speed and holds there for W5's pause: W5's finding says so.)
-    for (const Json& f : after) EXPECT_FALSE(f["id"] == "cut-with-ease" && f["object"] == "W4") << f.dump();
-    // The list read before the fix is stale now.
+    // The list read before the fix is stale now. (That the finding went, as one undo step named
+    // by its fix, lintfix.test.mjs checks on the page.)
     EXPECT_EQ(fix({{"finding", cut}, {"revision", at}}).first, 409);
-    EXPECT_EQ(studio->call("GET", "/api/history").second["undo"].back(), "clear W4's EaseIn");
     ASSERT_EQ(studio->call("POST", "/api/undo").first, 200);
     EXPECT_EQ(studio->image(), original);
 
@@ -56,8 +53,6 @@ TEST_F(StudioLintFixTest, OneFindingOrAllAsOneUndoStep) {
     ASSERT_EQ(allStatus, 200) << all.dump();
     EXPECT_EQ(all["fixed"], Json::array({"set W0's EaseOut", "clear W4's EaseIn", "clear W5's PauseTime"}));
     EXPECT_TRUE(all["messages"].empty()) << all["messages"].dump();
-    for (const Json& f : studio->call("GET", "/api/lint?iterator=Cam").second)
-        EXPECT_FALSE(f.contains("fix")) << f.dump();
     EXPECT_EQ(fix({{"all", true}}).first, 400) << "nothing is left to fix";
     ASSERT_EQ(studio->call("POST", "/api/undo").first, 200);
     EXPECT_EQ(studio->image(), original);

@@ -69,14 +69,8 @@ TEST_F(StudioMovesTest, AMoveIsTheToolsMoveAndOneUndoTakesItAway) {
         }
         EXPECT_EQ(host::sceneToJson(studio->host, studio->level), readText(out));
 
-        // The new iterator flies in the studio.
-        const auto [flown, flight] = studio->call("GET", "/api/flight?encoding=json&iterator=" + iterator);
-        EXPECT_EQ(flown, 200) << flight.dump();
-        EXPECT_EQ(flight["iterator"], iterator);
-
-        const auto [undone, undo] = studio->call("POST", "/api/undo");
-        ASSERT_EQ(undone, 200);
-        EXPECT_EQ(undo["label"].get<std::string>().rfind("add ", 0), 0u) << undo.dump();
+        // (How the new iterator flies, MovePresetsTest checks; on the page, moves.test.mjs.)
+        EXPECT_EQ(studio->call("POST", "/api/undo").second.value("label", "").rfind("add ", 0), 0u);
         EXPECT_EQ(studio->image(), before) << "one undo takes the whole move away";
         fs::remove(out);
     }
@@ -91,7 +85,6 @@ TEST_F(StudioMovesTest, RefusalsNameTheOptionAndChangeNothing) {
         {R"({"kind": "orbit", "target": "Nowhere"})", "target"},
         {R"({"kind": "orbit"})", "target"},
         {R"({"kind": "orbit", "target": "Tower", "radius": 0})", "radius"},
-        {R"({"kind": "orbit", "target": "Tower", "perTurn": 2})", "perTurn"},
         {R"({"kind": "orbit", "target": "Tower", "perTurn": 8.5})", "perTurn"},
         {R"({"kind": "orbit", "target": "Tower", "speed": "fast"})", "speed"},
         {R"({"kind": "orbit", "target": "Tower", "direction": "up"})", "direction"},

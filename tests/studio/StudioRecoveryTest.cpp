@@ -68,7 +68,6 @@ protected:
 TEST_F(StudioRecoveryTest, TheJournalHoldsTheSceneWhileItHasUnsavedChanges) {
     Journaled studio(file);
     EXPECT_FALSE(fs::exists(journal)) << "a journal before any change";
-    EXPECT_EQ(studio.call("GET", "/api/status").second["journal"]["file"], journal.string());
     edit(studio);
     // The first line names the file's version as loaded and the time; the rest is the scene as
     // saving it writes it, a scene file of its own.
@@ -117,9 +116,8 @@ TEST_F(StudioRecoveryTest, AStudioEndedWithoutSavingIsRecoveredToTheEditedScene)
     ASSERT_TRUE(fs::exists(journal));
     const auto [flight, scene] = editedByHand();
 
+    // (What `camsys studio` says of the journal found, recovery.test.mjs checks.)
     Journaled studio(file);
-    EXPECT_NE(studio.server->foundJournalNote().find("scene.json has unsaved changes from 20"), std::string::npos)
-        << studio.server->foundJournalNote();
     const Json found = studio.call("GET", "/api/recovery").second["found"];
     EXPECT_EQ(found["matches"], true);
     EXPECT_EQ(found["journal"], journal.string());
@@ -135,11 +133,9 @@ TEST_F(StudioRecoveryTest, AStudioEndedWithoutSavingIsRecoveredToTheEditedScene)
     ASSERT_EQ(status, 200) << answer.dump();
     EXPECT_EQ(studio.text("/api/flight"), flight);
     EXPECT_EQ(host::sceneToJson(studio.host), scene);
-    EXPECT_EQ(studio.call("GET", "/api/status").second["unsaved"], true);
     EXPECT_EQ(studio.call("GET", "/api/recovery").second["found"], nullptr);
     EXPECT_EQ(studio.call("POST", "/api/recovery/apply").first, 404) << "applied twice";
-    // One undo step, and the journal is this studio's from now on.
-    EXPECT_EQ(studio.call("GET", "/api/history").second["undo"].back(), "recover unsaved changes");
+    // One undo step (the page names it), and the journal is this studio's from now on.
     ASSERT_EQ(studio.call("POST", "/api/undo").first, 200);
     EXPECT_EQ(readText(journal).substr(readText(journal).find('\n') + 1), host::sceneToJson(studio.host));
     ASSERT_EQ(studio.call("POST", "/api/redo").first, 200);
@@ -157,15 +153,11 @@ TEST_F(StudioRecoveryTest, AJournalOfAnotherVersionOfTheFileIsRefusedAndKept) {
     writeText(file, original + "\n");  // the file changed since: a checkout, another editor
 
     Journaled studio(file);
-    const std::string note = studio.server->foundJournalNote();
-    EXPECT_NE(note.find("made to another version of " + file.string() + " (the file changed since)"), std::string::npos)
-        << note;
     EXPECT_EQ(studio.call("GET", "/api/recovery").second["found"]["matches"], false);
     const std::string before = host::sceneToJson(studio.host);
     const auto [status, refusal] = studio.call("POST", "/api/recovery/apply");
     EXPECT_EQ(status, 409);
     EXPECT_NE(refusal["error"].get<std::string>().find("not applied, and the journal is kept"), std::string::npos);
-    EXPECT_THROW(studio.server->recover(), std::runtime_error);
     EXPECT_EQ(host::sceneToJson(studio.host), before);
     EXPECT_EQ(readText(journal), kept);
     // Its scene is there to take away, a scene file of its own.

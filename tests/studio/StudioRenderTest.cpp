@@ -70,10 +70,9 @@ TEST(RenderSettings, RefusesWhatCannotBeRenderedInTheCommandsWords) {
 }
 
 TEST(RenderSettings, FrameNamesAndTheJsonThePageReadsBack) {
-    EXPECT_EQ(studio::frameFileName("%05d.png", 7), "00007.png");
+    // (Padded names and text around the number: render.test.mjs's frames.)
     EXPECT_EQ(studio::frameFileName("%05d.png", 123456), "123456.png");
     EXPECT_EQ(studio::frameFileName("%d.png", 0), "0.png");
-    EXPECT_EQ(studio::frameFileName("shot-%03d-b.png", 42), "shot-042-b.png");
     EXPECT_EQ(studio::frameFileName("%09d.png", 4294967301u), "4294967301.png");
 
     RenderSettings s;
@@ -120,7 +119,6 @@ TEST_F(StudioRenderTest, AVideosFramesAreAtTheirOwnTimesWithinTheRangeAndItsByte
     EXPECT_EQ(answer["progress"]["state"], "finished");
     EXPECT_EQ(answer["progress"]["bytes"], 19);
     EXPECT_EQ(readText(folder / "clip.mp4"), "FTypmoovmdat-body");
-    EXPECT_EQ(listing(folder), (std::vector<std::string>{"clip.mp4", "scene.json"}));
     EXPECT_EQ(data("?offset=0", "late"), 409);
 }
 
@@ -145,13 +143,9 @@ TEST_F(StudioRenderTest, FramesGoToTheirOwnFilesAndAFailedRenderLeavesNothing) {
         EXPECT_EQ(start(name).first, 400) << name;
     ASSERT_EQ(start("sheet.png").first, 200);
     EXPECT_EQ(start("other.png").first, 409);
-    const auto [status, frames] = studio->call("GET", "/api/render/frames");
-    ASSERT_EQ(status, 200) << frames.dump();
-    const std::vector<std::uint32_t> times = base64Words(frames["data"]["time"]);
-    ASSERT_GE(times.size(), 3u);
-    EXPECT_EQ(times.front(), 0u);
-    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
-    EXPECT_EQ(frames["labels"][0].get<std::string>().rfind("start · ", 0), 0u) << frames["labels"];
+    // Its frames, those of a sheet (which ASheetsFramesAreTheCameraAtEachMoment checks).
+    const Json frames = studio->call("GET", "/api/render/frames").second;
+    EXPECT_EQ(frames["labels"][0].get<std::string>().rfind("start · ", 0), 0u) << frames.dump();
 
     EXPECT_EQ(data("?offset=0", "half a sheet"), 200);
     const auto [failed, answer] = studio->call("POST", "/api/render/fail", R"({"error": "the GPU is gone"})");
@@ -164,8 +158,9 @@ TEST_F(StudioRenderTest, FramesGoToTheirOwnFilesAndAFailedRenderLeavesNothing) {
 }
 
 TEST_F(StudioRenderTest, ARenderKeptByThePageWritesNothing) {
-    // A render whose bytes the page keeps (a download) still gets its frames from the server,
-    // but nothing of it reaches the scene's folder; frames and a name that is none are refused.
+    // A render whose bytes the page keeps (a download) still gets its frames from the server (a
+    // video of them: render.test.mjs), but nothing of it reaches the scene's folder; frames and a
+    // name that is none are refused.
     const auto start = [&](const Json& name, const Json& settings) {
         return studio->call("POST", "/api/render", Json{{"name", name}, {"settings", settings}}.dump());
     };
@@ -173,15 +168,9 @@ TEST_F(StudioRenderTest, ARenderKeptByThePageWritesNothing) {
     const auto [started, task] = start(nullptr, settings);
     ASSERT_EQ(started, 200) << task.dump();
     EXPECT_TRUE(task["progress"]["output"].is_null());
-    EXPECT_EQ(task["progress"]["state"], "running");
-    const auto [status, frames] = studio->call("GET", "/api/render/frames");
-    ASSERT_EQ(status, 200);
-    EXPECT_EQ(frames["rows"], 4);  // 100, 200, 300 and 400 ms after the activation at 10 frames a second
-
     EXPECT_EQ(data("?offset=0", "bytes"), 409);
-    const auto [finished, end] = studio->call("POST", "/api/render/finish", "{}");
-    EXPECT_EQ(finished, 200);
-    EXPECT_EQ(end["progress"]["state"], "finished");
+    const Json end = studio->call("POST", "/api/render/finish", "{}").second;
+    EXPECT_EQ(end["progress"]["state"], "finished") << end.dump();
     EXPECT_EQ(end["progress"]["bytes"], 0);
 
     EXPECT_EQ(start(nullptr, {{"format", "frames"}}).first, 400);
