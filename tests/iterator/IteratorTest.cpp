@@ -228,10 +228,6 @@ TEST(Iterator, SegmentTimingPausesAndWrap) {
     s.host.activate(s.iterator, a);
     s.run(a + 900000);
     EXPECT_TRUE(it.ActualWayPointIndex == 2u && it.ActualWayPointTime == a + 3700);
-    // Times compare unsigned as they stand: segment ends that pass 2^32 are over at once.
-    s.host.activate(s.iterator, 0xFFFFFF00u);
-    s.run(0xFFFFFF00u);
-    EXPECT_TRUE(it.ActualWayPointIndex == 2u && it.ActualWayPointTime == 3700u - 0x100u);
 }
 
 TEST(Iterator, CutEndsItsSegmentAtTheTickThatReachesIt) {
@@ -349,7 +345,8 @@ TEST(Iterator, BrokenAttributesGiveFramesAndFlightsEnd) {
     s.host.fly(s.iterator, 0, 0x01000000u, 256, check);
     EXPECT_EQ(frames, 256u);
     s.run(0xFFFFFFFFu);
-    EXPECT_EQ(s.it().ActualWayPointIndex, 3u);
+    // The start time advances by whole segments (2^32 - 1 + 500 + 1000), wrapping too.
+    EXPECT_TRUE(s.it().ActualWayPointIndex == 3u && s.it().ActualWayPointTime == 1499u);
     // Started at 10, W0's segment ends at 9: on through W1's zero flight and W2 to the end.
     frames = 0;
     const auto flight = s.host.fly(s.iterator, 10, 10, 1000, check);
