@@ -29,13 +29,7 @@ _CMatrix3<float> frame(double yaw, double roll) {
 
 FlightTick tick(ULong time, _Point3<float> p, ULong waypoint = 0, ULong segmentStart = 0,
                 _CMatrix3<float> m = _CMatrix3<float>(1.0f)) {
-    FlightTick t;
-    t.time = time;
-    t.waypoint = waypoint;
-    t.segmentStart = segmentStart;
-    t.eye.Origin = p;
-    t.eye.Orientation = m;
-    return t;
+    return {time, waypoint, segmentStart, {m, p}};
 }
 
 /// The marks as one line to compare whole: "kind time Wn" each, a mark that ends later "kind time..end Wn".

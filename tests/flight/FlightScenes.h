@@ -1,11 +1,12 @@
 #pragma once
-/// Scenes for the flight tests: a path of waypoints written as scene JSON, and hosts holding a
-/// scene with their camera made, ready to fly.
+/// Scenes for the flight tests: a path of waypoints written as scene JSON, hosts holding a scene
+/// with their camera made, ready to fly, and the linter's findings in short.
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "flight/lint/Lint.h"
 #include "host/Host.h"
 #include "module/InProcessModule.h"
 #include "scene/JsonSceneReader.h"
@@ -57,6 +58,15 @@ inline std::unique_ptr<host::Host> exampleHost() {
     host::loadSceneFile(*host, CAMSYS_EXAMPLES "/flythrough.json");
     host->createCamera();
     return host;
+}
+
+using Found = std::vector<std::string>;
+
+/// "object id" of each finding, in order.
+inline Found found(const std::vector<host::LintFinding>& findings) {
+    Found out;
+    for (const host::LintFinding& f : findings) out.push_back(f.object + " " + f.id);
+    return out;
 }
 
 }  // namespace flight_testing

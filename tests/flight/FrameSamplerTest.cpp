@@ -103,11 +103,10 @@ TEST(FrameSampler, LearnsFromItsOwnFramesAndForgets) {
         EXPECT_TRUE(sameTick(sampler.sample(*host, cam, 0, 16, t), host::sampleFlight(*host, cam, 0, 16, t)));
         EXPECT_EQ(sampler.lastSampleResumed(), resumes) << t;
     }
-    // Another activation time is another flight; forgetting drops every state.
+    // Another activation time is another flight. (Forgetting, after every change of the scene:
+    // through the studio, tests/studio.)
     sampler.sample(*host, cam, 100, 16, 4000);
     EXPECT_FALSE(sampler.lastSampleResumed());
-    sampler.forget();
-    EXPECT_EQ(sampler.remembered(), 0u);
 }
 
 TEST(FrameSampler, FliesFromTheActivationWhenItsEffectsMatter) {

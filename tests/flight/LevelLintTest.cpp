@@ -11,6 +11,8 @@
 #include "tests/flight/FlightScenes.h"
 #include "tests/support/LevelMeshes.h"
 
+using flight_testing::Found;
+using flight_testing::found;
 using host::LevelGeometry;
 using host::LevelMesh;
 using host::LintFinding;
@@ -18,8 +20,6 @@ using host::LintOptions;
 using namespace testing_support;
 
 namespace {
-
-using Found = std::vector<std::string>;
 
 /// Cam flies W0 (0, 0, 2), W1 (10, 0, 2), W2 (20, 0, 2) at 1 unit/s; `waypoint` is added to every
 /// waypoint's attributes. Tower stands at (10, 20, 2).
@@ -35,13 +35,6 @@ std::vector<LintFinding> lint(const std::string& json, const LevelMesh* mesh, Li
     std::unique_ptr<LevelGeometry> level = mesh ? std::make_unique<LevelGeometry>(*mesh) : nullptr;
     options.level = level.get();
     return host::lintScene(*host, options);
-}
-
-/// "object id" of each finding, in order.
-Found found(const std::vector<LintFinding>& findings) {
-    Found out;
-    for (const LintFinding& f : findings) out.push_back(f.object + " " + f.id);
-    return out;
 }
 
 }  // namespace

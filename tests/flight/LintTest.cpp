@@ -1,5 +1,6 @@
 // The scene linter: per check a minimal scene showing that fault alone, a clean scene, the
-// thresholds, and the bundled example's findings.
+// thresholds, and the check table. (The bundled example's findings are pinned byte for byte by
+// tests/cli/check-outputs.sh.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,8 @@
 #include "tests/flight/FlightScenes.h"
 
 using flight_testing::alongX;
+using flight_testing::Found;
+using flight_testing::found;
 using flight_testing::Wp;
 using host::Host;
 using host::LintFinding;
@@ -34,15 +37,7 @@ std::string sceneJson(const std::vector<Wp>& waypoints, const std::string& camAt
 /// A straight path along x at 1 unit per second: nothing to find.
 std::vector<Wp> straight() { return alongX({R"("Time2Next": 10000)", R"("Time2Next": 10000)", ""}); }
 
-using Found = std::vector<std::string>;
 using Findings = std::vector<LintFinding>;
-
-/// "object id" of each finding, in order.
-Found found(const Findings& findings) {
-    Found out;
-    for (const LintFinding& f : findings) out.push_back(f.object + " " + f.id);
-    return out;
-}
 
 std::string listing(const Findings& findings) { return host::lintText("scene", findings); }
 
@@ -251,20 +246,6 @@ TEST(Lint, ReferencesAndClock) {
     }
     // Ending before the last tick before the wrap is fine.
     EXPECT_TRUE(lint(sceneJson(straight()), {.iterator = {}, .start = 4294967296u - 20000u - 16u}).empty());
-}
-
-TEST(Lint, BundledExampleFindings) {
-    // The example shows every feature on purpose, so these are expected (README): W0's EaseIn
-    // eases the arrival at W1 (full speed out of W0's pause, a stop at W1); W3 is reached at full
-    // speed into its pause; W4 eases into its cut; W5's pause holds at W4; Draft is off.
-    const std::unique_ptr<Host> host = flight_testing::exampleHost();
-    const Findings example = host::lintScene(*host, {});
-    EXPECT_EQ(found(example), (Found{"W0 acceleration", "W1 speed-jump", "W3 acceleration", "W4 cut-with-ease",
-                                     "W5 cut-with-ease", "Draft switched-off"}))
-        << listing(example);
-    // Both iterators fly the same eye positions: each speed fault is reported once.
-    EXPECT_EQ(host::lintScene(*host, {.iterator = host->find("Chase")}).size(), example.size());
-    // Their JSON and text forms are pinned byte for byte by tests/cli/check-outputs.sh.
 }
 
 TEST(Lint, CheckTableIsTheReadmes) {

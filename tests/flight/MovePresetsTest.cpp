@@ -63,9 +63,8 @@ TEST_F(HostWithScene, OrbitKeepsToItsCircleAndLooksAtTheTarget) {
     // 1e-6 units and 1e-4 degrees.
     for (const auto& [perTurn, radialBound, innerBound] : {std::tuple{8, 0.7, 0.09}, std::tuple{16, 0.18, 0.045}}) {
         SCOPED_TRACE(perTurn);
-        MoveOptions o{.kind = MoveKind::Orbit, .target = MovePlace{"T"}, .radius = 20, .height = 3};
+        MoveOptions o{.kind = MoveKind::Orbit, .target = MovePlace{"T"}, .radius = 20, .height = 3, .speed = 25};
         o.perTurn = perTurn;
-        o.speed = 25;
         const Flown f = fly(host, o);
         ASSERT_EQ(f.plan.waypoints.size(), std::size_t(perTurn + 1));
         // Each segment is a side of the regular polygon, flown at 25 units/s; the flight lasts as
@@ -92,8 +91,8 @@ TEST_F(HostWithScene, OrbitKeepsToItsCircleAndLooksAtTheTarget) {
 }
 
 TEST_F(HostWithScene, OrbitTurnsEitherWayAndNamesItsObjectsFreely) {
-    MoveOptions o{.kind = MoveKind::Orbit, .target = MovePlace{"", {0, 0, 0}}, .radius = 4, .turns = 0.5};
-    o.clockwise = true;
+    const MoveOptions o{
+        .kind = MoveKind::Orbit, .target = MovePlace{"", {0, 0, 0}}, .radius = 4, .turns = 0.5, .clockwise = true};
     const MovePlan plan = planMove(host, o, nullptr, "scene.json");
     ASSERT_EQ(plan.waypoints.size(), 5u);
     EXPECT_LT(plan.waypoints[1].position[1], 0);  // clockwise from +x goes to -y first
@@ -125,9 +124,8 @@ TEST_F(HostWithScene, DollyAndCraneStayOnTheirLines) {
             ASSERT_LT(angleDegrees(forwardOf(t.eye.Orientation), sub(to, from)), 0.01);
     }
     // A crane rises straight up to the height and tilts down to keep the target in view.
-    MoveOptions crane{.kind = MoveKind::Crane, .target = MovePlace{"T"}, .from = Vec3{-10, -3, 1}};
-    crane.toHeight = 25;
-    const Flown f = fly(host, crane);
+    const Flown f =
+        fly(host, {.kind = MoveKind::Crane, .target = MovePlace{"T"}, .from = Vec3{-10, -3, 1}, .toHeight = 25});
     EXPECT_EQ(f.plan.waypoints[1].position, (Vec3{-10, -3, 25}));
     EXPECT_GT(forwardOf(f.flight.ticks.front().eye.Orientation)[2], 0);
     EXPECT_LT(forwardOf(f.flight.ticks.back().eye.Orientation)[2], -0.5);
@@ -136,8 +134,8 @@ TEST_F(HostWithScene, DollyAndCraneStayOnTheirLines) {
 }
 
 TEST_F(HostWithScene, FlyThroughLooksAheadAndFollowFliesThePathShifted) {
-    MoveOptions through{.kind = MoveKind::FlyThrough};
-    through.through = {MovePlace{"", {0, 0, 5}}, MovePlace{"T"}, MovePlace{"", {10, 10, 5}}};
+    const MoveOptions through{.kind = MoveKind::FlyThrough,
+                              .through = {MovePlace{"", {0, 0, 5}}, MovePlace{"T"}, MovePlace{"", {10, 10, 5}}}};
     const MovePlan plan = planMove(host, through, nullptr, "scene.json");
     ASSERT_EQ(plan.waypoints.size(), 3u);
     EXPECT_EQ(plan.waypoints[1].position, (Vec3{5, -3, 4}));

@@ -84,7 +84,6 @@ TEST(ContactSheet, TheExampleShowsItsStartWaypointsBothSidesOfItsCutAndItsEnd) {
         moments.push_back(std::to_string(m.time) + " " + m.label);
     EXPECT_EQ(moments, (std::vector<std::string>{"0 start · W0", "2500 W1", "4000 W2", "5800 W3", "8300 W4",
                                                  "8688 before cut · W4", "8704 after cut · W5", "10299 end · W6"}));
-    EXPECT_EQ(flight.ticks.back().time, 10304u);
     // The old shot, then the new one: further apart than the camera moves in a tick.
     const auto at = [&](ULong time) { return flight.ticks.at(time / 16); };
     EXPECT_GT(distance(at(8688), at(8704)), 10 * distance(at(8672), at(8688)));

@@ -142,7 +142,6 @@ TEST(Iterator, ActivationOfCameraPathAndObjectsBetweenWaypoints) {
     // The eye: one, the same for any eye number.
     float fov = 0;
     EXPECT_TRUE(it.GetEyeCount() == 1u && near(it.GetEyeCoordSystem(7, fov).Origin, {1, 2, 3}) && fov == 0.8f);
-    EXPECT_TRUE(it.AquireControl({}, s.camera));
 
     s.host.deactivate(s.iterator, 7000);
     ASSERT_EQ(calls.size(), 2u);
@@ -228,10 +227,6 @@ TEST(Iterator, SegmentTimingPausesAndWrap) {
     s.host.activate(s.iterator, a);
     s.run(a + 900000);
     EXPECT_TRUE(it.ActualWayPointIndex == 2u && it.ActualWayPointTime == a + 3700);
-    // Times compare unsigned as they stand: segment ends that pass 2^32 are over at once.
-    s.host.activate(s.iterator, 0xFFFFFF00u);
-    s.run(0xFFFFFF00u);
-    EXPECT_TRUE(it.ActualWayPointIndex == 2u && it.ActualWayPointTime == 3700u - 0x100u);
 }
 
 TEST(Iterator, CutEndsItsSegmentAtTheTickThatReachesIt) {
@@ -349,7 +344,8 @@ TEST(Iterator, BrokenAttributesGiveFramesAndFlightsEnd) {
     s.host.fly(s.iterator, 0, 0x01000000u, 256, check);
     EXPECT_EQ(frames, 256u);
     s.run(0xFFFFFFFFu);
-    EXPECT_EQ(s.it().ActualWayPointIndex, 3u);
+    // The start time advances by whole segments (2^32 - 1 + 500 + 1000), wrapping too.
+    EXPECT_TRUE(s.it().ActualWayPointIndex == 3u && s.it().ActualWayPointTime == 1499u);
     // Started at 10, W0's segment ends at 9: on through W1's zero flight and W2 to the end.
     frames = 0;
     const auto flight = s.host.fly(s.iterator, 10, 10, 1000, check);
@@ -376,11 +372,9 @@ TEST(Iterator, GoldenFlight) {
     s.host.object(w2)->ObjectPos.Orientation = _CMatrix3<float>::RotationZ(-0.8) * _CMatrix3<float>::RotationX(-0.3);
 
     std::uint64_t hash = 14695981039346656037ull;
-    const auto flight = s.host.fly(s.iterator, 1000, 37, 1000, [&](ULong, std::size_t, const auto& eye, float fov) {
-        EXPECT_TRUE(isEyeFrame(eye));
+    s.host.fly(s.iterator, 1000, 37, 1000, [&](ULong, std::size_t, const auto& eye, float fov) {
         const ByteVector bytes = Bytes().raw(&eye, sizeof eye).f32(fov);
         for (const std::uint8_t byte : bytes) hash = (hash ^ byte) * 1099511628211ull;
     });
-    EXPECT_EQ(flight.ticks, 87u);
     EXPECT_EQ(hash, 0xa235aff95992a82aull) << "golden flight hash: 0x" << std::hex << hash;
 }

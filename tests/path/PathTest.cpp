@@ -1,7 +1,7 @@
-// The natural cubic spline fit against GSL's natural cubic spline, an independent solver of the
-// same system, and against small cases worked by hand; then the camera path inside the stand-in
-// host: the fit and its parts, evaluation by distance and by time, the box and the drawing, the
-// persisted record, and refits around failing waypoints.
+// The camera path inside the stand-in host: its fit against GSL's natural cubic spline, an
+// independent solver of the same system, and against small cases worked by hand; the fit's parts,
+// evaluation by distance and by time, the box and the drawing, the persisted record, and refits
+// around failing waypoints.
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_interp.h>
 
@@ -69,40 +69,6 @@ public:
 bool sameBits(const COrientation& a, const COrientation& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 }  // namespace
-
-TEST(CubicSpline, AgreesWithGslOnRandomKnots) {
-    gsl_set_error_handler_off();
-    std::mt19937 random(20240611u);
-    std::uniform_real_distribution<double> gap(0.05, 4.0), ordinate(-50.0, 50.0);
-    for (int trial = 0; trial < 20; ++trial) {
-        const int count = 3 + trial % 15;
-        std::vector<double> x(count), y(count), curvature(count);
-        double at = ordinate(random);
-        for (int i = 0; i < count; ++i) {
-            x[i] = at;
-            y[i] = ordinate(random);
-            at += gap(random);
-        }
-        gsl_interp* oracle = gsl_interp_alloc(gsl_interp_cspline, count);
-        gsl_interp_init(oracle, x.data(), y.data(), count);
-        double scale = 1.0;
-        for (int i = 0; i < count; ++i) {
-            curvature[i] = gsl_interp_eval_deriv2(oracle, x.data(), y.data(), x[i], nullptr);
-            scale = std::max(scale, std::fabs(curvature[i]));
-        }
-        gsl_interp_free(oracle);
-
-        CCubicSpline spline;
-        spline.Fit(count, x.data(), y.data());
-        ASSERT_EQ(spline.count, count);
-        ASSERT_TRUE(spline.secondDerivatives);
-        EXPECT_TRUE(spline.secondDerivatives[0] == 0.0 && spline.secondDerivatives[count - 1] == 0.0);
-        for (int i = 0; i < count; ++i) {
-            EXPECT_TRUE(spline.knots[i] == x[i] && spline.values[i] == y[i]) << "knot " << i;
-            EXPECT_NEAR(spline.secondDerivatives[i], curvature[i], 1e-9 * scale) << "knot " << i;
-        }
-    }
-}
 
 TEST(CubicSpline, RepeatedKnotsAndTooFew) {
     // Of two equal knots the earlier is dropped: 0, 1, 2 -> 0, 1, 0, where the inner equation
@@ -264,29 +230,34 @@ TEST_F(PathTest, EvaluationSelectsTheWaypoint) {
 }
 
 TEST_F(PathTest, FittedPathAgreesWithGsl) {
+    // Two parts, the cut after waypoint 5: each part fits its own spline, the second (four knots)
+    // in the arrays of the first (six).
     gsl_set_error_handler_off();
     std::mt19937 random(7u);
     std::uniform_real_distribution<float> coordinate(-40, 40);
-    constexpr int kCount = 9;
+    constexpr int kCount = 10, kCut = 5;
     std::vector<Handle> w;
-    std::vector<double> knots, channels[3];
+    std::vector<double> channels[3];
     for (int k = 0; k < kCount; ++k) {
         const Point3f p{coordinate(random), coordinate(random), coordinate(random)};
-        w.push_back(addWayPoint(p));
+        w.push_back(addWayPoint(p, k == kCut ? 0 : 1000));
         channels[0].push_back(p.x), channels[1].push_back(p.y), channels[2].push_back(p.z);
     }
     path().RefreshCubicData();
-    for (const Handle& h : w) knots.push_back(wp(h).GetDistanceSum());
-    for (int axis = 0; axis < 3; ++axis) {
-        const double* values = channels[axis].data();
-        gsl_interp* spline = gsl_interp_alloc(gsl_interp_cspline, kCount);
-        gsl_interp_init(spline, knots.data(), values, kCount);
-        // The coefficients are floats: agreement to some ten ulps of values around 40.
-        for (double d = knots.front(); d < knots.back(); d += 0.37) {
-            const float got = path().CalcOrientationAtDistanceSum(static_cast<float>(d)).ToChannels()[axis];
-            EXPECT_NEAR(got, gsl_interp_eval(spline, knots.data(), values, d, nullptr), 5e-5) << d;
+    for (const auto& [first, end] : {std::pair{0, kCut + 1}, std::pair{kCut + 1, kCount}}) {
+        std::vector<double> knots;
+        for (int k = first; k < end; ++k) knots.push_back(wp(w[k]).GetDistanceSum());
+        for (int axis = 0; axis < 3; ++axis) {
+            const double* values = channels[axis].data() + first;
+            gsl_interp* spline = gsl_interp_alloc(gsl_interp_cspline, knots.size());
+            gsl_interp_init(spline, knots.data(), values, knots.size());
+            // The coefficients are floats: agreement to some ten ulps of values around 40.
+            for (double d = knots.front(); d < knots.back(); d += 0.37) {
+                const float got = path().CalcOrientationAtDistanceSum(static_cast<float>(d)).ToChannels()[axis];
+                EXPECT_NEAR(got, gsl_interp_eval(spline, knots.data(), values, d, nullptr), 5e-5) << d;
+            }
+            gsl_interp_free(spline);
         }
-        gsl_interp_free(spline);
     }
 }
 

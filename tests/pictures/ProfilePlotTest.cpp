@@ -62,10 +62,10 @@ TEST(Profile, PeaksSummaryAndTableOfAKnownFlight) {
                              "\nacceleration: max 1 units/s² at ", "\ntarget_distance: not defined in this flight\n"})
         EXPECT_NE(summary.find(line), std::string::npos) << summary;
 
-    // The table: a header, a row per tick, undefined measures as empty fields.
+    // The table: a header, a row per tick, undefined measures as empty fields. (The header, also
+    // with the clearance, is pinned with the examples' tables by tests/cli/check-outputs.sh.)
     const std::vector<std::string> csv = rows(host::profileToCsv(in, analysis));
     ASSERT_EQ(csv.size(), 12u);
-    EXPECT_EQ(csv[0], "time,waypoint,speed,acceleration,jerk,angular_rate,roll_rate,fov,target_distance");
     EXPECT_EQ(csv[1], "4000,0,,,,,,1,");
 
     // Against a level the clearance is one more line, its least at the last tick (x = 0.5), and a
@@ -77,9 +77,7 @@ TEST(Profile, PeaksSummaryAndTableOfAKnownFlight) {
     EXPECT_NE(withClearance.find("\nclearance: min 9.5 units at 1 s (tick 10, time 5000, leaving Far)\n"),
               std::string::npos)
         << withClearance;
-    const std::vector<std::string> table = rows(host::profileToCsv(in, measured));
-    EXPECT_EQ(table[0], csv[0] + ",clearance");
-    EXPECT_EQ(table[1], "4000,0,,,,,,1,,10");
+    EXPECT_EQ(rows(host::profileToCsv(in, measured))[1], "4000,0,,,,,,1,,10");
 }
 
 TEST(Profile, PicturesHaveAPanelPerQuantity) {
