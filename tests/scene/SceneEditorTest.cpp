@@ -226,6 +226,10 @@ TEST_F(SceneEditorTest, RefusedRotationsNamesAndDeletionsSayWhy) {
     // Deleting clears what referred to the object. (Which references it names: tests/studio.)
     EXPECT_EQ(editor.remove(find("Tower")).size(), 1u);
     EXPECT_EQ(host.getReference(find("W0"), "PointsTo"), Handle());
+    // Deleting a path clears what referred to its waypoints too.
+    editor.edit(find("Cam"), R"({"attributes": {"MovingDestination": "W1"}})", {});
+    EXPECT_EQ(editor.remove(find("Flight")).size(), 2u);  // Cam's Path and MovingDestination
+    EXPECT_EQ(host.getReference(find("Cam"), "MovingDestination"), Handle());
 }
 
 }  // namespace
