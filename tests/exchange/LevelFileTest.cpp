@@ -190,6 +190,7 @@ TEST_F(LevelFile, RefusesWhatItCannotReadNamingFileAndReason) {
     ASSERT_EQ(host::loadLevelFile(file).triangleCount(), 1u);
 
     // (A level file that is not there: CamsysExportTest.)
+    EXPECT_NE(refusal(dir_).find("the level is no regular file"), std::string::npos);
     EXPECT_NE(refusal(write("../outside.bin")).find("leaves the level's folder"), std::string::npos);
     EXPECT_NE(refusal(write(dir_ + "/level/level.bin")).find("leaves the level's folder"), std::string::npos);
     EXPECT_NE(refusal(write("gone.bin")).find("\"gone.bin\" it names is missing"), std::string::npos);
