@@ -142,6 +142,7 @@ TEST(Iterator, ActivationOfCameraPathAndObjectsBetweenWaypoints) {
     // The eye: one, the same for any eye number.
     float fov = 0;
     EXPECT_TRUE(it.GetEyeCount() == 1u && near(it.GetEyeCoordSystem(7, fov).Origin, {1, 2, 3}) && fov == 0.8f);
+    EXPECT_TRUE(it.AquireControl({}, s.camera)) << "the camera is taken whenever asked";
 
     s.host.deactivate(s.iterator, 7000);
     ASSERT_EQ(calls.size(), 2u);
