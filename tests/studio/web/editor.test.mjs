@@ -108,10 +108,19 @@ test('the inspector: FOVFac in degrees, the linter\'s words at the field, Points
   assert.equal(await visible(refusal), false, 'the refusal of a value since changed elsewhere stays');
 });
 
-test('a waypoint that looks at a target does not turn; undone back to the file the scene shows saved; Enter on a file changed on disk overwrites nothing', { timeout: 40_000 }, async () => {
+test('deleting a target asks first, and Esc keeps it; a waypoint that looks at a target does not turn; undone back to the file the scene shows saved; Enter on a file changed on disk overwrites nothing', { timeout: 40_000 }, async () => {
   await chord(page, ['Control'], 's');
   await settled();
   assert.equal(await visible('#dirty'), false);
+  // Delete on one object that others aim at asks, naming them; Esc cancels.
+  await select('Tower');
+  await page.keyboard.press('Delete');
+  await page.waitForSelector('#dialog[open]');
+  assert.match(await page.$eval('#dialog p', (p) => p.textContent), /^W0, W3, W5 and W6 refer to Tower \(PointsTo\): delete Tower/);
+  await page.keyboard.press('Escape');
+  await pause(1000);
+  await settled();
+  assert.equal((await api(url, '/api/status')).unsaved, false, 'cancelled, yet deleted');
   // A waypoint aimed at a target: R says why it does not turn.
   await select('W2');
   await page.keyboard.press('r');
