@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -131,7 +130,6 @@ StagedFile::~StagedFile() {
 void StagedFile::writeAt(std::uint64_t offset, std::string_view bytes) {
     if (fd_ < 0) failWriting(path_, "it is already complete");
     writeAllAt(fd_, offset, bytes, path_);
-    size_ = std::max<std::uint64_t>(size_, offset + bytes.size());
 }
 
 void StagedFile::commit() {

@@ -40,8 +40,6 @@ public:
 
     /// Writes `bytes` at `offset`, growing the file as needed. Throws std::runtime_error.
     void writeAt(std::uint64_t offset, std::string_view bytes);
-    /// Bytes written so far, up to the furthest end.
-    std::uint64_t size() const { return size_; }
     /// Puts the file in place. Throws std::runtime_error (and leaves `path` as it was).
     void commit();
 
@@ -50,7 +48,6 @@ private:
     std::string target_;
     std::string temporary_;
     int fd_ = -1;
-    std::uint64_t size_ = 0;
 };
 
 /// A folder of files (a video's frames) that appears complete at `commit` or not at all: filled
