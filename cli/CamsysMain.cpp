@@ -10,7 +10,6 @@
 #include <cstring>
 #include <exception>
 #include <string>
-#include <string_view>
 
 #include "base/Heap.h"
 #include "base/InputError.h"
@@ -27,17 +26,12 @@ namespace {
 using host::kExitBadInput;
 using host::kExitFailure;
 
-/// The first argument that is neither an option nor the plug-in option's value: the subcommand's
-/// place. Null when there is none.
-const char* subcommandWord(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--plugin")
-            ++i;
-        else if (!argument.starts_with('-'))
-            return argv[i];
-    }
-    return nullptr;
+/// The subcommands' names, in the table's order, separated by commas.
+std::string subcommandNames() {
+    std::string names;
+    for (const host::CliCommand& command : host::cliCommands())
+        names.append(names.empty() ? "" : ", ").append(command.name);
+    return names;
 }
 
 int runCamsys(int argc, char** argv) {
@@ -53,24 +47,19 @@ int runCamsys(int argc, char** argv) {
     for (const host::CliCommand& command : host::cliCommands())
         command.addOptions(*app.add_subcommand(command.name, command.help));
 
-    // The parser would only say that a subcommand is required: name the word it did not know.
-    if (const char* word = subcommandWord(argc, argv)) {
-        std::string names;
-        bool known = false;
-        for (const host::CliCommand& command : host::cliCommands()) {
-            known = known || std::string_view(word) == command.name;
-            names.append(names.empty() ? "" : ", ").append(command.name);
-        }
-        if (!known) {
-            std::fprintf(stderr, "camsys: no subcommand \"%s\"; the subcommands are %s (camsys --help)\n", word,
-                         names.c_str());
-            return kExitBadInput;
-        }
-    }
     host::keepFreedHeap();
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
+        // Without a known subcommand the parser would only say that one is required: name the
+        // word it did not know, which it keeps among the arguments it could not place.
+        if (dynamic_cast<const CLI::RequiredError*>(&error) && app.get_subcommands().empty())
+            for (const std::string& word : app.remaining())
+                if (!word.starts_with('-')) {
+                    std::fprintf(stderr, "camsys: no subcommand \"%s\"; the subcommands are %s (camsys --help)\n",
+                                 word.c_str(), subcommandNames().c_str());
+                    return kExitBadInput;
+                }
         const int status = app.exit(error);
         return status == 0 ? 0 : kExitBadInput;
     }
