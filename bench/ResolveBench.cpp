@@ -1,12 +1,15 @@
 // The host's side of the plug-in's child-list walks, timed: one resolve (a step of the path's walk:
 // the next child, `QueryObjectInterface` for the waypoint interface, `IsOn`, the release) at
-// n = 10^3, 10^5 and 10^6 waypoints, and one tick of a flight at n = 1,000.
+// n = 10^3 to 10^6 waypoints, one tick of a flight at n = 1,000, and beside the resolves the
+// least a walk must read: the waypoints' lines alone.
 //
 //   camsys_resolve_bench [--benchmark_filter=...] [--benchmark_repetitions=5]
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "base/Heap.h"
 #include "bench/WavyPath.h"
@@ -62,6 +65,34 @@ void resolve(benchmark::State& state) {
                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+/// The floor under a long walk's resolves: one read of the line every step of the walk must read
+/// whatever the host does, the waypoint part's first line (its table pointer, which `IsOn` reads,
+/// and `IsOnFlag`), for every waypoint in list order, with nothing else in the loop. The parts
+/// are the ones the runtime hands out, collected once before the timing.
+void partLines(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    Paths& paths = Paths::get();
+    host::Runtime& runtime = paths.host().runtime();
+    host::Descriptor& children = *runtime.descriptor(paths.path(n, false));
+    std::vector<const void*> parts;
+    parts.reserve(static_cast<std::size_t>(n));
+    for (ChildPos pos = children.GetFirstChild(); pos != 0;) {
+        void* part = nullptr;
+        if (runtime.QueryObjectInterface(children.GetNextChild(&pos), kInterfaceId<ISCO_CSWayPoint>, &part) && part) {
+            parts.push_back(part);
+            static_cast<ISCO_CSWayPoint*>(part)->ReleaseInterface();
+        }
+    }
+    for (auto _ : state) {
+        std::uintptr_t sum = 0;
+        for (const void* part : parts) sum += *static_cast<const std::uintptr_t*>(part);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.counters["ns/line"] =
+        benchmark::Counter(static_cast<double>(parts.size()) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 /// One `Run` of an iterator flying a path of kTickWayPoints waypoints, the ticks moving on by
 /// kTickStep along the whole flight. A tick costs more the further along the path it is, so every
 /// run is one whole flight (kFlightTicks iterations): the mean is the same in every run.
@@ -102,6 +133,7 @@ int main(int argc, char** argv) {
         ->Arg(100000)
         ->Arg(1000000)
         ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("PartLines", partLines)->Arg(1000000)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("Tick/" + std::to_string(kTickWayPoints)).c_str(), tick)
         ->Iterations(kFlightTicks)
         ->Unit(benchmark::kMicrosecond);
