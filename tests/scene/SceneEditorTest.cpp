@@ -121,6 +121,14 @@ TEST_F(SceneEditorTest, ADragsStepsAreOneUndoStep) {
     EXPECT_EQ(editor.undoLabels(), std::vector<std::string>{"move W1"});
     const Snapshot dragged = snapshot();
 
+    // A step taken back and done again is no drag that the same gesture continues.
+    ASSERT_TRUE(editor.undo());
+    ASSERT_TRUE(editor.redo());
+    editor.edit(w1, R"({"position": [64, 20, 12]})", {}, "drag-1");
+    EXPECT_EQ(editor.undoLabels(), (std::vector<std::string>{"move W1", "move W1"}));
+    ASSERT_TRUE(editor.undo());
+    EXPECT_EQ(snapshot(), dragged);
+
     // Another gesture, or the same gesture name on another object, starts a step of its own;
     // so does a step that changes more than the position.
     editor.edit(w1, R"({"position": [64, 20, 12]})", {}, "drag-2");
