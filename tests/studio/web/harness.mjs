@@ -138,6 +138,28 @@ export function studioFor(name, { copy = [], prepare = null, scene = copy[0], wa
   return run;
 }
 
+/**
+ * Another `camsys studio` on `scene` (with `options`) in a page of its own of `browser`, once
+ * `ready` holds in it: runs `check(page, output)`, then fails on any page error, failed request,
+ * server fault (and console error if `consoleErrors`).
+ */
+export async function ownStudio(browser, scene, { options = [], ready = () => window.studio?.ready, timeout = 20_000,
+  consoleErrors = false } = {}, check = async () => {}) {
+  const { child, url, output } = await startStudio(scene, options);
+  const page = await browser.newPage();
+  const seen = [];
+  watchProblems(page, seen, { status: 500, consoleErrors });
+  try {
+    await page.goto(url, { waitUntil: 'domcontentloaded' });
+    await page.waitForFunction(ready, { timeout });
+    await check(page, output);
+    assert.deepEqual(seen, [], `the page reported:\n${seen.join('\n')}`);
+  } finally {
+    await page.close();
+    await stopStudio(child);
+  }
+}
+
 /** Presses `key` (or does `key()`, a click say) with the modifier `keys` held. */
 export async function chord(page, keys, key) {
   for (const k of keys) await page.keyboard.down(k);

@@ -1,38 +1,18 @@
 // End to end in headless Chromium: the example's scene and flight as a person uses them (views
 // drawn, playback, keys, selection and the inspector, findings, iterators), levels, new and empty
-// files, large scenes, and no error on the console. Where things are: see harness.mjs.
+// files, and no error on the console (large scenes: large.test.mjs). Where things are: see harness.mjs.
 
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { copyFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { api, changedShare, chord, drag, examples, exe, pixels, screenshot, settled, shotOf, startStudio, stopStudio,
-  studioFor, watchProblems } from './harness.mjs';
-import { boxesGlb, terrainGlb } from './glb.mjs';
+import { api, changedShare, chord, drag, examples, exe, ownStudio, pixels, screenshot, settled, shotOf, studioFor }
+  from './harness.mjs';
+import { boxesGlb } from './glb.mjs';
 
 let url, browser, page, scratch;
 let sceneAnswer;
-
-/**
- * Another `camsys studio` on `scene` (with `options`) in a page of its own, once `ready` holds in it:
- * runs `check(page, output)`, then fails on any page error, failed request, server fault (and console error if `consoleErrors`).
- */
-async function ownStudio(scene, { options = [], ready = () => window.studio?.ready, timeout = 20_000, consoleErrors = false }, check) {
-  const { child, url: otherUrl, output } = await startStudio(scene, options);
-  const other = await browser.newPage();
-  const seen = [];
-  watchProblems(other, seen, { status: 500, consoleErrors });
-  try {
-    await other.goto(otherUrl, { waitUntil: 'domcontentloaded' });
-    await other.waitForFunction(ready, { timeout });
-    await check(other, output);
-    assert.deepEqual(seen, [], `the page reported:\n${seen.join('\n')}`);
-  } finally {
-    await other.close();
-    await stopStudio(child);
-  }
-}
 
 /** A copy of the example in the scratch folder: edits must not leave a journal beside the example. */
 function copiedExample(name) {
@@ -186,7 +166,7 @@ test('a new file opens as the starter scene, unsaved; an empty scene says what i
   const empty = join(scratch, 'empty.json');
   writeFileSync(empty, '{"objects": []}');
   for (const [file, check] of [[join(scratch, 'new.json'), checkStarter], [empty, buildUp]])
-    await ownStudio(file, {}, check);
+    await ownStudio(browser, file, {}, check);
 });
 
 test('a level is drawn upright in both views, counted and switched off by its toggle; on-level moves and aims', { timeout: 30_000 }, async () => {
@@ -195,7 +175,7 @@ test('a level is drawn upright in both views, counted and switched off by its to
   const file = join(scratch, 'blocks.glb');
   writeFileSync(file, boxesGlb([{ name: 'Ground', min: [-60, -1, -180], max: [120, 0, 20], colour: [0.35, 0.5, 0.3] },
     { name: 'Block', min: [20, 0, -140], max: [30, 30, -130], colour: [0.8, 0.4, 0.3] }]));
-  await ownStudio(copiedExample('level-flythrough.json'), { options: ['--level', file], ready: () => window.studio?.ready && window.studio.world.level },
+  await ownStudio(browser, copiedExample('level-flythrough.json'), { options: ['--level', file], ready: () => window.studio?.ready && window.studio.world.level },
     async (other) => {
       assert.equal(await other.$eval('#levelTriangles', (e) => e.textContent), '24 triangles');
       const box = await other.evaluate(() => {
@@ -339,88 +319,4 @@ test('the iterator selector flies the other iterator', { timeout: 10_000 }, asyn
     { timeout: 5000 }, others[0]);
   await page.keyboard.press('End');
   await screenshot(page, 'studio-chase');
-});
-
-/** A path of `n` waypoints 100 ms apart along a wide spiral, all aimed at one target. */
-function longScene(n) {
-  const waypoints = Array.from({ length: n }, (_, k) => ({ name: `W${k}`, class: 'SCOCameraSystemWaypoint',
-    position: [(200 + k * 0.8) * Math.cos(k * 0.05), (200 + k * 0.8) * Math.sin(k * 0.05), 20 + 15 * Math.sin(k * 0.1)],
-    attributes: { Time2Next: 100, PointsTo: 'Target' } }));
-  return { objects: [{ name: 'Target', position: [0, 0, 0] }, { name: 'Long', class: 'SCOCameraSystemPath', children: waypoints },
-    { name: 'Cam', class: 'SCOCameraSystemIterator', attributes: { Path: 'Long' } }] };
-}
-
-/** Frames the page showed and main-thread time it spent while `work` ran, said in words. */
-async function measureFrames(target, work) {
-  const cdp = await target.createCDPSession();
-  await cdp.send('Performance.enable');
-  const busy = async () => (await cdp.send('Performance.getMetrics')).metrics.find((m) => m.name === 'TaskDuration').value;
-  await target.evaluate(() => {
-    window.__frames = 0;
-    const count = () => { ++window.__frames; window.__counting = requestAnimationFrame(count); };
-    window.__counting = requestAnimationFrame(count);
-  });
-  const before = await busy(), t0 = Date.now();
-  await work();
-  const seconds = (Date.now() - t0) / 1000, task = await busy() - before;
-  const frames = await target.evaluate(() => { cancelAnimationFrame(window.__counting); return window.__frames; });
-  await cdp.detach();
-  return `${(frames / seconds).toFixed(1)} frames/s, main thread ${((task * 1000) / Math.max(1, frames)).toFixed(1)} ms a frame`;
-}
-
-/** Plays for `ms` of the page's time, measured. */
-const playing = (target, ms) => measureFrames(target, async () => {
-  await target.evaluate(() => window.studio.state.play());
-  await new Promise((r) => setTimeout(r, ms));
-  await target.evaluate(() => window.studio.state.pause());
-});
-
-/** Drags across the 3D view in `steps` moves, a wobble of [size, period] across and down, measured. */
-const orbiting = (target, steps, [dx, px], [dy, py]) => measureFrames(target, async () => {
-  const box = await (await target.$('#view3d')).boundingBox();
-  const x = box.x + box.width / 2, y = box.y + box.height / 2;
-  await target.mouse.move(x, y);
-  await target.mouse.down();
-  for (let i = 0; i < steps; ++i) await target.mouse.move(x + dx * Math.sin(i / px), y + dy * Math.sin(i / py));
-  await target.mouse.up();
-});
-
-test('a path of 1,000 waypoints opens, plays and orbits', { timeout: 45_000 }, async () => {
-  const file = join(scratch, 'long.json');
-  writeFileSync(file, JSON.stringify(longScene(1000)));
-  await ownStudio(file, { timeout: 30_000, consoleErrors: true }, async (long) => {
-    const opened = await long.evaluate(() => ({ timings: window.studio.timings, rows: window.studio.state.flight.rows }));
-    assert.ok(opened.rows > 6000, `the flight has ${opened.rows} ticks`);
-    const played = await playing(long, 2000);
-    const elapsed = await long.evaluate(() => window.studio.state.elapsed);
-    assert.ok(elapsed > 1000, `two seconds of playback moved ${elapsed} ms`);
-    const before = await long.evaluate(() => window.studio.view3d.camera.position.toArray());
-    const orbited = await orbiting(long, 24, [200, 4], [60, 6]);
-    const after = await long.evaluate(() => window.studio.view3d.camera.position.toArray());
-    assert.notDeepEqual(after, before, 'dragging in the 3D view did not orbit the camera');
-    await screenshot(long, 'studio-1000');
-    console.log(`studio: 1,000 waypoints (${opened.rows} ticks): interactive after ${opened.timings.ready} ms; ` +
-      `playing ${played}; orbiting ${orbited}`);
-  });
-});
-
-// A million triangles (CAMSYS_LEVEL_TRIANGLES=1000000, the README's figures) take the software
-// renderer seconds a frame and, beside other work on a small machine, have crashed its GPU
-// process; the suite runs a fifth of that.
-const LEVEL_TRIANGLES = Number(process.env.CAMSYS_LEVEL_TRIANGLES || 200_000);
-
-test('a large level opens, gets its ray hierarchy, orbits and plays', { timeout: 90_000 }, async () => {
-  const file = join(scratch, 'terrain.glb');
-  const cells = Math.round(Math.sqrt(LEVEL_TRIANGLES / 2));
-  writeFileSync(file, terrainGlb(cells, 600, 8));
-  await ownStudio(copiedExample('terrain-flythrough.json'), { options: ['--level', file], timeout: 75_000,
-    ready: () => window.studio?.ready && window.studio.world.level?.userData.indexed }, async (big) => {
-    const opened = await big.evaluate(() => ({ timings: window.studio.timings, triangles: window.studio.world.level.userData.triangles }));
-    assert.equal(opened.triangles, 2 * cells * cells);
-    const orbited = await orbiting(big, 12, [150, 3], [40, 4]);
-    const played = await playing(big, 1500);
-    console.log(`studio: a level of ${opened.triangles.toLocaleString('en')} triangles: drawn after ${opened.timings.level} ms, ` +
-      `its ray hierarchy after ${opened.timings.levelIndexed} ms; orbiting ${orbited}; playing ${played}`);
-    await screenshot(big, 'studio-terrain');
-  });
 });
