@@ -82,13 +82,14 @@ struct BoxBounds {
 /// below its end is a float, so the samples are exact sums.
 struct BoxStretch {
     double step, end;
+    double perStep;  ///< 1 / step, exact (a power of two): dividing by step is multiplying by it
 };
 BoxStretch boxStretchAt(float d) {
-    if (d < kBoxFineEnd) return {kBoxStep, kBoxFineEnd};
+    if (d < kBoxFineEnd) return {kBoxStep, kBoxFineEnd, 1.0 / kBoxStep};
     int exponent = 0;
     std::frexp(d, &exponent);
     const int stepBits = d < kBoxEveryFloatEnd ? 24 : kBoxCoarseBits + 1;
-    return {std::ldexp(1.0, exponent - stepBits), std::ldexp(1.0, exponent)};
+    return {std::ldexp(1.0, exponent - stepBits), std::ldexp(1.0, exponent), std::ldexp(1.0, stepBits - exponent)};
 }
 
 /// n samples of one segment from d on, at local distance sample - base: the waypoint's Horner
@@ -187,6 +188,15 @@ struct WayPointSampler::Sweep {
     float d = 0.0f;        ///< the next sample
     std::size_t next = 0;  ///< the first waypoint whose sum exceeds d, as far as looked
     double lastSettled = -std::numeric_limits<double>::infinity();  ///< the last bound settled in the walk
+    BoxStretch stretch{0.0, 0.0, 0.0};  ///< the stretch of d, once `stretchOfD` has been asked
+
+    /// The stretch d lies in. Every run moves d on and never back, so the one worked out last
+    /// holds until d reaches its end: a path of many short segments works it out once a stretch,
+    /// not once a segment.
+    const BoxStretch& stretchOfD() {
+        if (!(d < stretch.end)) stretch = boxStretchAt(d);
+        return stretch;
+    }
 };
 
 void WayPointSampler::box(RtsObjectContainer& children, _Point3<float>& min, _Point3<float>& max) {
@@ -209,10 +219,9 @@ void WayPointSampler::sweepSettled(Sweep& sweep, std::size_t settled) const {
         // let the run go on to its stretch's end, far past any total: it waits for the total too.
         const std::size_t chosen = sweep.next == 0 ? 0 : sweep.next - 1;
         if (!coefficients_[chosen] || !std::isfinite(distanceSums_[sweep.next])) return;
-        const BoxStretch stretch = boxStretchAt(sweep.d);
-        const double bound = std::min(static_cast<double>(distanceSums_[sweep.next]), stretch.end);
+        const double bound = std::min(static_cast<double>(distanceSums_[sweep.next]), sweep.stretchOfD().end);
         sweep.lastSettled = bound;
-        sweepRun(sweep, chosen, sweep.next == 0 ? 0.0f : distanceSums_[sweep.next - 1], stretch.step, bound);
+        sweepRun(sweep, chosen, sweep.next == 0 ? 0.0f : distanceSums_[sweep.next - 1], bound);
     }
 }
 
@@ -227,16 +236,16 @@ void WayPointSampler::sweepToEnd(Sweep& sweep) const {
         // The run ends at the segment's end (for the last one: never), the total, or the end of
         // the stretch of equal steps, whichever comes first; all three exceed d.
         const double limit = sweep.next < count ? distanceSums_[sweep.next] : std::numeric_limits<double>::infinity();
-        const BoxStretch stretch = boxStretchAt(sweep.d);
-        sweepRun(sweep, chosen, base, stretch.step, std::min({limit, static_cast<double>(total), stretch.end}));
+        sweepRun(sweep, chosen, base, std::min({limit, static_cast<double>(total), sweep.stretchOfD().end}));
     }
 }
 
-void WayPointSampler::sweepRun(Sweep& sweep, std::size_t chosen, float base, double step, double bound) const {
+void WayPointSampler::sweepRun(Sweep& sweep, std::size_t chosen, float base, double bound) const {
     const float d = sweep.d;
+    const double step = sweep.stretchOfD().step;
     // bound - d is exact in double (both lie in the stretch, or d is 0), so this is the count of
     // samples d + i h below bound; d + n h is the next sample, exact, at most the stretch end.
-    const auto n = static_cast<std::size_t>(std::ceil((bound - d) / step));
+    const auto n = static_cast<std::size_t>(std::ceil((bound - d) * sweep.stretch.perStep));
     // On a long path the records of the segments ahead are in memory, not in the caches: ask
     // for them a few segments before the sweep gets there.
     if (chosen + kRecordsAhead < coefficients_.size())

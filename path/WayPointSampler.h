@@ -70,7 +70,7 @@ private:
     /// The runs from where `sweep` got to up to the total.
     void sweepToEnd(Sweep& sweep) const;
     /// The samples from the sweep's distance below `bound` on the segment of waypoint `chosen`.
-    void sweepRun(Sweep& sweep, std::size_t chosen, float base, double step, double bound) const;
+    void sweepRun(Sweep& sweep, std::size_t chosen, float base, double bound) const;
 
     /// The coefficient records of a waypoint of exactly our own class, read in place for the
     /// length of one call: the box and the drawing need three channels of every sample, and
